@@ -1,0 +1,3 @@
+#include "app/trimora.h"
+
+int main() { return trimora_main(); }

@@ -1,0 +1,22 @@
+// Measurement and output primitives: all instrument traffic after identification.
+#pragma once
+
+// Pacing, in milliseconds (program time).
+constexpr int PSU_DRAIN_MS = 100;          // after every DP832 command
+constexpr int DMM_DRAIN_MS = 10;           // around DMM commands
+constexpr int DMM_MODE_DRAIN_MS = 100;     // before the DMM's reset in dmm_set_current_mode
+constexpr int DMM_FIRST_LINE_MS = 100;     // per byte of the DMM's first (discarded) line
+constexpr int DMM_READ_PAUSE_MS = 500;     // between the first line and the answer
+constexpr int DMM_ANSWER_TIMEOUT_MS = 2500;  // per byte of the DMM's answer
+constexpr int PATH_OUTPUT_ON_WAIT_MS = 200;  // path check: after switching the output on
+constexpr int PATH_APPLY_WAIT_MS = 100;      // path check: after applying the test source
+
+constexpr double FAILED_READING = -999999999999.0;
+
+void psu_command(const char* text);
+void dmm_set_voltage_mode();
+void dmm_set_current_mode();
+// One DMM reading; ok becomes 1 with the DMM's value, or 0 with FAILED_READING.
+double dmm_read(int& ok);
+int check_voltage_path(char channel);
+int check_current_path(char channel);

@@ -1,0 +1,13 @@
+// The system's local date and time. POSIX: local_time_posix.cc, Windows (GetLocalTime): local_time_win32.cc.
+#pragma once
+
+struct LocalTime {
+  int year;    // four digits
+  int month;   // 1 to 12
+  int day;     // 1 to 31
+  int hour;    // 0 to 23
+  int minute;  // 0 to 59
+  int second;  // 0 to 59
+};
+
+LocalTime local_time_now();

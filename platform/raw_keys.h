@@ -1,0 +1,19 @@
+// Raw single-key console input: one key, without echo and without waiting for Enter.
+// POSIX implementation in raw_keys_posix.cc, Windows (_getch) in raw_keys_win32.cc.
+#pragma once
+
+// Returned once the console can deliver no more keys (input closed or gone); every later call too.
+constexpr int RAW_KEY_CLOSED = -1;
+
+// Waits for one key and returns its code 0 to 255: Enter 13, Esc 27, Backspace 8. A key without a
+// character (arrow, Home, End, Delete, function key) arrives as two calls: lead code 224, then the
+// key's own code (Up 72, Down 80, Left 75, Right 77, Home 71, End 79, Delete 83, ...).
+// When standard input is not a terminal, bytes are read as they come, a line feed giving 13.
+int raw_key_read();
+
+// Puts the terminal back as it was before the first raw_key_read (also done at exit and on
+// SIGINT/SIGTERM). Harmless when nothing was changed.
+void raw_keys_restore();
+
+// Makes standard output unbuffered, so that every print reaches the console at once.
+void console_output_unbuffered();
