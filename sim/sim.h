@@ -1,0 +1,77 @@
+// The simulated bench: a DMM and a DP832 served on loopback TCP ports, for tests, demos and benchmarks.
+// The program never includes this; it talks to the simulated instruments over the socket only.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct SimDmmFaults {
+  int silent_from_reading = 0;   // N > 0: from the Nth READ? on, nothing is answered at all
+  int garbage_from_reading = 0;  // N > 0: from the Nth READ? on, the answer holds no number
+  bool no_echo = false;          // received lines are not echoed
+  int answer_delay_ms = 0;       // extra delay before each query's answer (program-time ms, scaled)
+  int drop_at_reading = 0;       // N > 0: the connection is closed on receiving the Nth READ?
+  bool refuse_connections = false;
+};
+
+struct SimPsuFaults {
+  bool silent_to_idn = false;    // *IDN? is not answered
+  int drop_after_commands = 0;   // N > 0: the connection is closed after the Nth received command
+  bool unsolicited_stream = false;  // sends output continuously while a client is connected
+  bool refuse_connections = false;
+};
+
+struct SimOptions {
+  int dmm_port = 0;                 // 0 picks a free port
+  int psu_port = 0;
+  std::string bind_address = "127.0.0.1";
+  int wire = 0;                     // DMM leads on channel 1, 2 or 3; 0 none; -1 auto (last switched on)
+  int measurement_time_ms = 200;    // DMM reading time (program-time ms, scaled)
+  std::uint64_t seed = 1;           // seeds the error model and the meter noise
+  std::string state_file;           // keeps the supply's calibration across runs when not empty
+  SimDmmFaults dmm_faults;
+  SimPsuFaults psu_faults;
+};
+
+// One command as an instrument received it, with the time it arrived.
+struct SimReceived {
+  std::string line;          // the command line without its line end
+  double time_s;             // seconds since the bench started (steady clock)
+};
+
+class SimBench {
+ public:
+  explicit SimBench(const SimOptions& options);
+  ~SimBench();  // stops serving and closes every connection
+  SimBench(const SimBench&) = delete;
+  SimBench& operator=(const SimBench&) = delete;
+
+  bool ok() const;            // both listeners are up
+  int dmm_port() const;
+  int psu_port() const;
+
+  // Received commands, in order, for each instrument (safe to call while serving).
+  std::vector<SimReceived> psu_received() const;
+  std::vector<SimReceived> dmm_received() const;
+  void clear_received();
+
+  // Wiring and faults may be changed at any time.
+  void set_wire(int wire);
+  void set_dmm_faults(const SimDmmFaults& faults);
+  void set_psu_faults(const SimPsuFaults& faults);
+  // The next readings answer these values (in the present unit) instead of the model's, in order.
+  void script_readings(const std::vector<double>& values);
+
+  // The model, for checking results: the true terminal voltage of a channel (1 to 3) set to volts
+  // with its present calibration, and the output's error there (true minus set).
+  double true_output_voltage(int channel, double set_volts) const;
+  double voltage_error(int channel, double set_volts) const;
+  bool output_on(int channel) const;
+  bool in_calibration() const;   // between CAL:START and CAL:END
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl;
+};
