@@ -1,0 +1,136 @@
+// In-process test bench: the simulated instruments on ephemeral loopback ports, a fresh working folder
+// whose settings file points at them, scripted keys, captured console text and the test time scale.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+#include "console/keys.h"
+#include "link/instruments.h"
+#include "platform/sleep.h"
+#include "settings/program_settings.h"
+#include "sim/sim.h"
+
+// A fresh temporary folder that is the working folder while the object lives.
+class WorkingFolder {
+ public:
+  WorkingFolder() {
+    char pattern[] = "/tmp/trimora-test-XXXXXX";
+    char* made = mkdtemp(pattern);
+    if (made != nullptr) path_ = made;
+    old_ = std::filesystem::current_path();
+    if (!path_.empty()) std::filesystem::current_path(path_);
+  }
+  ~WorkingFolder() {
+    std::error_code ignored;
+    std::filesystem::current_path(old_, ignored);
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  std::filesystem::path old_;
+};
+
+inline std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Writes a settings file that points both instruments at loopback.
+inline void write_loopback_settings(int dmm_port_number, int psu_port_number,
+                                    const char* path = SETTINGS_FILE_NAME) {
+  std::ofstream out(path, std::ios::binary);
+  out << "DMM_IP    127.0.0.1\n"
+      << "DMM_Port    " << dmm_port_number << "\n"
+      << "DMM_Connect_Method    TCP.SCPI\n"
+      << "Last_Run_Time    \"NONE\"\n"
+      << "DP832_IP    127.0.0.1\n"
+      << "DP832_Port    " << psu_port_number << "\n"
+      << "DP832_Connect_Method    TCP.SCPI\n";
+}
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  // Options of the simulated bench; tests may change them before calling start_bench().
+  SimOptions options;
+  std::unique_ptr<SimBench> bench;
+  std::unique_ptr<WorkingFolder> folder;
+  std::string out;                 // captured console text
+  std::deque<int> key_queue;       // scripted keys; KEY_CLOSED once empty
+
+  void SetUp() override {
+    set_time_scale(0.1);
+    folder = std::make_unique<WorkingFolder>();
+    options.wire = -1;                 // leads on the channel last switched on
+    options.measurement_time_ms = 50;  // well inside the program's 500 ms pause
+    console_capture(&out);
+    set_key_source([this]() {
+      if (key_queue.empty()) return KEY_CLOSED;
+      int key = key_queue.front();
+      key_queue.pop_front();
+      return key;
+    });
+  }
+
+  void TearDown() override {
+    delete dmm_link;
+    dmm_link = nullptr;
+    delete psu_link;
+    psu_link = nullptr;
+    set_key_source({});
+    console_capture(nullptr);
+    bench.reset();
+    folder.reset();
+    set_time_scale(1.0);
+  }
+
+  // Starts the simulated instruments, points the address globals and the settings file at them.
+  void start_bench() {
+    bench = std::make_unique<SimBench>(options);
+    ASSERT_TRUE(bench->ok());
+    std::snprintf(dmm_host, sizeof dmm_host, "127.0.0.1");
+    std::snprintf(psu_host, sizeof psu_host, "127.0.0.1");
+    dmm_port = bench->dmm_port();
+    psu_port = bench->psu_port();
+    write_loopback_settings(dmm_port, psu_port);
+  }
+
+  // Starts the bench and brings both instruments on line, as the program's start-up does.
+  void connect_both() {
+    start_bench();
+    ASSERT_EQ(connect_dmm(), 1) << out;
+    ASSERT_EQ(connect_psu(), 1) << out;
+    bench->clear_received();
+    out.clear();
+  }
+
+  void keys(const std::string& typed) {
+    for (unsigned char c : typed) key_queue.push_back(c);
+  }
+
+  // The command lines that the DP832 received, in order.
+  std::vector<std::string> psu_lines() const {
+    std::vector<std::string> lines;
+    for (const SimReceived& r : bench->psu_received()) lines.push_back(r.line);
+    return lines;
+  }
+
+  std::vector<std::string> dmm_lines() const {
+    std::vector<std::string> lines;
+    for (const SimReceived& r : bench->dmm_received()) lines.push_back(r.line);
+    return lines;
+  }
+};
