@@ -1,0 +1,87 @@
+// The common course of both factory calibrations.
+#include "calibration/calibration_run.h"
+
+#include <cstdio>
+
+#include "console/console.h"
+#include "console/stamps.h"
+#include "link/primitives.h"
+#include "platform/sleep.h"
+
+namespace {
+
+// Runs one phase; returns how many of its points got no measurement.
+int run_phase(const char* name, const CalibrationPhase& phase, char* command, std::size_t size) {
+  int missed = 0;
+  console_print(phase.banner, name);
+  for (std::size_t i = 0; i < phase.point_count; i++) {
+    int point = static_cast<int>(i);
+    std::snprintf(command, size, phase.set_format, name, point, phase.points[i]);
+    psu_command(command);
+    console_print("[%2d] %s", point, command);
+    sleep_ms(phase.settle_ms);
+
+    int ok = 0;
+    double value = dmm_read(ok);
+    if (ok != 0) {
+      if (phase.corrections != nullptr) {
+        value += phase.corrections[i];
+        console_print("CORRECTION: %7.4lf mV", phase.corrections[i] * 1000.0);
+      }
+      std::snprintf(command, size, phase.measure_format, name, point, value);
+      psu_command(command);
+      console_print("[%2d] %s", point, command);
+    } else {
+      // No reading: reporting a made-up value would calibrate the supply to it, so the point is
+      // left without a measurement.
+      missed++;
+      console_print("\aWARNING: DMM communication error.\n");
+    }
+  }
+  return missed;
+}
+
+}  // namespace
+
+void run_factory_calibration(const CalibrationRun& run) {
+  char command[128];
+  const char* name = run.channel_name;
+
+  run.set_dmm_mode();
+  if (run.check_path(run.channel_digit) == 0) {
+    console_print("\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n");
+    return;
+  }
+
+  std::snprintf(command, sizeof command, "CAL:START 27384,%s\r\n", name);
+  psu_command(command);
+  std::snprintf(command, sizeof command, run.clear_command, name);
+  psu_command(command);
+  psu_command("*RST\r\n");
+  console_print("%s output ON...\n", name);
+  std::snprintf(command, sizeof command, "OUTPUT %s,ON\r\n", name);
+  psu_command(command);
+
+  int missed = 0;
+  int total = 0;
+  for (const CalibrationPhase& phase : run.phases) {
+    missed += run_phase(name, phase, command, sizeof command);
+    total += static_cast<int>(phase.point_count);
+  }
+
+  console_print("%s output OFF...\n", name);
+  std::snprintf(command, sizeof command, "OUTPUT %s,OFF\r\n", name);
+  psu_command(command);
+
+  char date[32];
+  date_stamp(date);
+  std::snprintf(command, sizeof command, "CAL:END %s,%s\r\n", date, name);
+  psu_command(command);
+  console_print("%s", command);
+
+  if (missed > 0) {
+    console_print("\aWARNING: %d OF %d POINTS HAD NO DMM MEASUREMENT AND WERE NOT REPORTED TO THE "
+                  "SUPPLY.\nTHE CALIBRATION OF %s IS INCOMPLETE: REPEAT IT.\n",
+                  missed, total, name);
+  }
+}

@@ -1,0 +1,91 @@
+// The voltage accuracy assessment: sweeps a channel's set points, reads the true output on the DMM and
+// reports each point's error and the sweep's sum of squares and RMS error. CH1/CH2 sweeps fill
+// voltage_corrections and, in the recalibrate mode, run the factory calibration with them.
+#include <cmath>
+#include <cstdio>
+#include <iterator>
+
+#include "calibration/factory_calibration.h"
+#include "calibration/point_tables.h"
+#include "calibration/voltage_assessment.h"
+#include "calibration/voltage_corrections.h"
+#include "console/console.h"
+#include "console/keys.h"
+#include "link/primitives.h"
+#include "platform/sleep.h"
+
+namespace {
+
+// CH3 is swept over k * 0.25 V for k = 0 to 21 (all exact in binary64).
+constexpr int CH3_SWEEP_POINTS = 22;
+constexpr double CH3_SWEEP_STEP_V = 0.25;
+constexpr int CH12_SWEEP_POINTS = static_cast<int>(std::size(VDAC_POINTS_12));
+
+// The DMM reads far from the set point: switch off and wait for the operator.
+void abort_on_wrong_reading(const char* name) {
+  char command[128];
+  console_print("\a\nERROR: DMM is not reading correctly.\nIs it connected to the proper supply output?\n");
+  console_print("PROCEDURE ABORTED....PRESS ANY KEY...");
+  std::snprintf(command, sizeof command, "OUTPUT %s,OFF\r\n", name);
+  psu_command(command);
+  read_key();  // any key, or a closed console: either way the procedure ends here
+  console_print("\n");
+}
+
+}  // namespace
+
+int assess_voltage_accuracy(char channel_key, double& sum_of_squares, double& rms_error, int mode) {
+  char name[32];
+  char command[128];
+  std::snprintf(name, sizeof name, "CH%c", channel_key);
+
+  dmm_set_voltage_mode();
+  if (check_voltage_path(channel_key) == 0) {
+    console_print("\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n");
+    return 0;
+  }
+  bool ch3 = channel_key == '3';
+  if (!ch3 && channel_key != '1' && channel_key != '2') return 0;
+
+  console_print("%s output ON...\n", name);
+  std::snprintf(command, sizeof command, "OUTPUT %s,ON\r\n", name);
+  psu_command(command);
+  sleep_ms(ASSESS_OUTPUT_ON_WAIT_MS);
+  sum_of_squares = 0.0;
+
+  int points = ch3 ? CH3_SWEEP_POINTS : CH12_SWEEP_POINTS;
+  double set_point = 0.0;
+  for (int i = 0; i < points; i++) {
+    if (!ch3) set_point = VDAC_POINTS_12[i];
+    std::snprintf(command, sizeof command, ":APPL %s,%.4lf,2\r\n", name, set_point);
+    psu_command(command);
+    sleep_ms(ASSESS_SETTLE_MS);
+
+    int ok = 0;
+    double reading = dmm_read(ok);
+    if (ok == 0) {
+      console_print("\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n\n");
+      return 0;
+    }
+    double error = reading - set_point;
+    if (!ch3) voltage_corrections[i] = error;
+    console_print("Correction: Setpoint %7.4lf V, Error: %7.3lf mV\n", set_point, error * 1000.0);
+    if (std::fabs(error) > ASSESS_ERROR_LIMIT_V) {
+      abort_on_wrong_reading(name);
+      return 0;
+    }
+    sum_of_squares += (error * 1000.0) * (error * 1000.0);
+    if (ch3) set_point += CH3_SWEEP_STEP_V;
+  }
+
+  console_print("%s output OFF...\n", name);
+  std::snprintf(command, sizeof command, "OUTPUT %s,OFF\r\n", name);
+  psu_command(command);
+
+  rms_error = std::sqrt(sum_of_squares * (1.0 / points));
+  console_print(" SS Error: %8.5lf mV^2\n", sum_of_squares);
+  console_print("RMS Error: %8.5lf mV\n\n", rms_error);
+
+  if (!ch3 && mode == ASSESS_RECALIBRATE) factory_voltage_calibration(name, 1);
+  return 1;
+}
