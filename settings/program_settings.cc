@@ -1,0 +1,86 @@
+// The program's settings: the instruments' addresses and the time of the last run, kept in the
+// settings table and its file.
+#include "settings/program_settings.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#include "console/stamps.h"
+#include "settings/settings_table.h"
+
+char dmm_host[64];
+int dmm_port;
+char psu_host[64];
+int psu_port;
+
+namespace {
+
+constexpr const char* DEFAULT_DMM_HOST = "172.16.0.133";
+constexpr int DEFAULT_DMM_PORT = 5024;
+constexpr const char* DEFAULT_PSU_HOST = "172.16.0.131";
+constexpr int DEFAULT_PSU_PORT = 5555;
+constexpr const char* CONNECT_METHOD = "TCP.SCPI";
+
+// Declares a setting once: a second start-up in the same process finds the table already holding it.
+void declare(int type, const char* name) {
+  if (settings.find_setting(name) == 0) settings.add_setting(type, name);
+}
+
+void set_integer(const char* name, int value) {
+  std::int32_t v = value;
+  settings.set_value(name, &v);
+}
+
+void get_integer(const char* name, int& value) {
+  std::int32_t v = 0;
+  if (settings.get_value(name, &v, sizeof v) != 0) value = v;
+}
+
+}  // namespace
+
+int load_program_settings() {
+  declare(TEXT, "DMM_IP");
+  declare(INTEGER, "DMM_Port");
+  declare(TEXT, "DMM_Connect_Method");
+  declare(QUOTED_TEXT, "Last_Run_Time");
+
+  settings.set_value("Last_Run_Time", "NONE");
+  settings.set_value("DMM_IP", DEFAULT_DMM_HOST);
+  dmm_port = DEFAULT_DMM_PORT;
+  set_integer("DMM_Port", dmm_port);
+  settings.set_value("DMM_Connect_Method", CONNECT_METHOD);
+
+  declare(TEXT, "DP832_IP");
+  declare(INTEGER, "DP832_Port");
+  declare(TEXT, "DP832_Connect_Method");
+
+  psu_port = DEFAULT_PSU_PORT;
+  settings.set_value("DP832_IP", DEFAULT_PSU_HOST);
+  set_integer("DP832_Port", psu_port);
+  settings.set_value("DP832_Connect_Method", CONNECT_METHOD);
+
+  int stored = settings.load_file(SETTINGS_FILE_NAME);
+
+  // The hosts are cut to the 63 characters that their globals hold.
+  settings.get_value("DP832_IP", psu_host, sizeof psu_host);
+  get_integer("DP832_Port", psu_port);
+  settings.get_value("DMM_IP", dmm_host, sizeof dmm_host);
+  get_integer("DMM_Port", dmm_port);
+  return stored;
+}
+
+int save_program_settings() {
+  char date[20];
+  char time[20];
+  char stamp[48];
+  std::snprintf(stamp, sizeof stamp, "%s %s", date_stamp(date), time_stamp(time));
+
+  settings.set_value("Last_Run_Time", stamp);
+  settings.set_value("DMM_IP", dmm_host);
+  set_integer("DMM_Port", dmm_port);
+  settings.set_value("DMM_Connect_Method", CONNECT_METHOD);
+  settings.set_value("DP832_IP", psu_host);
+  set_integer("DP832_Port", psu_port);
+  settings.set_value("DP832_Connect_Method", CONNECT_METHOD);
+  return settings.save_file(SETTINGS_FILE_NAME);
+}
