@@ -1,0 +1,102 @@
+// The measurement and output primitives: DP832 commands, DMM modes and readings, path checks.
+#include "link/primitives.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "link/instruments.h"
+#include "link/tcp_link.h"
+#include "platform/sleep.h"
+
+namespace {
+
+constexpr int REPLY_COUNT = 127;
+constexpr int DMM_TERMINATOR = 13;
+// SCPI's overload and not-a-number values are 9.9E37 and up; no real reading comes near.
+constexpr double SCPI_OVERLOAD = 9.9e37;
+constexpr double VOLTAGE_PATH_MIN = 1.5;
+constexpr double CURRENT_PATH_MIN = 0.5;
+
+// The number a DMM answer holds. 1 with the value, or 0 when the answer holds no usable number.
+int parse_reading(const char* text, double* value) {
+  while (*text != 0 && std::isspace(static_cast<unsigned char>(*text))) ++text;
+  char* end = nullptr;
+  double v = std::strtod(text, &end);
+  bool digits = false;
+  for (const char* p = text; p < end; ++p)
+    if (std::isdigit(static_cast<unsigned char>(*p))) digits = true;
+  if (!digits || !std::isfinite(v) || std::fabs(v) >= SCPI_OVERLOAD) return 0;
+  *value = v;
+  return 1;
+}
+
+// Switches the channel on, applies the test source (volts with a 2 A limit), reads the DMM and
+// switches the channel off again, whatever the reading gave.
+int check_path(char channel, int source_volts, double threshold) {
+  char name[8];
+  char command[32];
+  std::snprintf(name, sizeof name, "CH%c", channel);
+
+  std::snprintf(command, sizeof command, "OUTPUT %s,ON\r\n", name);
+  psu_command(command);
+  sleep_ms(PATH_OUTPUT_ON_WAIT_MS);
+
+  std::snprintf(command, sizeof command, ":APPL %s,%d,2\r\n", name, source_volts);
+  psu_command(command);
+  sleep_ms(PATH_APPLY_WAIT_MS);
+
+  int ok = 0;
+  double value = dmm_read(ok);
+
+  std::snprintf(command, sizeof command, "OUTPUT %s,OFF\r\n", name);
+  psu_command(command);
+  return (ok != 0 && value >= threshold) ? 1 : 0;
+}
+
+}  // namespace
+
+void psu_command(const char* text) {
+  if (psu_link == nullptr) return;
+  psu_link->send_text(text);
+  drain_input(psu_link, PSU_DRAIN_MS);
+}
+
+void dmm_set_voltage_mode() {
+  if (dmm_link == nullptr) return;
+  dmm_link->send_text("CONF:VOLT:DC AUTO\r");
+  drain_input(dmm_link, DMM_DRAIN_MS);
+}
+
+void dmm_set_current_mode() {
+  if (dmm_link == nullptr) return;
+  drain_input(dmm_link, DMM_MODE_DRAIN_MS);
+  dmm_link->send_text("*RST\r");
+  drain_input(dmm_link, DMM_DRAIN_MS);
+  dmm_link->send_text("CONF:CURR:DC AUTO\r");
+  drain_input(dmm_link, DMM_DRAIN_MS);
+}
+
+double dmm_read(int& ok) {
+  ok = 0;
+  if (dmm_link == nullptr) return FAILED_READING;
+  drain_input(dmm_link, DMM_DRAIN_MS);
+  dmm_link->send_text("READ?\r");
+
+  char buffer[128];
+  // The DMM's first line is not the answer.
+  read_reply(buffer, REPLY_COUNT, dmm_link, DMM_FIRST_LINE_MS, DMM_TERMINATOR);
+  sleep_ms(DMM_READ_PAUSE_MS);
+  if (read_reply(buffer, REPLY_COUNT, dmm_link, DMM_ANSWER_TIMEOUT_MS, DMM_TERMINATOR) <= 0)
+    return FAILED_READING;
+
+  double value = 0.0;
+  if (!parse_reading(buffer, &value)) return FAILED_READING;
+  ok = 1;
+  return value;
+}
+
+int check_voltage_path(char channel) { return check_path(channel, 5, VOLTAGE_PATH_MIN); }
+
+int check_current_path(char channel) { return check_path(channel, 3, CURRENT_PATH_MIN); }
