@@ -1,0 +1,80 @@
+// One-line text editor on top of read_key.
+#include "console/edit_line.h"
+
+#include <cstring>
+
+#include "console/console.h"
+#include "console/keys.h"
+
+namespace {
+
+constexpr int BELL = 7;
+constexpr int BACKSPACE = 8;
+constexpr int ENTER = 13;
+constexpr int LINE_FEED = 10;
+
+// Where key stands in the terminator set: 0 not a terminator, 1 the accept key, 2 a cancel key.
+// A null or empty set makes Enter alone the accept key. Lead code 0 never matches the set's end.
+int terminator_kind(int key, const char* terminators) {
+  if (terminators == nullptr || terminators[0] == '\0') return key == ENTER ? 1 : 0;
+  for (int i = 0; terminators[i] != '\0'; ++i) {
+    if (static_cast<unsigned char>(terminators[i]) == key) return i == 0 ? 1 : 2;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int edit_line(char* buffer, int echo_mode, int max_length, const char* terminators, int preload) {
+  if (buffer == nullptr || max_length < 1) return 0;
+
+  // The line only ever grows below max_length; a longer preload only shrinks. So every byte
+  // written lies inside the buffer's max_length + 1 bytes or inside the preloaded text itself.
+  int len = 0;
+  if (preload) {
+    char* carriage_return = std::strchr(buffer, ENTER);
+    if (carriage_return != nullptr) *carriage_return = '\0';
+    len = static_cast<int>(std::strlen(buffer));
+    for (int i = 0; i < len; ++i) console_put_char(static_cast<unsigned char>(buffer[i]));
+  }
+
+  for (;;) {
+    int key = read_key();
+    if (key == KEY_CLOSED) {
+      buffer[len] = '\0';
+      return EDIT_CLOSED;
+    }
+    if (key == BACKSPACE) {
+      if (len == 0) {
+        console_put_char(BELL);
+      } else {
+        console_put_char(BACKSPACE);
+        console_put_char(' ');
+        console_put_char(BACKSPACE);
+        --len;
+      }
+      continue;
+    }
+    int kind = terminator_kind(key, terminators);
+    if (kind != 0) {
+      buffer[len] = '\0';
+      if (kind == 2) return -static_cast<int>(static_cast<signed char>(key));
+      if (echo_mode != 0) {
+        console_put_char(ENTER);
+        console_put_char(LINE_FEED);
+      }
+      return len;
+    }
+    // Control codes, the lead codes of two-code keys and every code from 128 up.
+    if (static_cast<signed char>(key) < 32) continue;
+    if (len >= max_length) {
+      console_put_char(BELL);
+      continue;
+    }
+    buffer[len++] = static_cast<char>(key);
+    if (echo_mode == 1)
+      console_put_char(key);
+    else if (echo_mode > 1)
+      console_put_char(echo_mode);
+  }
+}

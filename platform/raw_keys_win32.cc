@@ -1,0 +1,48 @@
+// Raw single-key input on Windows: _getch on a console; bytes from standard input when it is
+// redirected (a file or a pipe), a line feed then counting as Enter.
+#include <conio.h>
+#include <windows.h>
+
+#include <cstdio>
+
+#include "platform/raw_keys.h"
+
+namespace {
+
+int input_closed = 0;
+int input_kind = -1;  // -1 not yet known, 0 redirected, 1 console
+
+int stdin_is_console() {
+  if (input_kind < 0) {
+    DWORD mode = 0;
+    HANDLE handle = GetStdHandle(STD_INPUT_HANDLE);
+    input_kind = handle != INVALID_HANDLE_VALUE && handle != nullptr && GetConsoleMode(handle, &mode) ? 1 : 0;
+  }
+  return input_kind;
+}
+
+}  // namespace
+
+int raw_key_read() {
+  if (input_closed) return RAW_KEY_CLOSED;
+  if (stdin_is_console()) {
+    // Keys without a character come as lead code 0 or 224 and then their own code, one per call.
+    int key = _getch();
+    if (key < 0 || key > 255) {
+      input_closed = 1;
+      return RAW_KEY_CLOSED;
+    }
+    return key;
+  }
+  // Standard input is in text mode, so a CR LF line end arrives as one line feed.
+  int byte = std::getchar();
+  if (byte == EOF) {
+    input_closed = 1;
+    return RAW_KEY_CLOSED;
+  }
+  return byte == '\n' ? 13 : byte;
+}
+
+void raw_keys_restore() {}
+
+void console_output_unbuffered() { std::setvbuf(stdout, nullptr, _IONBF, 0); }
