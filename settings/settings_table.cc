@@ -92,7 +92,7 @@ int SettingsTable::add_setting(int type, const char* name) {
   }
 
   SettingRecord& r = records[count];
-  std::memset(&r, 0, sizeof r);
+  r = SettingRecord{};  // empty text, zero numbers
   r.tag = record_tag;
   r.type = type;
   copy_text(r.name, sizeof r.name, name);  // at most 127 characters
