@@ -1,0 +1,174 @@
+// Console output and capture, single-key input with a scripted source, and the date and time stamps.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <regex>
+#include <string>
+
+#include "console/console.h"
+#include "console/keys.h"
+#include "console/stamps.h"
+
+namespace {
+
+// Restores the console and the local clock whatever a test did.
+class ConsoleTest : public ::testing::Test {
+ protected:
+  std::string out;
+  void TearDown() override {
+    console_capture(nullptr);
+    set_key_source({});
+    set_stamp_clock(nullptr);
+  }
+};
+
+TEST_F(ConsoleTest, CaptureCollectsPrintsAndCharactersInOrder) {
+  console_capture(&out);
+  console_print("Command >");
+  console_put_char('x');
+  console_put_char(13);
+  console_print("%s=%d %.2lf\n", "port", 5024, 1.5);
+  console_put_char(7);
+  console_put_char(224);
+  EXPECT_EQ(out, std::string("Command >x\rport=5024 1.50\n\a\xe0"));
+
+  // Longer than any fixed formatting buffer: kept whole.
+  out.clear();
+  std::string long_text(1000, 'v');
+  console_print("<%s>", long_text.c_str());
+  EXPECT_EQ(out, "<" + long_text + ">");
+}
+
+// A prompt without a line end must reach standard output before the program waits for a key,
+// also when standard output is a pipe (fully buffered by default). A released capture lets it through.
+TEST_F(ConsoleTest, OutputReachesStandardOutputAtOnce) {
+  console_capture(&out);
+  console_capture(nullptr);
+  std::fflush(stdout);
+  int saved = dup(STDOUT_FILENO);
+  ASSERT_GE(saved, 0);
+  int sink[2];
+  ASSERT_EQ(pipe(sink), 0);
+  ASSERT_EQ(dup2(sink[1], STDOUT_FILENO), STDOUT_FILENO);
+  console_print("Command >");
+  console_put_char('?');
+  // Read what already reached the pipe before giving standard output back.
+  fcntl(sink[0], F_SETFL, O_NONBLOCK);
+  char got[64] = {0};
+  ssize_t n = read(sink[0], got, sizeof got - 1);
+  std::fflush(stdout);
+  dup2(saved, STDOUT_FILENO);
+  close(saved);
+  close(sink[0]);
+  close(sink[1]);
+  ASSERT_GT(n, 0);
+  EXPECT_STREQ(got, "Command >?");
+  EXPECT_EQ(out, "");
+}
+
+TEST_F(ConsoleTest, ReadKeyTakesScriptedKeysAndStaysClosed) {
+  std::deque<int> script = {'a', 13, 224, 72};
+  int calls = 0;
+  set_key_source([&]() {
+    ++calls;
+    if (script.empty()) return KEY_CLOSED;
+    int key = script.front();
+    script.pop_front();
+    return key;
+  });
+  EXPECT_EQ(read_key(), 'a');
+  EXPECT_EQ(read_key(), 13);
+  EXPECT_EQ(read_key(), 224);
+  EXPECT_EQ(read_key(), 72);
+  EXPECT_EQ(read_key(), KEY_CLOSED);
+  // Closed for good, even if the source had something again: no caller loops on stale input.
+  script.push_back('z');
+  EXPECT_EQ(read_key(), KEY_CLOSED);
+  EXPECT_EQ(read_key(), KEY_CLOSED);
+  EXPECT_EQ(calls, 5);
+
+  // A new source opens input again.
+  set_key_source([]() { return 'q'; });
+  EXPECT_EQ(read_key(), 'q');
+}
+
+TEST_F(ConsoleTest, ReadKeyEchoShowsTheKeyButNothingWhenClosed) {
+  std::deque<int> script = {'7', 13};
+  set_key_source([&]() {
+    if (script.empty()) return KEY_CLOSED;
+    int key = script.front();
+    script.pop_front();
+    return key;
+  });
+  console_capture(&out);
+  EXPECT_EQ(read_key_echo(), '7');
+  EXPECT_EQ(read_key_echo(), 13);
+  EXPECT_EQ(read_key_echo(), KEY_CLOSED);
+  EXPECT_EQ(out, "7\r");
+}
+
+LocalTime fixed_time() { return LocalTime{2024, 3, 7, 9, 5, 2}; }
+LocalTime year_end() { return LocalTime{2023, 12, 31, 23, 59, 59}; }
+
+// A clock that moves to the next day between two readings.
+int midnight_calls = 0;
+LocalTime across_midnight() {
+  return midnight_calls++ == 0 ? LocalTime{2023, 12, 31, 23, 59, 59} : LocalTime{2024, 1, 1, 0, 0, 0};
+}
+
+TEST_F(ConsoleTest, StampsFormatTheClockAndReturnTheirText) {
+  set_stamp_clock(fixed_time);
+  char text[32];
+  EXPECT_EQ(date_stamp(text), text);
+  EXPECT_STREQ(text, "03/07/2024");
+  EXPECT_EQ(time_stamp(text), text);
+  EXPECT_STREQ(text, "09:05:02");
+  EXPECT_EQ(date_time_stamp(text), text);
+  EXPECT_STREQ(text, "03/07/2024 09:05:02");
+
+  set_stamp_clock(year_end);
+  EXPECT_STREQ(date_time_stamp(text), "12/31/2023 23:59:59");
+
+  // 19 characters and the zero: nothing written past the caller's 20 bytes.
+  std::memset(text, 'x', sizeof text);
+  date_time_stamp(text);
+  EXPECT_EQ(text[19], '\0');
+  EXPECT_EQ(text[20], 'x');
+}
+
+TEST_F(ConsoleTest, DateTimeStampReadsTheClockOnce) {
+  midnight_calls = 0;
+  set_stamp_clock(across_midnight);
+  char text[32];
+  date_time_stamp(text);
+  EXPECT_EQ(midnight_calls, 1);
+  EXPECT_STREQ(text, "12/31/2023 23:59:59");
+}
+
+TEST_F(ConsoleTest, StampsFromTheSystemClockHaveTheirForm) {
+  char date[32];
+  char both[32];
+  char time[32];
+  date_stamp(date);
+  date_time_stamp(both);
+  time_stamp(time);
+  std::cmatch m;
+  ASSERT_TRUE(std::regex_match(both, m, std::regex("(\\d\\d)/(\\d\\d)/(\\d{4}) (\\d\\d):(\\d\\d):(\\d\\d)")))
+      << both;
+  EXPECT_GE(std::stoi(m[1]), 1);
+  EXPECT_LE(std::stoi(m[1]), 12);
+  EXPECT_GE(std::stoi(m[2]), 1);
+  EXPECT_LE(std::stoi(m[2]), 31);
+  EXPECT_GE(std::stoi(m[3]), 2020);
+  EXPECT_LE(std::stoi(m[4]), 23);
+  EXPECT_LE(std::stoi(m[5]), 59);
+  EXPECT_LE(std::stoi(m[6]), 59);
+  EXPECT_TRUE(std::regex_match(date, std::regex("\\d\\d/\\d\\d/\\d{4}"))) << date;
+  EXPECT_TRUE(std::regex_match(time, std::regex("\\d\\d:\\d\\d:\\d\\d"))) << time;
+}
+
+}  // namespace

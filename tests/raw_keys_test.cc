@@ -1,0 +1,397 @@
+// Terminal key decoding, and raw_key_read itself in a child process reading a pseudo-terminal or a
+// pipe (the child is this test binary started again; it reads keys before main and reports them).
+#ifndef _WIN32
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/raw_keys.h"
+#include "platform/terminal_keys.h"
+
+namespace {
+
+// ---- The child: reads keys from its standard input and writes each code to the report pipe. ----
+
+const char* const CHILD_VARIABLE = "TRIMORA_RAW_KEYS_CHILD";
+constexpr int CHILD_REPORT_FD = 3;
+constexpr int CHILD_QUIT_KEY = 'Q';  // ends the child with exit(0), so that atexit work runs
+
+void report_code(int code) {
+  const char* p = reinterpret_cast<const char*>(&code);
+  size_t left = sizeof code;
+  while (left > 0) {
+    ssize_t n = write(CHILD_REPORT_FD, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) _exit(3);
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+}
+
+int run_as_key_child() {
+  if (std::getenv(CHILD_VARIABLE) == nullptr) return 0;
+  for (;;) {
+    int code = raw_key_read();
+    report_code(code);
+    if (code == CHILD_QUIT_KEY) std::exit(0);
+    if (code == RAW_KEY_CLOSED) {
+      report_code(raw_key_read());  // closed stays closed
+      _exit(0);
+    }
+  }
+}
+
+const int key_child = run_as_key_child();
+
+// ---- The parent's side. ----
+
+constexpr int WAIT_MS = 20000;  // generous: only a broken program ever waits this long
+
+class KeyChild {
+ public:
+  // terminal: standard input is a new pseudo-terminal, the child's controlling terminal; otherwise
+  // a pipe.
+  explicit KeyChild(bool terminal) {
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) return;
+    int input_pipe[2] = {-1, -1};
+    char slave_name[128] = {0};
+    if (terminal) {
+      input_ = posix_openpt(O_RDWR | O_NOCTTY);
+      if (input_ < 0 || grantpt(input_) != 0 || unlockpt(input_) != 0 || ptsname(input_) == nullptr) return;
+      std::snprintf(slave_name, sizeof slave_name, "%s", ptsname(input_));
+      fcntl(input_, F_SETFD, FD_CLOEXEC);
+    } else {
+      if (pipe2(input_pipe, O_CLOEXEC) != 0) return;
+      input_ = input_pipe[1];
+    }
+    char variable[64];
+    std::snprintf(variable, sizeof variable, "%s=1", CHILD_VARIABLE);
+    char* const environment[] = {variable, nullptr};
+    char program[] = "trimora_tests";
+    char no_tests[] = "--gtest_filter=-*";
+    char* const arguments[] = {program, no_tests, nullptr};
+    std::fflush(nullptr);
+    pid_ = fork();
+    if (pid_ == 0) {
+      setsid();
+      int in = input_pipe[0];
+      if (terminal) {
+        in = open(slave_name, O_RDWR);
+        if (in < 0) _exit(120);
+        ioctl(in, TIOCSCTTY, 0);
+      }
+      int null = open("/dev/null", O_WRONLY);
+      dup2(in, STDIN_FILENO);
+      dup2(null, STDOUT_FILENO);
+      dup2(null, STDERR_FILENO);
+      dup2(report[1], CHILD_REPORT_FD);
+      struct sigaction usual;
+      std::memset(&usual, 0, sizeof usual);
+      usual.sa_handler = SIG_DFL;
+      sigaction(SIGINT, &usual, nullptr);
+      sigaction(SIGTERM, &usual, nullptr);
+      sigaction(SIGHUP, &usual, nullptr);
+      sigset_t none;
+      sigemptyset(&none);
+      sigprocmask(SIG_SETMASK, &none, nullptr);
+      execve("/proc/self/exe", arguments, environment);
+      _exit(121);
+    }
+    close(report[1]);
+    if (input_pipe[0] >= 0) close(input_pipe[0]);
+    if (pid_ > 0) report_ = report[0];
+  }
+
+  ~KeyChild() {
+    close_input();
+    if (report_ >= 0) close(report_);
+    if (pid_ > 0 && status_ < 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  bool started() const { return pid_ > 0 && report_ >= 0 && input_ >= 0; }
+
+  // Waits until the child has put its terminal into raw mode (no canonical input), as a person
+  // would see the program waiting for a key.
+  bool wait_for_raw_mode() {
+    for (int waited = 0; waited < WAIT_MS; waited += 5) {
+      termios now;
+      if (tcgetattr(input_, &now) == 0 && !(now.c_lflag & ICANON)) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+  }
+
+  bool terminal_settings(termios* now) { return tcgetattr(input_, now) == 0; }
+
+  void type(const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+      ssize_t n = write(input_, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;
+      done += static_cast<size_t>(n);
+    }
+  }
+
+  // The next code the child reported; INT_MIN when none came.
+  int next_code() {
+    int code = 0;
+    char* p = reinterpret_cast<char*>(&code);
+    size_t got = 0;
+    while (got < sizeof code) {
+      pollfd watch{report_, POLLIN, 0};
+      int ready = poll(&watch, 1, WAIT_MS);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) return INT_MIN;
+      ssize_t n = read(report_, p + got, sizeof code - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return INT_MIN;
+      got += static_cast<size_t>(n);
+    }
+    return code;
+  }
+
+  std::vector<int> next_codes(size_t count) {
+    std::vector<int> codes;
+    while (codes.size() < count) codes.push_back(next_code());
+    return codes;
+  }
+
+  void close_input() {
+    if (input_ >= 0) close(input_);
+    input_ = -1;
+  }
+
+  // The child's end status (waitpid's), waiting as long as it takes.
+  int wait_end() {
+    if (status_ < 0 && pid_ > 0) {
+      int status = 0;
+      while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+      }
+      status_ = status;
+    }
+    return status_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int input_ = -1;
+  int report_ = -1;
+  int status_ = -1;
+};
+
+bool can_start_children() { return access("/proc/self/exe", X_OK) == 0; }
+
+// ---- The decoder. ----
+
+// Every code that decoding all of bytes gives, as if nothing more could come after them.
+std::vector<int> decode_all(const std::string& bytes) {
+  std::vector<int> codes;
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  int left = static_cast<int>(bytes.size());
+  while (left > 0) {
+    TerminalKey key = decode_terminal_key(p, left, 0);
+    if (!key.complete || key.used < 1 || key.used > left) {
+      ADD_FAILURE() << "stuck at " << left << " bytes";
+      break;
+    }
+    for (int i = 0; i < key.count; ++i) codes.push_back(key.codes[i]);
+    p += key.used;
+    left -= key.used;
+  }
+  return codes;
+}
+
+using Codes = std::vector<int>;
+
+TEST(TerminalKeyDecoding, SingleBytesAndTheTerminalsOwnCodes) {
+  EXPECT_EQ(decode_all("a"), Codes({'a'}));
+  EXPECT_EQ(decode_all("\x7f"), Codes({8}));  // the terminal's Backspace
+  EXPECT_EQ(decode_all("\b"), Codes({8}));
+  EXPECT_EQ(decode_all("\r"), Codes({13}));
+  EXPECT_EQ(decode_all("\n"), Codes({13}));
+  EXPECT_EQ(decode_all("\t\x01\xe9"), Codes({9, 1, 0xe9}));
+}
+
+TEST(TerminalKeyDecoding, EscAloneIsDecidedOnlyWhenNothingFollows) {
+  const unsigned char esc[] = {27};
+  TerminalKey key = decode_terminal_key(esc, 1, 1);
+  EXPECT_EQ(key.complete, 0);
+  key = decode_terminal_key(esc, 1, 0);
+  EXPECT_EQ(key.complete, 1);
+  EXPECT_EQ(key.used, 1);
+  ASSERT_EQ(key.count, 1);
+  EXPECT_EQ(key.codes[0], 27);
+
+  // Esc followed by Esc or by a control key: the Esc key, then the other key.
+  EXPECT_EQ(decode_all("\033\033"), Codes({27, 27}));
+  EXPECT_EQ(decode_all("\033\r"), Codes({27, 13}));
+}
+
+TEST(TerminalKeyDecoding, CursorAndEditingKeysInEveryForm) {
+  EXPECT_EQ(decode_all("\033[A\033[B\033[C\033[D"), Codes({224, 72, 224, 80, 224, 77, 224, 75}));
+  EXPECT_EQ(decode_all("\033OA\033OB\033OC\033OD"), Codes({224, 72, 224, 80, 224, 77, 224, 75}));
+  EXPECT_EQ(decode_all("\033[H\033OH\033[1~\033[7~"), Codes({224, 71, 224, 71, 224, 71, 224, 71}));
+  EXPECT_EQ(decode_all("\033[F\033OF\033[4~\033[8~"), Codes({224, 79, 224, 79, 224, 79, 224, 79}));
+  EXPECT_EQ(decode_all("\033[2~\033[3~\033[5~\033[6~"), Codes({224, 82, 224, 83, 224, 73, 224, 81}));
+  // Modifier parameters (Ctrl, Shift) are ignored.
+  EXPECT_EQ(decode_all("\033[1;5A\033[3;2~"), Codes({224, 72, 224, 83}));
+}
+
+TEST(TerminalKeyDecoding, FunctionKeys) {
+  EXPECT_EQ(decode_all("\033OP\033OQ\033OR\033OS"), Codes({0, 59, 0, 60, 0, 61, 0, 62}));
+  EXPECT_EQ(decode_all("\033[11~\033[12~\033[13~\033[14~\033[15~"),
+            Codes({0, 59, 0, 60, 0, 61, 0, 62, 0, 63}));
+  EXPECT_EQ(decode_all("\033[17~\033[18~\033[19~\033[20~\033[21~"),
+            Codes({0, 64, 0, 65, 0, 66, 0, 67, 0, 68}));
+  EXPECT_EQ(decode_all("\033[23~\033[24~"), Codes({224, 133, 224, 134}));
+  EXPECT_EQ(decode_all("\033[[A\033[[E"), Codes({0, 59, 0, 63}));  // Linux console
+}
+
+TEST(TerminalKeyDecoding, UnknownSequencesAreDroppedWhole) {
+  EXPECT_EQ(decode_all("\033[Zq"), Codes({'q'}));            // Shift-Tab
+  EXPECT_EQ(decode_all("\033[99~q"), Codes({'q'}));          // no such key
+  EXPECT_EQ(decode_all("\033[<0;12;5Mq"), Codes({'q'}));     // mouse report
+  EXPECT_EQ(decode_all("\033[?1;2cq"), Codes({'q'}));        // terminal answer
+  EXPECT_EQ(decode_all("\033Oxq"), Codes({'q'}));
+  EXPECT_EQ(decode_all("\033xq"), Codes({'q'}));             // Alt-x
+  EXPECT_EQ(decode_all("\033[[Zq"), Codes({'q'}));
+}
+
+TEST(TerminalKeyDecoding, CutAndBrokenSequences) {
+  // The start of a sequence waits for its rest while more can come, and is dropped otherwise.
+  const std::string starts[] = {"\033[", "\033[1", "\033[1;", "\033O", "\033[["};
+  for (const std::string& start : starts) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(start.data());
+    int length = static_cast<int>(start.size());
+    EXPECT_EQ(decode_terminal_key(p, length, 1).complete, 0) << start.size();
+    TerminalKey key = decode_terminal_key(p, length, 0);
+    EXPECT_EQ(key.complete, 1);
+    EXPECT_EQ(key.used, length);
+    EXPECT_EQ(key.count, 0);
+  }
+  // A control key inside a sequence ends it and is a key of its own.
+  EXPECT_EQ(decode_all("\033[1\r"), Codes({13}));
+  EXPECT_EQ(decode_all("\033O\033[A"), Codes({224, 72}));
+  // A runaway sequence is dropped instead of being waited on without end.
+  std::string runaway = "\033[" + std::string(TERMINAL_SEQUENCE_MAX + 8, '1');
+  TerminalKey key = decode_terminal_key(reinterpret_cast<const unsigned char*>(runaway.data()),
+                                        static_cast<int>(runaway.size()), 1);
+  EXPECT_EQ(key.complete, 1);
+  EXPECT_EQ(key.count, 0);
+  EXPECT_EQ(key.used, TERMINAL_SEQUENCE_MAX);
+}
+
+// ---- raw_key_read on a real pseudo-terminal and on a pipe. ----
+
+TEST(RawKeysTerminal, KeysArriveOneCodePerCallAndTheTerminalIsRestoredAtExit) {
+  if (!can_start_children()) GTEST_SKIP() << "no /proc/self/exe";
+  KeyChild child(true);
+  ASSERT_TRUE(child.started());
+  ASSERT_TRUE(child.wait_for_raw_mode());
+  termios raw;
+  ASSERT_TRUE(child.terminal_settings(&raw));
+  EXPECT_FALSE(raw.c_lflag & ECHO);
+  EXPECT_TRUE(raw.c_lflag & ISIG);  // Ctrl-C still stops the program
+
+  struct Case {
+    const char* typed;
+    Codes codes;
+  };
+  const Case cases[] = {
+      {"a", {'a'}},
+      {"\r", {13}},
+      {"\n", {13}},
+      {"\x7f", {8}},
+      {"\033[A", {224, 72}},
+      {"\033OD", {224, 75}},
+      {"\033[3~", {224, 83}},
+      {"\033OP", {0, 59}},
+      {"\033[24~", {224, 134}},
+      {"\033[Zb", {'b'}},
+      {"\033", {27}},  // alone: decided after the short wait
+      {"\033\033", {27, 27}},
+      {"xy\033[B", {'x', 'y', 224, 80}},
+  };
+  for (const Case& c : cases) {
+    child.type(c.typed);
+    EXPECT_EQ(child.next_codes(c.codes.size()), c.codes) << "typed " << std::string(c.typed).size()
+                                                           << " bytes starting " << int(c.typed[0]);
+  }
+  child.type("Q");
+  EXPECT_EQ(child.next_code(), 'Q');
+  int status = child.wait_end();
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  termios after;
+  ASSERT_TRUE(child.terminal_settings(&after));
+  EXPECT_TRUE(after.c_lflag & ICANON);
+  EXPECT_TRUE(after.c_lflag & ECHO);
+}
+
+TEST(RawKeysTerminal, CtrlCRestoresTheTerminalAndStopsTheProgram) {
+  if (!can_start_children()) GTEST_SKIP() << "no /proc/self/exe";
+  KeyChild child(true);
+  ASSERT_TRUE(child.started());
+  ASSERT_TRUE(child.wait_for_raw_mode());
+  child.type("a");
+  EXPECT_EQ(child.next_code(), 'a');
+  child.type("\003");
+  int status = child.wait_end();
+  ASSERT_TRUE(WIFSIGNALED(status)) << status;
+  EXPECT_EQ(WTERMSIG(status), SIGINT);
+  termios after;
+  ASSERT_TRUE(child.terminal_settings(&after));
+  EXPECT_TRUE(after.c_lflag & ICANON);
+  EXPECT_TRUE(after.c_lflag & ECHO);
+}
+
+TEST(RawKeysTerminal, TerminalGoneClosesInputForGood) {
+  if (!can_start_children()) GTEST_SKIP() << "no /proc/self/exe";
+  KeyChild child(true);
+  ASSERT_TRUE(child.started());
+  ASSERT_TRUE(child.wait_for_raw_mode());
+  child.type("a");
+  EXPECT_EQ(child.next_code(), 'a');
+  child.close_input();  // hang-up: the program must see closed input, not be killed or spin
+  EXPECT_EQ(child.next_codes(2), Codes({RAW_KEY_CLOSED, RAW_KEY_CLOSED}));
+  int status = child.wait_end();
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(RawKeysPipe, BytesAsTheyComeWithLineFeedAsEnterThenClosed) {
+  if (!can_start_children()) GTEST_SKIP() << "no /proc/self/exe";
+  KeyChild child(false);
+  ASSERT_TRUE(child.started());
+  child.type("ab\n\033[A\x7f\r");
+  EXPECT_EQ(child.next_codes(8), Codes({'a', 'b', 13, 27, '[', 'A', 127, 13}));
+  child.close_input();
+  EXPECT_EQ(child.next_codes(2), Codes({RAW_KEY_CLOSED, RAW_KEY_CLOSED}));
+  int status = child.wait_end();
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
+
+#endif  // _WIN32
