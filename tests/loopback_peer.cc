@@ -233,3 +233,47 @@ StalledPort::~StalledPort() {
   for (int fd : fillers_) ::close(fd);
   if (listener_ >= 0) ::close(listener_);
 }
+
+// --- ScriptedDmm
+
+ScriptedDmm::ScriptedDmm(std::vector<std::string> readings, std::string identification,
+                         std::string line_end)
+    : readings_(readings.begin(), readings.end()),
+      identification_(std::move(identification)),
+      line_end_(std::move(line_end)),
+      peer_([this](PeerSession& session) { serve(session); }) {}
+
+void ScriptedDmm::serve(PeerSession& session) {
+  std::string line;
+  while (!session.client_closed() && !session.stopping()) {
+    if (!session.read_line('\r', &line, 1000)) continue;
+    if (line == "*IDN?\r") {
+      if (identification_ == DROP_ON_IDN) return;
+      if (identification_ == SILENT) continue;
+      session.send("*IDN?" + line_end_ + identification_ + line_end_);
+    } else if (line == "READ?\r") {
+      std::string answer;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (readings_.empty()) continue;
+        answer = readings_.front();
+        readings_.pop_front();
+      }
+      if (answer == SILENT) continue;
+      if (answer == DROP) {
+        session.send("READ?" + line_end_ + "+4.99");
+        return;
+      }
+      session.send("READ?" + line_end_ + answer + line_end_);
+    }
+  }
+}
+
+// --- ScriptedPsu
+
+ScriptedPsu::ScriptedPsu(std::string identification)
+    : identification_(std::move(identification)),
+      peer_(LoopbackPeer::responder('\n', [this](const std::string& line) -> std::string {
+        if (line == "*IDN?\r\n" && !identification_.empty()) return identification_ + "\n";
+        return "";
+      })) {}
