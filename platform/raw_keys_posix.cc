@@ -136,6 +136,7 @@ namespace {
 volatile sig_atomic_t raw_mode_on = 0;
 volatile sig_atomic_t hung_up = 0;
 termios saved_settings;
+termios raw_settings;
 int settings_saved = 0;
 int stdin_kind = -1;  // -1 not yet known, 0 not a terminal, 1 a terminal
 int input_closed = 0;
@@ -168,15 +169,25 @@ void on_stop_signal(int signal_number) {
 // instead of the process being killed in the middle of its work.
 void on_hangup(int) { hung_up = 1; }
 
+// SIGCONT: back from a stop (Ctrl-Z, then fg), whose shell has set the terminal to its own liking.
+// Raw mode again, when the program holds the terminal in the foreground.
+void on_continue(int) {
+  int saved_errno = errno;
+  if (raw_mode_on && tcgetpgrp(STDIN_FILENO) == getpgrp())
+    tcsetattr(STDIN_FILENO, TCSANOW, &raw_settings);
+  errno = saved_errno;
+}
+
 // Installs handler for signal_number unless the program (or whoever started it) chose another one.
-void take_signal(int signal_number, void (*handler)(int)) {
+// restart: interrupted system calls go on; otherwise they return (a blocked read ends at once).
+void take_signal(int signal_number, void (*handler)(int), int restart) {
   struct sigaction current;
   if (sigaction(signal_number, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) return;
   struct sigaction ours;
   std::memset(&ours, 0, sizeof ours);
   ours.sa_handler = handler;
   sigemptyset(&ours.sa_mask);
-  ours.sa_flags = 0;  // no restart: a blocked read returns so the hang-up is seen at once
+  ours.sa_flags = restart ? SA_RESTART : 0;
   sigaction(signal_number, &ours, nullptr);
 }
 
@@ -185,18 +196,19 @@ void enter_raw_mode() {
     if (tcgetattr(STDIN_FILENO, &saved_settings) != 0) return;
     settings_saved = 1;
     std::atexit(raw_keys_restore);
-    take_signal(SIGINT, on_stop_signal);
-    take_signal(SIGTERM, on_stop_signal);
-    take_signal(SIGHUP, on_hangup);
+    raw_settings = saved_settings;
+    raw_settings.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHONL | IEXTEN);
+    raw_settings.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON | ISTRIP);
+    raw_settings.c_cc[VMIN] = 1;
+    raw_settings.c_cc[VTIME] = 0;
+    take_signal(SIGINT, on_stop_signal, 0);
+    take_signal(SIGTERM, on_stop_signal, 0);
+    take_signal(SIGHUP, on_hangup, 0);  // a blocked read returns, so the hang-up is seen at once
+    take_signal(SIGCONT, on_continue, 1);
   }
-  termios raw = saved_settings;
-  raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ECHONL | IEXTEN);
-  raw.c_iflag &= ~static_cast<tcflag_t>(ICRNL | INLCR | IGNCR | IXON | ISTRIP);
-  raw.c_cc[VMIN] = 1;
-  raw.c_cc[VTIME] = 0;
   raw_mode_on = 1;
   // TCSANOW rather than TCSAFLUSH: keys typed ahead are kept.
-  if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) raw_mode_on = 0;
+  if (tcsetattr(STDIN_FILENO, TCSANOW, &raw_settings) != 0) raw_mode_on = 0;
 }
 
 // Reads what standard input has into pending, waiting at most wait_ms (-1: as long as it takes).

@@ -142,6 +142,10 @@ class KeyChild {
 
   bool terminal_settings(termios* now) { return tcgetattr(input_, now) == 0; }
 
+  bool set_terminal(const termios& settings) { return tcsetattr(input_, TCSANOW, &settings) == 0; }
+
+  void signal(int signal_number) { kill(pid_, signal_number); }
+
   void type(const std::string& bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
@@ -377,6 +381,26 @@ TEST(RawKeysTerminal, TerminalGoneClosesInputForGood) {
   int status = child.wait_end();
   ASSERT_TRUE(WIFEXITED(status)) << status;
   EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// After Ctrl-Z and fg the shell has left its own settings; the program takes raw mode back.
+TEST(RawKeysTerminal, RawModeComesBackAfterAStop) {
+  if (!can_start_children()) GTEST_SKIP() << "no /proc/self/exe";
+  KeyChild child(true);
+  ASSERT_TRUE(child.started());
+  ASSERT_TRUE(child.wait_for_raw_mode());
+  termios cooked;
+  ASSERT_TRUE(child.terminal_settings(&cooked));
+  cooked.c_lflag |= ICANON | ECHO;
+  ASSERT_TRUE(child.set_terminal(cooked));
+  child.signal(SIGSTOP);
+  child.signal(SIGCONT);
+  ASSERT_TRUE(child.wait_for_raw_mode());
+  termios raw;
+  ASSERT_TRUE(child.terminal_settings(&raw));
+  EXPECT_FALSE(raw.c_lflag & ECHO);
+  child.type("k");
+  EXPECT_EQ(child.next_code(), 'k');
 }
 
 TEST(RawKeysPipe, BytesAsTheyComeWithLineFeedAsEnterThenClosed) {
