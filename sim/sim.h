@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+// Fault counts run from the moment the faults are set (at start, or by set_dmm_faults /
+// set_psu_faults) over every connection; readings are READ? commands.
 struct SimDmmFaults {
   int silent_from_reading = 0;   // N > 0: from the Nth READ? on, nothing is answered at all
   int garbage_from_reading = 0;  // N > 0: from the Nth READ? on, the answer holds no number
@@ -19,7 +21,7 @@ struct SimDmmFaults {
 struct SimPsuFaults {
   bool silent_to_idn = false;    // *IDN? is not answered
   int drop_after_commands = 0;   // N > 0: the connection is closed after the Nth received command
-  bool unsolicited_stream = false;  // sends output continuously while a client is connected
+  bool unsolicited_stream = false;  // sends a line every 5 ms (real time) while a client is connected
   bool refuse_connections = false;
 };
 
@@ -33,6 +35,9 @@ struct SimOptions {
   std::string state_file;           // keeps the supply's calibration across runs when not empty
   SimDmmFaults dmm_faults;
   SimPsuFaults psu_faults;
+  // Identification answers to *IDN? (comma-separated maker, model, serial number, firmware).
+  std::string dmm_idn = "Simbench,DMM-65,SB65000001,1.02";
+  std::string psu_idn = "Simbench,DP832,SB83200001,00.01.16";
 };
 
 // One command as an instrument received it, with the time it arrived.
@@ -61,15 +66,30 @@ class SimBench {
   void set_wire(int wire);
   void set_dmm_faults(const SimDmmFaults& faults);
   void set_psu_faults(const SimPsuFaults& faults);
-  // The next readings answer these values (in the present unit) instead of the model's, in order.
+  // The next readings answer these values (in the present unit) instead of the model's, in order;
+  // appended to any scripted values not yet used. Faults still apply to these readings.
   void script_readings(const std::vector<double>& values);
+  void set_measurement_time_ms(int ms);
 
   // The model, for checking results: the true terminal voltage of a channel (1 to 3) set to volts
   // with its present calibration, and the output's error there (true minus set).
   double true_output_voltage(int channel, double set_volts) const;
   double voltage_error(int channel, double set_volts) const;
+  // The same for the current of the constant-current limit.
+  double true_output_current(int channel, double set_amps) const;
+  double current_error(int channel, double set_amps) const;
   bool output_on(int channel) const;
+  double set_voltage(int channel) const;   // the channel's programmed voltage and current limit
+  double set_current(int channel) const;
   bool in_calibration() const;   // between CAL:START and CAL:END
+  // The channel has a voltage (V-DAC) or current (I-DAC) calibration in force.
+  bool voltage_calibrated(int channel) const;
+  bool current_calibrated(int channel) const;
+  int wired_channel() const;     // where the DMM's leads are now (auto resolved): 1 to 3, 0 none
+  int dmm_connections() const;   // connections accepted so far
+  int psu_connections() const;
+  // Why the state file was not loaded at start; empty when it was, or when there was none to load.
+  std::string state_message() const;
 
  private:
   struct Impl;

@@ -1,0 +1,77 @@
+// The simulated DP832's command core: one received line and the supply's state in, the reply text out.
+// No sockets here; the TCP loop feeds lines in and writes the replies out.
+#pragma once
+
+#include <deque>
+#include <limits>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sim/psu_model.h"
+
+constexpr int CAL_ACCESS_CODE = 27384;
+constexpr double LOAD_OPEN = std::numeric_limits<double>::infinity();
+
+struct PsuChannel {
+  double volts = 0.0;           // set voltage
+  double amps = 0.0;            // set current limit
+  bool on = false;
+  double ovp = 0.0;             // protection levels, enables and trip flags
+  double ocp = 0.0;
+  bool ovp_on = false;
+  bool ocp_on = false;
+  bool ovp_tripped = false;
+  bool ocp_tripped = false;
+};
+
+// What CAL:SET last drove on the channel under calibration.
+struct CalDrive {
+  bool active = false;
+  char quantity = 'V';          // 'V' or 'C'
+  int phase = 1;                // 1 DAC, 0 meter
+  int point = 0;
+  double value = 0.0;
+};
+
+struct PsuState {
+  PsuModel model;
+  PsuChannel ch[PSU_CHANNELS];
+  int selected = 1;             // channel of :INST and the :SOUR-less forms
+  bool beep = true;
+  bool otp = true;
+  bool remote = false;
+  std::deque<std::string> errors;
+  std::string idn;
+  bool silent_to_idn = false;   // a fault: *IDN? gets no answer
+  int last_switched_on = 0;     // channel whose output went on most recently; 0 none yet
+
+  // Calibration session: cal_channel is 0 outside CAL:START ... CAL:END.
+  int cal_channel = 0;
+  CalDrive drive;
+  std::map<int, CalPoint> pending[Q_COUNT];   // recorded points by point number
+  bool calibration_changed = false;           // set by CAL:END; the owner saves and clears it
+
+  // Set by the owner before each line: the resistance across each channel's terminals, LOAD_OPEN
+  // when nothing draws current (the DMM's voltage input counts as open).
+  double load_ohms[PSU_CHANNELS] = {LOAD_OPEN, LOAD_OPEN, LOAD_OPEN};
+};
+
+// Regulation of an output: off, constant voltage, constant current.
+enum PsuMode { MODE_OFF, MODE_CV, MODE_CC };
+
+struct PsuTerminal {
+  double volts = 0.0;
+  double amps = 0.0;
+  PsuMode mode = MODE_OFF;
+};
+
+// A supply at power-on: outputs off, 0 V, full current limit, calibration as the model holds it.
+PsuState psu_make_state(const PsuModel& model, const std::string& idn);
+
+// Handles one received line (without its line end); several commands may be joined with ';'. Returns
+// the reply line with its line feed, or an empty text when no command of the line was a query.
+std::string psu_handle_line(PsuState& state, const std::string& line);
+
+// The true voltage and current at a channel's terminals (1 to 3) under its present load.
+PsuTerminal psu_terminal(const PsuState& state, int channel);
