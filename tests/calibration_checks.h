@@ -1,0 +1,117 @@
+// Test helpers for the calibration procedures: what a run must send to the DP832 and show on the
+// console, built from the point tables and the readings a test scripts.
+#pragma once
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "console/stamps.h"
+
+inline std::string text_of(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+inline std::string text_of(const char* format, ...) {
+  char text[256];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+inline std::string today() {
+  char text[32];
+  return date_stamp(text);
+}
+
+// The date that a run's CAL:END line carries, when it is the day the run began or the day it ended
+// (a run over midnight); otherwise the day it began, so that a comparison shows the difference.
+inline std::string date_of_run(const std::vector<std::string>& lines, const std::string& began) {
+  std::string ended = today();
+  for (const std::string& line : lines) {
+    if (line.rfind("CAL:END ", 0) != 0) continue;
+    std::string date = line.substr(8, 10);
+    if (date == began || date == ended) return date;
+  }
+  return began;
+}
+
+inline int count_of(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) n++;
+  return n;
+}
+
+// A failed reading in a test's list of expected readings.
+constexpr double NO_READING = NAN;
+
+// The DP832 lines (without line ends) and the console text of one factory calibration run, from the
+// path check to CAL:END.
+class ExpectedCalibration {
+ public:
+  // quantity 'V' or 'C'; path_volts 5 (voltage check) or 3 (current check).
+  ExpectedCalibration(const std::string& name, char quantity, int path_volts)
+      : name_(name), quantity_(quantity) {
+    commands = {"OUTPUT " + name + ",ON", text_of(":APPL %s,%d,2", name.c_str(), path_volts),
+                "OUTPUT " + name + ",OFF", "CAL:START 27384," + name,
+                text_of("CAL:CLEAR %s,%c", name.c_str(), quantity), "*RST", "OUTPUT " + name + ",ON"};
+    console = name + " output ON...\n";
+  }
+
+  // One phase: its title (V-DAC, Voltmeter, I-DAC, Ammeter), last command field, points, the readings
+  // that the DMM gives (NO_READING for a failed one) and the corrections added (null for none).
+  void phase(const char* title, int field, const double* points, std::size_t count,
+             const std::vector<double>& readings, const double* corrections = nullptr) {
+    const char* set_value = quantity_ == 'V' ? "%.1lf" : "%.2lf";
+    console += text_of("\n\n### Begin %s Calibration: %s ###\n\n", title, name_.c_str());
+    for (std::size_t i = 0; i < count; i++) {
+      int n = static_cast<int>(i);
+      std::string set = text_of("CAL:SET %s,%c,%d,", name_.c_str(), quantity_, n) +
+                        text_of(set_value, points[i]) + text_of(",%d", field);
+      commands.push_back(set);
+      console += text_of("[%2d] %s\r\n", n, set.c_str());
+      if (std::isnan(readings.at(i))) {
+        console += "\aWARNING: DMM communication error.\n";
+        missed_++;
+        continue;
+      }
+      double value = readings[i];
+      if (corrections != nullptr) {
+        value += corrections[i];
+        console += text_of("CORRECTION: %7.4lf mV", corrections[i] * 1000.0);
+      }
+      std::string measure =
+          text_of("CAL:MEAS %s,%c,%d,%lf,%d", name_.c_str(), quantity_, n, value, field);
+      commands.push_back(measure);
+      console += text_of("[%2d] %s\r\n", n, measure.c_str());
+    }
+    total_ += static_cast<int>(count);
+  }
+
+  // Closes the run with the date of the day.
+  void end(const std::string& date) {
+    commands.push_back("OUTPUT " + name_ + ",OFF");
+    std::string end_line = "CAL:END " + date + "," + name_;
+    commands.push_back(end_line);
+    console += name_ + " output OFF...\n" + end_line + "\r\n";
+    if (missed_ > 0)
+      console += text_of("\aWARNING: %d OF %d POINTS HAD NO DMM MEASUREMENT AND WERE NOT REPORTED TO "
+                         "THE SUPPLY.\nTHE CALIBRATION OF %s IS INCOMPLETE: REPEAT IT.\n",
+                         missed_, total_, name_.c_str());
+  }
+
+  std::vector<std::string> commands;
+  std::string console;
+
+ private:
+  std::string name_;
+  char quantity_;
+  int missed_ = 0;
+  int total_ = 0;
+};
