@@ -5,10 +5,13 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "calibration/point_tables.h"
 #include "console/stamps.h"
+#include "sim/psu_model.h"
 
 inline std::string text_of(const char* format, ...)
 #if defined(__GNUC__)
@@ -115,3 +118,60 @@ class ExpectedCalibration {
   int missed_ = 0;
   int total_ = 0;
 };
+
+// The measured values that a run reported for its points, in point order: the values of the
+// "CAL:MEAS <name>,<quantity>,<point>,<value>,<field>" lines; NO_READING where a point has none.
+inline std::vector<double> reported_values(const std::vector<std::string>& lines, const std::string& name,
+                                           char quantity, int field, std::size_t count) {
+  std::vector<double> values(count, NO_READING);
+  std::string head = text_of("CAL:MEAS %s,%c,", name.c_str(), quantity);
+  std::string tail = text_of(",%d", field);
+  for (const std::string& line : lines) {
+    if (line.rfind(head, 0) != 0 || line.size() < tail.size() ||
+        line.compare(line.size() - tail.size(), tail.size(), tail) != 0)
+      continue;
+    const char* rest = line.c_str() + head.size();
+    char* after = nullptr;
+    long point = std::strtol(rest, &after, 10);
+    if (*after != ',' || point < 0 || point >= static_cast<long>(count)) continue;
+    values[static_cast<std::size_t>(point)] = std::atof(after + 1);
+  }
+  return values;
+}
+
+// The simulated supply's model after a factory voltage calibration of CH1 or CH2 with an exact DMM,
+// the V-DAC readings raised by corrections (volts, one per point) when they are given. Each point is
+// driven as the supply reads its set-point text.
+inline PsuModel predicted_voltage_calibration(PsuModel m, int channel, const double* corrections) {
+  const ChannelHardware& h = m.hw[channel - 1];
+  std::vector<CalPoint> vdac;
+  std::vector<CalPoint> vmeter;
+  for (std::size_t i = 0; i < std::size(VDAC_POINTS_12); i++) {
+    int code = psu_nominal_vcode(m, channel, std::atof(text_of("%.1lf", VDAC_POINTS_12[i]).c_str()));
+    double reading = psu_vdac_output(m, channel, code);
+    if (corrections != nullptr) reading += corrections[i];
+    vdac.push_back({reading, h.v_base + code * h.v_step});
+  }
+  for (double point : VMETER_POINTS_12) {
+    int code = psu_nominal_vcode(m, channel, std::atof(text_of("%.1lf", point).c_str()));
+    double volts = psu_vdac_output(m, channel, code);
+    vmeter.push_back({psu_voltmeter_raw(m, channel, volts), volts});
+  }
+  cal_build(vdac, &m.cal[channel - 1][Q_VDAC]);
+  cal_build(vmeter, &m.cal[channel - 1][Q_VMETER]);
+  return m;
+}
+
+// Output errors (volts) of a CH1/CH2 model at the points of VDAC_POINTS_12.
+inline std::vector<double> model_errors(const PsuModel& m, int channel) {
+  std::vector<double> errors;
+  for (double point : VDAC_POINTS_12) errors.push_back(psu_output_voltage(m, channel, point) - point);
+  return errors;
+}
+
+// RMS (mV) of errors given in volts.
+inline double rms_mv(const std::vector<double>& errors) {
+  double sum = 0.0;
+  for (double e : errors) sum += (e * 1000.0) * (e * 1000.0);
+  return std::sqrt(sum / static_cast<double>(errors.size()));
+}
