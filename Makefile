@@ -1,8 +1,9 @@
 # Convenience front end over CMake. `make demo` and `make test` are the two everyday commands.
 BUILD ?= build
+WINDOWS_BUILD ?= build-windows
 JOBS ?= 2
 
-.PHONY: all build test demo clean
+.PHONY: all build test demo windows windows-smoke clean
 
 all: build
 
@@ -16,6 +17,18 @@ test: build
 
 demo: build
 	sh scripts/demo.sh $(BUILD)
+
+# trimora.exe for 64-bit Windows, cross-compiled with mingw-w64; static, so it needs only system DLLs.
+windows:
+	cmake -S . -B $(WINDOWS_BUILD) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64-x86_64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release -DTRIMORA_BUILD_TESTS=OFF
+	cmake --build $(WINDOWS_BUILD) -j $(JOBS)
+
+# trimora.exe under Wine, driven on a pseudo-terminal, against the Linux simulator.
+windows-smoke: windows
+	cmake -S . -B $(BUILD)
+	cmake --build $(BUILD) -j $(JOBS) --target trimora-sim
+	sh scripts/windows_smoke.sh $(WINDOWS_BUILD) $(BUILD)
 
 clean:
 	rm -rf $(BUILD)
