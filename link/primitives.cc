@@ -88,11 +88,14 @@ double dmm_read(int& ok) {
   // The DMM's first line is not the answer.
   read_reply(buffer, REPLY_COUNT, dmm_link, DMM_FIRST_LINE_MS, DMM_TERMINATOR);
   sleep_ms(DMM_READ_PAUSE_MS);
-  if (read_reply(buffer, REPLY_COUNT, dmm_link, DMM_ANSWER_TIMEOUT_MS, DMM_TERMINATOR) <= 0)
-    return FAILED_READING;
+  int r = read_reply(buffer, REPLY_COUNT, dmm_link, DMM_ANSWER_TIMEOUT_MS, DMM_TERMINATOR);
+  return dmm_reading_from_reply(buffer, r, ok);
+}
 
+double dmm_reading_from_reply(const char* buffer, int r, int& ok) {
+  ok = 0;
   double value = 0.0;
-  if (!parse_reading(buffer, &value)) return FAILED_READING;
+  if (r <= 0 || buffer == nullptr || !parse_reading(buffer, &value)) return FAILED_READING;
   ok = 1;
   return value;
 }

@@ -18,5 +18,9 @@ void dmm_set_voltage_mode();
 void dmm_set_current_mode();
 // One DMM reading; ok becomes 1 with the DMM's value, or 0 with FAILED_READING.
 double dmm_read(int& ok);
+// The last step of a reading: the answer line as read_reply left it in buffer, r being read_reply's
+// result. ok becomes 1 with the number the answer holds, or 0 with FAILED_READING when nothing came,
+// the link failed or the answer holds no usable number.
+double dmm_reading_from_reply(const char* buffer, int r, int& ok);
 int check_voltage_path(char channel);
 int check_current_path(char channel);
