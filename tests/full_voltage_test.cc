@@ -1,0 +1,183 @@
+// The full voltage calibration end to end against the simulated bench: a normal run on the supply's
+// model with its summary, a run whose step 2 aborts, and a failed initial path check.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "calibration/point_tables.h"
+#include "calibration/voltage_assessment.h"
+#include "calibration/voltage_corrections.h"
+#include "tests/calibration_checks.h"
+#include "tests/program_fixture.h"
+
+namespace {
+
+const std::string BANNER =
+    "\n\n** Full Channel Voltage Calibration **\n\nSTEPS: (1) Factory Calibration (2) Assessment of Error "
+    "and Fine Calibration (3) Final Assessment.\n\n";
+const std::string EQUALS = "=========================================================\n";
+const std::string SUMMARY_HEAD = EQUALS + "Summary of performance from Factory to Full Calibration\n\n";
+
+struct Figures {
+  double factory_ss = NAN, factory_rms = NAN, achieved_ss = NAN, achieved_rms = NAN;
+};
+
+// The summary as it must read for these figures.
+std::string summary_text(const Figures& f) {
+  return SUMMARY_HEAD + "FACTORY CALIBRATION:\n" + text_of(" SS Error: %8.5lf mV^2\n", f.factory_ss) +
+         text_of("RMS Error: %8.5lf mV\n\n", f.factory_rms) + "ACHIEVED CALIBRATION:\n" +
+         text_of(" SS Error: %8.5lf mV^2\n", f.achieved_ss) + text_of("RMS Error: %8.5lf mV\n", f.achieved_rms) +
+         EQUALS;
+}
+
+// The figures that an assessment printed at the end of its sweep, after position from.
+bool sweep_figures(const std::string& text, std::size_t from, double* ss, double* rms) {
+  std::size_t at = text.find(" SS Error: ", from);
+  return at != std::string::npos &&
+         std::sscanf(text.c_str() + at, " SS Error: %lf mV^2\nRMS Error: %lf mV", ss, rms) == 2;
+}
+
+// The values of every "<marker>%lf" on the console between two positions, in order.
+std::vector<double> values_after(const std::string& text, const std::string& marker, std::size_t from,
+                                 std::size_t to) {
+  std::vector<double> values;
+  for (std::size_t at = text.find(marker, from); at != std::string::npos && at < to;
+       at = text.find(marker, at + 1))
+    values.push_back(std::atof(text.c_str() + at + marker.size()));
+  return values;
+}
+
+}  // namespace
+
+class FullVoltageTest : public ProgramTest {
+ protected:
+  std::vector<std::size_t> key_waits;  // console length at each key wait
+
+  void SetUp() override {
+    ProgramTest::SetUp();
+    set_key_source([this]() {
+      key_waits.push_back(out.size());
+      if (key_queue.empty()) return KEY_CLOSED;
+      int key = key_queue.front();
+      key_queue.pop_front();
+      return key;
+    });
+  }
+  void TearDown() override {
+    std::fill(std::begin(voltage_corrections), std::end(voltage_corrections), 0.0);
+    ProgramTest::TearDown();
+  }
+};
+
+TEST_F(FullVoltageTest, NormalRunReportsFactoryAndAchievedFigures) {
+  connect_both();
+  keys("k");
+
+  full_voltage_calibration('1');
+
+  ASSERT_EQ(out.rfind(BANNER + "STEP 1: INITIAL CALIBRATION PER FACTORY SPEC - Channel 1\nCH1 output ON...\n", 0), 0u);
+  std::size_t step2 = out.find("STEP 2: BUILD AND APPLY CORRECTIONS TABLE - Channel 1\nCH1 output ON...\n");
+  std::size_t step3 = out.find("STEP 3: REVIEW FINAL CALIBRATION STATUS - Channel 1\nCH1 output ON...\n");
+  std::size_t summary = out.find(SUMMARY_HEAD);
+  ASSERT_NE(step2, std::string::npos);
+  ASSERT_NE(step3, std::string::npos);
+  ASSERT_NE(summary, std::string::npos);
+  ASSERT_LT(step2, step3);
+  ASSERT_LT(step3, summary);
+
+  // The summary repeats the figures of step 2's and step 3's sweeps, in its exact form.
+  Figures f;
+  ASSERT_TRUE(sweep_figures(out, step2, &f.factory_ss, &f.factory_rms));
+  ASSERT_TRUE(sweep_figures(out, step3, &f.achieved_ss, &f.achieved_rms));
+  EXPECT_EQ(out.substr(summary), summary_text(f) + "\n\aPress any key to continue...\n");
+  ASSERT_EQ(key_waits.size(), 1u);
+  EXPECT_EQ(key_waits[0], out.size() - 1);
+
+  // Step 2 recalibrated with its own errors: one CORRECTION per V-DAC point, each the error that the
+  // sweep printed for that point (shown there to three decimals).
+  std::vector<double> errors = values_after(out, ", Error: ", step2, out.find("### Begin V-DAC", step2));
+  std::vector<double> corrections = values_after(out, "CORRECTION: ", step2, step3);
+  ASSERT_EQ(errors.size(), 36u);
+  ASSERT_EQ(corrections.size(), 36u);
+  for (std::size_t i = 0; i < 36; i++) EXPECT_NEAR(corrections[i], errors[i], 0.00051) << i;
+  EXPECT_EQ(count_of(out, "CORRECTION: "), 36);
+  int starts = 0;
+  for (const std::string& line : psu_lines()) starts += line == "CAL:START 27384,CH1";
+  EXPECT_EQ(starts, 2);
+
+  // Where the supply's model puts the figures: the factory calibration leaves about a millivolt of
+  // error, the corrections take out about half of it, and the last sweep measures what the model holds.
+  PsuModel factory = predicted_voltage_calibration(psu_model_make(options.seed), 1, nullptr);
+  std::vector<double> factory_errors = model_errors(factory, 1);
+  PsuModel corrected = predicted_voltage_calibration(factory, 1, factory_errors.data());
+  std::vector<double> now;
+  for (double point : VDAC_POINTS_12) now.push_back(bench->voltage_error(1, point));
+  EXPECT_NEAR(f.factory_rms, rms_mv(factory_errors), 0.1);
+  EXPECT_NEAR(f.achieved_rms, rms_mv(model_errors(corrected, 1)), 0.1);
+  EXPECT_NEAR(f.achieved_rms, rms_mv(now), 0.1);
+  EXPECT_LE(f.achieved_rms, f.factory_rms);
+  EXPECT_NEAR(f.factory_ss, 36.0 * f.factory_rms * f.factory_rms, 0.01);
+
+  EXPECT_FALSE(bench->output_on(1));
+  EXPECT_DOUBLE_EQ(bench->set_voltage(1), 32.0);
+  EXPECT_FALSE(bench->in_calibration());
+}
+
+// Step 2 meets a point 1.0001 V off after two good ones: its own key wait, then this procedure's,
+// then step 3 and a summary that shows no factory figures (the partial sum of squares included).
+TEST_F(FullVoltageTest, Step2AbortCostsTwoKeysAndShowsNoFactoryFigures) {
+  connect_both();
+  std::vector<double> script = {5.0, 5.0};  // step 1's path check and its calibration's
+  script.insert(script.end(), std::begin(VDAC_POINTS_12), std::end(VDAC_POINTS_12));
+  script.insert(script.end(), std::begin(VMETER_POINTS_12), std::end(VMETER_POINTS_12));
+  script.insert(script.end(), {5.0, 0.201, 0.501, 2.2001});
+  bench->script_readings(script);
+  keys("abc");
+
+  full_voltage_calibration('2');
+
+  std::string first_wait = "PROCEDURE ABORTED....PRESS ANY KEY...";
+  std::string second_wait = "\n\aPROCEDURE ABORTED...Press any key to continue.";
+  std::size_t step3 = out.find("STEP 3: REVIEW FINAL CALIBRATION STATUS - Channel 2\n");
+  ASSERT_NE(step3, std::string::npos);
+  ASSERT_EQ(key_waits.size(), 3u);
+  EXPECT_EQ(out.substr(key_waits[0] - first_wait.size(), first_wait.size() + 1), first_wait + "\n");
+  EXPECT_EQ(out.substr(key_waits[1] - second_wait.size(), second_wait.size() + 2), second_wait + "\nS");
+  EXPECT_EQ(key_waits[1] + 1, step3);
+  EXPECT_TRUE(key_queue.empty());
+  EXPECT_NE(out.find("Correction: Setpoint  1.2000 V, Error: 1000.100 mV\n\a\nERROR: DMM is not reading correctly.\n"),
+            std::string::npos);
+
+  // No recalibration ran; step 3 measured the channel as step 1 left it.
+  int starts = 0;
+  for (const std::string& line : psu_lines()) starts += line == "CAL:START 27384,CH2";
+  EXPECT_EQ(starts, 1);
+
+  std::size_t summary = out.find(SUMMARY_HEAD);
+  ASSERT_NE(summary, std::string::npos);
+  double ss = 0.0, rms = 0.0;
+  ASSERT_TRUE(sweep_figures(out, step3, &ss, &rms));
+  std::string expected = SUMMARY_HEAD + "FACTORY CALIBRATION:\n SS Error:      n/a mV^2\nRMS Error:      n/a mV\n\n" +
+                         "ACHIEVED CALIBRATION:\n" + text_of(" SS Error: %8.5lf mV^2\n", ss) +
+                         text_of("RMS Error: %8.5lf mV\n", rms) + EQUALS + "\n\aPress any key to continue...\n";
+  EXPECT_EQ(out.substr(summary), expected);
+  EXPECT_FALSE(bench->output_on(2));
+}
+
+TEST_F(FullVoltageTest, FailedInitialPathCheckEndsWithoutSummaryOrKeyWait) {
+  connect_both();
+  bench->script_readings({1.0});
+  keys("k");
+
+  full_voltage_calibration('1');
+
+  EXPECT_EQ(out, BANNER + "STEP 1: INITIAL CALIBRATION PER FACTORY SPEC - Channel 1\n"
+                          "\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n");
+  EXPECT_TRUE(key_waits.empty());
+  EXPECT_EQ(key_queue.size(), 1u);
+  EXPECT_EQ(psu_lines(), (std::vector<std::string>{"OUTPUT CH1,ON", ":APPL CH1,5,2", "OUTPUT CH1,OFF"}));
+}
