@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,12 @@ class WorkingFolder {
 inline std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The text with every "MM/DD/YYYY HH:MM:SS" stamp replaced by "<stamp>", for exact comparisons.
+inline std::string mask_stamps(const std::string& text) {
+  static const std::regex stamp("[0-9]{2}/[0-9]{2}/[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}");
+  return std::regex_replace(text, stamp, "<stamp>");
 }
 
 // Writes a settings file that points both instruments at loopback.

@@ -1,0 +1,263 @@
+// The address dialogs of keys M and D in-process against the simulated bench: the texts, the port's
+// number reading, leaving with Esc or without confirming, and the fixed order after confirmation.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+#include "app/trimora.h"
+#include "tests/loopback_peer.h"
+#include "tests/program_fixture.h"
+
+namespace {
+
+const std::string DMM_TITLE = "Configure DMM IP Address and Port. The current settings are:\n\n";
+const std::string PSU_TITLE = "Configure DP832 IP Address and Port. The current settings are:\n\n";
+
+std::string dialog_opening(const std::string& title, const std::string& host, int port) {
+  return title + "IP address or hostname: " + host + "\nService Port: " + std::to_string(port) +
+         "\n\nNew IP Address ([ESC] to quit): >" + host;
+}
+
+std::string proposed(const std::string& host, const std::string& port) {
+  return "\n\nProposed new values:\n\nIP Address or Hostname: " + host + "\nService Port: " + port +
+         "\n\nAre these correct?";
+}
+
+std::string erase(std::size_t count) {
+  std::string keys;
+  for (std::size_t i = 0; i < count; ++i) keys += '\b';
+  return keys;
+}
+
+std::string erased_on_screen(std::size_t count) {
+  std::string text;
+  for (std::size_t i = 0; i < count; ++i) text += "\b \b";
+  return text;
+}
+
+std::string settings_file(const std::string& dmm_host_text, long dmm_port_number, const std::string& psu_host_text,
+                          long psu_port_number) {
+  return "DMM_IP    " + dmm_host_text + "\nDMM_Port    " + std::to_string(dmm_port_number) +
+         "\nDMM_Connect_Method    TCP.SCPI\nLast_Run_Time    \"<stamp>\"\nDP832_IP    " + psu_host_text +
+         "\nDP832_Port    " + std::to_string(psu_port_number) + "\nDP832_Connect_Method    TCP.SCPI\n";
+}
+
+class AddressDialogTest : public ProgramTest {
+ protected:
+  int dmm_at = 0;  // the bench's ports
+  int psu_at = 0;
+
+  void SetUp() override {
+    ProgramTest::SetUp();
+    options.dmm_idn = "Maker,DMM-1,SN42,1.0";
+  }
+
+  // The program's state at the menu: settings loaded from a file pointing at the bench, both on line.
+  void start(int dmm_port_in_file = 0, int psu_port_in_file = 0) {
+    start_bench();
+    dmm_at = bench->dmm_port();
+    psu_at = bench->psu_port();
+    write_loopback_settings(dmm_port_in_file != 0 ? dmm_port_in_file : dmm_at,
+                            psu_port_in_file != 0 ? psu_port_in_file : psu_at);
+    load_program_settings();
+    connect_dmm();
+    connect_psu();
+    bench->clear_received();
+    out.clear();
+  }
+
+  std::string port_text() const { return std::to_string(dmm_port); }
+  std::string settings_now() const { return mask_stamps(read_file(SETTINGS_FILE_NAME)); }
+};
+
+TEST_F(AddressDialogTest, EnterEnterYesReconnectsTheDmmAtTheSameAddress) {
+  start();
+  keys("\r\rY");
+  set_dmm_address();
+  std::string p = std::to_string(dmm_at);
+  EXPECT_EQ(out, dialog_opening(DMM_TITLE, "127.0.0.1", dmm_at) + "\r\nNew Service Port ([ESC] to quit): >" + p +
+                     "\r\n" + proposed("127.0.0.1", p) + "Y\n\n" + "Connecting to DMM on IP 127.0.0.1, Port " + p +
+                     "...OK!\nChecking DMM read data......OK!\n\n");
+  ASSERT_NE(dmm_link, nullptr);
+  EXPECT_EQ(dmm_link->is_connected(), 1);
+  EXPECT_EQ(bench->dmm_connections(), 2);
+  EXPECT_EQ(settings_now(), settings_file("127.0.0.1", dmm_at, "127.0.0.1", psu_at));
+  // The supply's link was left alone.
+  EXPECT_EQ(bench->psu_connections(), 1);
+}
+
+TEST_F(AddressDialogTest, EnterEnterLowerYReconnectsTheDp832) {
+  start();
+  TcpLink* dmm_before = dmm_link;
+  keys("\r\ry");
+  set_psu_address();
+  std::string p = std::to_string(psu_at);
+  EXPECT_EQ(out, dialog_opening(PSU_TITLE, "127.0.0.1", psu_at) + "\r\nNew Service Port ([ESC] to quit): >" + p +
+                     "\r\n" + proposed("127.0.0.1", p) + "y\n\n" + "Connecting to DP832 on IP 127.0.0.1, Port " + p +
+                     "...OK!\n\n");
+  ASSERT_NE(psu_link, nullptr);
+  EXPECT_EQ(psu_link->is_connected(), 1);
+  EXPECT_EQ(bench->psu_connections(), 2);
+  EXPECT_EQ(dmm_link, dmm_before);
+  EXPECT_EQ(settings_now(), settings_file("127.0.0.1", dmm_at, "127.0.0.1", psu_at));
+}
+
+TEST_F(AddressDialogTest, PortIsReadAsLeadingNumber) {
+  start();
+  std::string p = std::to_string(dmm_at);
+  std::string before = read_file(SETTINGS_FILE_NAME);
+
+  // Trailing letters are dropped: 5024x proposes 5024 (declined here).
+  keys("\r" + erase(p.size()) + "5024x\rn");
+  set_dmm_address();
+  EXPECT_NE(out.find(erased_on_screen(p.size()) + "5024x\r\n" + proposed("127.0.0.1", "5024") + "n\n\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(dmm_port, dmm_at);
+  EXPECT_EQ(read_file(SETTINGS_FILE_NAME), before);
+
+  // The bench's port with a letter behind it is taken and connected.
+  out.clear();
+  keys("\r" + erase(p.size()) + p + "x\rY");
+  set_dmm_address();
+  EXPECT_NE(out.find(proposed("127.0.0.1", p) + "Y\n\n"), std::string::npos) << out;
+  EXPECT_EQ(dmm_port, dmm_at);
+  ASSERT_NE(dmm_link, nullptr);
+  EXPECT_EQ(bench->dmm_connections(), 2);
+  EXPECT_EQ(settings_now(), settings_file("127.0.0.1", dmm_at, "127.0.0.1", psu_at));
+}
+
+TEST_F(AddressDialogTest, LettersAloneGivePortZeroWhichIsSavedAndFailsToConnect) {
+  start();
+  std::string p = std::to_string(dmm_at);
+  keys("\r" + erase(p.size()) + "abc\rY");
+  set_dmm_address();
+  std::string expected_tail = proposed("127.0.0.1", "0") + "Y\n\n" +
+                              "Connecting to DMM on IP 127.0.0.1, Port 0...\n\n\aERROR - Failed to connect to DMM!\n\n";
+  ASSERT_GE(out.size(), expected_tail.size());
+  EXPECT_EQ(out.substr(out.size() - expected_tail.size()), expected_tail);
+  EXPECT_EQ(dmm_port, 0);
+  EXPECT_EQ(dmm_link, nullptr);
+  EXPECT_STREQ(dmm_description, "No DMM detected.");
+  EXPECT_EQ(settings_now(), settings_file("127.0.0.1", 0, "127.0.0.1", psu_at));
+}
+
+// A number beyond int is clamped rather than left to undefined behaviour; no port matches it.
+TEST_F(AddressDialogTest, OverlongPortNumberIsClampedAndFailsToConnect) {
+  start();
+  std::string p = std::to_string(dmm_at);
+  keys("\r" + erase(p.size()) + "99999999999\rY");
+  set_dmm_address();
+  EXPECT_NE(out.find(proposed("127.0.0.1", "2147483647") + "Y\n\n"), std::string::npos) << out;
+  EXPECT_EQ(dmm_port, 2147483647);
+  EXPECT_EQ(dmm_link, nullptr);
+  EXPECT_EQ(bench->dmm_connections(), 1);
+  EXPECT_EQ(settings_now(), settings_file("127.0.0.1", 2147483647L, "127.0.0.1", psu_at));
+
+  out.clear();
+  keys("\r" + erase(10) + "-99999999999\rN");
+  set_dmm_address();
+  EXPECT_NE(out.find(proposed("127.0.0.1", "-2147483648") + "N\n\n"), std::string::npos) << out;
+}
+
+TEST_F(AddressDialogTest, EscapeLeavesEverythingAsItWasAndPrintsNothingMore) {
+  start();
+  TcpLink* link = dmm_link;
+  std::string before = read_file(SETTINGS_FILE_NAME);
+  std::string p = std::to_string(dmm_at);
+
+  // Esc at the port prompt after the host was edited.
+  keys(erase(9) + "localhost\r\033");
+  set_dmm_address();
+  EXPECT_EQ(out, dialog_opening(DMM_TITLE, "127.0.0.1", dmm_at) + erased_on_screen(9) +
+                     "localhost\r\nNew Service Port ([ESC] to quit): >" + p);
+
+  // Esc at the host prompt after typing.
+  out.clear();
+  keys("xyz\033");
+  set_dmm_address();
+  EXPECT_EQ(out, dialog_opening(DMM_TITLE, "127.0.0.1", dmm_at) + "xyz");
+
+  EXPECT_STREQ(dmm_host, "127.0.0.1");
+  EXPECT_EQ(dmm_port, dmm_at);
+  EXPECT_EQ(dmm_link, link);
+  EXPECT_EQ(dmm_link->is_connected(), 1);
+  EXPECT_EQ(bench->dmm_connections(), 1);
+  EXPECT_EQ(read_file(SETTINGS_FILE_NAME), before);
+}
+
+TEST_F(AddressDialogTest, AnyKeyButYDeclinesAndWritesNoFile) {
+  start();
+  TcpLink* link = psu_link;
+  std::filesystem::remove(SETTINGS_FILE_NAME);
+  for (const char* answer : {"N", "\r", "x"}) {
+    SCOPED_TRACE(answer);
+    out.clear();
+    keys(erase(9) + "localhost\r" + erase(std::to_string(psu_at).size()) + "1\r" + answer);
+    set_psu_address();
+    std::string tail = proposed("localhost", "1") + answer + "\n\n";
+    ASSERT_GE(out.size(), tail.size());
+    EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
+  }
+  EXPECT_FALSE(std::filesystem::exists(SETTINGS_FILE_NAME));
+  EXPECT_STREQ(psu_host, "127.0.0.1");
+  EXPECT_EQ(psu_port, psu_at);
+  EXPECT_EQ(psu_link, link);
+  EXPECT_EQ(bench->psu_connections(), 1);
+}
+
+TEST_F(AddressDialogTest, ConfirmingWhileTheInstrumentIsAbsentConnects) {
+  RefusingPort refusing;
+  start(refusing.port(), 0);
+  ASSERT_EQ(dmm_link, nullptr);
+  std::string old_port = std::to_string(refusing.port());
+  std::string p = std::to_string(dmm_at);
+  keys("\r" + erase(old_port.size()) + p + "\rY");
+  set_dmm_address();
+  ASSERT_NE(dmm_link, nullptr);
+  EXPECT_EQ(dmm_link->is_connected(), 1);
+  EXPECT_EQ(std::string(dmm_description), "Maker DMM-1 (S/N SN42 ) at 127.0.0.1:" + p);
+  EXPECT_EQ(settings_now(), settings_file("127.0.0.1", dmm_at, "127.0.0.1", psu_at));
+}
+
+TEST_F(AddressDialogTest, HostIsLimitedToSixtyThreeCharacters) {
+  start();
+  keys(std::string(60, 'h') + "\r\rn");
+  set_dmm_address();
+  std::string host = "127.0.0.1" + std::string(54, 'h');
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\a'), 6);
+  EXPECT_NE(out.find(proposed(host, std::to_string(dmm_at))), std::string::npos) << out;
+}
+
+// Through the menu: the new address is on disk at once, and the menu then reports the DMM absent.
+TEST_F(AddressDialogTest, ConfirmingAnAddressWhereNothingAnswersLeavesTheInstrumentAbsent) {
+  start_bench();
+  RefusingPort refusing;
+  std::string p = std::to_string(bench->dmm_port());
+  std::string q = std::to_string(refusing.port());
+  keys("m\r" + erase(p.size()) + q + "\ry" + "a" + "x");
+  std::string file_after_dialog;
+  std::size_t keys_before_a = 1 + 1 + p.size() + q.size() + 2;
+  int read = 0;
+  set_key_source([&]() {
+    if (static_cast<std::size_t>(read++) == keys_before_a) file_after_dialog = settings_now();
+    if (key_queue.empty()) return KEY_CLOSED;
+    int key = key_queue.front();
+    key_queue.pop_front();
+    return key;
+  });
+  ASSERT_EQ(trimora_main(), 0);
+  EXPECT_EQ(file_after_dialog, settings_file("127.0.0.1", refusing.port(), "127.0.0.1", bench->psu_port()));
+  std::string text = mask_stamps(out);
+  EXPECT_NE(text.find("y\n\nConnecting to DMM on IP 127.0.0.1, Port " + q +
+                      "...\n\n\aERROR - Failed to connect to DMM!\n\n====="),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("( <stamp> )\nNo DMM detected.\n"), std::string::npos);
+  EXPECT_NE(text.find("Command >A\n\a\nNo active DMM connection.\n"), std::string::npos) << text;
+  EXPECT_EQ(dmm_link, nullptr);
+}
+
+}  // namespace

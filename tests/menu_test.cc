@@ -1,0 +1,366 @@
+// The whole program in-process: start-up, the menu, its connection check and dispatch, and shutdown,
+// against the simulated bench with scripted keys and the console text captured.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/trimora.h"
+#include "tests/loopback_peer.h"
+#include "tests/program_fixture.h"
+
+namespace {
+
+const std::string EQUALS = "====================================================\n";
+const std::string WEB_LINE = "        https://trimora.example.org\n";
+const std::string EXITING = "\n\nExiting...\n\n";
+const char* const DMM_IDN = "Maker,DMM-1,SN42,1.0";
+const char* const PSU_IDN = "Maker,DP832,SN77,00.01";
+
+std::string banner(const std::string& last_run) {
+  return "Trimora\nCurrent Time and Date: <stamp>\nLast run: " + last_run + "\nVersion 1.0 (Trimora)\n" +
+         WEB_LINE + "\n I N S T R U M E N T    S E T U P\n\n";
+}
+
+std::string dmm_connected(int port) {
+  return "Connecting to DMM on IP 127.0.0.1, Port " + std::to_string(port) +
+         "...OK!\nChecking DMM read data......OK!\n\n";
+}
+
+std::string psu_connected(int port) {
+  return "Connecting to DP832 on IP 127.0.0.1, Port " + std::to_string(port) + "...OK!\n\n";
+}
+
+std::string dmm_refused(int port) {
+  return "Connecting to DMM on IP 127.0.0.1, Port " + std::to_string(port) +
+         "...\n\n\aERROR - Failed to connect to DMM!\n\n";
+}
+
+std::string psu_refused(int port) {
+  return "Connecting to DP832 on IP 127.0.0.1, Port " + std::to_string(port) +
+         "...\n\aWARNING: DP832 FAILED TO CONNECT. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n";
+}
+
+std::string dmm_description_of(int port) { return "Maker DMM-1 (S/N SN42 ) at 127.0.0.1:" + std::to_string(port); }
+std::string psu_description_of(int port) { return "Maker DP832 (S/N SN77 ) at 127.0.0.1:" + std::to_string(port); }
+
+std::string menu(const std::string& dmm, const std::string& psu) {
+  return EQUALS + "Trimora\nVersion 1.1 (Trimora)\n" + WEB_LINE + EQUALS + "Instruments Detected: ( <stamp> )\n" + dmm +
+         "\n" + psu + "\n" + EQUALS + "\n" +
+         "A. Assess Channel Voltage Accuracy\n"
+         "C. Factory Current Calibration\n"
+         "V. Factory Voltage Calibration\n"
+         "F. Do FULL Voltage Calibration with Corrections\n\n"
+         "D. Set DP832 IP Address and Port\n"
+         "M. Set DMM IP Address and Port\n\n"
+         "X. Exit\n\nCommand >";
+}
+
+const std::string ASSESS_PROMPT = "What channel (1, 2, or 3) to do voltage accuracy assessment on?";
+const std::string CURRENT_PROMPT = "What channel (1, 2 or 3) to perform regular factory current calibration on?";
+const std::string VOLTAGE_PROMPT = "What channel (1, 2 or 3) to perform regular factory voltage calibration on?";
+const std::string FULL_PROMPT = "What channel (1 or 2) to do voltage calibration with corrections on?";
+
+std::string ready_current(char ch) {
+  return std::string("\a\nREADY TO CALIBRATE CURRENT ON CH") + ch + ". MAKE SURE DMM IS\nCONNECTED TO CHANNEL " + ch +
+         " OUTPUT TERMINALS, THEN PRESS ENTER:";
+}
+
+std::string ready_voltage(char ch) {
+  return std::string("\n\aREADY TO CALIBRATE VOLTAGES ON CH") + ch + ". MAKE SURE DMM IS\nCONNECTED TO CHANNEL " + ch +
+         " OUTPUT TERMINALS, THEN PRESS ENTER:";
+}
+
+std::string confirm_full(char ch) { return std::string("\nPress Y to confirm calibration on channel ") + ch + ":"; }
+
+int count_of(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+class MenuTest : public ProgramTest {
+ protected:
+  std::map<int, std::function<void()>> before_key;  // run when the key with this index is read
+  int keys_read = 0;
+
+  void SetUp() override {
+    ProgramTest::SetUp();
+    options.dmm_idn = DMM_IDN;
+    options.psu_idn = PSU_IDN;
+    install_keys();
+  }
+
+  // Scripted keys with the hooks; setting the source also reopens a console that closed.
+  void install_keys() {
+    set_key_source([this]() {
+      auto hook = before_key.find(keys_read++);
+      if (hook != before_key.end()) hook->second();
+      if (key_queue.empty()) return KEY_CLOSED;
+      int key = key_queue.front();
+      key_queue.pop_front();
+      return key;
+    });
+  }
+
+  // One run of the program; links left over from an earlier run in the same test are freed first.
+  int run() {
+    delete dmm_link;
+    dmm_link = nullptr;
+    delete psu_link;
+    psu_link = nullptr;
+    keys_read = 0;
+    return trimora_main();
+  }
+
+  std::string both_present_start() {
+    return banner("NONE") + dmm_connected(bench->dmm_port()) + psu_connected(bench->psu_port());
+  }
+  std::string both_menu() {
+    return menu(dmm_description_of(bench->dmm_port()), psu_description_of(bench->psu_port()));
+  }
+  int reads_received() {
+    int n = 0;
+    for (const std::string& line : dmm_lines()) n += line == "READ?";
+    return n;
+  }
+};
+
+TEST_F(MenuTest, StartsBothInstrumentsShowsTheMenuAndExitsWithX) {
+  start_bench();
+  keys("x");
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(mask_stamps(out), both_present_start() + both_menu() + "X\n" + EXITING);
+  // Closed at X, not deleted.
+  ASSERT_NE(dmm_link, nullptr);
+  ASSERT_NE(psu_link, nullptr);
+  EXPECT_EQ(dmm_link->connected, 0);
+  EXPECT_EQ(psu_link->connected, 0);
+  // X asks the instruments nothing: the three readings are those of the identification.
+  EXPECT_EQ(reads_received(), 3);
+}
+
+TEST_F(MenuTest, XSavesTheSettingsWithAFreshLastRunTime) {
+  start_bench();
+  keys("x");
+  ASSERT_EQ(run(), 0);
+  std::string expected = "DMM_IP    127.0.0.1\nDMM_Port    " + std::to_string(bench->dmm_port()) +
+                         "\nDMM_Connect_Method    TCP.SCPI\nLast_Run_Time    \"<stamp>\"\nDP832_IP    127.0.0.1\n"
+                         "DP832_Port    " + std::to_string(bench->psu_port()) + "\nDP832_Connect_Method    TCP.SCPI\n";
+  EXPECT_EQ(mask_stamps(read_file(SETTINGS_FILE_NAME)), expected);
+
+  // The next start shows that time bare, without the quotes of the file.
+  out.clear();
+  keys("X");
+  ASSERT_EQ(run(), 0);
+  EXPECT_EQ(mask_stamps(out).rfind(banner("<stamp>"), 0), 0u) << out;
+}
+
+TEST_F(MenuTest, LastRunTimeIsCutToItsThirtyTwoByteText) {
+  start_bench();
+  std::string file = read_file(SETTINGS_FILE_NAME);
+  file.replace(file.find("\"NONE\""), 6, "\"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789\"");
+  std::ofstream(SETTINGS_FILE_NAME, std::ios::binary) << file;
+  keys("x");
+  ASSERT_EQ(run(), 0);
+  EXPECT_NE(out.find("\nLast run: ABCDEFGHIJKLMNOPQRSTUVWXYZ01234\nVersion 1.0"), std::string::npos) << out;
+}
+
+TEST_F(MenuTest, AbsentDmmIsReportedBeforeEveryCommandButMAndD) {
+  start_bench();
+  RefusingPort refusing;
+  write_loopback_settings(refusing.port(), bench->psu_port());
+  keys("aq");
+  key_queue.push_back(224);  // an unknown key too: an arrow key's lead code
+  keys("Hm\033x");
+  EXPECT_EQ(run(), 0);
+  std::string no_dmm = "\a\nNo active DMM connection.\n";
+  std::string m = menu("No DMM detected.", psu_description_of(bench->psu_port()));
+  std::string dialog_start =
+      "Configure DMM IP Address and Port. The current settings are:\n\nIP address or hostname: 127.0.0.1\n"
+      "Service Port: " + std::to_string(refusing.port()) + "\n\nNew IP Address ([ESC] to quit): >127.0.0.1";
+  EXPECT_EQ(mask_stamps(out), banner("NONE") + dmm_refused(refusing.port()) + psu_connected(bench->psu_port()) +
+                                  m + "A\n" + no_dmm + m + "Q\n" + no_dmm + m + "\xe0\n" + no_dmm + m + "H\n" + no_dmm + m + "M\n" +
+                                  dialog_start + m + "X\n" + EXITING);
+  EXPECT_EQ(dmm_link, nullptr);
+}
+
+TEST_F(MenuTest, AbsentDp832IsReported) {
+  start_bench();
+  RefusingPort refusing;
+  write_loopback_settings(bench->dmm_port(), refusing.port());
+  keys("vfx");
+  EXPECT_EQ(run(), 0);
+  std::string m = menu(dmm_description_of(bench->dmm_port()), "No DP832 detected.");
+  std::string no_psu = "\a\nNo active DP832 connection.\n";
+  EXPECT_EQ(mask_stamps(out), banner("NONE") + dmm_connected(bench->dmm_port()) + psu_refused(refusing.port()) + m +
+                                  "V\n" + no_psu + m + "F\n" + no_psu + m + "X\n" + EXITING);
+  // Saved even with an instrument absent.
+  EXPECT_NE(mask_stamps(read_file(SETTINGS_FILE_NAME)).find("Last_Run_Time    \"<stamp>\"\n"), std::string::npos);
+}
+
+TEST_F(MenuTest, UnknownKeyIsCheckedThenRefused) {
+  start_bench();
+  keys("q7 x");
+  EXPECT_EQ(run(), 0);
+  std::string unknown = "\n\a?Unknown command.\n\n";
+  std::string m = both_menu();
+  EXPECT_EQ(mask_stamps(out),
+            both_present_start() + m + "Q\n" + unknown + m + "7\n" + unknown + m + " \n" + unknown + m + "X\n" + EXITING);
+  // Each unknown key cost one connection-check reading.
+  EXPECT_EQ(reads_received(), 3 + 3);
+}
+
+TEST_F(MenuTest, LowerCaseCommandKeysWork) {
+  start_bench();
+  keys("a9m\033d\033x");
+  EXPECT_EQ(run(), 0);
+  std::string m = both_menu();
+  std::string text = mask_stamps(out);
+  EXPECT_NE(text.find(m + "A\nWhat channel (1, 2, or 3) to do voltage accuracy assessment on?9" + m), std::string::npos);
+  EXPECT_NE(text.find(m + "M\nConfigure DMM IP Address and Port."), std::string::npos);
+  EXPECT_NE(text.find(m + "D\nConfigure DP832 IP Address and Port."), std::string::npos);
+  EXPECT_EQ(text.substr(text.size() - m.size() - 2 - EXITING.size()), m + "X\n" + EXITING);
+  // M and D skip the connection check: one reading for A only.
+  EXPECT_EQ(reads_received(), 3 + 1);
+}
+
+TEST_F(MenuTest, ChannelAndConfirmationPromptsRefuseOtherKeysSilently) {
+  start_bench();
+  keys("a4" "ax" "c0" "c1q" "c2\033" "v9" "v3 " "f3" "fx" "f1n" "f2\r" "x");
+  EXPECT_EQ(run(), 0);
+  std::string m = both_menu();
+  const std::string a = "A\n" + ASSESS_PROMPT;
+  const std::string c = "C\n" + CURRENT_PROMPT;
+  const std::string v = "V\n" + VOLTAGE_PROMPT;
+  const std::string f = "F\n" + FULL_PROMPT;
+  auto confirm = confirm_full;
+  std::string expected = both_present_start() + m + a + "4" + m + a + "x" + m + c + "0" + m + c + "1" +
+                         ready_current('1') + m + c + "2" + ready_current('2') + m + v + "9" + m + v + "3" +
+                         ready_voltage('3') + m + f + "3" + m + f + "x" + m + f + "1" + confirm('1') + "n" + m + f +
+                         "2" + confirm('2') + "\r" + m + "X\n" + EXITING;
+  EXPECT_EQ(mask_stamps(out), expected);
+  // No procedure ran: the supply heard only the identification.
+  EXPECT_EQ(psu_lines(), (std::vector<std::string>{"*RST", "*IDN?"}));
+}
+
+TEST_F(MenuTest, CommandsReachTheirProcedureWithTheChannelTyped) {
+  options.wire = 0;  // the DMM's leads on no channel: every procedure stops at its path check
+  start_bench();
+  keys("a3" "c2\r" "v1\r" "f2Y" "x");
+  EXPECT_EQ(run(), 0);
+  std::string text = mask_stamps(out);
+  EXPECT_EQ(count_of(text, "\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n"), 4) << text;
+  EXPECT_NE(text.find("3\n\n\aERROR: DMM NOT READING"), std::string::npos) << text;
+  EXPECT_NE(text.find("THEN PRESS ENTER:\n\n\aERROR: DMM NOT READING"), std::string::npos) << text;
+  EXPECT_NE(text.find("STEP 1: INITIAL CALIBRATION PER FACTORY SPEC - Channel 2\n"), std::string::npos) << text;
+  // The channels in the supply's commands, in the order of the commands.
+  std::string channels;
+  for (const std::string& line : psu_lines()) {
+    std::size_t at = line.find("CH");
+    if (at != std::string::npos && at + 2 < line.size() && (channels.empty() || channels.back() != line[at + 2]))
+      channels += line[at + 2];
+  }
+  EXPECT_EQ(channels, "3212");
+}
+
+TEST_F(MenuTest, LostDmmIsReportedAtTheNextCommand) {
+  start_bench();
+  keys("cx");
+  // The DMM falls silent while the menu waits for the first key.
+  before_key[0] = [this]() {
+    SimDmmFaults silent;
+    silent.silent_from_reading = 1;
+    bench->set_dmm_faults(silent);
+  };
+  EXPECT_EQ(run(), 0);
+  std::string m = both_menu();
+  EXPECT_EQ(mask_stamps(out),
+            both_present_start() + m + "C\n" +
+                "\a\nThe connection to the DMM has been lost. Check connections/settings and retry.\n" + m + "X\n" +
+                EXITING);
+}
+
+TEST_F(MenuTest, LostDp832IsReportedAtTheNextCommand) {
+  options.psu_faults.drop_after_commands = 2;  // closes the connection right after answering *IDN?
+  start_bench();
+  keys("ax");
+  EXPECT_EQ(run(), 0);
+  std::string m = both_menu();
+  EXPECT_EQ(mask_stamps(out),
+            both_present_start() + m + "A\n" +
+                "\a\nThe connection to the DP832 has been lost. Check connections/settings and retry.\n" + m + "X\n" +
+                EXITING);
+}
+
+TEST_F(MenuTest, WithNeitherInstrumentTheDmmIsReportedFirstAndXStillSaves) {
+  RefusingPort dmm_refusing;
+  RefusingPort psu_refusing;
+  write_loopback_settings(dmm_refusing.port(), psu_refusing.port());
+  keys("ax");
+  EXPECT_EQ(run(), 0);
+  std::string m = menu("No DMM detected.", "No DP832 detected.");
+  EXPECT_EQ(mask_stamps(out), banner("NONE") + dmm_refused(dmm_refusing.port()) + psu_refused(psu_refusing.port()) + m +
+                                  "A\n\a\nNo active DMM connection.\n" + m + "X\n" + EXITING);
+  EXPECT_NE(mask_stamps(read_file(SETTINGS_FILE_NAME)).find("Last_Run_Time    \"<stamp>\"\n"), std::string::npos);
+}
+
+// The console closing anywhere ends the program as X does, without waiting or spinning: whatever
+// was being asked is left as if declined, and the menu then ends the run.
+TEST_F(MenuTest, ClosedConsoleEndsTheRunAsX) {
+  start_bench();
+  std::string p = std::to_string(bench->dmm_port());
+  std::string q = std::to_string(bench->psu_port());
+  std::string dmm_dialog = "M\nConfigure DMM IP Address and Port. The current settings are:\n\nIP address or hostname: "
+                           "127.0.0.1\nService Port: " + p + "\n\nNew IP Address ([ESC] to quit): >127.0.0.1";
+  std::string psu_dialog = "D\nConfigure DP832 IP Address and Port. The current settings are:\n\nIP address or "
+                           "hostname: 127.0.0.1\nService Port: " + q + "\n\nNew IP Address ([ESC] to quit): >127.0.0.1";
+  auto proposed = [](const std::string& port) {
+    return "\r\n\n\nProposed new values:\n\nIP Address or Hostname: 127.0.0.1\nService Port: " + port +
+           "\n\nAre these correct?\n\n";
+  };
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"a", "A\n" + ASSESS_PROMPT},
+      {"c", "C\n" + CURRENT_PROMPT},
+      {"c1", "C\n" + CURRENT_PROMPT + "1" + ready_current('1')},
+      {"v3", "V\n" + VOLTAGE_PROMPT + "3" + ready_voltage('3')},
+      {"f", "F\n" + FULL_PROMPT},
+      {"f1", "F\n" + FULL_PROMPT + "1" + confirm_full('1')},
+      {"m", dmm_dialog},
+      {"m\r", dmm_dialog + "\r\nNew Service Port ([ESC] to quit): >" + p},
+      {"m\r\r", dmm_dialog + "\r\nNew Service Port ([ESC] to quit): >" + p + proposed(p)},
+      {"d\r\r", psu_dialog + "\r\nNew Service Port ([ESC] to quit): >" + q + proposed(q)},
+  };
+  for (const auto& [script, shown] : cases) {
+    SCOPED_TRACE("keys: " + script);
+    std::remove(SETTINGS_FILE_NAME);
+    write_loopback_settings(bench->dmm_port(), bench->psu_port());
+    out.clear();
+    install_keys();
+    keys(script);
+    testing::internal::CaptureStderr();
+    int code = run();
+    std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(errors, "trimora: console input closed; exiting as with X.\n");
+    EXPECT_EQ(mask_stamps(out), both_present_start() + both_menu() + shown + both_menu() + EXITING);
+    ASSERT_NE(dmm_link, nullptr);
+    EXPECT_EQ(dmm_link->connected, 0);
+    EXPECT_EQ(psu_link->connected, 0);
+    EXPECT_NE(mask_stamps(read_file(SETTINGS_FILE_NAME)).find("Last_Run_Time    \"<stamp>\"\n"), std::string::npos);
+  }
+  // Closed before the first key.
+  write_loopback_settings(bench->dmm_port(), bench->psu_port());
+  out.clear();
+  install_keys();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "trimora: console input closed; exiting as with X.\n");
+  EXPECT_EQ(mask_stamps(out), both_present_start() + both_menu() + EXITING);
+}
+
+}  // namespace
