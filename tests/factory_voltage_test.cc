@@ -57,7 +57,8 @@ TEST_F(FactoryVoltageTest, Ch1RunOnTheModelCalibratesTheChannel) {
   // The channel's error falls from tens of millivolts to what the model leaves after such a run.
   std::vector<double> calibrated;
   for (double point : VDAC_POINTS_12) calibrated.push_back(bench->voltage_error(1, point));
-  double predicted = rms_mv(model_errors(predicted_voltage_calibration(psu_model_make(options.seed), 1, nullptr), 1));
+  PsuModel model = predicted_voltage_calibration(psu_model_make(options.seed), 1, nullptr);
+  double predicted = rms_mv(model_errors(model, 1));
   EXPECT_GT(rms_mv(uncalibrated), 10.0);
   EXPECT_LT(rms_mv(calibrated), rms_mv(uncalibrated) / 10.0);
   EXPECT_NEAR(rms_mv(calibrated), predicted, 0.1);
@@ -100,8 +101,9 @@ TEST_F(FactoryVoltageTest, Ch3RealTimeRunHonoursEverySettleWait) {
   int settles = 0;
   for (const SimReceived& set : psu) {
     if (set.line.rfind("CAL:SET CH3,V,", 0) != 0) continue;
-    auto read = std::find_if(dmm.begin(), dmm.end(),
-                             [&](const SimReceived& r) { return r.line == "READ?" && r.time_s > set.time_s; });
+    auto read = std::find_if(dmm.begin(), dmm.end(), [&](const SimReceived& r) {
+      return r.line == "READ?" && r.time_s > set.time_s;
+    });
     ASSERT_NE(read, dmm.end()) << set.line;
     double waited = read->time_s - set.time_s;
     // At least the settle wait plus part of the drain: a missing or shortened wait shows, while a
@@ -140,7 +142,8 @@ TEST_F(FactoryVoltageTest, DmmSilentFromAPointLeavesTheRestUnreported) {
   EXPECT_EQ(count_of(out, "\aWARNING: DMM communication error.\n"), 4);
   EXPECT_EQ(lines.back().rfind("CAL:END ", 0), 0u);
   EXPECT_NE(out.find("CAL:END " + date_of_run(lines, began) + ",CH3\r\n"
-                     "\aWARNING: 4 OF 24 POINTS HAD NO DMM MEASUREMENT AND WERE NOT REPORTED TO THE SUPPLY.\n"
+                     "\aWARNING: 4 OF 24 POINTS HAD NO DMM MEASUREMENT AND WERE NOT REPORTED TO THE "
+                     "SUPPLY.\n"
                      "THE CALIBRATION OF CH3 IS INCOMPLETE: REPEAT IT.\n"),
             std::string::npos);
   EXPECT_FALSE(bench->output_on(3));

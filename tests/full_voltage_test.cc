@@ -2,6 +2,7 @@
 // model with its summary, a run whose step 2 aborts, and a failed initial path check.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <iterator>
@@ -30,8 +31,8 @@ struct Figures {
 std::string summary_text(const Figures& f) {
   return SUMMARY_HEAD + "FACTORY CALIBRATION:\n" + text_of(" SS Error: %8.5lf mV^2\n", f.factory_ss) +
          text_of("RMS Error: %8.5lf mV\n\n", f.factory_rms) + "ACHIEVED CALIBRATION:\n" +
-         text_of(" SS Error: %8.5lf mV^2\n", f.achieved_ss) + text_of("RMS Error: %8.5lf mV\n", f.achieved_rms) +
-         EQUALS;
+         text_of(" SS Error: %8.5lf mV^2\n", f.achieved_ss) +
+         text_of("RMS Error: %8.5lf mV\n", f.achieved_rms) + EQUALS;
 }
 
 // The figures that an assessment printed at the end of its sweep, after position from.
@@ -79,7 +80,8 @@ TEST_F(FullVoltageTest, NormalRunReportsFactoryAndAchievedFigures) {
 
   full_voltage_calibration('1');
 
-  ASSERT_EQ(out.rfind(BANNER + "STEP 1: INITIAL CALIBRATION PER FACTORY SPEC - Channel 1\nCH1 output ON...\n", 0), 0u);
+  std::string start = BANNER + "STEP 1: INITIAL CALIBRATION PER FACTORY SPEC - Channel 1\nCH1 output ON...\n";
+  ASSERT_EQ(out.rfind(start, 0), 0u);
   std::size_t step2 = out.find("STEP 2: BUILD AND APPLY CORRECTIONS TABLE - Channel 1\nCH1 output ON...\n");
   std::size_t step3 = out.find("STEP 3: REVIEW FINAL CALIBRATION STATUS - Channel 1\nCH1 output ON...\n");
   std::size_t summary = out.find(SUMMARY_HEAD);
@@ -149,7 +151,8 @@ TEST_F(FullVoltageTest, Step2AbortCostsTwoKeysAndShowsNoFactoryFigures) {
   EXPECT_EQ(out.substr(key_waits[1] - second_wait.size(), second_wait.size() + 2), second_wait + "\nS");
   EXPECT_EQ(key_waits[1] + 1, step3);
   EXPECT_TRUE(key_queue.empty());
-  EXPECT_NE(out.find("Correction: Setpoint  1.2000 V, Error: 1000.100 mV\n\a\nERROR: DMM is not reading correctly.\n"),
+  EXPECT_NE(out.find("Correction: Setpoint  1.2000 V, Error: 1000.100 mV\n"
+                     "\a\nERROR: DMM is not reading correctly.\n"),
             std::string::npos);
 
   // No recalibration ran; step 3 measured the channel as step 1 left it.
@@ -161,9 +164,10 @@ TEST_F(FullVoltageTest, Step2AbortCostsTwoKeysAndShowsNoFactoryFigures) {
   ASSERT_NE(summary, std::string::npos);
   double ss = 0.0, rms = 0.0;
   ASSERT_TRUE(sweep_figures(out, step3, &ss, &rms));
-  std::string expected = SUMMARY_HEAD + "FACTORY CALIBRATION:\n SS Error:      n/a mV^2\nRMS Error:      n/a mV\n\n" +
-                         "ACHIEVED CALIBRATION:\n" + text_of(" SS Error: %8.5lf mV^2\n", ss) +
-                         text_of("RMS Error: %8.5lf mV\n", rms) + EQUALS + "\n\aPress any key to continue...\n";
+  std::string expected = SUMMARY_HEAD + "FACTORY CALIBRATION:\n" + " SS Error:      n/a mV^2\n" +
+                         "RMS Error:      n/a mV\n\n" + "ACHIEVED CALIBRATION:\n" +
+                         text_of(" SS Error: %8.5lf mV^2\n", ss) + text_of("RMS Error: %8.5lf mV\n", rms) +
+                         EQUALS + "\n\aPress any key to continue...\n";
   EXPECT_EQ(out.substr(summary), expected);
   EXPECT_FALSE(bench->output_on(2));
 }

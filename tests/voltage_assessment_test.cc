@@ -36,7 +36,8 @@ struct ExpectedSweep {
   std::string console;
   double sum_of_squares = 0.0;
 
-  ExpectedSweep(const std::string& name, const std::vector<double>& points, const std::vector<double>& readings) {
+  ExpectedSweep(const std::string& name, const std::vector<double>& points,
+                const std::vector<double>& readings) {
     commands = {"OUTPUT " + name + ",ON", ":APPL " + name + ",5,2", "OUTPUT " + name + ",OFF",
                 "OUTPUT " + name + ",ON"};
     console = name + " output ON...\n";
@@ -250,7 +251,8 @@ TEST_F(VoltageAssessmentTest, RecalibrateModeReportsReadingsPlusCorrections) {
   EXPECT_EQ(lines, commands);
   EXPECT_EQ(out, expected_sweep.console + calibration.console);
 
-  EXPECT_NE(out.find("[ 0] CAL:SET CH1,V,0,0.2,1\r\nCORRECTION: -0.1200 mV[ 0] CAL:MEAS CH1,V,0,0.199760,1\r\n"),
+  EXPECT_NE(out.find("[ 0] CAL:SET CH1,V,0,0.2,1\r\n"
+                     "CORRECTION: -0.1200 mV[ 0] CAL:MEAS CH1,V,0,0.199760,1\r\n"),
             std::string::npos);
   EXPECT_EQ(count_of(out, "CORRECTION: "), 36);
   EXPECT_EQ(out.find("CORRECTION", out.find("### Begin Voltmeter")), std::string::npos);
