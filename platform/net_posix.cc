@@ -20,6 +20,21 @@ namespace {
 
 std::atomic<int> loopback_only{0};
 
+// Receive timeouts by descriptor, waited out with poll(). The kernel's own SO_RCVTIMEO runs on the
+// coarse timer wheel and overshoots by several milliseconds (a 10 ms timeout lasts 12 to 16 ms), which
+// would stretch every drain of the program; poll() waits on a high-resolution timer. Descriptors
+// beyond the table keep the kernel's timeout. 0: no timeout.
+constexpr int TIMEOUT_TABLE_SIZE = 4096;
+std::atomic<int> receive_timeout_ms[TIMEOUT_TABLE_SIZE];
+
+void remember_timeout(int fd, int ms) {
+  if (fd >= 0 && fd < TIMEOUT_TABLE_SIZE) receive_timeout_ms[fd] = ms;
+}
+
+int remembered_timeout(int fd) {
+  return (fd >= 0 && fd < TIMEOUT_TABLE_SIZE) ? receive_timeout_ms[fd].load() : 0;
+}
+
 int fd_of(net_socket s) { return static_cast<int>(s); }
 
 bool is_loopback(std::uint32_t address) { return (ntohl(address) >> 24) == 127; }
@@ -88,6 +103,7 @@ net_socket net_tcp_socket() {
   if (fd < 0) return NET_INVALID_SOCKET;
   // Child processes never inherit an instrument connection.
   fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
+  remember_timeout(fd, 0);
 #if !defined(MSG_NOSIGNAL) && defined(SO_NOSIGPIPE)
   int on = 1;
   setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
@@ -128,6 +144,7 @@ int net_set_timeouts(net_socket s, int timeout_ms) {
   tv.tv_usec = (ms % 1000) * 1000;
   int fd = fd_of(s);
   if (setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return 0;
+  remember_timeout(fd, ms);
   if (setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0) return 0;
   return 1;
 }
@@ -158,8 +175,35 @@ int net_recv(net_socket s, char* buffer, int size, NetError* error) {
     *error = NET_OTHER;
     return -1;
   }
+  const int fd = fd_of(s);
+  const int timeout_ms = remembered_timeout(fd);
+  if (timeout_ms > 0) {
+    using clock = std::chrono::steady_clock;
+    const auto deadline = clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+      ssize_t r = recv(fd, buffer, static_cast<size_t>(size), MSG_DONTWAIT);
+      if (r >= 0) return static_cast<int>(r);
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) {
+        *error = NET_OTHER;
+        return -1;
+      }
+      auto left_us = std::chrono::duration_cast<std::chrono::microseconds>(deadline - clock::now()).count();
+      if (left_us <= 0) {
+        *error = NET_TIMED_OUT;
+        return -1;
+      }
+      pollfd p{fd, POLLIN, 0};
+      int ready = poll(&p, 1, static_cast<int>((left_us + 999) / 1000));
+      if (ready < 0 && errno != EINTR) {
+        *error = NET_OTHER;
+        return -1;
+      }
+      // Readable, hung up or failed (the next recv tells which), interrupted, or the time is up.
+    }
+  }
   for (;;) {
-    ssize_t r = recv(fd_of(s), buffer, static_cast<size_t>(size), 0);
+    ssize_t r = recv(fd, buffer, static_cast<size_t>(size), 0);
     if (r >= 0) return static_cast<int>(r);
     if (errno == EINTR) continue;
     // On a blocking socket with a receive timeout, "would block" means the timeout ran out.
@@ -186,7 +230,9 @@ void net_shutdown(net_socket s) {
 }
 
 void net_close(net_socket s) {
-  if (s != NET_INVALID_SOCKET) close(fd_of(s));
+  if (s == NET_INVALID_SOCKET) return;
+  remember_timeout(fd_of(s), 0);
+  close(fd_of(s));
 }
 
 void net_set_loopback_only(int on) { loopback_only = on ? 1 : 0; }
