@@ -3,7 +3,7 @@ BUILD ?= build
 WINDOWS_BUILD ?= build-windows
 JOBS ?= 2
 
-.PHONY: all build test demo windows windows-smoke clean
+.PHONY: all build test demo windows windows-smoke bench bench-quick clean
 
 all: build
 
@@ -29,6 +29,18 @@ windows-smoke: windows
 	cmake -S . -B $(BUILD)
 	cmake --build $(BUILD) -j $(JOBS) --target trimora-sim
 	sh scripts/windows_smoke.sh $(WINDOWS_BUILD) $(BUILD)
+
+# The pacing benchmark: the real program against the simulated bench in real time. One table each;
+# the exit code is non-zero when a target is missed. bench takes about seven minutes, bench-quick one.
+bench:
+	cmake -S . -B $(BUILD)
+	cmake --build $(BUILD) -j $(JOBS) --target trimora trimora-bench
+	sh scripts/run_bench.sh $(BUILD)
+
+bench-quick:
+	cmake -S . -B $(BUILD)
+	cmake --build $(BUILD) -j $(JOBS) --target trimora trimora-bench
+	sh scripts/run_bench.sh $(BUILD) --quick
 
 clean:
 	rm -rf $(BUILD)

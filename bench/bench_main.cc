@@ -1,0 +1,368 @@
+// trimora-bench: runs the real trimora program against the simulated bench in real time and shows,
+// for start-up, the connection check and each procedure, how close its wall time comes to the floor
+// that its own waits set, how much CPU it burns meanwhile and how much memory it holds.
+// Exit code: 0 every target met, 1 a target missed, 2 a run that failed or could not be measured.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/answer_latency.h"
+#include "bench/floors.h"
+#include "bench/program_run.h"
+#include "sim/sim.h"
+
+namespace {
+
+// The targets.
+constexpr double MAX_WALL_OVER_FLOOR = 1.01;
+constexpr double MAX_CPU_SHARE = 0.005;          // of the wall time
+constexpr long MAX_PEAK_RSS_BYTES = 4000000;     // 4 MB
+constexpr double MAX_ANSWER_P99_MS = 1.0;
+
+constexpr int LATENCY_QUERIES = 2000;
+constexpr double EXIT_WAIT_S = 10.0;
+
+struct Procedure {
+  const char* name;
+  const char* slug;           // names the run's working folder
+  const char* keys;           // typed at the menu; nullptr: start-up only
+  double Floors::*floor;
+  const char* expect;         // the run must print this
+  bool quick;                 // part of the quick set
+};
+
+const Procedure PROCEDURES[] = {
+    {"start-up to menu", "start-up", nullptr, &Floors::start_up_ms, "Simbench DP832 (S/N", true},
+    {"connection check", "check", "?", &Floors::connection_check_ms, "?Unknown command.", false},
+    {"V on CH3", "v-ch3", "V3\n", &Floors::voltage_ch3_ms, "CAL:END ", true},
+    {"V on CH1", "v-ch1", "V1\n", &Floors::voltage_ch1_ms, "CAL:END ", false},
+    {"C on CH3", "c-ch3", "C3\n", &Floors::current_ch3_ms, "CAL:END ", false},
+    {"C on CH1", "c-ch1", "C1\n", &Floors::current_ch1_ms, "CAL:END ", false},
+    {"A on CH3", "a-ch3", "A3", &Floors::assess_ch3_ms, "RMS Error:", true},
+    {"A on CH1", "a-ch1", "A1", &Floors::assess_ch1_ms, "RMS Error:", false},
+    // F: channel, confirmation, and the key that the summary waits for.
+    {"F on CH1", "f-ch1", "F1Y\n", &Floors::full_ch1_ms, "Summary of performance from Factory to Full Calibration",
+     false},
+};
+
+// Texts that show a procedure did not run as it should have.
+const char* const FAILURE_TEXTS[] = {"ERROR", "WARNING", "No active", "has been lost", "n/a", "No DMM detected",
+                                     "No DP832 detected"};
+
+struct Options {
+  bool quick = false;
+  bool keep = false;
+  std::string only;           // comma-separated slugs; empty: the whole set
+  std::string binary = TRIMORA_BINARY;
+  std::string work;           // folder for the runs' working folders; empty: a new one under /tmp
+};
+
+struct Result {
+  const Procedure* procedure = nullptr;
+  bool measured = false;
+  std::string problem;
+  std::string folder;         // the run's working folder
+  double wall_ms = 0.0;
+  double floor_ms = 0.0;
+  double cpu_ms = 0.0;
+  long peak_rss_kib = -1;
+};
+
+void usage() {
+  std::fputs(
+      "Usage: trimora-bench [--quick] [--only SLUG,...] [--trimora PATH] [--work DIR] [--keep]\n"
+      "\n"
+      "Runs the real trimora in real time against the simulated bench (measurement time 0), one process\n"
+      "per procedure, each in a fresh working folder whose settings file points at loopback, and prints\n"
+      "wall time, floor, CPU time and peak memory per procedure with the simulator's answer latency.\n"
+      "\n"
+      "  --quick        start-up, V on CH3 and A on CH3 only\n"
+      "  --only LIST    these procedures only: start-up, check, v-ch3, v-ch1, c-ch3, c-ch1, a-ch3,\n"
+      "                 a-ch1, f-ch1\n"
+      "  --trimora PATH the program to run (default: the one built with this benchmark)\n"
+      "  --work DIR     make the working folders in DIR (default: a new folder under /tmp)\n"
+      "  --keep         keep the working folders: the transcript (output.txt) the commands each\n"
+      "                 instrument received with their arrival times on the simulator's clock\n"
+      "                 (dmm.log, psu.log), and when the program started, showed the menu, got its\n"
+      "                 keys and showed the menu again on the same clock (times.log)\n",
+      stdout);
+}
+
+bool parse_options(int argc, char** argv, Options& o) {
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--quick") {
+      o.quick = true;
+    } else if (a == "--keep") {
+      o.keep = true;
+    } else if ((a == "--only" || a == "--trimora" || a == "--work") && i + 1 < argc) {
+      (a == "--only" ? o.only : a == "--trimora" ? o.binary : o.work) = argv[++i];
+    } else if (a == "--help" || a == "-h") {
+      usage();
+      std::exit(0);
+    } else {
+      std::fprintf(stderr, "trimora-bench: unknown option %s (see --help)\n", a.c_str());
+      return false;
+    }
+  }
+  return true;
+}
+
+bool selected(const Options& o, const Procedure& p) {
+  if (!o.only.empty()) return ("," + o.only + ",").find(std::string(",") + p.slug + ",") != std::string::npos;
+  return !o.quick || p.quick;
+}
+
+bool write_file(const std::string& path, const std::string& text) {
+  FILE* f = std::fopen(path.c_str(), "w");
+  if (f == nullptr) return false;
+  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  return std::fclose(f) == 0 && ok;
+}
+
+// Both instruments on loopback, at the simulator's ports: written before trimora ever starts.
+bool write_loopback_settings(const std::string& folder, int dmm_port, int psu_port) {
+  char text[512];
+  std::snprintf(text, sizeof text,
+                "DMM_IP    127.0.0.1\nDMM_Port    %d\nDMM_Connect_Method    TCP.SCPI\nLast_Run_Time    \"NONE\"\n"
+                "DP832_IP    127.0.0.1\nDP832_Port    %d\nDP832_Connect_Method    TCP.SCPI\n",
+                dmm_port, psu_port);
+  return write_file(folder + "/QUELT_Trimora.cfg", text);
+}
+
+// The commands an instrument received, one a line, each with its arrival time in seconds.
+void write_received(const std::string& path, const std::vector<SimReceived>& received) {
+  std::string text;
+  char stamp[32];
+  for (const SimReceived& r : received) {
+    std::snprintf(stamp, sizeof stamp, "%.6f ", r.time_s);
+    text += stamp + r.line + "\n";
+  }
+  write_file(path, text);
+}
+
+// What the run printed that shows it went wrong; empty when it went as it should.
+std::string check_transcript(const std::string& text, const Procedure& p) {
+  for (const char* failure : FAILURE_TEXTS)
+    if (text.find(failure) != std::string::npos) return std::string("printed \"") + failure + "\"";
+  if (text.find(p.expect) == std::string::npos) return std::string("did not print \"") + p.expect + "\"";
+  return "";
+}
+
+Result run_procedure(const Procedure& p, const Floors& floors, const Options& o, const std::string& base,
+                     int number) {
+  Result r;
+  r.procedure = &p;
+  r.floor_ms = floors.*(p.floor);
+
+  char folder_name[64];
+  std::snprintf(folder_name, sizeof folder_name, "/%02d-%s", number, p.slug);
+  std::string folder = base + folder_name;
+  r.folder = folder;
+  if (mkdir(folder.c_str(), 0755) != 0) {
+    r.problem = "cannot make a fresh working folder " + folder + ": " + std::strerror(errno);
+    return r;
+  }
+
+  SimOptions sim_options;
+  sim_options.measurement_time_ms = 0;
+  sim_options.wire = -1;  // the DMM's leads follow the channel switched on last
+  const double sim_started = now_s();  // the simulator's clock starts as it is made
+  SimBench sim(sim_options);
+  if (!sim.ok()) {
+    r.problem = "the simulator could not listen on loopback";
+    return r;
+  }
+  if (!write_loopback_settings(folder, sim.dmm_port(), sim.psu_port())) {
+    r.problem = "cannot write the settings file in " + folder;
+    return r;
+  }
+
+  ProgramRun run;
+  const double procedure_limit_s = r.floor_ms / 1000.0 * 3.0 + 30.0;
+  double started = now_s();
+  if (!start_program(run, o.binary, folder)) {
+    r.problem = "cannot start " + o.binary;
+    return r;
+  }
+  const double start_up_floor_s = floors.start_up_ms / 1000.0;
+  bool at_menu = wait_for_prompts(run, 1, started + start_up_floor_s * 3.0 + 30.0);
+  double menu_at = now_s();
+  double cpu_at_menu = process_cpu_ms(run.pid);
+  long rss_at_menu = process_peak_rss_kib(run.pid);
+  std::size_t span_from = 0;
+  double keys_at = 0.0;
+  double back_at = 0.0;
+  double wall_ms = (menu_at - started) * 1000.0;
+  double cpu_ms = cpu_at_menu;
+  long rss = rss_at_menu;
+
+  if (!at_menu) {
+    r.problem = "no menu within the time allowed";
+  } else if (p.keys != nullptr) {
+    span_from = run.output.size();
+    double cpu_before = process_cpu_ms(run.pid);
+    double t0 = now_s();
+    keys_at = t0;
+    if (!send_keys(run, p.keys)) {
+      r.problem = "cannot type the keys";
+    } else if (!wait_for_prompts(run, 2, t0 + procedure_limit_s)) {
+      r.problem = "the menu did not come back within the time allowed";
+    } else {
+      double t1 = now_s();
+      back_at = t1;
+      double cpu_after = process_cpu_ms(run.pid);
+      wall_ms = (t1 - t0) * 1000.0;
+      cpu_ms = (cpu_before < 0 || cpu_after < 0) ? -1.0 : cpu_after - cpu_before;
+      rss = process_peak_rss_kib(run.pid);
+    }
+  }
+  int status = finish_program(run, EXIT_WAIT_S);
+  write_file(folder + "/output.txt", run.output);
+  if (o.keep) {
+    char times[160];
+    std::snprintf(times, sizeof times, "%.6f program started\n%.6f menu shown\n%.6f keys typed\n%.6f menu again\n",
+                  started - sim_started, menu_at - sim_started, keys_at - sim_started, back_at - sim_started);
+    write_file(folder + "/times.log", times);
+    write_received(folder + "/dmm.log", sim.dmm_received());
+    write_received(folder + "/psu.log", sim.psu_received());
+  }
+  if (r.problem.empty() && status != 0) r.problem = "trimora did not end with exit code 0 after X";
+  if (r.problem.empty()) r.problem = check_transcript(run.output.substr(span_from), p);
+  if (r.problem.empty() && (cpu_ms < 0 || rss < 0)) r.problem = "cannot read the process's CPU time or memory";
+  if (!r.problem.empty()) {
+    r.problem += " (transcript: " + folder + "/output.txt)";
+    return r;
+  }
+  r.measured = true;
+  r.wall_ms = wall_ms;
+  r.cpu_ms = cpu_ms;
+  r.peak_rss_kib = rss;
+  return r;
+}
+
+std::string make_base_folder(const Options& o) {
+  if (!o.work.empty()) {
+    if (mkdir(o.work.c_str(), 0755) != 0 && errno != EEXIST) return "";
+    char pattern[4096];
+    std::snprintf(pattern, sizeof pattern, "%s/trimora-bench-XXXXXX", o.work.c_str());
+    const char* made = mkdtemp(pattern);
+    return made != nullptr ? made : "";
+  }
+  char pattern[] = "/tmp/trimora-bench-XXXXXX";
+  const char* made = mkdtemp(pattern);
+  return made != nullptr ? made : "";
+}
+
+// Removes the runs' working folders (files only, no subfolders) and then the folder holding them.
+void remove_folders(const std::string& base, const std::vector<Result>& results) {
+  for (const Result& r : results) {
+    if (r.folder.empty()) continue;
+    if (DIR* d = opendir(r.folder.c_str())) {
+      while (dirent* e = readdir(d))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+          unlink((r.folder + "/" + e->d_name).c_str());
+      closedir(d);
+    }
+    rmdir(r.folder.c_str());
+  }
+  rmdir(base.c_str());
+}
+
+// Prints the table; returns how many targets were missed.
+int print_table(const std::vector<Result>& results, const AnswerLatency& latency) {
+  int missed = 0;
+  std::printf("| Procedure | Wall (s) | Floor (s) | Wall/floor | CPU (ms) | CPU/wall | Peak RSS (MB) |\n");
+  std::printf("|---|---:|---:|---:|---:|---:|---:|\n");
+  for (const Result& r : results) {
+    if (!r.measured) {
+      std::printf("| %s | failed | %.3f | | | | |\n", r.procedure->name, r.floor_ms / 1000.0);
+      continue;
+    }
+    double ratio = r.wall_ms / r.floor_ms;
+    double share = r.cpu_ms / r.wall_ms;
+    double rss_mb = static_cast<double>(r.peak_rss_kib) * 1024.0 / 1e6;
+    bool ratio_miss = ratio > MAX_WALL_OVER_FLOOR;
+    bool cpu_miss = share > MAX_CPU_SHARE;
+    bool rss_miss = r.peak_rss_kib * 1024L > MAX_PEAK_RSS_BYTES;
+    missed += ratio_miss + cpu_miss + rss_miss;
+    std::printf("| %s | %.3f | %.3f | %.4f%s | %.1f | %.3f %%%s | %.2f%s |\n", r.procedure->name, r.wall_ms / 1000.0,
+                r.floor_ms / 1000.0, ratio, ratio_miss ? " MISS" : "", r.cpu_ms, share * 100.0,
+                cpu_miss ? " MISS" : "", rss_mb, rss_miss ? " MISS" : "");
+  }
+  bool latency_miss = !latency.ok || latency.p99_ms > MAX_ANSWER_P99_MS;
+  missed += latency_miss;
+  std::printf("\nSimulator answer latency (%d queries, from sending each to having its whole answer): "
+              "p50 %.3f ms, p99 %.3f ms%s, max %.3f ms%s\n",
+              latency.queries, latency.p50_ms, latency.p99_ms, latency_miss ? " MISS" : "", latency.max_ms,
+              latency.ok ? "" : " (a query went unanswered)");
+  std::printf("Targets: wall/floor <= %.2f, CPU/wall <= %.1f %%, peak RSS <= %.0f MB, simulator answer p99 <= "
+              "%.0f ms.\n",
+              MAX_WALL_OVER_FLOOR, MAX_CPU_SHARE * 100.0, MAX_PEAK_RSS_BYTES / 1e6, MAX_ANSWER_P99_MS);
+  return missed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  if (!parse_options(argc, argv, o)) return 2;
+  // The program starts in its working folder, so it is named by its absolute path.
+  if (char* absolute = realpath(o.binary.c_str(), nullptr)) {
+    o.binary = absolute;
+    std::free(absolute);
+  }
+  if (access(o.binary.c_str(), X_OK) != 0) {
+    std::fprintf(stderr, "trimora-bench: %s is not an executable program\n", o.binary.c_str());
+    return 2;
+  }
+  std::string base = make_base_folder(o);
+  if (base.empty()) {
+    std::fprintf(stderr, "trimora-bench: cannot make a working folder\n");
+    return 2;
+  }
+
+  Floors floors = compute_floors();
+  std::vector<Result> results;
+  bool failed = false;
+  double bench_start = now_s();
+  std::fprintf(stderr, "trimora-bench: %s, working folders under %s\n", o.binary.c_str(), base.c_str());
+  for (int i = 0; i < static_cast<int>(std::size(PROCEDURES)); ++i) {
+    const Procedure& p = PROCEDURES[i];
+    if (!selected(o, p)) continue;
+    std::fprintf(stderr, "trimora-bench: %s (floor %.3f s)...", p.name, floors.*(p.floor) / 1000.0);
+    Result r = run_procedure(p, floors, o, base, i + 1);
+    if (r.measured)
+      std::fprintf(stderr, " %.3f s\n", r.wall_ms / 1000.0);
+    else
+      std::fprintf(stderr, " FAILED: %s\n", r.problem.c_str());
+    failed = failed || !r.measured;
+    results.push_back(r);
+  }
+  std::fprintf(stderr, "trimora-bench: simulator answer latency...\n");
+  AnswerLatency latency = measure_answer_latency(LATENCY_QUERIES);
+
+  std::printf("\nTrimora pacing benchmark: real time, simulator measurement time 0 ms, one trimora process per "
+              "row (%.0f s in all)\n\n",
+              now_s() - bench_start);
+  int missed = print_table(results, latency);
+  for (const Result& r : results)
+    if (!r.measured) std::printf("FAILED: %s: %s\n", r.procedure->name, r.problem.c_str());
+  if (failed) {
+    std::printf("Result: %s\n", "a run failed; its figures are missing");
+  } else {
+    std::printf("Result: %s\n", missed == 0 ? "every target met" : "a target was missed (marked MISS)");
+  }
+  if (!o.keep && !failed) remove_folders(base, results);
+  if (failed) return 2;
+  return missed == 0 ? 0 : 1;
+}

@@ -1,0 +1,195 @@
+// Replays the program's instrument traffic against instruments that answer at once and adds up the
+// waits that remain: every sleep, and every receive timeout that has to run out.
+//
+// A drain costs one timeout when nothing is waiting. When the instrument has left bytes (the simulated
+// DMM's welcome line, the echo of every command, the CR LF and "DMM> " prompt after every answer),
+// the drain's first receive takes them at once, then it sleeps its interval and needs a final
+// receive timeout: two intervals. A reply read finds its line already there and costs nothing.
+// One more round comes when a command goes out while older bytes still wait (a mode command right
+// after a reading, whose prompt is still there): the drain's first receive takes the older bytes at
+// once, and the command's echo, however promptly the instrument sends it, arrives a moment later and
+// is found by the second receive: three intervals.
+#include "bench/floors.h"
+
+#include <iterator>
+
+#include "calibration/factory_calibration.h"
+#include "calibration/point_tables.h"
+#include "calibration/voltage_assessment.h"
+#include "link/primitives.h"
+
+namespace {
+
+// The connect routines drain 100 ms before resetting an instrument and 10 ms after the reset.
+constexpr int CONNECT_DRAIN_MS = 100;
+constexpr int RESET_DRAIN_MS = 10;
+constexpr int DMM_READ_CHECKS = 3;  // readings the DMM must deliver before it is accepted
+// The CH3 assessment sweeps 0 V to 5.25 V in steps of 0.25 V.
+constexpr int CH3_SWEEP_POINTS = 22;
+
+struct Replay {
+  double ms = 0.0;
+  bool dmm_left = false;    // the DMM has bytes waiting that no read has taken
+  bool dmm_behind = false;  // and the echo of a command sent since then is still on its way
+  bool psu_left = false;    // bytes waiting from the DP832 (it answers queries only)
+};
+
+void wait(Replay& r, int ms) { r.ms += ms; }
+
+void drain(Replay& r, bool& left, bool& behind, int interval_ms) {
+  int rounds = 1 + (left ? 1 : 0) + (left && behind ? 1 : 0);
+  r.ms += static_cast<double>(rounds) * interval_ms;
+  left = false;
+  behind = false;
+}
+
+void dmm_drain(Replay& r, int interval_ms) { drain(r, r.dmm_left, r.dmm_behind, interval_ms); }
+
+// Every line sent to the DMM comes back as an echo and a new prompt.
+void dmm_send(Replay& r) {
+  if (r.dmm_left) r.dmm_behind = true;
+  r.dmm_left = true;
+}
+
+void psu_command(Replay& r) {
+  bool behind = false;
+  drain(r, r.psu_left, behind, PSU_DRAIN_MS);
+}
+
+void dmm_set_voltage_mode(Replay& r) {
+  dmm_send(r);
+  dmm_drain(r, DMM_DRAIN_MS);
+}
+
+void dmm_set_current_mode(Replay& r) {
+  dmm_drain(r, DMM_MODE_DRAIN_MS);
+  dmm_send(r);  // *RST
+  dmm_drain(r, DMM_DRAIN_MS);
+  dmm_send(r);  // CONF:CURR:DC AUTO
+  dmm_drain(r, DMM_DRAIN_MS);
+}
+
+// The echo line and the answer are there at once; the pause between them is the program's own.
+// The answer is read up to its CR, so the LF and the prompt stay behind.
+void dmm_read(Replay& r) {
+  dmm_drain(r, DMM_DRAIN_MS);
+  dmm_send(r);  // READ?: the reads wait for the echo and the answer, so nothing is behind
+  wait(r, DMM_READ_PAUSE_MS);
+  r.dmm_left = true;
+  r.dmm_behind = false;
+}
+
+void check_path(Replay& r) {
+  psu_command(r);  // output on
+  wait(r, PATH_OUTPUT_ON_WAIT_MS);
+  psu_command(r);  // the test source
+  wait(r, PATH_APPLY_WAIT_MS);
+  dmm_read(r);
+  psu_command(r);  // output off
+}
+
+void calibration_phase(Replay& r, int points, int settle_ms) {
+  for (int i = 0; i < points; ++i) {
+    psu_command(r);  // CAL:SET
+    wait(r, settle_ms);
+    dmm_read(r);
+    psu_command(r);  // CAL:MEAS
+  }
+}
+
+void factory_calibration(Replay& r, void (*set_mode)(Replay&), int dac_points, int dac_settle_ms,
+                         int meter_points, int meter_settle_ms) {
+  set_mode(r);
+  check_path(r);
+  for (int i = 0; i < 4; ++i) psu_command(r);  // CAL:START, CAL:CLEAR, *RST, output on
+  calibration_phase(r, dac_points, dac_settle_ms);
+  calibration_phase(r, meter_points, meter_settle_ms);
+  psu_command(r);  // output off
+  psu_command(r);  // CAL:END
+}
+
+void voltage_calibration_ch12(Replay& r) {
+  factory_calibration(r, dmm_set_voltage_mode, static_cast<int>(std::size(VDAC_POINTS_12)), VDAC_SETTLE_MS,
+                      static_cast<int>(std::size(VMETER_POINTS_12)), VMETER_SETTLE_MS);
+}
+
+void assessment(Replay& r, int points, bool recalibrate) {
+  dmm_set_voltage_mode(r);
+  check_path(r);
+  psu_command(r);  // output on
+  wait(r, ASSESS_OUTPUT_ON_WAIT_MS);
+  for (int i = 0; i < points; ++i) {
+    psu_command(r);  // :APPL
+    wait(r, ASSESS_SETTLE_MS);
+    dmm_read(r);
+  }
+  psu_command(r);  // output off
+  if (recalibrate) voltage_calibration_ch12(r);
+}
+
+void connect_dmm(Replay& r) {
+  r.dmm_left = true;  // the welcome line and the first prompt
+  dmm_drain(r, CONNECT_DRAIN_MS);
+  dmm_send(r);  // *RST
+  dmm_drain(r, RESET_DRAIN_MS);
+  dmm_send(r);  // *IDN?: the echo and the identification are read at once, the prompt stays
+  r.dmm_behind = false;
+  dmm_set_voltage_mode(r);
+  for (int i = 0; i < DMM_READ_CHECKS; ++i) dmm_read(r);
+}
+
+void connect_psu(Replay& r) {
+  bool behind = false;
+  drain(r, r.psu_left, behind, CONNECT_DRAIN_MS);
+  drain(r, r.psu_left, behind, RESET_DRAIN_MS);  // after *RST, which has no answer
+  // *IDN? is answered at once and read whole.
+}
+
+Replay after_start_up() {
+  Replay r;
+  connect_dmm(r);
+  connect_psu(r);
+  return r;
+}
+
+// The floor of one menu command: the connection check (one DMM reading), then the command itself.
+double command_floor(void (*command)(Replay&)) {
+  Replay r = after_start_up();
+  double before = r.ms;
+  dmm_read(r);
+  if (command != nullptr) command(r);
+  return r.ms - before;
+}
+
+}  // namespace
+
+Floors compute_floors() {
+  Floors f;
+  f.start_up_ms = after_start_up().ms;
+  f.connection_check_ms = command_floor(nullptr);
+  f.voltage_ch3_ms = command_floor([](Replay& r) {
+    factory_calibration(r, dmm_set_voltage_mode, static_cast<int>(std::size(VDAC_POINTS_3)), VDAC_SETTLE_CH3_MS,
+                        static_cast<int>(std::size(VMETER_POINTS_3)), VMETER_SETTLE_MS);
+  });
+  f.voltage_ch1_ms = command_floor(voltage_calibration_ch12);
+  f.current_ch3_ms = command_floor([](Replay& r) {
+    factory_calibration(r, dmm_set_current_mode, static_cast<int>(std::size(IDAC_POINTS_3)), IDAC_SETTLE_MS,
+                        static_cast<int>(std::size(IMETER_POINTS_3)), IMETER_SETTLE_MS);
+  });
+  f.current_ch1_ms = command_floor([](Replay& r) {
+    factory_calibration(r, dmm_set_current_mode, static_cast<int>(std::size(IDAC_POINTS_12)), IDAC_SETTLE_MS,
+                        static_cast<int>(std::size(IMETER_POINTS_12)), IMETER_SETTLE_MS);
+  });
+  f.assess_ch3_ms = command_floor([](Replay& r) { assessment(r, CH3_SWEEP_POINTS, false); });
+  f.assess_ch1_ms = command_floor([](Replay& r) {
+    assessment(r, static_cast<int>(std::size(VDAC_POINTS_12)), false);
+  });
+  f.full_ch1_ms = command_floor([](Replay& r) {
+    dmm_set_voltage_mode(r);
+    check_path(r);
+    voltage_calibration_ch12(r);
+    assessment(r, static_cast<int>(std::size(VDAC_POINTS_12)), true);
+    assessment(r, static_cast<int>(std::size(VDAC_POINTS_12)), false);
+  });
+  return f;
+}

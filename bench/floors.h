@@ -1,0 +1,18 @@
+// The floor of each measured procedure: the sum of the sleeps and receive timeouts that the program
+// itself prescribes, against instruments that answer at once. Worked out by replaying the program's
+// instrument traffic step by step with the same constants and point tables that the program uses.
+#pragma once
+
+struct Floors {
+  double start_up_ms;          // program start to the first menu (both connect routines)
+  double connection_check_ms;  // an unknown key: the connection check and the message
+  double voltage_ch3_ms;       // V on CH3, connection check included
+  double voltage_ch1_ms;
+  double current_ch3_ms;       // C on CH3
+  double current_ch1_ms;
+  double assess_ch3_ms;        // A on CH3
+  double assess_ch1_ms;
+  double full_ch1_ms;          // F on CH1
+};
+
+Floors compute_floors();
