@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "app/trimora.h"
 #include "console/console.h"
@@ -50,7 +51,7 @@ void set_instrument_address(const AddressTarget& target) {
   console_print("New IP Address ([ESC] to quit): >");
   // Esc, or a console that closed while editing: leave without a change.
   if (edit_line(field, 1, MAX_FIELD_LENGTH, "\r\033", 1) < 0) return;
-  std::snprintf(new_host, FIELD_SIZE, "%s", field);
+  std::memcpy(new_host, field, FIELD_SIZE);  // the field is zero-terminated within its 64 bytes
 
   std::snprintf(field, FIELD_SIZE, "%d", *target.port);
   console_print("New Service Port ([ESC] to quit): >");

@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -52,8 +51,27 @@ inline std::string read_file(const std::string& path) {
 
 // The text with every "MM/DD/YYYY HH:MM:SS" stamp replaced by "<stamp>", for exact comparisons.
 inline std::string mask_stamps(const std::string& text) {
-  static const std::regex stamp("[0-9]{2}/[0-9]{2}/[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}");
-  return std::regex_replace(text, stamp, "<stamp>");
+  static const char form[] = "99/99/9999 99:99:99";
+  const std::size_t length = sizeof form - 1;
+  auto stamp_at = [&](std::size_t at) {
+    for (std::size_t i = 0; i < length; ++i) {
+      char c = text[at + i];
+      bool digit = c >= '0' && c <= '9';
+      if (form[i] == '9' ? !digit : c != form[i]) return false;
+    }
+    return true;
+  };
+  std::string masked;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    if (at + length <= text.size() && stamp_at(at)) {
+      masked += "<stamp>";
+      at += length;
+    } else {
+      masked += text[at++];
+    }
+  }
+  return masked;
 }
 
 // Writes a settings file that points both instruments at loopback.
