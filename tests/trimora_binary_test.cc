@@ -1,0 +1,228 @@
+// The real trimora binary, end to end against the simulated bench: on a pseudo-terminal with keys
+// typed into the DMM dialog (the raw-key path), with its input piped, and with its terminal gone.
+// Every run is in a fresh folder whose settings file points both instruments at loopback.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "tests/program_fixture.h"
+
+namespace {
+
+constexpr int WAIT_MS = 30000;  // generous: only a broken program runs into it
+
+// trimora on the slave side of a pseudo-terminal; killed if a test ends while it still runs.
+class PtyProgram {
+ public:
+  ~PtyProgram() {
+    if (pid_ > 0 && !exited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (master_ >= 0) close(master_);
+  }
+
+  bool start(const char* path) {
+    struct winsize size = {};
+    size.ws_row = 40;
+    size.ws_col = 120;
+    pid_ = forkpty(&master_, nullptr, nullptr, &size);
+    if (pid_ == 0) {
+      execl(path, path, static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    return pid_ > 0;
+  }
+
+  // Everything shown so far, without the carriage returns that the terminal adds to line ends.
+  std::string shown() const {
+    std::string text;
+    for (char c : raw_) {
+      if (c != '\r') text += c;
+    }
+    return text;
+  }
+
+  // Reads until text has been shown count times in all.
+  bool wait_for(const std::string& text, int count = 1) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_MS);
+    while (occurrences(text) < count) {
+      if (std::chrono::steady_clock::now() > deadline || !read_some(100)) return false;
+    }
+    return true;
+  }
+
+  void type(const std::string& keys) {
+    ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+  }
+
+  // Waits for the program to end, reading what it shows meanwhile; its exit code, or -1000.
+  int wait_exit() {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_MS);
+    while (std::chrono::steady_clock::now() < deadline) {
+      int status = 0;
+      pid_t done = waitpid(pid_, &status, WNOHANG);
+      if (done == pid_) {
+        exited_ = true;
+        while (read_some(0)) {
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
+      }
+      if (!read_some(50)) usleep(20000);
+    }
+    return -1000;
+  }
+
+  // The terminal goes away, as when its window is closed.
+  void hang_up() {
+    close(master_);
+    master_ = -1;
+  }
+
+ private:
+  int occurrences(const std::string& text) const {
+    std::string all = shown();
+    int n = 0;
+    for (std::size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++n;
+    return n;
+  }
+
+  bool read_some(int timeout_ms) {
+    if (master_ < 0) return false;
+    pollfd p = {master_, POLLIN, 0};
+    if (poll(&p, 1, timeout_ms) <= 0) return timeout_ms > 0 && p.revents == 0;
+    char buffer[4096];
+    ssize_t n = read(master_, buffer, sizeof buffer);
+    if (n <= 0) return false;  // the slave side has closed
+    raw_.append(buffer, static_cast<std::size_t>(n));
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int master_ = -1;
+  bool exited_ = false;
+  std::string raw_;
+};
+
+// Runs a shell command line in the working folder; its exit code.
+int run_shell(const std::string& command) {
+  int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
+}
+
+class TrimoraBinaryTest : public ProgramTest {
+ protected:
+  void SetUp() override {
+    ProgramTest::SetUp();
+    options.dmm_idn = "Maker,DMM-1,SN42,1.0";
+    options.psu_idn = "Maker,DP832,SN77,00.01";
+  }
+
+  // The settings file must point at loopback before trimora may start.
+  void expect_loopback_settings() {
+    std::string file = read_file(SETTINGS_FILE_NAME);
+    ASSERT_NE(file.find("DMM_IP    127.0.0.1\n"), std::string::npos);
+    ASSERT_NE(file.find("DP832_IP    127.0.0.1\n"), std::string::npos);
+  }
+
+  std::string expected_settings(int dmm_port_number) const {
+    return "DMM_IP    127.0.0.1\nDMM_Port    " + std::to_string(dmm_port_number) +
+           "\nDMM_Connect_Method    TCP.SCPI\nLast_Run_Time    \"<stamp>\"\nDP832_IP    127.0.0.1\nDP832_Port    " +
+           std::to_string(bench->psu_port()) + "\nDP832_Connect_Method    TCP.SCPI\n";
+  }
+};
+
+const std::string EXITING = "\n\nExiting...\n\n";
+
+TEST_F(TrimoraBinaryTest, TypingIntoTheDmmDialogOnATerminalMovesTheDmm) {
+  start_bench();
+  SimOptions other_options = options;
+  SimBench other(other_options);  // the DMM's new address
+  ASSERT_TRUE(other.ok());
+  expect_loopback_settings();
+  std::string p = std::to_string(bench->dmm_port());
+  std::string q = std::to_string(other.dmm_port());
+
+  PtyProgram program;
+  ASSERT_TRUE(program.start(TRIMORA_BINARY));
+  ASSERT_TRUE(program.wait_for("Command >")) << program.shown();
+  program.type("m");
+  ASSERT_TRUE(program.wait_for("New IP Address ([ESC] to quit): >127.0.0.1")) << program.shown();
+  program.type("\r");
+  ASSERT_TRUE(program.wait_for("New Service Port ([ESC] to quit): >" + p)) << program.shown();
+  program.type(std::string(p.size(), '\x7f') + q + "\r");  // the terminal's Backspace is 127
+  ASSERT_TRUE(program.wait_for("Are these correct?")) << program.shown();
+  program.type("y");
+  ASSERT_TRUE(program.wait_for("Command >", 2)) << program.shown();
+  EXPECT_EQ(mask_stamps(read_file(SETTINGS_FILE_NAME)), expected_settings(other.dmm_port()));
+
+  // Esc alone leaves the next dialog without a change.
+  program.type("M");
+  ASSERT_TRUE(program.wait_for("New IP Address ([ESC] to quit): >127.0.0.1", 2)) << program.shown();
+  program.type("\033");
+  ASSERT_TRUE(program.wait_for("Command >", 3)) << program.shown();
+  program.type("x");
+  EXPECT_EQ(program.wait_exit(), 0) << program.shown();
+
+  std::string erased;
+  for (std::size_t i = 0; i < p.size(); ++i) erased += "\b \b";
+  std::string shown = mask_stamps(program.shown());
+  std::string dialog = "M\nConfigure DMM IP Address and Port. The current settings are:\n\nIP address or hostname: "
+                       "127.0.0.1\nService Port: " + p + "\n\nNew IP Address ([ESC] to quit): >127.0.0.1\n"
+                       "New Service Port ([ESC] to quit): >" + p + erased + q + "\n\n\nProposed new values:\n\n"
+                       "IP Address or Hostname: 127.0.0.1\nService Port: " + q + "\n\nAre these correct?y\n\n"
+                       "Connecting to DMM on IP 127.0.0.1, Port " + q + "...OK!\nChecking DMM read data......OK!\n\n"
+                       "====";
+  EXPECT_NE(shown.find(dialog), std::string::npos) << shown;
+  EXPECT_NE(shown.find("( <stamp> )\nMaker DMM-1 (S/N SN42 ) at 127.0.0.1:" + q + "\n"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("New IP Address ([ESC] to quit): >127.0.0.1====="), std::string::npos) << shown;
+  EXPECT_TRUE(shown.ends_with("Command >X\n" + EXITING)) << shown;
+  EXPECT_EQ(other.dmm_connections(), 1);
+  EXPECT_EQ(mask_stamps(read_file(SETTINGS_FILE_NAME)), expected_settings(other.dmm_port()));
+}
+
+// The terminal closing while the menu waits ends the run as X does.
+TEST_F(TrimoraBinaryTest, TerminalGoneEndsTheRunAndSavesTheSettings) {
+  start_bench();
+  expect_loopback_settings();
+  PtyProgram program;
+  ASSERT_TRUE(program.start(TRIMORA_BINARY));
+  ASSERT_TRUE(program.wait_for("Command >")) << program.shown();
+  program.hang_up();
+  EXPECT_EQ(program.wait_exit(), 0);
+  EXPECT_EQ(mask_stamps(read_file(SETTINGS_FILE_NAME)), expected_settings(bench->dmm_port()));
+}
+
+TEST_F(TrimoraBinaryTest, PipedInputWorksAndItsEndEndsTheRun) {
+  start_bench();
+  expect_loopback_settings();
+  const std::string binary = TRIMORA_BINARY;
+
+  // printf 'x' | trimora
+  ASSERT_EQ(run_shell("printf 'x' | '" + binary + "' > out.txt 2> err.txt"), 0);
+  std::string shown = mask_stamps(read_file("out.txt"));
+  EXPECT_EQ(shown.rfind("Trimora\nCurrent Time and Date: <stamp>\nLast run: NONE\n", 0), 0u) << shown;
+  EXPECT_NE(shown.find("Instruments Detected: ( <stamp> )\nMaker DMM-1 (S/N SN42 ) at 127.0.0.1:"), std::string::npos);
+  EXPECT_TRUE(shown.ends_with("Command >X\n" + EXITING)) << shown;
+  EXPECT_EQ(read_file("err.txt"), "");
+  EXPECT_EQ(mask_stamps(read_file(SETTINGS_FILE_NAME)), expected_settings(bench->dmm_port()));
+
+  // An unknown command, a line end read as Enter, then the input ends without X.
+  ASSERT_EQ(run_shell("printf 'q\\n' | '" + binary + "' > out.txt 2> err.txt"), 0);
+  shown = read_file("out.txt");
+  EXPECT_NE(shown.find("Command >Q\n\n\a?Unknown command.\n\n"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("Command >\r\n\n\a?Unknown command.\n\n"), std::string::npos) << shown;
+  EXPECT_TRUE(shown.ends_with("Command >" + EXITING)) << shown;
+  EXPECT_EQ(read_file("err.txt"), "trimora: console input closed; exiting as with X.\n");
+  EXPECT_NE(mask_stamps(read_file(SETTINGS_FILE_NAME)).find("Last_Run_Time    \"<stamp>\"\n"), std::string::npos);
+}
+
+}  // namespace
