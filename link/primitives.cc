@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "link/instruments.h"
 #include "link/tcp_link.h"
@@ -85,11 +86,23 @@ double dmm_read(int& ok) {
   dmm_link->send_text("READ?\r");
 
   char buffer[128];
-  // The DMM's first line is not the answer.
-  read_reply(buffer, REPLY_COUNT, dmm_link, DMM_FIRST_LINE_MS, DMM_TERMINATOR);
+  // The DMM's first line is not the answer; normally it is the echo of the command.
+  int first = read_reply(buffer, REPLY_COUNT, dmm_link, DMM_FIRST_LINE_MS, DMM_TERMINATOR);
+  const bool echoed = first > 0 && std::strstr(buffer, "READ?") != nullptr;
   sleep_ms(DMM_READ_PAUSE_MS);
   int r = read_reply(buffer, REPLY_COUNT, dmm_link, DMM_ANSWER_TIMEOUT_MS, DMM_TERMINATOR);
-  return dmm_reading_from_reply(buffer, r, ok);
+  if (r == 0) {
+    // The answer did not come in time, but the DMM may still send it: it must not pass for the
+    // answer to a later READ?.
+    dmm_link->reply_overdue = 1;
+    return FAILED_READING;
+  }
+  // While a late answer may be on its way, only a reading whose command the DMM has echoed is in
+  // step: without the echo, the line just read may be the late answer to an earlier READ?.
+  if (dmm_link->reply_overdue && !echoed) return FAILED_READING;
+  double value = dmm_reading_from_reply(buffer, r, ok);
+  if (ok) dmm_link->reply_overdue = 0;
+  return value;
 }
 
 double dmm_reading_from_reply(const char* buffer, int r, int& ok) {

@@ -31,7 +31,8 @@ TcpLink::TcpLink(const char* host, int port_number)
       socket(NET_INVALID_SOCKET),
       port(port_number),
       address(ADDRESS_NONE),
-      remote{FAMILY_INET, 0, ADDRESS_NONE} {
+      remote{FAMILY_INET, 0, ADDRESS_NONE},
+      reply_overdue(0) {
   // A port the protocol cannot carry is refused, never reduced modulo 65536.
   if (host == nullptr || port < 1 || port > 65535) return;
 

@@ -42,6 +42,8 @@ class TcpLink {
   int port;              // host byte order
   std::uint32_t address; // network byte order
   RemoteAddress remote;
+  // 1 while a reply that timed out may still arrive (kept by the DMM reading); 0 on a new link.
+  int reply_overdue;
 };
 
 // Reads one reply line up to terminator within timeout_ms per byte. Bytes read (terminator included),

@@ -1,0 +1,504 @@
+// DMM faults during the whole program's run: the DMM falling silent, dropping its connection, answering
+// garbage, answering slowly and never echoing, during the factory calibrations (V, C), the assessment
+// (A), the full calibration (F) and the menu's connection check. Each run checks what the operator saw,
+// that every CAL:MEAS the supply received carries the DMM's own answer for that point (never a made-up,
+// failed or late value), that the run ended where its procedure says, that the menu still worked
+// afterwards, and that the run took no longer than its timeouts add up to.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "calibration/point_tables.h"
+#include "tests/fault_fixture.h"
+
+namespace {
+
+// Readings are scripted so that each READ? has its own value: READ? number k (counted from the
+// first command key) answers value(k). Numbers 1 and 2 are the menu's check and the path check.
+struct Procedure {
+  const char* keys;           // the menu keys that start it on CH3
+  char unit;                  // V or C in the calibration commands
+  std::vector<double> dac;    // the points of the first phase (last field 1), then of the second
+  std::vector<double> meter;
+  double check_value;         // passes the menu's check and the path check
+  double base;                // point readings: base + 0.001 * k
+
+  int points() const { return static_cast<int>(dac.size() + meter.size()); }
+  double value(int k) const { return k <= 2 ? check_value : base + 0.001 * k; }
+  std::vector<double> script() const {
+    std::vector<double> values;
+    for (int k = 1; k <= points() + 2; ++k) values.push_back(value(k));
+    return values;
+  }
+};
+
+const Procedure VOLTAGE_CH3 = {"V3\r", 'V', {std::begin(VDAC_POINTS_3), std::end(VDAC_POINTS_3)},
+                               {std::begin(VMETER_POINTS_3), std::end(VMETER_POINTS_3)}, 5.0, 1.0};
+const Procedure CURRENT_CH3 = {"C3\r", 'C', {std::begin(IDAC_POINTS_3), std::end(IDAC_POINTS_3)},
+                               {std::begin(IMETER_POINTS_3), std::end(IMETER_POINTS_3)}, 1.0, 0.1};
+
+// The point's READ? number: the check and the path check come first, then the points in order.
+int read_number(const Procedure& proc, int flag, int index) {
+  return 3 + (flag == 1 ? index : static_cast<int>(proc.dac.size()) + index);
+}
+
+// Sweep set points of the CH3 assessment, and readings with a small error that grows with k.
+double sweep_point(int i) { return 0.25 * i; }
+std::vector<double> sweep_script() {
+  std::vector<double> values = {5.0, 5.0};
+  for (int i = 0; i < 22; ++i) values.push_back(sweep_point(i) + 0.001 * (i + 3));
+  return values;
+}
+
+class DmmFaultTest : public FaultTest {
+ protected:
+  // Shorter than the usual test scale: the runs are long, and every wait keeps a floor of 10 ms.
+  void SetUp() override {
+    FaultTest::SetUp();
+    set_time_scale(0.05);
+  }
+
+  // Sets the faults when the first command key is read, and scripts the readings from there.
+  void at_first_key(const SimDmmFaults& faults, const std::vector<double>& script) {
+    before_key[0] = [this, faults, script]() {
+      if (faults.no_echo) bench->set_measurement_time_ms(0);
+      bench->set_dmm_faults(faults);
+      bench->script_readings(script);
+    };
+  }
+  // The same, with the faults switched on only once `reads_before` readings have been answered.
+  // A DMM without its echo line answers at once, so that its answer is always the first line back.
+  void after_readings(int reads_before, const SimDmmFaults& faults, const std::vector<double>& script) {
+    before_key[0] = [this, reads_before, faults, script]() {
+      bench->script_readings(script);
+      faults_after_reading(reads_before, faults, faults.no_echo ? 0 : -1);
+    };
+  }
+  void clear_faults_at_key(int index) {
+    before_key[index] = [this]() { bench->set_dmm_faults(SimDmmFaults()); };
+  }
+
+  // A factory calibration run of CH3 under a fault. first_failing: the READ? number from which every
+  // reading must fail (0 when readings may or may not fail). Checks every CAL:MEAS against its own
+  // READ?, the warnings, the end of the run and its summary; returns the points without a measurement.
+  int check_calibration(const Procedure& proc, int first_failing) {
+    const std::vector<std::string> lines = psu_lines();
+    int sets = 0;
+    int measured = 0;
+    bool started = false;
+    for (const std::string& line : lines) {
+      started = started || line == "CAL:START 27384,CH3";
+      if (line.rfind("CAL:SET CH3,", 0) == 0) ++sets;
+      if (line.rfind("CAL:MEAS CH3,", 0) != 0) continue;
+      ++measured;
+      char unit = 0;
+      int index = -1;
+      char value[64] = "";
+      int flag = -1;
+      if (std::sscanf(line.c_str(), "CAL:MEAS CH3,%c,%d,%63[^,],%d", &unit, &index, value, &flag) != 4) {
+        ADD_FAILURE() << "malformed: " << line;
+        continue;
+      }
+      EXPECT_EQ(unit, proc.unit) << line;
+      const int k = read_number(proc, flag, index);
+      EXPECT_EQ(value, lf(proc.value(k))) << "point " << index << " got another reading's value: " << line;
+      if (first_failing > 0) {
+        EXPECT_LT(k, first_failing) << "a failed reading was reported: " << line;
+      }
+    }
+    EXPECT_TRUE(started);
+    EXPECT_EQ(sets, proc.points()) << "every point is visited";
+    const int missed = proc.points() - measured;
+    EXPECT_EQ(occurrences(out, DMM_COMM_WARNING), missed);
+    if (first_failing > 0) {
+      EXPECT_GE(missed, proc.points() + 3 - first_failing);
+      EXPECT_GE(measured, 1) << "the points before the fault are measured";
+    }
+    // The run ends as always: output off, calibration closed.
+    EXPECT_GE(lines.size(), 2u);
+    if (lines.size() >= 2) {
+      EXPECT_EQ(lines[lines.size() - 2], "OUTPUT CH3,OFF");
+      EXPECT_EQ(lines.back().rfind("CAL:END ", 0), 0u);
+      EXPECT_EQ(lines.back().substr(lines.back().size() - 4), ",CH3");
+    }
+    if (missed > 0) {
+      char summary[128];
+      std::snprintf(summary, sizeof summary, "\aWARNING: %d OF %d POINTS HAD NO DMM MEASUREMENT", missed,
+                    proc.points());
+      EXPECT_NE(out.find(summary), std::string::npos);
+    }
+    return missed;
+  }
+
+  // The menu after the procedure: the last command's check passed and the program ended with X.
+  void expect_menu_usable_at_the_end(int code) {
+    EXPECT_EQ(code, 0);
+    const std::size_t last = out.rfind("Command >");
+    ASSERT_NE(last, std::string::npos);
+    const std::size_t previous = out.rfind("Command >", last - 1);
+    ASSERT_NE(previous, std::string::npos);
+    EXPECT_EQ(out.substr(previous, last - previous).find("Z\n" + UNKNOWN_COMMAND), 9u)
+        << "the last check before X passes: " << out.substr(previous);
+    EXPECT_EQ(out.substr(last), "Command >X\n" + EXITING);
+  }
+
+  void expect_within_timeouts(int steps) { EXPECT_LT(elapsed_ms, bound_ms(steps)); }
+};
+
+}  // namespace
+
+// --- Factory calibrations (V and C on CH3): the run goes on, failed points are warned and not reported
+
+TEST_F(DmmFaultTest, SilentFromPointKDuringVoltageAndCurrentCalibration) {
+  for (const Procedure* proc : {&VOLTAGE_CH3, &CURRENT_CH3}) {
+    SCOPED_TRACE(proc->keys);
+    fresh_run();
+    // Silent from the second-last point on; cleared again before the next command.
+    const int first_failing = proc->points() + 1;
+    SimDmmFaults silent;
+    silent.silent_from_reading = first_failing;
+    at_first_key(silent, proc->script());
+    clear_faults_at_key(3);
+    int code = run(std::string(proc->keys) + "ZX");
+    check_calibration(*proc, first_failing);
+    expect_menu_usable_at_the_end(code);
+    expect_within_timeouts(proc->points() + 3);
+  }
+}
+
+TEST_F(DmmFaultTest, ConnectionDroppedMidRunThenMReconnects) {
+  start_bench();
+  SimDmmFaults drop;
+  drop.drop_at_reading = 3 + VOLTAGE_CH3.points() / 2;
+  at_first_key(drop, VOLTAGE_CH3.script());
+  // After the run: the check finds the DMM gone; M reconnects it at the same address.
+  int code = run("V3\rZM\r\rYZX");
+  check_calibration(VOLTAGE_CH3, drop.drop_at_reading);
+  EXPECT_NE(after("output OFF...").find("Z\n" + DMM_LOST), std::string::npos);
+  EXPECT_NE(after("Configure DMM IP Address").find("Checking DMM read data......OK!"), std::string::npos);
+  expect_menu_usable_at_the_end(code);
+  expect_within_timeouts(VOLTAGE_CH3.points() + 6);
+}
+
+TEST_F(DmmFaultTest, GarbageAnswersFromPointKDuringCurrentCalibration) {
+  start_bench();
+  SimDmmFaults garbage;
+  garbage.garbage_from_reading = 3 + CURRENT_CH3.points() / 2;
+  at_first_key(garbage, CURRENT_CH3.script());
+  clear_faults_at_key(3);
+  int code = run("C3\rZX");
+  check_calibration(CURRENT_CH3, garbage.garbage_from_reading);
+  expect_menu_usable_at_the_end(code);
+  expect_within_timeouts(CURRENT_CH3.points() + 3);
+}
+
+TEST_F(DmmFaultTest, GarbageAnswersFromPointKDuringVoltageCalibration) {
+  start_bench();
+  SimDmmFaults garbage;
+  garbage.garbage_from_reading = 3 + 4;
+  at_first_key(garbage, VOLTAGE_CH3.script());
+  clear_faults_at_key(3);
+  int code = run("V3\rZX");
+  check_calibration(VOLTAGE_CH3, garbage.garbage_from_reading);
+  expect_menu_usable_at_the_end(code);
+  expect_within_timeouts(VOLTAGE_CH3.points() + 3);
+}
+
+TEST_F(DmmFaultTest, ConnectionDroppedMidCurrentCalibration) {
+  start_bench();
+  SimDmmFaults drop;
+  drop.drop_at_reading = 3 + 5;
+  at_first_key(drop, CURRENT_CH3.script());
+  int code = run("C3\rZM\r\rYZX");
+  check_calibration(CURRENT_CH3, drop.drop_at_reading);
+  expect_menu_usable_at_the_end(code);
+  expect_within_timeouts(CURRENT_CH3.points() + 6);
+}
+
+// Slow answers on the last two points: a little slow is read, too slow fails the point, and a late
+// answer never stands in for a later point's reading.
+TEST_F(DmmFaultTest, SlowAnswersDuringVoltageAndCurrentCalibration) {
+  struct Case {
+    const Procedure* proc;
+    int delay_ms;       // added to the DMM's 50 ms measurement time
+    bool read;          // the slow readings are taken
+  };
+  // The answer wait starts about 510 ms after READ? and allows 2500 ms: answers up to about 3010 ms
+  // after the command are read. 1500 is well inside, 3600 outside, 4500 late enough to arrive while
+  // the next point's reading waits for its answer. (The edges themselves are tested at the menu below.)
+  const Case cases[] = {{&VOLTAGE_CH3, 4500, false}, {&CURRENT_CH3, 1500, true}, {&CURRENT_CH3, 3600, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.proc->keys) + " delay " + std::to_string(c.delay_ms));
+    fresh_run();
+    SimDmmFaults slow;
+    slow.answer_delay_ms = c.delay_ms;
+    after_readings(c.proc->points(), slow, c.proc->script());
+    clear_faults_at_key(3);
+    int code = run(std::string(c.proc->keys) + "ZZZX");
+    int missed = check_calibration(*c.proc, 0);
+    if (c.read) {
+      EXPECT_EQ(missed, 0);
+    }
+    EXPECT_EQ(code, 0);
+    EXPECT_NE(after("CAL:END").find("Command >Z\n" + UNKNOWN_COMMAND + "="), std::string::npos)
+        << "the DMM answers again at the menu once it is quick again";
+    expect_within_timeouts(c.proc->points() + 5);
+  }
+}
+
+TEST_F(DmmFaultTest, NoEchoFromPointKDuringVoltageAndCurrentCalibration) {
+  for (const Procedure* proc : {&VOLTAGE_CH3, &CURRENT_CH3}) {
+    SCOPED_TRACE(proc->keys);
+    fresh_run();
+    // Without its echo line the DMM's quick answer is taken as the first line and thrown away: the
+    // reading then fails, and nothing else may take its place.
+    SimDmmFaults no_echo;
+    no_echo.no_echo = true;
+    after_readings(proc->points(), no_echo, proc->script());
+    clear_faults_at_key(3);
+    int code = run(std::string(proc->keys) + "ZZX");
+    check_calibration(*proc, 0);
+    EXPECT_EQ(code, 0);
+    EXPECT_NE(out.rfind("Command >Z\n" + UNKNOWN_COMMAND), std::string::npos);
+    expect_within_timeouts(proc->points() + 4);
+  }
+}
+
+// --- Assessment (A on CH3): the first failed reading ends it, with the output left on at that point
+
+TEST_F(DmmFaultTest, EachFaultEndsTheAssessmentAtItsPoint) {
+  struct Case {
+    const char* name;
+    SimDmmFaults faults;
+    int failing_point;   // sweep index whose reading fails
+    bool reconnect;      // the link is gone afterwards: M reconnects
+  };
+  std::vector<Case> cases;
+  SimDmmFaults f;
+  f.silent_from_reading = 3 + 2;
+  cases.push_back({"silent", f, 2, false});
+  f = SimDmmFaults();
+  f.drop_at_reading = 3 + 2;
+  cases.push_back({"drop", f, 2, true});
+  f = SimDmmFaults();
+  f.garbage_from_reading = 3 + 2;
+  cases.push_back({"garbage", f, 2, false});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fresh_run();
+    at_first_key(c.faults, sweep_script());
+    clear_faults_at_key(2);
+    int code = run(std::string("A3Z") + (c.reconnect ? "M\r\rY" : "") + "ZX");
+    std::vector<std::string> applied;
+    for (const std::string& line : psu_lines())
+      if (line.rfind(":APPL CH3,", 0) == 0 && line != ":APPL CH3,5,2") applied.push_back(line);
+    ASSERT_EQ(applied.size(), static_cast<std::size_t>(c.failing_point + 1));
+    EXPECT_EQ(applied.back(), ":APPL CH3,0.5000,2");
+    EXPECT_EQ(occurrences(out, "Correction: Setpoint"), c.failing_point);
+    EXPECT_NE(out.find("\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n\n"), std::string::npos);
+    EXPECT_EQ(out.find(" SS Error:"), std::string::npos);
+    EXPECT_TRUE(bench->output_on(3)) << "the assessment leaves the output on at the failed point";
+    expect_menu_usable_at_the_end(code);
+    expect_within_timeouts(26);
+  }
+}
+
+TEST_F(DmmFaultTest, SlowOrEchoLessAnswersDuringTheAssessment) {
+  struct Case {
+    const char* name;
+    SimDmmFaults faults;
+    bool completes;
+  };
+  std::vector<Case> cases;
+  SimDmmFaults f;
+  f.answer_delay_ms = 1500;
+  cases.push_back({"slow", f, true});
+  f.answer_delay_ms = 3600;
+  cases.push_back({"too slow", f, false});
+  f = SimDmmFaults();
+  f.no_echo = true;
+  cases.push_back({"no echo", f, false});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fresh_run();
+    // From the last two sweep points on.
+    after_readings(2 + 20, c.faults, sweep_script());
+    clear_faults_at_key(2);
+    int code = run("A3ZZX");
+    const bool completed = out.find("CH3 output OFF...") != std::string::npos;
+    if (c.completes) {
+      EXPECT_TRUE(completed);
+      EXPECT_NE(out.find(" SS Error:"), std::string::npos);
+    }
+    if (!completed) {
+      EXPECT_NE(out.find("\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n\n"), std::string::npos);
+      EXPECT_EQ(out.find(" SS Error:"), std::string::npos);
+    }
+    // Every error line printed is the error of its own point's reading (1 mV per read number).
+    int own_lines = 0;
+    for (int i = 0; i < 22; ++i) {
+      char line[96];
+      std::snprintf(line, sizeof line, "Correction: Setpoint %7.4lf V, Error: %7.3lf mV\n", sweep_point(i),
+                    (0.001 * (i + 3)) * 1000.0);
+      const bool shown = out.find(line) != std::string::npos;
+      own_lines += shown ? 1 : 0;
+      if (i < 20) {
+        EXPECT_TRUE(shown) << line;
+      }
+    }
+    EXPECT_EQ(occurrences(out, "Correction: Setpoint"), own_lines) << "no line shows another point's reading";
+    EXPECT_EQ(code, 0);
+    EXPECT_NE(out.rfind("Command >Z\n" + UNKNOWN_COMMAND), std::string::npos);
+    expect_within_timeouts(28);
+  }
+}
+
+// --- Full calibration (F on CH1): a DMM fault at its start or in its first calibration
+
+TEST_F(DmmFaultTest, FaultsEndTheFullCalibrationWithoutCalibrating) {
+  struct Case {
+    const char* name;
+    SimDmmFaults faults;
+    bool reconnect;
+  };
+  std::vector<Case> cases;
+  SimDmmFaults f;
+  f.silent_from_reading = 2;
+  cases.push_back({"silent", f, false});
+  f = SimDmmFaults();
+  f.drop_at_reading = 2;
+  cases.push_back({"drop", f, true});
+  f = SimDmmFaults();
+  f.garbage_from_reading = 2;
+  cases.push_back({"garbage", f, false});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fresh_run();
+    at_first_key(c.faults, {5.0});
+    clear_faults_at_key(3);
+    int code = run(std::string("F1YZ") + (c.reconnect ? "M\r\rY" : "") + "ZX");
+    // Step 1's path check fails: nothing more is done, no calibration is started, no key is awaited.
+    EXPECT_NE(out.find("STEP 1: INITIAL CALIBRATION PER FACTORY SPEC - Channel 1\n" + NOT_READING + "="),
+              std::string::npos);
+    EXPECT_EQ(out.find("STEP 2"), std::string::npos);
+    for (const std::string& line : psu_lines()) EXPECT_EQ(line.rfind("CAL:", 0), std::string::npos) << line;
+    EXPECT_FALSE(bench->output_on(1));
+    expect_menu_usable_at_the_end(code);
+    expect_within_timeouts(6);
+  }
+}
+
+TEST_F(DmmFaultTest, FaultsInTheFullCalibrationsStepsGiveTheSummaryWithoutFigures) {
+  struct Case {
+    const char* name;
+    SimDmmFaults faults;
+    bool by_count;  // from the first key on (the fault counts readings itself); else after reading 2
+    std::vector<double> script;
+  };
+  std::vector<Case> cases;
+  SimDmmFaults f;
+  f.silent_from_reading = 3;
+  cases.push_back({"silent", f, true, {5.0, 5.0}});
+  f = SimDmmFaults();
+  f.garbage_from_reading = 3;
+  cases.push_back({"garbage", f, true, {5.0, 5.0}});
+  f = SimDmmFaults();
+  f.answer_delay_ms = 3600;
+  cases.push_back({"too slow", f, false, {5.0, 5.0}});
+  f = SimDmmFaults();
+  f.no_echo = true;
+  cases.push_back({"no echo", f, false, {5.0, 5.0}});
+  // Slow but in time from the first key on: every reading is taken, and the DMM's own zeros then
+  // fail the later path checks.
+  f = SimDmmFaults();
+  f.answer_delay_ms = 1500;
+  cases.push_back({"slow", f, true, {5.0, 5.0, 0.0, 0.0, 0.0}});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fresh_run();
+    if (c.by_count)
+      at_first_key(c.faults, c.script);
+    else
+      after_readings(2, c.faults, c.script);
+    // Keys: F, 1, Y, the step-2 abort's key, the closing key, then the menu.
+    clear_faults_at_key(5);
+    int code = run("F1Y  ZZX");
+    // Step 1's own check passed; the factory calibration's check failed, so did both assessments'.
+    EXPECT_EQ(occurrences(out, NOT_READING), 3);
+    EXPECT_NE(out.find("\n\aPROCEDURE ABORTED...Press any key to continue."), std::string::npos);
+    EXPECT_NE(out.find("FACTORY CALIBRATION:\n SS Error:      n/a mV^2\nRMS Error:      n/a mV\n\n"
+                       "ACHIEVED CALIBRATION:\n SS Error:      n/a mV^2\nRMS Error:      n/a mV\n"),
+              std::string::npos);
+    for (const std::string& line : psu_lines()) EXPECT_EQ(line.rfind("CAL:", 0), std::string::npos) << line;
+    EXPECT_FALSE(bench->output_on(1));
+    EXPECT_EQ(code, 0);
+    EXPECT_NE(out.rfind("Command >Z\n" + UNKNOWN_COMMAND), std::string::npos);
+    expect_within_timeouts(10);
+  }
+}
+
+// --- The menu's connection check
+
+TEST_F(DmmFaultTest, ConnectionCheckReportsEachFaultAndRecovers) {
+  struct Case {
+    const char* name;
+    SimDmmFaults faults;
+    bool reconnect;
+  };
+  std::vector<Case> cases;
+  SimDmmFaults f;
+  f.silent_from_reading = 1;
+  cases.push_back({"silent", f, false});
+  f = SimDmmFaults();
+  f.drop_at_reading = 1;
+  cases.push_back({"drop", f, true});
+  f = SimDmmFaults();
+  f.garbage_from_reading = 1;
+  cases.push_back({"garbage", f, false});
+  f = SimDmmFaults();
+  f.no_echo = true;
+  cases.push_back({"no echo", f, false});
+  f = SimDmmFaults();
+  f.answer_delay_ms = 4000;
+  cases.push_back({"too slow", f, false});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fresh_run();
+    at_first_key(c.faults, {});
+    clear_faults_at_key(1);
+    // The check fails on the fault; once the DMM is well again (or reconnected with M) it passes.
+    int code = run(std::string("Z") + (c.reconnect ? "M\r\rY" : "") + "ZZX");
+    EXPECT_NE(out.find("Command >Z\n" + DMM_LOST + "="), std::string::npos);
+    EXPECT_EQ(out.find("\a\nNo active"), std::string::npos);
+    expect_menu_usable_at_the_end(code);
+    expect_within_timeouts(2);
+  }
+}
+
+// The answer wait itself, at a time scale where its edges are clear: an answer that comes a little
+// under 2.5 s into the wait is read, one a little over is not, and the late one is not taken later.
+TEST_F(DmmFaultTest, AnswerJustUnderAndJustOverTheAnswerTimeout) {
+  set_time_scale(0.4);
+  start_bench();
+  // 510 ms of drain, first line and pause come before the wait; the meter's own time is 50 ms.
+  SimDmmFaults under;
+  under.answer_delay_ms = 510 + 2200 - 50;
+  SimDmmFaults over;
+  over.answer_delay_ms = 510 + 2800 - 50;
+  before_key[0] = [&]() { bench->set_dmm_faults(under); };
+  before_key[1] = [&]() { bench->set_dmm_faults(over); };
+  clear_faults_at_key(2);
+  int code = run("ZZZZX");
+  // The first check passes, the second fails; the third may still meet the late answer owed to the
+  // second and refuse it; the fourth passes.
+  const std::size_t first = out.find("Command >Z\n");
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_EQ(out.find("Command >Z\n" + UNKNOWN_COMMAND), first);
+  const std::size_t second = out.find("Command >Z\n", first + 1);
+  ASSERT_NE(second, std::string::npos);
+  EXPECT_EQ(out.find("Command >Z\n" + DMM_LOST, first + 1), second);
+  expect_menu_usable_at_the_end(code);
+  expect_within_timeouts(4);
+}

@@ -1,0 +1,144 @@
+// Fault injection against the whole program: the simulated bench with faults switched on at a chosen
+// key or a chosen DMM reading, scripted keys, the console text, the commands each instrument received,
+// and the time the run took.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/trimora.h"
+#include "tests/program_fixture.h"
+
+class FaultTest : public ProgramTest {
+ protected:
+  using Clock = std::chrono::steady_clock;
+
+  std::map<int, std::function<void()>> before_key;  // run when the key with this index is read
+  int keys_read = 0;
+  long long elapsed_ms = 0;  // real time of the last run()
+
+  void SetUp() override {
+    ProgramTest::SetUp();
+    set_key_source([this]() {
+      auto hook = before_key.find(keys_read++);
+      if (hook != before_key.end()) hook->second();
+      if (key_queue.empty()) return KEY_CLOSED;
+      int key = key_queue.front();
+      key_queue.pop_front();
+      return key;
+    });
+  }
+
+  void TearDown() override {
+    stop_trigger();
+    ProgramTest::TearDown();
+  }
+
+  // Runs the whole program with the typed keys; its exit code.
+  int run(const std::string& typed) {
+    keys(typed);
+    const auto start = Clock::now();
+    int code = trimora_main();
+    elapsed_ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    stop_trigger();
+    return code;
+  }
+
+  // Makes ready for another run of the program in the same test: no links, a new bench with nothing
+  // scripted, received or faulty, no hooks.
+  void fresh_run() {
+    stop_trigger();
+    out.clear();
+    before_key.clear();
+    keys_read = 0;
+    key_queue.clear();
+    delete dmm_link;
+    dmm_link = nullptr;
+    delete psu_link;
+    psu_link = nullptr;
+    bench.reset();
+    start_bench();
+  }
+
+  // READ? commands the DMM has received so far.
+  int reads() const {
+    int n = 0;
+    for (const std::string& line : dmm_lines()) n += line == "READ?";
+    return n;
+  }
+
+  // From the moment of the call: once the DMM has received n more READ? commands, its faults become
+  // faults (so they apply from reading n + 1 on). The program's next READ? follows at least a pause
+  // and a settle wait later, far longer than the watcher's polling.
+  // A measurement time of 0 or more replaces the meter's at the same moment.
+  void faults_after_reading(int n, const SimDmmFaults& faults, int measurement_time_ms = -1) {
+    stop_trigger();
+    const int target = reads() + n;
+    stop_ = false;
+    trigger_ = std::thread([this, target, faults, measurement_time_ms]() {
+      while (!stop_) {
+        if (reads() >= target) {
+          if (measurement_time_ms >= 0) bench->set_measurement_time_ms(measurement_time_ms);
+          bench->set_dmm_faults(faults);
+          return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    });
+  }
+
+  void stop_trigger() {
+    stop_ = true;
+    if (trigger_.joinable()) trigger_.join();
+  }
+
+  // The longest the run may take when every wait is as long as its timeout allows, for the traffic the
+  // instruments saw: each READ? 3110 ms (drain, first line, pause, silent answer), each DP832 command
+  // 100 ms, each of `steps` procedure steps (a point, a path check) 1200 ms of settle and pauses, plus
+  // the start-up; then the time scale, with room for a loaded machine.
+  long long bound_ms(int steps) const {
+    const long long program_ms = 3110LL * reads() + 100LL * static_cast<long long>(psu_lines().size()) +
+                                 1200LL * steps + 8000;
+    return static_cast<long long>(program_ms * time_scale() * 1.5) + 3000;
+  }
+
+  // The console text from the first occurrence of marker on (empty when it is missing).
+  std::string after(const std::string& marker) const {
+    std::size_t at = out.find(marker);
+    return at == std::string::npos ? std::string() : out.substr(at);
+  }
+
+ private:
+  std::thread trigger_;
+  std::atomic<bool> stop_{false};
+};
+
+inline int occurrences(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// The value text that "%lf" gives.
+inline std::string lf(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%lf", value);
+  return text;
+}
+
+const std::string UNKNOWN_COMMAND = "\n\a?Unknown command.\n\n";
+const std::string DMM_LOST =
+    "\a\nThe connection to the DMM has been lost. Check connections/settings and retry.\n";
+const std::string PSU_LOST =
+    "\a\nThe connection to the DP832 has been lost. Check connections/settings and retry.\n";
+const std::string NOT_READING = "\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n";
+const std::string DMM_COMM_WARNING = "\aWARNING: DMM communication error.\n";
+const std::string EXITING = "\n\nExiting...\n\n";
