@@ -194,6 +194,14 @@ TEST_F(VoltageAssessmentTest, FailuresLeaveTheFiguresAndTheTableAsTheyStand) {
   EXPECT_EQ(sum_of_squares, UNTOUCHED);
   EXPECT_EQ(rms, UNTOUCHED);
 
+  // A wrong reading at the first point while the console is closed: the key wait passes at once.
+  EXPECT_EQ(assess('2', {VDAC_POINTS_12[0] - 1.5}, ASSESS_REPORT_ONLY), 0);
+  std::string wait = "PROCEDURE ABORTED....PRESS ANY KEY...\n";
+  EXPECT_EQ(out.substr(out.size() - std::min(out.size(), wait.size())), wait);
+  EXPECT_EQ(psu_lines().back(), "OUTPUT CH2,OFF");
+  EXPECT_EQ(voltage_corrections[0], VDAC_POINTS_12[0] - 1.5 - VDAC_POINTS_12[0]);
+  voltage_corrections[0] = UNTOUCHED;
+
   // The DMM falls silent at point 4: entries 0 to 3 replaced, the output left on at 3.2 V.
   std::vector<double> readings = offset_readings(ch12_points(), 0.003);
   readings.resize(4);
