@@ -392,6 +392,11 @@ struct SimBench::Impl {
         if (re & POLLOUT) flush(c);
       }
       now = Clock::now();
+      {
+        // Read again after the changes above, so that no stream line follows a cleared fault.
+        std::lock_guard<std::mutex> held(lock);
+        streaming = psu_faults.unsolicited_stream;
+      }
       for (Client& c : clients) {
         if (c.dead) continue;
         if (c.waiting && now >= c.due) {

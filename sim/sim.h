@@ -20,7 +20,7 @@ struct SimDmmFaults {
 
 struct SimPsuFaults {
   bool silent_to_idn = false;    // *IDN? is not answered
-  int drop_after_commands = 0;   // N > 0: the connection is closed after the Nth received command
+  int drop_after_commands = 0;   // N > 0: the connection is closed after the Nth received command line
   bool unsolicited_stream = false;  // sends a line every 5 ms (real time) while a client is connected
   bool refuse_connections = false;
 };
