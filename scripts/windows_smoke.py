@@ -7,11 +7,12 @@ Starts the simulator on free loopback ports, makes a fresh Wine prefix and worki
 temporary folder, and runs the program three times, each time with a freshly written settings file
 that points both instruments at 127.0.0.1:
 
-  1. interactive, keys typed on a pseudo-terminal (Wine's console reads keys from a terminal only)
-     and standard output on a pipe: banner, both instruments identified, the menu, an unknown key,
+  1. interactive, keys typed on a pseudo-terminal, so that they reach the program through Wine's
+     console and _getch, and standard output on a pipe: banner, both instruments identified, the menu, an unknown key,
      the voltage assessment of CH3, the DMM address dialog with an edit and Esc, then X and the
      settings file;
-  2. standard input from /dev/null: no console to read keys from, so the program ends as with X;
+  2. standard input from /dev/null (and the DMM's port refusing connections): no console to read
+     keys from, so the program ends as with X;
   3. the terminal hung up while the program waits for a key: the same.
 
 Every wait is bounded. On failure the program's output is printed. Wine, its server and the
@@ -24,6 +25,7 @@ import re
 import select
 import shutil
 import signal
+import socket
 import subprocess
 import sys
 import tempfile
@@ -389,10 +391,24 @@ def interactive_run(loader, exe, folder, env, dmm_port, psu_port, timings):
 
 
 def closed_console_run(loader, exe, folder, env, dmm_port, psu_port, how):
-    """No keys can come: the program must end as with X, promptly, with the settings saved."""
+    """No keys can come: the program must end as with X, promptly, with the settings saved.
+    With standard input from /dev/null the DMM's port is one where nothing listens, so that the
+    refused connect is seen through the Windows socket layer too."""
+    refusing = None
+    if how != "hang-up":
+        # Bound but not listening: connects are refused, and no other process can take the port.
+        refusing = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        refusing.bind(("127.0.0.1", 0))
+        dmm_port = refusing.getsockname()[1]
     settings = write_settings(folder, dmm_port, psu_port)
     program = Program(loader, exe, folder, env, terminal=(how == "hang-up"))
     try:
+        if refusing is not None:
+            program.expect("Connecting to DMM on IP 127.0.0.1, Port %d...\n\n\aERROR - Failed to connect "
+                           "to DMM!\n\n" % dmm_port, STARTUP_TIMEOUT_S, how + ": refused DMM connect")
+            program.expect("Connecting to DP832 on IP 127.0.0.1, Port %d...OK!\n\n" % psu_port,
+                           STARTUP_TIMEOUT_S, how + ": DP832 connected")
+            program.expect("No DMM detected.\n", STARTUP_TIMEOUT_S, how + ": DMM absent in the header")
         program.expect(EQUALS_LINE + "\n" + MENU, STARTUP_TIMEOUT_S, how + ": menu")
         if how == "hang-up":
             program.wait_for_raw_mode(STARTUP_TIMEOUT_S)
@@ -407,6 +423,8 @@ def closed_console_run(loader, exe, folder, env, dmm_port, psu_port, how):
         raise
     finally:
         program.kill()
+        if refusing is not None:
+            refusing.close()
 
 
 def on_signal(number, _frame):
