@@ -1,4 +1,8 @@
 // Blocking IPv4 TCP client sockets on Windows (Winsock 1.1 calls).
+// gethostbyname and inet_addr are kept on purpose: Visual C++ would otherwise warn that they are old.
+#ifndef _WINSOCK_DEPRECATED_NO_WARNINGS
+#define _WINSOCK_DEPRECATED_NO_WARNINGS
+#endif
 #include <winsock2.h>
 
 #include <atomic>
