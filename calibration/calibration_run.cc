@@ -10,12 +10,25 @@
 
 namespace {
 
-// Runs one phase; returns how many of its points got no measurement.
-int run_phase(const char* name, const CalibrationPhase& phase, char* command, std::size_t size) {
+// The supply's link went away during the run: nothing more can reach it, not even the end of the
+// calibration, so the run stops here and says so instead of showing commands that go nowhere.
+void report_lost_supply(const char* name) {
+  console_print("\a\nERROR: THE CONNECTION TO THE DP832 HAS BEEN LOST. THE CALIBRATION OF %s IS INCOMPLETE:\n"
+                "CHECK THE SUPPLY, RECONNECT IT (D) AND REPEAT THE CALIBRATION.\n\n",
+                name);
+}
+
+// Runs one phase; returns how many of its points got no measurement. lost becomes true when the
+// supply's link is gone, and the phase ends there.
+int run_phase(const char* name, const CalibrationPhase& phase, char* command, std::size_t size, bool& lost) {
   int missed = 0;
   console_print(phase.banner, name);
   for (std::size_t i = 0; i < phase.point_count; i++) {
     int point = static_cast<int>(i);
+    if (!psu_connected()) {
+      lost = true;
+      return missed;
+    }
     std::snprintf(command, size, phase.set_format, name, point, phase.points[i]);
     psu_command(command);
     console_print("[%2d] %s", point, command);
@@ -23,6 +36,10 @@ int run_phase(const char* name, const CalibrationPhase& phase, char* command, st
 
     int ok = 0;
     double value = dmm_read(ok);
+    if (!psu_connected()) {
+      lost = true;
+      return missed;
+    }
     if (ok != 0) {
       if (phase.corrections != nullptr) {
         value += phase.corrections[i];
@@ -64,9 +81,14 @@ void run_factory_calibration(const CalibrationRun& run) {
 
   int missed = 0;
   int total = 0;
+  bool lost = false;
   for (const CalibrationPhase& phase : run.phases) {
-    missed += run_phase(name, phase, command, sizeof command);
+    if (!lost) missed += run_phase(name, phase, command, sizeof command, lost);
     total += static_cast<int>(phase.point_count);
+  }
+  if (lost) {
+    report_lost_supply(name);
+    return;
   }
 
   console_print("%s output OFF...\n", name);

@@ -59,6 +59,11 @@ int assess_voltage_accuracy(char channel_key, double& sum_of_squares, double& rm
     if (!ch3) set_point = VDAC_POINTS_12[i];
     std::snprintf(command, sizeof command, ":APPL %s,%.4lf,2\r\n", name, set_point);
     psu_command(command);
+    if (!psu_connected()) {
+      // The set point never reached the supply: a reading now would measure something else.
+      console_print("\a\nERROR: THE CONNECTION TO THE DP832 HAS BEEN LOST. EXITING ROUTINE.\n\n");
+      return 0;
+    }
     sleep_ms(ASSESS_SETTLE_MS);
 
     int ok = 0;

@@ -64,6 +64,8 @@ void psu_command(const char* text) {
   drain_input(psu_link, PSU_DRAIN_MS);
 }
 
+int psu_connected() { return psu_link != nullptr && psu_link->is_connected() ? 1 : 0; }
+
 void dmm_set_voltage_mode() {
   if (dmm_link == nullptr) return;
   dmm_link->send_text("CONF:VOLT:DC AUTO\r");

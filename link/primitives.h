@@ -14,6 +14,9 @@ constexpr int PATH_APPLY_WAIT_MS = 100;      // path check: after applying the t
 constexpr double FAILED_READING = -999999999999.0;
 
 void psu_command(const char* text);
+// 1 while the DP832's link is up; 0 once it is gone (the supply closed it or it failed), after which
+// no command reaches the supply.
+int psu_connected();
 void dmm_set_voltage_mode();
 void dmm_set_current_mode();
 // One DMM reading; ok becomes 1 with the DMM's value, or 0 with FAILED_READING.

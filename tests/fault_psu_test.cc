@@ -1,0 +1,207 @@
+// DP832 faults during the whole program's run: the supply dropping its connection in the middle of a
+// procedure, staying silent to *IDN?, refusing connections, restarting between two menu commands, and
+// talking without pause (the drain bound). Each run checks what the operator saw, what the supply
+// received, that the menu still worked (D reconnects) and that the run took no longer than its
+// timeouts add up to.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "link/primitives.h"
+#include "link/tcp_link.h"
+#include "platform/sleep.h"
+#include "tests/fault_fixture.h"
+
+namespace {
+
+const std::string PSU_GONE_IN_RUN = "\a\nERROR: THE CONNECTION TO THE DP832 HAS BEEN LOST.";
+const std::string NO_PSU = "\a\nNo active DP832 connection.\n";
+const std::string PSU_IDENTIFY_WARNING =
+    "\a\n*IDN? \n WARNING: DP832 FAILED TO IDENTIFY. IS IP/PORT/INSTRUMENT OK?\n\n";
+const std::string PSU_CONNECT_WARNING =
+    "\n\aWARNING: DP832 FAILED TO CONNECT. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n";
+
+class PsuFaultTest : public FaultTest {
+ protected:
+  void SetUp() override {
+    FaultTest::SetUp();
+    set_time_scale(0.05);
+  }
+
+  // The text of the last menu command before X: it must be the unknown command, so the check passed.
+  void expect_last_check_passed(int code) {
+    EXPECT_EQ(code, 0);
+    const std::size_t last = out.rfind("Command >X\n");
+    ASSERT_NE(last, std::string::npos);
+    EXPECT_EQ(out.substr(last), "Command >X\n" + EXITING);
+    const std::size_t previous = out.rfind("Command >", last - 1);
+    ASSERT_NE(previous, std::string::npos);
+    EXPECT_EQ(out.compare(previous, 9 + 2 + UNKNOWN_COMMAND.size(), "Command >Z\n" + UNKNOWN_COMMAND), 0)
+        << out.substr(previous);
+  }
+
+  int commands_like(const std::string& prefix) const {
+    int n = 0;
+    for (const std::string& line : psu_lines()) n += line.rfind(prefix, 0) == 0;
+    return n;
+  }
+};
+
+}  // namespace
+
+// The supply goes away in the middle of a calibration: the run stops at once with a clear error
+// instead of printing commands that go nowhere, the menu reports the lost supply, and D reconnects.
+TEST_F(PsuFaultTest, DroppedMidCalibrationStopsTheRunAndDReconnects) {
+  for (const char* procedure : {"V3\r", "C3\r"}) {
+    SCOPED_TRACE(procedure);
+    fresh_run();
+    // Path check (3 commands), CAL:START, CAL:CLEAR, *RST, OUTPUT ON, then points: the drop comes
+    // after the 12th command, in the middle of the first phase.
+    before_key[0] = [this]() {
+      SimPsuFaults drop;
+      drop.drop_after_commands = 12;
+      bench->set_psu_faults(drop);
+    };
+    before_key[3] = [this]() { bench->set_psu_faults(SimPsuFaults()); };
+    int code = run(std::string(procedure) + "ZD\r\rYZX");
+    const std::vector<std::string> lines = psu_lines();
+    // The supply got its 12 commands; nothing was sent into the void and shown as sent.
+    const std::string run_text = after("CH3 output ON...");
+    EXPECT_NE(run_text.find(PSU_GONE_IN_RUN), std::string::npos) << run_text;
+    EXPECT_EQ(after(PSU_GONE_IN_RUN).find("] CAL:"), std::string::npos) << "no command shown after the loss";
+    EXPECT_EQ(run_text.find("output OFF..."), std::string::npos);
+    EXPECT_EQ(occurrences(out, "CAL:END"), 0);
+    // At the menu: the check finds the supply lost; D reconnects it; the next check passes.
+    EXPECT_NE(out.find("Command >Z\n" + PSU_LOST), std::string::npos);
+    EXPECT_NE(after("Configure DP832 IP Address").find("Connecting to DP832 on IP 127.0.0.1"), std::string::npos);
+    EXPECT_EQ(bench->psu_connections(), 2);
+    expect_last_check_passed(code);
+    EXPECT_LT(elapsed_ms, bound_ms(30));
+  }
+}
+
+TEST_F(PsuFaultTest, DroppedMidAssessmentStopsIt) {
+  start_bench();
+  before_key[0] = [this]() {
+    SimPsuFaults drop;
+    drop.drop_after_commands = 8;  // path check (3), OUTPUT ON, then four set points
+    bench->set_psu_faults(drop);
+  };
+  before_key[2] = [this]() { bench->set_psu_faults(SimPsuFaults()); };
+  int code = run("A3ZD\r\rYZX");
+  EXPECT_NE(out.find(PSU_GONE_IN_RUN), std::string::npos);
+  EXPECT_LE(occurrences(out, "Correction: Setpoint"), 4);
+  EXPECT_EQ(out.find("PROCEDURE ABORTED"), std::string::npos) << "no key wait for a wrong reading";
+  EXPECT_EQ(out.find(" SS Error:"), std::string::npos);
+  EXPECT_NE(out.find("Command >Z\n" + PSU_LOST), std::string::npos);
+  expect_last_check_passed(code);
+  EXPECT_LT(elapsed_ms, bound_ms(30));
+}
+
+// The full calibration with the supply dropping in its first calibration: each step reports the lost
+// supply, the summary shows no figures, and nothing is sent after the drop.
+TEST_F(PsuFaultTest, DroppedMidFullCalibration) {
+  start_bench();
+  before_key[0] = [this]() {
+    SimPsuFaults drop;
+    drop.drop_after_commands = 12;  // two path checks, CAL:START, CAL:CLEAR, *RST, OUTPUT ON, points
+    bench->set_psu_faults(drop);
+  };
+  int code = run("F1Y  ZX");
+  EXPECT_NE(out.find(PSU_GONE_IN_RUN), std::string::npos);
+  EXPECT_NE(out.find("FACTORY CALIBRATION:\n SS Error:      n/a mV^2"), std::string::npos);
+  // *RST and *IDN? at start-up, then the 12 commands of the full calibration.
+  EXPECT_EQ(psu_lines().size(), 2u + 12u) << "nothing reaches the supply after the drop";
+  EXPECT_NE(out.find("Command >Z\n" + PSU_LOST), std::string::npos);
+  EXPECT_EQ(code, 0);
+  EXPECT_LT(elapsed_ms, bound_ms(20));
+}
+
+TEST_F(PsuFaultTest, SilentToIdentificationThenDReconnects) {
+  options.psu_faults.silent_to_idn = true;
+  start_bench();
+  before_key[1] = [this]() { bench->set_psu_faults(SimPsuFaults()); };
+  int code = run("ZD\r\rYZX");
+  EXPECT_NE(out.find("Connecting to DP832 on IP 127.0.0.1, Port " + std::to_string(bench->psu_port()) + "..." +
+                     PSU_IDENTIFY_WARNING),
+            std::string::npos);
+  EXPECT_NE(out.find("No DP832 detected."), std::string::npos);
+  EXPECT_NE(out.find("Command >Z\n" + NO_PSU), std::string::npos);
+  EXPECT_NE(out.find("Simbench DP832 (S/N SB83200001 ) at 127.0.0.1:"), std::string::npos);
+  expect_last_check_passed(code);
+  EXPECT_LT(elapsed_ms, bound_ms(4));
+}
+
+TEST_F(PsuFaultTest, RefusingConnectionsThenDReconnects) {
+  options.psu_faults.refuse_connections = true;
+  start_bench();
+  before_key[1] = [this]() { bench->set_psu_faults(SimPsuFaults()); };
+  int code = run("ZD\r\rYZX");
+  EXPECT_NE(out.find("Port " + std::to_string(bench->psu_port()) + "..." + PSU_CONNECT_WARNING), std::string::npos);
+  EXPECT_NE(out.find("Command >Z\n" + NO_PSU), std::string::npos);
+  EXPECT_EQ(bench->psu_connections(), 1);
+  expect_last_check_passed(code);
+  EXPECT_LT(elapsed_ms, bound_ms(4));
+}
+
+// Both instruments restart while the menu waits for a key: the check reports each lost link in turn,
+// and M and D bring them back at the same addresses.
+TEST_F(PsuFaultTest, RestartBetweenTwoCommandsThenMAndDReconnect) {
+  start_bench();
+  before_key[1] = [this]() {
+    options.dmm_port = bench->dmm_port();
+    options.psu_port = bench->psu_port();
+    bench.reset();
+    bench = std::make_unique<SimBench>(options);
+    ASSERT_TRUE(bench->ok());
+  };
+  int code = run("ZZM\r\rYZD\r\rYZX");
+  EXPECT_NE(out.find("Command >Z\n" + UNKNOWN_COMMAND), std::string::npos);
+  EXPECT_NE(out.find("Command >Z\n" + DMM_LOST), std::string::npos);
+  EXPECT_NE(out.find("Command >Z\n" + PSU_LOST), std::string::npos);
+  EXPECT_EQ(bench->dmm_connections(), 1);
+  EXPECT_EQ(bench->psu_connections(), 1);
+  expect_last_check_passed(code);
+  EXPECT_LT(elapsed_ms, bound_ms(6));
+}
+
+// --- A supply that never stops talking: every drain ends after its bound
+
+TEST_F(PsuFaultTest, UnsolicitedStreamBoundsEveryDrain) {
+  set_time_scale(0.1);
+  connect_both();
+  bench->set_psu_faults([] {
+    SimPsuFaults f;
+    f.unsolicited_stream = true;
+    return f;
+  }());
+  const auto start = std::chrono::steady_clock::now();
+  psu_command("OUTPUT CH1,ON\r\n");
+  const auto one = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  // The drain ends about DRAIN_LIMIT_MS after it began, not when the stream ends (never).
+  EXPECT_GE(one.count(), scaled_ms(DRAIN_LIMIT_MS) - 5);
+  EXPECT_LT(one.count(), scaled_ms(DRAIN_LIMIT_MS) + 1500);
+  EXPECT_EQ(psu_lines().back(), "OUTPUT CH1,ON");
+  EXPECT_EQ(psu_link->is_connected(), 1);
+}
+
+TEST_F(PsuFaultTest, UnsolicitedStreamDuringAProcedureAndTheMenu) {
+  set_time_scale(0.1);
+  options.wire = 0;  // the DMM on nothing: the path check fails after its three commands
+  start_bench();
+  before_key[0] = [this]() {
+    SimPsuFaults f;
+    f.unsolicited_stream = true;
+    bench->set_psu_faults(f);
+  };
+  before_key[3] = [this]() { bench->set_psu_faults(SimPsuFaults()); };
+  int code = run("V3\rZX");
+  EXPECT_NE(out.find("CONNECTED TO CHANNEL 3 OUTPUT TERMINALS, THEN PRESS ENTER:\n\n" + NOT_READING), std::string::npos);
+  EXPECT_EQ(commands_like("OUTPUT CH3,"), 2);
+  EXPECT_EQ(commands_like(":APPL CH3,5,2"), 1);
+  expect_last_check_passed(code);
+  // Three drains of at most DRAIN_LIMIT_MS each, besides the usual waits.
+  EXPECT_LT(elapsed_ms, bound_ms(4) + 3LL * scaled_ms(DRAIN_LIMIT_MS));
+}
