@@ -1,0 +1,266 @@
+// The whole program against settings files that a person or a failing disk could leave: over-long
+// lines, bytes from 128 up, NUL bytes, no final newline, CR LF line ends, 10 MB of content, duplicate
+// keys, hosts of 63 characters and more, ports outside the protocol's range (in the file and typed in
+// the dialog), and a read-only working folder. Each run must start, reach both instruments where the
+// file says they are (or report them absent), keep its menu, and leave a whole settings file.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/trimora.h"
+#include "settings/settings_table.h"
+#include "tests/program_fixture.h"
+
+namespace {
+
+const std::string UNKNOWN = "\n\a?Unknown command.\n\n";
+
+int occurrences_of(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+class BadSettingsTest : public ProgramTest {
+ protected:
+  void write(const std::string& content) {
+    std::ofstream file(SETTINGS_FILE_NAME, std::ios::binary);
+    file << content;
+  }
+
+  // The lines that point both instruments at the bench.
+  std::string dmm_lines_of(const std::string& end = "\n") const {
+    return "DMM_IP    127.0.0.1" + end + "DMM_Port    " + std::to_string(bench->dmm_port()) + end;
+  }
+  std::string psu_lines_of(const std::string& end = "\n") const {
+    return "DP832_IP    127.0.0.1" + end + "DP832_Port    " + std::to_string(bench->psu_port()) + end;
+  }
+
+  // Before the program may start on a file, the file must send it to loopback and nowhere else.
+  void expect_loopback_only() {
+    load_program_settings();
+    ASSERT_EQ(std::string(dmm_host).rfind("127.", 0), 0u) << dmm_host;
+    ASSERT_EQ(std::string(psu_host).rfind("127.", 0), 0u) << psu_host;
+  }
+
+  // The saved file: seven whole lines with the values in force.
+  void expect_clean_file(int dmm, int psu, const std::string& dmm_ip = "127.0.0.1",
+                         const std::string& psu_ip = "127.0.0.1") {
+    const std::string text = read_file(SETTINGS_FILE_NAME);
+    const std::string expected_start = "DMM_IP    " + dmm_ip + "\nDMM_Port    " + std::to_string(dmm) +
+                                       "\nDMM_Connect_Method    TCP.SCPI\nLast_Run_Time    \"";
+    EXPECT_EQ(text.rfind(expected_start, 0), 0u) << text.substr(0, 300);
+    const std::string expected_end = "\"\nDP832_IP    " + psu_ip + "\nDP832_Port    " + std::to_string(psu) +
+                                     "\nDP832_Connect_Method    TCP.SCPI\n";
+    ASSERT_GE(text.size(), expected_end.size());
+    EXPECT_EQ(text.substr(text.size() - expected_end.size()), expected_end);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 7);
+  }
+};
+
+}  // namespace
+
+TEST_F(BadSettingsTest, ProgramRunsOnDamagedFilesAndSavesThemWhole) {
+  start_bench();
+  struct Case {
+    const char* name;
+    std::string content;
+  };
+  const std::string junk_line = "Junk" + std::string(1000, 'x') + "\n";
+  std::string ten_mb;
+  ten_mb.reserve(10 * 1024 * 1024 + 4096);
+  while (ten_mb.size() < 5 * 1024 * 1024) ten_mb += "Noise    " + std::string(100, 'n') + "\n";
+  ten_mb += "OneLine " + std::string(5 * 1024 * 1024, 'z') + "\n";
+  const std::vector<Case> cases = {
+      {"over-long lines", junk_line + dmm_lines_of() + "Last_Run_Time    \"" + std::string(300, '9') + "\"\n" +
+                              psu_lines_of()},
+      {"bytes from 128 up", std::string("\xff\xfe\x80\n") + dmm_lines_of() + "Last_Run_Time \"caf\xc3\xa9\"\n" +
+                                "\xe9t\xe9    \xff\n" + psu_lines_of()},
+      {"NUL bytes", std::string("\0DMM_Port 1\n", 12) + dmm_lines_of() + std::string("DP832_IP 127.0.0.1\0 junk\n", 25) +
+                        psu_lines_of()},
+      {"no final newline", dmm_lines_of() + "DP832_IP 127.0.0.1\nDP832_Port    " +
+                               std::to_string(bench->psu_port())},
+      {"CR LF", dmm_lines_of("\r\n") + psu_lines_of("\r\n")},
+      {"10 MB", ten_mb + dmm_lines_of() + psu_lines_of()},
+      {"duplicate keys", "DMM_Port 1\nDP832_Port 2\n" + dmm_lines_of() + psu_lines_of() + "dmm_ip,127.0.0.1\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    out.clear();
+    key_queue.clear();
+    delete dmm_link;
+    dmm_link = nullptr;
+    delete psu_link;
+    psu_link = nullptr;
+    write(c.content);
+    expect_loopback_only();
+    keys("ZX");
+    set_key_source([this]() {
+      if (key_queue.empty()) return KEY_CLOSED;
+      int key = key_queue.front();
+      key_queue.pop_front();
+      return key;
+    });
+    EXPECT_EQ(trimora_main(), 0);
+    EXPECT_NE(out.find("Checking DMM read data......OK!\n\n"), std::string::npos);
+    EXPECT_NE(out.find("Port " + std::to_string(bench->psu_port()) + "...OK!\n\n"), std::string::npos);
+    EXPECT_NE(out.find("Command >Z\n" + UNKNOWN), std::string::npos);
+    expect_clean_file(bench->dmm_port(), bench->psu_port());
+  }
+}
+
+// Hosts longer than 63 characters are cut to 63; a 63-character loopback address is used whole.
+TEST_F(BadSettingsTest, LongHostsInTheFile) {
+  start_bench();
+  // inet_addr reads 0...01 as octal 1: this is 127.0.0.1 in exactly 63 characters.
+  const std::string host63 = "127.0.0." + std::string(54, '0') + "1";
+  ASSERT_EQ(host63.size(), 63u);
+  // 100 characters, cut to its first 63: 127.0.0.0, where nothing listens.
+  const std::string host100 = "127.0.0." + std::string(91, '0') + "1";
+  const std::string cut = host100.substr(0, 63);
+  write("DMM_IP " + host63 + "\nDMM_Port " + std::to_string(bench->dmm_port()) + "\nDP832_IP " + host100 +
+        "\nDP832_Port " + std::to_string(bench->psu_port()) + "\n");
+  expect_loopback_only();
+  keys("ZX");
+  EXPECT_EQ(trimora_main(), 0);
+  EXPECT_NE(out.find("Connecting to DMM on IP " + host63 + ", Port " + std::to_string(bench->dmm_port()) + "...OK!"),
+            std::string::npos);
+  EXPECT_NE(out.find("Connecting to DP832 on IP " + cut + ", Port " + std::to_string(bench->psu_port()) +
+                     "...\n\aWARNING: DP832 FAILED TO CONNECT."),
+            std::string::npos);
+  EXPECT_NE(out.find("Command >Z\n\a\nNo active DP832 connection.\n"), std::string::npos);
+  expect_clean_file(bench->dmm_port(), bench->psu_port(), host63, cut);
+}
+
+// Ports that no TCP connection can use: the program reports both instruments absent, keeps its menu,
+// and writes the ports back as it read them (a number beyond int held at its end).
+TEST_F(BadSettingsTest, PortsOutsideTheRangeInTheFile) {
+  start_bench();
+  struct Case {
+    const char* text;
+    int port;
+  };
+  const Case cases[] = {{"0", 0}, {"-1", -1}, {"65536", 65536}, {"99999999999", 2147483647}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    out.clear();
+    key_queue.clear();
+    write(std::string("DMM_IP 127.0.0.1\nDMM_Port ") + c.text + "\nDP832_IP 127.0.0.1\nDP832_Port " + c.text + "\n");
+    expect_loopback_only();
+    keys("ZX");
+    set_key_source([this]() {
+      if (key_queue.empty()) return KEY_CLOSED;
+      int key = key_queue.front();
+      key_queue.pop_front();
+      return key;
+    });
+    EXPECT_EQ(trimora_main(), 0);
+    const std::string port = std::to_string(c.port);
+    EXPECT_NE(out.find("Connecting to DMM on IP 127.0.0.1, Port " + port + "...\n\n\aERROR - Failed to connect to DMM!"),
+              std::string::npos);
+    EXPECT_NE(out.find("Connecting to DP832 on IP 127.0.0.1, Port " + port + "...\n\aWARNING: DP832 FAILED TO CONNECT."),
+              std::string::npos);
+    EXPECT_NE(out.find("Command >Z\n\a\nNo active DMM connection.\n"), std::string::npos);
+    expect_clean_file(c.port, c.port);
+  }
+  EXPECT_EQ(bench->dmm_connections(), 0);
+  EXPECT_EQ(bench->psu_connections(), 0);
+}
+
+// The same ports typed in the DMM dialog: shown, saved, and refused by the connect.
+TEST_F(BadSettingsTest, PortsOutsideTheRangeTypedInTheDialog) {
+  start_bench();
+  for (const char* typed : {"0", "-1", "65536", "99999999999"}) {
+    SCOPED_TRACE(typed);
+    out.clear();
+    key_queue.clear();
+    delete dmm_link;
+    dmm_link = nullptr;
+    delete psu_link;
+    psu_link = nullptr;
+    write_loopback_settings(bench->dmm_port(), bench->psu_port());
+    const int port = std::string(typed) == "99999999999" ? 2147483647 : std::atoi(typed);
+    // M, keep the host, erase the port's digits, type the new port, confirm; then check and leave.
+    keys("M\r" + std::string(10, '\b') + typed + "\rYZX");
+    set_key_source([this]() {
+      if (key_queue.empty()) return KEY_CLOSED;
+      int key = key_queue.front();
+      key_queue.pop_front();
+      return key;
+    });
+    EXPECT_EQ(trimora_main(), 0);
+    EXPECT_NE(out.find("Service Port: " + std::to_string(port) + "\n\nAre these correct?Y\n\n"), std::string::npos);
+    EXPECT_NE(out.find("Port " + std::to_string(port) + "...\n\n\aERROR - Failed to connect to DMM!"),
+              std::string::npos);
+    EXPECT_NE(out.find("Command >Z\n\a\nNo active DMM connection.\n"), std::string::npos);
+    expect_clean_file(port, bench->psu_port());
+  }
+}
+
+// A read-only working folder, with the real program: every save fails, the old file stays whole and
+// no temporary file is left, and the run goes on (the dialog still reconnects, X still ends it).
+TEST_F(BadSettingsTest, ReadOnlyWorkingFolder) {
+  start_bench();
+  const std::string folder_path = folder->path();
+  const std::string old_content = read_file(SETTINGS_FILE_NAME);
+  {
+    std::ofstream keys_file("keys", std::ios::binary);
+    keys_file << "M\r\rYX";
+  }
+  const int keys_fd = open("keys", O_RDONLY);
+  const int out_fd = open("output", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  ASSERT_GE(keys_fd, 0);
+  ASSERT_GE(out_fd, 0);
+
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // In a mount namespace of its own, the folder is mounted over itself read-only: no write into it
+    // succeeds, not even root's. Where namespaces are not allowed, a plain user's read-only folder.
+    const char* path = folder_path.c_str();
+    bool read_only = unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+                     mount(path, path, nullptr, MS_BIND, nullptr) == 0 &&
+                     mount(nullptr, path, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+    if (!read_only && geteuid() != 0) read_only = chmod(path, 0555) == 0;
+    if (!read_only || chdir(path) != 0) _exit(77);
+    dup2(keys_fd, 0);
+    dup2(out_fd, 1);
+    dup2(out_fd, 2);
+    execl(TRIMORA_BINARY, "trimora", static_cast<char*>(nullptr));
+    _exit(78);
+  }
+  close(keys_fd);
+  close(out_fd);
+  int status = 0;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (waitpid(child, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      FAIL() << "the program did not end";
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  chmod(folder_path.c_str(), 0700);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no way to make a read-only folder here";
+  const std::string shown = read_file("output");
+  EXPECT_EQ(WEXITSTATUS(status), 0) << shown;
+  EXPECT_EQ(read_file(SETTINGS_FILE_NAME), old_content);
+  EXPECT_FALSE(std::filesystem::exists(std::string(SETTINGS_FILE_NAME) + ".tmp"));
+  // Start-up, then the dialog's failed save, its reconnect, and X's failed save and exit.
+  EXPECT_NE(shown.find("Are these correct?Y\n\nConnecting to DMM on IP 127.0.0.1"), std::string::npos) << shown;
+  EXPECT_EQ(occurrences_of(shown, "Checking DMM read data......OK!"), 2) << shown;
+  EXPECT_NE(shown.find("Command >X\n\n\nExiting...\n\n"), std::string::npos) << shown;
+}
