@@ -141,7 +141,7 @@ int net_set_timeouts(net_socket s, int timeout_ms) {
   int ms = timeout_ms > 0 ? scaled_ms(timeout_ms) : 0;
   timeval tv;
   tv.tv_sec = ms / 1000;
-  tv.tv_usec = (ms % 1000) * 1000;
+  tv.tv_usec = static_cast<suseconds_t>(ms % 1000) * 1000;
   int fd = fd_of(s);
   if (setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return 0;
   remember_timeout(fd, ms);
