@@ -30,7 +30,7 @@ struct Identity {
 };
 
 Identity parse_identity(const char* reply) {
-  Identity id;
+  Identity id{};
   FieldParser parser;
   parser.field(reply, id.manufacturer, 0, FIELD_MAX, sizeof id.manufacturer);
   parser.field(reply, id.model, 1, FIELD_MAX, sizeof id.model);
