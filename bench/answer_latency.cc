@@ -60,13 +60,15 @@ bool read_until(int fd, const char* end, std::string& got) {
   return true;
 }
 
-// One query and its whole answer, timed in milliseconds; -1 when it was not answered.
-double time_query(int fd, const char* query, const char* answer_end) {
+// Sends one query and waits for its whole answer. The time it was sent, or -1 when it was not answered;
+// *round_trip_ms gets the time until the whole answer was back.
+double send_query(int fd, const char* query, const char* answer_end, double* round_trip_ms) {
   std::string got;
-  double start = now_s();
+  double sent = now_s();
   if (send(fd, query, std::strlen(query), MSG_NOSIGNAL) != static_cast<ssize_t>(std::strlen(query))) return -1;
   if (!read_until(fd, answer_end, got)) return -1;
-  return (now_s() - start) * 1000.0;
+  *round_trip_ms = (now_s() - sent) * 1000.0;
+  return sent;
 }
 
 double percentile(const std::vector<double>& sorted, double fraction) {
@@ -82,6 +84,8 @@ AnswerLatency measure_answer_latency(int queries) {
   SimOptions options;
   options.measurement_time_ms = 0;
   options.wire = -1;
+  // The simulator's clock starts as it is made: its log times are seconds after this moment.
+  const double sim_started = now_s();
   SimBench sim(options);
   if (!sim.ok()) return result;
 
@@ -90,25 +94,43 @@ AnswerLatency measure_answer_latency(int queries) {
   std::string welcome;
   bool ready = dmm >= 0 && psu >= 0 && read_until(dmm, "DMM> ", welcome);
 
-  std::vector<double> times;
+  // The DMM answers READ? with the echo, the reading and its prompt; the DP832 *IDN? with one line.
+  std::vector<double> dmm_sent, psu_sent, round_trips;
   bool all_answered = ready;
   for (int i = 0; ready && i < queries; ++i) {
-    // The DMM answers READ? with the echo, the reading and its prompt; the DP832 *IDN? with one line.
-    double ms = (i % 2 == 0) ? time_query(dmm, "READ?\r", "DMM> ") : time_query(psu, "*IDN?\r\n", "\n");
-    if (ms < 0) {
+    double round_trip = 0.0;
+    bool to_dmm = i % 2 == 0;
+    double sent = to_dmm ? send_query(dmm, "READ?\r", "DMM> ", &round_trip)
+                         : send_query(psu, "*IDN?\r\n", "\n", &round_trip);
+    if (sent < 0) {
       all_answered = false;
       break;
     }
-    times.push_back(ms);
+    (to_dmm ? dmm_sent : psu_sent).push_back(sent);
+    round_trips.push_back(round_trip);
   }
   if (dmm >= 0) close(dmm);
   if (psu >= 0) close(psu);
 
+  // Each instrument logs the queries in the order they came, one entry each.
+  std::vector<SimReceived> dmm_log = sim.dmm_received();
+  std::vector<SimReceived> psu_log = sim.psu_received();
+  std::vector<double> times;
+  bool logged = dmm_log.size() == dmm_sent.size() && psu_log.size() == psu_sent.size();
+  for (std::size_t i = 0; logged && i < dmm_sent.size(); ++i)
+    times.push_back((sim_started + dmm_log[i].time_s - dmm_sent[i]) * 1000.0);
+  for (std::size_t i = 0; logged && i < psu_sent.size(); ++i)
+    times.push_back((sim_started + psu_log[i].time_s - psu_sent[i]) * 1000.0);
+  // The simulator's clock may start a moment after sim_started; a small negative time is zero.
+  for (double& t : times) t = std::max(t, 0.0);
+
   std::sort(times.begin(), times.end());
+  std::sort(round_trips.begin(), round_trips.end());
   result.queries = static_cast<int>(times.size());
   result.p50_ms = percentile(times, 0.50);
   result.p99_ms = percentile(times, 0.99);
   result.max_ms = times.empty() ? 0.0 : times.back();
-  result.ok = all_answered && !times.empty();
+  result.round_trip_p99_ms = percentile(round_trips, 0.99);
+  result.ok = all_answered && logged && !times.empty();
   return result;
 }

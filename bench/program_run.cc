@@ -76,7 +76,8 @@ bool start_program(ProgramRun& run, const std::string& binary, const std::string
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, keys[0], STDIN_FILENO);
   posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, error_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, error_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
   posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
   char* const argv[] = {const_cast<char*>(binary.c_str()), nullptr};
   pid_t pid = -1;
