@@ -87,6 +87,10 @@ inline void write_loopback_settings(int dmm_port_number, int psu_port_number,
       << "DP832_Connect_Method    TCP.SCPI\n";
 }
 
+// A time scale for tests that must connect reliably on a loaded machine: the program's shortest reply
+// windows (100 ms for the DMM's echo, 500 ms for the DP832's identification) stay long enough there.
+constexpr double RELIABLE_TIME_SCALE = 0.5;
+
 class ProgramTest : public ::testing::Test {
  protected:
   // Options of the simulated bench; tests may change them before calling start_bench().
