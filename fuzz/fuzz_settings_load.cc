@@ -34,6 +34,15 @@ bool plain_token(const std::string& text) {
   return true;
 }
 
+char private_folder[64];
+
+// The private folder goes when the run ends.
+void remove_private_folder() {
+  std::remove(SETTINGS_FILE_NAME);
+  std::remove((std::string(SETTINGS_FILE_NAME) + ".tmp").c_str());
+  if (chdir("/") == 0) rmdir(private_folder);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -44,6 +53,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   char* folder = mkdtemp(in_memory);
   if (folder == nullptr) folder = mkdtemp(on_disk);
   if (folder == nullptr || chdir(folder) != 0) std::abort();
+  std::snprintf(private_folder, sizeof private_folder, "%s", folder);
+  std::atexit(remove_private_folder);
   return 0;
 }
 

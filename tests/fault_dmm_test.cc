@@ -310,21 +310,21 @@ TEST_F(DmmFaultTest, SlowOrEchoLessAnswersDuringTheAssessment) {
     const char* name;
     SimDmmFaults faults;
     bool completes;
+    int from;  // the sweep index from which the fault applies
   };
   std::vector<Case> cases;
   SimDmmFaults f;
   f.answer_delay_ms = 1500;
-  cases.push_back({"slow", f, true});
+  cases.push_back({"slow", f, true, 19});
   f.answer_delay_ms = 3600;
-  cases.push_back({"too slow", f, false});
+  cases.push_back({"too slow", f, false, 2});
   f = SimDmmFaults();
   f.no_echo = true;
-  cases.push_back({"no echo", f, false});
+  cases.push_back({"no echo", f, false, 2});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     fresh_run();
-    // From the last two sweep points on.
-    after_readings(2 + 20, c.faults, sweep_script());
+    after_readings(2 + c.from, c.faults, sweep_script());
     clear_faults_at_key(2);
     int code = run("A3ZZX");
     const bool completed = out.find("CH3 output OFF...") != std::string::npos;
@@ -344,7 +344,7 @@ TEST_F(DmmFaultTest, SlowOrEchoLessAnswersDuringTheAssessment) {
                     (0.001 * (i + 3)) * 1000.0);
       const bool shown = out.find(line) != std::string::npos;
       own_lines += shown ? 1 : 0;
-      if (i < 20) {
+      if (i < c.from) {
         EXPECT_TRUE(shown) << line;
       }
     }
