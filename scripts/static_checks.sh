@@ -10,7 +10,11 @@ cmake -S . -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DTRIMORA_BUILD_TESTS=
 
 echo "== clang-tidy"
 # shellcheck disable=SC2086
-ls $sources | xargs -P "${JOBS:-2}" -n 4 clang-tidy -p "$build" --quiet
+if ! ls $sources | xargs -P "${JOBS:-2}" -n 4 clang-tidy -p "$build" --quiet >"$build/clang-tidy.log" 2>&1; then
+  grep -v "warnings generated" "$build/clang-tidy.log"
+  echo "clang-tidy: findings above"
+  exit 1
+fi
 echo "clang-tidy: clean"
 
 echo "== cppcheck"
