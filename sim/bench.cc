@@ -219,8 +219,9 @@ struct SimBench::Impl {
   // The next complete line of a client's input, without its line end. false when none is complete.
   static bool next_line(Client& c, std::string* line) {
     if (c.dmm) {
+      // A telnet client ends a line with CR LF or CR NUL: the second byte belongs to the CR.
       if (c.skip_lf && !c.in.empty()) {
-        if (c.in[0] == '\n') c.in.erase(0, 1);
+        if (c.in[0] == '\n' || c.in[0] == '\0') c.in.erase(0, 1);
         c.skip_lf = false;
       }
       std::size_t end = c.in.find_first_of("\r\n");
@@ -228,7 +229,7 @@ struct SimBench::Impl {
       *line = c.in.substr(0, end);
       bool cr = c.in[end] == '\r';
       std::size_t used = end + 1;
-      if (cr && used < c.in.size() && c.in[used] == '\n') ++used;
+      if (cr && used < c.in.size() && (c.in[used] == '\n' || c.in[used] == '\0')) ++used;
       else if (cr && used == c.in.size()) c.skip_lf = true;
       c.in.erase(0, used);
       return true;

@@ -176,6 +176,9 @@ TEST_F(SimBenchTest, WelcomePromptAndAnswerAfterTheMeasurementTime) {
   c.read_until("DMM> ");
   c.send_text("\n*CLS\r");
   EXPECT_EQ(c.read_until("*CLS\r\nDMM> "), "*RST\r\nDMM> *CLS\r\nDMM> ");
+  c.clear();
+  c.send_text(std::string("*RST\r\0*CLS\r\0", 12));  // a telnet client's CR NUL
+  EXPECT_EQ(c.read_until("*CLS\r\nDMM> "), "*RST\r\nDMM> *CLS\r\nDMM> ");
 }
 
 TEST_F(SimBenchTest, ClientsOneAfterAnotherAndTwoAtOnce) {
