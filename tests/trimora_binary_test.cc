@@ -6,6 +6,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -58,6 +59,18 @@ class PtyProgram {
       if (std::chrono::steady_clock::now() > deadline || !read_some(100)) return false;
     }
     return true;
+  }
+
+  // Waits until the program has put its terminal into raw mode, which it does when it first reads a
+  // key: from then on keys reach it one by one and a hang-up ends it as closed input does.
+  bool wait_raw_mode() {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_MS);
+    while (std::chrono::steady_clock::now() < deadline) {
+      termios settings = {};
+      if (tcgetattr(master_, &settings) == 0 && (settings.c_lflag & ICANON) == 0) return true;
+      read_some(10);
+    }
+    return false;
   }
 
   void type(const std::string& keys) {
@@ -154,6 +167,7 @@ TEST_F(TrimoraBinaryTest, TypingIntoTheDmmDialogOnATerminalMovesTheDmm) {
   PtyProgram program;
   ASSERT_TRUE(program.start(TRIMORA_BINARY));
   ASSERT_TRUE(program.wait_for("Command >")) << program.shown();
+  ASSERT_TRUE(program.wait_raw_mode());
   program.type("m");
   ASSERT_TRUE(program.wait_for("New IP Address ([ESC] to quit): >127.0.0.1")) << program.shown();
   program.type("\r");
@@ -196,6 +210,7 @@ TEST_F(TrimoraBinaryTest, TerminalGoneEndsTheRunAndSavesTheSettings) {
   PtyProgram program;
   ASSERT_TRUE(program.start(TRIMORA_BINARY));
   ASSERT_TRUE(program.wait_for("Command >")) << program.shown();
+  ASSERT_TRUE(program.wait_raw_mode());
   program.hang_up();
   EXPECT_EQ(program.wait_exit(), 0);
   EXPECT_EQ(mask_stamps(read_file(SETTINGS_FILE_NAME)), expected_settings(bench->dmm_port()));
