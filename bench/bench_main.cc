@@ -91,9 +91,11 @@ void usage() {
   std::fputs(
       "Usage: trimora-bench [--quick] [--only SLUG,...] [--trimora PATH] [--work DIR] [--keep]\n"
       "\n"
-      "Runs the real trimora in real time against the simulated bench (measurement time 0), one process\n"
-      "per procedure, each in a fresh working folder whose settings file points at loopback, and prints\n"
-      "wall time, floor, CPU time and peak memory per procedure with the simulator's answer latency.\n"
+      "Runs the real trimora in real time against the simulated bench (measurement time 0): one process\n"
+      "per row (five for start-up), each in a fresh working folder whose settings file points at\n"
+      "loopback, and prints wall time, floor, CPU time and peak memory per procedure with the\n"
+      "simulator's answer time. Start-up is the median of 5 runs, the connection check (typed 9 times\n"
+      "in its process) the median of 9.\n"
       "\n"
       "  --quick        start-up, V on CH3 and A on CH3 only\n"
       "  --only LIST    these procedures only: start-up, check, v-ch3, v-ch1, c-ch3, c-ch1, a-ch3,\n"
@@ -351,6 +353,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "trimora-bench: %s is not an executable program\n", o.binary.c_str());
     return 2;
   }
+  bool any = false;
+  for (const Procedure& p : PROCEDURES) any = any || selected(o, p);
+  if (!any) {
+    std::fprintf(stderr, "trimora-bench: --only names no procedure (see --help)\n");
+    return 2;
+  }
   std::string base = make_base_folder(o);
   if (base.empty()) {
     std::fprintf(stderr, "trimora-bench: cannot make a working folder\n");
@@ -379,8 +387,8 @@ int main(int argc, char** argv) {
   std::fprintf(stderr, "trimora-bench: simulator answer time...\n");
   AnswerLatency latency = measure_answer_latency(LATENCY_QUERIES);
 
-  std::printf("\nTrimora pacing benchmark: real time, simulator measurement time 0 ms, a fresh trimora process "
-              "and working folder for each run (%.0f s in all)\n\n",
+  std::printf("\nTrimora pacing benchmark: real time, simulator measurement time 0 ms, one trimora process "
+              "in a fresh working folder per row, five for start-up (%.0f s in all)\n\n",
               now_s() - bench_start);
   int missed = print_table(results, latency);
   for (const Result& r : results)
