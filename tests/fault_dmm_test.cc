@@ -228,7 +228,8 @@ TEST_F(DmmFaultTest, SlowAnswersDuringVoltageAndCurrentCalibration) {
   // The answer wait starts about 510 ms after READ? and allows 2500 ms: answers up to about 3010 ms
   // after the command are read. 1500 is well inside, 3600 outside, 4500 late enough to arrive while
   // the next point's reading waits for its answer. (The edges themselves are tested at the menu below.)
-  const Case cases[] = {{&VOLTAGE_CH3, 4500, false}, {&CURRENT_CH3, 1500, true}, {&CURRENT_CH3, 3600, false}};
+  const Case cases[] = {{&VOLTAGE_CH3, 1500, true}, {&VOLTAGE_CH3, 4500, false}, {&CURRENT_CH3, 1500, true},
+                        {&CURRENT_CH3, 3600, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.proc->keys) + " delay " + std::to_string(c.delay_ms));
     fresh_run();
