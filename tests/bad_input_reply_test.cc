@@ -143,10 +143,10 @@ TEST_F(BadReplyTest, DmmIdentificationCutByADroppedConnection) {
 
 TEST_F(BadReplyTest, Dp832IdentificationWithBadBytes) {
   {
-    ScriptedPsu psu(std::string("Rigol\0X,DP832,SN9", 17));
+    ScriptedPsu psu(std::string("Maker\0X,DP832,SN9", 17));
     point_at(1, psu.port());
     ASSERT_EQ(connect_psu(), 1) << out;
-    EXPECT_EQ(std::string(psu_description), "Rigol  (S/N  ) at 127.0.0.1:" + std::to_string(psu.port()));
+    EXPECT_EQ(std::string(psu_description), "Maker  (S/N  ) at 127.0.0.1:" + std::to_string(psu.port()));
   }
   {
     ScriptedPsu psu("M\xe9ker,DP832\xff,SN\x80\x81,1");
