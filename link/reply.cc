@@ -6,7 +6,7 @@
 
 int read_reply(char* buffer, int count, TcpLink* link, int timeout_ms, int terminator) {
   if (link == nullptr) return LINK_FAILED;
-  link->set_timeout(timeout_ms);
+  link->set_timeout(timeout_ms, 1);
   int r = link->read_line(buffer, count, terminator);
   if (r == 0 || r == LINK_TIMED_OUT) {
     if (buffer != nullptr && count > 0) buffer[0] = 0;

@@ -86,10 +86,10 @@ int TcpLink::send_text(const char* text) {
   return sent;
 }
 
-void TcpLink::set_timeout(int milliseconds) {
+void TcpLink::set_timeout(int milliseconds, int awaiting_reply) {
   if (!connected) return;
   timeout = milliseconds;
-  net_set_timeouts(socket, milliseconds);
+  net_set_timeouts(socket, milliseconds, awaiting_reply);
 }
 
 int TcpLink::receive(char* buffer, int size) {

@@ -32,7 +32,9 @@ class TcpLink {
   int is_connected();
   void close();
   int send_text(const char* text);
-  void set_timeout(int milliseconds);
+  // awaiting_reply marks the time as a window for an expected answer (read_reply), which the test
+  // time scale shortens less than a drain's quiet interval.
+  void set_timeout(int milliseconds, int awaiting_reply = 0);
   int receive(char* buffer, int size);
   int read_line(char* buffer, int count, int terminator);
 

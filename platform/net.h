@@ -32,8 +32,9 @@ net_socket net_tcp_socket();
 // the loopback guard is on.
 int net_connect(net_socket s, std::uint32_t address, int port, int timeout_ms);
 
-// Sets the receive timeout, then the send timeout, to timeout_ms (scaled by the time scale). 1 on success.
-int net_set_timeouts(net_socket s, int timeout_ms);
+// Sets the receive timeout, then the send timeout, to timeout_ms (scaled by the time scale; as a reply
+// window with scaled_reply_ms when awaiting_reply is non-zero). 1 on success.
+int net_set_timeouts(net_socket s, int timeout_ms, int awaiting_reply = 0);
 
 // One send of length bytes; never raises SIGPIPE. Bytes sent, or -1 with *error set.
 int net_send(net_socket s, const char* data, int length, NetError* error);

@@ -135,10 +135,10 @@ int net_connect(net_socket s, std::uint32_t address, int port, int timeout_ms) {
   return ok;
 }
 
-int net_set_timeouts(net_socket s, int timeout_ms) {
+int net_set_timeouts(net_socket s, int timeout_ms, int awaiting_reply) {
   if (s == NET_INVALID_SOCKET) return 0;
   // A negative time means nothing sensible; 0 stays "no timeout".
-  int ms = timeout_ms > 0 ? scaled_ms(timeout_ms) : 0;
+  int ms = timeout_ms <= 0 ? 0 : awaiting_reply ? scaled_reply_ms(timeout_ms) : scaled_ms(timeout_ms);
   timeval tv;
   tv.tv_sec = ms / 1000;
   tv.tv_usec = static_cast<suseconds_t>(ms % 1000) * 1000;

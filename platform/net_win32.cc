@@ -108,10 +108,12 @@ int net_connect(net_socket s, std::uint32_t address, int port, int timeout_ms) {
   return ok;
 }
 
-int net_set_timeouts(net_socket s, int timeout_ms) {
+int net_set_timeouts(net_socket s, int timeout_ms, int awaiting_reply) {
   if (s == NET_INVALID_SOCKET) return 0;
   // A negative time means nothing sensible; 0 stays "no timeout".
-  DWORD ms = static_cast<DWORD>(timeout_ms > 0 ? scaled_ms(timeout_ms) : 0);
+  DWORD ms = static_cast<DWORD>(timeout_ms <= 0           ? 0
+                                : awaiting_reply ? scaled_reply_ms(timeout_ms)
+                                                 : scaled_ms(timeout_ms));
   SOCKET h = handle_of(s);
   const char* value = reinterpret_cast<const char*>(&ms);
   if (setsockopt(h, SOL_SOCKET, SO_RCVTIMEO, value, sizeof ms) != 0) return 0;

@@ -13,3 +13,8 @@ double time_scale();
 // ms in real milliseconds under the time scale: ms * scale, rounded, but never shorter than
 // min(ms, 10) so that short drains still give a loopback peer time to answer. ms itself at scale 1.
 int scaled_ms(int ms);
+
+// A window for an answer that should come (a reply read's timeout) under the time scale: shortened no
+// further than min(ms, 100), because a window costs nothing when the answer comes, and a loaded
+// machine can be slow to let a loopback peer answer. ms itself at scale 1.
+int scaled_reply_ms(int ms);
