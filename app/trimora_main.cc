@@ -142,7 +142,7 @@ void shut_down() {
 }  // namespace
 
 int trimora_main() {
-  console_output_unbuffered();
+  console_start();
   load_program_settings();
   if (!net_startup()) {
     console_print("Error starting Windows sockets; aborting.\n");

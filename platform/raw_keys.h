@@ -15,5 +15,7 @@ int raw_key_read();
 // SIGINT/SIGTERM). Harmless when nothing was changed.
 void raw_keys_restore();
 
-// Makes standard output unbuffered, so that every print reaches the console at once.
-void console_output_unbuffered();
+// Prepares the console at program start: standard output unbuffered, so that every print reaches the
+// console at once; and on a terminal, a hang-up from now on ends key input (the program then ends as
+// on closed input, saving its settings) instead of killing the process in the middle of its work.
+void console_start();

@@ -294,4 +294,8 @@ int raw_key_read() {
 
 void raw_keys_restore() { put_terminal_back(); }
 
-void console_output_unbuffered() { std::setvbuf(stdout, nullptr, _IONBF, 0); }
+void console_start() {
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  // Already during start-up, before the first key is read and raw mode taken.
+  if (isatty(STDIN_FILENO)) take_signal(SIGHUP, on_hangup, 0);
+}

@@ -45,4 +45,4 @@ int raw_key_read() {
 
 void raw_keys_restore() {}
 
-void console_output_unbuffered() { std::setvbuf(stdout, nullptr, _IONBF, 0); }
+void console_start() { std::setvbuf(stdout, nullptr, _IONBF, 0); }

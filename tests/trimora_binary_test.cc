@@ -216,6 +216,20 @@ TEST_F(TrimoraBinaryTest, TerminalGoneEndsTheRunAndSavesTheSettings) {
   EXPECT_EQ(mask_stamps(read_file(SETTINGS_FILE_NAME)), expected_settings(bench->dmm_port()));
 }
 
+// A terminal that goes away while the program is still connecting (here: a DP832 that takes its full
+// identification window) must not kill it before it can save.
+TEST_F(TrimoraBinaryTest, TerminalGoneDuringStartUpEndsTheRunAndSavesTheSettings) {
+  options.psu_faults.silent_to_idn = true;
+  start_bench();
+  expect_loopback_settings();
+  PtyProgram program;
+  ASSERT_TRUE(program.start(TRIMORA_BINARY));
+  ASSERT_TRUE(program.wait_for("Connecting to DP832")) << program.shown();
+  program.hang_up();
+  EXPECT_EQ(program.wait_exit(), 0);
+  EXPECT_EQ(mask_stamps(read_file(SETTINGS_FILE_NAME)), expected_settings(bench->dmm_port()));
+}
+
 TEST_F(TrimoraBinaryTest, PipedInputWorksAndItsEndEndsTheRun) {
   start_bench();
   expect_loopback_settings();
