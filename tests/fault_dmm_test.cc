@@ -6,11 +6,14 @@
 // afterwards, and that the run took no longer than its timeouts add up to.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "calibration/point_tables.h"
+#include "link/primitives.h"
+#include "tests/loopback_peer.h"
 #include "tests/fault_fixture.h"
 
 namespace {
@@ -83,7 +86,7 @@ class DmmFaultTest : public FaultTest {
   // A factory calibration run of CH3 under a fault. first_failing: the READ? number from which every
   // reading must fail (0 when readings may or may not fail). Checks every CAL:MEAS against its own
   // READ?, the warnings, the end of the run and its summary; returns the points without a measurement.
-  int check_calibration(const Procedure& proc, int first_failing) {
+  int check_calibration(const Procedure& proc, int first_failing, std::vector<int>* measured_points = nullptr) {
     const std::vector<std::string> lines = psu_lines();
     int sets = 0;
     int measured = 0;
@@ -103,6 +106,7 @@ class DmmFaultTest : public FaultTest {
       }
       EXPECT_EQ(unit, proc.unit) << line;
       const int k = read_number(proc, flag, index);
+      if (measured_points != nullptr) measured_points->push_back(k - 3);
       EXPECT_EQ(value, lf(proc.value(k))) << "point " << index << " got another reading's value: " << line;
       if (first_failing > 0) {
         EXPECT_LT(k, first_failing) << "a failed reading was reported: " << line;
@@ -168,104 +172,65 @@ TEST_F(DmmFaultTest, SilentFromPointKDuringVoltageAndCurrentCalibration) {
   }
 }
 
-TEST_F(DmmFaultTest, ConnectionDroppedMidRunThenMReconnects) {
-  start_bench();
-  SimDmmFaults drop;
-  drop.drop_at_reading = 3 + VOLTAGE_CH3.points() / 2;
-  at_first_key(drop, VOLTAGE_CH3.script());
-  // After the run: the check finds the DMM gone; M reconnects it at the same address.
-  int code = run("V3\rZM\r\rYZX");
-  check_calibration(VOLTAGE_CH3, drop.drop_at_reading);
-  EXPECT_NE(after("output OFF...").find("Z\n" + DMM_LOST), std::string::npos);
-  EXPECT_NE(after("Configure DMM IP Address").find("Checking DMM read data......OK!"), std::string::npos);
-  expect_menu_usable_at_the_end(code);
-  expect_within_timeouts(VOLTAGE_CH3.points() + 6);
-}
-
-TEST_F(DmmFaultTest, GarbageAnswersFromPointKDuringCurrentCalibration) {
-  start_bench();
-  SimDmmFaults garbage;
-  garbage.garbage_from_reading = 3 + CURRENT_CH3.points() / 2;
-  at_first_key(garbage, CURRENT_CH3.script());
-  clear_faults_at_key(3);
-  int code = run("C3\rZX");
-  check_calibration(CURRENT_CH3, garbage.garbage_from_reading);
-  expect_menu_usable_at_the_end(code);
-  expect_within_timeouts(CURRENT_CH3.points() + 3);
-}
-
-TEST_F(DmmFaultTest, GarbageAnswersFromPointKDuringVoltageCalibration) {
-  start_bench();
-  SimDmmFaults garbage;
-  garbage.garbage_from_reading = 3 + 4;
-  at_first_key(garbage, VOLTAGE_CH3.script());
-  clear_faults_at_key(3);
-  int code = run("V3\rZX");
-  check_calibration(VOLTAGE_CH3, garbage.garbage_from_reading);
-  expect_menu_usable_at_the_end(code);
-  expect_within_timeouts(VOLTAGE_CH3.points() + 3);
-}
-
-TEST_F(DmmFaultTest, ConnectionDroppedMidCurrentCalibration) {
-  start_bench();
-  SimDmmFaults drop;
-  drop.drop_at_reading = 3 + 5;
-  at_first_key(drop, CURRENT_CH3.script());
-  int code = run("C3\rZM\r\rYZX");
-  check_calibration(CURRENT_CH3, drop.drop_at_reading);
-  expect_menu_usable_at_the_end(code);
-  expect_within_timeouts(CURRENT_CH3.points() + 6);
-}
-
-// Slow answers on the last two points: a little slow is read, too slow fails the point, and a late
-// answer never stands in for a later point's reading.
-TEST_F(DmmFaultTest, SlowAnswersDuringVoltageAndCurrentCalibration) {
-  struct Case {
-    const Procedure* proc;
-    int delay_ms;       // added to the DMM's 50 ms measurement time
-    bool read;          // the slow readings are taken
-  };
-  // The answer wait starts about 510 ms after READ? and allows 2500 ms: answers up to about 3010 ms
-  // after the command are read. 1500 is well inside, 3600 outside, 4500 late enough to arrive while
-  // the next point's reading waits for its answer. (The edges themselves are tested at the menu below.)
-  const Case cases[] = {{&VOLTAGE_CH3, 1500, true}, {&VOLTAGE_CH3, 4500, false}, {&CURRENT_CH3, 1500, true},
-                        {&CURRENT_CH3, 3600, false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.proc->keys) + " delay " + std::to_string(c.delay_ms));
-    fresh_run();
-    SimDmmFaults slow;
-    slow.answer_delay_ms = c.delay_ms;
-    after_readings(c.proc->points(), slow, c.proc->script());
-    clear_faults_at_key(3);
-    int code = run(std::string(c.proc->keys) + "ZZZX");
-    int missed = check_calibration(*c.proc, 0);
-    if (c.read) {
-      EXPECT_EQ(missed, 0);
-    }
-    EXPECT_EQ(code, 0);
-    EXPECT_NE(after("CAL:END").find("Command >Z\n" + UNKNOWN_COMMAND + "="), std::string::npos)
-        << "the DMM answers again at the menu once it is quick again";
-    expect_within_timeouts(c.proc->points() + 5);
-  }
-}
-
-TEST_F(DmmFaultTest, NoEchoFromPointKDuringVoltageAndCurrentCalibration) {
+// Garbage from point k1, then the connection dropped at point k2: every point from k1 on goes without
+// a measurement; afterwards the check finds the DMM gone and M reconnects it.
+TEST_F(DmmFaultTest, GarbageThenDroppedConnectionMidRunThenMReconnects) {
   for (const Procedure* proc : {&VOLTAGE_CH3, &CURRENT_CH3}) {
     SCOPED_TRACE(proc->keys);
     fresh_run();
-    // Without its echo line the DMM's quick answer is taken as the first line and thrown away: the
-    // reading then fails, and nothing else may take its place.
-    SimDmmFaults no_echo;
-    no_echo.no_echo = true;
-    after_readings(proc->points(), no_echo, proc->script());
+    SimDmmFaults faults;
+    faults.garbage_from_reading = 3 + proc->points() / 3;
+    faults.drop_at_reading = 3 + proc->points() / 2;
+    at_first_key(faults, proc->script());
     clear_faults_at_key(3);
-    int code = run(std::string(proc->keys) + "ZZX");
-    check_calibration(*proc, 0);
-    EXPECT_EQ(code, 0);
-    EXPECT_NE(out.rfind("Command >Z\n" + UNKNOWN_COMMAND), std::string::npos);
-    expect_within_timeouts(proc->points() + 4);
+    int code = run(std::string(proc->keys) + "ZM\r\rYZX");
+    check_calibration(*proc, faults.garbage_from_reading);
+    EXPECT_NE(after("output OFF...").find("Z\n" + DMM_LOST), std::string::npos);
+    EXPECT_NE(after("Configure DMM IP Address").find("Checking DMM read data......OK!"), std::string::npos);
+    EXPECT_EQ(bench->dmm_connections(), 2);
+    expect_menu_usable_at_the_end(code);
+    expect_within_timeouts(proc->points() + 6);
   }
 }
+
+// Near the end of the run the DMM turns slow but timely (read), then echo-less (its quick answer is
+// taken for the discarded first line: no reading), then too slow (no reading, and its late answer
+// never stands in for a later point's). The answer wait starts about 510 ms after READ? and allows
+// 2500 ms, so answers up to about 3010 ms after the command are read; 1500 is well inside, 4500 well
+// outside and late enough to arrive while the next point waits for its own answer. (The edges
+// themselves are tested at the menu below.)
+TEST_F(DmmFaultTest, SlowEchoLessAndLateAnswersDuringVoltageAndCurrentCalibration) {
+  for (const Procedure* proc : {&VOLTAGE_CH3, &CURRENT_CH3}) {
+    SCOPED_TRACE(proc->keys);
+    fresh_run();
+    const int p = proc->points();
+    SimDmmFaults slow;
+    slow.answer_delay_ms = 1500;
+    SimDmmFaults no_echo;
+    no_echo.no_echo = true;
+    SimDmmFaults too_slow;
+    too_slow.answer_delay_ms = 4500;
+    // READ? number k belongs to point k - 3: slow from point p - 6, echo-less from p - 4, too slow
+    // from p - 2.
+    before_key[0] = [this, proc, p, slow, no_echo, too_slow]() {
+      bench->script_readings(proc->script());
+      fault_schedule({{p - 4, slow}, {p - 2, no_echo, 0}, {p, too_slow, 50}});
+    };
+    clear_faults_at_key(3);
+    int code = run(std::string(proc->keys) + "ZZZX");
+    std::vector<int> measured;
+    check_calibration(*proc, 0, &measured);
+    for (int point : {p - 6, p - 5})
+      EXPECT_NE(std::find(measured.begin(), measured.end(), point), measured.end()) << "slow point " << point;
+    for (int point : {p - 2, p - 1})
+      EXPECT_EQ(std::find(measured.begin(), measured.end(), point), measured.end()) << "too slow point " << point;
+    EXPECT_EQ(code, 0);
+    EXPECT_NE(after("CAL:END").find("Command >Z\n" + UNKNOWN_COMMAND + "="), std::string::npos)
+        << "the DMM answers again at the menu once it is well again";
+    expect_within_timeouts(p + 5);
+  }
+}
+
 
 // --- Assessment (A on CH3): the first failed reading ends it, with the output left on at that point
 
@@ -403,9 +368,6 @@ TEST_F(DmmFaultTest, FaultsInTheFullCalibrationsStepsGiveTheSummaryWithoutFigure
   f.silent_from_reading = 3;
   cases.push_back({"silent", f, true, {5.0, 5.0}});
   f = SimDmmFaults();
-  f.garbage_from_reading = 3;
-  cases.push_back({"garbage", f, true, {5.0, 5.0}});
-  f = SimDmmFaults();
   f.answer_delay_ms = 3600;
   cases.push_back({"too slow", f, false, {5.0, 5.0}});
   f = SimDmmFaults();
@@ -502,4 +464,43 @@ TEST_F(DmmFaultTest, AnswerJustUnderAndJustOverTheAnswerTimeout) {
   EXPECT_EQ(out.find("Command >Z\n" + DMM_LOST, first + 1), second);
   expect_menu_usable_at_the_end(code);
   expect_within_timeouts(4);
+}
+
+// The reading itself, against a scripted DMM: an answer that comes after its reading gave up arrives
+// while the next reading waits for its own answer, before that reading's echo. It must not be taken
+// for the second reading's answer; the next reading that the DMM echoes is in step again, and a DMM
+// without an echo is read as usual while it owes nothing.
+TEST(DmmLateAnswerTest, LateAnswerNeverPassesForTheNextReading) {
+  set_time_scale(0.1);  // first line 100 ms, pause 50 ms, answer 250 ms for each byte
+  LoopbackPeer dmm([](PeerSession& session) {
+    std::string line;
+    if (!session.read_line('\r', &line)) return;  // READ? 1: echoed, answer held back
+    session.send("READ?\r\n");
+    if (!session.read_line('\r', &line)) return;  // READ? 2
+    // Past the second reading's first-line wait, inside its answer wait: the late answer to the
+    // first READ?, then the second's echo and answer.
+    session.pause(150);
+    session.send("+1.11000000E+00\r\n");
+    session.send("READ?\r\n+2.22000000E+00\r\n");
+    if (!session.read_line('\r', &line)) return;  // READ? 3: in step
+    session.send("READ?\r\n+3.33000000E+00\r\n");
+    if (!session.read_line('\r', &line)) return;  // READ? 4: no echo, an answer after 150 ms
+    session.pause(150);
+    session.send("+4.44000000E+00\r\n");
+    session.wait_closed();
+  });
+  dmm_link = new TcpLink("127.0.0.1", dmm.port());
+  ASSERT_EQ(dmm_link->is_connected(), 1);
+  int ok = -1;
+  EXPECT_EQ(dmm_read(ok), FAILED_READING);
+  EXPECT_EQ(ok, 0);
+  EXPECT_EQ(dmm_read(ok), FAILED_READING) << "the first READ?'s late answer is not the second's";
+  EXPECT_EQ(ok, 0);
+  EXPECT_DOUBLE_EQ(dmm_read(ok), 3.33);
+  EXPECT_EQ(ok, 1);
+  EXPECT_DOUBLE_EQ(dmm_read(ok), 4.44);
+  EXPECT_EQ(ok, 1);
+  delete dmm_link;
+  dmm_link = nullptr;
+  set_time_scale(1.0);
 }

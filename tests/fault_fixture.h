@@ -96,24 +96,33 @@ class FaultTest : public ProgramTest {
     return n;
   }
 
-  // From the moment of the call: once the DMM has received n more READ? commands, its faults become
-  // faults (so they apply from reading n + 1 on). The program's next READ? follows at least a pause
-  // and a settle wait later, far longer than the watcher's polling.
-  // A measurement time of 0 or more replaces the meter's at the same moment.
-  void faults_after_reading(int n, const SimDmmFaults& faults, int measurement_time_ms = -1) {
+  // One change of the DMM's faults: once it has received `after` READ? commands (counted from the
+  // moment the schedule is set), its faults become `faults` (so they apply from the next reading on),
+  // and a measurement time of 0 or more replaces the meter's.
+  struct FaultStep {
+    int after;
+    SimDmmFaults faults;
+    int measurement_time_ms = -1;
+  };
+
+  // Applies the steps in order while the program runs. The program's next READ? follows at least a
+  // pause and a settle wait later, far longer than the watcher's polling.
+  void fault_schedule(const std::vector<FaultStep>& steps) {
     stop_trigger();
-    const int target = reads() + n;
+    const int base = reads();
     stop_ = false;
-    trigger_ = std::thread([this, target, faults, measurement_time_ms]() {
-      while (!stop_) {
-        if (reads() >= target) {
-          if (measurement_time_ms >= 0) bench->set_measurement_time_ms(measurement_time_ms);
-          bench->set_dmm_faults(faults);
-          return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    trigger_ = std::thread([this, base, steps]() {
+      for (const FaultStep& step : steps) {
+        while (!stop_ && reads() < base + step.after) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (stop_) return;
+        if (step.measurement_time_ms >= 0) bench->set_measurement_time_ms(step.measurement_time_ms);
+        bench->set_dmm_faults(step.faults);
       }
     });
+  }
+
+  void faults_after_reading(int n, const SimDmmFaults& faults, int measurement_time_ms = -1) {
+    fault_schedule({{n, faults, measurement_time_ms}});
   }
 
   void stop_trigger() {
