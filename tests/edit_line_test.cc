@@ -57,10 +57,10 @@ TEST_F(EditLineTest, NullBufferOrNoRoomReturnsAtOnceWithoutReadingKeys) {
 }
 
 TEST_F(EditLineTest, AcceptKeyEndsTheLine) {
-  type("192.168.1.7\r");
+  type("127.0.1.7\r");
   EXPECT_EQ(edit_line(buffer, 1, 63, ENTER_ESC, 0), 11);
-  EXPECT_STREQ(buffer, "192.168.1.7");
-  EXPECT_EQ(out, "192.168.1.7\r\n");
+  EXPECT_STREQ(buffer, "127.0.1.7");
+  EXPECT_EQ(out, "127.0.1.7\r\n");
 
   // Null terminators: Enter alone accepts; Esc is then a control code and ignored.
   out.clear();
@@ -176,11 +176,11 @@ TEST_F(EditLineTest, MaskShowsItsCharacterForEachTypedOne) {
 }
 
 TEST_F(EditLineTest, PreloadIsShownAndContinued) {
-  load("10.0.0.5");
+  load("127.0.0.5");
   type("\b7\r");
   EXPECT_EQ(edit_line(buffer, 1, 63, ENTER_ESC, 1), 8);
-  EXPECT_STREQ(buffer, "10.0.0.7");
-  EXPECT_EQ(out, "10.0.0.5\b \b7\r\n");
+  EXPECT_STREQ(buffer, "127.0.0.7");
+  EXPECT_EQ(out, "127.0.0.5\b \b7\r\n");
 
   // Cut at its first carriage return before it is shown.
   out.clear();
