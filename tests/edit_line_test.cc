@@ -58,7 +58,7 @@ TEST_F(EditLineTest, NullBufferOrNoRoomReturnsAtOnceWithoutReadingKeys) {
 
 TEST_F(EditLineTest, AcceptKeyEndsTheLine) {
   type("127.0.1.7\r");
-  EXPECT_EQ(edit_line(buffer, 1, 63, ENTER_ESC, 0), 11);
+  EXPECT_EQ(edit_line(buffer, 1, 63, ENTER_ESC, 0), 9);
   EXPECT_STREQ(buffer, "127.0.1.7");
   EXPECT_EQ(out, "127.0.1.7\r\n");
 
@@ -178,7 +178,7 @@ TEST_F(EditLineTest, MaskShowsItsCharacterForEachTypedOne) {
 TEST_F(EditLineTest, PreloadIsShownAndContinued) {
   load("127.0.0.5");
   type("\b7\r");
-  EXPECT_EQ(edit_line(buffer, 1, 63, ENTER_ESC, 1), 8);
+  EXPECT_EQ(edit_line(buffer, 1, 63, ENTER_ESC, 1), 9);
   EXPECT_STREQ(buffer, "127.0.0.7");
   EXPECT_EQ(out, "127.0.0.5\b \b7\r\n");
 
