@@ -43,34 +43,13 @@ class FaultTest : public ProgramTest {
   }
 
   // Runs the whole program with the typed keys; its exit code.
-  // The faults of these tests come after start-up. If the DMM's start-up fell through all the same
-  // (under the test time scale its first lines have only 10 ms to come, which a heavily loaded
-  // machine can miss), the run is repeated once on a new bench: a slow machine is no fault of the
-  // program's.
   int run(const std::string& typed) {
-    for (int attempt = 0;; ++attempt) {
-      keys(typed);
-      const auto start = Clock::now();
-      int code = trimora_main();
-      elapsed_ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-      stop_trigger();
-      if (attempt > 0 || !dmm_start_up_failed()) return code;
-      out.clear();
-      keys_read = 0;
-      key_queue.clear();
-      delete dmm_link;
-      dmm_link = nullptr;
-      delete psu_link;
-      psu_link = nullptr;
-      bench.reset();
-      start_bench();
-    }
-  }
-
-  bool dmm_start_up_failed() const {
-    const std::string start_up = out.substr(0, out.find("Command >"));
-    return start_up.find("\aERROR reading DMM data!") != std::string::npos ||
-           start_up.find("DMM FAILED TO IDENTIFY") != std::string::npos;
+    keys(typed);
+    const auto start = Clock::now();
+    int code = trimora_main();
+    elapsed_ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    stop_trigger();
+    return code;
   }
 
   // Makes ready for another run of the program in the same test: no links, a new bench with nothing
