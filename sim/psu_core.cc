@@ -423,15 +423,13 @@ bool system_command(PsuState& st, const ScpiCommand& c, Replies& out) {
 
 // ---- Calibration
 
-// The checks that every calibration command shares: calibration started, parameter count, the
-// channel of the session, and the quantity letter.
-bool calibration_head(PsuState& st, const ScpiCommand& c, std::size_t count, char* quantity) {
-  if (!count_ok(st, c, count, count)) return false;
+// A calibration session is open and param names its channel; otherwise the error is queued.
+bool calibration_channel_ok(PsuState& st, const std::string& param) {
   if (st.cal_channel == 0) {
     error(st, -203, "Command protected");
     return false;
   }
-  int channel = parse_channel(c.params[0]);
+  int channel = parse_channel(param);
   if (channel == 0) {
     error(st, -224, "Illegal parameter value");
     return false;
@@ -440,6 +438,14 @@ bool calibration_head(PsuState& st, const ScpiCommand& c, std::size_t count, cha
     error(st, -221, "Settings conflict");
     return false;
   }
+  return true;
+}
+
+// The checks that every calibration command shares: calibration started, parameter count, the
+// channel of the session, and the quantity letter.
+bool calibration_head(PsuState& st, const ScpiCommand& c, std::size_t count, char* quantity) {
+  if (!count_ok(st, c, count, count)) return false;
+  if (!calibration_channel_ok(st, c.params[0])) return false;
   if (quantity != nullptr) {
     std::string q = scpi_upper(c.params[1]);
     if (q != "V" && q != "C") {
@@ -561,19 +567,8 @@ bool calibration_command(PsuState& st, const ScpiCommand& c, Replies& out) {
   }
   if (scpi_match(c.nodes, c.common, ":CALibration:END")) {
     if (!count_ok(st, c, 2, 2)) return true;
-    if (st.cal_channel == 0) {
-      error(st, -203, "Command protected");
-      return true;
-    }
-    int channel = parse_channel(c.params[1]);
-    if (channel == 0) {
-      error(st, -224, "Illegal parameter value");
-      return true;
-    }
-    if (channel != st.cal_channel) {
-      error(st, -221, "Settings conflict");
-      return true;
-    }
+    if (!calibration_channel_ok(st, c.params[1])) return true;
+    const int channel = st.cal_channel;
     if (c.params[0].empty() || c.params[0].find_first_of(" \t") != std::string::npos) {
       error(st, -224, "Illegal parameter value");
       return true;
