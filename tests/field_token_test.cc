@@ -47,8 +47,8 @@ TEST(FieldToken, BlanksCommasAndPositions) {
   EXPECT_EQ(token_of("a,,b", 2).text, "b");
 
   // An equals sign is a token of its own.
-  EXPECT_EQ(token_of("DMM_IP = 10.0.0.1", 1).text, "=");
-  EXPECT_EQ(token_of("DMM_IP = 10.0.0.1", 2).text, "10.0.0.1");
+  EXPECT_EQ(token_of("DMM_IP = 127.0.0.1", 1).text, "=");
+  EXPECT_EQ(token_of("DMM_IP = 127.0.0.1", 2).text, "127.0.0.1");
 
   // Empty and blank lines have no token at all.
   EXPECT_EQ(token_of("", 0).position, -1);
