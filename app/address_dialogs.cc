@@ -25,7 +25,7 @@ struct AddressTarget {
   const char* title;
   char* host;           // FIELD_SIZE bytes
   int* port;
-  TcpLink** link;
+  void (*drop_link)();
   int (*connect)();
 };
 
@@ -69,8 +69,7 @@ void set_instrument_address(const AddressTarget& target) {
   *target.port = new_port;
   std::snprintf(target.host, FIELD_SIZE, "%s", new_host);
   save_program_settings();
-  delete *target.link;
-  *target.link = nullptr;
+  target.drop_link();
   target.connect();
 }
 
@@ -78,10 +77,10 @@ void set_instrument_address(const AddressTarget& target) {
 
 void set_dmm_address() {
   set_instrument_address({"Configure DMM IP Address and Port. The current settings are:\n\n", dmm_host,
-                          &dmm_port, &dmm_link, connect_dmm});
+                          &dmm_port, drop_dmm_link, connect_dmm});
 }
 
 void set_psu_address() {
   set_instrument_address({"Configure DP832 IP Address and Port. The current settings are:\n\n", psu_host,
-                          &psu_port, &psu_link, connect_psu});
+                          &psu_port, drop_psu_link, connect_psu});
 }

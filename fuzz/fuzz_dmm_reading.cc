@@ -21,14 +21,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   close(pair[1]);
 
   // A link that never connected anywhere, given the pair's end as its socket.
-  TcpLink* link = new TcpLink("", 0);
-  link->socket = pair[0];
-  link->connected = 1;
+  TcpLink link("", 0);
+  link.socket = pair[0];
+  link.connected = 1;
 
   char buffer[128];
   std::memset(buffer, 'x', sizeof buffer);
-  read_reply(buffer, 127, link, DMM_FIRST_LINE_MS, 13);
-  int r = read_reply(buffer, 127, link, DMM_ANSWER_TIMEOUT_MS, 13);
+  read_reply(buffer, 127, &link, DMM_FIRST_LINE_MS, 13);
+  int r = read_reply(buffer, 127, &link, DMM_ANSWER_TIMEOUT_MS, 13);
   if (r > 126) std::abort();
   if (r >= 0 && strnlen(buffer, sizeof buffer) > 126) std::abort();
   int ok = -1;
@@ -38,6 +38,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (ok != 0 && ok != 1) std::abort();
   // A reading never comes from an answer without a digit.
   if (ok == 1 && std::strpbrk(buffer, "0123456789") == nullptr) std::abort();
-  delete link;  // closes pair[0]
-  return 0;
+  return 0;  // the link closes pair[0]
 }

@@ -7,10 +7,12 @@
 #include "console/console.h"
 #include "link/field_parser.h"
 #include "link/primitives.h"
+#include "link/tcp_link.h"
 #include "settings/program_settings.h"
 
-TcpLink* dmm_link = nullptr;
-TcpLink* psu_link = nullptr;
+Instruments instruments;
+std::unique_ptr<Transport>& dmm_link = instruments.dmm;
+std::unique_ptr<Transport>& psu_link = instruments.psu;
 char dmm_description[128] = "";
 char psu_description[128] = "";
 
@@ -45,36 +47,37 @@ void describe(char* description, int size, const Identity& id, const char* host,
   if (length < 0) description[0] = 0;
 }
 
-int drop_link(TcpLink*& link) {
-  delete link;  // closes it
-  link = nullptr;
-  return 0;
+// A new TCP link to host:port; null only when there is no memory for it.
+std::unique_ptr<Transport> new_link(const char* host, int port) {
+  return std::unique_ptr<Transport>(new (std::nothrow) TcpLink(host, port));
 }
 
 }  // namespace
 
-int connect_dmm() {
-  console_print("Connecting to DMM on IP %s, Port %d...", dmm_host, dmm_port);
-  delete dmm_link;
-  dmm_link = new (std::nothrow) TcpLink(dmm_host, dmm_port);
-  std::snprintf(dmm_description, sizeof dmm_description, "%s", "No DMM detected.");
-  if (dmm_link == nullptr || !dmm_link->is_connected()) {
-    console_print("\n\n\aERROR - Failed to connect to DMM!\n\n");
-    return drop_link(dmm_link);
-  }
-  console_print("OK!\n");
+void drop_dmm_link() { instruments.dmm.reset(); }
 
-  drain_input(dmm_link, 100);
+void drop_psu_link() { instruments.psu.reset(); }
+
+void drop_links() {
+  drop_dmm_link();
+  drop_psu_link();
+}
+
+// The identification after the connect, on whatever link dmm_link holds: reset, identify, and check
+// that readings come. 1 on success; 0 with the link dropped.
+int identify_dmm() {
+  drain_input(dmm_link.get(), 100);
   dmm_link->send_text("*RST\r");
-  drain_input(dmm_link, 10);
+  drain_input(dmm_link.get(), 10);
   dmm_link->send_text("*IDN?\r");
 
   char reply[128];
   // The first line back is not the identification.
-  read_reply(reply, REPLY_COUNT, dmm_link, DMM_IDN_TIMEOUT_MS, 13);
-  if (read_reply(reply, REPLY_COUNT, dmm_link, DMM_IDN_TIMEOUT_MS, 13) <= 0) {
+  read_reply(reply, REPLY_COUNT, dmm_link.get(), DMM_IDN_TIMEOUT_MS, 13);
+  if (read_reply(reply, REPLY_COUNT, dmm_link.get(), DMM_IDN_TIMEOUT_MS, 13) <= 0) {
     console_print("\n\aWARNING: DMM FAILED TO IDENTIFY. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n");
-    return drop_link(dmm_link);
+    drop_dmm_link();
+    return 0;
   }
   describe(dmm_description, sizeof dmm_description, parse_identity(reply), dmm_host, dmm_port);
 
@@ -85,7 +88,8 @@ int connect_dmm() {
     dmm_read(ok);
     if (!ok) {
       console_print("\aERROR reading DMM data!\n\n");
-      return drop_link(dmm_link);
+      drop_dmm_link();
+      return 0;
     }
     console_print(".");
   }
@@ -93,27 +97,48 @@ int connect_dmm() {
   return 1;
 }
 
-int connect_psu() {
-  std::snprintf(psu_description, sizeof psu_description, "%s", "No DP832 detected.");
-  console_print("Connecting to DP832 on IP %s, Port %d...", psu_host, psu_port);
-  delete psu_link;
-  psu_link = new (std::nothrow) TcpLink(psu_host, psu_port);
-  if (psu_link == nullptr || !psu_link->is_connected()) {
-    console_print("\n\aWARNING: DP832 FAILED TO CONNECT. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n");
-    return drop_link(psu_link);
-  }
-
-  drain_input(psu_link, 100);
+// The identification of the DP832 after the connect, on whatever link psu_link holds. 1 on success;
+// 0 with the link dropped.
+int identify_psu() {
+  drain_input(psu_link.get(), 100);
   psu_link->send_text("*RST\r\n");
-  drain_input(psu_link, 10);
+  drain_input(psu_link.get(), 10);
   psu_link->send_text("*IDN?\r\n");
 
   char reply[128];
-  if (read_reply(reply, REPLY_COUNT, psu_link, PSU_IDN_TIMEOUT_MS, 10) <= 0) {
+  if (read_reply(reply, REPLY_COUNT, psu_link.get(), PSU_IDN_TIMEOUT_MS, 10) <= 0) {
     console_print("\a\n*IDN? \n WARNING: DP832 FAILED TO IDENTIFY. IS IP/PORT/INSTRUMENT OK?\n\n");
-    return drop_link(psu_link);
+    drop_psu_link();
+    return 0;
   }
   describe(psu_description, sizeof psu_description, parse_identity(reply), psu_host, psu_port);
   console_print("OK!\n\n");
   return 1;
+}
+
+int connect_dmm() {
+  console_print("Connecting to DMM on IP %s, Port %d...", dmm_host, dmm_port);
+  drop_dmm_link();
+  dmm_link = new_link(dmm_host, dmm_port);
+  std::snprintf(dmm_description, sizeof dmm_description, "%s", "No DMM detected.");
+  if (dmm_link == nullptr || !dmm_link->is_connected()) {
+    console_print("\n\n\aERROR - Failed to connect to DMM!\n\n");
+    drop_dmm_link();
+    return 0;
+  }
+  console_print("OK!\n");
+  return identify_dmm();
+}
+
+int connect_psu() {
+  std::snprintf(psu_description, sizeof psu_description, "%s", "No DP832 detected.");
+  console_print("Connecting to DP832 on IP %s, Port %d...", psu_host, psu_port);
+  drop_psu_link();
+  psu_link = new_link(psu_host, psu_port);
+  if (psu_link == nullptr || !psu_link->is_connected()) {
+    console_print("\n\aWARNING: DP832 FAILED TO CONNECT. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n");
+    drop_psu_link();
+    return 0;
+  }
+  return identify_psu();
 }

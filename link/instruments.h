@@ -1,13 +1,33 @@
 // The two instruments: their links, their descriptions, and the routines that bring them on line.
 #pragma once
 
-#include "link/tcp_link.h"
+#include <memory>
 
-extern TcpLink* dmm_link;           // null while the DMM is absent
-extern TcpLink* psu_link;           // null while the DP832 is absent
+#include "link/transport.h"
+
+// The owner of both instrument links. A link is closed when it is dropped or replaced.
+struct Instruments {
+  std::unique_ptr<Transport> dmm;  // null while the DMM is absent
+  std::unique_ptr<Transport> psu;  // null while the DP832 is absent
+};
+extern Instruments instruments;
+
+// The names through which the procedures reach the links.
+extern std::unique_ptr<Transport>& dmm_link;
+extern std::unique_ptr<Transport>& psu_link;
+
+// The one way to let a link go: it is closed and the instrument counts as absent.
+void drop_dmm_link();
+void drop_psu_link();
+void drop_links();
+
 extern char dmm_description[128];
 extern char psu_description[128];
 
-// Connect, reset and identify; 1 on success, 0 (link deleted, pointer null) on failure.
+// Connect, reset and identify; 1 on success, 0 (link dropped) on failure.
 int connect_dmm();
 int connect_psu();
+
+// The identification alone, on the link already in dmm_link / psu_link (after the connect).
+int identify_dmm();
+int identify_psu();

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "link/instruments.h"
-#include "link/tcp_link.h"
+#include "link/transport.h"
 #include "platform/sleep.h"
 
 namespace {
@@ -33,6 +33,14 @@ int parse_reading(const char* text, double* value) {
   return 1;
 }
 
+// A wait for the DP832's output to settle, on the DP832 link's clock (real time when it is absent).
+void wait_for_output(int ms) {
+  if (psu_link != nullptr)
+    psu_link->pause(ms);
+  else
+    sleep_ms(ms);
+}
+
 // Switches the channel on, applies the test source (volts with a 2 A limit), reads the DMM and
 // switches the channel off again, whatever the reading gave.
 int check_path(char channel, int source_volts, double threshold) {
@@ -42,11 +50,11 @@ int check_path(char channel, int source_volts, double threshold) {
 
   std::snprintf(command, sizeof command, "OUTPUT %s,ON\r\n", name);
   psu_command(command);
-  sleep_ms(PATH_OUTPUT_ON_WAIT_MS);
+  wait_for_output(PATH_OUTPUT_ON_WAIT_MS);
 
   std::snprintf(command, sizeof command, ":APPL %s,%d,2\r\n", name, source_volts);
   psu_command(command);
-  sleep_ms(PATH_APPLY_WAIT_MS);
+  wait_for_output(PATH_APPLY_WAIT_MS);
 
   int ok = 0;
   double value = dmm_read(ok);
@@ -61,7 +69,7 @@ int check_path(char channel, int source_volts, double threshold) {
 void psu_command(const char* text) {
   if (psu_link == nullptr) return;
   psu_link->send_text(text);
-  drain_input(psu_link, PSU_DRAIN_MS);
+  drain_input(psu_link.get(), PSU_DRAIN_MS);
 }
 
 int psu_connected() { return psu_link != nullptr && psu_link->is_connected() ? 1 : 0; }
@@ -69,30 +77,30 @@ int psu_connected() { return psu_link != nullptr && psu_link->is_connected() ? 1
 void dmm_set_voltage_mode() {
   if (dmm_link == nullptr) return;
   dmm_link->send_text("CONF:VOLT:DC AUTO\r");
-  drain_input(dmm_link, DMM_DRAIN_MS);
+  drain_input(dmm_link.get(), DMM_DRAIN_MS);
 }
 
 void dmm_set_current_mode() {
   if (dmm_link == nullptr) return;
-  drain_input(dmm_link, DMM_MODE_DRAIN_MS);
+  drain_input(dmm_link.get(), DMM_MODE_DRAIN_MS);
   dmm_link->send_text("*RST\r");
-  drain_input(dmm_link, DMM_DRAIN_MS);
+  drain_input(dmm_link.get(), DMM_DRAIN_MS);
   dmm_link->send_text("CONF:CURR:DC AUTO\r");
-  drain_input(dmm_link, DMM_DRAIN_MS);
+  drain_input(dmm_link.get(), DMM_DRAIN_MS);
 }
 
 double dmm_read(int& ok) {
   ok = 0;
   if (dmm_link == nullptr) return FAILED_READING;
-  drain_input(dmm_link, DMM_DRAIN_MS);
+  drain_input(dmm_link.get(), DMM_DRAIN_MS);
   dmm_link->send_text("READ?\r");
 
   char buffer[128];
   // The DMM's first line is not the answer; normally it is the echo of the command.
-  int first = read_reply(buffer, REPLY_COUNT, dmm_link, DMM_FIRST_LINE_MS, DMM_TERMINATOR);
+  int first = read_reply(buffer, REPLY_COUNT, dmm_link.get(), DMM_FIRST_LINE_MS, DMM_TERMINATOR);
   const bool echoed = first > 0 && std::strstr(buffer, "READ?") != nullptr;
-  sleep_ms(DMM_READ_PAUSE_MS);
-  int r = read_reply(buffer, REPLY_COUNT, dmm_link, DMM_ANSWER_TIMEOUT_MS, DMM_TERMINATOR);
+  dmm_link->pause(DMM_READ_PAUSE_MS);
+  int r = read_reply(buffer, REPLY_COUNT, dmm_link.get(), DMM_ANSWER_TIMEOUT_MS, DMM_TERMINATOR);
   if (r == 0) {
     // The answer did not come in time, but the DMM may still send it: it must not pass for the
     // answer to a later READ?.

@@ -1,8 +1,9 @@
 // TcpLink: one blocking TCP connection to an instrument.
 #include "link/tcp_link.h"
 
-#include <climits>
 #include <cstring>
+
+#include "platform/sleep.h"
 
 namespace {
 
@@ -26,13 +27,7 @@ bool starts_with_letter(const char* text) {
 }  // namespace
 
 TcpLink::TcpLink(const char* host, int port_number)
-    : timeout(0),
-      connected(0),
-      socket(NET_INVALID_SOCKET),
-      port(port_number),
-      address(ADDRESS_NONE),
-      remote{FAMILY_INET, 0, ADDRESS_NONE},
-      reply_overdue(0) {
+    : port(port_number), address(ADDRESS_NONE), remote{FAMILY_INET, 0, ADDRESS_NONE} {
   // A port the protocol cannot carry is refused, never reduced modulo 65536.
   if (host == nullptr || port < 1 || port > 65535) return;
 
@@ -59,69 +54,30 @@ TcpLink::TcpLink(const char* host, int port_number)
   connected = 1;
 }
 
-TcpLink::~TcpLink() { close(); }
-
-int TcpLink::is_connected() {
-  // The instrument may have closed its side while nobody was reading.
-  if (connected && net_peer_closed(socket)) close();
-  return connected;
+TcpLink::~TcpLink() {
+  close();
+  // A socket handed to a link that never connected is still the link's to close.
+  if (socket != NET_INVALID_SOCKET) net_close(socket);
 }
 
-void TcpLink::close() {
-  if (!connected) return;
+void TcpLink::pause(int ms) { sleep_ms(ms); }
+
+Transport::Clock::time_point TcpLink::now() { return Clock::now(); }
+
+int TcpLink::send_bytes(const char* data, int length, NetError* error) {
+  // A send waits no longer than a receive would.
+  if (send_window != receive_window && net_set_send_timeout(socket, receive_window)) send_window = receive_window;
+  return net_send(socket, data, length, error);
+}
+
+int TcpLink::receive_bytes(char* buffer, int size, int window_ms, NetError* error) {
+  return net_recv(socket, buffer, size, window_ms, error);
+}
+
+int TcpLink::peer_closed() { return net_peer_closed(socket); }
+
+void TcpLink::end_stream() {
   net_shutdown(socket);
   net_close(socket);
   socket = NET_INVALID_SOCKET;
-  connected = 0;
-}
-
-int TcpLink::send_text(const char* text) {
-  if (!connected || text == nullptr) return 0;
-  const std::size_t length = std::strlen(text);
-  if (length > static_cast<std::size_t>(INT_MAX)) return 0;
-  NetError error = NET_NO_ERROR;
-  int sent = net_send(socket, text, static_cast<int>(length), &error);
-  // A broken connection (the instrument closed or reset it) ends the link.
-  if (sent < 0 && error == NET_OTHER) close();
-  return sent;
-}
-
-void TcpLink::set_timeout(int milliseconds, int awaiting_reply) {
-  if (!connected) return;
-  timeout = milliseconds;
-  net_set_timeouts(socket, milliseconds, awaiting_reply);
-}
-
-int TcpLink::receive(char* buffer, int size) {
-  if (!connected) return LINK_FAILED;
-  if (buffer == nullptr || size <= 0) return 0;
-  NetError error = NET_NO_ERROR;
-  int r = net_recv(socket, buffer, size, &error);
-  if (r > 0) return r;
-  if (r == 0) {
-    // The instrument closed the connection: nothing more can come.
-    close();
-    return LINK_FAILED;
-  }
-  if (error == NET_WOULD_BLOCK) return 0;
-  if (error == NET_TIMED_OUT) return LINK_TIMED_OUT;
-  close();
-  return LINK_FAILED;
-}
-
-int TcpLink::read_line(char* buffer, int count, int terminator) {
-  if (buffer == nullptr || count < 1) return 0;
-  buffer[0] = 0;
-  int i = 0;
-  while (i < count - 1) {
-    int r = receive(buffer + i, 1);
-    if (r < 0) return r;
-    // Nothing there (a socket that would have blocked) is the same as a byte that did not come.
-    if (r == 0) return LINK_TIMED_OUT;
-    const char byte = buffer[i];
-    buffer[i + 1] = 0;
-    ++i;
-    if (static_cast<unsigned char>(byte) == static_cast<unsigned char>(terminator)) break;
-  }
-  return i;
 }

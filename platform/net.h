@@ -1,5 +1,6 @@
 // Blocking IPv4 TCP client sockets with per-operation timeouts.
-// POSIX implementation in net_posix.cc, Windows (Winsock 1.1) in net_win32.cc.
+// POSIX implementation in net_posix.cc, Windows (Winsock 1.1) in net_win32.cc; the loopback guard and
+// the argument checks both share in net_common.cc.
 #pragma once
 
 #include <cstdint>
@@ -32,15 +33,16 @@ net_socket net_tcp_socket();
 // the loopback guard is on.
 int net_connect(net_socket s, std::uint32_t address, int port, int timeout_ms);
 
-// Sets the receive timeout, then the send timeout, to timeout_ms (scaled by the time scale; as a reply
-// window with scaled_reply_ms when awaiting_reply is non-zero). 1 on success.
-int net_set_timeouts(net_socket s, int timeout_ms, int awaiting_reply = 0);
+// Sets the send timeout to timeout_ms real milliseconds (0: none). 1 on success.
+int net_set_send_timeout(net_socket s, int timeout_ms);
 
 // One send of length bytes; never raises SIGPIPE. Bytes sent, or -1 with *error set.
 int net_send(net_socket s, const char* data, int length, NetError* error);
 
-// One receive of at most size bytes. Bytes received (0 when the peer has closed), or -1 with *error set.
-int net_recv(net_socket s, char* buffer, int size, NetError* error);
+// One receive of at most size bytes, waiting at most timeout_ms real milliseconds for the first (0: no
+// limit). Bytes received (0 when the peer has closed), or -1 with *error set (NET_TIMED_OUT when
+// nothing came in time).
+int net_recv(net_socket s, char* buffer, int size, int timeout_ms, NetError* error);
 
 // 1 when the peer has closed the connection or the socket has failed; 0 while it is open.
 // Looks without waiting and takes nothing out of the socket.
@@ -51,3 +53,11 @@ void net_close(net_socket s);
 
 // Safety guard for tests and demos: while on, net_connect refuses every address outside 127.0.0.0/8.
 void net_set_loopback_only(int on);
+
+// Shared by both implementations (net_common.cc).
+// 1 when a connect to address (network byte order) and port (host byte order) may be tried: a valid
+// socket, a port from 1 to 65535, and a loopback address while the guard is on.
+int net_connect_allowed(net_socket s, std::uint32_t address, int port);
+// The checks a send or receive begins with. *error (when given) becomes NET_NO_ERROR, or NET_OTHER
+// with a 0 result when the socket, the buffer or the length cannot be used.
+int net_io_allowed(net_socket s, const void* data, int length, NetError* error);

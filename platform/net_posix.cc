@@ -9,7 +9,6 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstring>
 
@@ -18,26 +17,7 @@
 
 namespace {
 
-std::atomic<int> loopback_only{0};
-
-// Receive timeouts by descriptor, waited out with poll(). The kernel's own SO_RCVTIMEO runs on the
-// coarse timer wheel and overshoots by several milliseconds (a 10 ms timeout lasts 12 to 16 ms), which
-// would stretch every drain of the program; poll() waits on a high-resolution timer. Descriptors
-// beyond the table keep the kernel's timeout. 0: no timeout.
-constexpr int TIMEOUT_TABLE_SIZE = 4096;
-std::atomic<int> receive_timeout_ms[TIMEOUT_TABLE_SIZE];
-
-void remember_timeout(int fd, int ms) {
-  if (fd >= 0 && fd < TIMEOUT_TABLE_SIZE) receive_timeout_ms[fd] = ms;
-}
-
-int remembered_timeout(int fd) {
-  return (fd >= 0 && fd < TIMEOUT_TABLE_SIZE) ? receive_timeout_ms[fd].load() : 0;
-}
-
 int fd_of(net_socket s) { return static_cast<int>(s); }
-
-bool is_loopback(std::uint32_t address) { return (ntohl(address) >> 24) == 127; }
 
 #if defined(MSG_NOSIGNAL)
 constexpr int SEND_FLAGS = MSG_NOSIGNAL;
@@ -103,7 +83,6 @@ net_socket net_tcp_socket() {
   if (fd < 0) return NET_INVALID_SOCKET;
   // Child processes never inherit an instrument connection.
   fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
-  remember_timeout(fd, 0);
 #if !defined(MSG_NOSIGNAL) && defined(SO_NOSIGPIPE)
   int on = 1;
   setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on);
@@ -112,8 +91,7 @@ net_socket net_tcp_socket() {
 }
 
 int net_connect(net_socket s, std::uint32_t address, int port, int timeout_ms) {
-  if (s == NET_INVALID_SOCKET || port < 1 || port > 65535) return 0;
-  if (loopback_only.load() && !is_loopback(address)) return 0;
+  if (!net_connect_allowed(s, address, port)) return 0;
   int fd = fd_of(s);
   sockaddr_in remote;
   std::memset(&remote, 0, sizeof remote);
@@ -135,28 +113,19 @@ int net_connect(net_socket s, std::uint32_t address, int port, int timeout_ms) {
   return ok;
 }
 
-int net_set_timeouts(net_socket s, int timeout_ms, int awaiting_reply) {
+int net_set_send_timeout(net_socket s, int timeout_ms) {
   if (s == NET_INVALID_SOCKET) return 0;
-  // A negative time means nothing sensible; 0 stays "no timeout".
-  int ms = timeout_ms <= 0 ? 0 : awaiting_reply ? scaled_reply_ms(timeout_ms) : scaled_ms(timeout_ms);
+  const int ms = timeout_ms < 0 ? 0 : timeout_ms;
   timeval tv;
   tv.tv_sec = ms / 1000;
   tv.tv_usec = static_cast<suseconds_t>(ms % 1000) * 1000;
-  int fd = fd_of(s);
-  if (setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return 0;
-  remember_timeout(fd, ms);
-  if (setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) != 0) return 0;
-  return 1;
+  return setsockopt(fd_of(s), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0 ? 1 : 0;
 }
 
 int net_send(net_socket s, const char* data, int length, NetError* error) {
   NetError ignored;
   if (error == nullptr) error = &ignored;
-  *error = NET_NO_ERROR;
-  if (s == NET_INVALID_SOCKET || data == nullptr || length < 0) {
-    *error = NET_OTHER;
-    return -1;
-  }
+  if (!net_io_allowed(s, data, length, error)) return -1;
   for (;;) {
     ssize_t r = send(fd_of(s), data, static_cast<size_t>(length), SEND_FLAGS);
     if (r >= 0) return static_cast<int>(r);
@@ -167,16 +136,14 @@ int net_send(net_socket s, const char* data, int length, NetError* error) {
   }
 }
 
-int net_recv(net_socket s, char* buffer, int size, NetError* error) {
+// A timed receive waits with poll(), on a high-resolution timer: the kernel's own SO_RCVTIMEO runs on
+// the coarse timer wheel and overshoots by several milliseconds (a 10 ms timeout lasts 12 to 16 ms),
+// which would stretch every drain of the program.
+int net_recv(net_socket s, char* buffer, int size, int timeout_ms, NetError* error) {
   NetError ignored;
   if (error == nullptr) error = &ignored;
-  *error = NET_NO_ERROR;
-  if (s == NET_INVALID_SOCKET || buffer == nullptr || size < 0) {
-    *error = NET_OTHER;
-    return -1;
-  }
+  if (!net_io_allowed(s, buffer, size, error)) return -1;
   const int fd = fd_of(s);
-  const int timeout_ms = remembered_timeout(fd);
   if (timeout_ms > 0) {
     using clock = std::chrono::steady_clock;
     const auto deadline = clock::now() + std::chrono::milliseconds(timeout_ms);
@@ -206,7 +173,7 @@ int net_recv(net_socket s, char* buffer, int size, NetError* error) {
     ssize_t r = recv(fd, buffer, static_cast<size_t>(size), 0);
     if (r >= 0) return static_cast<int>(r);
     if (errno == EINTR) continue;
-    // On a blocking socket with a receive timeout, "would block" means the timeout ran out.
+    // On a blocking socket, "would block" can only mean that some timeout ran out.
     *error = (errno == EAGAIN || errno == EWOULDBLOCK) ? NET_TIMED_OUT : NET_OTHER;
     return -1;
   }
@@ -230,9 +197,5 @@ void net_shutdown(net_socket s) {
 }
 
 void net_close(net_socket s) {
-  if (s == NET_INVALID_SOCKET) return;
-  remember_timeout(fd_of(s), 0);
-  close(fd_of(s));
+  if (s != NET_INVALID_SOCKET) close(fd_of(s));
 }
-
-void net_set_loopback_only(int on) { loopback_only = on ? 1 : 0; }

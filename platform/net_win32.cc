@@ -5,7 +5,6 @@
 #endif
 #include <winsock2.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstring>
 
@@ -14,11 +13,7 @@
 
 namespace {
 
-std::atomic<int> loopback_only{0};
-
 SOCKET handle_of(net_socket s) { return static_cast<SOCKET>(s); }
-
-bool is_loopback(std::uint32_t address) { return (ntohl(address) >> 24) == 127; }
 
 // Waits until a non-blocking connect has finished or timeout_ms (real time; negative: no limit) has
 // passed. 1 when the connection is up.
@@ -84,8 +79,7 @@ net_socket net_tcp_socket() {
 }
 
 int net_connect(net_socket s, std::uint32_t address, int port, int timeout_ms) {
-  if (s == NET_INVALID_SOCKET || port < 1 || port > 65535) return 0;
-  if (loopback_only.load() && !is_loopback(address)) return 0;
+  if (!net_connect_allowed(s, address, port)) return 0;
   SOCKET h = handle_of(s);
   sockaddr_in remote;
   std::memset(&remote, 0, sizeof remote);
@@ -108,42 +102,56 @@ int net_connect(net_socket s, std::uint32_t address, int port, int timeout_ms) {
   return ok;
 }
 
-int net_set_timeouts(net_socket s, int timeout_ms, int awaiting_reply) {
+int net_set_send_timeout(net_socket s, int timeout_ms) {
   if (s == NET_INVALID_SOCKET) return 0;
-  // A negative time means nothing sensible; 0 stays "no timeout".
-  DWORD ms = static_cast<DWORD>(timeout_ms <= 0           ? 0
-                                : awaiting_reply ? scaled_reply_ms(timeout_ms)
-                                                 : scaled_ms(timeout_ms));
-  SOCKET h = handle_of(s);
+  DWORD ms = static_cast<DWORD>(timeout_ms < 0 ? 0 : timeout_ms);
   const char* value = reinterpret_cast<const char*>(&ms);
-  if (setsockopt(h, SOL_SOCKET, SO_RCVTIMEO, value, sizeof ms) != 0) return 0;
-  if (setsockopt(h, SOL_SOCKET, SO_SNDTIMEO, value, sizeof ms) != 0) return 0;
-  return 1;
+  return setsockopt(handle_of(s), SOL_SOCKET, SO_SNDTIMEO, value, sizeof ms) == 0 ? 1 : 0;
 }
 
 int net_send(net_socket s, const char* data, int length, NetError* error) {
   NetError ignored;
   if (error == nullptr) error = &ignored;
-  *error = NET_NO_ERROR;
-  if (s == NET_INVALID_SOCKET || data == nullptr || length < 0) {
-    *error = NET_OTHER;
-    return -1;
-  }
+  if (!net_io_allowed(s, data, length, error)) return -1;
   int r = send(handle_of(s), data, length, 0);
   if (r != SOCKET_ERROR) return r;
   *error = error_kind(WSAGetLastError());
   return -1;
 }
 
-int net_recv(net_socket s, char* buffer, int size, NetError* error) {
+// A timed receive waits with select() until input (or a close) is there, then takes it with recv(),
+// which no longer blocks.
+int net_recv(net_socket s, char* buffer, int size, int timeout_ms, NetError* error) {
   NetError ignored;
   if (error == nullptr) error = &ignored;
-  *error = NET_NO_ERROR;
-  if (s == NET_INVALID_SOCKET || buffer == nullptr || size < 0) {
-    *error = NET_OTHER;
-    return -1;
+  if (!net_io_allowed(s, buffer, size, error)) return -1;
+  SOCKET h = handle_of(s);
+  if (timeout_ms > 0) {
+    using clock = std::chrono::steady_clock;
+    const auto deadline = clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+      auto left_us = std::chrono::duration_cast<std::chrono::microseconds>(deadline - clock::now()).count();
+      if (left_us < 0) left_us = 0;
+      fd_set readable;
+      FD_ZERO(&readable);
+      FD_SET(h, &readable);
+      timeval tv;
+      tv.tv_sec = static_cast<long>(left_us / 1000000);
+      tv.tv_usec = static_cast<long>(left_us % 1000000);
+      int ready = select(0, &readable, nullptr, nullptr, &tv);
+      if (ready == SOCKET_ERROR && WSAGetLastError() == WSAEINTR) continue;
+      if (ready == SOCKET_ERROR) {
+        *error = NET_OTHER;
+        return -1;
+      }
+      if (ready > 0) break;  // readable, closed or failed: recv tells which
+      if (left_us == 0) {
+        *error = NET_TIMED_OUT;
+        return -1;
+      }
+    }
   }
-  int r = recv(handle_of(s), buffer, size, 0);
+  int r = recv(h, buffer, size, 0);
   if (r != SOCKET_ERROR) return r;
   *error = error_kind(WSAGetLastError());
   return -1;
@@ -173,5 +181,3 @@ void net_shutdown(net_socket s) {
 void net_close(net_socket s) {
   if (s != NET_INVALID_SOCKET) closesocket(handle_of(s));
 }
-
-void net_set_loopback_only(int on) { loopback_only = on ? 1 : 0; }

@@ -4,7 +4,7 @@
 # BUILD (default build-static) only receives CMake's compile_commands.json; nothing is compiled.
 set -eu
 build=${1:-build-static}
-sources="app/*.cc link/*.cc settings/*.cc console/*.cc calibration/*.cc platform/*_posix.cc platform/time_scale.cc"
+sources="app/*.cc link/*.cc settings/*.cc console/*.cc calibration/*.cc platform/*_posix.cc platform/net_common.cc platform/time_scale.cc"
 
 cmake -S . -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DTRIMORA_BUILD_TESTS=OFF >/dev/null
 

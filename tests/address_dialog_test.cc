@@ -93,7 +93,7 @@ TEST_F(AddressDialogTest, EnterEnterYesReconnectsTheDmmAtTheSameAddress) {
 
 TEST_F(AddressDialogTest, EnterEnterLowerYReconnectsTheDp832) {
   start();
-  TcpLink* dmm_before = dmm_link;
+  Transport* dmm_before = dmm_link.get();
   keys("\r\ry");
   set_psu_address();
   std::string p = std::to_string(psu_at);
@@ -103,7 +103,7 @@ TEST_F(AddressDialogTest, EnterEnterLowerYReconnectsTheDp832) {
   ASSERT_NE(psu_link, nullptr) << out;
   EXPECT_EQ(psu_link->is_connected(), 1);
   EXPECT_EQ(bench->psu_connections(), 2);
-  EXPECT_EQ(dmm_link, dmm_before);
+  EXPECT_EQ(dmm_link.get(), dmm_before);
   EXPECT_EQ(settings_now(), settings_file("127.0.0.1", dmm_at, "127.0.0.1", psu_at));
 }
 
@@ -167,7 +167,7 @@ TEST_F(AddressDialogTest, OverlongPortNumberIsClampedAndFailsToConnect) {
 
 TEST_F(AddressDialogTest, EscapeLeavesEverythingAsItWasAndPrintsNothingMore) {
   start();
-  TcpLink* link = dmm_link;
+  Transport* link = dmm_link.get();
   std::string before = read_file(SETTINGS_FILE_NAME);
   std::string p = std::to_string(dmm_at);
 
@@ -185,7 +185,7 @@ TEST_F(AddressDialogTest, EscapeLeavesEverythingAsItWasAndPrintsNothingMore) {
 
   EXPECT_STREQ(dmm_host, "127.0.0.1");
   EXPECT_EQ(dmm_port, dmm_at);
-  EXPECT_EQ(dmm_link, link);
+  EXPECT_EQ(dmm_link.get(), link);
   EXPECT_EQ(dmm_link->is_connected(), 1);
   EXPECT_EQ(bench->dmm_connections(), 1);
   EXPECT_EQ(read_file(SETTINGS_FILE_NAME), before);
@@ -193,7 +193,7 @@ TEST_F(AddressDialogTest, EscapeLeavesEverythingAsItWasAndPrintsNothingMore) {
 
 TEST_F(AddressDialogTest, AnyKeyButYDeclinesAndWritesNoFile) {
   start();
-  TcpLink* link = psu_link;
+  Transport* link = psu_link.get();
   std::filesystem::remove(SETTINGS_FILE_NAME);
   for (const char* answer : {"N", "\r", "x"}) {
     SCOPED_TRACE(answer);
@@ -207,7 +207,7 @@ TEST_F(AddressDialogTest, AnyKeyButYDeclinesAndWritesNoFile) {
   EXPECT_FALSE(std::filesystem::exists(SETTINGS_FILE_NAME));
   EXPECT_STREQ(psu_host, "127.0.0.1");
   EXPECT_EQ(psu_port, psu_at);
-  EXPECT_EQ(psu_link, link);
+  EXPECT_EQ(psu_link.get(), link);
   EXPECT_EQ(bench->psu_connections(), 1);
 }
 

@@ -11,41 +11,28 @@
 #include "console/console.h"
 #include "link/instruments.h"
 #include "link/primitives.h"
-#include "platform/sleep.h"
 #include "settings/program_settings.h"
-#include "tests/loopback_peer.h"
+#include "tests/fake_transport.h"
 
 namespace {
 
 const std::string TEN_KB(10 * 1024, 'x');
+constexpr int DMM_PORT = 5025;
+constexpr int PSU_PORT = 5555;
 
 class BadReplyTest : public ::testing::Test {
  protected:
   std::string out;
-  // The DMM must answer within its first-line wait: a milder time scale than usual keeps that wait
-  // at 20 ms.
   void SetUp() override {
-    set_time_scale(0.2);
     console_capture(&out);
+    std::strcpy(dmm_host, "127.0.0.1");
+    std::strcpy(psu_host, "127.0.0.1");
+    dmm_port = DMM_PORT;
+    psu_port = PSU_PORT;
   }
   void TearDown() override {
     console_capture(nullptr);
-    set_time_scale(1.0);
-    delete dmm_link;
-    dmm_link = nullptr;
-    delete psu_link;
-    psu_link = nullptr;
-  }
-  void attach_dmm(int port) {
-    delete dmm_link;
-    dmm_link = new TcpLink("127.0.0.1", port);
-    ASSERT_EQ(dmm_link->is_connected(), 1);
-  }
-  void point_at(int dmm, int psu) {
-    std::strcpy(dmm_host, "127.0.0.1");
-    std::strcpy(psu_host, "127.0.0.1");
-    dmm_port = dmm;
-    psu_port = psu;
+    drop_links();
   }
 };
 
@@ -56,8 +43,7 @@ class BadReplyTest : public ::testing::Test {
 TEST_F(BadReplyTest, ReadingsWithNulAndHighBytes) {
   const std::string nul_inside("+1.50000000E+00\0\0junk", 21);
   const std::string nul_first("\0+1.5", 5);
-  ScriptedDmm dmm({nul_inside, nul_first, "\xff\xfe+4.0", "+4.25\xe9\xff", "\x80\x81\x82"});
-  attach_dmm(dmm.port());
+  install_dmm(fake_dmm({nul_inside, nul_first, "\xff\xfe+4.0", "+4.25\xe9\xff", "\x80\x81\x82"}));
   int ok = -1;
   // The number before the NUL is the answer.
   EXPECT_DOUBLE_EQ(dmm_read(ok), 1.5);
@@ -77,8 +63,7 @@ TEST_F(BadReplyTest, ReadingsWithNulAndHighBytes) {
 TEST_F(BadReplyTest, TenKilobyteAnswerIsCutAndItsRestNeverReadLater) {
   // 10 KB of digits: the first 126 make a number far beyond any reading; the rest is thrown away and
   // the next READ? gets its own answer, not a piece of this one.
-  ScriptedDmm dmm({std::string(10 * 1024, '7'), "+2.25E+00" + TEN_KB, "+3.50000000E+00"});
-  attach_dmm(dmm.port());
+  install_dmm(fake_dmm({std::string(10 * 1024, '7'), "+2.25E+00" + TEN_KB, "+3.50000000E+00"}));
   int ok = -1;
   EXPECT_EQ(dmm_read(ok), FAILED_READING);
   EXPECT_EQ(ok, 0);
@@ -90,8 +75,7 @@ TEST_F(BadReplyTest, TenKilobyteAnswerIsCutAndItsRestNeverReadLater) {
 
 TEST_F(BadReplyTest, AnswerCutByADroppedConnection) {
   // The peer sends the echo and "+4.99" and closes: a cut line is no reading, and the link is gone.
-  ScriptedDmm dmm({ScriptedDmm::DROP});
-  attach_dmm(dmm.port());
+  install_dmm(fake_dmm({DMM_DROP}));
   int ok = -1;
   EXPECT_EQ(dmm_read(ok), FAILED_READING);
   EXPECT_EQ(ok, 0);
@@ -102,86 +86,66 @@ TEST_F(BadReplyTest, AnswerCutByADroppedConnection) {
 
 // --- Identification
 
-TEST_F(BadReplyTest, DmmIdentificationWithBadBytes) {
-  struct Case {
-    std::string idn;
-    std::string description;  // before " at 127.0.0.1:port"
-  };
-  const std::vector<Case> cases = {
-      {std::string("ACME\0,DMM9,SN1", 14), "ACME  (S/N  )"},
-      // Bytes from 128 up count as blanks in front of a field, and are kept inside one.
-      {"\xc3\x89lan,DMM\xff" "9,SN\x80,1.0", "lan DMM\xff" "9 (S/N SN\x80 )"},
-      {"ACME," + TEN_KB, ""},  // the model is cut to its 63 characters and the description to 127
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.description);
-    out.clear();
-    ScriptedDmm dmm({"+1.0E+00", "+1.0E+00", "+1.0E+00"}, c.idn);
-    ScriptedPsu psu;
-    point_at(dmm.port(), psu.port());
-    ASSERT_EQ(connect_dmm(), 1) << out;
-    EXPECT_LT(std::strlen(dmm_description), sizeof dmm_description);
-    if (!c.description.empty()) {
-      EXPECT_EQ(std::string(dmm_description), c.description + " at 127.0.0.1:" + std::to_string(dmm.port()));
-    } else {
-      EXPECT_EQ(std::string(dmm_description), "ACME " + std::string(63, 'x') + " (S/N  ) at 127.0.0.1:" +
-                                                  std::to_string(dmm.port()));
-    }
-    EXPECT_NE(out.find("Checking DMM read data......OK!\n\n"), std::string::npos);
-  }
+struct IdentityCase {
+  std::string idn;
+  std::string description;  // before " at 127.0.0.1:port"
+};
+
+class DmmIdentityTest : public BadReplyTest, public ::testing::WithParamInterface<IdentityCase> {};
+
+TEST_P(DmmIdentityTest, BadBytesNeverOverrunTheDescription) {
+  install_dmm(fake_dmm({"+1.0E+00", "+1.0E+00", "+1.0E+00"}, GetParam().idn));
+  ASSERT_EQ(identify_dmm(), 1) << out;
+  EXPECT_LT(std::strlen(dmm_description), sizeof dmm_description);
+  EXPECT_EQ(std::string(dmm_description), GetParam().description + " at 127.0.0.1:" + std::to_string(DMM_PORT));
+  EXPECT_NE(out.find("Checking DMM read data......OK!\n\n"), std::string::npos);
 }
 
+INSTANTIATE_TEST_SUITE_P(
+    Replies, DmmIdentityTest,
+    ::testing::Values(IdentityCase{std::string("ACME\0,DMM9,SN1", 14), "ACME  (S/N  )"},
+                      // Bytes from 128 up count as blanks in front of a field, and are kept inside one.
+                      IdentityCase{"\xc3\x89lan,DMM\xff" "9,SN\x80,1.0", "lan DMM\xff" "9 (S/N SN\x80 )"},
+                      // The model is cut to its 63 characters and the description to 127.
+                      IdentityCase{"ACME," + TEN_KB, "ACME " + std::string(63, 'x') + " (S/N  )"}));
+
+class PsuIdentityTest : public BadReplyTest, public ::testing::WithParamInterface<IdentityCase> {};
+
+TEST_P(PsuIdentityTest, BadBytesNeverOverrunTheDescription) {
+  install_psu(fake_psu(GetParam().idn));
+  ASSERT_EQ(identify_psu(), 1) << out;
+  EXPECT_EQ(std::string(psu_description), GetParam().description + " at 127.0.0.1:" + std::to_string(PSU_PORT));
+  // The rest of a long line is thrown away by the next command's drain and never read as a reply.
+  psu_command("OUTPUT CH1,OFF\r\n");
+  char reply[128];
+  EXPECT_EQ(read_reply(reply, 127, psu_link.get(), 100, 10), 0) << "left over: " << reply;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, PsuIdentityTest,
+    ::testing::Values(IdentityCase{std::string("Maker\0X,DP832,SN9", 17), "Maker  (S/N  )"},
+                      IdentityCase{"M\xe9ker,DP832\xff,SN\x80\x81,1", "M\xe9ker DP832\xff (S/N SN\x80\x81 )"},
+                      IdentityCase{"Maker," + TEN_KB, "Maker " + std::string(63, 'x') + " (S/N  )"}));
+
 TEST_F(BadReplyTest, DmmIdentificationCutByADroppedConnection) {
-  ScriptedDmm dmm({}, ScriptedDmm::DROP_ON_IDN);
-  point_at(dmm.port(), 1);
-  EXPECT_EQ(connect_dmm(), 0);
+  std::strcpy(dmm_description, "No DMM detected.");
+  install_dmm(fake_dmm({}, DMM_DROP));
+  EXPECT_EQ(identify_dmm(), 0);
   EXPECT_EQ(dmm_link, nullptr);
   EXPECT_NE(out.find("\n\aWARNING: DMM FAILED TO IDENTIFY. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n"),
             std::string::npos);
   EXPECT_STREQ(dmm_description, "No DMM detected.");
 }
 
-TEST_F(BadReplyTest, Dp832IdentificationWithBadBytes) {
-  {
-    ScriptedPsu psu(std::string("Maker\0X,DP832,SN9", 17));
-    point_at(1, psu.port());
-    ASSERT_EQ(connect_psu(), 1) << out;
-    EXPECT_EQ(std::string(psu_description), "Maker  (S/N  ) at 127.0.0.1:" + std::to_string(psu.port()));
-  }
-  {
-    ScriptedPsu psu("M\xe9ker,DP832\xff,SN\x80\x81,1");
-    point_at(1, psu.port());
-    ASSERT_EQ(connect_psu(), 1) << out;
-    EXPECT_EQ(std::string(psu_description),
-              "M\xe9ker DP832\xff (S/N SN\x80\x81 ) at 127.0.0.1:" + std::to_string(psu.port()));
-  }
-  {
-    // A 10 KB line: the first 126 bytes make the description; the rest is thrown away by the next
-    // command's drain and never read as a reply.
-    ScriptedPsu psu("Maker," + TEN_KB);
-    point_at(1, psu.port());
-    ASSERT_EQ(connect_psu(), 1) << out;
-    EXPECT_EQ(std::string(psu_description),
-              "Maker " + std::string(63, 'x') + " (S/N  ) at 127.0.0.1:" + std::to_string(psu.port()));
-    psu_command("OUTPUT CH1,OFF\r\n");
-    char reply[128];
-    EXPECT_EQ(read_reply(reply, 127, psu_link, 100, 10), 0) << "nothing of the long line is left";
-  }
-}
-
 TEST_F(BadReplyTest, Dp832IdentificationCutByADroppedConnection) {
-  LoopbackPeer psu([](PeerSession& session) {
-    std::string line;
-    while (session.read_line('\n', &line)) {
-      if (line == "*IDN?\r\n") {
-        session.send("Maker,DP8");
-        session.close();
-        return;
-      }
-    }
+  std::strcpy(psu_description, "No DP832 detected.");
+  FakeTransport& psu = install_psu(std::make_unique<FakeTransport>());
+  psu.respond('\n', [](FakeTransport& link, const std::string& line) {
+    if (line != "*IDN?\r\n") return;
+    link.arrive_after(1, "Maker,DP8");
+    link.close_at(link.clock_ms + 1);
   });
-  point_at(1, psu.port());
-  EXPECT_EQ(connect_psu(), 0);
+  EXPECT_EQ(identify_psu(), 0);
   EXPECT_EQ(psu_link, nullptr);
   EXPECT_NE(out.find("WARNING: DP832 FAILED TO IDENTIFY."), std::string::npos) << out;
   EXPECT_STREQ(psu_description, "No DP832 detected.");

@@ -99,10 +99,7 @@ TEST_F(BadSettingsTest, ProgramRunsOnDamagedFilesAndSavesThemWhole) {
     SCOPED_TRACE(c.name);
     out.clear();
     key_queue.clear();
-    delete dmm_link;
-    dmm_link = nullptr;
-    delete psu_link;
-    psu_link = nullptr;
+    drop_links();
     write(c.content);
     expect_loopback_only();
     keys("ZX");
@@ -185,10 +182,7 @@ TEST_F(BadSettingsTest, PortsOutsideTheRangeTypedInTheDialog) {
     SCOPED_TRACE(typed);
     out.clear();
     key_queue.clear();
-    delete dmm_link;
-    dmm_link = nullptr;
-    delete psu_link;
-    psu_link = nullptr;
+    drop_links();
     write_loopback_settings(bench->dmm_port(), bench->psu_port());
     const int port = std::string(typed) == "99999999999" ? 2147483647 : std::atoi(typed);
     // M, keep the host, erase the port's digits, type the new port, confirm; then check and leave.

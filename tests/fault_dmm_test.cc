@@ -13,7 +13,6 @@
 
 #include "calibration/point_tables.h"
 #include "link/primitives.h"
-#include "tests/loopback_peer.h"
 #include "tests/fault_fixture.h"
 
 namespace {
@@ -464,43 +463,4 @@ TEST_F(DmmFaultTest, AnswerJustUnderAndJustOverTheAnswerTimeout) {
   EXPECT_EQ(out.find("Command >Z\n" + DMM_LOST, first + 1), second);
   expect_menu_usable_at_the_end(code);
   expect_within_timeouts(4);
-}
-
-// The reading itself, against a scripted DMM: an answer that comes after its reading gave up arrives
-// while the next reading waits for its own answer, before that reading's echo. It must not be taken
-// for the second reading's answer; the next reading that the DMM echoes is in step again, and a DMM
-// without an echo is read as usual while it owes nothing.
-TEST(DmmLateAnswerTest, LateAnswerNeverPassesForTheNextReading) {
-  set_time_scale(0.1);  // first line 100 ms, pause 50 ms, answer 250 ms for each byte
-  LoopbackPeer dmm([](PeerSession& session) {
-    std::string line;
-    if (!session.read_line('\r', &line)) return;  // READ? 1: echoed, answer held back
-    session.send("READ?\r\n");
-    if (!session.read_line('\r', &line)) return;  // READ? 2
-    // Past the second reading's first-line wait, inside its answer wait: the late answer to the
-    // first READ?, then the second's echo and answer.
-    session.pause(150);
-    session.send("+1.11000000E+00\r\n");
-    session.send("READ?\r\n+2.22000000E+00\r\n");
-    if (!session.read_line('\r', &line)) return;  // READ? 3: in step
-    session.send("READ?\r\n+3.33000000E+00\r\n");
-    if (!session.read_line('\r', &line)) return;  // READ? 4: no echo, an answer after 150 ms
-    session.pause(150);
-    session.send("+4.44000000E+00\r\n");
-    session.wait_closed();
-  });
-  dmm_link = new TcpLink("127.0.0.1", dmm.port());
-  ASSERT_EQ(dmm_link->is_connected(), 1);
-  int ok = -1;
-  EXPECT_EQ(dmm_read(ok), FAILED_READING);
-  EXPECT_EQ(ok, 0);
-  EXPECT_EQ(dmm_read(ok), FAILED_READING) << "the first READ?'s late answer is not the second's";
-  EXPECT_EQ(ok, 0);
-  EXPECT_DOUBLE_EQ(dmm_read(ok), 3.33);
-  EXPECT_EQ(ok, 1);
-  EXPECT_DOUBLE_EQ(dmm_read(ok), 4.44);
-  EXPECT_EQ(ok, 1);
-  delete dmm_link;
-  dmm_link = nullptr;
-  set_time_scale(1.0);
 }

@@ -60,10 +60,7 @@ class FaultTest : public ProgramTest {
     before_key.clear();
     keys_read = 0;
     key_queue.clear();
-    delete dmm_link;
-    dmm_link = nullptr;
-    delete psu_link;
-    psu_link = nullptr;
+    drop_links();
     bench.reset();
     start_bench();
   }

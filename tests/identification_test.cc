@@ -28,10 +28,7 @@ class IdentificationTest : public ::testing::Test {
   }
   void TearDown() override {
     console_capture(nullptr);
-    delete dmm_link;
-    dmm_link = nullptr;
-    delete psu_link;
-    psu_link = nullptr;
+    drop_links();
     set_time_scale(1.0);
   }
   static void real_time() { set_time_scale(1.0); }
@@ -173,8 +170,7 @@ TEST_F(IdentificationTest, LongFieldsAndDescriptionsAreCutToFit) {
   const std::string a(40, 'A'), b(40, 'B'), c(40, 'C');
   ScriptedPsu wordy(a + "," + b + "," + c + ",1");
   point_psu_at(wordy.port());
-  delete psu_link;
-  psu_link = nullptr;
+  drop_psu_link();
   EXPECT_EQ(connect_psu(), 1);
   const std::string full = a + " " + b + " (S/N " + c + " )" + at(wordy.port());
   ASSERT_GT(full.size(), 127u);

@@ -112,10 +112,7 @@ class MenuTest : public ProgramTest {
 
   // One run of the program; links left over from an earlier run in the same test are freed first.
   int run() {
-    delete dmm_link;
-    dmm_link = nullptr;
-    delete psu_link;
-    psu_link = nullptr;
+    drop_links();
     keys_read = 0;
     return trimora_main();
   }

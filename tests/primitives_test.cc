@@ -1,103 +1,95 @@
-// The measurement and output primitives: bytes on the wire, readings and their ok flag, path checks.
+// The measurement and output primitives over in-memory links: bytes sent, readings and their ok flag,
+// path checks, and the time each takes on the virtual clock.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
-#include <vector>
 
 #include "link/instruments.h"
 #include "link/primitives.h"
-#include "platform/sleep.h"
-#include "tests/loopback_peer.h"
+#include "tests/fake_transport.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-// Tests in which the DMM must answer run in real time: under the test time scale its first line has
-// only 10 ms to come, which a loaded machine can miss. Failures and silence use the test time scale.
 class PrimitivesTest : public ::testing::Test {
  protected:
-  static void real_time() { set_time_scale(1.0); }
-  void SetUp() override { set_time_scale(0.1); }
-  void TearDown() override {
-    delete dmm_link;
-    dmm_link = nullptr;
-    delete psu_link;
-    psu_link = nullptr;
-    set_time_scale(1.0);
-  }
-  void attach(const ScriptedDmm& dmm) {
-    delete dmm_link;
-    dmm_link = new TcpLink("127.0.0.1", dmm.port());
-    ASSERT_EQ(dmm_link->is_connected(), 1);
-  }
-  void attach(const ScriptedPsu& psu) {
-    delete psu_link;
-    psu_link = new TcpLink("127.0.0.1", psu.port());
-    ASSERT_EQ(psu_link->is_connected(), 1);
-  }
+  void TearDown() override { drop_links(); }
   // One reading from a DMM that answers with the given text.
-  double reading_of(const std::string& answer, int& ok, const std::string& line_end = "\r\n") {
-    ScriptedDmm dmm({answer}, "ACME,DMM9,SN123,1.0", line_end);
-    attach(dmm);
-    double value = dmm_read(ok);
-    delete dmm_link;
-    dmm_link = nullptr;
-    return value;
+  static double reading_of(const std::string& answer, int& ok, const std::string& line_end = "\r\n") {
+    install_dmm(fake_dmm({answer}, "ACME,DMM9,SN123,1.0", line_end));
+    return dmm_read(ok);
   }
 };
 
 }  // namespace
 
-// --- What goes on the wire
+// --- What goes on the wire, and when
 
 TEST_F(PrimitivesTest, DmmCommandsEndInACarriageReturnAlone) {
-  real_time();
-  ScriptedDmm dmm({"+1.00000000E+00"});
-  attach(dmm);
+  FakeTransport& dmm = install_dmm(fake_dmm({"+1.00000000E+00"}));
   dmm_set_voltage_mode();
   dmm_set_current_mode();
   int ok = 0;
   dmm_read(ok);
   EXPECT_EQ(ok, 1);
-  EXPECT_EQ(dmm.received(), "CONF:VOLT:DC AUTO\r*RST\rCONF:CURR:DC AUTO\rREAD?\r");
+  EXPECT_EQ(dmm.sent, "CONF:VOLT:DC AUTO\r*RST\rCONF:CURR:DC AUTO\rREAD?\r");
+  // Each command follows the drains before it: 10 after the voltage mode, 100 + 10 + 10 for the
+  // current mode's drains, then the reading's own drain.
+  EXPECT_EQ(dmm.sent_at, (std::vector<long long>{0, 110, 120, 140}));
 }
 
 TEST_F(PrimitivesTest, PsuCommandIsSentAsGivenAndFollowedByADrain) {
-  ScriptedPsu psu;
-  attach(psu);
-  const auto start = Clock::now();
+  FakeTransport& psu = install_psu(fake_psu());
   psu_command("OUTPUT CH1,ON\r\n");
-  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-  EXPECT_GE(elapsed, scaled_ms(PSU_DRAIN_MS));
+  EXPECT_EQ(psu.clock_ms, PSU_DRAIN_MS);
   psu_command(":APPL CH2,5,2\r\n");
-  ASSERT_TRUE(psu.wait_received(":APPL CH2,5,2\r\n"));
-  EXPECT_EQ(psu.received(), "OUTPUT CH1,ON\r\n:APPL CH2,5,2\r\n");
+  EXPECT_EQ(psu.sent, "OUTPUT CH1,ON\r\n:APPL CH2,5,2\r\n");
+}
+
+TEST_F(PrimitivesTest, ReadingTakesItsDrainFirstLinePauseAndAnswer) {
+  FakeTransport& dmm = install_dmm(fake_dmm({"+1.00000000E+00"}, "ACME,DMM9,SN123,1.0", "\r\n", 7));
+  int ok = 0;
+  dmm_read(ok);
+  EXPECT_EQ(ok, 1);
+  EXPECT_EQ(dmm.clock_ms, DMM_DRAIN_MS + 7 + DMM_READ_PAUSE_MS);
 }
 
 // --- Readings
 
-TEST_F(PrimitivesTest, GoodAnswerIsTheReading) {
-  real_time();
+struct ReadingCase {
+  const char* answer;
+  const char* line_end;
+  double value;
+};
+
+class GoodReadingTest : public PrimitivesTest, public ::testing::WithParamInterface<ReadingCase> {};
+
+TEST_P(GoodReadingTest, AnswerIsTheReading) {
   int ok = 0;
-  EXPECT_DOUBLE_EQ(reading_of("+4.99870000E+00", ok, "\r\n"), 4.9987);
-  EXPECT_EQ(ok, 1);
-  ok = 0;
-  EXPECT_DOUBLE_EQ(reading_of("+4.99870000E+00", ok, "\r"), 4.9987);
-  EXPECT_EQ(ok, 1);
-  ok = 0;
-  EXPECT_DOUBLE_EQ(reading_of("-5.00000000E+00", ok), -5.0);
-  EXPECT_EQ(ok, 1);
-  ok = 0;
-  EXPECT_DOUBLE_EQ(reading_of("+0.00000000E+00", ok), 0.0);
-  EXPECT_EQ(ok, 1) << "a true zero is a reading";
+  EXPECT_DOUBLE_EQ(reading_of(GetParam().answer, ok, GetParam().line_end), GetParam().value);
+  EXPECT_EQ(ok, 1);  // a true zero is a reading too
 }
 
+INSTANTIATE_TEST_SUITE_P(Answers, GoodReadingTest,
+                         ::testing::Values(ReadingCase{"+4.99870000E+00", "\r\n", 4.9987},
+                                           ReadingCase{"+4.99870000E+00", "\r", 4.9987},
+                                           ReadingCase{"-5.00000000E+00", "\r\n", -5.0},
+                                           ReadingCase{"+0.00000000E+00", "\r\n", 0.0}));
+
+class FailedReadingTest : public PrimitivesTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(FailedReadingTest, AnswerWithoutAUsableNumberFails) {
+  int ok = 1;
+  EXPECT_EQ(reading_of(GetParam(), ok), FAILED_READING);
+  EXPECT_EQ(ok, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, FailedReadingTest,
+                         ::testing::Values("+9.90000000E+37", "-9.90000000E+37", "+9.91000000E+37", "ERROR",
+                                           "", "+", ".E+00", "nan", "inf", "-INF", "1e999", DMM_SILENT,
+                                           DMM_DROP));
+
 TEST_F(PrimitivesTest, SuccessiveReadingsEachTakeTheirOwnAnswer) {
-  real_time();
-  ScriptedDmm dmm({"+1.00000000E+00", "+2.00000000E+00", "+3.00000000E+00"});
-  attach(dmm);
+  install_dmm(fake_dmm({"+1.00000000E+00", "+2.00000000E+00", "+3.00000000E+00"}));
   for (double expected : {1.0, 2.0, 3.0}) {
     int ok = 0;
     EXPECT_DOUBLE_EQ(dmm_read(ok), expected);
@@ -105,42 +97,54 @@ TEST_F(PrimitivesTest, SuccessiveReadingsEachTakeTheirOwnAnswer) {
   }
 }
 
-TEST_F(PrimitivesTest, SilentDmmGivesAFailedReading) {
+TEST_F(PrimitivesTest, SilentDmmCostsEveryWindowOfTheReading) {
+  FakeTransport& dmm = install_dmm(fake_dmm({DMM_SILENT}));
   int ok = 1;
-  const auto start = Clock::now();
-  EXPECT_EQ(reading_of(ScriptedDmm::SILENT, ok), FAILED_READING);
-  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+  EXPECT_EQ(dmm_read(ok), FAILED_READING);
+  EXPECT_EQ(dmm.clock_ms, DMM_DRAIN_MS + DMM_FIRST_LINE_MS + DMM_READ_PAUSE_MS + DMM_ANSWER_TIMEOUT_MS);
+  EXPECT_EQ(dmm.reply_overdue, 1);
+}
+
+TEST_F(PrimitivesTest, ReadingOnAClosedOrMissingLinkFails) {
+  install_dmm(fake_dmm({"+1.00000000E+00"})).close();
+  int ok = 1;
+  EXPECT_EQ(dmm_read(ok), FAILED_READING);
   EXPECT_EQ(ok, 0);
-  EXPECT_GE(elapsed, scaled_ms(DMM_READ_PAUSE_MS) + scaled_ms(DMM_ANSWER_TIMEOUT_MS));
-}
-
-TEST_F(PrimitivesTest, AnswersWithoutAUsableNumberAreFailedReadings) {
-  for (const char* answer : {"+9.90000000E+37", "-9.90000000E+37", "+9.91000000E+37", "ERROR", "", "+",
-                             ".E+00", "nan", "inf", "-INF", "1e999"}) {
-    int ok = 1;
-    EXPECT_EQ(reading_of(answer, ok), FAILED_READING) << "answer '" << answer << "'";
-    EXPECT_EQ(ok, 0) << "answer '" << answer << "'";
-  }
-}
-
-TEST_F(PrimitivesTest, ConnectionDroppedInTheAnswerIsAFailedReading) {
-  int ok = 1;
-  EXPECT_EQ(reading_of(ScriptedDmm::DROP, ok), FAILED_READING);
-  EXPECT_EQ(ok, 0);
-}
-
-TEST_F(PrimitivesTest, ReadingOnAClosedLinkFails) {
-  ScriptedDmm dmm({"+1.00000000E+00"});
-  attach(dmm);
-  dmm_link->close();
-  int ok = 1;
+  drop_dmm_link();
+  ok = 1;
   EXPECT_EQ(dmm_read(ok), FAILED_READING);
   EXPECT_EQ(ok, 0);
 }
 
-// --- Path checks
+// A late answer arrives while the next reading waits for its own answer, before that reading's echo.
+// It must not be taken for the second reading's answer; the next reading that the DMM echoes is in
+// step again, and a DMM without an echo is read as usual while it owes nothing.
+TEST_F(PrimitivesTest, LateAnswerNeverPassesForTheNextReading) {
+  int query = 0;
+  FakeTransport& dmm = install_dmm(std::make_unique<FakeTransport>());
+  dmm.respond('\r', [&query](FakeTransport& link, const std::string&) {
+    switch (++query) {
+      case 1: link.arrive_after(1, "READ?\r\n"); break;  // the answer is held back
+      case 2:  // past the first-line wait, inside the answer wait: the late answer, then in step
+        link.arrive_after(1500, "+1.11000000E+00\r\n");
+        link.arrive_after(1500, "READ?\r\n+2.22000000E+00\r\n");
+        break;
+      case 3: link.arrive_after(1, "READ?\r\n+3.33000000E+00\r\n"); break;
+      default: link.arrive_after(1500, "+4.44000000E+00\r\n"); break;  // no echo
+    }
+  });
+  int ok = -1;
+  EXPECT_EQ(dmm_read(ok), FAILED_READING);
+  EXPECT_EQ(ok, 0);
+  EXPECT_EQ(dmm_read(ok), FAILED_READING) << "the first READ?'s late answer is not the second's";
+  EXPECT_EQ(ok, 0);
+  EXPECT_DOUBLE_EQ(dmm_read(ok), 3.33);
+  EXPECT_EQ(ok, 1);
+  EXPECT_DOUBLE_EQ(dmm_read(ok), 4.44);
+  EXPECT_EQ(ok, 1);
+}
 
-namespace {
+// --- Path checks
 
 struct PathCase {
   char channel;
@@ -149,52 +153,28 @@ struct PathCase {
   int expected;
 };
 
-}  // namespace
+class PathCheckTest : public PrimitivesTest, public ::testing::WithParamInterface<PathCase> {};
 
-namespace {
-
-// Runs one path check against a DMM that answers with the given reading, and checks the DP832's
-// command stream: on, source, off, whatever the result.
-int run_path_check(const PathCase& c) {
-  ScriptedDmm dmm({c.answer});
-  ScriptedPsu psu;
-  delete dmm_link;
-  dmm_link = new TcpLink("127.0.0.1", dmm.port());
-  delete psu_link;
-  psu_link = new TcpLink("127.0.0.1", psu.port());
-  const int result = c.voltage ? check_voltage_path(c.channel) : check_current_path(c.channel);
+// The result follows the threshold, and the DP832 gets on, source and off, whatever the reading gave.
+TEST_P(PathCheckTest, ResultAndCommandStream) {
+  const PathCase& c = GetParam();
+  FakeTransport& dmm = install_dmm(fake_dmm({c.answer}));
+  FakeTransport& psu = install_psu(fake_psu());
+  EXPECT_EQ(c.voltage ? check_voltage_path(c.channel) : check_current_path(c.channel), c.expected);
   const std::string name = std::string("CH") + c.channel;
-  const std::string expected = "OUTPUT " + name + ",ON\r\n:APPL " + name + (c.voltage ? ",5,2" : ",3,2") +
-                               "\r\nOUTPUT " + name + ",OFF\r\n";
-  EXPECT_TRUE(psu.wait_received("OFF\r\n"));
-  EXPECT_EQ(psu.received(), expected);
-  EXPECT_EQ(dmm.received(), "READ?\r");
-  return result;
+  EXPECT_EQ(psu.sent, "OUTPUT " + name + ",ON\r\n:APPL " + name + (c.voltage ? ",5,2" : ",3,2") + "\r\nOUTPUT " +
+                          name + ",OFF\r\n");
+  EXPECT_EQ(dmm.sent, "READ?\r");
+  // The source follows the switch-on's drain and settling wait; the switch-off the apply's.
+  EXPECT_EQ(psu.sent_at[1], PSU_DRAIN_MS + PATH_OUTPUT_ON_WAIT_MS);
 }
 
-}  // namespace
-
-TEST_F(PrimitivesTest, PathChecksPassFromTheirThresholdsUp) {
-  real_time();
-  const std::vector<PathCase> cases = {
-      {'1', true, "+1.50000000E+00", 1},  {'1', true, "+1.49990000E+00", 0},
-      {'2', true, "-5.00000000E+00", 0},  {'1', false, "+5.00000000E-01", 1},
-      {'2', false, "+4.99900000E-01", 0},
-  };
-  for (const PathCase& c : cases) {
-    SCOPED_TRACE(std::string("channel ") + c.channel + (c.voltage ? " volts " : " amps ") + c.answer);
-    EXPECT_EQ(run_path_check(c), c.expected);
-  }
-}
-
-TEST_F(PrimitivesTest, PathChecksFailOnAFailedReadingAndStillSwitchTheOutputOff) {
-  const std::vector<PathCase> cases = {
-      {'3', true, ScriptedDmm::SILENT, 0},
-      {'3', false, ScriptedDmm::SILENT, 0},
-      {'2', true, "+9.90000000E+37", 0},
-  };
-  for (const PathCase& c : cases) {
-    SCOPED_TRACE(std::string("channel ") + c.channel + (c.voltage ? " volts " : " amps ") + c.answer);
-    EXPECT_EQ(run_path_check(c), c.expected);
-  }
-}
+INSTANTIATE_TEST_SUITE_P(Thresholds, PathCheckTest,
+                         ::testing::Values(PathCase{'1', true, "+1.50000000E+00", 1},
+                                           PathCase{'1', true, "+1.49990000E+00", 0},
+                                           PathCase{'2', true, "-5.00000000E+00", 0},
+                                           PathCase{'1', false, "+5.00000000E-01", 1},
+                                           PathCase{'2', false, "+4.99900000E-01", 0},
+                                           PathCase{'3', true, DMM_SILENT, 0},
+                                           PathCase{'3', false, DMM_SILENT, 0},
+                                           PathCase{'2', true, "+9.90000000E+37", 0}));

@@ -115,10 +115,7 @@ class ProgramTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    delete dmm_link;
-    dmm_link = nullptr;
-    delete psu_link;
-    psu_link = nullptr;
+    drop_links();
     set_key_source({});
     console_capture(nullptr);
     bench.reset();
