@@ -1,7 +1,7 @@
-// TcpLink, read_reply and drain_input against scripted loopback peers.
+// The link: TcpLink's connect, close and send against loopback peers; the reply discipline
+// (read_reply, drain_input) on in-memory streams, on the virtual clock.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <string>
@@ -9,6 +9,7 @@
 
 #include "link/tcp_link.h"
 #include "platform/sleep.h"
+#include "tests/fake_transport.h"
 #include "tests/loopback_peer.h"
 
 namespace {
@@ -98,85 +99,6 @@ TEST_F(LinkTest, ConnectThatIsNeverAnsweredGivesUpAfterTheConnectTimeout) {
   EXPECT_LT(elapsed, 4000);
 }
 
-TEST_F(LinkTest, OperationsOnAnUnconnectedLinkAreHarmless) {
-  TcpLink link("127.0.0.1", 0);
-  char buffer[16] = "untouched";
-  EXPECT_EQ(link.send_text("READ?\r"), 0);
-  link.set_timeout(100);
-  EXPECT_EQ(link.timeout, 0);
-  EXPECT_EQ(link.receive(buffer, 8), LINK_FAILED);
-  EXPECT_EQ(read_reply(buffer, 16, &link, 100, 13), LINK_FAILED);
-  EXPECT_EQ(drain_input(&link, 10), LINK_FAILED);
-  link.close();
-  EXPECT_EQ(link.is_connected(), 0);
-}
-
-TEST_F(LinkTest, SetTimeoutKeepsTheUnscaledValue) {
-  set_time_scale(0.1);
-  LoopbackPeer peer(silent);
-  TcpLink link("127.0.0.1", peer.port());
-  ASSERT_EQ(link.is_connected(), 1);
-  link.set_timeout(2500);
-  EXPECT_EQ(link.timeout, 2500);
-}
-
-// --- Reading replies
-
-TEST_F(LinkTest, ReplyLineIsCountedWithItsTerminator) {
-  LoopbackPeer peer([](PeerSession& s) {
-    s.send("ABC\r");
-    s.wait_closed();
-  });
-  TcpLink link("127.0.0.1", peer.port());
-  ASSERT_EQ(link.is_connected(), 1);
-  char buffer[128];
-  std::memset(buffer, '#', sizeof buffer);
-  EXPECT_EQ(read_reply(buffer, 127, &link, 2000, 13), 4);
-  EXPECT_STREQ(buffer, "ABC\r");
-  EXPECT_EQ(link.timeout, 2000);
-}
-
-TEST_F(LinkTest, ReplyLongerThanTheBufferIsCutAndTheRestStaysForTheNextRead) {
-  const std::string long_line = std::string(200, 'x') + "\r";
-  LoopbackPeer peer([&](PeerSession& s) {
-    s.send(long_line);
-    s.wait_closed();
-  });
-  TcpLink link("127.0.0.1", peer.port());
-  ASSERT_EQ(link.is_connected(), 1);
-  char buffer[128];
-  std::memset(buffer, '#', sizeof buffer);
-  EXPECT_EQ(read_reply(buffer, 127, &link, 2000, 13), 126);
-  EXPECT_EQ(std::string(buffer), std::string(126, 'x'));
-  EXPECT_EQ(buffer[127], '#');
-  EXPECT_EQ(read_reply(buffer, 127, &link, 2000, 13), 75);
-  EXPECT_EQ(std::string(buffer), std::string(74, 'x') + "\r");
-}
-
-TEST_F(LinkTest, SilenceGivesZeroAndAnEmptyBufferAfterOneTimeout) {
-  LoopbackPeer peer([](PeerSession& s) {
-    s.send("PART");  // no terminator: what came is dropped
-    s.wait_closed();
-  });
-  TcpLink link("127.0.0.1", peer.port());
-  ASSERT_EQ(link.is_connected(), 1);
-  char buffer[128] = "stale";
-  const auto start = Clock::now();
-  EXPECT_EQ(read_reply(buffer, 127, &link, 300, 13), 0);  // real time
-  const long long elapsed = ms_since(start);
-  EXPECT_STREQ(buffer, "");
-  EXPECT_GE(elapsed, 250);
-  EXPECT_LT(elapsed, 3000);
-  EXPECT_EQ(link.is_connected(), 1);
-}
-
-TEST_F(LinkTest, NullLinkGivesMinusOneAndLeavesTheBufferAlone) {
-  char buffer[16] = "untouched";
-  EXPECT_EQ(read_reply(buffer, 16, nullptr, 100, 13), -1);
-  EXPECT_STREQ(buffer, "untouched");
-  EXPECT_EQ(drain_input(nullptr, 10), 0);
-}
-
 // --- A peer that goes away
 
 TEST_F(LinkTest, PeerClosingMidLineIsALinkFailure) {
@@ -238,56 +160,143 @@ TEST_F(LinkTest, SendingToAClosedPeerFailsWithoutEndingTheProgram) {
   EXPECT_EQ(link.send_text("READ?\r"), 0);
 }
 
-// --- Draining
+// --- Operations that cannot reach anyone
 
-TEST_F(LinkTest, DrainOnAQuietPeerCostsOneInterval) {
-  LoopbackPeer peer(silent);
-  TcpLink link("127.0.0.1", peer.port());
-  ASSERT_EQ(link.is_connected(), 1);
-  const auto start = Clock::now();
-  EXPECT_EQ(drain_input(&link, 200), LINK_TIMED_OUT);  // real time
-  const long long elapsed = ms_since(start);
-  EXPECT_GE(elapsed, 150);
-  EXPECT_LT(elapsed, 3000);
-  EXPECT_EQ(link.timeout, 200);
+TEST_F(LinkTest, OperationsOnAnUnconnectedLinkAreHarmless) {
+  TcpLink tcp("127.0.0.1", 0);
+  FakeTransport closed;
+  closed.close();
+  for (Transport* link : {static_cast<Transport*>(&tcp), static_cast<Transport*>(&closed)}) {
+    char buffer[16] = "untouched";
+    EXPECT_EQ(link->send_text("READ?\r"), 0);
+    link->set_timeout(100);
+    EXPECT_EQ(link->timeout, 0);
+    EXPECT_EQ(link->receive(buffer, 8), LINK_FAILED);
+    EXPECT_EQ(read_reply(buffer, 16, link, 100, 13), LINK_FAILED);
+    EXPECT_EQ(drain_input(link, 10), LINK_FAILED);
+    link->close();
+    EXPECT_EQ(link->is_connected(), 0);
+  }
+  EXPECT_EQ(closed.sent, "");
 }
 
-TEST_F(LinkTest, DrainOnATalkingPeerReadsUntilAGap) {
-  std::atomic<bool> talk_over{false};
-  LoopbackPeer peer([&](PeerSession& s) {
-    for (int i = 0; i < 6; ++i) {
-      s.send("chatter " + std::to_string(i) + "\r\n");
-      s.pause(40);
-    }
-    talk_over = true;
-    s.wait_closed();
-  });
-  TcpLink link("127.0.0.1", peer.port());
-  ASSERT_EQ(link.is_connected(), 1);
+TEST_F(LinkTest, NullLinkGivesMinusOneAndLeavesTheBufferAlone) {
+  char buffer[16] = "untouched";
+  EXPECT_EQ(read_reply(buffer, 16, nullptr, 100, 13), -1);
+  EXPECT_STREQ(buffer, "untouched");
+  EXPECT_EQ(drain_input(nullptr, 10), 0);
+}
+
+// --- Windows under the time scale
+
+struct WindowCase {
+  double scale;
+  int timeout;
+  int awaiting_reply;
+  int window;  // real ms
+};
+
+class LinkWindowTest : public LinkTest, public ::testing::WithParamInterface<WindowCase> {};
+
+// The link keeps the program's time; the window it waits is scaled, a reply's window less so.
+TEST_P(LinkWindowTest, SetTimeoutKeepsTheUnscaledValueAndWaitsTheScaledWindow) {
+  const WindowCase& c = GetParam();
+  set_time_scale(c.scale);
+  FakeTransport link;
+  link.set_timeout(c.timeout, c.awaiting_reply);
+  EXPECT_EQ(link.timeout, c.timeout);
+  char byte;
+  EXPECT_EQ(link.receive(&byte, 1), LINK_TIMED_OUT);
+  EXPECT_EQ(link.clock_ms, c.window);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scales, LinkWindowTest,
+                         ::testing::Values(WindowCase{1.0, 2500, 1, 2500}, WindowCase{0.1, 2500, 0, 250},
+                                           WindowCase{0.1, 2500, 1, 250}, WindowCase{0.1, 500, 1, 100},
+                                           WindowCase{0.1, 500, 0, 50}, WindowCase{0.1, 40, 0, 10},
+                                           WindowCase{0.1, 40, 1, 40}));
+
+// --- Reading replies
+
+TEST_F(LinkTest, ReplyLineIsCountedWithItsTerminator) {
+  FakeTransport link;
+  link.arrive(5, "ABC\r");
   char buffer[128];
-  ASSERT_EQ(read_reply(buffer, 127, &link, 2000, '\n'), 11);  // the talk has begun
-  const auto start = Clock::now();
-  EXPECT_EQ(drain_input(&link, 300), LINK_TIMED_OUT);  // real time
-  const long long elapsed = ms_since(start);
-  EXPECT_TRUE(talk_over.load()) << "the drain ended while the peer was still talking";
-  EXPECT_GE(elapsed, 500);  // at least one pause and the closing timeout
-  EXPECT_EQ(read_reply(buffer, 127, &link, 200, '\n'), 0) << "left over: " << buffer;
+  std::memset(buffer, '#', sizeof buffer);
+  EXPECT_EQ(read_reply(buffer, 127, &link, 2000, 13), 4);
+  EXPECT_STREQ(buffer, "ABC\r");
+  EXPECT_EQ(link.timeout, 2000);
+  EXPECT_EQ(link.clock_ms, 5);
 }
 
-TEST_F(LinkTest, DrainOnAPeerThatNeverPausesEndsAfterTheLimit) {
-  set_time_scale(0.25);
-  LoopbackPeer peer([](PeerSession& s) {
-    // Talks every 5 ms for 10 s: far longer than any drain may take.
-    const auto start = Clock::now();
-    while (ms_since(start) < 10000 && s.send("+1.00000000E+00\r\n")) s.pause(5);
-    s.wait_closed();
-  });
-  TcpLink link("127.0.0.1", peer.port());
-  ASSERT_EQ(link.is_connected(), 1);
-  const auto start = Clock::now();
-  EXPECT_EQ(drain_input(&link, 400), LINK_TIMED_OUT);
-  const long long elapsed = ms_since(start);
-  EXPECT_GE(elapsed, scaled_ms(DRAIN_LIMIT_MS) - 20);
-  EXPECT_LT(elapsed, 4000);
+TEST_F(LinkTest, ReplyLongerThanTheBufferIsCutAndTheRestStaysForTheNextRead) {
+  FakeTransport link;
+  link.arrive(0, std::string(200, 'x') + "\r");
+  char buffer[128];
+  std::memset(buffer, '#', sizeof buffer);
+  EXPECT_EQ(read_reply(buffer, 127, &link, 2000, 13), 126);
+  EXPECT_EQ(std::string(buffer), std::string(126, 'x'));
+  EXPECT_EQ(buffer[127], '#');
+  EXPECT_EQ(read_reply(buffer, 127, &link, 2000, 13), 75);
+  EXPECT_EQ(std::string(buffer), std::string(74, 'x') + "\r");
+}
+
+// The window counts from each byte: a slow line is read whole, a pause longer than the window ends it.
+TEST_F(LinkTest, SilenceGivesZeroAndAnEmptyBufferAfterOneWindowPerByte) {
+  FakeTransport link;
+  link.arrive(200, "PA");
+  link.arrive(400, "RT");  // no terminator: what came is dropped
+  char buffer[128] = "stale";
+  EXPECT_EQ(read_reply(buffer, 127, &link, 300, 13), 0);
+  EXPECT_STREQ(buffer, "");
+  EXPECT_EQ(link.clock_ms, 400 + 300);
   EXPECT_EQ(link.is_connected(), 1);
 }
+
+// --- Draining
+
+struct DrainCase {
+  const char* what;
+  int interval;
+  std::vector<long long> talk;  // arrival times of one line each
+  long long took;              // virtual ms the drain takes
+  int left;                    // bytes of the first line left after the drain
+};
+
+class DrainTest : public LinkTest, public ::testing::WithParamInterface<DrainCase> {};
+
+TEST_P(DrainTest, ReadsUntilAGapOrTheLimit) {
+  const DrainCase& c = GetParam();
+  FakeTransport link;
+  for (long long at : c.talk) link.arrive(at, "+1.00000000E+00\r\n");
+  link.arrive(100000, "LATER\n");
+  EXPECT_EQ(drain_input(&link, c.interval), LINK_TIMED_OUT);
+  EXPECT_EQ(link.clock_ms, c.took);
+  EXPECT_EQ(link.timeout, c.interval);
+  EXPECT_EQ(link.is_connected(), 1);
+  // Only what came after the drain is left.
+  char buffer[128];
+  EXPECT_EQ(read_reply(buffer, 127, &link, 100000, '\n'), c.left);
+}
+
+std::vector<long long> every(long long step, long long until) {
+  std::vector<long long> times;
+  for (long long t = 0; t < until; t += step) times.push_back(t);
+  return times;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Peers, DrainTest,
+    ::testing::Values(
+        // A quiet peer costs one interval.
+        DrainCase{"quiet", 200, {}, 200, 6},
+        // Input, a pause of one interval, more input, a pause, then the closing window.
+        DrainCase{"talking", 300, {0, 40, 80, 120}, 0 + 300 + 300 + 300, 6},
+        // A peer that talks every 5 ms is left once the limit is reached, its talk unread.
+        DrainCase{"never pausing", 10, every(5, 5000), DRAIN_LIMIT_MS, 17}),
+    [](const ::testing::TestParamInfo<DrainCase>& info) {
+      std::string name = info.param.what;
+      for (char& ch : name)
+        if (ch == ' ') ch = '_';
+      return name;
+    });

@@ -8,7 +8,6 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <deque>
 #include <thread>
 #include <vector>
 
@@ -112,44 +111,4 @@ class StalledPort {
   int port_ = 0;
   bool ready_ = false;
   std::vector<int> fillers_;
-};
-
-// A DMM-like peer: commands end in a carriage return; a query is answered by an echo line and then
-// the answer, both ended by line_end, in one write. Other commands get no answer.
-class ScriptedDmm {
- public:
-  static constexpr const char* SILENT = "<silent>";        // a READ? (or *IDN?) that gets nothing
-  static constexpr const char* DROP = "<drop>";            // a READ? after which the connection closes
-  static constexpr const char* DROP_ON_IDN = "<drop-idn>";  // as identification: close on *IDN?
-
-  // readings: the answers to successive READ? queries; once they run out, READ? gets nothing.
-  explicit ScriptedDmm(std::vector<std::string> readings,
-                       std::string identification = "ACME,DMM9,SN123,1.0",
-                       std::string line_end = "\r\n");
-  int port() const { return peer_.port(); }
-  std::string received() const { return peer_.received(); }
-  bool wait_received(const std::string& text) const { return peer_.wait_received(text); }
-
- private:
-  void serve(PeerSession& session);
-
-  std::mutex mutex_;
-  std::deque<std::string> readings_;
-  std::string identification_;
-  std::string line_end_;
-  LoopbackPeer peer_;  // last: its thread starts once everything above is ready
-};
-
-// A DP832-like peer: commands end in a line feed; only "*IDN?" is answered (identification and a
-// line feed), unless identification is empty.
-class ScriptedPsu {
- public:
-  explicit ScriptedPsu(std::string identification = "ACME,PSU3,SN9,2.0");
-  int port() const { return peer_.port(); }
-  std::string received() const { return peer_.received(); }
-  bool wait_received(const std::string& text) const { return peer_.wait_received(text); }
-
- private:
-  std::string identification_;
-  LoopbackPeer peer_;
 };
