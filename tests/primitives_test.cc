@@ -162,7 +162,8 @@ int run_path_check(const PathCase& c) {
   dmm_link = new TcpLink("127.0.0.1", dmm.port());
   delete psu_link;
   psu_link = new TcpLink("127.0.0.1", psu.port());
-  const int result = c.voltage ? check_voltage_path(c.channel) : check_current_path(c.channel);
+  const Channel channel = *Channel::from_key(c.channel);
+  const int result = c.voltage ? check_voltage_path(channel) : check_current_path(channel);
   const std::string name = std::string("CH") + c.channel;
   const std::string expected = "OUTPUT " + name + ",ON\r\n:APPL " + name + (c.voltage ? ",5,2" : ",3,2") +
                                "\r\nOUTPUT " + name + ",OFF\r\n";
