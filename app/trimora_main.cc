@@ -1,13 +1,16 @@
 // The program: start-up, the one-key main menu with its connection check and dispatch, shutdown.
 #include <cctype>
 #include <cstdio>
+#include <optional>
 
 #include "app/trimora.h"
+#include "calibration/channel_groups.h"
 #include "calibration/factory_calibration.h"
 #include "calibration/voltage_assessment.h"
 #include "console/console.h"
 #include "console/keys.h"
 #include "console/stamps.h"
+#include "link/channel.h"
 #include "link/instruments.h"
 #include "link/primitives.h"
 #include "platform/net.h"
@@ -80,16 +83,14 @@ int instruments_ready() {
   return 1;
 }
 
-int is_channel_key(int key, char last) { return key >= '1' && key <= last; }
-
 void assess_command() {
   console_print("What channel (1, 2, or 3) to do voltage accuracy assessment on?");
-  int channel = read_key_echo();
-  if (!is_channel_key(channel, '3')) return;
+  std::optional<Channel> channel = Channel::from_key(read_key_echo());
+  if (!channel) return;
   console_print("\n\n");
   double sum_of_squares = 0.0;
   double rms_error = 0.0;
-  assess_voltage_accuracy(static_cast<char>(channel), sum_of_squares, rms_error, ASSESS_REPORT_ONLY);
+  assess_voltage_accuracy(*channel, sum_of_squares, rms_error, AssessMode::REPORT_ONLY);
 }
 
 // C and V: the channel, the wiring reminder and Enter, then the channel's factory calibration.
@@ -98,38 +99,30 @@ void factory_command(bool voltage) {
     console_print("What channel (1, 2 or 3) to perform regular factory voltage calibration on?");
   else
     console_print("What channel (1, 2 or 3) to perform regular factory current calibration on?");
-  int channel = read_key_echo();
-  if (!is_channel_key(channel, '3')) return;
-  char name[32];
-  std::snprintf(name, sizeof name, "CH%c", channel);
+  std::optional<Channel> channel = Channel::from_key(read_key_echo());
+  if (!channel) return;
   if (voltage)
-    console_print("\n\aREADY TO CALIBRATE VOLTAGES ON %s. MAKE SURE DMM IS\n", name);
+    console_print("\n\aREADY TO CALIBRATE VOLTAGES ON %s. MAKE SURE DMM IS\n", channel->name());
   else
-    console_print("\a\nREADY TO CALIBRATE CURRENT ON %s. MAKE SURE DMM IS\n", name);
-  console_print("CONNECTED TO CHANNEL %c OUTPUT TERMINALS, THEN PRESS ENTER:", channel);
+    console_print("\a\nREADY TO CALIBRATE CURRENT ON %s. MAKE SURE DMM IS\n", channel->name());
+  console_print("CONNECTED TO CHANNEL %c OUTPUT TERMINALS, THEN PRESS ENTER:", channel->key());
   if (upper_key(read_key()) != KEY_ENTER) return;
   console_print("\n\n");
-  if (voltage) {
-    if (channel == '3')
-      factory_voltage_calibration_ch3();
-    else
-      factory_voltage_calibration(name, 0);
-  } else {
-    if (channel == '3')
-      factory_current_calibration_ch3();
-    else
-      factory_current_calibration(name);
-  }
+  if (voltage)
+    factory_voltage_calibration(*channel, false);
+  else
+    factory_current_calibration(*channel);
 }
 
+// F: only the channels that keep a corrections table.
 void full_calibration_command() {
   console_print("What channel (1 or 2) to do voltage calibration with corrections on?");
-  int channel = read_key_echo();
-  if (!is_channel_key(channel, '2')) return;
-  console_print("\nPress Y to confirm calibration on channel %c:", channel);
+  std::optional<Channel> channel = Channel::from_key(read_key_echo());
+  if (!channel || !channel_group(*channel).corrections) return;
+  console_print("\nPress Y to confirm calibration on channel %c:", channel->key());
   if (upper_key(read_key_echo()) != 'Y') return;
   console_print("\n\n");
-  full_voltage_calibration(static_cast<char>(channel));
+  full_voltage_calibration(*channel);
 }
 
 void shut_down() {

@@ -11,10 +11,9 @@
 // is found by the second receive: three intervals.
 #include "bench/floors.h"
 
-#include <iterator>
+#include <cstddef>
 
-#include "calibration/factory_calibration.h"
-#include "calibration/point_tables.h"
+#include "calibration/channel_groups.h"
 #include "calibration/voltage_assessment.h"
 #include "link/primitives.h"
 
@@ -24,8 +23,6 @@ namespace {
 constexpr int CONNECT_DRAIN_MS = 100;
 constexpr int RESET_DRAIN_MS = 10;
 constexpr int DMM_READ_CHECKS = 3;  // readings the DMM must deliver before it is accepted
-// The CH3 assessment sweeps 0 V to 5.25 V in steps of 0.25 V.
-constexpr int CH3_SWEEP_POINTS = 22;
 
 struct Replay {
   double ms = 0.0;
@@ -88,37 +85,36 @@ void check_path(Replay& r) {
   psu_command(r);  // output off
 }
 
-void calibration_phase(Replay& r, int points, int settle_ms) {
-  for (int i = 0; i < points; ++i) {
+void calibration_phase(Replay& r, const CalibrationPhase& phase) {
+  for (std::size_t i = 0; i < phase.points.size(); ++i) {
     psu_command(r);  // CAL:SET
-    wait(r, settle_ms);
+    wait(r, phase.settle_ms);
     dmm_read(r);
     psu_command(r);  // CAL:MEAS
   }
 }
 
-void factory_calibration(Replay& r, void (*set_mode)(Replay&), int dac_points, int dac_settle_ms,
-                         int meter_points, int meter_settle_ms) {
+void factory_calibration(Replay& r, void (*set_mode)(Replay&), const CalibrationPhase& dac,
+                         const CalibrationPhase& meter) {
   set_mode(r);
   check_path(r);
   for (int i = 0; i < 4; ++i) psu_command(r);  // CAL:START, CAL:CLEAR, *RST, output on
-  calibration_phase(r, dac_points, dac_settle_ms);
-  calibration_phase(r, meter_points, meter_settle_ms);
+  calibration_phase(r, dac);
+  calibration_phase(r, meter);
   psu_command(r);  // output off
   psu_command(r);  // CAL:END
 }
 
 void voltage_calibration_ch12(Replay& r) {
-  factory_calibration(r, dmm_set_voltage_mode, static_cast<int>(std::size(VDAC_POINTS_12)), VDAC_SETTLE_MS,
-                      static_cast<int>(std::size(VMETER_POINTS_12)), VMETER_SETTLE_MS);
+  factory_calibration(r, dmm_set_voltage_mode, CH12_GROUP.vdac, CH12_GROUP.vmeter);
 }
 
-void assessment(Replay& r, int points, bool recalibrate) {
+void assessment(Replay& r, const ChannelGroup& group, bool recalibrate) {
   dmm_set_voltage_mode(r);
   check_path(r);
   psu_command(r);  // output on
   wait(r, ASSESS_OUTPUT_ON_WAIT_MS);
-  for (int i = 0; i < points; ++i) {
+  for (std::size_t i = 0; i < group.sweep.size(); ++i) {
     psu_command(r);  // :APPL
     wait(r, ASSESS_SETTLE_MS);
     dmm_read(r);
@@ -168,28 +164,23 @@ Floors compute_floors() {
   f.start_up_ms = after_start_up().ms;
   f.connection_check_ms = command_floor(nullptr);
   f.voltage_ch3_ms = command_floor([](Replay& r) {
-    factory_calibration(r, dmm_set_voltage_mode, static_cast<int>(std::size(VDAC_POINTS_3)), VDAC_SETTLE_CH3_MS,
-                        static_cast<int>(std::size(VMETER_POINTS_3)), VMETER_SETTLE_MS);
+    factory_calibration(r, dmm_set_voltage_mode, CH3_GROUP.vdac, CH3_GROUP.vmeter);
   });
   f.voltage_ch1_ms = command_floor(voltage_calibration_ch12);
   f.current_ch3_ms = command_floor([](Replay& r) {
-    factory_calibration(r, dmm_set_current_mode, static_cast<int>(std::size(IDAC_POINTS_3)), IDAC_SETTLE_MS,
-                        static_cast<int>(std::size(IMETER_POINTS_3)), IMETER_SETTLE_MS);
+    factory_calibration(r, dmm_set_current_mode, CH3_GROUP.idac, CH3_GROUP.imeter);
   });
   f.current_ch1_ms = command_floor([](Replay& r) {
-    factory_calibration(r, dmm_set_current_mode, static_cast<int>(std::size(IDAC_POINTS_12)), IDAC_SETTLE_MS,
-                        static_cast<int>(std::size(IMETER_POINTS_12)), IMETER_SETTLE_MS);
+    factory_calibration(r, dmm_set_current_mode, CH12_GROUP.idac, CH12_GROUP.imeter);
   });
-  f.assess_ch3_ms = command_floor([](Replay& r) { assessment(r, CH3_SWEEP_POINTS, false); });
-  f.assess_ch1_ms = command_floor([](Replay& r) {
-    assessment(r, static_cast<int>(std::size(VDAC_POINTS_12)), false);
-  });
+  f.assess_ch3_ms = command_floor([](Replay& r) { assessment(r, CH3_GROUP, false); });
+  f.assess_ch1_ms = command_floor([](Replay& r) { assessment(r, CH12_GROUP, false); });
   f.full_ch1_ms = command_floor([](Replay& r) {
     dmm_set_voltage_mode(r);
     check_path(r);
     voltage_calibration_ch12(r);
-    assessment(r, static_cast<int>(std::size(VDAC_POINTS_12)), true);
-    assessment(r, static_cast<int>(std::size(VDAC_POINTS_12)), false);
+    assessment(r, CH12_GROUP, true);
+    assessment(r, CH12_GROUP, false);
   });
   return f;
 }

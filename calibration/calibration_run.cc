@@ -2,6 +2,7 @@
 #include "calibration/calibration_run.h"
 
 #include <cstdio>
+#include <iterator>
 
 #include "console/console.h"
 #include "console/stamps.h"
@@ -18,18 +19,20 @@ void report_lost_supply(const char* name) {
                 name);
 }
 
-// Runs one phase; returns how many of its points got no measurement. lost becomes true when the
-// supply's link is gone, and the phase ends there.
-int run_phase(const char* name, const CalibrationPhase& phase, char* command, std::size_t size, bool& lost) {
+// Runs one phase, adding the corrections (one per point) to its readings when they are given;
+// returns how many of its points got no measurement. lost becomes true when the supply's link is
+// gone, and the phase ends there.
+int run_phase(const char* name, const CalibrationPhase& phase, const double* corrections, char* command,
+              std::size_t size, bool& lost) {
   int missed = 0;
-  console_print(phase.banner, name);
-  for (std::size_t i = 0; i < phase.point_count; i++) {
+  console_print(phase.texts->banner, name);
+  for (std::size_t i = 0; i < phase.points.size(); i++) {
     int point = static_cast<int>(i);
     if (!psu_connected()) {
       lost = true;
       return missed;
     }
-    std::snprintf(command, size, phase.set_format, name, point, phase.points[i]);
+    std::snprintf(command, size, phase.texts->set_format, name, point, phase.points[i]);
     psu_command(command);
     console_print("[%2d] %s", point, command);
     sleep_ms(phase.settle_ms);
@@ -41,11 +44,11 @@ int run_phase(const char* name, const CalibrationPhase& phase, char* command, st
       return missed;
     }
     if (ok != 0) {
-      if (phase.corrections != nullptr) {
-        value += phase.corrections[i];
-        console_print("CORRECTION: %7.4lf mV", phase.corrections[i] * 1000.0);
+      if (corrections != nullptr) {
+        value += corrections[i];
+        console_print("CORRECTION: %7.4lf mV", corrections[i] * 1000.0);
       }
-      std::snprintf(command, size, phase.measure_format, name, point, value);
+      std::snprintf(command, size, phase.texts->measure_format, name, point, value);
       psu_command(command);
       console_print("[%2d] %s", point, command);
     } else {
@@ -62,10 +65,10 @@ int run_phase(const char* name, const CalibrationPhase& phase, char* command, st
 
 void run_factory_calibration(const CalibrationRun& run) {
   char command[128];
-  const char* name = run.channel_name;
+  const char* name = run.channel.name();
 
   run.set_dmm_mode();
-  if (run.check_path(run.channel_digit) == 0) {
+  if (run.check_path(run.channel) == 0) {
     console_print("\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n");
     return;
   }
@@ -82,9 +85,11 @@ void run_factory_calibration(const CalibrationRun& run) {
   int missed = 0;
   int total = 0;
   bool lost = false;
-  for (const CalibrationPhase& phase : run.phases) {
-    if (!lost) missed += run_phase(name, phase, command, sizeof command, lost);
-    total += static_cast<int>(phase.point_count);
+  for (std::size_t p = 0; p < std::size(run.phases); p++) {
+    const CalibrationPhase& phase = run.phases[p];
+    const double* corrections = p == 0 ? run.dac_corrections : nullptr;
+    if (!lost) missed += run_phase(name, phase, corrections, command, sizeof command, lost);
+    total += static_cast<int>(phase.points.size());
   }
   if (lost) {
     report_lost_supply(name);

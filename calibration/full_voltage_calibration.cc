@@ -1,7 +1,6 @@
 // The full voltage calibration of CH1 or CH2: factory calibration, assessment with recalibration by
 // the corrections it found, final assessment, and a summary of the errors before and after.
 #include <cmath>
-#include <cstdio>
 #include <limits>
 
 #include "calibration/factory_calibration.h"
@@ -29,33 +28,32 @@ void print_figures(double sum_of_squares, double rms_error, bool last) {
 
 }  // namespace
 
-void full_voltage_calibration(char channel_key) {
-  char name[32];
-  std::snprintf(name, sizeof name, "CH%c", channel_key);
+void full_voltage_calibration(Channel channel) {
+  const char channel_key = channel.key();
 
   console_print("\n\n** Full Channel Voltage Calibration **\n\nSTEPS: (1) Factory Calibration (2) "
                 "Assessment of Error and Fine Calibration (3) Final Assessment.\n\n");
   console_print("STEP 1: INITIAL CALIBRATION PER FACTORY SPEC - Channel %c\n", channel_key);
   dmm_set_voltage_mode();
-  if (check_voltage_path(channel_key) == 0) {
+  if (check_voltage_path(channel) == 0) {
     console_print("\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n");
     return;
   }
-  factory_voltage_calibration(name, 0);
+  factory_voltage_calibration(channel, false);
 
   // Not produced until an assessment writes them.
   const double none = std::numeric_limits<double>::quiet_NaN();
   double factory_ss = none, factory_rms = none, achieved_ss = none, achieved_rms = none;
 
   console_print("STEP 2: BUILD AND APPLY CORRECTIONS TABLE - Channel %c\n", channel_key);
-  if (assess_voltage_accuracy(channel_key, factory_ss, factory_rms, ASSESS_RECALIBRATE) == 0) {
+  if (assess_voltage_accuracy(channel, factory_ss, factory_rms, AssessMode::RECALIBRATE) == 0) {
     console_print("\n\aPROCEDURE ABORTED...Press any key to continue.");
     read_key();
     console_print("\n");
   }
 
   console_print("STEP 3: REVIEW FINAL CALIBRATION STATUS - Channel %c\n", channel_key);
-  assess_voltage_accuracy(channel_key, achieved_ss, achieved_rms, ASSESS_REPORT_ONLY);
+  assess_voltage_accuracy(channel, achieved_ss, achieved_rms, AssessMode::REPORT_ONLY);
 
   console_print("=========================================================\n");
   console_print("Summary of performance from Factory to Full Calibration\n\n");

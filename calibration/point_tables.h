@@ -28,3 +28,15 @@ inline constexpr double IDAC_POINTS_3[12] = {
     0.1, 0.5, 1.0, 1.25, 1.5, 1.75, 2.0, 2.25, 2.5, 2.75, 3.0, 3.2};
 
 inline constexpr double IMETER_POINTS_3[6] = {0.0, 0.1, 1.0, 2.0, 3.0, 3.2};
+
+// The set points of the CH3 voltage accuracy assessment: k * 0.25 V for k = 0 to 21, each exact in
+// binary64.
+inline constexpr double SWEEP_POINTS_3[22] = {
+    0.0,  0.25, 0.5,  0.75, 1.0,  1.25, 1.5,  1.75, 2.0,  2.25, 2.5,
+    2.75, 3.0,  3.25, 3.5,  3.75, 4.0,  4.25, 4.5,  4.75, 5.0,  5.25};
+
+static_assert([] {
+  for (int k = 0; k < 22; k++)
+    if (SWEEP_POINTS_3[k] != k * 0.25) return false;
+  return true;
+}());

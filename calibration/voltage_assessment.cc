@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <iterator>
 
+#include "calibration/channel_groups.h"
 #include "calibration/factory_calibration.h"
-#include "calibration/point_tables.h"
 #include "calibration/voltage_assessment.h"
 #include "calibration/voltage_corrections.h"
 #include "console/console.h"
@@ -16,10 +16,7 @@
 
 namespace {
 
-// CH3 is swept over k * 0.25 V for k = 0 to 21 (all exact in binary64).
-constexpr int CH3_SWEEP_POINTS = 22;
-constexpr double CH3_SWEEP_STEP_V = 0.25;
-constexpr int CH12_SWEEP_POINTS = static_cast<int>(std::size(VDAC_POINTS_12));
+static_assert(CH12_GROUP.sweep.size() == std::size(voltage_corrections));
 
 // The DMM reads far from the set point: switch off and wait for the operator.
 void abort_on_wrong_reading(const char* name) {
@@ -34,18 +31,16 @@ void abort_on_wrong_reading(const char* name) {
 
 }  // namespace
 
-int assess_voltage_accuracy(char channel_key, double& sum_of_squares, double& rms_error, int mode) {
-  char name[32];
+int assess_voltage_accuracy(Channel channel, double& sum_of_squares, double& rms_error, AssessMode mode) {
+  const char* name = channel.name();
+  const ChannelGroup& group = channel_group(channel);
   char command[128];
-  std::snprintf(name, sizeof name, "CH%c", channel_key);
 
   dmm_set_voltage_mode();
-  if (check_voltage_path(channel_key) == 0) {
+  if (check_voltage_path(channel) == 0) {
     console_print("\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n");
     return 0;
   }
-  bool ch3 = channel_key == '3';
-  if (!ch3 && channel_key != '1' && channel_key != '2') return 0;
 
   console_print("%s output ON...\n", name);
   std::snprintf(command, sizeof command, "OUTPUT %s,ON\r\n", name);
@@ -53,10 +48,8 @@ int assess_voltage_accuracy(char channel_key, double& sum_of_squares, double& rm
   sleep_ms(ASSESS_OUTPUT_ON_WAIT_MS);
   sum_of_squares = 0.0;
 
-  int points = ch3 ? CH3_SWEEP_POINTS : CH12_SWEEP_POINTS;
-  double set_point = 0.0;
-  for (int i = 0; i < points; i++) {
-    if (!ch3) set_point = VDAC_POINTS_12[i];
+  for (std::size_t i = 0; i < group.sweep.size(); i++) {
+    double set_point = group.sweep[i];
     std::snprintf(command, sizeof command, ":APPL %s,%.4lf,2\r\n", name, set_point);
     psu_command(command);
     if (!psu_connected()) {
@@ -73,24 +66,23 @@ int assess_voltage_accuracy(char channel_key, double& sum_of_squares, double& rm
       return 0;
     }
     double error = reading - set_point;
-    if (!ch3) voltage_corrections[i] = error;
+    if (group.corrections) voltage_corrections[i] = error;
     console_print("Correction: Setpoint %7.4lf V, Error: %7.3lf mV\n", set_point, error * 1000.0);
     if (std::fabs(error) > ASSESS_ERROR_LIMIT_V) {
       abort_on_wrong_reading(name);
       return 0;
     }
     sum_of_squares += (error * 1000.0) * (error * 1000.0);
-    if (ch3) set_point += CH3_SWEEP_STEP_V;
   }
 
   console_print("%s output OFF...\n", name);
   std::snprintf(command, sizeof command, "OUTPUT %s,OFF\r\n", name);
   psu_command(command);
 
-  rms_error = std::sqrt(sum_of_squares * (1.0 / points));
+  rms_error = std::sqrt(sum_of_squares * (1.0 / static_cast<double>(group.sweep.size())));
   console_print(" SS Error: %8.5lf mV^2\n", sum_of_squares);
   console_print("RMS Error: %8.5lf mV\n\n", rms_error);
 
-  if (!ch3 && mode == ASSESS_RECALIBRATE) factory_voltage_calibration(name, 1);
+  if (group.corrections && mode == AssessMode::RECALIBRATE) factory_voltage_calibration(channel, true);
   return 1;
 }

@@ -43,10 +43,9 @@ void wait_for_output(int ms) {
 
 // Switches the channel on, applies the test source (volts with a 2 A limit), reads the DMM and
 // switches the channel off again, whatever the reading gave.
-int check_path(char channel, int source_volts, double threshold) {
-  char name[8];
+int check_path(Channel channel, int source_volts, double threshold) {
+  const char* name = channel.name();
   char command[32];
-  std::snprintf(name, sizeof name, "CH%c", channel);
 
   std::snprintf(command, sizeof command, "OUTPUT %s,ON\r\n", name);
   psu_command(command);
@@ -123,6 +122,6 @@ double dmm_reading_from_reply(const char* buffer, int r, int& ok) {
   return value;
 }
 
-int check_voltage_path(char channel) { return check_path(channel, 5, VOLTAGE_PATH_MIN); }
+int check_voltage_path(Channel channel) { return check_path(channel, 5, VOLTAGE_PATH_MIN); }
 
-int check_current_path(char channel) { return check_path(channel, 3, CURRENT_PATH_MIN); }
+int check_current_path(Channel channel) { return check_path(channel, 3, CURRENT_PATH_MIN); }

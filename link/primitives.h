@@ -1,6 +1,8 @@
 // Measurement and output primitives: all instrument traffic after identification.
 #pragma once
 
+#include "link/channel.h"
+
 // Pacing, in milliseconds (program time).
 constexpr int PSU_DRAIN_MS = 100;          // after every DP832 command
 constexpr int DMM_DRAIN_MS = 10;           // around DMM commands
@@ -25,5 +27,5 @@ double dmm_read(int& ok);
 // result. ok becomes 1 with the number the answer holds, or 0 with FAILED_READING when nothing came,
 // the link failed or the answer holds no usable number.
 double dmm_reading_from_reply(const char* buffer, int r, int& ok);
-int check_voltage_path(char channel);
-int check_current_path(char channel);
+int check_voltage_path(Channel channel);
+int check_current_path(Channel channel);

@@ -2,16 +2,19 @@
 // console, built from the point tables and the readings a test scripts.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "calibration/point_tables.h"
 #include "console/stamps.h"
 #include "sim/psu_model.h"
+#include "sim/sim.h"
 
 inline std::string text_of(const char* format, ...)
 #if defined(__GNUC__)
@@ -54,6 +57,23 @@ inline int count_of(const std::string& text, const std::string& part) {
 // A failed reading in a test's list of expected readings.
 constexpr double NO_READING = NAN;
 
+// Readings a little off each point of a table, six decimals, distinct from one another.
+inline std::vector<double> near_readings(std::span<const double> points, double offset) {
+  std::vector<double> readings;
+  for (std::size_t i = 0; i < points.size(); i++)
+    readings.push_back(points[i] + offset * static_cast<double>(i + 1));
+  return readings;
+}
+
+// The DMM's script for a factory calibration: the path check's reading, then each phase's readings.
+inline std::vector<double> calibration_script(double path_check, const std::vector<double>& dac,
+                                              const std::vector<double>& meter) {
+  std::vector<double> all = {path_check};
+  all.insert(all.end(), dac.begin(), dac.end());
+  all.insert(all.end(), meter.begin(), meter.end());
+  return all;
+}
+
 // The DP832 lines (without line ends) and the console text of one factory calibration run, from the
 // path check to CAL:END.
 class ExpectedCalibration {
@@ -69,8 +89,9 @@ class ExpectedCalibration {
 
   // One phase: its title (V-DAC, Voltmeter, I-DAC, Ammeter), last command field, points, the readings
   // that the DMM gives (NO_READING for a failed one) and the corrections added (null for none).
-  void phase(const char* title, int field, const double* points, std::size_t count,
+  void phase(const char* title, int field, std::span<const double> points,
              const std::vector<double>& readings, const double* corrections = nullptr) {
+    const std::size_t count = points.size();
     const char* set_value = quantity_ == 'V' ? "%.1lf" : "%.2lf";
     console += text_of("\n\n### Begin %s Calibration: %s ###\n\n", title, name_.c_str());
     for (std::size_t i = 0; i < count; i++) {
@@ -118,6 +139,34 @@ class ExpectedCalibration {
   int missed_ = 0;
   int total_ = 0;
 };
+
+// The waits between the DP832's set-point commands of one phase (the lines that begin with head and
+// end with tail) and the DMM's next READ?, in seconds of the bench's clock. A command that no READ?
+// follows makes the shortest wait -1.
+struct Settles {
+  std::size_t count = 0;
+  double shortest = INFINITY;
+  double longest = 0.0;
+};
+
+inline Settles settles_of(const SimBench& bench, const std::string& head, const std::string& tail) {
+  Settles s;
+  std::vector<SimReceived> dmm = bench.dmm_received();
+  for (const SimReceived& set : bench.psu_received()) {
+    const std::string& line = set.line;
+    if (line.rfind(head, 0) != 0 || line.size() < tail.size() ||
+        line.compare(line.size() - tail.size(), tail.size(), tail) != 0)
+      continue;
+    auto read = std::find_if(dmm.begin(), dmm.end(), [&](const SimReceived& r) {
+      return r.line == "READ?" && r.time_s > set.time_s;
+    });
+    double waited = read == dmm.end() ? -1.0 : read->time_s - set.time_s;
+    s.count++;
+    s.shortest = std::min(s.shortest, waited);
+    s.longest = std::max(s.longest, waited);
+  }
+  return s;
+}
 
 // The measured values that a run reported for its points, in point order: the values of the
 // "CAL:MEAS <name>,<quantity>,<point>,<value>,<field>" lines; NO_READING where a point has none.

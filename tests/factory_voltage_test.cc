@@ -1,10 +1,12 @@
 // The factory voltage calibration against the simulated bench: the command stream and console text
 // of CH1 (on the supply's model) and CH3 (scripted readings, in real time with its settle waits),
-// a DMM that falls silent mid-run, and failed path checks.
+// a DMM that falls silent mid-run; and failed path checks of both factory calibrations.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -15,13 +17,9 @@
 
 namespace {
 
-// Readings near each point of a table, six decimals, distinct from one another.
-template <std::size_t N>
-std::vector<double> near_readings(const double (&points)[N], double offset) {
-  std::vector<double> readings;
-  for (std::size_t i = 0; i < N; i++) readings.push_back(points[i] + offset * static_cast<double>(i + 1));
-  return readings;
-}
+// Settle waits after a set-point command, in milliseconds: CH1/CH2 V-DAC, every other voltage phase.
+constexpr int VDAC_SETTLE_MS = 500;
+constexpr int CH3_SETTLE_MS = 200;
 
 }  // namespace
 
@@ -32,7 +30,7 @@ TEST_F(FactoryVoltageTest, Ch1RunOnTheModelCalibratesTheChannel) {
   std::vector<double> uncalibrated = model_errors(psu_model_make(options.seed), 1);
   std::string began = today();
 
-  factory_voltage_calibration("CH1", 0);
+  factory_voltage_calibration(CH1, false);
 
   // The stream, with the values the DMM actually gave: each near its point on the uncalibrated channel.
   std::vector<std::string> lines = psu_lines();
@@ -41,8 +39,8 @@ TEST_F(FactoryVoltageTest, Ch1RunOnTheModelCalibratesTheChannel) {
   for (std::size_t i = 0; i < vdac.size(); i++) EXPECT_NEAR(vdac[i], VDAC_POINTS_12[i], 0.2) << i;
   for (std::size_t i = 0; i < vmeter.size(); i++) EXPECT_NEAR(vmeter[i], VMETER_POINTS_12[i], 0.2) << i;
   ExpectedCalibration expected("CH1", 'V', 5);
-  expected.phase("V-DAC", 1, VDAC_POINTS_12, std::size(VDAC_POINTS_12), vdac);
-  expected.phase("Voltmeter", 0, VMETER_POINTS_12, std::size(VMETER_POINTS_12), vmeter);
+  expected.phase("V-DAC", 1, VDAC_POINTS_12, vdac);
+  expected.phase("Voltmeter", 0, VMETER_POINTS_12, vmeter);
   expected.end(date_of_run(lines, began));
   EXPECT_EQ(lines, expected.commands);
   EXPECT_EQ(out, expected.console);
@@ -53,6 +51,14 @@ TEST_F(FactoryVoltageTest, Ch1RunOnTheModelCalibratesTheChannel) {
   EXPECT_NE(out.find("[ 7] CAL:SET CH1,V,7,6.9,1\r\n"), std::string::npos);
   EXPECT_NE(out.find("[ 1] CAL:SET CH1,V,1,0.1,0\r\n[ 1] CAL:MEAS CH1,V,1,"), std::string::npos);
   EXPECT_EQ(out.find("CORRECTION"), std::string::npos);
+
+  // The settle waits at this test's time scale (0.1), with half of the two drains before each READ?.
+  Settles vdac_settles = settles_of(*bench, "CAL:SET CH1,V,", ",1");
+  Settles vmeter_settles = settles_of(*bench, "CAL:SET CH1,V,", ",0");
+  EXPECT_EQ(vdac_settles.count, 36u);
+  EXPECT_EQ(vmeter_settles.count, 11u);
+  EXPECT_GE(vdac_settles.shortest, 0.0001 * VDAC_SETTLE_MS + 0.01);
+  EXPECT_GE(vmeter_settles.shortest, 0.0001 * CH3_SETTLE_MS + 0.01);
 
   // The channel's error falls from tens of millivolts to what the model leaves after such a run.
   std::vector<double> calibrated;
@@ -75,18 +81,15 @@ TEST_F(FactoryVoltageTest, Ch3RealTimeRunHonoursEverySettleWait) {
   connect_both();
   std::vector<double> vdac = near_readings(VDAC_POINTS_3, 0.000113);
   std::vector<double> vmeter = near_readings(VMETER_POINTS_3, -0.000017);
-  std::vector<double> script = {1.5};  // exactly the path check's threshold: passes
-  script.insert(script.end(), vdac.begin(), vdac.end());
-  script.insert(script.end(), vmeter.begin(), vmeter.end());
-  bench->script_readings(script);
+  bench->script_readings(calibration_script(1.5, vdac, vmeter));  // the path check's threshold: passes
   std::string began = today();
 
-  factory_voltage_calibration_ch3();
+  factory_voltage_calibration(CH3, false);
 
   std::vector<std::string> lines = psu_lines();
   ExpectedCalibration expected("CH3", 'V', 5);
-  expected.phase("V-DAC", 1, VDAC_POINTS_3, std::size(VDAC_POINTS_3), vdac);
-  expected.phase("Voltmeter", 0, VMETER_POINTS_3, std::size(VMETER_POINTS_3), vmeter);
+  expected.phase("V-DAC", 1, VDAC_POINTS_3, vdac);
+  expected.phase("Voltmeter", 0, VMETER_POINTS_3, vmeter);
   expected.end(date_of_run(lines, began));
   EXPECT_EQ(lines, expected.commands);
   EXPECT_EQ(out, expected.console);
@@ -96,23 +99,12 @@ TEST_F(FactoryVoltageTest, Ch3RealTimeRunHonoursEverySettleWait) {
   EXPECT_NE(out.find("[ 3] CAL:SET CH3,V,3,0.0,0\r\n"), std::string::npos);
   EXPECT_NE(out.find("[ 4] CAL:SET CH3,V,4,0.1,0\r\n"), std::string::npos);
 
-  std::vector<SimReceived> psu = bench->psu_received();
-  std::vector<SimReceived> dmm = bench->dmm_received();
-  int settles = 0;
-  for (const SimReceived& set : psu) {
-    if (set.line.rfind("CAL:SET CH3,V,", 0) != 0) continue;
-    auto read = std::find_if(dmm.begin(), dmm.end(), [&](const SimReceived& r) {
-      return r.line == "READ?" && r.time_s > set.time_s;
-    });
-    ASSERT_NE(read, dmm.end()) << set.line;
-    double waited = read->time_s - set.time_s;
-    // At least the settle wait plus part of the drain: a missing or shortened wait shows, while a
-    // late timestamp on a busy machine has 80 ms of room.
-    EXPECT_GE(waited, 0.001 * VDAC_SETTLE_CH3_MS + 0.03) << set.line;
-    EXPECT_LT(waited, 5.0) << set.line;
-    settles++;
-  }
-  EXPECT_EQ(settles, 24);
+  // At least the settle wait plus part of the drain: a missing or shortened wait shows, while a late
+  // timestamp on a busy machine has 80 ms of room.
+  Settles settles = settles_of(*bench, "CAL:SET CH3,V,", "");
+  EXPECT_EQ(settles.count, 24u);
+  EXPECT_GE(settles.shortest, 0.001 * CH3_SETTLE_MS + 0.03);
+  EXPECT_LT(settles.longest, 5.0);
 }
 
 TEST_F(FactoryVoltageTest, DmmSilentFromAPointLeavesTheRestUnreported) {
@@ -120,22 +112,19 @@ TEST_F(FactoryVoltageTest, DmmSilentFromAPointLeavesTheRestUnreported) {
   std::vector<double> vdac = near_readings(VDAC_POINTS_3, 0.000091);
   std::vector<double> vmeter = near_readings(VMETER_POINTS_3, 0.000013);
   // Path check and the first 20 points answer; the DMM says nothing from the 21st point's reading on.
-  std::vector<double> script = {4.9987};
-  script.insert(script.end(), vdac.begin(), vdac.end());
-  script.insert(script.end(), vmeter.begin(), vmeter.begin() + 7);
-  bench->script_readings(script);
+  bench->script_readings(calibration_script(4.9987, vdac, {vmeter.begin(), vmeter.begin() + 7}));
   SimDmmFaults faults;
   faults.silent_from_reading = 1 + 20 + 1;
   bench->set_dmm_faults(faults);
   std::string began = today();
 
-  factory_voltage_calibration_ch3();
+  factory_voltage_calibration(CH3, false);
 
   for (std::size_t j = 7; j < vmeter.size(); j++) vmeter[j] = NO_READING;
   std::vector<std::string> lines = psu_lines();
   ExpectedCalibration expected("CH3", 'V', 5);
-  expected.phase("V-DAC", 1, VDAC_POINTS_3, std::size(VDAC_POINTS_3), vdac);
-  expected.phase("Voltmeter", 0, VMETER_POINTS_3, std::size(VMETER_POINTS_3), vmeter);
+  expected.phase("V-DAC", 1, VDAC_POINTS_3, vdac);
+  expected.phase("Voltmeter", 0, VMETER_POINTS_3, vmeter);
   expected.end(date_of_run(lines, began));
   EXPECT_EQ(lines, expected.commands);
   EXPECT_EQ(out, expected.console);
@@ -149,30 +138,52 @@ TEST_F(FactoryVoltageTest, DmmSilentFromAPointLeavesTheRestUnreported) {
   EXPECT_FALSE(bench->output_on(3));
 }
 
-TEST_F(FactoryVoltageTest, FailedPathCheckSendsNoCalibrationCommand) {
+namespace {
+
+struct FailedPathCheck {
+  Channel channel;
+  bool voltage;
+  double reading;  // NO_READING: the DMM says nothing
+};
+
+std::string case_name(const FailedPathCheck& c) {
+  return std::string(c.voltage ? "Voltage" : "Current") + c.channel.name();
+}
+
+void PrintTo(const FailedPathCheck& c, std::ostream* os) { *os << case_name(c) << " reading " << c.reading; }
+
+}  // namespace
+
+class FactoryPathCheckTest : public ProgramTest, public ::testing::WithParamInterface<FailedPathCheck> {};
+
+TEST_P(FactoryPathCheckTest, FailedPathCheckSendsNoCalibrationCommand) {
+  const FailedPathCheck& c = GetParam();
+  const std::string n = c.channel.name();
   connect_both();
-  struct Case {
-    double reading;
-    const char* name;
-  };
-  for (const Case& c : {Case{1.4999, "CH1"}, Case{-5.0, "CH2"}}) {
+  if (std::isnan(c.reading)) {
+    SimDmmFaults faults;
+    faults.silent_from_reading = 1;
+    bench->set_dmm_faults(faults);
+  } else {
     bench->script_readings({c.reading});
-    factory_voltage_calibration(c.name, 0);
-    std::string n = c.name;
-    EXPECT_EQ(out, "\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n") << n;
-    EXPECT_EQ(psu_lines(), (std::vector<std::string>{"OUTPUT " + n + ",ON", ":APPL " + n + ",5,2",
-                                                     "OUTPUT " + n + ",OFF"}));
-    bench->clear_received();
-    out.clear();
   }
 
-  // A path check whose reading fails.
-  SimDmmFaults faults;
-  faults.silent_from_reading = 1;
-  bench->set_dmm_faults(faults);
-  factory_voltage_calibration_ch3();
+  if (c.voltage)
+    factory_voltage_calibration(c.channel, false);
+  else
+    factory_current_calibration(c.channel);
+
   EXPECT_EQ(out, "\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n");
-  EXPECT_EQ(psu_lines(), (std::vector<std::string>{"OUTPUT CH3,ON", ":APPL CH3,5,2", "OUTPUT CH3,OFF"}));
+  const std::string source = c.voltage ? ",5,2" : ",3,2";
+  EXPECT_EQ(psu_lines(),
+            (std::vector<std::string>{"OUTPUT " + n + ",ON", ":APPL " + n + source, "OUTPUT " + n + ",OFF"}));
   EXPECT_FALSE(bench->in_calibration());
-  EXPECT_FALSE(bench->output_on(3));
+  EXPECT_FALSE(bench->output_on(static_cast<int>(c.channel.index()) + 1));
 }
+
+// Just below each check's threshold, a reversed lead, and a DMM that does not answer.
+INSTANTIATE_TEST_SUITE_P(Cases, FactoryPathCheckTest,
+                         ::testing::Values(FailedPathCheck{CH1, true, 1.4999}, FailedPathCheck{CH2, true, -5.0},
+                                           FailedPathCheck{CH3, true, NO_READING},
+                                           FailedPathCheck{CH2, false, 0.4999}),
+                         [](const auto& info) { return case_name(info.param); });

@@ -78,7 +78,7 @@ TEST_F(FullVoltageTest, NormalRunReportsFactoryAndAchievedFigures) {
   connect_both();
   keys("k");
 
-  full_voltage_calibration('1');
+  full_voltage_calibration(CH1);
 
   std::string start = BANNER + "STEP 1: INITIAL CALIBRATION PER FACTORY SPEC - Channel 1\nCH1 output ON...\n";
   ASSERT_EQ(out.rfind(start, 0), 0u);
@@ -140,7 +140,7 @@ TEST_F(FullVoltageTest, Step2AbortCostsTwoKeysAndShowsNoFactoryFigures) {
   bench->script_readings(script);
   keys("abc");
 
-  full_voltage_calibration('2');
+  full_voltage_calibration(CH2);
 
   std::string first_wait = "PROCEDURE ABORTED....PRESS ANY KEY...";
   std::string second_wait = "\n\aPROCEDURE ABORTED...Press any key to continue.";
@@ -177,7 +177,7 @@ TEST_F(FullVoltageTest, FailedInitialPathCheckEndsWithoutSummaryOrKeyWait) {
   bench->script_readings({1.0});
   keys("k");
 
-  full_voltage_calibration('1');
+  full_voltage_calibration(CH1);
 
   EXPECT_EQ(out, BANNER + "STEP 1: INITIAL CALIBRATION PER FACTORY SPEC - Channel 1\n"
                           "\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n");

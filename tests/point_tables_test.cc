@@ -40,6 +40,7 @@ TEST(PointTables, LengthsOrderAndStart) {
   EXPECT_EQ(std::size(VMETER_POINTS_3), 11u);
   EXPECT_EQ(std::size(IDAC_POINTS_3), 12u);
   EXPECT_EQ(std::size(IMETER_POINTS_3), 6u);
+  EXPECT_EQ(std::size(SWEEP_POINTS_3), 22u);
 
   EXPECT_TRUE(strictly_ascending(VDAC_POINTS_12));
   EXPECT_TRUE(strictly_ascending(VMETER_POINTS_12));
@@ -49,6 +50,7 @@ TEST(PointTables, LengthsOrderAndStart) {
   EXPECT_TRUE(strictly_ascending(VMETER_POINTS_3));
   EXPECT_TRUE(strictly_ascending(IDAC_POINTS_3));
   EXPECT_TRUE(strictly_ascending(IMETER_POINTS_3));
+  EXPECT_TRUE(strictly_ascending(SWEEP_POINTS_3));
 
   // Meter tables start at zero, DAC tables above it.
   EXPECT_EQ(VMETER_POINTS_12[0], 0.0);
@@ -75,6 +77,10 @@ TEST(PointTables, VoltageSetPointTexts) {
   // 0.85 and 2.55 are stored just below those decimals: correct rounding gives 0.8 and 2.5.
   EXPECT_EQ(texts(VDAC_POINTS_3, "%.1lf"), "0.1 0.2 0.4 0.8 1.2 1.8 2.5 3.1 3.4 4.1 4.5 5.0 5.3");
   EXPECT_EQ(texts(VMETER_POINTS_3, "%.1lf"), "0.0 0.0 0.0 0.0 0.1 0.1 0.5 1.0 3.0 5.0 5.3");
+  // The CH3 assessment sweep, as its :APPL commands write it: 0 V up in steps of 0.25 V.
+  EXPECT_EQ(texts(SWEEP_POINTS_3, "%.4lf"),
+            "0.0000 0.2500 0.5000 0.7500 1.0000 1.2500 1.5000 1.7500 2.0000 2.2500 2.5000 2.7500 "
+            "3.0000 3.2500 3.5000 3.7500 4.0000 4.2500 4.5000 4.7500 5.0000 5.2500");
 }
 
 TEST(PointTables, CurrentSetPointTexts) {

@@ -160,7 +160,8 @@ TEST_P(PathCheckTest, ResultAndCommandStream) {
   const PathCase& c = GetParam();
   FakeTransport& dmm = install_dmm(fake_dmm({c.answer}));
   FakeTransport& psu = install_psu(fake_psu());
-  EXPECT_EQ(c.voltage ? check_voltage_path(c.channel) : check_current_path(c.channel), c.expected);
+  const Channel channel = *Channel::from_key(c.channel);
+  EXPECT_EQ(c.voltage ? check_voltage_path(channel) : check_current_path(channel), c.expected);
   const std::string name = std::string("CH") + c.channel;
   EXPECT_EQ(psu.sent, "OUTPUT " + name + ",ON\r\n:APPL " + name + (c.voltage ? ",5,2" : ",3,2") + "\r\nOUTPUT " +
                           name + ",OFF\r\n");
