@@ -27,6 +27,7 @@ struct PhaseResult {
 };
 
 struct StepResult {
+  int number = 0;  // the step as the console counts it (F: 1, 2, 2, 3); 0 numbers it by its position
   StepKind kind = StepKind::assessment;
   std::string title;  // "Assessment", "Final", "Factory voltage calibration", "With corrections", ...
   Quantity quantity = Quantity::voltage;

@@ -54,9 +54,17 @@ double supply_tolerance(const SupplyToleranceChoice& choice, Quantity quantity, 
 double measurement_range(Quantity quantity, double reading);
 
 // The DMM's uncertainty U at a reading, in V or A, and the range whose figures gave it: the range that
-// holds the reading, or the next larger one in the table when it has no row for that range.
+// holds the reading, or the next larger one in the row when it has no figures for that range (the 1 V
+// range takes the 10 V figures). A range the row does not cover at all takes the generic class's figures
+// (the 34401A's), marked assumed.
 struct Uncertainty {
   double value;
-  double range_used;
+  double range_used;       // the range whose figures were applied
+  double range_measured;   // the smallest decade range that holds the reading
+  bool assumed;            // the figures are not the model's own
+  AccuracyRange figures;   // the figures applied
 };
+
+// The figures given to a DMM the table does not know.
+const ReferenceAccuracy& generic_reference_accuracy();
 Uncertainty reference_uncertainty(const ReferenceAccuracyChoice& choice, Quantity quantity, double reading);

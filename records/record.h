@@ -12,6 +12,9 @@
 inline constexpr const char* RECORD_FORMAT = "trimora-calibration-record";
 inline constexpr int RECORD_FORMAT_VERSION = 1;
 
+// Keys keep the order they were written in, so that a person reading the file finds them as documented.
+using RecordJson = nlohmann::ordered_json;
+
 struct InstrumentRecord {
   Identity identity;
   std::string address;
@@ -29,10 +32,10 @@ struct RecordContext {
 };
 
 // The record of a run, ready to be written.
-nlohmann::json build_record(const RunResult& run, const RecordContext& context);
+RecordJson build_record(const RunResult& run, const RecordContext& context);
 
 // The record as CSV: a header row, then one row per point of every step in order.
-std::string record_csv(const nlohmann::json& record);
+std::string record_csv(const RecordJson& record);
 
 // "A", "V", "C" or "F"; "assessment", "voltage_calibration", ...
 const char* procedure_key(Procedure procedure);
@@ -42,4 +45,4 @@ const char* procedure_name(Procedure procedure);
 std::string safe_serial(const std::string& serial);
 
 // The file name without extension: <YYYYMMDDTHHMMSS>_<serial>_<key>_CH<n>, taken from the record.
-std::string record_base_name(const nlohmann::json& record);
+std::string record_base_name(const RecordJson& record);

@@ -2,8 +2,9 @@
 // words; nothing here throws.
 #pragma once
 
-#include <nlohmann/json.hpp>
 #include <string>
+
+#include "records/record.h"
 
 struct RecordWrite {
   bool ok = false;
@@ -14,12 +15,12 @@ struct RecordWrite {
 
 // Writes record as folder/<base>.json and .csv, creating folder when missing; never overwrites (adds _2,
 // _3, ... to the base name); each file goes to a unique temporary file in the folder, then is renamed.
-RecordWrite write_record(const std::string& folder, const nlohmann::json& record);
+RecordWrite write_record(const std::string& folder, const RecordJson& record);
 
 struct RecordRead {
   bool ok = false;
   std::string error;  // why the file was refused
-  nlohmann::json record;
+  RecordJson record;
 };
 
 // Loads and checks a record: refuses unreadable, truncated or damaged JSON, another format and a newer
