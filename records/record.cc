@@ -305,10 +305,19 @@ std::string record_csv(const RecordJson& record) {
   return csv;
 }
 
+namespace {
+
+std::string text_of(const RecordJson& object, const char* key) {
+  if (!object.is_object()) return "";
+  auto it = object.find(key);
+  return it != object.end() && it->is_string() ? it->get<std::string>() : "";
+}
+
+}  // namespace
+
 std::string record_base_name(const RecordJson& record) {
-  std::string started = record.value("started", std::string());
   std::string stamp;
-  for (char ch : started.substr(0, 19)) {
+  for (char ch : text_of(record, "started").substr(0, 19)) {
     if (ch >= '0' && ch <= '9') stamp += ch;
   }
   if (stamp.size() == 14) {
@@ -316,9 +325,13 @@ std::string record_base_name(const RecordJson& record) {
   } else {
     stamp = "00000000T000000";
   }
-  std::string serial;
-  if (record.contains("supply") && record["supply"].is_object()) serial = record["supply"].value("serial", std::string());
-  int channel = record.value("channel", 0);
-  return stamp + "_" + safe_serial(serial) + "_" + record.value("procedure_key", std::string("X")) + "_CH" +
-         std::to_string(channel);
+  std::string serial = record.is_object() && record.contains("supply") ? text_of(record["supply"], "serial") : "";
+  std::string key = text_of(record, "procedure_key");
+  if (key.size() != 1 || key.find_first_of("AVCF") != 0) key = "X";
+  long long channel = 0;
+  if (record.is_object() && record.contains("channel") && record["channel"].is_number_integer()) {
+    channel = record["channel"].get<long long>();
+  }
+  if (channel < 0 || channel > 99) channel = 0;
+  return stamp + "_" + safe_serial(serial) + "_" + key + "_CH" + std::to_string(channel);
 }

@@ -44,11 +44,14 @@ RecordWrite write_record(const std::string& folder, const RecordJson& record) {
 
     std::string json_temporary = write_temporary(folder, json_text, result.reason);
     if (json_temporary.empty()) return result;
-    // Never overwrite: the first of base, base_2, base_3, ... whose .json and .csv are both free.
+    // Never overwrite: the first of base, base_2, base_3, ... whose .json, .csv and .html are all free.
     std::string name;
     for (int n = 1; n <= 9999 && result.json_path.empty(); n++) {
       name = n == 1 ? base : base + "_" + std::to_string(n);
-      if (path_exists((name + ".json").c_str()) || path_exists((name + ".csv").c_str())) continue;
+      if (path_exists((name + ".json").c_str()) || path_exists((name + ".csv").c_str()) ||
+          path_exists((name + ".html").c_str())) {
+        continue;
+      }
       int placed = place_new_file(json_temporary.c_str(), (name + ".json").c_str(), result.reason);
       if (placed == 0) {
         std::remove(json_temporary.c_str());
@@ -101,14 +104,16 @@ RecordRead parse_record(const std::string& text) {
     result.error = "damaged record: format_version is missing or not a whole number";
     return result;
   }
-  long long number = version->get<long long>();
-  if (number > RECORD_FORMAT_VERSION) {
-    result.error = "record format version " + std::to_string(number) + " is newer than this program reads (" +
+  bool newer = version->is_number_unsigned()
+                   ? version->get<unsigned long long>() > static_cast<unsigned long long>(RECORD_FORMAT_VERSION)
+                   : version->get<long long>() > RECORD_FORMAT_VERSION;
+  if (newer) {
+    result.error = "record format version " + version->dump() + " is newer than this program reads (" +
                    std::to_string(RECORD_FORMAT_VERSION) + ")";
     return result;
   }
-  if (number < 1) {
-    result.error = "damaged record: format_version " + std::to_string(number) + " does not exist";
+  if (version->get<long long>() < 1) {
+    result.error = "damaged record: format_version " + version->dump() + " does not exist";
     return result;
   }
   const char* required_strings[] = {"record_id", "started", "procedure", "procedure_key"};

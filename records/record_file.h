@@ -14,7 +14,9 @@ struct RecordWrite {
 };
 
 // Writes record as folder/<base>.json and .csv, creating folder when missing; never overwrites (adds _2,
-// _3, ... to the base name); each file goes to a unique temporary file in the folder, then is renamed.
+// _3, ... to the base name while a .json, .csv or .html of that name exists); each file goes to a unique
+// temporary file in the folder, then is renamed into place. When only the CSV fails, json_path names
+// the JSON that was written and ok is false.
 RecordWrite write_record(const std::string& folder, const RecordJson& record);
 
 struct RecordRead {

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <random>
 #include <string>
 
@@ -37,9 +38,15 @@ std::string make_record_id(const ZonedTime& started, const std::string& serial, 
                 t.hour % 100, t.minute % 100, t.second % 100);
   // Random where the platform gives randomness, and the clock's finest count where it does not.
   static unsigned counter = 0;
-  std::random_device device;
+  unsigned random = 0;
+  try {
+    std::random_device device;
+    random = device();
+  } catch (const std::exception&) {
+    random = 0;  // no randomness here: the clock and the counter still tell runs apart
+  }
   auto ticks = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
-  unsigned mixed = device() ^ static_cast<unsigned>(ticks) ^ static_cast<unsigned>(ticks >> 32) ^ (++counter * 2654435761u);
+  unsigned mixed = random ^ static_cast<unsigned>(ticks) ^ static_cast<unsigned>(ticks >> 32) ^ (++counter * 2654435761u);
   char suffix[16];
   std::snprintf(suffix, sizeof suffix, "%04x", (mixed ^ (mixed >> 16)) & 0xffffu);
   return std::string(stamp) + offset_text(started.utc_offset_minutes, false) + "-" + safe_serial(serial) + "-" +
