@@ -46,7 +46,8 @@ const char* verdict_text(Verdict verdict) {
 
 const char* decision_rule_text() {
   return "Each point's error is the DMM reading minus the set value. T is the supply's tolerance at the set "
-         "value; U, the measurement uncertainty, is the reference DMM's 1-year accuracy limit at the reading. "
+         "value; U, the measurement uncertainty, is the reference DMM's 1-year accuracy limit at the "
+         "reading. "
          "A point PASSES when |error| <= T - U, FAILS when |error| > T + U, and is INDETERMINATE in between "
          "(a guard band of U on both sides of the tolerance limit). A point without a reading is NO READING, "
          "and an assessment with such a point cannot PASS. The test uncertainty ratio T / U is recorded for "

@@ -1,20 +1,28 @@
 // The tolerance table. Every figure is the maker's published one; each row says where it comes from.
 #include "calibration/tolerances.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
 
 // Supply programming accuracy, ±(% of setting + offset).
 const SupplyTolerance SUPPLY_ROWS[] = {
-    // DP832 data sheet, programming accuracy: voltage ±(0.05 % + 20 mV), current ±(0.2 % + 10 mA), every channel.
-    {"DP832", {0.05, 0.020}, {0.2, 0.010},
+    // DP832 data sheet, programming accuracy, every channel: voltage ±(0.05 % + 20 mV), current
+    // ±(0.2 % + 10 mA).
+    {"DP832",
+     {0.05, 0.020},
+     {0.2, 0.010},
      "DP832 data sheet, programming accuracy: voltage ±(0.05 % of setting + 20 mV), "
      "current ±(0.2 % of setting + 10 mA), every channel"},
     // DP832A data sheet: current ±(0.2 % + 5 mA); voltage as the DP832.
-    {"DP832A", {0.05, 0.020}, {0.2, 0.005},
+    {"DP832A",
+     {0.05, 0.020},
+     {0.2, 0.005},
      "DP832A data sheet, programming accuracy: voltage ±(0.05 % of setting + 20 mV), "
      "current ±(0.2 % of setting + 5 mA), every channel"},
 };
@@ -40,45 +48,43 @@ constexpr int REFERENCE_GENERIC = 0;  // any other DMM: the 34401A's figures as 
 std::string normalised(const std::string& model) {
   std::string text;
   for (char ch : model) {
-    if (static_cast<unsigned char>(ch) > 32) text += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    if (static_cast<unsigned char>(ch) > 32)
+      text += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
   }
   // Some makers answer "MODEL DMM6500".
   if (text.rfind("MODEL", 0) == 0 && text.size() > 5) text.erase(0, 5);
   return text;
 }
 
+// The rows of a model list each quantity's ranges in ascending order.
 const AccuracyRange* smallest_holding(const ReferenceAccuracy& row, Quantity quantity, double range) {
-  const AccuracyRange* found = nullptr;
-  for (const AccuracyRange& entry : row.ranges) {
-    if (entry.quantity != quantity || entry.range < range) continue;
-    if (found == nullptr || entry.range < found->range) found = &entry;
-  }
-  return found;
+  auto found = std::find_if(row.ranges.begin(), row.ranges.end(), [&](const AccuracyRange& entry) {
+    return entry.quantity == quantity && entry.range >= range;
+  });
+  return found == row.ranges.end() ? nullptr : &*found;
 }
 
 const AccuracyRange* largest(const ReferenceAccuracy& row, Quantity quantity) {
-  const AccuracyRange* found = nullptr;
-  for (const AccuracyRange& entry : row.ranges) {
-    if (entry.quantity == quantity && (found == nullptr || entry.range > found->range)) found = &entry;
-  }
-  return found;
+  auto found = std::find_if(row.ranges.rbegin(), row.ranges.rend(),
+                            [&](const AccuracyRange& entry) { return entry.quantity == quantity; });
+  return found == row.ranges.rend() ? nullptr : &*found;
 }
 
 }  // namespace
 
 SupplyToleranceChoice supply_tolerance_for(const std::string& model) {
   std::string key = normalised(model);
-  for (const SupplyTolerance& row : SUPPLY_ROWS) {
-    if (key == row.model) return {row, false};
-  }
+  auto found = std::find_if(std::begin(SUPPLY_ROWS), std::end(SUPPLY_ROWS),
+                            [&](const SupplyTolerance& row) { return key == row.model; });
+  if (found != std::end(SUPPLY_ROWS)) return {*found, false};
   return {SUPPLY_ROWS[SUPPLY_GENERIC], true};
 }
 
 ReferenceAccuracyChoice reference_accuracy_for(const std::string& model) {
   std::string key = normalised(model);
-  for (const ReferenceAccuracy& row : REFERENCE_ROWS) {
-    if (key == row.model) return {row, false};
-  }
+  auto found = std::find_if(std::begin(REFERENCE_ROWS), std::end(REFERENCE_ROWS),
+                            [&](const ReferenceAccuracy& row) { return key == row.model; });
+  if (found != std::end(REFERENCE_ROWS)) return {*found, false};
   return {REFERENCE_ROWS[REFERENCE_GENERIC], true};
 }
 
@@ -90,19 +96,12 @@ double supply_tolerance(const SupplyToleranceChoice& choice, Quantity quantity, 
 }
 
 double measurement_range(Quantity quantity, double reading) {
-  static const double VOLTAGE_RANGES[] = {1.0, 10.0, 100.0};
-  static const double CURRENT_RANGES[] = {1.0, 3.0};
+  static const std::vector<double> VOLTAGE_RANGES = {1.0, 10.0, 100.0};
+  static const std::vector<double> CURRENT_RANGES = {1.0, 3.0};
+  const std::vector<double>& ranges = quantity == Quantity::voltage ? VOLTAGE_RANGES : CURRENT_RANGES;
   double magnitude = std::fabs(reading);
-  if (quantity == Quantity::voltage) {
-    for (double range : VOLTAGE_RANGES) {
-      if (magnitude <= range) return range;
-    }
-    return VOLTAGE_RANGES[2];
-  }
-  for (double range : CURRENT_RANGES) {
-    if (magnitude <= range) return range;
-  }
-  return CURRENT_RANGES[1];
+  auto holding = std::find_if(ranges.begin(), ranges.end(), [&](double range) { return magnitude <= range; });
+  return holding == ranges.end() ? ranges.back() : *holding;
 }
 
 Uncertainty reference_uncertainty(const ReferenceAccuracyChoice& choice, Quantity quantity, double reading) {
@@ -116,6 +115,7 @@ Uncertainty reference_uncertainty(const ReferenceAccuracyChoice& choice, Quantit
     entry = smallest_holding(generic, quantity, range);
     if (entry == nullptr) entry = largest(generic, quantity);
   }
-  double value = entry->percent_of_reading / 100.0 * std::fabs(reading) + entry->percent_of_range / 100.0 * entry->range;
+  double value =
+      entry->percent_of_reading / 100.0 * std::fabs(reading) + entry->percent_of_range / 100.0 * entry->range;
   return {value, entry->range, range, assumed, *entry};
 }

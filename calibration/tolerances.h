@@ -59,10 +59,10 @@ double measurement_range(Quantity quantity, double reading);
 // (the 34401A's), marked assumed.
 struct Uncertainty {
   double value;
-  double range_used;       // the range whose figures were applied
-  double range_measured;   // the smallest decade range that holds the reading
-  bool assumed;            // the figures are not the model's own
-  AccuracyRange figures;   // the figures applied
+  double range_used;      // the range whose figures were applied
+  double range_measured;  // the smallest decade range that holds the reading
+  bool assumed;           // the figures are not the model's own
+  AccuracyRange figures;  // the figures applied
 };
 
 // The figures given to a DMM the table does not know.

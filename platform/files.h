@@ -20,7 +20,8 @@ int make_folder(const char* path, std::string& reason);
 
 // Creates a new file with a unique name in folder, open for binary writing; path receives its name.
 // nullptr on failure, with the reason in words.
-std::FILE* create_unique_file(const char* folder, const char* prefix, std::string& path, std::string& reason);
+std::FILE* create_unique_file(const char* folder, const char* prefix, std::string& path,
+                              std::string& reason);
 
 // Puts the file temporary under the name target, but only when no file has that name: 1 when done,
 // -1 when target exists (both unchanged), 0 on any other failure with the reason in words.

@@ -37,7 +37,8 @@ int make_folder(const char* path, std::string& reason) {
   return 0;
 }
 
-std::FILE* create_unique_file(const char* folder, const char* prefix, std::string& path, std::string& reason) {
+std::FILE* create_unique_file(const char* folder, const char* prefix, std::string& path,
+                              std::string& reason) {
   std::string name = std::string(folder) + "/" + prefix + "XXXXXX";
   int fd = mkstemp(name.data());
   if (fd < 0) {

@@ -1,4 +1,5 @@
-// Files on Windows: _commit and MoveFileExA for replacement, exclusive creation and a plain move for new files.
+// Files on Windows: _commit and MoveFileExA for replacement; exclusive creation and a move that refuses
+// an existing name for new files.
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -53,11 +54,13 @@ int make_folder(const char* path, std::string& reason) {
   return 0;
 }
 
-std::FILE* create_unique_file(const char* folder, const char* prefix, std::string& path, std::string& reason) {
+std::FILE* create_unique_file(const char* folder, const char* prefix, std::string& path,
+                              std::string& reason) {
   for (int attempt = 0; attempt < 100; attempt++) {
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, "%08lx%04x", static_cast<unsigned long>(GetTickCount()),
-                  static_cast<unsigned>((GetCurrentProcessId() * 31u + static_cast<unsigned>(attempt)) & 0xffffu));
+                  static_cast<unsigned>((GetCurrentProcessId() * 31u + static_cast<unsigned>(attempt)) &
+                                        0xffffu));
     std::string name = std::string(folder) + "/" + prefix + suffix;
     int fd = _open(name.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
     if (fd < 0) {

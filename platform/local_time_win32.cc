@@ -37,7 +37,8 @@ ZonedTime zoned_time_now() {
     long long difference = static_cast<long long>(l.QuadPart) - static_cast<long long>(u.QuadPart);
     // 100 ns units; round to the nearest minute.
     long long minute = 600000000LL;
-    now.utc_offset_minutes = static_cast<int>((difference >= 0 ? difference + minute / 2 : difference - minute / 2) / minute);
+    long long rounded = difference >= 0 ? difference + minute / 2 : difference - minute / 2;
+    now.utc_offset_minutes = static_cast<int>(rounded / minute);
   }
   return now;
 }

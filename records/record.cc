@@ -1,7 +1,9 @@
 // Building the calibration record and its CSV from a run's result.
 #include "records/record.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,9 +31,9 @@ RecordJson number_or_null(double value) {
 }
 
 RecordJson instrument_json(const InstrumentRecord& instrument) {
-  return RecordJson{{"maker", instrument.identity.maker},       {"model", instrument.identity.model},
-                    {"serial", instrument.identity.serial},     {"firmware", instrument.identity.firmware},
-                    {"address", instrument.address},            {"port", instrument.port}};
+  return RecordJson{{"maker", instrument.identity.maker},   {"model", instrument.identity.model},
+                    {"serial", instrument.identity.serial}, {"firmware", instrument.identity.firmware},
+                    {"address", instrument.address},        {"port", instrument.port}};
 }
 
 RecordJson range_json(const AccuracyRange& figures, bool assumed, const char* source) {
@@ -48,10 +50,10 @@ struct FiguresUsed {
   std::vector<AccuracyRange> extra;
   void note(const ReferenceAccuracyChoice& reference, const Uncertainty& u) {
     if (!u.assumed || reference.assumed) return;
-    for (const AccuracyRange& known : extra) {
-      if (known.quantity == u.figures.quantity && known.range == u.figures.range) return;
-    }
-    extra.push_back(u.figures);
+    bool known = std::any_of(extra.begin(), extra.end(), [&](const AccuracyRange& figures) {
+      return figures.quantity == u.figures.quantity && figures.range == u.figures.range;
+    });
+    if (!known) extra.push_back(u.figures);
   }
 };
 
@@ -61,8 +63,8 @@ struct AssessmentOutcome {
 };
 
 AssessmentOutcome assessment_step_json(const StepResult& step, int number, bool run_completed,
-                                       const SupplyToleranceChoice& supply, const ReferenceAccuracyChoice& reference,
-                                       FiguresUsed& used) {
+                                       const SupplyToleranceChoice& supply,
+                                       const ReferenceAccuracyChoice& reference, FiguresUsed& used) {
   RecordJson points = RecordJson::array();
   std::vector<Verdict> verdicts;
   double sum_of_squares = 0.0;
@@ -107,7 +109,9 @@ AssessmentOutcome assessment_step_json(const StepResult& step, int number, bool 
       {"sum_of_squares_mV2", readings > 0 ? RecordJson(sum_of_squares) : RecordJson(nullptr)},
       {"rms_error_mV", readings > 0 ? RecordJson(std::sqrt(sum_of_squares / readings)) : RecordJson(nullptr)},
       {"max_abs_error_mV", readings > 0 ? RecordJson(max_abs) : RecordJson(nullptr)},
-      {"counts", RecordJson{{"PASS", counts[0]}, {"FAIL", counts[1]}, {"INDETERMINATE", counts[2]},
+      {"counts", RecordJson{{"PASS", counts[0]},
+                            {"FAIL", counts[1]},
+                            {"INDETERMINATE", counts[2]},
                             {"NO READING", counts[3]}}},
       {"verdict", verdict_text(verdict)}};
   RecordJson json{{"step", number},
@@ -126,13 +130,14 @@ RecordJson calibration_step_json(const StepResult& step, int number) {
   for (const PhaseResult& phase : step.phases) {
     RecordJson points = RecordJson::array();
     int index = 0;
-    for (const PointResult& point : phase.points) {
-      points.push_back(RecordJson{{"index", index++},
-                                  {"set", point.set},
-                                  {"reading", optional_number(point.reading)},
-                                  {"reported", optional_number(point.reported)},
-                                  {"reported_to_supply", point.reported_to_supply}});
-    }
+    std::transform(phase.points.begin(), phase.points.end(), std::back_inserter(points),
+                   [&](const PointResult& point) {
+                     return RecordJson{{"index", index++},
+                                       {"set", point.set},
+                                       {"reading", optional_number(point.reading)},
+                                       {"reported", optional_number(point.reported)},
+                                       {"reported_to_supply", point.reported_to_supply}};
+                   });
     phases.push_back(RecordJson{{"name", phase.name}, {"points", points}});
   }
   return RecordJson{{"step", number},
@@ -200,20 +205,29 @@ RecordJson build_record(const RunResult& run, const RecordContext& context) {
   if (run.procedure == Procedure::assessment) {
     overall = last_assessment ? verdict_text(*last_assessment) : verdict_text(Verdict::incomplete);
   } else if (run.procedure == Procedure::full_voltage_calibration) {
-    bool final_reached = !run.steps.empty() && run.steps.back().kind == StepKind::assessment && run.steps.size() >= 3;
-    overall = final_reached && last_assessment ? verdict_text(*last_assessment) : verdict_text(Verdict::incomplete);
+    bool final_reached =
+        !run.steps.empty() && run.steps.back().kind == StepKind::assessment && run.steps.size() >= 3;
+    overall =
+        final_reached && last_assessment ? verdict_text(*last_assessment) : verdict_text(Verdict::incomplete);
   }
 
   RecordJson ranges = RecordJson::array();
-  for (const AccuracyRange& figures : reference.row.ranges) ranges.push_back(range_json(figures, reference.assumed, reference.row.source));
-  for (const AccuracyRange& figures : used.extra) ranges.push_back(range_json(figures, true, generic_reference_accuracy().source));
+  std::transform(reference.row.ranges.begin(), reference.row.ranges.end(), std::back_inserter(ranges),
+                 [&](const AccuracyRange& figures) {
+                   return range_json(figures, reference.assumed, reference.row.source);
+                 });
+  std::transform(used.extra.begin(), used.extra.end(), std::back_inserter(ranges),
+                 [](const AccuracyRange& figures) {
+                   return range_json(figures, true, generic_reference_accuracy().source);
+                 });
 
   RecordJson corrections = nullptr;
   if (run.corrections.has_value()) {
     corrections = RecordJson::array();
-    for (const CorrectionEntry& entry : *run.corrections) {
-      corrections.push_back(RecordJson{{"set", entry.set}, {"correction_V", entry.correction_v}});
-    }
+    std::transform(run.corrections->begin(), run.corrections->end(), std::back_inserter(corrections),
+                   [](const CorrectionEntry& entry) {
+                     return RecordJson{{"set", entry.set}, {"correction_V", entry.correction_v}};
+                   });
   }
 
   std::string version = context.program_version.empty() ? TRIMORA_VERSION : context.program_version;
@@ -228,22 +242,29 @@ RecordJson build_record(const RunResult& run, const RecordContext& context) {
   record["procedure_key"] = procedure_key(run.procedure);
   record["channel"] = run.channel;
   record["completed"] = run.completed;
-  record["incomplete_reason"] = run.completed ? RecordJson(nullptr) : RecordJson(run.incomplete_reason.empty() ? "not completed" : run.incomplete_reason);
+  record["incomplete_reason"] =
+      run.completed ? RecordJson(nullptr)
+                    : RecordJson(run.incomplete_reason.empty() ? "not completed" : run.incomplete_reason);
   record["supply"] = instrument_json(context.supply);
   record["reference"] = instrument_json(context.reference);
   record["decision_rule"] = decision_rule_text();
-  record["tolerance"] = RecordJson{
-      {"model", supply.row.model},
-      {"assumed", supply.assumed},
-      {"source", supply.assumed ? std::string("assumed for an unknown model: ") + supply.row.source : std::string(supply.row.source)},
-      {"voltage", RecordJson{{"percent_of_setting", supply.row.voltage.percent_of_setting}, {"offset", supply.row.voltage.offset}}},
-      {"current", RecordJson{{"percent_of_setting", supply.row.current.percent_of_setting}, {"offset", supply.row.current.offset}}}};
-  record["reference_accuracy"] = RecordJson{
-      {"model", reference.row.model},
-      {"assumed", reference.assumed},
-      {"source", reference.assumed ? std::string("assumed for an unknown DMM, as a generic 6½-digit class: ") + reference.row.source
-                                   : std::string(reference.row.source)},
-      {"ranges", ranges}};
+  record["tolerance"] =
+      RecordJson{{"model", supply.row.model},
+                 {"assumed", supply.assumed},
+                 {"source", supply.assumed ? std::string("assumed for an unknown model: ") + supply.row.source
+                                           : std::string(supply.row.source)},
+                 {"voltage", RecordJson{{"percent_of_setting", supply.row.voltage.percent_of_setting},
+                                        {"offset", supply.row.voltage.offset}}},
+                 {"current", RecordJson{{"percent_of_setting", supply.row.current.percent_of_setting},
+                                        {"offset", supply.row.current.offset}}}};
+  record["reference_accuracy"] =
+      RecordJson{{"model", reference.row.model},
+                 {"assumed", reference.assumed},
+                 {"source", reference.assumed
+                                ? std::string("assumed for an unknown DMM, as a generic 6½-digit class: ") +
+                                      reference.row.source
+                                : std::string(reference.row.source)},
+                 {"ranges", ranges}};
   record["steps"] = steps;
   record["corrections"] = corrections;
   record["overall_verdict"] = overall;
@@ -277,7 +298,8 @@ std::string cell(const RecordJson& object, const char* key) {
 
 std::string record_csv(const RecordJson& record) {
   std::string csv =
-      "step,kind,title,phase,index,set,unit,reading,error_mV,tolerance_mV,uncertainty_mV,acceptance_limit_mV,tur,"
+      "step,kind,title,phase,index,set,unit,reading,error_mV,tolerance_mV,uncertainty_mV,acceptance_limit_mV,"
+      "tur,"
       "verdict,reported,reported_to_supply\r\n";
   auto steps = record.find("steps");
   if (steps == record.end() || !steps->is_array()) return csv;
@@ -286,10 +308,10 @@ std::string record_csv(const RecordJson& record) {
     std::string unit = cell(step, "unit");
     auto row = [&](const std::string& phase, const RecordJson& point) {
       csv += head + phase + "," + cell(point, "index") + "," + cell(point, "set") + "," + unit + "," +
-             cell(point, "reading") + "," + cell(point, "error_mV") + "," + cell(point, "tolerance_mV") + "," +
-             cell(point, "uncertainty_mV") + "," + cell(point, "acceptance_limit_mV") + "," + cell(point, "tur") +
-             "," + cell(point, "verdict") + "," + cell(point, "reported") + "," + cell(point, "reported_to_supply") +
-             "\r\n";
+             cell(point, "reading") + "," + cell(point, "error_mV") + "," + cell(point, "tolerance_mV") +
+             "," + cell(point, "uncertainty_mV") + "," + cell(point, "acceptance_limit_mV") + "," +
+             cell(point, "tur") + "," + cell(point, "verdict") + "," + cell(point, "reported") + "," +
+             cell(point, "reported_to_supply") + "\r\n";
     };
     if (step.contains("points") && step["points"].is_array()) {
       for (const RecordJson& point : step["points"]) row("", point);
@@ -325,7 +347,8 @@ std::string record_base_name(const RecordJson& record) {
   } else {
     stamp = "00000000T000000";
   }
-  std::string serial = record.is_object() && record.contains("supply") ? text_of(record["supply"], "serial") : "";
+  std::string serial =
+      record.is_object() && record.contains("supply") ? text_of(record["supply"], "serial") : "";
   std::string key = text_of(record, "procedure_key");
   if (key.size() != 1 || key.find_first_of("AVCF") != 0) key = "X";
   long long channel = 0;

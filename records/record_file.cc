@@ -104,9 +104,9 @@ RecordRead parse_record(const std::string& text) {
     result.error = "damaged record: format_version is missing or not a whole number";
     return result;
   }
-  bool newer = version->is_number_unsigned()
-                   ? version->get<unsigned long long>() > static_cast<unsigned long long>(RECORD_FORMAT_VERSION)
-                   : version->get<long long>() > RECORD_FORMAT_VERSION;
+  bool newer = version->is_number_unsigned() ? version->get<unsigned long long>() >
+                                                   static_cast<unsigned long long>(RECORD_FORMAT_VERSION)
+                                             : version->get<long long>() > RECORD_FORMAT_VERSION;
   if (newer) {
     result.error = "record format version " + version->dump() + " is newer than this program reads (" +
                    std::to_string(RECORD_FORMAT_VERSION) + ")";

@@ -26,12 +26,13 @@ std::string offset_text(int minutes, bool colon) {
 std::string iso8601_local(const ZonedTime& time) {
   const LocalTime& t = time.local;
   char text[40];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", t.year % 10000, t.month % 100, t.day % 100,
-                t.hour % 100, t.minute % 100, t.second % 100);
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d", t.year % 10000, t.month % 100,
+                t.day % 100, t.hour % 100, t.minute % 100, t.second % 100);
   return text + offset_text(time.utc_offset_minutes, true);
 }
 
-std::string make_record_id(const ZonedTime& started, const std::string& serial, const char* key, int channel) {
+std::string make_record_id(const ZonedTime& started, const std::string& serial, const char* key,
+                           int channel) {
   const LocalTime& t = started.local;
   char stamp[40];
   std::snprintf(stamp, sizeof stamp, "%04d%02d%02dT%02d%02d%02d", t.year % 10000, t.month % 100, t.day % 100,
@@ -46,9 +47,10 @@ std::string make_record_id(const ZonedTime& started, const std::string& serial, 
     random = 0;  // no randomness here: the clock and the counter still tell runs apart
   }
   auto ticks = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
-  unsigned mixed = random ^ static_cast<unsigned>(ticks) ^ static_cast<unsigned>(ticks >> 32) ^ (++counter * 2654435761u);
+  unsigned mixed =
+      random ^ static_cast<unsigned>(ticks) ^ static_cast<unsigned>(ticks >> 32) ^ (++counter * 2654435761u);
   char suffix[16];
   std::snprintf(suffix, sizeof suffix, "%04x", (mixed ^ (mixed >> 16)) & 0xffffu);
-  return std::string(stamp) + offset_text(started.utc_offset_minutes, false) + "-" + safe_serial(serial) + "-" +
-         key + "-CH" + std::to_string(channel) + "-" + suffix;
+  return std::string(stamp) + offset_text(started.utc_offset_minutes, false) + "-" + safe_serial(serial) +
+         "-" + key + "-CH" + std::to_string(channel) + "-" + suffix;
 }

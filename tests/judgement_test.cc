@@ -45,7 +45,8 @@ struct RuleCase {
 class DecisionRule : public testing::TestWithParam<RuleCase> {};
 
 TEST_P(DecisionRule, VerdictAtTheEdges) {
-  EXPECT_EQ(verdict_text(point_verdict(GetParam().error, 0.5, 0.125)), std::string(verdict_text(GetParam().expected)));
+  EXPECT_EQ(verdict_text(point_verdict(GetParam().error, 0.5, 0.125)),
+            std::string(verdict_text(GetParam().expected)));
 }
 
 INSTANTIATE_TEST_SUITE_P(Edges, DecisionRule,
@@ -78,14 +79,14 @@ TEST_P(OverallVerdict, FollowsThePrecedence) {
 }
 
 using V = Verdict;
-INSTANTIATE_TEST_SUITE_P(
-    Runs, OverallVerdict,
-    testing::Values(OverallCase{{V::pass, V::pass}, true, V::pass},
-                    OverallCase{{V::pass, V::indeterminate, V::fail}, true, V::fail},
-                    OverallCase{{V::pass, V::fail}, false, V::fail},
-                    OverallCase{{V::pass, V::indeterminate}, false, V::incomplete},
-                    OverallCase{{V::no_reading, V::indeterminate}, true, V::indeterminate},
-                    OverallCase{{V::pass, V::no_reading}, true, V::no_reading}));
+INSTANTIATE_TEST_SUITE_P(Runs, OverallVerdict,
+                         testing::Values(OverallCase{{V::pass, V::pass}, true, V::pass},
+                                         OverallCase{{V::pass, V::indeterminate, V::fail}, true, V::fail},
+                                         OverallCase{{V::pass, V::fail}, false, V::fail},
+                                         OverallCase{{V::pass, V::indeterminate}, false, V::incomplete},
+                                         OverallCase{
+                                             {V::no_reading, V::indeterminate}, true, V::indeterminate},
+                                         OverallCase{{V::pass, V::no_reading}, true, V::no_reading}));
 
 TEST(SupplyTolerance, ChosenByModel) {
   SupplyToleranceChoice dp832 = supply_tolerance_for("DP832");
@@ -132,13 +133,15 @@ INSTANTIATE_TEST_SUITE_P(
         // 34401A: the 1 V range takes the 10 V figures; 10.5 V and 30 V are on the 100 V range.
         UncertaintyCase{"34401A", Quantity::voltage, 0.99, 0.000035 * 0.99 + 0.000005 * 10, 1, 10, false},
         UncertaintyCase{"34401A", Quantity::voltage, 5.0, 0.000035 * 5 + 0.000005 * 10, 10, 10, false},
-        UncertaintyCase{"34401A", Quantity::voltage, -10.5, 0.000045 * 10.5 + 0.000006 * 100, 100, 100, false},
+        UncertaintyCase{"34401A", Quantity::voltage, -10.5, 0.000045 * 10.5 + 0.000006 * 100, 100, 100,
+                        false},
         UncertaintyCase{"34401A", Quantity::voltage, 30.0, 0.000045 * 30 + 0.000006 * 100, 100, 100, false},
         UncertaintyCase{"34401A", Quantity::current, 0.5, 0.001 * 0.5 + 0.0001 * 1, 1, 1, false},
         UncertaintyCase{"34401A", Quantity::current, 2.0, 0.0012 * 2 + 0.0002 * 3, 3, 3, false},
         UncertaintyCase{"DMM6500", Quantity::voltage, 5.0, 0.000025 * 5 + 0.000005 * 10, 10, 10, false},
         // The DMM6500's row has no 100 V figures: the generic class's, assumed.
-        UncertaintyCase{"MODEL DMM6500", Quantity::voltage, 30.0, 0.000045 * 30 + 0.000006 * 100, 100, 100, true},
+        UncertaintyCase{"MODEL DMM6500", Quantity::voltage, 30.0, 0.000045 * 30 + 0.000006 * 100, 100, 100,
+                        true},
         UncertaintyCase{"DMM9", Quantity::voltage, 5.0, 0.000035 * 5 + 0.000005 * 10, 10, 10, true}));
 
 }  // namespace

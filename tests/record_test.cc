@@ -1,5 +1,7 @@
 // The calibration record: built from a run, written beside the settings file, read back, refused when
 // damaged or foreign, and never overwritten.
+#include "records/record.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +11,6 @@
 #include <string>
 
 #include "program_fixture.h"
-#include "records/record.h"
 #include "records/record_file.h"
 #include "records/record_time.h"
 
@@ -100,10 +101,12 @@ TEST(RecordCsv, HeaderQuotingAndRows) {
   run.steps[0].title = "Say \"hi\", then";
   std::string csv = record_csv(build_record(run, bench_context()));
   std::string header =
-      "step,kind,title,phase,index,set,unit,reading,error_mV,tolerance_mV,uncertainty_mV,acceptance_limit_mV,tur,"
+      "step,kind,title,phase,index,set,unit,reading,error_mV,tolerance_mV,uncertainty_mV,acceptance_limit_mV,"
+      "tur,"
       "verdict,reported,reported_to_supply\r\n";
   ASSERT_EQ(csv.rfind(header, 0), 0u);
-  EXPECT_NE(csv.find("\r\n1,assessment,\"Say \"\"hi\"\", then\",,0,0.0,V,0.0003,0.3"), std::string::npos) << csv;
+  EXPECT_NE(csv.find("\r\n1,assessment,\"Say \"\"hi\"\", then\",,0,0.0,V,0.0003,0.3"), std::string::npos)
+      << csv;
   EXPECT_NE(csv.find(",,3,0.75,V,,,20.375,"), std::string::npos) << csv;  // no reading: empty cells
   EXPECT_NE(csv.find(",NO READING,,\r\n"), std::string::npos) << csv;
 }
@@ -183,10 +186,14 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"OtherFormat",
                     [](std::string t) { return replaced(t, "trimora-calibration-record", "someone-else"); },
                     "not a calibration record"},
-        DamagedCase{"NewerVersion", [](std::string t) { return replaced(t, "\"format_version\": 1", "\"format_version\": 2"); },
-                    "newer"},
-        DamagedCase{"StepsNotAList", [](std::string t) { return replaced(t, "\"steps\": [", "\"steps\": \"none\", \"was\": ["); },
-                    "\"steps\""},
+        DamagedCase{
+            "NewerVersion",
+            [](std::string t) { return replaced(t, "\"format_version\": 1", "\"format_version\": 2"); },
+            "newer"},
+        DamagedCase{
+            "StepsNotAList",
+            [](std::string t) { return replaced(t, "\"steps\": [", "\"steps\": \"none\", \"was\": ["); },
+            "\"steps\""},
         DamagedCase{"NotAnObject", [](std::string) { return std::string("[1, 2]"); }, "JSON object"}),
     [](const testing::TestParamInfo<DamagedCase>& info) { return std::string(info.param.name); });
 
