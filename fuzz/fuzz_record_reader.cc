@@ -23,7 +23,7 @@ void check_trimmed(const std::string& field) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
   RecordRead read = parse_record(text);
-  if (read.ok == read.error.empty()) std::abort();  // a refusal always says why, an acceptance never does
+  if (read.ok != read.error.empty()) std::abort();  // a refusal always says why, an acceptance never does
   if (read.ok) {
     std::string csv = record_csv(read.record);
     if (csv.rfind("step,kind,title,", 0) != 0) std::abort();
