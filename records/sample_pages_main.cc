@@ -1,11 +1,15 @@
-// trimora-sample-pages DIR: writes a demo-style set of records with their pages, certificate and index.
+// trimora-sample-pages DIR [PLOT.svg]: writes a demo-style set of records with their pages, certificate and
+// index into DIR, and with PLOT.svg also the error plot of the run's first assessment as a file of its own.
 #include <cstdio>
+#include <fstream>
 
+#include "records/page_files.h"
+#include "records/record_page.h"
 #include "records/sample_records.h"
 
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: trimora-sample-pages DIR\n");
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: trimora-sample-pages DIR [PLOT.svg]\n");
     return 2;
   }
   std::string reason;
@@ -13,6 +17,20 @@ int main(int argc, char** argv) {
   if (run.empty()) {
     std::fprintf(stderr, "trimora-sample-pages: %s\n", reason.c_str());
     return 1;
+  }
+  if (argc == 3) {
+    nlohmann::json record;
+    if (!load_record_for_page(run.front(), record, reason)) {
+      std::fprintf(stderr, "trimora-sample-pages: %s\n", reason.c_str());
+      return 1;
+    }
+    const auto svg = svg_error_plot({assessment_series(record["steps"][0], "Assessment")}, "V",
+                                    "Error against set value, CH3 as found");
+    reason = write_page_file(argv[2], "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + svg + "\n");
+    if (!reason.empty()) {
+      std::fprintf(stderr, "trimora-sample-pages: %s\n", reason.c_str());
+      return 1;
+    }
   }
   for (const auto& p : run) std::printf("%s\n", p.string().c_str());
   return 0;

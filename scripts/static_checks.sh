@@ -4,7 +4,7 @@
 # BUILD (default build-static) only receives CMake's compile_commands.json; nothing is compiled.
 set -eu
 build=${1:-build-static}
-sources="app/*.cc link/*.cc settings/*.cc console/*.cc calibration/*.cc platform/*_posix.cc platform/time_scale.cc"
+sources="app/*.cc link/*.cc settings/*.cc console/*.cc calibration/*.cc records/*.cc platform/*_posix.cc platform/time_scale.cc"
 
 cmake -S . -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DTRIMORA_BUILD_TESTS=OFF >/dev/null
 
@@ -21,5 +21,5 @@ echo "== cppcheck"
 # Every platform's files: cppcheck needs no system headers to look at them.
 cppcheck --enable=warning,style,performance,portability --std=c++20 --language=c++ --inline-suppr \
   --error-exitcode=1 --quiet --suppress=missingIncludeSystem -I . \
-  app link settings console calibration platform
+  app link settings console calibration records platform
 echo "cppcheck: clean"
