@@ -75,12 +75,12 @@ std::vector<ChannelHistory> select_channel_history(const std::vector<nlohmann::j
 }
 
 std::string conformity_statement(const std::string& verdict, bool measured) {
-  if (!measured)
-    return "No statement of conformity: the channel was not assessed after its last adjustment.";
+  if (!measured) return "No statement of conformity: the channel was not assessed after its last adjustment.";
   if (verdict == "PASS")
     return "Conforms: every point as left lies within the tolerance less the measurement uncertainty.";
-  if (verdict == "FAIL") return "Does not conform: at least one point as left lies outside the tolerance plus the "
-                                "measurement uncertainty.";
+  if (verdict == "FAIL")
+    return "Does not conform: at least one point as left lies outside the tolerance plus the "
+           "measurement uncertainty.";
   if (verdict == "INDETERMINATE")
     return "Conformity cannot be stated: at least one point as left lies within the guard band around the limit.";
   if (verdict == "NO READING") return "Conformity cannot be stated: at least one point as left has no reading.";
@@ -99,8 +99,7 @@ std::string render_certificate(const std::vector<nlohmann::json>& records, const
     if (json_text(r, "ended") > ended) ended = json_text(r, "ended");
   }
   auto link = [&](std::size_t i) {
-    std::string page = i < files.size() ? files[i] : std::string();
-    if (page.size() > 5 && page.substr(page.size() - 5) == ".json") page = page.substr(0, page.size() - 5) + ".html";
+    const std::string page = i < files.size() ? page_file_name(files[i]) : std::string();
     return "<a href=\"" + html_escape(page) + "\">" + html_escape(json_text(records[i], "record_id")) + "</a>";
   };
   auto step_line = [&](const char* label, const std::optional<StepRef>& ref) {
@@ -131,13 +130,15 @@ std::string render_certificate(const std::vector<nlohmann::json>& records, const
       const auto* done = json_member(records[i], "completed");
       const bool completed = done && done->is_boolean() && done->get<bool>();
       h += "<div>" + html_escape(procedure_name(json_text(records[i], "procedure_key"))) + ", " +
-           (completed ? "completed" : "<span class=\"flag\">NOT completed</span>: " +
-                                          html_escape(json_text(records[i], "incomplete_reason"))) +
+           (completed ? "completed"
+                      : "<span class=\"flag\">NOT completed</span>: " +
+                            html_escape(json_text(records[i], "incomplete_reason"))) +
            " (" + link(i) + ")</div>";
     }
     h += "</td></tr>" + step_line("As left", ch.as_left) + "</table>";
     std::vector<PlotSeries> series;
-    if (ch.as_found) series.push_back(assessment_series(steps_of(records[ch.as_found->record])[ch.as_found->step], "As found"));
+    if (ch.as_found)
+      series.push_back(assessment_series(steps_of(records[ch.as_found->record])[ch.as_found->step], "As found"));
     if (ch.as_left && !(ch.as_found && *ch.as_found == *ch.as_left))
       series.push_back(assessment_series(steps_of(records[ch.as_left->record])[ch.as_left->step], "As left"));
     if (!series.empty())

@@ -2,11 +2,10 @@
 #pragma once
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "records/page_files.h"
 

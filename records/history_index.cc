@@ -68,10 +68,9 @@ std::string render_history_index(std::vector<IndexEntry> entries, const std::vec
            "\"><thead><tr><th class=\"v\">Started</th><th class=\"v\">Procedure</th><th class=\"v\">Completed</th>"
            "<th class=\"v\">Verdict</th><th>RMS (mV)</th><th>Largest (mV)</th></tr></thead><tbody>";
       for (const auto* e : list) {
-        std::string page = e->file;
-        if (page.size() > 5 && page.substr(page.size() - 5) == ".json") page = page.substr(0, page.size() - 5) + ".html";
-        const nlohmann::json errors = e->has_errors ? nlohmann::json{{"r", e->rms_mV}, {"m", e->max_abs_mV}}
-                                                    : nlohmann::json::object();
+        const std::string page = page_file_name(e->file);
+        const nlohmann::json errors =
+            e->has_errors ? nlohmann::json{{"r", e->rms_mV}, {"m", e->max_abs_mV}} : nlohmann::json::object();
         h += "<tr><td class=\"v\"><a href=\"" + html_escape(page) + "\">" + html_escape(e->started) +
              "</a></td><td class=\"v\">" + html_escape(procedure_name(e->procedure_key)) + "</td><td class=\"v\">" +
              (e->completed ? "yes" : "<span class=\"flag\">no</span>") + "</td><td class=\"v\">" +

@@ -2,10 +2,9 @@
 #pragma once
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "records/page_files.h"
 

@@ -5,11 +5,21 @@ std::string html_escape(std::string_view text) {
   out.reserve(text.size() + 16);
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
       default:
         if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n') {
           out += "\xEF\xBF\xBD";  // a control character an instrument sent: shown, never interpreted

@@ -39,9 +39,17 @@ bool load_record_for_page(const std::filesystem::path& path, nlohmann::json& rec
   return true;
 }
 
+std::string page_file_name(const std::string& json_file) {
+  const std::string ext = ".json";
+  if (json_file.size() > ext.size() && json_file.compare(json_file.size() - ext.size(), ext.size(), ext) == 0)
+    return json_file.substr(0, json_file.size() - ext.size()) + ".html";
+  return json_file + ".html";
+}
+
 std::string write_page_file(const std::filesystem::path& path, const std::string& text) {
   std::random_device rd;
-  const auto tmp = path.parent_path() / ("." + path.filename().string() + "." + std::to_string(rd() % 1000000) + ".tmp");
+  const auto tmp =
+      path.parent_path() / ("." + path.filename().string() + "." + std::to_string(rd() % 1000000) + ".tmp");
   {
     std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
     if (!out) return "cannot create " + tmp.string();

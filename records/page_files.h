@@ -2,9 +2,8 @@
 #pragma once
 
 #include <filesystem>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 // What a page writer hands back: the page's path, or why there is no page. Never thrown.
 struct PageResult {
@@ -19,6 +18,9 @@ inline constexpr int kPageRecordVersion = 1;
 // Loads a calibration record for display. On failure returns false with the reason in words: unreadable,
 // not JSON, another format, or a newer version than this program knows. Never throws.
 bool load_record_for_page(const std::filesystem::path& path, nlohmann::json& record, std::string& reason);
+
+// The page of a record file: the same name with .html in place of .json.
+std::string page_file_name(const std::string& json_file);
 
 // Writes text to path through a temporary file in the same folder, renamed into place. Returns the reason
 // of a failure, empty on success.

@@ -1,10 +1,9 @@
 // The shared parts of every page: head with the print and narrow-screen styles, and the foot.
 #pragma once
 
+#include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
-
-#include <nlohmann/json.hpp>
 
 // <!DOCTYPE html> up to and including <body>, with the title escaped.
 std::string page_head(std::string_view title);

@@ -37,23 +37,23 @@ std::string tolerance_section(const nlohmann::json& tol) {
   s += fact("Tolerance row", html_escape(json_text(tol, "model")) + assumed_mark(tol));
   const auto& v = member(tol, "voltage");
   const auto& c = member(tol, "current");
-  s += fact("Voltage", "\xc2\xb1(" + percent(v, "percent_of_setting") + " of setting + " +
-                           cell_number(v, "offset", 4) + " V)");
-  s += fact("Current", "\xc2\xb1(" + percent(c, "percent_of_setting") + " of setting + " +
-                           cell_number(c, "offset", 4) + " A)");
+  s += fact("Voltage",
+            "\xc2\xb1(" + percent(v, "percent_of_setting") + " of setting + " + cell_number(v, "offset", 4) + " V)");
+  s += fact("Current",
+            "\xc2\xb1(" + percent(c, "percent_of_setting") + " of setting + " + cell_number(c, "offset", 4) + " A)");
   s += fact("Source", html_escape(json_text(tol, "source")));
   return s + "</table>";
 }
 
 std::string accuracy_section(const nlohmann::json& acc) {
-  std::string s = "<p>Accuracy row: " + html_escape(json_text(acc, "model")) + assumed_mark(acc) + ". Source: " +
-                  html_escape(json_text(acc, "source")) +
+  std::string s = "<p>Accuracy row: " + html_escape(json_text(acc, "model")) + assumed_mark(acc) +
+                  ". Source: " + html_escape(json_text(acc, "source")) +
                   ".</p><div class=\"scroll\"><table class=\"points\"><thead><tr><th class=\"v\">Quantity</th>"
                   "<th>Range</th><th>% of reading</th><th>% of range</th></tr></thead><tbody>";
   for (const auto& r : list(acc, "ranges"))
     s += "<tr><td class=\"v\">" + html_escape(json_text(r, "quantity")) + "</td><td>" + cell_number(r, "range", 1) +
-         "</td><td>" + cell_number(r, "percent_of_reading", 4) + "</td><td>" +
-         cell_number(r, "percent_of_range", 4) + "</td></tr>";
+         "</td><td>" + cell_number(r, "percent_of_reading", 4) + "</td><td>" + cell_number(r, "percent_of_range", 4) +
+         "</td></tr>";
   return s + "</tbody></table></div>";
 }
 
@@ -139,7 +139,8 @@ std::string assessment_summary(const nlohmann::json& step) {
   std::string s = "<p class=\"summary\">Step verdict: " + verdict_badge(json_text(sum, "verdict")) + ". Points: ";
   bool first = true;
   for (const char* v : {"PASS", "FAIL", "INDETERMINATE", "NO READING"}) {
-    s += std::string(first ? "" : ", ") + v + " " + (json_text(counts, v).empty() ? "0" : html_escape(json_text(counts, v)));
+    s += std::string(first ? "" : ", ") + v + " " +
+         (json_text(counts, v).empty() ? "0" : html_escape(json_text(counts, v)));
     first = false;
   }
   s += ". Sum of squares " + cell_number(sum, "sum_of_squares_mV2", 4) + " mV\xc2\xb2, RMS error " +
@@ -161,11 +162,10 @@ std::string render_record_page(const nlohmann::json& r) {
        "</h1><p class=\"id\">Record " + html_escape(id) + "</p>";
   const std::string overall = json_text(r, "overall_verdict");
   if (has_assessment || !overall.empty())
-    h += "<div class=\"verdict-big " + verdict_class(overall) + "\">Overall verdict: " +
-         html_escape(overall.empty() ? "none" : overall) + "</div>";
+    h += "<div class=\"verdict-big " + verdict_class(overall) +
+         "\">Overall verdict: " + html_escape(overall.empty() ? "none" : overall) + "</div>";
   h += "</header>";
-  if (has_assessment)
-    h += "<p><strong>Decision rule:</strong> " + html_escape(json_text(r, "decision_rule")) + "</p>";
+  if (has_assessment) h += "<p><strong>Decision rule:</strong> " + html_escape(json_text(r, "decision_rule")) + "</p>";
 
   const auto* done = json_member(r, "completed");
   const bool completed = done && done->is_boolean() && done->get<bool>();
@@ -173,8 +173,8 @@ std::string render_record_page(const nlohmann::json& r) {
   h += "<table class=\"facts\">" + fact("Procedure", html_escape(procedure_name(key))) +
        fact("Channel", "CH" + html_escape(channel)) + fact("Started", html_escape(json_text(r, "started"))) +
        fact("Ended", html_escape(json_text(r, "ended"))) +
-       fact("Completed", completed ? "yes"
-                                   : "<span class=\"flag\">NO</span>: " + html_escape(json_text(r, "incomplete_reason"))) +
+       fact("Completed",
+            completed ? "yes" : "<span class=\"flag\">NO</span>: " + html_escape(json_text(r, "incomplete_reason"))) +
        fact("Program", html_escape(json_text(program, "name") + " " + json_text(program, "version"))) + "</table>";
 
   h += "<h2>Unit calibrated</h2><table class=\"facts\">" + instrument_rows(member(r, "supply")) + "</table>" +
@@ -187,10 +187,10 @@ std::string render_record_page(const nlohmann::json& r) {
     if (json_text(st, "kind") == "assessment")
       series.push_back(assessment_series(st, json_text(st, "title").empty() ? "Assessment" : json_text(st, "title")));
   if (!series.empty())
-    h += "<h2>Errors against the set value</h2><figure>" +
-         svg_error_plot(series, "V", "Error against set value") +
-         "<figcaption class=\"note\">Shaded: within \xc2\xb1(T \xe2\x88\x92 U) a point passes; between T \xe2\x88\x92 U "
-         "and T + U it is indeterminate. Bars: \xc2\xb1U.</figcaption></figure>";
+    h +=
+        "<h2>Errors against the set value</h2><figure>" + svg_error_plot(series, "V", "Error against set value") +
+        "<figcaption class=\"note\">Shaded: within \xc2\xb1(T \xe2\x88\x92 U) a point passes; between T \xe2\x88\x92 U "
+        "and T + U it is indeterminate. Bars: \xc2\xb1U.</figcaption></figure>";
 
   for (const auto& st : steps) {
     h += "<section><h2>Step " + html_escape(json_text(st, "step")) + ": " + html_escape(json_text(st, "title")) +
@@ -201,7 +201,8 @@ std::string render_record_page(const nlohmann::json& r) {
       h += assessment_summary(st) + assessment_table(st);
     } else {
       const auto* uc = json_member(st, "uses_corrections");
-      if (uc && uc->is_boolean() && uc->get<bool>()) h += "<p>The readings were reported with the corrections below.</p>";
+      if (uc && uc->is_boolean() && uc->get<bool>())
+        h += "<p>The readings were reported with the corrections below.</p>";
       h += calibration_step(st);
     }
     h += "</section>";
@@ -210,7 +211,8 @@ std::string render_record_page(const nlohmann::json& r) {
   const auto& corrections = list(r, "corrections");
   if (!corrections.empty()) {
     h += "<h2>Corrections used</h2><div class=\"scroll\"><table class=\"points\" data-rows=\"" +
-         std::to_string(corrections.size()) + "\"><thead><tr><th>Set (V)</th><th>Correction (mV)</th></tr></thead><tbody>";
+         std::to_string(corrections.size()) +
+         "\"><thead><tr><th>Set (V)</th><th>Correction (mV)</th></tr></thead><tbody>";
     for (const auto& c : corrections) {
       double v = 0;
       const bool has = json_number(c, "correction_V", v);
@@ -225,7 +227,8 @@ std::string render_record_page(const nlohmann::json& r) {
     h += "<p>None.</p>";
   } else {
     h += "<ul>";
-    for (const auto& e : errors) h += "<li><code>" + html_escape(e.is_string() ? e.get<std::string>() : e.dump()) + "</code></li>";
+    for (const auto& e : errors)
+      h += "<li><code>" + html_escape(e.is_string() ? e.get<std::string>() : e.dump()) + "</code></li>";
     h += "</ul>";
   }
   return h + page_foot("End of record " + id);

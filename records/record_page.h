@@ -2,9 +2,8 @@
 #pragma once
 
 #include <filesystem>
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 #include "records/page_files.h"
 #include "records/svg_plot.h"

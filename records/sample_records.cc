@@ -1,7 +1,9 @@
 #include "records/sample_records.h"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <iterator>
 
 #include "calibration/point_tables.h"
 #include "records/certificate.h"
@@ -44,15 +46,31 @@ json assessment_step(int number, const std::string& title, int channel, double d
     counts[v] = counts[v].get<int>() + 1;
     sum += e * e;
     largest = std::max(largest, std::fabs(e));
-    points.push_back({{"index", i}, {"set", s}, {"reading", reading}, {"error_mV", e}, {"tolerance_mV", t},
-                      {"uncertainty_mV", u}, {"acceptance_limit_mV", t - u}, {"tur", t / u},
-                      {"tur_below_4", t / u < 4}, {"verdict", v}});
+    points.push_back({{"index", i},
+                      {"set", s},
+                      {"reading", reading},
+                      {"error_mV", e},
+                      {"tolerance_mV", t},
+                      {"uncertainty_mV", u},
+                      {"acceptance_limit_mV", t - u},
+                      {"tur", t / u},
+                      {"tur_below_4", t / u < 4},
+                      {"verdict", v}});
   }
   const std::string overall = counts["FAIL"] > 0 ? "FAIL" : counts["INDETERMINATE"] > 0 ? "INDETERMINATE" : "PASS";
-  return {{"step", number}, {"kind", "assessment"}, {"title", title}, {"completed", true}, {"quantity", "voltage"},
-          {"unit", "V"}, {"points", points},
-          {"summary", {{"sum_of_squares_mV2", sum}, {"rms_error_mV", std::sqrt(sum / static_cast<double>(sets.size()))},
-                       {"max_abs_error_mV", largest}, {"counts", counts}, {"verdict", overall}}}};
+  return {{"step", number},
+          {"kind", "assessment"},
+          {"title", title},
+          {"completed", true},
+          {"quantity", "voltage"},
+          {"unit", "V"},
+          {"points", points},
+          {"summary",
+           {{"sum_of_squares_mV2", sum},
+            {"rms_error_mV", std::sqrt(sum / static_cast<double>(sets.size()))},
+            {"max_abs_error_mV", largest},
+            {"counts", counts},
+            {"verdict", overall}}}};
 }
 
 json phase(const std::string& name, const double* sets, std::size_t n, double drift_mV, bool skip_first) {
@@ -60,14 +78,17 @@ json phase(const std::string& name, const double* sets, std::size_t n, double dr
   for (std::size_t i = 0; i < n; ++i) {
     const double reading = std::round((sets[i] + (0.2 + drift_mV * sets[i] / 32) / 1000) * 1e6) / 1e6;
     const bool sent = !(skip_first && i == 0);
-    points.push_back({{"index", i}, {"set", sets[i]}, {"reading", reading},
-                      {"reported", sent ? json(reading) : json(nullptr)}, {"reported_to_supply", sent}});
+    points.push_back({{"index", i},
+                      {"set", sets[i]},
+                      {"reading", reading},
+                      {"reported", sent ? json(reading) : json(nullptr)},
+                      {"reported_to_supply", sent}});
   }
   return {{"name", name}, {"points", points}};
 }
 
-json calibration_step(int number, const std::string& title, const std::string& quantity, int channel,
-                      double drift_mV, bool corrections) {
+json calibration_step(int number, const std::string& title, const std::string& quantity, int channel, double drift_mV,
+                      bool corrections) {
   const bool c3 = channel == 3;
   json phases = json::array();
   if (quantity == "voltage") {
@@ -77,8 +98,14 @@ json calibration_step(int number, const std::string& title, const std::string& q
     phases.push_back(phase("I-DAC", c3 ? IDAC_POINTS_3 : IDAC_POINTS_12, c3 ? 12 : 15, drift_mV, false));
     phases.push_back(phase("I-meter", c3 ? IMETER_POINTS_3 : IMETER_POINTS_12, c3 ? 6 : 7, drift_mV, true));
   }
-  return {{"step", number}, {"kind", "calibration"}, {"title", title}, {"completed", true}, {"quantity", quantity},
-          {"unit", quantity == "voltage" ? "V" : "A"}, {"uses_corrections", corrections}, {"phases", phases}};
+  return {{"step", number},
+          {"kind", "calibration"},
+          {"title", title},
+          {"completed", true},
+          {"quantity", quantity},
+          {"unit", quantity == "voltage" ? "V" : "A"},
+          {"uses_corrections", corrections},
+          {"phases", phases}};
 }
 
 }  // namespace
@@ -104,8 +131,10 @@ json sample_record(const std::string& key, int channel, const std::string& start
     steps.push_back(calibration_step(2, "With corrections", "voltage", channel, 0.5, true));
     steps.push_back(assessment_step(3, "Final", channel, 0.2));
     corrections = json::array();
-    for (const auto& p : steps[1]["points"])
-      corrections.push_back({{"set", p["set"]}, {"correction_V", -p["error_mV"].get<double>() / 1000}});
+    const auto& found = steps[1]["points"];
+    std::transform(found.begin(), found.end(), std::back_inserter(corrections), [](const json& p) {
+      return json{{"set", p["set"]}, {"correction_V", -p["error_mV"].get<double>() / 1000}};
+    });
   }
   json overall = nullptr;
   if (key == "A" || key == "F") overall = steps.back()["summary"]["verdict"];
@@ -124,25 +153,40 @@ json sample_record(const std::string& key, int channel, const std::string& start
       {"completed", true},
       {"incomplete_reason", nullptr},
       {"supply",
-       {{"maker", "RIGOL TECHNOLOGIES"}, {"model", "DP832"}, {"serial", serial}, {"firmware", "00.01.16"},
-        {"address", "127.0.0.1"}, {"port", 5555}}},
+       {{"maker", "RIGOL TECHNOLOGIES"},
+        {"model", "DP832"},
+        {"serial", serial},
+        {"firmware", "00.01.16"},
+        {"address", "127.0.0.1"},
+        {"port", 5555}}},
       {"reference",
-       {{"maker", "Simulated"}, {"model", "34401A"}, {"serial", "MY12345678"}, {"firmware", "1.0"},
-        {"address", "127.0.0.1"}, {"port", 5024}}},
+       {{"maker", "Simulated"},
+        {"model", "34401A"},
+        {"serial", "MY12345678"},
+        {"firmware", "1.0"},
+        {"address", "127.0.0.1"},
+        {"port", 5024}}},
       {"decision_rule",
        "U is the reference DMM's 1-year accuracy limit at the reading, T the supply's tolerance at the set value: "
        "a point passes when |error| <= T - U, fails when |error| > T + U, and is indeterminate in between; a point "
        "without a reading has no verdict and the overall verdict cannot be PASS."},
       {"tolerance",
-       {{"model", "DP832"}, {"assumed", false}, {"source", "DP832 programming accuracy, published data sheet"},
+       {{"model", "DP832"},
+        {"assumed", false},
+        {"source", "DP832 programming accuracy, published data sheet"},
         {"voltage", {{"percent_of_setting", 0.05}, {"offset", 0.020}}},
         {"current", {{"percent_of_setting", 0.2}, {"offset", 0.010}}}}},
       {"reference_accuracy",
-       {{"model", "34401A"}, {"assumed", false}, {"source", "34401A 1-year DC accuracy, published figures"},
-        {"ranges", json::array({{{"quantity", "voltage"}, {"range", 10.0}, {"percent_of_reading", 0.0035},
-                                 {"percent_of_range", 0.0005}},
-                                {{"quantity", "voltage"}, {"range", 100.0}, {"percent_of_reading", 0.0045},
-                                 {"percent_of_range", 0.0006}}})}}},
+       {{"model", "34401A"},
+        {"assumed", false},
+        {"source", "34401A 1-year DC accuracy, published figures"},
+        {"ranges",
+         json::array(
+             {{{"quantity", "voltage"}, {"range", 10.0}, {"percent_of_reading", 0.0035}, {"percent_of_range", 0.0005}},
+              {{"quantity", "voltage"},
+               {"range", 100.0},
+               {"percent_of_reading", 0.0045},
+               {"percent_of_range", 0.0006}}})}}},
       {"steps", steps},
       {"corrections", corrections},
       {"overall_verdict", overall},
@@ -152,10 +196,17 @@ json sample_record(const std::string& key, int channel, const std::string& start
 std::vector<std::filesystem::path> write_sample_run(const std::filesystem::path& dir, std::string& reason) {
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
-  struct Run { const char* key; int channel; const char* started; double drift; bool in_run; };
-  const Run runs[] = {{"A", 3, "2025-12-02T09:14:05+00:00", 6, false},  {"A", 3, "2026-06-09T10:02:41+00:00", 14, false},
-                      {"A", 3, "2026-12-08T19:57:44+00:00", 24, true},  {"V", 3, "2026-12-08T19:59:10+00:00", 0.2, true},
-                      {"A", 3, "2026-12-08T20:01:02+00:00", 0.6, true}, {"F", 1, "2026-12-08T20:03:30+00:00", 8, true}};
+  struct Run {
+    const char* key;
+    int channel;
+    const char* started;
+    double drift;
+    bool in_run;
+  };
+  const Run runs[] = {
+      {"A", 3, "2025-12-02T09:14:05+00:00", 6, false},  {"A", 3, "2026-06-09T10:02:41+00:00", 14, false},
+      {"A", 3, "2026-12-08T19:57:44+00:00", 24, true},  {"V", 3, "2026-12-08T19:59:10+00:00", 0.2, true},
+      {"A", 3, "2026-12-08T20:01:02+00:00", 0.6, true}, {"F", 1, "2026-12-08T20:03:30+00:00", 8, true}};
   std::vector<std::filesystem::path> run;
   for (const auto& r : runs) {
     const json record = sample_record(r.key, r.channel, r.started, r.drift);
@@ -173,11 +224,12 @@ std::vector<std::filesystem::path> write_sample_run(const std::filesystem::path&
     if (r.in_run) run.push_back(path);
   }
   std::ofstream(dir / "20261201T080000_DP8C123456789_A_CH2.json") << "{\"format\": \"trimora-calibration-rec";
-  for (const auto& c : write_certificates(dir, run))
-    if (!c.ok) {
-      reason = c.reason;
-      return {};
-    }
+  const auto certificates = write_certificates(dir, run);
+  const auto failed = std::find_if(certificates.begin(), certificates.end(), [](const auto& c) { return !c.ok; });
+  if (failed != certificates.end()) {
+    reason = failed->reason;
+    return {};
+  }
   const auto index = write_history_index(dir);
   if (!index.ok) {
     reason = index.reason;

@@ -2,10 +2,9 @@
 #pragma once
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 // A record of procedure key (A, V, C or F) on a channel, started at the ISO time given. drift_mV shifts
 // the supply's errors: about 0 is a supply in good order, 20 or more one that fails at the top of its range.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <map>
 
 #include "records/html_escape.h"
@@ -39,9 +40,8 @@ void draw_axes(std::string& svg, const Frame& f, std::string_view x_title, std::
     svg += "<line x1=\"" + num(f.px(t)) + "\" y1=\"" + num(f.top) + "\" x2=\"" + num(f.px(t)) + "\" y2=\"" +
            num(f.top + f.height) + "\"/>";
   for (double t : f.y.ticks)
-    svg += "<line x1=\"" + num(f.left) + "\" y1=\"" + num(f.py(t)) + "\" x2=\"" + num(f.left + f.width) +
-           "\" y2=\"" + num(f.py(t)) + "\"" + (std::fabs(t) < f.y.step * 1e-6 ? " stroke=\"#606060\"" : "") +
-           "/>";
+    svg += "<line x1=\"" + num(f.left) + "\" y1=\"" + num(f.py(t)) + "\" x2=\"" + num(f.left + f.width) + "\" y2=\"" +
+           num(f.py(t)) + "\"" + (std::fabs(t) < f.y.step * 1e-6 ? " stroke=\"#606060\"" : "") + "/>";
   svg += "</g><rect x=\"" + num(f.left) + "\" y=\"" + num(f.top) + "\" width=\"" + num(f.width) + "\" height=\"" +
          num(f.height) + "\" fill=\"none\" stroke=\"#202020\"/>";
   svg += "<g font-size=\"12\" fill=\"#202020\">";
@@ -98,12 +98,9 @@ AxisScale round_scale(double lo, double hi, int max_ticks) {
   max_ticks = std::max(max_ticks, 2);
   const double raw = (hi - lo) / max_ticks;
   const double mag = std::pow(10.0, std::floor(std::log10(raw)));
-  double step = 10 * mag;
-  for (double m : {1.0, 2.0, 5.0})
-    if (m * mag >= raw * (1 - 1e-9)) {
-      step = m * mag;
-      break;
-    }
+  const double mantissas[] = {1.0, 2.0, 5.0, 10.0};
+  const double step = mag * *std::find_if(std::begin(mantissas), std::end(mantissas) - 1,
+                                          [&](double m) { return m * mag >= raw * (1 - 1e-9); });
   AxisScale s;
   s.step = step;
   s.lo = std::floor(lo / step + 1e-9) * step;
@@ -121,8 +118,8 @@ std::string svg_verdict_marker(std::string_view verdict, double x, double y) {
   if (verdict == "PASS")  // filled circle, blue
     return "<circle cx=\"" + X + "\" cy=\"" + Y + "\" r=\"4.5\" fill=\"#0072b2\" stroke=\"#003a5c\"/>";
   if (verdict == "FAIL")  // bold cross, vermilion
-    return "<path d=\"M" + num(x - 5) + " " + num(y - 5) + "L" + num(x + 5) + " " + num(y + 5) + "M" +
-           num(x - 5) + " " + num(y + 5) + "L" + num(x + 5) + " " + num(y - 5) +
+    return "<path d=\"M" + num(x - 5) + " " + num(y - 5) + "L" + num(x + 5) + " " + num(y + 5) + "M" + num(x - 5) +
+           " " + num(y + 5) + "L" + num(x + 5) + " " + num(y - 5) +
            "\" stroke=\"#d55e00\" stroke-width=\"3\" fill=\"none\"/>";
   if (verdict == "INDETERMINATE")  // open diamond, orange
     return "<path d=\"M" + X + " " + num(y - 6) + "L" + num(x + 6) + " " + Y + "L" + X + " " + num(y + 6) + "L" +
@@ -167,12 +164,12 @@ std::string svg_error_plot(const std::vector<PlotSeries>& series, std::string_vi
 
   Frame f{70, 16, 620, 300, round_scale(xlo, xhi, 8), round_scale(ylo, yhi, 8)};
   const double W = 720, H = 420;
-  std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"plot\" viewBox=\"0 0 " + num(W) + " " +
-                    num(H) + "\" width=\"" + num(W) + "\" height=\"" + num(H) + "\" role=\"img\" aria-label=\"" +
+  std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"plot\" viewBox=\"0 0 " + num(W) + " " + num(H) +
+                    "\" width=\"" + num(W) + "\" height=\"" + num(H) + "\" role=\"img\" aria-label=\"" +
                     html_escape(aria_label) + "\" font-family=\"sans-serif\">";
   svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>";
-  svg += band(f, tol, "#f3dca0", true);    // T − U < |e| <= T: the guard band, where the verdict can be undecided
-  svg += band(f, guard, "#dcefdc");  // |e| <= T − U: the acceptance zone
+  svg += band(f, tol, "#f3dca0", true);  // T − U < |e| <= T: the guard band, where the verdict can be undecided
+  svg += band(f, guard, "#dcefdc");      // |e| <= T − U: the acceptance zone
   draw_axes(svg, f, "Set value (" + std::string(set_unit) + ")", "Error, reading \xe2\x88\x92 set (mV)");
 
   // series: a line through the readings, error bars, markers
@@ -252,9 +249,10 @@ std::string svg_trend_chart(const std::vector<TrendPoint>& points, std::string_v
   const double n = static_cast<double>(points.size());
   Frame f{54, 10, 300, 100, round_scale(-0.5, std::max(n - 0.5, 0.5), 4), round_scale(0, yhi > 0 ? yhi : 1, 4)};
   f.x.lo = -0.5, f.x.hi = std::max(n - 0.5, 0.5), f.x.ticks.clear();  // the x axis counts assessments
-  std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"trend\" viewBox=\"0 0 380 170\" "
-                    "width=\"380\" height=\"170\" role=\"img\" aria-label=\"" +
-                    html_escape(aria_label) + "\" font-family=\"sans-serif\">";
+  std::string svg =
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"trend\" viewBox=\"0 0 380 170\" "
+      "width=\"380\" height=\"170\" role=\"img\" aria-label=\"" +
+      html_escape(aria_label) + "\" font-family=\"sans-serif\">";
   draw_axes(svg, f, "", "mV");
   auto line = [&](auto get, const char* dash, bool square) {
     std::string pts, marks;
@@ -278,13 +276,14 @@ std::string svg_trend_chart(const std::vector<TrendPoint>& points, std::string_v
     svg += "<g font-size=\"10\" fill=\"#202020\"><text x=\"" + num(f.left) + "\" y=\"" + num(f.top + f.height + 14) +
            "\">" + html_escape(points.front().label) + "</text>";
     if (points.size() > 1)
-      svg += "<text x=\"" + num(f.left + f.width) + "\" y=\"" + num(f.top + f.height + 14) +
-             "\" text-anchor=\"end\">" + html_escape(points.back().label) + "</text>";
+      svg += "<text x=\"" + num(f.left + f.width) + "\" y=\"" + num(f.top + f.height + 14) + "\" text-anchor=\"end\">" +
+             html_escape(points.back().label) + "</text>";
     svg += "</g>";
   }
-  svg += "<g font-size=\"11\" fill=\"#202020\"><circle cx=\"60\" cy=\"150\" r=\"3\" fill=\"#0072b2\"/>"
-         "<text x=\"68\" y=\"154\">RMS error</text><rect x=\"147\" y=\"147\" width=\"6\" height=\"6\" "
-         "fill=\"#ffffff\" stroke=\"#d55e00\" stroke-width=\"1.5\"/><text x=\"158\" y=\"154\">largest |error| "
-         "(dashed)</text></g></svg>";
+  svg +=
+      "<g font-size=\"11\" fill=\"#202020\"><circle cx=\"60\" cy=\"150\" r=\"3\" fill=\"#0072b2\"/>"
+      "<text x=\"68\" y=\"154\">RMS error</text><rect x=\"147\" y=\"147\" width=\"6\" height=\"6\" "
+      "fill=\"#ffffff\" stroke=\"#d55e00\" stroke-width=\"1.5\"/><text x=\"158\" y=\"154\">largest |error| "
+      "(dashed)</text></g></svg>";
   return svg;
 }

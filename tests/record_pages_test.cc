@@ -10,6 +10,7 @@
 
 #include "records/certificate.h"
 #include "records/history_index.h"
+#include "records/html_escape.h"
 #include "records/record_page.h"
 #include "records/sample_records.h"
 #include "records/svg_plot.h"
@@ -87,11 +88,12 @@ INSTANTIATE_TEST_SUITE_P(
     Inputs, ErrorPlot,
     testing::Values(PlotCase{"empty", {}, 1, 1}, PlotCase{"single", {{"s", {point(5, 1.0, "PASS")}}}, 1, 1},
                     PlotCase{"all_equal", {{"s", {point(2, 3.0, "PASS"), point(2, 3.0, "PASS")}}}, 1, 1},
-                    PlotCase{"no_reading",
-                             {{"s", {point(1, std::nullopt, "NO READING"), point(2, 30.0, "FAIL")}}}, 2, 2},
+                    PlotCase{
+                        "no_reading", {{"s", {point(1, std::nullopt, "NO READING"), point(2, 30.0, "FAIL")}}}, 2, 2},
                     PlotCase{"two_series_and_markup",
                              {{"<b>a</b>", {point(1, 0.1, "PASS")}}, {"b&c", {point(1, 21.0, "INDETERMINATE")}}},
-                             1, 1}),
+                             1,
+                             1}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ErrorPlot, SeriesNamesAreEscaped) {
@@ -126,6 +128,40 @@ TEST(PageEscaping, InstrumentTextsAppearAsText) {
   EXPECT_NE(page.find("127.0.0.1&quot;&gt;&lt;script&gt;:5555"), std::string::npos);
 }
 
+TEST(PageEscaping, ControlCharactersAreShownNotPassed) {
+  EXPECT_EQ(html_escape(std::string("a\x1b[2Jb\r\tc\n'", 11)), "a\xEF\xBF\xBD[2Jb\xEF\xBF\xBD\tc\n&#39;");
+}
+
+TEST(RecordPage, FullCalibrationPlotsItsAssessmentsTogetherAfterTheVerdict) {
+  const std::string page = render_record_page(sample_record("F", 1, "2026-12-08T20:03:30+00:00", 8));
+  EXPECT_EQ(count(page, "class=\"plot\""), 1u);
+  EXPECT_LT(page.find("Overall verdict: PASS"), page.find("<svg"));
+  EXPECT_LT(page.find("Decision rule:"), page.find("<svg"));
+  const auto legend = page.substr(page.find("class=\"legend\""));
+  EXPECT_NE(legend.find("After factory calibration"), std::string::npos);
+  EXPECT_NE(legend.find("Final"), std::string::npos);
+  EXPECT_NE(page.find("<table class=\"points\" data-rows=\"36\"><thead><tr><th>Set (V)</th><th>Correction"),
+            std::string::npos);
+  EXPECT_EQ(count(page, "class=\"points assessment\" data-rows=\"36\""), 2u);
+}
+
+TEST(RecordPage, IncompleteRunShowsWhyAndItsMissingReadings) {
+  auto r = sample_record("A", 3, "2026-12-08T20:01:02+00:00", 1);
+  r["completed"] = false;
+  r["incomplete_reason"] = "DMM reading failed at point 11";
+  r["overall_verdict"] = "INCOMPLETE";
+  for (int i : {11, 12})
+    r["steps"][0]["points"][i].update({{"reading", nullptr}, {"error_mV", nullptr}, {"verdict", "NO READING"}});
+  r["tolerance"]["assumed"] = true;
+  const std::string page = render_record_page(r);
+  EXPECT_NE(page.find("NO</span>: DMM reading failed at point 11"), std::string::npos);
+  EXPECT_NE(page.find("Overall verdict: INCOMPLETE"), std::string::npos);
+  EXPECT_EQ(count(page, "<tr class=\"no-reading\">"), 2u);
+  EXPECT_NE(page.find("ASSUMED"), std::string::npos);
+  const auto plot = page.substr(page.find("class=\"plot\""), page.find("</svg>") - page.find("class=\"plot\""));
+  EXPECT_EQ(count(plot, "stroke=\"#606060\" stroke-width=\"2\""), 3u);  // two on the frame, one in the legend
+}
+
 struct HistoryCase {
   const char* name;
   std::vector<std::pair<std::string, int>> runs;  // procedure key and channel, in run order
@@ -154,8 +190,8 @@ INSTANTIATE_TEST_SUITE_P(
                     HistoryCase{"V_alone", {{"V", 3}}, 3, std::nullopt, std::nullopt, 1},
                     HistoryCase{"A_A", {{"A", 3}, {"A", 3}}, 3, StepRef{0, 0}, StepRef{1, 0}, 0},
                     HistoryCase{"A_F_then_C", {{"A", 1}, {"F", 1}, {"C", 1}}, 1, StepRef{0, 0}, std::nullopt, 2},
-                    HistoryCase{"other_channel_apart", {{"A", 1}, {"V", 3}, {"A", 3}}, 1, StepRef{0, 0},
-                                StepRef{0, 0}, 0}),
+                    HistoryCase{
+                        "other_channel_apart", {{"A", 1}, {"V", 3}, {"A", 3}}, 1, StepRef{0, 0}, StepRef{0, 0}, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(CertificateChoice, FinalStepOfAnUnfinishedFullCalibrationIsNotAsLeft) {
