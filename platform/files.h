@@ -11,3 +11,21 @@ int sync_file(std::FILE* file);
 // Puts the file temporary in the place of target, replacing any file there, in one step: target holds
 // either its old or its new content, never a mix. 1 on success, 0 on failure (both files unchanged).
 int replace_file(const char* temporary, const char* target);
+
+#include <string>
+
+// Makes the folder when it is missing. 1 when the folder exists afterwards, else 0 with the reason in
+// words (a file in the folder's place, no permission, ...).
+int make_folder(const char* path, std::string& reason);
+
+// Creates a new file with a unique name in folder, open for binary writing; path receives its name.
+// nullptr on failure, with the reason in words.
+std::FILE* create_unique_file(const char* folder, const char* prefix, std::string& path,
+                              std::string& reason);
+
+// Puts the file temporary under the name target, but only when no file has that name: 1 when done,
+// -1 when target exists (both unchanged), 0 on any other failure with the reason in words.
+int place_new_file(const char* temporary, const char* target, std::string& reason);
+
+// Whether a file or folder of that name exists.
+bool path_exists(const char* path);

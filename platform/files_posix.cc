@@ -1,7 +1,12 @@
-// File replacement on POSIX: fsync and rename.
+// Files on POSIX: fsync and rename for replacement, mkstemp and link for new files.
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "platform/files.h"
 
@@ -16,4 +21,60 @@ int sync_file(std::FILE* file) {
 int replace_file(const char* temporary, const char* target) {
   if (temporary == nullptr || target == nullptr) return 0;
   return std::rename(temporary, target) == 0 ? 1 : 0;
+}
+
+int make_folder(const char* path, std::string& reason) {
+  struct stat info;
+  if (stat(path, &info) == 0) {
+    if (S_ISDIR(info.st_mode)) return 1;
+    reason = std::string(path) + " is not a folder";
+    return 0;
+  }
+  if (mkdir(path, 0777) == 0) return 1;
+  int error = errno;
+  if (error == EEXIST && stat(path, &info) == 0 && S_ISDIR(info.st_mode)) return 1;
+  reason = std::string("cannot create the folder ") + path + ": " + std::strerror(error);
+  return 0;
+}
+
+std::FILE* create_unique_file(const char* folder, const char* prefix, std::string& path,
+                              std::string& reason) {
+  std::string name = std::string(folder) + "/" + prefix + "XXXXXX";
+  int fd = mkstemp(name.data());
+  if (fd < 0) {
+    reason = std::string("cannot create a file in ") + folder + ": " + std::strerror(errno);
+    return nullptr;
+  }
+  std::FILE* file = fdopen(fd, "wb");
+  if (file == nullptr) {
+    reason = std::string("cannot open ") + name + ": " + std::strerror(errno);
+    close(fd);
+    unlink(name.c_str());
+    return nullptr;
+  }
+  path = name;
+  return file;
+}
+
+int place_new_file(const char* temporary, const char* target, std::string& reason) {
+  // link() refuses an existing name, which rename() would replace.
+  if (link(temporary, target) == 0) {
+    unlink(temporary);
+    return 1;
+  }
+  int error = errno;
+  if (error == EEXIST) return -1;
+  // A file system without hard links: check, then rename (the gap between the two is the only risk).
+  if (error == EPERM || error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS) {
+    if (path_exists(target)) return -1;
+    if (std::rename(temporary, target) == 0) return 1;
+    error = errno;
+  }
+  reason = std::string("cannot name the file ") + target + ": " + std::strerror(error);
+  return 0;
+}
+
+bool path_exists(const char* path) {
+  struct stat info;
+  return stat(path, &info) == 0;
 }

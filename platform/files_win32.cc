@@ -1,8 +1,14 @@
-// File replacement on Windows: _commit and MoveFileExA replacing the target.
+// Files on Windows: _commit and MoveFileExA for replacement; exclusive creation and a move that refuses
+// an existing name for new files.
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "platform/files.h"
 
@@ -18,3 +24,71 @@ int replace_file(const char* temporary, const char* target) {
   if (temporary == nullptr || target == nullptr) return 0;
   return MoveFileExA(temporary, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ? 1 : 0;
 }
+
+namespace {
+
+std::string windows_error_text(DWORD code) {
+  char text[256] = {0};
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
+                                text, sizeof text, nullptr);
+  while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == '.')) {
+    text[--length] = '\0';
+  }
+  return length > 0 ? std::string(text) : "Windows error " + std::to_string(code);
+}
+
+}  // namespace
+
+int make_folder(const char* path, std::string& reason) {
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return 1;
+    reason = std::string(path) + " is not a folder";
+    return 0;
+  }
+  if (CreateDirectoryA(path, nullptr)) return 1;
+  DWORD error = GetLastError();
+  attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return 1;
+  reason = std::string("cannot create the folder ") + path + ": " + windows_error_text(error);
+  return 0;
+}
+
+std::FILE* create_unique_file(const char* folder, const char* prefix, std::string& path,
+                              std::string& reason) {
+  for (int attempt = 0; attempt < 100; attempt++) {
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, "%08lx%04x", static_cast<unsigned long>(GetTickCount()),
+                  static_cast<unsigned>((GetCurrentProcessId() * 31u + static_cast<unsigned>(attempt)) &
+                                        0xffffu));
+    std::string name = std::string(folder) + "/" + prefix + suffix;
+    int fd = _open(name.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      reason = std::string("cannot create a file in ") + folder + ": " + std::strerror(errno);
+      return nullptr;
+    }
+    std::FILE* file = _fdopen(fd, "wb");
+    if (file == nullptr) {
+      reason = std::string("cannot open ") + name + ": " + std::strerror(errno);
+      _close(fd);
+      _unlink(name.c_str());
+      return nullptr;
+    }
+    path = name;
+    return file;
+  }
+  reason = std::string("cannot find a free temporary name in ") + folder;
+  return nullptr;
+}
+
+int place_new_file(const char* temporary, const char* target, std::string& reason) {
+  // Without MOVEFILE_REPLACE_EXISTING the move refuses an existing name.
+  if (MoveFileExA(temporary, target, MOVEFILE_WRITE_THROUGH)) return 1;
+  DWORD error = GetLastError();
+  if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return -1;
+  reason = std::string("cannot name the file ") + target + ": " + windows_error_text(error);
+  return 0;
+}
+
+bool path_exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }

@@ -11,3 +11,11 @@ struct LocalTime {
 };
 
 LocalTime local_time_now();
+
+// The local date and time with its offset from UTC (east positive), taken together.
+struct ZonedTime {
+  LocalTime local;
+  int utc_offset_minutes;
+};
+
+ZonedTime zoned_time_now();

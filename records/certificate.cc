@@ -4,6 +4,7 @@
 
 #include "records/html_escape.h"
 #include "records/page_style.h"
+#include "records/record.h"
 #include "records/record_page.h"
 #include "records/svg_plot.h"
 
@@ -18,14 +19,6 @@ const nlohmann::json& steps_of(const nlohmann::json& r) {
 int channel_of(const nlohmann::json& r) {
   const auto* c = json_member(r, "channel");
   return c && c->is_number_integer() ? c->get<int>() : 0;
-}
-
-// A file name part of [A-Za-z0-9-] only.
-std::string reduced(const std::string& text) {
-  std::string out;
-  for (char c : text)
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-') out += c;
-  return out.empty() ? "unknown" : out;
 }
 
 // 2026-12-08T19:57:44+00:00 -> 20261208T195744
@@ -129,7 +122,7 @@ std::string render_certificate(const std::vector<nlohmann::json>& records, const
     for (std::size_t i : ch.adjustments) {
       const auto* done = json_member(records[i], "completed");
       const bool completed = done && done->is_boolean() && done->get<bool>();
-      h += "<div>" + html_escape(procedure_name(json_text(records[i], "procedure_key"))) + ", " +
+      h += "<div>" + html_escape(procedure_title(json_text(records[i], "procedure_key"))) + ", " +
            (completed ? "completed"
                       : "<span class=\"flag\">NOT completed</span>: " +
                             html_escape(json_text(records[i], "incomplete_reason"))) +
@@ -176,7 +169,7 @@ std::vector<PageResult> write_certificates(const std::filesystem::path& records_
       const auto& [records, files] = by_serial[serial];
       std::string start = json_text(records.front(), "started");
       for (const auto& r : records) start = std::min(start, json_text(r, "started"));
-      const auto path = records_dir / ("certificate_" + reduced(serial) + "_" + compact_time(start) + ".html");
+      const auto path = records_dir / ("certificate_" + safe_serial(serial) + "_" + compact_time(start) + ".html");
       PageResult res;
       res.reason = write_page_file(path, render_certificate(records, files));
       res.ok = res.reason.empty();

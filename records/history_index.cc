@@ -72,7 +72,7 @@ std::string render_history_index(std::vector<IndexEntry> entries, const std::vec
         const nlohmann::json errors =
             e->has_errors ? nlohmann::json{{"r", e->rms_mV}, {"m", e->max_abs_mV}} : nlohmann::json::object();
         h += "<tr><td class=\"v\"><a href=\"" + html_escape(page) + "\">" + html_escape(e->started) +
-             "</a></td><td class=\"v\">" + html_escape(procedure_name(e->procedure_key)) + "</td><td class=\"v\">" +
+             "</a></td><td class=\"v\">" + html_escape(procedure_title(e->procedure_key)) + "</td><td class=\"v\">" +
              (e->completed ? "yes" : "<span class=\"flag\">no</span>") + "</td><td class=\"v\">" +
              verdict_badge(e->overall_verdict) + "</td><td>" + cell_number(errors, "r", 3) + "</td><td>" +
              cell_number(errors, "m", 3) + "</td></tr>";

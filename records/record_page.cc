@@ -88,7 +88,7 @@ std::string calibration_step(const nlohmann::json& step) {
 
 }  // namespace
 
-std::string procedure_name(const std::string& key) {
+std::string procedure_title(const std::string& key) {
   if (key == "A") return "Voltage assessment (A)";
   if (key == "V") return "Factory voltage calibration (V)";
   if (key == "C") return "Factory current calibration (C)";
@@ -158,7 +158,7 @@ std::string render_record_page(const nlohmann::json& r) {
   const std::string id = json_text(r, "record_id");
 
   std::string h = page_head("Trimora record " + id);
-  h += "<header><h1>" + html_escape(procedure_name(key)) + ", CH" + html_escape(channel) +
+  h += "<header><h1>" + html_escape(procedure_title(key)) + ", CH" + html_escape(channel) +
        "</h1><p class=\"id\">Record " + html_escape(id) + "</p>";
   const std::string overall = json_text(r, "overall_verdict");
   if (has_assessment || !overall.empty())
@@ -170,7 +170,7 @@ std::string render_record_page(const nlohmann::json& r) {
   const auto* done = json_member(r, "completed");
   const bool completed = done && done->is_boolean() && done->get<bool>();
   const auto& program = member(r, "program");
-  h += "<table class=\"facts\">" + fact("Procedure", html_escape(procedure_name(key))) +
+  h += "<table class=\"facts\">" + fact("Procedure", html_escape(procedure_title(key))) +
        fact("Channel", "CH" + html_escape(channel)) + fact("Started", html_escape(json_text(r, "started"))) +
        fact("Ended", html_escape(json_text(r, "ended"))) +
        fact("Completed",

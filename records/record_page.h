@@ -21,4 +21,4 @@ std::string assessment_table(const nlohmann::json& step);
 // "PASS: 36, FAIL: 0 ..., RMS ... mV, largest ... mV" of an assessment step, escaped.
 std::string assessment_summary(const nlohmann::json& step);
 // The name of a procedure in words, from its key (A, V, C, F).
-std::string procedure_name(const std::string& key);
+std::string procedure_title(const std::string& key);

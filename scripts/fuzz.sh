@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds the libFuzzer targets with clang in their own build folder and runs each for a fixed time.
 #   sh scripts/fuzz.sh [SECONDS] [BUILD] [TARGET...]
-# SECONDS per target (default 20), BUILD folder (default build-fuzz), targets (default all four).
+# SECONDS per target (default 20), BUILD folder (default build-fuzz), targets (default all five).
 # Each run starts from the seed corpus in fuzz/corpus/<target>/ (never written to) and keeps what it
 # finds in BUILD/corpus/<target>/; a crash leaves its input as BUILD/artifacts/<target>-crash-* and
 # makes the script fail.
@@ -10,7 +10,7 @@ seconds=${1:-20}
 build=${2:-build-fuzz}
 [ $# -gt 0 ] && shift
 [ $# -gt 0 ] && shift
-targets=${*:-"fuzz_field_parser fuzz_settings_load fuzz_dmm_reading fuzz_edit_line"}
+targets=${*:-"fuzz_field_parser fuzz_settings_load fuzz_dmm_reading fuzz_edit_line fuzz_record_reader"}
 
 if [ ! -f "$build/CMakeCache.txt" ]; then
   CC=clang CXX=clang++ cmake -S . -B "$build" -DTRIMORA_FUZZ=ON -DTRIMORA_BUILD_TESTS=OFF \

@@ -11,7 +11,9 @@
 #include "records/certificate.h"
 #include "records/history_index.h"
 #include "records/html_escape.h"
+#include "records/record_file.h"
 #include "records/record_page.h"
+#include "records/record_time.h"
 #include "records/sample_records.h"
 #include "records/svg_plot.h"
 
@@ -249,6 +251,39 @@ TEST_F(PageFolder, IndexOfAThousandRecordsIsQuick) {
   std::ifstream in(result.path);
   const std::string page((std::istreambuf_iterator<char>(in)), {});
   EXPECT_EQ(count(page, "<tr><td class=\"v\"><a href="), 1000u);
+}
+
+TEST_F(PageFolder, PagesReadWhatTheRecordWriterWrites) {
+  RunResult run;
+  run.procedure = Procedure::assessment;
+  run.channel = 3;
+  StepResult& step = begin_step(run, StepKind::assessment, "Assessment");
+  add_assessed_point(step, 0.25, 0.2701);  // INDETERMINATE
+  add_assessed_point(step, 0.5, 0.53);     // FAIL
+  add_assessed_point(step, 0.75, std::nullopt);
+  mark_incomplete(run, "DMM reading failed at point 2");
+  RecordContext context;
+  context.supply = {parse_identity("RIGOL TECHNOLOGIES,DP832,DP8<b>1,00.01.14"), "127.0.0.1", 5555};
+  context.reference = {parse_identity("ACME,34401A,MY1,2.0"), "127.0.0.1", 5024};
+  const ZonedTime start{{2026, 12, 8, 19, 57, 44}, 60};
+  context.started = context.ended = iso8601_local(start);
+  context.record_id = make_record_id(start, context.supply.identity.serial, "A", 3);
+  const auto written = write_record(dir.string(), build_record(run, context));
+  ASSERT_TRUE(written.ok) << written.reason;
+
+  const auto page = write_record_page(written.json_path);
+  ASSERT_TRUE(page.ok) << page.reason;
+  std::ifstream in(page.path);
+  const std::string html((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_NE(html.find("data-rows=\"3\""), std::string::npos);
+  for (const char* row : {"<tr class=\"indeterminate\">", "<tr class=\"fail\">", "<tr class=\"no-reading\">"})
+    EXPECT_EQ(count(html, row), 1u) << row;
+  EXPECT_NE(html.find("Overall verdict: FAIL"), std::string::npos);
+  EXPECT_NE(html.find("DP8&lt;b&gt;1"), std::string::npos);
+  EXPECT_TRUE(write_history_index(dir).ok);
+  const auto certificates = write_certificates(dir, {written.json_path});
+  ASSERT_EQ(certificates.size(), 1u);
+  EXPECT_EQ(certificates[0].path.filename(), "certificate_DP8b1_20261208T195744.html");
 }
 
 TEST_F(PageFolder, SampleRunWritesEveryPageCertificateAndIndex) {

@@ -1,0 +1,70 @@
+// The tolerance table: the supply's programming accuracy and the reference DMM's 1-year DC accuracy, as
+// data, chosen by the model in the identification. Each row names its source.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "calibration/run_result.h"
+
+// ±(percent_of_setting % of the set value + offset), offset in V or A.
+struct ToleranceFigure {
+  double percent_of_setting;
+  double offset;
+};
+
+struct SupplyTolerance {
+  const char* model;
+  ToleranceFigure voltage;
+  ToleranceFigure current;
+  const char* source;
+};
+
+// ±(percent_of_reading % of the reading + percent_of_range % of the range) on one range.
+struct AccuracyRange {
+  Quantity quantity;
+  double range;  // V or A
+  double percent_of_reading;
+  double percent_of_range;
+};
+
+struct ReferenceAccuracy {
+  const char* model;
+  std::vector<AccuracyRange> ranges;
+  const char* source;
+};
+
+// The row applied for a model, and whether it was assumed because the table does not know the model.
+struct SupplyToleranceChoice {
+  SupplyTolerance row;
+  bool assumed;
+};
+struct ReferenceAccuracyChoice {
+  ReferenceAccuracy row;
+  bool assumed;
+};
+
+SupplyToleranceChoice supply_tolerance_for(const std::string& model);
+ReferenceAccuracyChoice reference_accuracy_for(const std::string& model);
+
+// The supply's tolerance T at a set value, in V or A.
+double supply_tolerance(const SupplyToleranceChoice& choice, Quantity quantity, double set_value);
+
+// The smallest decade range that holds the reading: 1, 10, 100 V; 1, 3 A (the largest when beyond).
+double measurement_range(Quantity quantity, double reading);
+
+// The DMM's uncertainty U at a reading, in V or A, and the range whose figures gave it: the range that
+// holds the reading, or the next larger one in the row when it has no figures for that range (the 1 V
+// range takes the 10 V figures). A range the row does not cover at all takes the generic class's figures
+// (the 34401A's), marked assumed.
+struct Uncertainty {
+  double value;
+  double range_used;      // the range whose figures were applied
+  double range_measured;  // the smallest decade range that holds the reading
+  bool assumed;           // the figures are not the model's own
+  AccuracyRange figures;  // the figures applied
+};
+
+// The figures given to a DMM the table does not know.
+const ReferenceAccuracy& generic_reference_accuracy();
+Uncertainty reference_uncertainty(const ReferenceAccuracyChoice& choice, Quantity quantity, double reading);
