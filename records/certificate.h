@@ -1,0 +1,41 @@
+// The certificate of one supply for one run of the program: per channel as found, adjustments, as left.
+#pragma once
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "records/page_files.h"
+
+// One assessment step: records[record].steps[step].
+struct StepRef {
+  std::size_t record = 0;
+  std::size_t step = 0;
+  bool operator==(const StepRef&) const = default;
+};
+
+struct ChannelHistory {
+  int channel = 0;
+  std::optional<StepRef> as_found;       // the first assessment before the first adjustment
+  std::vector<std::size_t> adjustments;  // records of V, C and F, in run order
+  std::optional<StepRef> as_left;        // the last assessment after the last adjustment
+};
+
+// The choice of as found and as left per channel, from one supply's records in the order they ran. Every
+// V, C or F record is an adjustment, and so is each calibration step inside F. Without any adjustment, as
+// found is the first assessment and as left the last. Channels in ascending order.
+std::vector<ChannelHistory> select_channel_history(const std::vector<nlohmann::json>& records);
+
+// The statement of conformity of a channel from its as-left verdict, in words.
+std::string conformity_statement(const std::string& as_left_verdict, bool measured);
+
+// The certificate page of one supply; files[i] is the file name of records[i]'s JSON.
+std::string render_certificate(const std::vector<nlohmann::json>& records, const std::vector<std::string>& files);
+
+// Writes records/certificate_<serial>_<start time>.html for every supply among the given record files (the
+// JSON records written in this run, in the order they ran); the start time is the earliest start of the
+// supply's records. One result per supply; never throws.
+std::vector<PageResult> write_certificates(const std::filesystem::path& records_dir,
+                                           const std::vector<std::filesystem::path>& run_records);

@@ -1,0 +1,123 @@
+#include "records/history_index.h"
+
+#include <algorithm>
+#include <map>
+
+#include "records/html_escape.h"
+#include "records/page_style.h"
+#include "records/record_page.h"
+#include "records/svg_plot.h"
+
+IndexEntry index_entry(const nlohmann::json& r, const std::string& file) {
+  IndexEntry e;
+  e.file = file;
+  e.record_id = json_text(r, "record_id");
+  e.started = json_text(r, "started");
+  const auto* supply = json_member(r, "supply");
+  if (supply) e.serial = json_text(*supply, "serial"), e.model = json_text(*supply, "model");
+  e.procedure_key = json_text(r, "procedure_key");
+  e.overall_verdict = json_text(r, "overall_verdict");
+  const auto* ch = json_member(r, "channel");
+  e.channel = ch && ch->is_number_integer() ? ch->get<int>() : 0;
+  const auto* done = json_member(r, "completed");
+  e.completed = done && done->is_boolean() && done->get<bool>();
+  // The errors of the record's last assessment: A's only one, F's final one.
+  const auto* steps = json_member(r, "steps");
+  if (steps && steps->is_array())
+    for (auto it = steps->rbegin(); it != steps->rend(); ++it) {
+      if (json_text(*it, "kind") != "assessment") continue;
+      e.assessed = true;
+      const auto* sum = json_member(*it, "summary");
+      if (sum) {
+        const bool rms = json_number(*sum, "rms_error_mV", e.rms_mV);
+        const bool largest = json_number(*sum, "max_abs_error_mV", e.max_abs_mV);
+        e.has_errors = rms && largest;
+      }
+      break;
+    }
+  return e;
+}
+
+std::string render_history_index(std::vector<IndexEntry> entries, const std::vector<SkippedRecord>& skipped) {
+  // newest first; the same start time in file-name order, so the page does not change between rebuilds
+  std::sort(entries.begin(), entries.end(), [](const IndexEntry& a, const IndexEntry& b) {
+    return a.started != b.started ? a.started > b.started : a.file > b.file;
+  });
+  std::map<std::string, std::map<int, std::vector<const IndexEntry*>>> groups;
+  for (const auto& e : entries) groups[e.serial][e.channel].push_back(&e);
+
+  std::string h = page_head("Trimora calibration records");
+  h += "<header><h1>Calibration records</h1><p>" + std::to_string(entries.size()) + " records, " +
+       std::to_string(groups.size()) + (groups.size() == 1 ? " supply" : " supplies") + ", newest first.</p></header>";
+  for (const auto& [serial, channels] : groups) {
+    const std::string model = channels.begin()->second.front()->model;
+    h += "<section class=\"supply\"><h2>Supply " + html_escape(serial.empty() ? "(no serial number)" : serial) +
+         (model.empty() ? "" : " (" + html_escape(model) + ")") + "</h2>";
+    for (const auto& [channel, list] : channels) {
+      h += "<h3>CH" + std::to_string(channel) + "</h3>";
+      std::vector<TrendPoint> trend;
+      for (auto it = list.rbegin(); it != list.rend(); ++it)
+        if ((*it)->assessed) {
+          TrendPoint p{(*it)->started.substr(0, 10), {}, {}};
+          if ((*it)->has_errors) p.rms_mV = (*it)->rms_mV, p.max_abs_mV = (*it)->max_abs_mV;
+          trend.push_back(p);
+        }
+      if (!trend.empty())
+        h += "<figure>" + svg_trend_chart(trend, "Errors of CH" + std::to_string(channel) + " over time") + "</figure>";
+      h += "<div class=\"scroll\"><table class=\"points records\" data-rows=\"" + std::to_string(list.size()) +
+           "\"><thead><tr><th class=\"v\">Started</th><th class=\"v\">Procedure</th><th class=\"v\">Completed</th>"
+           "<th class=\"v\">Verdict</th><th>RMS (mV)</th><th>Largest (mV)</th></tr></thead><tbody>";
+      for (const auto* e : list) {
+        const std::string page = page_file_name(e->file);
+        const nlohmann::json errors =
+            e->has_errors ? nlohmann::json{{"r", e->rms_mV}, {"m", e->max_abs_mV}} : nlohmann::json::object();
+        h += "<tr><td class=\"v\"><a href=\"" + html_escape(page) + "\">" + html_escape(e->started) +
+             "</a></td><td class=\"v\">" + html_escape(procedure_title(e->procedure_key)) + "</td><td class=\"v\">" +
+             (e->completed ? "yes" : "<span class=\"flag\">no</span>") + "</td><td class=\"v\">" +
+             verdict_badge(e->overall_verdict) + "</td><td>" + cell_number(errors, "r", 3) + "</td><td>" +
+             cell_number(errors, "m", 3) + "</td></tr>";
+      }
+      h += "</tbody></table></div>";
+    }
+    h += "</section>";
+  }
+  if (!skipped.empty()) {
+    h += "<h2>Files not listed</h2><ul class=\"skipped\">";
+    for (const auto& s : skipped) h += "<li>" + html_escape(s.file) + ": " + html_escape(s.reason) + "</li>";
+    h += "</ul>";
+  }
+  h += "<p class=\"end\">End of the list</p></body></html>\n";
+  return h;
+}
+
+PageResult write_history_index(const std::filesystem::path& records_dir) {
+  PageResult result;
+  try {
+    std::vector<IndexEntry> entries;
+    std::vector<SkippedRecord> skipped;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(records_dir, ec), end; !ec && it != end; it.increment(ec)) {
+      const auto& path = it->path();
+      if (path.extension() != ".json" || path.filename().string().front() == '.') continue;
+      nlohmann::json r;
+      std::string reason;
+      if (load_record_for_page(path, r, reason))
+        entries.push_back(index_entry(r, path.filename().string()));
+      else
+        skipped.push_back({path.filename().string(), reason});
+    }
+    if (ec) {
+      result.reason = "cannot list " + records_dir.string() + ": " + ec.message();
+      return result;
+    }
+    std::sort(skipped.begin(), skipped.end(), [](const auto& a, const auto& b) { return a.file < b.file; });
+    const auto path = records_dir / "index.html";
+    result.reason = write_page_file(path, render_history_index(std::move(entries), skipped));
+    result.ok = result.reason.empty();
+    if (result.ok) result.path = path;
+  } catch (const std::exception& e) {
+    result.ok = false;
+    result.reason = e.what();
+  }
+  return result;
+}
