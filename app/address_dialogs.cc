@@ -26,7 +26,7 @@ struct AddressTarget {
   char* host;           // FIELD_SIZE bytes
   int* port;
   TcpLink** link;
-  int (*connect)();
+  int (*connect)(const char* host, int port);
 };
 
 // The port text read as atoi does (blanks, sign, digits up to the first other character; 0 when no
@@ -71,7 +71,7 @@ void set_instrument_address(const AddressTarget& target) {
   save_program_settings();
   delete *target.link;
   *target.link = nullptr;
-  target.connect();
+  target.connect(target.host, *target.port);
 }
 
 }  // namespace

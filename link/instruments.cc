@@ -5,9 +5,8 @@
 #include <new>
 
 #include "console/console.h"
-#include "link/field_parser.h"
+#include "console/field_parser.h"
 #include "link/primitives.h"
-#include "settings/program_settings.h"
 
 TcpLink* dmm_link = nullptr;
 TcpLink* psu_link = nullptr;
@@ -53,7 +52,7 @@ int drop_link(TcpLink*& link) {
 
 }  // namespace
 
-int connect_dmm() {
+int connect_dmm(const char* dmm_host, int dmm_port) {
   console_print("Connecting to DMM on IP %s, Port %d...", dmm_host, dmm_port);
   delete dmm_link;
   dmm_link = new (std::nothrow) TcpLink(dmm_host, dmm_port);
@@ -93,7 +92,7 @@ int connect_dmm() {
   return 1;
 }
 
-int connect_psu() {
+int connect_psu(const char* psu_host, int psu_port) {
   std::snprintf(psu_description, sizeof psu_description, "%s", "No DP832 detected.");
   console_print("Connecting to DP832 on IP %s, Port %d...", psu_host, psu_port);
   delete psu_link;

@@ -8,6 +8,6 @@ extern TcpLink* psu_link;           // null while the DP832 is absent
 extern char dmm_description[128];
 extern char psu_description[128];
 
-// Connect, reset and identify; 1 on success, 0 (link deleted, pointer null) on failure.
-int connect_dmm();
-int connect_psu();
+// Connect to host:port, reset and identify; 1 on success, 0 (link deleted, pointer null) on failure.
+int connect_dmm(const char* host, int port);
+int connect_psu(const char* host, int port);

@@ -119,7 +119,7 @@ TEST_F(BadReplyTest, DmmIdentificationWithBadBytes) {
     ScriptedDmm dmm({"+1.0E+00", "+1.0E+00", "+1.0E+00"}, c.idn);
     ScriptedPsu psu;
     point_at(dmm.port(), psu.port());
-    ASSERT_EQ(connect_dmm(), 1) << out;
+    ASSERT_EQ(connect_dmm(dmm_host, dmm_port), 1) << out;
     EXPECT_LT(std::strlen(dmm_description), sizeof dmm_description);
     if (!c.description.empty()) {
       EXPECT_EQ(std::string(dmm_description), c.description + " at 127.0.0.1:" + std::to_string(dmm.port()));
@@ -134,7 +134,7 @@ TEST_F(BadReplyTest, DmmIdentificationWithBadBytes) {
 TEST_F(BadReplyTest, DmmIdentificationCutByADroppedConnection) {
   ScriptedDmm dmm({}, ScriptedDmm::DROP_ON_IDN);
   point_at(dmm.port(), 1);
-  EXPECT_EQ(connect_dmm(), 0);
+  EXPECT_EQ(connect_dmm(dmm_host, dmm_port), 0);
   EXPECT_EQ(dmm_link, nullptr);
   EXPECT_NE(out.find("\n\aWARNING: DMM FAILED TO IDENTIFY. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n"),
             std::string::npos);
@@ -145,13 +145,13 @@ TEST_F(BadReplyTest, Dp832IdentificationWithBadBytes) {
   {
     ScriptedPsu psu(std::string("Maker\0X,DP832,SN9", 17));
     point_at(1, psu.port());
-    ASSERT_EQ(connect_psu(), 1) << out;
+    ASSERT_EQ(connect_psu(psu_host, psu_port), 1) << out;
     EXPECT_EQ(std::string(psu_description), "Maker  (S/N  ) at 127.0.0.1:" + std::to_string(psu.port()));
   }
   {
     ScriptedPsu psu("M\xe9ker,DP832\xff,SN\x80\x81,1");
     point_at(1, psu.port());
-    ASSERT_EQ(connect_psu(), 1) << out;
+    ASSERT_EQ(connect_psu(psu_host, psu_port), 1) << out;
     EXPECT_EQ(std::string(psu_description),
               "M\xe9ker DP832\xff (S/N SN\x80\x81 ) at 127.0.0.1:" + std::to_string(psu.port()));
   }
@@ -160,7 +160,7 @@ TEST_F(BadReplyTest, Dp832IdentificationWithBadBytes) {
     // command's drain and never read as a reply.
     ScriptedPsu psu("Maker," + TEN_KB);
     point_at(1, psu.port());
-    ASSERT_EQ(connect_psu(), 1) << out;
+    ASSERT_EQ(connect_psu(psu_host, psu_port), 1) << out;
     EXPECT_EQ(std::string(psu_description),
               "Maker " + std::string(63, 'x') + " (S/N  ) at 127.0.0.1:" + std::to_string(psu.port()));
     psu_command("OUTPUT CH1,OFF\r\n");
@@ -181,7 +181,7 @@ TEST_F(BadReplyTest, Dp832IdentificationCutByADroppedConnection) {
     }
   });
   point_at(1, psu.port());
-  EXPECT_EQ(connect_psu(), 0);
+  EXPECT_EQ(connect_psu(psu_host, psu_port), 0);
   EXPECT_EQ(psu_link, nullptr);
   EXPECT_NE(out.find("WARNING: DP832 FAILED TO IDENTIFY."), std::string::npos) << out;
   EXPECT_STREQ(psu_description, "No DP832 detected.");

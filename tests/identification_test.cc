@@ -62,7 +62,7 @@ TEST_F(IdentificationTest, DmmThatIdentifiesAndReadsIsKept) {
   real_time();
   ScriptedDmm dmm({GOOD, GOOD, GOOD});
   point_dmm_at(dmm.port());
-  EXPECT_EQ(connect_dmm(), 1);
+  EXPECT_EQ(connect_dmm(dmm_host, dmm_port), 1);
   ASSERT_NE(dmm_link, nullptr);
   EXPECT_EQ(dmm_link->is_connected(), 1);
   EXPECT_STREQ(dmm_description, ("ACME DMM9 (S/N SN123 )" + at(dmm.port())).c_str());
@@ -74,7 +74,7 @@ TEST_F(IdentificationTest, DmmWithCarriageReturnOnlyLinesIsKept) {
   real_time();
   ScriptedDmm dmm({GOOD, GOOD, GOOD}, "ACME,DMM9,SN123,1.0", "\r");
   point_dmm_at(dmm.port());
-  EXPECT_EQ(connect_dmm(), 1);
+  EXPECT_EQ(connect_dmm(dmm_host, dmm_port), 1);
   EXPECT_STREQ(dmm_description, ("ACME DMM9 (S/N SN123 )" + at(dmm.port())).c_str());
 }
 
@@ -82,7 +82,7 @@ TEST_F(IdentificationTest, DmmReplyWithFewerThanThreeFieldsLeavesTheRestEmpty) {
   real_time();
   ScriptedDmm dmm({GOOD, GOOD, GOOD}, "ACME,DMM9");
   point_dmm_at(dmm.port());
-  EXPECT_EQ(connect_dmm(), 1);
+  EXPECT_EQ(connect_dmm(dmm_host, dmm_port), 1);
   // The unquoted last field keeps the line's carriage return.
   EXPECT_STREQ(dmm_description, ("ACME DMM9\r (S/N  )" + at(dmm.port())).c_str());
 }
@@ -91,7 +91,7 @@ TEST_F(IdentificationTest, DmmWhoseReadingsFailKeepsItsDescriptionButLosesItsLin
   real_time();
   ScriptedDmm dmm({GOOD, GOOD, ScriptedDmm::SILENT});
   point_dmm_at(dmm.port());
-  EXPECT_EQ(connect_dmm(), 0);
+  EXPECT_EQ(connect_dmm(dmm_host, dmm_port), 0);
   EXPECT_EQ(dmm_link, nullptr);
   EXPECT_STREQ(dmm_description, ("ACME DMM9 (S/N SN123 )" + at(dmm.port())).c_str());
   EXPECT_EQ(console, dmm_connecting(dmm.port()) +
@@ -104,7 +104,7 @@ TEST_F(IdentificationTest, DmmAnsweringOverloadOrTextIsNotReading) {
     console.clear();
     ScriptedDmm dmm({bad});
     point_dmm_at(dmm.port());
-    EXPECT_EQ(connect_dmm(), 0) << bad;
+    EXPECT_EQ(connect_dmm(dmm_host, dmm_port), 0) << bad;
     EXPECT_EQ(dmm_link, nullptr);
     EXPECT_EQ(console, dmm_connecting(dmm.port()) + "OK!\nChecking DMM read data...\aERROR reading DMM data!\n\n");
   }
@@ -113,7 +113,7 @@ TEST_F(IdentificationTest, DmmAnsweringOverloadOrTextIsNotReading) {
 TEST_F(IdentificationTest, DmmThatDoesNotIdentifyIsDropped) {
   ScriptedDmm dmm({GOOD, GOOD, GOOD}, ScriptedDmm::SILENT);
   point_dmm_at(dmm.port());
-  EXPECT_EQ(connect_dmm(), 0);
+  EXPECT_EQ(connect_dmm(dmm_host, dmm_port), 0);
   EXPECT_EQ(dmm_link, nullptr);
   EXPECT_STREQ(dmm_description, "No DMM detected.");
   EXPECT_EQ(console, dmm_connecting(dmm.port()) +
@@ -123,7 +123,7 @@ TEST_F(IdentificationTest, DmmThatDoesNotIdentifyIsDropped) {
 TEST_F(IdentificationTest, DmmClosingTheConnectionDuringIdentificationFailsIt) {
   ScriptedDmm dmm({GOOD, GOOD, GOOD}, ScriptedDmm::DROP_ON_IDN);
   point_dmm_at(dmm.port());
-  EXPECT_EQ(connect_dmm(), 0);
+  EXPECT_EQ(connect_dmm(dmm_host, dmm_port), 0);
   EXPECT_EQ(dmm_link, nullptr);
   EXPECT_STREQ(dmm_description, "No DMM detected.");
   EXPECT_EQ(console, dmm_connecting(dmm.port()) +
@@ -133,7 +133,7 @@ TEST_F(IdentificationTest, DmmClosingTheConnectionDuringIdentificationFailsIt) {
 TEST_F(IdentificationTest, DmmOnARefusedPortIsReported) {
   RefusingPort refusing;
   point_dmm_at(refusing.port());
-  EXPECT_EQ(connect_dmm(), 0);
+  EXPECT_EQ(connect_dmm(dmm_host, dmm_port), 0);
   EXPECT_EQ(dmm_link, nullptr);
   EXPECT_STREQ(dmm_description, "No DMM detected.");
   EXPECT_EQ(console, dmm_connecting(refusing.port()) + "\n\n\aERROR - Failed to connect to DMM!\n\n");
@@ -145,7 +145,7 @@ TEST_F(IdentificationTest, PsuThatIdentifiesIsKept) {
   real_time();
   ScriptedPsu psu;
   point_psu_at(psu.port());
-  EXPECT_EQ(connect_psu(), 1);
+  EXPECT_EQ(connect_psu(psu_host, psu_port), 1);
   ASSERT_NE(psu_link, nullptr);
   EXPECT_EQ(psu_link->is_connected(), 1);
   EXPECT_STREQ(psu_description, ("ACME PSU3 (S/N SN9 )" + at(psu.port())).c_str());
@@ -157,7 +157,7 @@ TEST_F(IdentificationTest, PsuReplyWithFewerThanThreeFieldsLeavesTheRestEmpty) {
   real_time();
   ScriptedPsu psu("ACME,PSU3");
   point_psu_at(psu.port());
-  EXPECT_EQ(connect_psu(), 1);
+  EXPECT_EQ(connect_psu(psu_host, psu_port), 1);
   EXPECT_STREQ(psu_description, ("ACME PSU3\n (S/N  )" + at(psu.port())).c_str());
 }
 
@@ -166,7 +166,7 @@ TEST_F(IdentificationTest, LongFieldsAndDescriptionsAreCutToFit) {
   // A field longer than 63 characters is cut to 63.
   ScriptedPsu psu(std::string(70, 'M') + ",P,S,1");
   point_psu_at(psu.port());
-  EXPECT_EQ(connect_psu(), 1);
+  EXPECT_EQ(connect_psu(psu_host, psu_port), 1);
   EXPECT_EQ(std::string(psu_description), std::string(63, 'M') + " P (S/N S )" + at(psu.port()));
 
   // A description longer than 127 characters is cut to 127.
@@ -175,7 +175,7 @@ TEST_F(IdentificationTest, LongFieldsAndDescriptionsAreCutToFit) {
   point_psu_at(wordy.port());
   delete psu_link;
   psu_link = nullptr;
-  EXPECT_EQ(connect_psu(), 1);
+  EXPECT_EQ(connect_psu(psu_host, psu_port), 1);
   const std::string full = a + " " + b + " (S/N " + c + " )" + at(wordy.port());
   ASSERT_GT(full.size(), 127u);
   EXPECT_EQ(std::string(psu_description), full.substr(0, 127));
@@ -185,7 +185,7 @@ TEST_F(IdentificationTest, SilentPsuIsDroppedAfterHalfASecond) {
   ScriptedPsu psu("");
   point_psu_at(psu.port());
   const auto start = Clock::now();
-  EXPECT_EQ(connect_psu(), 0);
+  EXPECT_EQ(connect_psu(psu_host, psu_port), 0);
   const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
   EXPECT_GE(elapsed, scaled_ms(500));
   EXPECT_LT(elapsed, 5000);
@@ -198,7 +198,7 @@ TEST_F(IdentificationTest, SilentPsuIsDroppedAfterHalfASecond) {
 TEST_F(IdentificationTest, PsuOnARefusedPortIsReported) {
   RefusingPort refusing;
   point_psu_at(refusing.port());
-  EXPECT_EQ(connect_psu(), 0);
+  EXPECT_EQ(connect_psu(psu_host, psu_port), 0);
   EXPECT_EQ(psu_link, nullptr);
   EXPECT_STREQ(psu_description, "No DP832 detected.");
   EXPECT_EQ(console, psu_connecting(refusing.port()) +
