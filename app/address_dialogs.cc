@@ -26,7 +26,7 @@ struct AddressTarget {
   char* host;           // FIELD_SIZE bytes
   int* port;
   void (*drop_link)();
-  int (*connect)();
+  int (*connect)(const char* host, int port);
 };
 
 // The port text read as atoi does (blanks, sign, digits up to the first other character; 0 when no
@@ -70,7 +70,7 @@ void set_instrument_address(const AddressTarget& target) {
   std::snprintf(target.host, FIELD_SIZE, "%s", new_host);
   save_program_settings();
   target.drop_link();
-  target.connect();
+  target.connect(target.host, *target.port);
 }
 
 }  // namespace

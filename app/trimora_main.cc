@@ -142,8 +142,8 @@ int trimora_main() {
     return -1;
   }
   print_banner();
-  connect_dmm();
-  connect_psu();
+  connect_dmm(dmm_host, dmm_port);
+  connect_psu(psu_host, psu_port);
 
   for (;;) {
     print_header_and_menu();

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -73,7 +74,7 @@ double send_query(int fd, const char* query, const char* answer_end, double* rou
 
 double percentile(const std::vector<double>& sorted, double fraction) {
   if (sorted.empty()) return 0.0;
-  std::size_t at = static_cast<std::size_t>(fraction * static_cast<double>(sorted.size() - 1) + 0.5);
+  std::size_t at = static_cast<std::size_t>(std::lround(fraction * static_cast<double>(sorted.size() - 1)));
   return sorted[std::min(at, sorted.size() - 1)];
 }
 

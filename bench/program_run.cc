@@ -123,7 +123,8 @@ double process_cpu_ms(pid_t pid) {
   std::snprintf(path, sizeof path, "/proc/%d/schedstat", static_cast<int>(pid));
   if (FILE* f = std::fopen(path, "r")) {
     unsigned long long ns = 0;
-    int got = std::fscanf(f, "%llu", &ns);
+    // A count the kernel writes; a failed conversion shows in got.
+    int got = std::fscanf(f, "%llu", &ns);  // NOLINT(cert-err34-c)
     std::fclose(f);
     if (got == 1) return static_cast<double>(ns) / 1e6;
   }
@@ -138,7 +139,10 @@ double process_cpu_ms(pid_t pid) {
   const char* p = std::strrchr(line, ')');  // the command name may hold blanks
   if (p == nullptr) return -1;
   unsigned long utime = 0, stime = 0;
-  if (std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu", &utime, &stime) != 2) return -1;
+  // Counts the kernel writes; a failed conversion shows in the count of fields.
+  if (std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu",  // NOLINT(cert-err34-c)
+                  &utime, &stime) != 2)
+    return -1;
   return static_cast<double>(utime + stime) * 1000.0 / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 

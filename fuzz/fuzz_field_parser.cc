@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "link/field_parser.h"
+#include "console/field_parser.h"
 
 namespace {
 

@@ -5,10 +5,9 @@
 #include <new>
 
 #include "console/console.h"
-#include "link/field_parser.h"
+#include "console/field_parser.h"
 #include "link/primitives.h"
 #include "link/tcp_link.h"
-#include "settings/program_settings.h"
 
 Instruments instruments;
 std::unique_ptr<Transport>& dmm_link = instruments.dmm;
@@ -65,7 +64,7 @@ void drop_links() {
 
 // The identification after the connect, on whatever link dmm_link holds: reset, identify, and check
 // that readings come. 1 on success; 0 with the link dropped.
-int identify_dmm() {
+int identify_dmm(const char* host, int port) {
   drain_input(dmm_link.get(), 100);
   dmm_link->send_text("*RST\r");
   drain_input(dmm_link.get(), 10);
@@ -79,7 +78,7 @@ int identify_dmm() {
     drop_dmm_link();
     return 0;
   }
-  describe(dmm_description, sizeof dmm_description, parse_identity(reply), dmm_host, dmm_port);
+  describe(dmm_description, sizeof dmm_description, parse_identity(reply), host, port);
 
   dmm_set_voltage_mode();
   console_print("Checking DMM read data...");
@@ -99,7 +98,7 @@ int identify_dmm() {
 
 // The identification of the DP832 after the connect, on whatever link psu_link holds. 1 on success;
 // 0 with the link dropped.
-int identify_psu() {
+int identify_psu(const char* host, int port) {
   drain_input(psu_link.get(), 100);
   psu_link->send_text("*RST\r\n");
   drain_input(psu_link.get(), 10);
@@ -111,15 +110,15 @@ int identify_psu() {
     drop_psu_link();
     return 0;
   }
-  describe(psu_description, sizeof psu_description, parse_identity(reply), psu_host, psu_port);
+  describe(psu_description, sizeof psu_description, parse_identity(reply), host, port);
   console_print("OK!\n\n");
   return 1;
 }
 
-int connect_dmm() {
-  console_print("Connecting to DMM on IP %s, Port %d...", dmm_host, dmm_port);
+int connect_dmm(const char* host, int port) {
+  console_print("Connecting to DMM on IP %s, Port %d...", host, port);
   drop_dmm_link();
-  dmm_link = new_link(dmm_host, dmm_port);
+  dmm_link = new_link(host, port);
   std::snprintf(dmm_description, sizeof dmm_description, "%s", "No DMM detected.");
   if (dmm_link == nullptr || !dmm_link->is_connected()) {
     console_print("\n\n\aERROR - Failed to connect to DMM!\n\n");
@@ -127,18 +126,18 @@ int connect_dmm() {
     return 0;
   }
   console_print("OK!\n");
-  return identify_dmm();
+  return identify_dmm(host, port);
 }
 
-int connect_psu() {
+int connect_psu(const char* host, int port) {
   std::snprintf(psu_description, sizeof psu_description, "%s", "No DP832 detected.");
-  console_print("Connecting to DP832 on IP %s, Port %d...", psu_host, psu_port);
+  console_print("Connecting to DP832 on IP %s, Port %d...", host, port);
   drop_psu_link();
-  psu_link = new_link(psu_host, psu_port);
+  psu_link = new_link(host, port);
   if (psu_link == nullptr || !psu_link->is_connected()) {
     console_print("\n\aWARNING: DP832 FAILED TO CONNECT. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n");
     drop_psu_link();
     return 0;
   }
-  return identify_psu();
+  return identify_psu(host, port);
 }

@@ -24,10 +24,11 @@ void drop_links();
 extern char dmm_description[128];
 extern char psu_description[128];
 
-// Connect, reset and identify; 1 on success, 0 (link dropped) on failure.
-int connect_dmm();
-int connect_psu();
+// Connect to host:port, reset and identify; 1 on success, 0 (link dropped) on failure.
+int connect_dmm(const char* host, int port);
+int connect_psu(const char* host, int port);
 
-// The identification alone, on the link already in dmm_link / psu_link (after the connect).
-int identify_dmm();
-int identify_psu();
+// The identification alone, on the link already in dmm_link / psu_link (after the connect); host and
+// port only go into the description.
+int identify_dmm(const char* host, int port);
+int identify_psu(const char* host, int port);

@@ -1,7 +1,7 @@
 // Turning a terminal's input bytes into key codes: single bytes as they are (DEL 127 as Backspace 8,
 // line feed as Enter 13), and the escape sequences of arrows, Home, End, Insert, Delete, PgUp, PgDn
 // and F1 to F12 into the two-code form of raw_key_read. Pure, so that it can be tested without a
-// terminal; raw_keys_posix.cc feeds it.
+// terminal; raw_keys_posix.cc feeds it (the Windows console hands out key codes of its own).
 #pragma once
 
 // The first key found at the start of a terminal's input.

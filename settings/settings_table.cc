@@ -9,7 +9,7 @@
 #include <new>
 #include <string>
 
-#include "link/field_parser.h"
+#include "console/field_parser.h"
 #include "platform/files.h"
 
 SettingsTable settings;

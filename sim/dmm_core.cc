@@ -100,6 +100,7 @@ bool no_params(DmmState& st, const ScpiCommand& c) {
 std::string dmm_format_reading(double value) {
   char text[40];
   if (!(std::fabs(value) < DMM_OVERLOAD)) value = DMM_OVERLOAD;
+  // cppcheck-suppress duplicateConditionalAssign ; -0 compares equal to 0 and becomes +0
   if (value == 0.0) value = 0.0;  // no "-0"
   std::snprintf(text, sizeof text, "%+.8E", value);
   return text;
@@ -163,13 +164,14 @@ DmmReply dmm_handle_line(DmmState& st, const std::string& line,
       }
     } else if (scpi_match(n, c.common, "CONFigure") && q) {
       if (no_params(st, c)) {
-        char text[64];
+        char configuration[64];
         if (st.range == 0.0) {
-          std::snprintf(text, sizeof text, "\"%s AUTO\"", st.amps ? "CURR:DC" : "VOLT:DC");
+          std::snprintf(configuration, sizeof configuration, "\"%s AUTO\"", st.amps ? "CURR:DC" : "VOLT:DC");
         } else {
-          std::snprintf(text, sizeof text, "\"%s %+.8E\"", st.amps ? "CURR:DC" : "VOLT:DC", st.range);
+          std::snprintf(configuration, sizeof configuration, "\"%s %+.8E\"", st.amps ? "CURR:DC" : "VOLT:DC",
+                        st.range);
         }
-        answers.push_back(text);
+        answers.push_back(configuration);
       }
     } else if ((scpi_match(n, c.common, "READ") && q) || ((volt_meas || curr_meas) && q)) {
       bool read = !(volt_meas || curr_meas);

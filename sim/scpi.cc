@@ -2,6 +2,7 @@
 #include "sim/scpi.h"
 
 #include <cctype>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,7 @@ std::string trim(const std::string& text) {
   std::size_t begin = 0;
   std::size_t end = text.size();
   while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
+  // cppcheck-suppress containerOutOfBounds ; end > begin, so end - 1 lies within text
   while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
   return text.substr(begin, end - begin);
 }
@@ -67,8 +69,11 @@ bool node_matches(const std::string& written, const PatternNode& node, int* suff
   int number = 0;
   if (digits < written.size() && digits > 0 && node.suffix) {
     word = written.substr(0, digits);
-    number = std::atoi(written.c_str() + digits);
-    if (number <= 0) return false;
+    // strtol rather than atoi, whose result for a number beyond int is undefined: such a suffix
+    // names no node.
+    long parsed = std::strtol(written.c_str() + digits, nullptr, 10);
+    if (parsed <= 0 || parsed > INT_MAX) return false;
+    number = static_cast<int>(parsed);
   }
   if (word != node.short_form && word != node.long_form) return false;
   if (suffix != nullptr && node.suffix) *suffix = number;

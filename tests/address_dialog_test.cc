@@ -65,8 +65,8 @@ class AddressDialogTest : public ProgramTest {
     write_loopback_settings(dmm_port_in_file != 0 ? dmm_port_in_file : dmm_at,
                             psu_port_in_file != 0 ? psu_port_in_file : psu_at);
     load_program_settings();
-    EXPECT_EQ(connect_dmm(), dmm_port_in_file == 0 ? 1 : 0) << out;
-    EXPECT_EQ(connect_psu(), psu_port_in_file == 0 ? 1 : 0) << out;
+    EXPECT_EQ(connect_dmm(dmm_host, dmm_port), dmm_port_in_file == 0 ? 1 : 0) << out;
+    EXPECT_EQ(connect_psu(psu_host, psu_port), psu_port_in_file == 0 ? 1 : 0) << out;
     bench->clear_received();
     out.clear();
   }

@@ -95,7 +95,7 @@ class DmmIdentityTest : public BadReplyTest, public ::testing::WithParamInterfac
 
 TEST_P(DmmIdentityTest, BadBytesNeverOverrunTheDescription) {
   install_dmm(fake_dmm({"+1.0E+00", "+1.0E+00", "+1.0E+00"}, GetParam().idn));
-  ASSERT_EQ(identify_dmm(), 1) << out;
+  ASSERT_EQ(identify_dmm(dmm_host, dmm_port), 1) << out;
   EXPECT_LT(std::strlen(dmm_description), sizeof dmm_description);
   EXPECT_EQ(std::string(dmm_description), GetParam().description + " at 127.0.0.1:" + std::to_string(DMM_PORT));
   EXPECT_NE(out.find("Checking DMM read data......OK!\n\n"), std::string::npos);
@@ -113,7 +113,7 @@ class PsuIdentityTest : public BadReplyTest, public ::testing::WithParamInterfac
 
 TEST_P(PsuIdentityTest, BadBytesNeverOverrunTheDescription) {
   install_psu(fake_psu(GetParam().idn));
-  ASSERT_EQ(identify_psu(), 1) << out;
+  ASSERT_EQ(identify_psu(psu_host, psu_port), 1) << out;
   EXPECT_EQ(std::string(psu_description), GetParam().description + " at 127.0.0.1:" + std::to_string(PSU_PORT));
   // The rest of a long line is thrown away by the next command's drain and never read as a reply.
   psu_command("OUTPUT CH1,OFF\r\n");
@@ -130,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(BadReplyTest, DmmIdentificationCutByADroppedConnection) {
   std::strcpy(dmm_description, "No DMM detected.");
   install_dmm(fake_dmm({}, DMM_DROP));
-  EXPECT_EQ(identify_dmm(), 0);
+  EXPECT_EQ(identify_dmm(dmm_host, dmm_port), 0);
   EXPECT_EQ(dmm_link, nullptr);
   EXPECT_NE(out.find("\n\aWARNING: DMM FAILED TO IDENTIFY. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n"),
             std::string::npos);
@@ -145,7 +145,7 @@ TEST_F(BadReplyTest, Dp832IdentificationCutByADroppedConnection) {
     link.arrive_after(1, "Maker,DP8");
     link.close_at(link.clock_ms + 1);
   });
-  EXPECT_EQ(identify_psu(), 0);
+  EXPECT_EQ(identify_psu(psu_host, psu_port), 0);
   EXPECT_EQ(psu_link, nullptr);
   EXPECT_NE(out.find("WARNING: DP832 FAILED TO IDENTIFY."), std::string::npos) << out;
   EXPECT_STREQ(psu_description, "No DP832 detected.");

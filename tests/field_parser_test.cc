@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "link/field_parser.h"
+#include "console/field_parser.h"
 
 namespace {
 

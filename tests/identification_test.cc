@@ -57,7 +57,7 @@ class DmmIdentificationTest : public IdentificationTest, public ::testing::WithP
 TEST_P(DmmIdentificationTest, ResultDescriptionAndMessages) {
   const IdCase& c = GetParam();
   install_dmm(fake_dmm(c.readings, c.idn, c.line_end));
-  EXPECT_EQ(identify_dmm(), c.result);
+  EXPECT_EQ(identify_dmm(dmm_host, dmm_port), c.result);
   EXPECT_EQ(dmm_link != nullptr, c.result == 1) << "a failed identification drops the link";
   EXPECT_EQ(std::string(dmm_description), c.description);
   EXPECT_EQ(console, c.console);
@@ -95,7 +95,7 @@ class PsuIdentificationTest : public IdentificationTest, public ::testing::WithP
 TEST_P(PsuIdentificationTest, ResultDescriptionAndMessages) {
   const IdCase& c = GetParam();
   install_psu(fake_psu(c.idn));
-  EXPECT_EQ(identify_psu(), c.result);
+  EXPECT_EQ(identify_psu(psu_host, psu_port), c.result);
   EXPECT_EQ(psu_link != nullptr, c.result == 1) << "a failed identification drops the link";
   EXPECT_EQ(std::string(psu_description), c.description);
   EXPECT_EQ(console, c.console);
@@ -118,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(IdentificationTest, DmmGetsResetIdentifyVoltageModeAndThreeReadings) {
   FakeTransport& dmm = install_dmm(fake_dmm({GOOD, GOOD, GOOD}));
-  ASSERT_EQ(identify_dmm(), 1);
+  ASSERT_EQ(identify_dmm(dmm_host, dmm_port), 1);
   EXPECT_EQ(dmm.sent, "*RST\r*IDN?\rCONF:VOLT:DC AUTO\rREAD?\rREAD?\rREAD?\r");
   // The reset after a 100 ms drain, the query after a 10 ms one.
   EXPECT_EQ(dmm.sent_at[0], 100);
@@ -127,7 +127,7 @@ TEST_F(IdentificationTest, DmmGetsResetIdentifyVoltageModeAndThreeReadings) {
 
 TEST_F(IdentificationTest, PsuGetsResetAndIdentifyAndASilentOneIsDroppedAfterHalfASecond) {
   FakeTransport& psu = install_psu(fake_psu(""));
-  EXPECT_EQ(identify_psu(), 0);
+  EXPECT_EQ(identify_psu(psu_host, psu_port), 0);
   EXPECT_EQ(psu.sent, "*RST\r\n*IDN?\r\n");
   EXPECT_EQ(psu.clock_ms, 100 + 10 + 500);
   EXPECT_EQ(psu.ended, 1) << "the dropped link is closed";
@@ -140,7 +140,7 @@ TEST_F(IdentificationTest, ConnectReportsTheAddressAndIdentifiesOnTheNewLink) {
     return line == "*IDN?\r\n" ? std::string("ACME,PSU3,SN9,2.0\n") : std::string();
   }));
   psu_port = psu.port();
-  EXPECT_EQ(connect_psu(), 1);
+  EXPECT_EQ(connect_psu(psu_host, psu_port), 1);
   ASSERT_NE(psu_link, nullptr);
   EXPECT_EQ(psu_link->is_connected(), 1);
   EXPECT_EQ(console, "Connecting to DP832 on IP 127.0.0.1, Port " + std::to_string(psu.port()) + "...OK!\n\n");
@@ -150,7 +150,7 @@ TEST_F(IdentificationTest, ConnectReportsTheAddressAndIdentifiesOnTheNewLink) {
 TEST_F(IdentificationTest, DmmOnARefusedPortIsReported) {
   RefusingPort refusing;
   dmm_port = refusing.port();
-  EXPECT_EQ(connect_dmm(), 0);
+  EXPECT_EQ(connect_dmm(dmm_host, dmm_port), 0);
   EXPECT_EQ(dmm_link, nullptr);
   EXPECT_STREQ(dmm_description, "No DMM detected.");
   EXPECT_EQ(console, "Connecting to DMM on IP 127.0.0.1, Port " + std::to_string(refusing.port()) +
@@ -160,7 +160,7 @@ TEST_F(IdentificationTest, DmmOnARefusedPortIsReported) {
 TEST_F(IdentificationTest, PsuOnARefusedPortIsReported) {
   RefusingPort refusing;
   psu_port = refusing.port();
-  EXPECT_EQ(connect_psu(), 0);
+  EXPECT_EQ(connect_psu(psu_host, psu_port), 0);
   EXPECT_EQ(psu_link, nullptr);
   EXPECT_STREQ(psu_description, "No DP832 detected.");
   EXPECT_EQ(console, "Connecting to DP832 on IP 127.0.0.1, Port " + std::to_string(refusing.port()) +

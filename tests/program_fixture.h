@@ -137,8 +137,8 @@ class ProgramTest : public ::testing::Test {
   // Starts the bench and brings both instruments on line, as the program's start-up does.
   void connect_both() {
     start_bench();
-    ASSERT_EQ(connect_dmm(), 1) << out;
-    ASSERT_EQ(connect_psu(), 1) << out;
+    ASSERT_EQ(connect_dmm(dmm_host, dmm_port), 1) << out;
+    ASSERT_EQ(connect_psu(psu_host, psu_port), 1) << out;
     bench->clear_received();
     out.clear();
   }

@@ -1,5 +1,6 @@
-// Terminal key decoding, and raw_key_read itself in a child process reading a pseudo-terminal or a
-// pipe (the child is this test binary started again; it reads keys before main and reports them).
+// raw_key_read in a child process reading a pseudo-terminal or a pipe (the child is this test binary
+// started again; it reads keys before main and reports them). The decoding of the bytes into codes
+// has its own table in terminal_keys_test.cc; here the terminal's part: raw mode, reads, the Esc wait.
 #ifndef _WIN32
 
 #include <fcntl.h>
@@ -21,7 +22,6 @@
 #include <vector>
 
 #include "platform/raw_keys.h"
-#include "platform/terminal_keys.h"
 
 namespace {
 
@@ -205,105 +205,7 @@ class KeyChild {
 
 bool can_start_children() { return access("/proc/self/exe", X_OK) == 0; }
 
-// ---- The decoder. ----
-
-// Every code that decoding all of bytes gives, as if nothing more could come after them.
-std::vector<int> decode_all(const std::string& bytes) {
-  std::vector<int> codes;
-  const unsigned char* p = reinterpret_cast<const unsigned char*>(bytes.data());
-  int left = static_cast<int>(bytes.size());
-  while (left > 0) {
-    TerminalKey key = decode_terminal_key(p, left, 0);
-    if (!key.complete || key.used < 1 || key.used > left) {
-      ADD_FAILURE() << "stuck at " << left << " bytes";
-      break;
-    }
-    for (int i = 0; i < key.count; ++i) codes.push_back(key.codes[i]);
-    p += key.used;
-    left -= key.used;
-  }
-  return codes;
-}
-
 using Codes = std::vector<int>;
-
-TEST(TerminalKeyDecoding, SingleBytesAndTheTerminalsOwnCodes) {
-  EXPECT_EQ(decode_all("a"), Codes({'a'}));
-  EXPECT_EQ(decode_all("\x7f"), Codes({8}));  // the terminal's Backspace
-  EXPECT_EQ(decode_all("\b"), Codes({8}));
-  EXPECT_EQ(decode_all("\r"), Codes({13}));
-  EXPECT_EQ(decode_all("\n"), Codes({13}));
-  EXPECT_EQ(decode_all("\t\x01\xe9"), Codes({9, 1, 0xe9}));
-}
-
-TEST(TerminalKeyDecoding, EscAloneIsDecidedOnlyWhenNothingFollows) {
-  const unsigned char esc[] = {27};
-  TerminalKey key = decode_terminal_key(esc, 1, 1);
-  EXPECT_EQ(key.complete, 0);
-  key = decode_terminal_key(esc, 1, 0);
-  EXPECT_EQ(key.complete, 1);
-  EXPECT_EQ(key.used, 1);
-  ASSERT_EQ(key.count, 1);
-  EXPECT_EQ(key.codes[0], 27);
-
-  // Esc followed by Esc or by a control key: the Esc key, then the other key.
-  EXPECT_EQ(decode_all("\033\033"), Codes({27, 27}));
-  EXPECT_EQ(decode_all("\033\r"), Codes({27, 13}));
-}
-
-TEST(TerminalKeyDecoding, CursorAndEditingKeysInEveryForm) {
-  EXPECT_EQ(decode_all("\033[A\033[B\033[C\033[D"), Codes({224, 72, 224, 80, 224, 77, 224, 75}));
-  EXPECT_EQ(decode_all("\033OA\033OB\033OC\033OD"), Codes({224, 72, 224, 80, 224, 77, 224, 75}));
-  EXPECT_EQ(decode_all("\033[H\033OH\033[1~\033[7~"), Codes({224, 71, 224, 71, 224, 71, 224, 71}));
-  EXPECT_EQ(decode_all("\033[F\033OF\033[4~\033[8~"), Codes({224, 79, 224, 79, 224, 79, 224, 79}));
-  EXPECT_EQ(decode_all("\033[2~\033[3~\033[5~\033[6~"), Codes({224, 82, 224, 83, 224, 73, 224, 81}));
-  // Modifier parameters (Ctrl, Shift) are ignored.
-  EXPECT_EQ(decode_all("\033[1;5A\033[3;2~"), Codes({224, 72, 224, 83}));
-}
-
-TEST(TerminalKeyDecoding, FunctionKeys) {
-  EXPECT_EQ(decode_all("\033OP\033OQ\033OR\033OS"), Codes({0, 59, 0, 60, 0, 61, 0, 62}));
-  EXPECT_EQ(decode_all("\033[11~\033[12~\033[13~\033[14~\033[15~"),
-            Codes({0, 59, 0, 60, 0, 61, 0, 62, 0, 63}));
-  EXPECT_EQ(decode_all("\033[17~\033[18~\033[19~\033[20~\033[21~"),
-            Codes({0, 64, 0, 65, 0, 66, 0, 67, 0, 68}));
-  EXPECT_EQ(decode_all("\033[23~\033[24~"), Codes({224, 133, 224, 134}));
-  EXPECT_EQ(decode_all("\033[[A\033[[E"), Codes({0, 59, 0, 63}));  // Linux console
-}
-
-TEST(TerminalKeyDecoding, UnknownSequencesAreDroppedWhole) {
-  EXPECT_EQ(decode_all("\033[Zq"), Codes({'q'}));            // Shift-Tab
-  EXPECT_EQ(decode_all("\033[99~q"), Codes({'q'}));          // no such key
-  EXPECT_EQ(decode_all("\033[<0;12;5Mq"), Codes({'q'}));     // mouse report
-  EXPECT_EQ(decode_all("\033[?1;2cq"), Codes({'q'}));        // terminal answer
-  EXPECT_EQ(decode_all("\033Oxq"), Codes({'q'}));
-  EXPECT_EQ(decode_all("\033xq"), Codes({'q'}));             // Alt-x
-  EXPECT_EQ(decode_all("\033[[Zq"), Codes({'q'}));
-}
-
-TEST(TerminalKeyDecoding, CutAndBrokenSequences) {
-  // The start of a sequence waits for its rest while more can come, and is dropped otherwise.
-  const std::string starts[] = {"\033[", "\033[1", "\033[1;", "\033O", "\033[["};
-  for (const std::string& start : starts) {
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(start.data());
-    int length = static_cast<int>(start.size());
-    EXPECT_EQ(decode_terminal_key(p, length, 1).complete, 0) << start.size();
-    TerminalKey key = decode_terminal_key(p, length, 0);
-    EXPECT_EQ(key.complete, 1);
-    EXPECT_EQ(key.used, length);
-    EXPECT_EQ(key.count, 0);
-  }
-  // A control key inside a sequence ends it and is a key of its own.
-  EXPECT_EQ(decode_all("\033[1\r"), Codes({13}));
-  EXPECT_EQ(decode_all("\033O\033[A"), Codes({224, 72}));
-  // A runaway sequence is dropped instead of being waited on without end.
-  std::string runaway = "\033[" + std::string(TERMINAL_SEQUENCE_MAX + 8, '1');
-  TerminalKey key = decode_terminal_key(reinterpret_cast<const unsigned char*>(runaway.data()),
-                                        static_cast<int>(runaway.size()), 1);
-  EXPECT_EQ(key.complete, 1);
-  EXPECT_EQ(key.count, 0);
-  EXPECT_EQ(key.used, TERMINAL_SEQUENCE_MAX);
-}
 
 // ---- raw_key_read on a real pseudo-terminal and on a pipe. ----
 
@@ -323,14 +225,9 @@ TEST(RawKeysTerminal, KeysArriveOneCodePerCallAndTheTerminalIsRestoredAtExit) {
   };
   const Case cases[] = {
       {"a", {'a'}},
-      {"\r", {13}},
-      {"\n", {13}},
-      {"\x7f", {8}},
+      {"\r", {13}},     // not turned into a line feed by the terminal
+      {"\x7f", {8}},    // nor taken as an erase
       {"\033[A", {224, 72}},
-      {"\033OD", {224, 75}},
-      {"\033[3~", {224, 83}},
-      {"\033OP", {0, 59}},
-      {"\033[24~", {224, 134}},
       {"\033[Zb", {'b'}},
       {"\033", {27}},  // alone: decided after the short wait
       {"\033\033", {27, 27}},

@@ -1,5 +1,5 @@
 // FieldParser::token: splits a settings line into blank- or comma-separated tokens.
-#include "link/field_parser.h"
+#include "console/field_parser.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // FieldParser::field: comma-separated fields of an identification reply.
-#include "link/field_parser.h"
+#include "console/field_parser.h"
 
 namespace {
 
