@@ -34,11 +34,31 @@ constexpr std::size_t LINE_LIMIT = 65536;     // a longer line without an end is
 constexpr std::size_t OUTPUT_LIMIT = 1 << 20; // a client that reads nothing is dropped beyond this
 constexpr int STREAM_INTERVAL_MS = 5;         // real ms between lines of the unsolicited stream
 
+// Sockets are set up the portable way (no accept4, SOCK_CLOEXEC or pipe2), so the bench builds on
+// macOS too; a peer that has gone must not raise SIGPIPE.
+#ifdef MSG_NOSIGNAL
+constexpr int SEND_FLAGS = MSG_NOSIGNAL | MSG_DONTWAIT;
+#else
+constexpr int SEND_FLAGS = MSG_DONTWAIT;
+#endif
+
+bool make_nonblocking(int fd) {
+  int flags = fcntl(fd, F_GETFL, 0);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) return false;
+  if (fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) return false;
+#ifdef SO_NOSIGPIPE
+  int one = 1;
+  setsockopt(fd, SOL_SOCKET, SO_NOSIGPIPE, &one, sizeof one);
+#endif
+  return true;
+}
+
 struct Client {
   int fd = -1;
   bool dmm = false;
   std::string in;            // received bytes not yet ended by a line end
-  bool skip_lf = false;      // DMM: the last line ended with CR; a LF right after belongs to it
+  int carry = 0;             // the instrument's framing state between received pieces
+  bool eof = false;          // the peer sends no more: carry out what came, answer, then close
   std::string out;           // bytes the socket has not taken yet
   bool waiting = false;      // an answer is held back until due
   Clock::time_point due;
@@ -49,8 +69,12 @@ struct Client {
 };
 
 int open_listener(std::uint32_t address, int port, int* bound_port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
   if (fd < 0) return -1;
+  if (!make_nonblocking(fd)) {
+    close(fd);
+    return -1;
+  }
   int one = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in sa{};
@@ -190,7 +214,7 @@ struct SimBench::Impl {
   void send_text(Client& c, const std::string& text) {
     if (text.empty() || c.dead) return;
     if (c.out.empty()) {
-      ssize_t n = send(c.fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      ssize_t n = send(c.fd, text.data(), text.size(), SEND_FLAGS);
       if (n < 0) {
         if (errno != EAGAIN && errno != EWOULDBLOCK) {
           c.dead = true;
@@ -207,7 +231,7 @@ struct SimBench::Impl {
 
   void flush(Client& c) {
     while (!c.out.empty() && !c.dead) {
-      ssize_t n = send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+      ssize_t n = send(c.fd, c.out.data(), c.out.size(), SEND_FLAGS);
       if (n < 0) {
         if (errno != EAGAIN && errno != EWOULDBLOCK) c.dead = true;
         return;
@@ -217,23 +241,8 @@ struct SimBench::Impl {
   }
 
   // The next complete line of a client's input, without its line end. false when none is complete.
-  static bool next_line(Client& c, std::string* line) {
-    if (c.dmm) {
-      // A telnet client ends a line with CR LF or CR NUL: the second byte belongs to the CR.
-      if (c.skip_lf && !c.in.empty()) {
-        if (c.in[0] == '\n' || c.in[0] == '\0') c.in.erase(0, 1);
-        c.skip_lf = false;
-      }
-      std::size_t end = c.in.find_first_of("\r\n");
-      if (end == std::string::npos) return false;
-      *line = c.in.substr(0, end);
-      bool cr = c.in[end] == '\r';
-      std::size_t used = end + 1;
-      if (cr && used < c.in.size() && (c.in[used] == '\n' || c.in[used] == '\0')) ++used;
-      else if (cr && used == c.in.size()) c.skip_lf = true;
-      c.in.erase(0, used);
-      return true;
-    }
+  bool next_line(Client& c, std::string* line) {
+    if (c.dmm) return dmm_next_line(dmm, c.in, c.carry, line);
     std::size_t end = c.in.find('\n');
     if (end == std::string::npos) return false;
     *line = c.in.substr(0, end);
@@ -299,8 +308,12 @@ struct SimBench::Impl {
 
   void accept_client(int listener, bool is_dmm) {
     for (;;) {
-      int fd = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+      int fd = accept(listener, nullptr, nullptr);
       if (fd < 0) return;
+      if (!make_nonblocking(fd)) {
+        close(fd);
+        continue;
+      }
       int one = 1;
       setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
       Client c;
@@ -330,7 +343,10 @@ struct SimBench::Impl {
         c.in.append(buffer, static_cast<std::size_t>(n));
         continue;
       }
-      if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) c.dead = true;
+      // An orderly end of the peer's sending is no reason to drop what it sent before, nor the
+      // answers to it: the connection closes once those are out.
+      if (n == 0) c.eof = true;
+      else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) c.dead = true;
       return;
     }
   }
@@ -363,7 +379,7 @@ struct SimBench::Impl {
         if (wait_ms < 0 || ms < wait_ms) wait_ms = ms;
       };
       for (const Client& c : clients) {
-        short events = POLLIN;
+        short events = c.eof ? 0 : POLLIN;
         if (!c.out.empty()) events |= POLLOUT;
         fds.push_back({c.fd, events, 0});
         if (c.waiting) consider(c.due);
@@ -389,7 +405,10 @@ struct SimBench::Impl {
       for (std::size_t i = 0; i < clients.size() && first_client + i < fds.size(); ++i) {
         Client& c = clients[i];
         short re = fds[first_client + i].revents;
-        if (re & (POLLIN | POLLHUP | POLLERR)) receive(c);
+        if (re & (POLLIN | POLLHUP | POLLERR)) {
+          if (c.eof) c.dead = true;  // gone for good: nothing more can be delivered
+          else receive(c);
+        }
         if (re & POLLOUT) flush(c);
       }
       now = Clock::now();
@@ -406,6 +425,8 @@ struct SimBench::Impl {
           c.later.clear();
         }
         process_input(c);
+        flush(c);
+        if (c.eof && !c.waiting && c.out.empty()) c.dead = true;
         if (streaming && !c.dmm && now >= c.next_stream) {
           if (c.out.empty()) send_text(c, "STREAM," + std::to_string(++c.stream_count) + "\n");
           c.next_stream = now + std::chrono::milliseconds(STREAM_INTERVAL_MS);
@@ -442,7 +463,7 @@ SimBench::SimBench(const SimOptions& options) : impl(std::make_unique<Impl>()) {
     }
   }
   b.psu = psu_make_state(model, options.psu_idn);
-  b.dmm = dmm_make_state(options.seed, options.dmm_idn, options.measurement_time_ms);
+  b.dmm = dmm_make_state(options.seed, options.dmm_idn, options.measurement_time_ms, options.dmm_style);
   dmm_set_faults(b.dmm, options.dmm_faults);
   b.psu_faults = options.psu_faults;
   b.wire = options.wire;
@@ -450,7 +471,8 @@ SimBench::SimBench(const SimOptions& options) : impl(std::make_unique<Impl>()) {
   if (!resolve_bind_address(options.bind_address, &b.address)) return;
   b.dmm_listener = open_listener(b.address, options.dmm_port, &b.dmm_port);
   b.psu_listener = open_listener(b.address, options.psu_port, &b.psu_port);
-  if (b.dmm_listener < 0 || b.psu_listener < 0 || pipe2(b.wake, O_NONBLOCK | O_CLOEXEC) != 0) {
+  bool woken = pipe(b.wake) == 0 && make_nonblocking(b.wake[0]) && make_nonblocking(b.wake[1]);
+  if (b.dmm_listener < 0 || b.psu_listener < 0 || !woken) {
     if (b.dmm_listener >= 0) close(b.dmm_listener);
     if (b.psu_listener >= 0) close(b.psu_listener);
     b.dmm_listener = b.psu_listener = -1;

@@ -11,12 +11,12 @@ namespace {
 
 typedef std::vector<std::string> Replies;
 
-double volts_max(int channel) { return channel == 3 ? 5.3 : 32.0; }
-constexpr double AMPS_MAX = 3.2;
-double ovp_max(int channel) { return channel == 3 ? 5.5 : 33.0; }
-constexpr double OCP_MAX = 3.3;
+double volts_max(int channel) { return psu_volts_max(channel); }
+constexpr double AMPS_MAX = PSU_AMPS_MAX;
+double ovp_max(int channel) { return psu_ovp_max(channel); }
+constexpr double OCP_MAX = PSU_OCP_MAX;
 
-void error(PsuState& st, int code, const char* message) { scpi_push_error(&st.errors, code, message); }
+void error(PsuState& st, ScpiError e) { psu_error(st, e); }
 
 std::string format(const char* pattern, double value) {
   char text[64];
@@ -66,12 +66,12 @@ bool parse_level(PsuState& st, const std::string& text, double low, double high,
   }
   double v = 0.0;
   if (!scpi_number(text, &v)) {
-    error(st, -104, "Data type error");
+    error(st, ScpiError::data_type);
     return false;
   }
   // A hair of tolerance for values that were formatted from the limit itself.
   if (v < low - 1e-9 || v > high + 1e-9) {
-    error(st, -222, "Data out of range");
+    error(st, ScpiError::out_of_range);
     return false;
   }
   *value = std::min(std::max(v, low), high);
@@ -89,11 +89,11 @@ bool parse_integer(const std::string& text, int* value) {
 // Checks the parameter count; pushes the error when it is wrong.
 bool count_ok(PsuState& st, const ScpiCommand& c, std::size_t least, std::size_t most) {
   if (c.params.size() < least) {
-    error(st, -109, "Missing parameter");
+    error(st, ScpiError::missing_parameter);
     return false;
   }
   if (c.params.size() > most) {
-    error(st, -108, "Parameter not allowed");
+    error(st, ScpiError::parameter_not_allowed);
     return false;
   }
   return true;
@@ -107,7 +107,7 @@ bool take_channel(PsuState& st, const ScpiCommand& c, std::size_t* next, int* ch
   if (!c.params.empty() && looks_like_channel(c.params[0])) {
     *channel = parse_channel(c.params[0]);
     if (*channel == 0) {
-      error(st, -224, "Illegal parameter value");
+      error(st, ScpiError::illegal_parameter);
       return false;
     }
     *next = 1;
@@ -130,7 +130,7 @@ void reset_channels(PsuState& st) {
 void switch_output(PsuState& st, int channel, bool on) {
   PsuChannel& ch = st.ch[channel - 1];
   if (on && (ch.ovp_tripped || ch.ocp_tripped)) {
-    error(st, -221, "Settings conflict");
+    error(st, ScpiError::settings_conflict);
     return;
   }
   if (on && !ch.on) st.last_switched_on = channel;
@@ -170,12 +170,15 @@ bool common_command(PsuState& st, const ScpiCommand& c, Replies& out) {
   } else if (h == "*RST" && !c.query) {
     if (count_ok(st, c, 0, 0)) reset_channels(st);
   } else if (h == "*CLS" && !c.query) {
-    if (count_ok(st, c, 0, 0)) st.errors.clear();
+    if (count_ok(st, c, 0, 0)) {
+      st.errors.clear();
+      st.event_status = st.ques_event = st.oper_event = 0;
+    }
   } else if (h == "*OPT" && c.query) {
     if (count_ok(st, c, 0, 0)) out.push_back("NONE");
   } else if (h == "*OPC" && c.query) {
     if (count_ok(st, c, 0, 0)) out.push_back("1");
-  } else if ((h == "*TST" || h == "*ESR" || h == "*STB") && c.query) {
+  } else if (h == "*TST" && c.query) {
     if (count_ok(st, c, 0, 0)) out.push_back("0");
   } else if ((h == "*OPC" || h == "*WAI") && !c.query) {
     count_ok(st, c, 0, 0);
@@ -202,7 +205,7 @@ bool apply_command(PsuState& st, const ScpiCommand& c, Replies& out) {
     } else if (what == "CURR" || what == "CURRENT") {
       out.push_back(format("%.3f", st.ch[channel - 1].amps));
     } else {
-      error(st, -224, "Illegal parameter value");
+      error(st, ScpiError::illegal_parameter);
     }
     return true;
   }
@@ -229,7 +232,7 @@ bool output_command(PsuState& st, const ScpiCommand& c, Replies& out) {
     if (!count_ok(st, c, next + 1, next + 1)) return true;
     bool on = false;
     if (!parse_switch(c.params[next], &on)) {
-      error(st, -224, "Illegal parameter value");
+      error(st, ScpiError::illegal_parameter);
       return true;
     }
     switch_output(st, channel, on);
@@ -268,7 +271,7 @@ bool output_command(PsuState& st, const ScpiCommand& c, Replies& out) {
       bool on = false;
       if (!count_ok(st, c, next + 1, next + 1)) return true;
       if (!parse_switch(c.params[next], &on)) {
-        error(st, -224, "Illegal parameter value");
+        error(st, ScpiError::illegal_parameter);
         return true;
       }
       enabled = on;
@@ -315,7 +318,7 @@ bool instrument_command(PsuState& st, const ScpiCommand& c, Replies& out) {
     int n = 0;
     if (!count_ok(st, c, 1, 1)) return true;
     if (!parse_integer(c.params[0], &n) || n < 1 || n > 3) {
-      error(st, -224, "Illegal parameter value");
+      error(st, ScpiError::illegal_parameter);
       return true;
     }
     st.selected = n;
@@ -329,7 +332,7 @@ bool instrument_command(PsuState& st, const ScpiCommand& c, Replies& out) {
     if (!count_ok(st, c, 1, 1)) return true;
     int n = parse_channel(c.params[0]);
     if (n == 0) {
-      error(st, -224, "Illegal parameter value");
+      error(st, ScpiError::illegal_parameter);
       return true;
     }
     st.selected = n;
@@ -345,13 +348,23 @@ bool source_command(PsuState& st, const ScpiCommand& c, Replies& out) {
               scpi_match(c.nodes, c.common, "[:SOURce#]:CURRent[:LEVel][:IMMediate][:AMPLitude]", &suffix);
   if (!volts && !amps) return false;
   if (suffix > 3) {
-    error(st, -114, "Header suffix out of range");
+    error(st, ScpiError::suffix_out_of_range);
     return true;
   }
   int channel = suffix == 0 ? st.selected : suffix;
   PsuChannel& ch = st.ch[channel - 1];
   if (c.query) {
-    if (count_ok(st, c, 0, 0)) out.push_back(format(volts ? "%.3f" : "%.4f", volts ? ch.volts : ch.amps));
+    if (!count_ok(st, c, 0, 1)) return true;
+    double value = volts ? ch.volts : ch.amps;
+    if (!c.params.empty()) {
+      // MIN and MAX ask for the limits of the level.
+      std::string word = scpi_upper(c.params[0]);
+      double top = volts ? volts_max(channel) : AMPS_MAX;
+      if (word == "MAX" || word == "MAXIMUM") value = top;
+      else if (word == "MIN" || word == "MINIMUM") value = 0.0;
+      else return error(st, ScpiError::illegal_parameter), true;
+    }
+    out.push_back(format(volts ? "%.3f" : "%.4f", value));
     return true;
   }
   if (!count_ok(st, c, 1, 1)) return true;
@@ -359,6 +372,12 @@ bool source_command(PsuState& st, const ScpiCommand& c, Replies& out) {
   if (volts && parse_level(st, c.params[0], 0.0, volts_max(channel), 0.0, &v)) ch.volts = v;
   if (amps && parse_level(st, c.params[0], 0.0, AMPS_MAX, AMPS_MAX, &v)) ch.amps = v;
   return true;
+}
+
+// A reading of zero on the supply's own meter: 0 to 2 counts.
+double meter_noise(PsuState& st, double count) {
+  st.meter_noise = st.meter_noise * 6364136223846793005ULL + 1442695040888963407ULL;
+  return static_cast<double>((st.meter_noise >> 33) % 3) * count;
 }
 
 bool measure_command(PsuState& st, const ScpiCommand& c, Replies& out) {
@@ -374,6 +393,9 @@ bool measure_command(PsuState& st, const ScpiCommand& c, Replies& out) {
   PsuTerminal t = psu_terminal(st, channel);
   double v = psu_voltmeter(st.model, channel, t.volts);
   double i = psu_ammeter(st.model, channel, t.amps);
+  // Nothing at the terminals: the meter shows its last counts of noise, never an offset below zero.
+  if (t.mode == MODE_OFF) v = meter_noise(st, 0.0001);
+  if (t.mode == MODE_OFF || t.amps == 0.0) i = meter_noise(st, 0.0001);
   char text[96];
   if (what == 0) std::snprintf(text, sizeof text, "%.4f", v);
   if (what == 1) std::snprintf(text, sizeof text, "%.4f", i);
@@ -405,7 +427,7 @@ bool system_command(PsuState& st, const ScpiCommand& c, Replies& out) {
     bool on = false;
     if (!count_ok(st, c, 1, 1)) return true;
     if (!parse_switch(c.params[0], &on)) {
-      error(st, -224, "Illegal parameter value");
+      error(st, ScpiError::illegal_parameter);
       return true;
     }
     flag = on;
@@ -426,16 +448,16 @@ bool system_command(PsuState& st, const ScpiCommand& c, Replies& out) {
 // A calibration session is open and param names its channel; otherwise the error is queued.
 bool calibration_channel_ok(PsuState& st, const std::string& param) {
   if (st.cal_channel == 0) {
-    error(st, -203, "Command protected");
+    error(st, ScpiError::command_protected);
     return false;
   }
   int channel = parse_channel(param);
   if (channel == 0) {
-    error(st, -224, "Illegal parameter value");
+    error(st, ScpiError::illegal_parameter);
     return false;
   }
   if (channel != st.cal_channel) {
-    error(st, -221, "Settings conflict");
+    error(st, ScpiError::settings_conflict);
     return false;
   }
   return true;
@@ -449,7 +471,7 @@ bool calibration_head(PsuState& st, const ScpiCommand& c, std::size_t count, cha
   if (quantity != nullptr) {
     std::string q = scpi_upper(c.params[1]);
     if (q != "V" && q != "C") {
-      error(st, -224, "Illegal parameter value");
+      error(st, ScpiError::illegal_parameter);
       return false;
     }
     *quantity = q[0];
@@ -461,22 +483,22 @@ bool calibration_head(PsuState& st, const ScpiCommand& c, std::size_t count, cha
 bool calibration_point(PsuState& st, const ScpiCommand& c, char quantity, int* point, double* value,
                        int* phase, double low, double high) {
   if (!parse_integer(c.params[2], point) || *point > 99) {
-    error(st, -224, "Illegal parameter value");
+    error(st, ScpiError::illegal_parameter);
     return false;
   }
   if (c.params[4] != "0" && c.params[4] != "1") {
-    error(st, -224, "Illegal parameter value");
+    error(st, ScpiError::illegal_parameter);
     return false;
   }
   *phase = c.params[4][0] - '0';
   double v = 0.0;
   if (!scpi_number(c.params[3], &v)) {
-    error(st, -104, "Data type error");
+    error(st, ScpiError::data_type);
     return false;
   }
   (void)quantity;
   if (v < low || v > high) {
-    error(st, -222, "Data out of range");
+    error(st, ScpiError::out_of_range);
     return false;
   }
   *value = v;
@@ -489,7 +511,7 @@ bool calibration_command(PsuState& st, const ScpiCommand& c, Replies& out) {
     if (!count_ok(st, c, 1, 1)) return true;
     int channel = parse_channel(c.params[0]);
     if (channel == 0) {
-      error(st, -224, "Illegal parameter value");
+      error(st, ScpiError::illegal_parameter);
       return true;
     }
     const std::string& date = st.model.cal_date[channel - 1];
@@ -500,12 +522,12 @@ bool calibration_command(PsuState& st, const ScpiCommand& c, Replies& out) {
     if (!count_ok(st, c, 2, 2)) return true;
     int code = 0;
     if (!parse_integer(c.params[0], &code) || code != CAL_ACCESS_CODE) {
-      error(st, -203, "Command protected");
+      error(st, ScpiError::command_protected);
       return true;
     }
     int channel = parse_channel(c.params[1]);
     if (channel == 0) {
-      error(st, -224, "Illegal parameter value");
+      error(st, ScpiError::illegal_parameter);
       return true;
     }
     st.cal_channel = channel;
@@ -547,7 +569,7 @@ bool calibration_command(PsuState& st, const ScpiCommand& c, Replies& out) {
     }
     const CalDrive& d = st.drive;
     if (!d.active || d.quantity != quantity || d.phase != phase || d.point != point) {
-      error(st, -221, "Settings conflict");
+      error(st, ScpiError::settings_conflict);
       return true;
     }
     const ChannelHardware& h = st.model.hw[channel - 1];
@@ -570,14 +592,14 @@ bool calibration_command(PsuState& st, const ScpiCommand& c, Replies& out) {
     if (!calibration_channel_ok(st, c.params[1])) return true;
     const int channel = st.cal_channel;
     if (c.params[0].empty() || c.params[0].find_first_of(" \t") != std::string::npos) {
-      error(st, -224, "Illegal parameter value");
+      error(st, ScpiError::illegal_parameter);
       return true;
     }
     for (int q = 0; q < Q_COUNT; ++q) {
       if (st.pending[q].empty()) continue;
       std::vector<CalPoint> points;
       for (const auto& entry : st.pending[q]) points.push_back(entry.second);
-      if (!cal_build(points, &st.model.cal[channel - 1][q])) error(st, -230, "Data corrupt or stale");
+      if (!cal_build(points, &st.model.cal[channel - 1][q])) error(st, ScpiError::data_stale);
       st.pending[q].clear();
     }
     st.model.cal_date[channel - 1] = c.params[0];
@@ -592,7 +614,7 @@ bool calibration_command(PsuState& st, const ScpiCommand& c, Replies& out) {
 bool dispatch(PsuState& st, const ScpiCommand& c, Replies& out) {
   return common_command(st, c, out) || apply_command(st, c, out) || output_command(st, c, out) ||
          instrument_command(st, c, out) || source_command(st, c, out) || measure_command(st, c, out) ||
-         system_command(st, c, out) || calibration_command(st, c, out);
+         system_command(st, c, out) || calibration_command(st, c, out) || psu_status_command(st, c, out);
 }
 
 }  // namespace
@@ -611,7 +633,7 @@ std::string psu_handle_line(PsuState& st, const std::string& line) {
   for (const std::string& text : scpi_split_line(line)) {
     ScpiCommand c;
     if (!scpi_parse(text, &c)) {
-      error(st, -102, "Syntax error");
+      error(st, ScpiError::syntax);
       continue;
     }
     bool handled = false;
@@ -623,9 +645,10 @@ std::string psu_handle_line(PsuState& st, const std::string& line) {
     }
     // Lenient like many instruments: a relative header that names nothing there is tried from the root.
     if (!handled) handled = dispatch(st, c, replies);
-    if (!handled) error(st, -113, "Undefined header");
+    if (!handled) error(st, ScpiError::undefined_header);
     if (!c.common) path.assign(c.nodes.begin(), c.nodes.end() - 1);
     check_protection(st);
+    psu_update_status(st);
   }
   if (replies.empty()) return std::string();
   std::string reply;
@@ -669,3 +692,23 @@ PsuTerminal psu_terminal(const PsuState& st, int channel) {
   }
   return t;
 }
+
+// ---- Shared by the command groups.
+
+double psu_volts_max(int channel) { return channel == 3 ? 5.3 : 32.0; }
+double psu_ovp_max(int channel) { return channel == 3 ? 5.5 : 33.0; }
+
+void psu_error(PsuState& st, ScpiError e) {
+  scpi_push_error(&st.errors, e);
+  st.event_status |= scpi_event_bit(e);
+}
+
+bool psu_count_ok(PsuState& st, const ScpiCommand& c, std::size_t least, std::size_t most) {
+  return count_ok(st, c, least, most);
+}
+
+bool psu_parse_level(PsuState& st, const std::string& text, double low, double high, double def, double* value) {
+  return parse_level(st, text, low, high, def, value);
+}
+
+bool psu_parse_switch(const std::string& text, bool* on) { return parse_switch(text, on); }

@@ -212,15 +212,43 @@ bool scpi_number(const std::string& text, double* value) {
   return true;
 }
 
-void scpi_push_error(std::deque<std::string>* queue, int code, const char* message) {
+namespace {
+
+struct ErrorText {
+  ScpiError error;
+  const char* text;
+};
+
+const ErrorText ERROR_TEXTS[] = {
+    {ScpiError::syntax, "Syntax error"},
+    {ScpiError::data_type, "Data type error"},
+    {ScpiError::parameter_not_allowed, "Parameter not allowed"},
+    {ScpiError::missing_parameter, "Missing parameter"},
+    {ScpiError::undefined_header, "Undefined header"},
+    {ScpiError::suffix_out_of_range, "Header suffix out of range"},
+    {ScpiError::illegal_parameter, "Illegal parameter value"},
+    {ScpiError::command_protected, "Command protected"},
+    {ScpiError::settings_conflict, "Settings conflict"},
+    {ScpiError::out_of_range, "Data out of range"},
+    {ScpiError::data_stale, "Data corrupt or stale"},
+};
+
+}  // namespace
+
+void scpi_push_error(std::deque<std::string>* queue, ScpiError error) {
   if (queue->size() >= ERROR_QUEUE_SIZE) {
     queue->back() = "-350,\"Queue overflow\"";
     return;
   }
+  const char* message = "Error";
+  for (const ErrorText& e : ERROR_TEXTS)
+    if (e.error == error) message = e.text;
   char text[160];
-  std::snprintf(text, sizeof text, "%d,\"%s\"", code, message);
+  std::snprintf(text, sizeof text, "%d,\"%s\"", static_cast<int>(error), message);
   queue->push_back(text);
 }
+
+int scpi_event_bit(ScpiError error) { return static_cast<int>(error) > -200 ? 32 : 16; }
 
 std::string scpi_pop_error(std::deque<std::string>* queue) {
   if (queue->empty()) return "0,\"No error\"";

@@ -283,3 +283,57 @@ TEST_F(SimPsuCore, CalibrationDataThatIsNotMonotonicIsRejected) {
 }
 
 }  // namespace
+
+namespace {
+
+struct PsuCase {
+  const char* setup;
+  const char* query;
+  const char* answer;
+};
+
+class SimPsuStatus : public SimPsuCore, public ::testing::WithParamInterface<PsuCase> {};
+
+TEST_P(SimPsuStatus, SetThenQuery) {
+  const PsuCase& c = GetParam();
+  if (*c.setup != 0) send(c.setup);
+  EXPECT_EQ(send(c.query), std::string(c.answer) + "\n") << c.setup;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Registers, SimPsuStatus,
+    ::testing::Values(
+        PsuCase{"*ESE 36;*SRE 8", "*ESE?;*SRE?", "36;8"},
+        PsuCase{"FOO", "*ESR?;*ESR?;*STB?", "32;0;4"},
+        PsuCase{":APPL CH1,99", "*ESR?", "16"},
+        PsuCase{"FOO;*CLS", "*ESR?;*STB?", "0;0"},
+        PsuCase{":STAT:QUES:ENAB 3;:STAT:OPER:ENAB 1280", ":STAT:QUES:ENAB?;:STAT:OPER:ENAB?", "3;1280"},
+        PsuCase{":APPL CH1,5,1;:OUTP CH1,ON", ":STAT:OPER:COND?;:STAT:OPER?;:STAT:OPER?", "256;256;0"},
+        PsuCase{":STAT:OPER:ENAB 256;*SRE 128;:APPL CH1,5,1;:OUTP CH1,ON", "*STB?", "192"},
+        PsuCase{":VOLT:PROT 6;:VOLT:PROT:STAT ON;:APPL CH1,8,1;:OUTP CH1,ON",
+                ":STAT:QUES:COND?;:STAT:QUES?;:STAT:QUES?;:VOLT:PROT:TRIP?;:OUTP? CH1", "1;1;0;YES;OFF"},
+        PsuCase{":VOLT:PROT 6;:VOLT:PROT:STAT ON", ":VOLT:PROT?;:VOLT:PROT:STAT?;:OUTP:OVP:VAL? CH1;:OUTP:OVP? CH1",
+                "6.000;ON;6.000;ON"},
+        PsuCase{":SOUR2:CURR:PROT 0.5", ":SOUR2:CURR:PROT?;:OUTP:OCP:VAL? CH2;:CURR:PROT? MAX", "0.5000;0.5000;3.3000"},
+        PsuCase{":SOUR3:VOLT:PROT 9", ":SYST:ERR?;:SOUR3:VOLT:PROT?", "-222,\"Data out of range\";5.500"},
+        PsuCase{"", ":VOLT? MAX;:VOLT? MIN;:SOUR3:VOLT? MAX;:CURR? MAX", "32.000;0.000;5.300;3.2000"}));
+
+// An output that is off, or on without a load, reads a few counts at most, never below zero.
+TEST_F(SimPsuCore, IdleOutputsReadNearZero) {
+  send(":APPL CH2,10,1");
+  send(":OUTP CH2,ON");
+  for (int channel = 1; channel <= 3; ++channel) {
+    for (int i = 0; i < 20; ++i) {
+      std::string ch = " CH" + std::to_string(channel);
+      double amps = std::atof(send(":MEAS:CURR?" + ch).c_str());
+      EXPECT_GE(amps, 0.0) << channel;
+      EXPECT_LE(amps, 0.0003) << channel;
+      if (channel == 2) continue;
+      double volts = std::atof(send(":MEAS?" + ch).c_str());
+      EXPECT_GE(volts, 0.0) << channel;
+      EXPECT_LE(volts, 0.0003) << channel;
+    }
+  }
+}
+
+}  // namespace
