@@ -102,7 +102,33 @@ double psu_ovp_max(int channel);
 constexpr double PSU_AMPS_MAX = 3.2;
 constexpr double PSU_OCP_MAX = 3.3;
 
-// The status and protection commands; false when the header is none of theirs.
+int psu_parse_channel(const std::string& text);  // "CH1" to "CH3", any case; 0 for anything else
+bool psu_parse_integer(const std::string& text, int* value);
+// An optional leading channel parameter: consumes it when present (next: where the others start).
+// false (error queued) when it is there but names no channel.
+bool psu_take_channel(PsuState& state, const ScpiCommand& command, std::size_t* next, int* channel);
+void psu_reset_channels(PsuState& state);
+
+// One command of a table: its header pattern, the forms it takes, its handler.
+struct PsuCall {
+  PsuState& st;
+  const ScpiCommand& c;
+  PsuReplies& out;
+  int channel;  // the header's numeric suffix (SOURce2), else the selected channel
+};
+enum PsuForm { PSU_SET, PSU_QUERY, PSU_BOTH };
+struct PsuCommand {
+  const char* pattern;
+  PsuForm form;
+  void (*handle)(PsuCall&);
+};
+// Runs the first entry whose pattern and form fit; false when none does (nothing done).
+bool psu_run_table(const PsuCommand* table, std::size_t count, PsuState& state, const ScpiCommand& command,
+                   PsuReplies& out);
+
+// The command groups; each false when the header is none of its own.
+bool psu_basic_command(PsuState& state, const ScpiCommand& command, PsuReplies& out);
+bool psu_calibration_command(PsuState& state, const ScpiCommand& command, PsuReplies& out);
 bool psu_status_command(PsuState& state, const ScpiCommand& command, PsuReplies& out);
 // Brings the status conditions up to date and latches their rising bits as events.
 void psu_update_status(PsuState& state);

@@ -15,12 +15,7 @@ constexpr int QUES_CURRENT = 2;
 constexpr int OPER_CV = 256;
 constexpr int OPER_CC = 1024;
 
-struct Call {
-  PsuState& st;
-  const ScpiCommand& c;
-  PsuReplies& out;
-  int channel;  // the SOURce suffix, else the selected channel
-};
+using Call = PsuCall;
 
 // A register's enable mask: set (0 to 65535) or query.
 void mask(Call& k, int& value, int top) {
@@ -114,51 +109,31 @@ void ocp_tripped(Call& k) { protection_tripped(k, false); }
 void ovp_clear(Call& k) { protection_clear(k, true); }
 void ocp_clear(Call& k) { protection_clear(k, false); }
 
-enum Form { SET, QUERY, BOTH };
-
-struct Entry {
-  const char* pattern;
-  Form form;
-  void (*handle)(Call&);
-};
-
-const Entry COMMANDS[] = {
-    {"*ESR", QUERY, esr},
-    {"*ESE", BOTH, ese},
-    {"*SRE", BOTH, sre},
-    {"*STB", QUERY, stb},
-    {":STATus:QUEStionable[:EVENt]", QUERY, ques_event},
-    {":STATus:QUEStionable:CONDition", QUERY, ques_condition},
-    {":STATus:QUEStionable:ENABle", BOTH, ques_enable},
-    {":STATus:OPERation[:EVENt]", QUERY, oper_event},
-    {":STATus:OPERation:CONDition", QUERY, oper_condition},
-    {":STATus:OPERation:ENABle", BOTH, oper_enable},
-    {"[:SOURce#]:VOLTage:PROTection[:LEVel]", BOTH, ovp_level},
-    {"[:SOURce#]:CURRent:PROTection[:LEVel]", BOTH, ocp_level},
-    {"[:SOURce#]:VOLTage:PROTection:STATe", BOTH, ovp_state},
-    {"[:SOURce#]:CURRent:PROTection:STATe", BOTH, ocp_state},
-    {"[:SOURce#]:VOLTage:PROTection:TRIPped", QUERY, ovp_tripped},
-    {"[:SOURce#]:CURRent:PROTection:TRIPped", QUERY, ocp_tripped},
-    {"[:SOURce#]:VOLTage:PROTection:CLEar", SET, ovp_clear},
-    {"[:SOURce#]:CURRent:PROTection:CLEar", SET, ocp_clear},
+const PsuCommand COMMANDS[] = {
+    {"*ESR", PSU_QUERY, esr},
+    {"*ESE", PSU_BOTH, ese},
+    {"*SRE", PSU_BOTH, sre},
+    {"*STB", PSU_QUERY, stb},
+    {":STATus:QUEStionable[:EVENt]", PSU_QUERY, ques_event},
+    {":STATus:QUEStionable:CONDition", PSU_QUERY, ques_condition},
+    {":STATus:QUEStionable:ENABle", PSU_BOTH, ques_enable},
+    {":STATus:OPERation[:EVENt]", PSU_QUERY, oper_event},
+    {":STATus:OPERation:CONDition", PSU_QUERY, oper_condition},
+    {":STATus:OPERation:ENABle", PSU_BOTH, oper_enable},
+    {"[:SOURce#]:VOLTage:PROTection[:LEVel]", PSU_BOTH, ovp_level},
+    {"[:SOURce#]:CURRent:PROTection[:LEVel]", PSU_BOTH, ocp_level},
+    {"[:SOURce#]:VOLTage:PROTection:STATe", PSU_BOTH, ovp_state},
+    {"[:SOURce#]:CURRent:PROTection:STATe", PSU_BOTH, ocp_state},
+    {"[:SOURce#]:VOLTage:PROTection:TRIPped", PSU_QUERY, ovp_tripped},
+    {"[:SOURce#]:CURRent:PROTection:TRIPped", PSU_QUERY, ocp_tripped},
+    {"[:SOURce#]:VOLTage:PROTection:CLEar", PSU_SET, ovp_clear},
+    {"[:SOURce#]:CURRent:PROTection:CLEar", PSU_SET, ocp_clear},
 };
 
 }  // namespace
 
 bool psu_status_command(PsuState& st, const ScpiCommand& c, PsuReplies& out) {
-  for (const Entry& e : COMMANDS) {
-    if ((e.form == SET && c.query) || (e.form == QUERY && !c.query)) continue;
-    int suffix = 0;
-    if (!scpi_match(c.nodes, c.common, e.pattern, &suffix)) continue;
-    if (suffix > PSU_CHANNELS) {
-      psu_error(st, ScpiError::suffix_out_of_range);
-      return true;
-    }
-    Call k{st, c, out, suffix == 0 ? st.selected : suffix};
-    e.handle(k);
-    return true;
-  }
-  return false;
+  return psu_run_table(COMMANDS, sizeof COMMANDS / sizeof COMMANDS[0], st, c, out);
 }
 
 void psu_update_status(PsuState& st) {

@@ -269,6 +269,7 @@ struct DmmCase {
   const char* query;
   const char* answer;
 };
+void PrintTo(const DmmCase& c, std::ostream* os) { *os << c.setup << " then " << c.query; }
 
 class SimDmmAnswers : public SimDmmRaw, public ::testing::WithParamInterface<DmmCase> {};
 

@@ -291,6 +291,7 @@ struct PsuCase {
   const char* query;
   const char* answer;
 };
+void PrintTo(const PsuCase& c, std::ostream* os) { *os << c.setup << " then " << c.query; }
 
 class SimPsuStatus : public SimPsuCore, public ::testing::WithParamInterface<PsuCase> {};
 
