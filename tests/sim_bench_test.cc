@@ -527,7 +527,8 @@ TEST(SimExecutable, HelpExplainsEveryOption) {
   close(r.out);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   for (const char* option :
-       {"--dmm-port", "--psu-port", "--bind", "--wire", "--dmm-style", "--write-settings", "--measurement-ms", "--seed", "--state", "--dmm-idn",
+       {"--dmm-port", "--psu-port", "--bind", "--wire", "--dmm-style", "--write-settings", "--measurement-ms",
+        "--seed", "--state", "--dmm-idn",
         "--psu-idn", "--dmm-silent-from", "--dmm-garbage-from", "--dmm-no-echo", "--dmm-answer-delay",
         "--dmm-drop-at", "--dmm-refuse", "--psu-silent-idn", "--psu-drop-after", "--psu-stream", "--psu-refuse"})
     EXPECT_NE(r.text.find(option), std::string::npos) << option;
