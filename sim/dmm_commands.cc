@@ -1,6 +1,8 @@
 // The simulated DMM's commands other than READ?: one table of header patterns and handlers. A command
 // the meter does not know goes onto the error queue and changes nothing.
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <cstdio>
 
 #include "sim/dmm_core.h"
@@ -149,7 +151,7 @@ bool header_amps(const ScpiCommand& c) {
   return i < c.nodes.size() && scpi_match({c.nodes[i]}, false, "CURRent");
 }
 
-void range(Call& k) {
+void set_range(Call& k) {
   bool amps = header_amps(k.c);
   if (k.c.query) {
     if (no_params(k)) k.answers.push_back(number_text(range_in_use(k.st, amps)));
@@ -191,13 +193,11 @@ void nplc(Call& k) {
   else if (t == "MAX" || t == "MAXIMUM") v = NPLC_STEPS[4];
   else if (t == "DEF" || t == "DEFAULT") v = 10.0;
   else if (!scpi_number(k.c.params[0], &v)) return dmm_error(k.st, ScpiError::data_type);
-  for (double step : NPLC_STEPS) {
-    if (v <= step * (1 + 1e-9)) {  // a value between steps takes the next one up
-      k.st.nplc[amps] = step;
-      return;
-    }
-  }
-  dmm_error(k.st, ScpiError::out_of_range);
+  // A value between steps takes the next one up.
+  const double* step = std::find_if(std::begin(NPLC_STEPS), std::end(NPLC_STEPS),
+                                    [v](double s) { return v <= s * (1 + 1e-9); });
+  if (step == std::end(NPLC_STEPS)) return dmm_error(k.st, ScpiError::out_of_range);
+  k.st.nplc[amps] = *step;
 }
 
 void initiate(Call& k) {
@@ -294,8 +294,8 @@ const Entry COMMANDS[] = {
     {"MEASure:VOLTage[:DC]", QUERY, meas_volt},
     {"MEASure:CURRent[:DC]", QUERY, meas_curr},
     {"[:SENSe]:FUNCtion[:ON]", BOTH, function},
-    {"[:SENSe]:VOLTage[:DC]:RANGe[:UPPer]", BOTH, range},
-    {"[:SENSe]:CURRent[:DC]:RANGe[:UPPer]", BOTH, range},
+    {"[:SENSe]:VOLTage[:DC]:RANGe[:UPPer]", BOTH, set_range},
+    {"[:SENSe]:CURRent[:DC]:RANGe[:UPPer]", BOTH, set_range},
     {"[:SENSe]:VOLTage[:DC]:RANGe:AUTO", BOTH, range_auto},
     {"[:SENSe]:CURRent[:DC]:RANGe:AUTO", BOTH, range_auto},
     {"[:SENSe]:VOLTage[:DC]:NPLCycles", BOTH, nplc},

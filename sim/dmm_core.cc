@@ -68,7 +68,7 @@ double dmm_take_reading(DmmState& st, const DmmMeasure& measure) {
 std::string dmm_format_reading(double value) {
   char text[40];
   if (!(std::fabs(value) < DMM_OVERLOAD)) value = DMM_OVERLOAD;
-  if (value == 0.0) value = 0.0;  // no "-0"
+  if (value == 0.0) value = std::fabs(value);  // no "-0"
   std::snprintf(text, sizeof text, "%+.8E", value);
   return text;
 }

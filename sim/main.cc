@@ -3,6 +3,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <string>
@@ -84,8 +85,7 @@ int parse_options(int argc, char** argv, SimOptions& options, std::string& setti
     return -1;
   } catch (const CLI::ParseError& e) {
     std::string why = e.what();
-    for (char& c : why)
-      if (c == '\n') c = ' ';
+    std::replace(why.begin(), why.end(), '\n', ' ');
     std::fprintf(stderr, "trimora-sim: %s (see --help)\n", why.c_str());
     return 2;
   }

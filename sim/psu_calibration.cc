@@ -1,4 +1,5 @@
 // The simulated DP832's calibration commands: CAL:START ... CAL:END, the points, the date.
+#include <algorithm>
 #include <cstdio>
 
 #include "sim/psu_core.h"
@@ -161,8 +162,9 @@ void end(PsuCall& k) {
     return error(st, ScpiError::illegal_parameter);
   for (int q = 0; q < Q_COUNT; ++q) {
     if (st.pending[q].empty()) continue;
-    std::vector<CalPoint> points;
-    for (const auto& entry : st.pending[q]) points.push_back(entry.second);
+    std::vector<CalPoint> points(st.pending[q].size());
+    std::transform(st.pending[q].begin(), st.pending[q].end(), points.begin(),
+                   [](const auto& entry) { return entry.second; });
     if (!cal_build(points, &st.model.cal[channel - 1][q])) error(st, ScpiError::data_stale);
     st.pending[q].clear();
   }

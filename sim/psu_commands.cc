@@ -193,7 +193,7 @@ void select_name(PsuCall& k) {
 
 // ---- [:SOURce#]:VOLTage and :CURRent levels
 
-void level(PsuCall& k, bool volts) {
+void set_level(PsuCall& k, bool volts) {
   PsuChannel& ch = k.st.ch[k.channel - 1];
   double top = volts ? psu_volts_max(k.channel) : PSU_AMPS_MAX;
   if (k.c.query) {
@@ -214,8 +214,8 @@ void level(PsuCall& k, bool volts) {
   if (psu_parse_level(k.st, k.c.params[0], 0.0, top, volts ? 0.0 : top, &v)) (volts ? ch.volts : ch.amps) = v;
 }
 
-void volts_level(PsuCall& k) { level(k, true); }
-void amps_level(PsuCall& k) { level(k, false); }
+void volts_level(PsuCall& k) { set_level(k, true); }
+void amps_level(PsuCall& k) { set_level(k, false); }
 
 // ---- :MEASure, from the supply's own meters
 

@@ -3,6 +3,7 @@
 // psu_calibration.cc and psu_status.cc.
 #include "sim/psu_core.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -76,8 +77,7 @@ bool parse_level(PsuState& st, const std::string& text, double low, double high,
 
 bool parse_integer(const std::string& text, int* value) {
   if (text.empty() || text.size() > 9) return false;
-  for (char c : text)
-    if (c < '0' || c > '9') return false;
+  if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
   *value = std::atoi(text.c_str());
   return true;
 }

@@ -96,8 +96,9 @@ void protection_tripped(Call& k, bool volts) {
 }
 
 void protection_clear(Call& k, bool volts) {
+  if (!psu_count_ok(k.st, k.c, 0, 0)) return;
   PsuChannel& ch = k.st.ch[k.channel - 1];
-  if (psu_count_ok(k.st, k.c, 0, 0)) (volts ? ch.ovp_tripped : ch.ocp_tripped) = false;
+  (volts ? ch.ovp_tripped : ch.ocp_tripped) = false;
 }
 
 void ovp_level(Call& k) { protection_level(k, true); }

@@ -1,7 +1,9 @@
 // SCPI text handling shared by the simulated instruments.
 #include "sim/scpi.h"
 
+#include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -11,11 +13,10 @@ namespace {
 constexpr std::size_t ERROR_QUEUE_SIZE = 20;
 
 std::string trim(const std::string& text) {
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
-  while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
-  return text.substr(begin, end - begin);
+  const char* blanks = " \t\n\v\f\r";
+  std::size_t begin = text.find_first_not_of(blanks);
+  if (begin == std::string::npos) return std::string();
+  return text.substr(begin, text.find_last_not_of(blanks) - begin + 1);
 }
 
 std::string unquote(const std::string& text) {
@@ -240,9 +241,9 @@ void scpi_push_error(std::deque<std::string>* queue, ScpiError error) {
     queue->back() = "-350,\"Queue overflow\"";
     return;
   }
-  const char* message = "Error";
-  for (const ErrorText& e : ERROR_TEXTS)
-    if (e.error == error) message = e.text;
+  const ErrorText* found = std::find_if(std::begin(ERROR_TEXTS), std::end(ERROR_TEXTS),
+                                        [error](const ErrorText& e) { return e.error == error; });
+  const char* message = found != std::end(ERROR_TEXTS) ? found->text : "Error";
   char text[160];
   std::snprintf(text, sizeof text, "%d,\"%s\"", static_cast<int>(error), message);
   queue->push_back(text);
