@@ -94,9 +94,7 @@ int parse_options(int argc, char** argv, SimOptions& options, std::string& setti
   return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int serve(int argc, char** argv) {
   SimOptions options;
   options.dmm_port = 5024;
   options.psu_port = 5555;
@@ -137,4 +135,17 @@ int main(int argc, char** argv) {
   sigwait(&stop_signals, &received);
   std::printf("trimora-sim: stopped (%s)\n", received == SIGINT ? "SIGINT" : received == SIGTERM ? "SIGTERM" : "SIGHUP");
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return serve(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "trimora-sim: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "trimora-sim: stopped by an unexpected error\n");
+  }
+  return 1;
 }

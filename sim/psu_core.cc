@@ -78,7 +78,7 @@ bool parse_level(PsuState& st, const std::string& text, double low, double high,
 bool parse_integer(const std::string& text, int* value) {
   if (text.empty() || text.size() > 9) return false;
   if (!std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
-  *value = std::atoi(text.c_str());
+  *value = static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
   return true;
 }
 

@@ -68,7 +68,9 @@ bool node_matches(const std::string& written, const PatternNode& node, int* suff
   int number = 0;
   if (digits < written.size() && digits > 0 && node.suffix) {
     word = written.substr(0, digits);
-    number = std::atoi(written.c_str() + digits);
+    // A long run of digits is some suffix beyond every range, never an overflow.
+    number = written.size() - digits > 6 ? 1000000
+                                         : static_cast<int>(std::strtol(written.c_str() + digits, nullptr, 10));
     if (number <= 0) return false;
   }
   if (word != node.short_form && word != node.long_form) return false;

@@ -295,7 +295,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "6.000;ON;6.000;ON"},
         PsuCase{":SOUR2:CURR:PROT 0.5", ":SOUR2:CURR:PROT?;:OUTP:OCP:VAL? CH2;:CURR:PROT? MAX", "0.5000;0.5000;3.3000"},
         PsuCase{":SOUR3:VOLT:PROT 9", ":SYST:ERR?;:SOUR3:VOLT:PROT?", "-222,\"Data out of range\";5.500"},
-        PsuCase{"", ":VOLT? MAX;:VOLT? MIN;:SOUR3:VOLT? MAX;:CURR? MAX", "32.000;0.000;5.300;3.2000"}));
+        PsuCase{"", ":VOLT? MAX;:VOLT? MIN;:SOUR3:VOLT? MAX;:CURR? MAX", "32.000;0.000;5.300;3.2000"},
+        PsuCase{":SOUR99999999999:VOLT 1", ":SYST:ERR?", "-114,\"Header suffix out of range\""}));
 
 // An output that is off, or on without a load, reads a few counts at most, never below zero.
 TEST_F(SimPsuCore, IdleOutputsReadNearZero) {
