@@ -143,12 +143,7 @@ bool write_file(const std::string& path, const std::string& text) {
 
 // Both instruments on loopback, at the simulator's ports: written before trimora ever starts.
 bool write_loopback_settings(const std::string& folder, int dmm_port, int psu_port) {
-  char text[512];
-  std::snprintf(text, sizeof text,
-                "DMM_IP    127.0.0.1\nDMM_Port    %d\nDMM_Connect_Method    TCP.SCPI\nLast_Run_Time    \"NONE\"\n"
-                "DP832_IP    127.0.0.1\nDP832_Port    %d\nDP832_Connect_Method    TCP.SCPI\n",
-                dmm_port, psu_port);
-  return write_file(folder + "/QUELT_Trimora.cfg", text);
+  return sim_write_settings(folder + "/QUELT_Trimora.cfg", dmm_port, psu_port, SimDmmStyle::telnet);
 }
 
 // The commands an instrument received, one a line, each with its arrival time in seconds.

@@ -2,9 +2,19 @@
 # Runs Trimora against the simulated bench: trimora-sim on free loopback ports, a demo working folder
 # (BUILD/demo) whose settings file points at them, and the program in this terminal. The simulator is
 # stopped when Trimora ends, however it ends. Usage: sh scripts/demo.sh [BUILD]
+# DMM_STYLE=raw serves the DMM as a raw SCPI socket instead of a telnet-style port, and the settings
+# file then says TCP.RAW.
 set -eu
 
 build=${1:-build}
+style=${DMM_STYLE:-telnet}
+case "$style" in
+  telnet | raw) ;;
+  *)
+    echo "demo: DMM_STYLE must be telnet or raw, not $style" >&2
+    exit 1
+    ;;
+esac
 if [ ! -d "$build" ]; then
   echo "demo: no build folder $build; run make first" >&2
   exit 1
@@ -22,11 +32,14 @@ done
 demo="$build/demo"
 mkdir -p "$demo"
 ports="$demo/simulator.out"
-rm -f "$ports"
+settings="$demo/QUELT_Trimora.cfg"
+rm -f "$ports" "$settings"
 
 # The supply's calibration is kept in the demo folder, so a calibration survives into the next demo.
+# Trimora reads its instruments' addresses from the settings file in its working folder: the
+# simulator writes it for the ports it serves before it reports them.
 "$sim" --dmm-port 0 --psu-port 0 --bind 127.0.0.1 --wire auto --state "$demo/simulated-dp832.cal" \
-  >"$ports" 2>"$demo/simulator.err" &
+  --dmm-style "$style" --write-settings "$settings" >"$ports" 2>"$demo/simulator.err" &
 sim_pid=$!
 
 stop_simulator() {
@@ -57,16 +70,12 @@ while :; do
 done
 dmm_port=$(sed -n 's/^DMM listening on 127\.0\.0\.1:\([0-9][0-9]*\)$/\1/p' "$ports")
 psu_port=$(sed -n 's/^DP832 listening on 127\.0\.0\.1:\([0-9][0-9]*\)$/\1/p' "$ports")
-if [ -z "$dmm_port" ] || [ -z "$psu_port" ]; then
+if [ -z "$dmm_port" ] || [ -z "$psu_port" ] || ! grep -q "^DMM_Port    $dmm_port\$" "$settings"; then
   echo "demo: could not read the simulator's ports from $ports" >&2
   exit 1
 fi
 
-# Trimora reads its instruments' addresses from the settings file in its working folder.
-printf 'DMM_IP    127.0.0.1\nDMM_Port    %s\nDMM_Connect_Method    TCP.SCPI\nLast_Run_Time    "NONE"\nDP832_IP    127.0.0.1\nDP832_Port    %s\nDP832_Connect_Method    TCP.SCPI\n' \
-  "$dmm_port" "$psu_port" >"$demo/QUELT_Trimora.cfg"
-
-echo "Simulated DMM on 127.0.0.1:$dmm_port and DP832 on 127.0.0.1:$psu_port (DMM leads follow the"
+echo "Simulated DMM ($style style) on 127.0.0.1:$dmm_port and DP832 on 127.0.0.1:$psu_port (DMM leads follow the"
 echo "channel switched on last). Working folder: $demo"
 echo
 

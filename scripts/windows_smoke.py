@@ -94,15 +94,17 @@ def wine_environment(prefix, loader, server):
     return env
 
 
+# The settings file that the simulator wrote (--write-settings) for the ports it serves.
+SETTINGS_TEMPLATE = []
+
+
 def write_settings(folder, dmm_port, psu_port):
-    """The settings file: both instruments on loopback. Always written before the program starts."""
-    text = ("DMM_IP    127.0.0.1\n"
-            "DMM_Port    %d\n"
-            "DMM_Connect_Method    TCP.SCPI\n"
-            'Last_Run_Time    "NONE"\n'
-            "DP832_IP    127.0.0.1\n"
-            "DP832_Port    %d\n"
-            "DP832_Connect_Method    TCP.SCPI\n") % (dmm_port, psu_port)
+    """The settings file: both instruments on loopback. Always written before the program starts,
+    as a fresh copy of the simulator's own."""
+    with open(SETTINGS_TEMPLATE[0]) as f:
+        text = f.read()
+    if "DMM_Port    %d\n" % dmm_port not in text or "DP832_Port    %d\n" % psu_port not in text:
+        raise SmokeFailure("the simulator's settings file names other ports:\n" + text)
     path = os.path.join(folder, "QUELT_Trimora.cfg")
     with open(path, "w") as f:
         f.write(text)
@@ -139,6 +141,7 @@ class Simulator:
     def __init__(self, binary, folder):
         self.out_path = os.path.join(folder, "simulator.out")
         self.err_path = os.path.join(folder, "simulator.err")
+        self.settings_path = os.path.join(folder, "simulator.cfg")
         self.proc = None
         self.binary = binary
 
@@ -146,7 +149,7 @@ class Simulator:
         with open(self.out_path, "w") as out, open(self.err_path, "w") as err:
             self.proc = subprocess.Popen(
                 [self.binary, "--dmm-port", "0", "--psu-port", "0", "--bind", "127.0.0.1",
-                 "--wire", "auto", "--measurement-ms", "50"],
+                 "--wire", "auto", "--measurement-ms", "50", "--write-settings", self.settings_path],
                 stdin=subprocess.DEVNULL, stdout=out, stderr=err)
         deadline = time.monotonic() + 15
         while time.monotonic() < deadline:
@@ -155,6 +158,7 @@ class Simulator:
             dmm = re.search(r"^DMM listening on 127\.0\.0\.1:(\d+)$", text, re.M)
             psu = re.search(r"^DP832 listening on 127\.0\.0\.1:(\d+)$", text, re.M)
             if dmm and psu:
+                SETTINGS_TEMPLATE[:] = [self.settings_path]
                 return int(dmm.group(1)), int(psu.group(1))
             if self.proc.poll() is not None:
                 break

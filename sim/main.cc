@@ -1,145 +1,107 @@
 // trimora-sim: a simulated DMM and DP832 on TCP ports, for trying Trimora without instruments.
 #include <signal.h>
 
-#include <cerrno>
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "sim/sim.h"
 
 namespace {
 
-const char* USAGE =
-    "Usage: trimora-sim [options]\n"
-    "\n"
+const char* DESCRIPTION =
     "Serves a simulated DMM and a simulated DP832 power supply on TCP ports until interrupted\n"
     "(Ctrl+C, SIGINT or SIGTERM). Prints one line per instrument with the address it listens on.\n"
-    "\n"
-    "Ports and wiring:\n"
-    "  --dmm-port N         DMM port (default 5024); 0 picks a free port\n"
-    "  --psu-port N         DP832 port (default 5555); 0 picks a free port\n"
-    "  --bind ADDRESS       address to listen on (default 127.0.0.1)\n"
-    "  --wire 1|2|3|none|auto\n"
-    "                       where the DMM's leads are: on channel 1, 2 or 3, on nothing, or on the\n"
-    "                       channel whose output was most recently switched on (default auto)\n"
-    "\n"
-    "Instruments:\n"
-    "  --measurement-ms N   time the DMM takes for one reading, in ms (default 200)\n"
-    "  --seed N             chooses the supply's error model and the meter noise (default 1)\n"
-    "  --state FILE         keeps the supply's calibration in FILE across runs, like its\n"
-    "                       non-volatile memory; written at every CAL:END\n"
-    "  --dmm-idn TEXT       the DMM's answer to *IDN?\n"
-    "  --psu-idn TEXT       the DP832's answer to *IDN?\n"
-    "\n"
-    "Faults (counts start at 1 with the first READ? or command line after start):\n"
-    "  --dmm-silent-from N  from the Nth READ? on the DMM answers nothing at all\n"
-    "  --dmm-garbage-from N from the Nth READ? on the DMM's answer holds no number\n"
-    "  --dmm-no-echo        the DMM does not echo received lines\n"
-    "  --dmm-answer-delay N extra delay in ms before every DMM answer\n"
-    "  --dmm-drop-at N      the DMM closes the connection on receiving the Nth READ?\n"
-    "  --dmm-refuse         the DMM refuses connections\n"
-    "  --psu-silent-idn     the DP832 does not answer *IDN?\n"
-    "  --psu-drop-after N   the DP832 closes the connection after the Nth command line\n"
-    "  --psu-stream         the DP832 sends unsolicited lines continuously to every client\n"
-    "  --psu-refuse         the DP832 refuses connections\n"
-    "\n"
-    "  --help               this text\n";
+    "Fault counts start at 1 with the first READ? or command line after start.";
 
-bool parse_int(const char* text, long low, long high, int* value) {
-  char* end = nullptr;
-  errno = 0;
-  long v = std::strtol(text, &end, 10);
-  if (errno != 0 || end == text || *end != 0 || v < low || v > high) return false;
-  *value = static_cast<int>(v);
-  return true;
+// The options into SimOptions; 0 to go on, else the exit code (help shown, or a bad command line
+// told in one line).
+int parse_options(int argc, char** argv, SimOptions& options, std::string& settings_file) {
+  CLI::App app(DESCRIPTION, "trimora-sim");
+  app.get_formatter()->column_width(26);
+  SimDmmFaults& d = options.dmm_faults;
+  SimPsuFaults& p = options.psu_faults;
+  std::string wire = "auto";
+  std::string style = "telnet";
+  auto not_negative = [](const std::string& text) { return text.empty() || text[0] == '-' ? "not a number" : ""; };
+
+  const char* ports = "Ports and wiring";
+  app.add_option("--dmm-port", options.dmm_port, "DMM port (default 5024); 0 picks a free port")
+      ->check(CLI::Range(0, 65535))->group(ports);
+  app.add_option("--psu-port", options.psu_port, "DP832 port (default 5555); 0 picks a free port")
+      ->check(CLI::Range(0, 65535))->group(ports);
+  app.add_option("--bind", options.bind_address, "address to listen on (default 127.0.0.1)")->group(ports);
+  app.add_option("--wire", wire,
+                 "where the DMM's leads are: on channel 1, 2 or 3, on nothing, or on the channel whose "
+                 "output was most recently switched on (default auto)")
+      ->check(CLI::IsMember({"1", "2", "3", "none", "auto"}))->group(ports);
+  app.add_option("--write-settings", settings_file,
+                 "once listening, writes trimora's settings file FILE pointing at these ports on 127.0.0.1")
+      ->type_name("FILE")->group(ports);
+
+  const char* instruments = "Instruments";
+  app.add_option("--dmm-style", style,
+                 "the DMM's framing: telnet (welcome line, echo, prompt; the default) or raw (a raw SCPI "
+                 "socket: every answer one line ended by LF)")
+      ->check(CLI::IsMember({"telnet", "raw"}))->group(instruments);
+  app.add_option("--measurement-ms", options.measurement_time_ms,
+                 "time the DMM takes for one reading, in ms (default 200)")
+      ->check(CLI::Range(0, 60000))->group(instruments);
+  app.add_option("--seed", options.seed, "chooses the supply's error model and the meter noise (default 1)")
+      ->check(not_negative)->group(instruments);
+  app.add_option("--state", options.state_file,
+                 "keeps the supply's calibration in FILE across runs, like its non-volatile memory; "
+                 "written at every CAL:END")
+      ->type_name("FILE")->group(instruments);
+  app.add_option("--dmm-idn", options.dmm_idn, "the DMM's answer to *IDN?")->group(instruments);
+  app.add_option("--psu-idn", options.psu_idn, "the DP832's answer to *IDN?")->group(instruments);
+
+  const char* faults = "Faults";
+  auto count = CLI::Range(1, INT_MAX);
+  app.add_option("--dmm-silent-from", d.silent_from_reading, "from the Nth READ? on the DMM answers nothing at all")
+      ->check(count)->group(faults);
+  app.add_option("--dmm-garbage-from", d.garbage_from_reading,
+                 "from the Nth READ? on the DMM's answer holds no number")->check(count)->group(faults);
+  app.add_flag("--dmm-no-echo", d.no_echo, "the DMM does not echo received lines")->group(faults);
+  app.add_option("--dmm-answer-delay", d.answer_delay_ms, "extra delay in ms before every DMM answer")
+      ->check(CLI::Range(0, 600000))->group(faults);
+  app.add_option("--dmm-drop-at", d.drop_at_reading, "the DMM closes the connection on receiving the Nth READ?")
+      ->check(count)->group(faults);
+  app.add_flag("--dmm-refuse", d.refuse_connections, "the DMM refuses connections")->group(faults);
+  app.add_flag("--psu-silent-idn", p.silent_to_idn, "the DP832 does not answer *IDN?")->group(faults);
+  app.add_option("--psu-drop-after", p.drop_after_commands,
+                 "the DP832 closes the connection after the Nth command line")->check(count)->group(faults);
+  app.add_flag("--psu-stream", p.unsolicited_stream,
+               "the DP832 sends unsolicited lines continuously to every client")->group(faults);
+  app.add_flag("--psu-refuse", p.refuse_connections, "the DP832 refuses connections")->group(faults);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    std::fputs(app.help().c_str(), stdout);
+    return -1;
+  } catch (const CLI::ParseError& e) {
+    std::string why = e.what();
+    std::replace(why.begin(), why.end(), '\n', ' ');
+    std::fprintf(stderr, "trimora-sim: %s (see --help)\n", why.c_str());
+    return 2;
+  }
+  options.wire = wire == "none" ? 0 : wire == "auto" ? -1 : wire[0] - '0';
+  options.dmm_style = style == "raw" ? SimDmmStyle::raw : SimDmmStyle::telnet;
+  return 0;
 }
 
-int fail(const char* option, const char* why) {
-  std::fprintf(stderr, "trimora-sim: %s: %s (see --help)\n", option, why);
-  return 2;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
+int serve(int argc, char** argv) {
   SimOptions options;
   options.dmm_port = 5024;
   options.psu_port = 5555;
   options.wire = -1;
-
-  for (int i = 1; i < argc; ++i) {
-    std::string option = argv[i];
-    if (option == "--help" || option == "-h") {
-      std::fputs(USAGE, stdout);
-      return 0;
-    }
-    // Switches without a value.
-    if (option == "--dmm-no-echo") {
-      options.dmm_faults.no_echo = true;
-      continue;
-    }
-    if (option == "--dmm-refuse") {
-      options.dmm_faults.refuse_connections = true;
-      continue;
-    }
-    if (option == "--psu-silent-idn") {
-      options.psu_faults.silent_to_idn = true;
-      continue;
-    }
-    if (option == "--psu-stream") {
-      options.psu_faults.unsolicited_stream = true;
-      continue;
-    }
-    if (option == "--psu-refuse") {
-      options.psu_faults.refuse_connections = true;
-      continue;
-    }
-    if (i + 1 >= argc) return fail(option.c_str(), option.rfind("--", 0) == 0 ? "needs a value or is unknown" : "unknown");
-    const char* value = argv[++i];
-    int n = 0;
-    if (option == "--dmm-port" || option == "--psu-port") {
-      if (!parse_int(value, 0, 65535, &n)) return fail(option.c_str(), "not a port number (0 to 65535)");
-      (option == "--dmm-port" ? options.dmm_port : options.psu_port) = n;
-    } else if (option == "--bind") {
-      options.bind_address = value;
-    } else if (option == "--wire") {
-      std::string w = value;
-      if (w == "none") options.wire = 0;
-      else if (w == "auto") options.wire = -1;
-      else if (w == "1" || w == "2" || w == "3") options.wire = w[0] - '0';
-      else return fail(option.c_str(), "must be 1, 2, 3, none or auto");
-    } else if (option == "--measurement-ms") {
-      if (!parse_int(value, 0, 60000, &n)) return fail(option.c_str(), "not a time in ms (0 to 60000)");
-      options.measurement_time_ms = n;
-    } else if (option == "--seed") {
-      char* end = nullptr;
-      errno = 0;
-      unsigned long long seed = std::strtoull(value, &end, 10);
-      if (errno != 0 || end == value || *end != 0 || value[0] == '-') return fail(option.c_str(), "not a number");
-      options.seed = seed;
-    } else if (option == "--state") {
-      options.state_file = value;
-    } else if (option == "--dmm-idn") {
-      options.dmm_idn = value;
-    } else if (option == "--psu-idn") {
-      options.psu_idn = value;
-    } else if (option == "--dmm-answer-delay") {
-      if (!parse_int(value, 0, 600000, &n)) return fail(option.c_str(), "not a time in ms");
-      options.dmm_faults.answer_delay_ms = n;
-    } else if (option == "--dmm-silent-from" || option == "--dmm-garbage-from" || option == "--dmm-drop-at" ||
-               option == "--psu-drop-after") {
-      if (!parse_int(value, 1, INT_MAX, &n)) return fail(option.c_str(), "not a count (1 or more)");
-      if (option == "--dmm-silent-from") options.dmm_faults.silent_from_reading = n;
-      if (option == "--dmm-garbage-from") options.dmm_faults.garbage_from_reading = n;
-      if (option == "--dmm-drop-at") options.dmm_faults.drop_at_reading = n;
-      if (option == "--psu-drop-after") options.psu_faults.drop_after_commands = n;
-    } else {
-      return fail(option.c_str(), "unknown option");
-    }
-  }
+  std::string settings_file;
+  int parsed = parse_options(argc, argv, options, settings_file);
+  if (parsed != 0) return parsed < 0 ? 0 : parsed;
 
   // The signals are taken by sigwait below; blocked before the serving thread starts, so that it
   // inherits the mask and never sees them.
@@ -158,6 +120,13 @@ int main(int argc, char** argv) {
   }
   if (!bench.state_message().empty())
     std::fprintf(stderr, "trimora-sim: calibration memory not loaded: %s\n", bench.state_message().c_str());
+  // The settings file comes before the listening lines, so that whoever waits for those finds it.
+  std::string why;
+  if (!settings_file.empty() &&
+      !sim_write_settings(settings_file, bench.dmm_port(), bench.psu_port(), options.dmm_style, &why)) {
+    std::fprintf(stderr, "trimora-sim: cannot write the settings file %s\n", why.c_str());
+    return 1;
+  }
   std::printf("DMM listening on %s:%d\n", options.bind_address.c_str(), bench.dmm_port());
   std::printf("DP832 listening on %s:%d\n", options.bind_address.c_str(), bench.psu_port());
   std::fflush(stdout);
@@ -166,4 +135,17 @@ int main(int argc, char** argv) {
   sigwait(&stop_signals, &received);
   std::printf("trimora-sim: stopped (%s)\n", received == SIGINT ? "SIGINT" : received == SIGTERM ? "SIGTERM" : "SIGHUP");
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return serve(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "trimora-sim: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "trimora-sim: stopped by an unexpected error\n");
+  }
+  return 1;
 }

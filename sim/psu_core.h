@@ -2,6 +2,7 @@
 // No sockets here; the TCP loop feeds lines in and writes the replies out.
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <limits>
 #include <map>
@@ -42,6 +43,17 @@ struct PsuState {
   bool otp = true;
   bool remote = false;
   std::deque<std::string> errors;
+  int event_status = 0;         // standard event status register, its enable, the service request enable
+  int event_enable = 0;
+  int service_enable = 0;
+  // Questionable and operation status: condition (as now), latched events, and enable masks.
+  int ques_condition = 0;
+  int ques_event = 0;
+  int ques_enable = 0;
+  int oper_condition = 0;
+  int oper_event = 0;
+  int oper_enable = 0;
+  std::uint64_t meter_noise = 1;  // the last counts of the supply's own meter
   std::string idn;
   bool silent_to_idn = false;   // a fault: *IDN? gets no answer
   int last_switched_on = 0;     // channel whose output went on most recently; 0 none yet
@@ -72,6 +84,54 @@ PsuState psu_make_state(const PsuModel& model, const std::string& idn);
 // Handles one received line (without its line end); several commands may be joined with ';'. Returns
 // the reply line with its line feed, or an empty text when no command of the line was a query.
 std::string psu_handle_line(PsuState& state, const std::string& line);
+
+// ---- Shared by the supply's command groups (psu_core.cc, psu_status.cc).
+
+typedef std::vector<std::string> PsuReplies;
+struct ScpiCommand;
+enum class ScpiError;
+
+void psu_error(PsuState& state, ScpiError error);
+// Checks the parameter count; pushes the error when it is wrong.
+bool psu_count_ok(PsuState& state, const ScpiCommand& command, std::size_t least, std::size_t most);
+// A level in [low, high] or MIN, MAX, DEF; pushes the error and returns false when it is none.
+bool psu_parse_level(PsuState& state, const std::string& text, double low, double high, double def, double* value);
+bool psu_parse_switch(const std::string& text, bool* on);
+double psu_volts_max(int channel);
+double psu_ovp_max(int channel);
+constexpr double PSU_AMPS_MAX = 3.2;
+constexpr double PSU_OCP_MAX = 3.3;
+
+int psu_parse_channel(const std::string& text);  // "CH1" to "CH3", any case; 0 for anything else
+bool psu_parse_integer(const std::string& text, int* value);
+// An optional leading channel parameter: consumes it when present (next: where the others start).
+// false (error queued) when it is there but names no channel.
+bool psu_take_channel(PsuState& state, const ScpiCommand& command, std::size_t* next, int* channel);
+void psu_reset_channels(PsuState& state);
+
+// One command of a table: its header pattern, the forms it takes, its handler.
+struct PsuCall {
+  PsuState& st;
+  const ScpiCommand& c;
+  PsuReplies& out;
+  int channel;  // the header's numeric suffix (SOURce2), else the selected channel
+};
+enum PsuForm { PSU_SET, PSU_QUERY, PSU_BOTH };
+struct PsuCommand {
+  const char* pattern;
+  PsuForm form;
+  void (*handle)(PsuCall&);
+};
+// Runs the first entry whose pattern and form fit; false when none does (nothing done).
+bool psu_run_table(const PsuCommand* table, std::size_t count, PsuState& state, const ScpiCommand& command,
+                   PsuReplies& out);
+
+// The command groups; each false when the header is none of its own.
+bool psu_basic_command(PsuState& state, const ScpiCommand& command, PsuReplies& out);
+bool psu_calibration_command(PsuState& state, const ScpiCommand& command, PsuReplies& out);
+bool psu_status_command(PsuState& state, const ScpiCommand& command, PsuReplies& out);
+// Brings the status conditions up to date and latches their rising bits as events.
+void psu_update_status(PsuState& state);
 
 // The true voltage and current at a channel's terminals (1 to 3) under its present load.
 PsuTerminal psu_terminal(const PsuState& state, int channel);

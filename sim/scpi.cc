@@ -1,8 +1,9 @@
 // SCPI text handling shared by the simulated instruments.
 #include "sim/scpi.h"
 
+#include <algorithm>
 #include <cctype>
-#include <climits>
+#include <iterator>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -12,12 +13,10 @@ namespace {
 constexpr std::size_t ERROR_QUEUE_SIZE = 20;
 
 std::string trim(const std::string& text) {
-  std::size_t begin = 0;
-  std::size_t end = text.size();
-  while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
-  // cppcheck-suppress containerOutOfBounds ; end > begin, so end - 1 lies within text
-  while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
-  return text.substr(begin, end - begin);
+  const char* blanks = " \t\n\v\f\r";
+  std::size_t begin = text.find_first_not_of(blanks);
+  if (begin == std::string::npos) return std::string();
+  return text.substr(begin, text.find_last_not_of(blanks) - begin + 1);
 }
 
 std::string unquote(const std::string& text) {
@@ -69,11 +68,10 @@ bool node_matches(const std::string& written, const PatternNode& node, int* suff
   int number = 0;
   if (digits < written.size() && digits > 0 && node.suffix) {
     word = written.substr(0, digits);
-    // strtol rather than atoi, whose result for a number beyond int is undefined: such a suffix
-    // names no node.
-    long parsed = std::strtol(written.c_str() + digits, nullptr, 10);
-    if (parsed <= 0 || parsed > INT_MAX) return false;
-    number = static_cast<int>(parsed);
+    // A long run of digits is some suffix beyond every range, never an overflow.
+    number = written.size() - digits > 6 ? 1000000
+                                         : static_cast<int>(std::strtol(written.c_str() + digits, nullptr, 10));
+    if (number <= 0) return false;
   }
   if (word != node.short_form && word != node.long_form) return false;
   if (suffix != nullptr && node.suffix) *suffix = number;
@@ -217,15 +215,43 @@ bool scpi_number(const std::string& text, double* value) {
   return true;
 }
 
-void scpi_push_error(std::deque<std::string>* queue, int code, const char* message) {
+namespace {
+
+struct ErrorText {
+  ScpiError error;
+  const char* text;
+};
+
+const ErrorText ERROR_TEXTS[] = {
+    {ScpiError::syntax, "Syntax error"},
+    {ScpiError::data_type, "Data type error"},
+    {ScpiError::parameter_not_allowed, "Parameter not allowed"},
+    {ScpiError::missing_parameter, "Missing parameter"},
+    {ScpiError::undefined_header, "Undefined header"},
+    {ScpiError::suffix_out_of_range, "Header suffix out of range"},
+    {ScpiError::illegal_parameter, "Illegal parameter value"},
+    {ScpiError::command_protected, "Command protected"},
+    {ScpiError::settings_conflict, "Settings conflict"},
+    {ScpiError::out_of_range, "Data out of range"},
+    {ScpiError::data_stale, "Data corrupt or stale"},
+};
+
+}  // namespace
+
+void scpi_push_error(std::deque<std::string>* queue, ScpiError error) {
   if (queue->size() >= ERROR_QUEUE_SIZE) {
     queue->back() = "-350,\"Queue overflow\"";
     return;
   }
+  const ErrorText* found = std::find_if(std::begin(ERROR_TEXTS), std::end(ERROR_TEXTS),
+                                        [error](const ErrorText& e) { return e.error == error; });
+  const char* message = found != std::end(ERROR_TEXTS) ? found->text : "Error";
   char text[160];
-  std::snprintf(text, sizeof text, "%d,\"%s\"", code, message);
+  std::snprintf(text, sizeof text, "%d,\"%s\"", static_cast<int>(error), message);
   queue->push_back(text);
 }
+
+int scpi_event_bit(ScpiError error) { return static_cast<int>(error) > -200 ? 32 : 16; }
 
 std::string scpi_pop_error(std::deque<std::string>* queue) {
   if (queue->empty()) return "0,\"No error\"";

@@ -34,8 +34,25 @@ bool scpi_number(const std::string& text, double* value);
 
 std::string scpi_upper(const std::string& text);
 
+// The errors the simulated instruments report; their texts live in one table in scpi.cc.
+enum class ScpiError {
+  syntax = -102,
+  data_type = -104,
+  parameter_not_allowed = -108,
+  missing_parameter = -109,
+  undefined_header = -113,
+  suffix_out_of_range = -114,
+  illegal_parameter = -224,
+  command_protected = -203,
+  settings_conflict = -221,
+  out_of_range = -222,
+  data_stale = -230,
+};
+
 // SCPI error queue: at most 20 entries; an error arriving at a full queue replaces the last entry
 // with a queue overflow.
-void scpi_push_error(std::deque<std::string>* queue, int code, const char* message);
+void scpi_push_error(std::deque<std::string>* queue, ScpiError error);
+// The bit an error sets in the standard event status register: command (32), execution (16).
+int scpi_event_bit(ScpiError error);
 // The oldest entry, or 0,"No error" when the queue is empty.
 std::string scpi_pop_error(std::deque<std::string>* queue);

@@ -25,12 +25,17 @@ struct SimPsuFaults {
   bool refuse_connections = false;
 };
 
+// How the DMM frames its conversation: a telnet-style port (welcome line, echo of every line, a
+// prompt, CR LF line ends) or a raw SCPI socket (none of those; every answer one line ended by LF).
+enum class SimDmmStyle { telnet, raw };
+
 struct SimOptions {
   int dmm_port = 0;                 // 0 picks a free port
   int psu_port = 0;
   std::string bind_address = "127.0.0.1";
   int wire = 0;                     // DMM leads on channel 1, 2 or 3; 0 none; -1 auto (last switched on)
   int measurement_time_ms = 200;    // DMM reading time (program-time ms, scaled)
+  SimDmmStyle dmm_style = SimDmmStyle::telnet;
   std::uint64_t seed = 1;           // seeds the error model and the meter noise
   std::string state_file;           // keeps the supply's calibration across runs when not empty
   SimDmmFaults dmm_faults;
@@ -39,6 +44,12 @@ struct SimOptions {
   std::string dmm_idn = "Simbench,DMM-65,SB65000001,1.02";
   std::string psu_idn = "Simbench,DP832,SB83200001,00.01.16";
 };
+
+// Writes the settings file that points trimora at a simulated bench on 127.0.0.1 with these ports, in
+// the program's own format; the DMM's connection method follows the style. false when it cannot be
+// written (why in *message when not null).
+bool sim_write_settings(const std::string& path, int dmm_port, int psu_port, SimDmmStyle style,
+                        std::string* message = nullptr);
 
 // One command as an instrument received it, with the time it arrived.
 struct SimReceived {

@@ -74,17 +74,10 @@ inline std::string mask_stamps(const std::string& text) {
   return masked;
 }
 
-// Writes a settings file that points both instruments at loopback.
+// Writes a settings file that points both instruments at loopback (the simulator's own writer).
 inline void write_loopback_settings(int dmm_port_number, int psu_port_number,
                                     const char* path = SETTINGS_FILE_NAME) {
-  std::ofstream out(path, std::ios::binary);
-  out << "DMM_IP    127.0.0.1\n"
-      << "DMM_Port    " << dmm_port_number << "\n"
-      << "DMM_Connect_Method    TCP.SCPI\n"
-      << "Last_Run_Time    \"NONE\"\n"
-      << "DP832_IP    127.0.0.1\n"
-      << "DP832_Port    " << psu_port_number << "\n"
-      << "DP832_Connect_Method    TCP.SCPI\n";
+  ASSERT_TRUE(sim_write_settings(path, dmm_port_number, psu_port_number, SimDmmStyle::telnet)) << path;
 }
 
 // A time scale for tests that must connect reliably on a loaded machine: the program's shortest reply

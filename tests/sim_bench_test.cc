@@ -83,6 +83,8 @@ class Client {
     return closed_;
   }
   void clear() { received_.clear(); }
+  // Ends the sending side only: the peer still answers what it received.
+  void half_close() { shutdown(fd_, SHUT_WR); }
   const std::string& received() const { return received_; }
 
  private:
@@ -229,6 +231,53 @@ TEST_F(SimBenchTest, InputSplitAcrossPacketsAndTheReceivedLog) {
   bench->clear_received();
   EXPECT_TRUE(bench->psu_received().empty());
   EXPECT_TRUE(bench->dmm_received().empty());
+}
+
+// A client that writes and closes at once (or half-closes after a query) still has every complete line
+// carried out, and the half-closed one its answers, before the connection ends.
+TEST_F(SimBenchTest, LinesSentJustBeforeTheCloseAreCarriedOutAndAnswered) {
+  options.dmm_style = SimDmmStyle::raw;
+  start();
+  for (int i = 1; i <= 40; ++i) {
+    {
+      Client p(bench->psu_port());
+      p.send_text(":APPL CH2," + std::to_string(i % 30) + ",1\nOUTP CH2," + (i % 2 ? "ON" : "OFF") + "\n");
+    }
+    Clock::time_point start = Clock::now();
+    while (bench->set_voltage(2) != i % 30 && seconds_since(start) < 5.0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_EQ(bench->set_voltage(2), i % 30) << "round " << i;
+    ASSERT_EQ(bench->output_on(2), i % 2 == 1) << "round " << i;
+  }
+  EXPECT_EQ(bench->psu_received().size(), 80u);
+  Client p(bench->psu_port());
+  p.send_text("*IDN?\n:APPL? CH2,VOLT\n");
+  p.half_close();
+  EXPECT_TRUE(p.wait_closed());
+  EXPECT_EQ(p.received(), "Simbench,DP832,SB83200001,00.01.16\n10.000\n");
+  Client d(bench->dmm_port());
+  d.send_text("*IDN?\nREAD?\n");  // the reading waits for its measurement time
+  d.half_close();
+  EXPECT_TRUE(d.wait_closed());
+  ASSERT_EQ(d.received().size(), 32u + 16u) << d.received();
+  EXPECT_EQ(d.received().substr(0, 32), "Simbench,DMM-65,SB65000001,1.02\n");
+  EXPECT_NEAR(std::atof(d.received().c_str() + 32), 0.0, 1e-4);
+}
+
+TEST_F(SimBenchTest, RawStyleDmmHasNoWelcomeEchoOrPrompt) {
+  options.dmm_style = SimDmmStyle::raw;
+  options.wire = 1;
+  start();
+  Client p(bench->psu_port());
+  p.send_text(":APPL CH1,5,1\nOUTP CH1,ON\n");
+  Client d(bench->dmm_port());
+  EXPECT_EQ(d.read_for(100), "") << "no welcome";
+  d.send_text("*IDN?\r\nMEAS:VOLT:DC?\nSYST:ERR?\n");
+  std::string all = d.read_until("No error\"\n");
+  ASSERT_EQ(all.size(), 32u + 16u + 13u) << all;
+  EXPECT_EQ(all.substr(0, 32), "Simbench,DMM-65,SB65000001,1.02\n");
+  EXPECT_NEAR(std::atof(all.c_str() + 32), 5.0, 0.1) << all;
+  EXPECT_EQ(all.substr(47), "\n0,\"No error\"\n");
 }
 
 TEST_F(SimBenchTest, TheDmmReadsTheWiredChannel) {
@@ -478,7 +527,8 @@ TEST(SimExecutable, HelpExplainsEveryOption) {
   close(r.out);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   for (const char* option :
-       {"--dmm-port", "--psu-port", "--bind", "--wire", "--measurement-ms", "--seed", "--state", "--dmm-idn",
+       {"--dmm-port", "--psu-port", "--bind", "--wire", "--dmm-style", "--write-settings", "--measurement-ms",
+        "--seed", "--state", "--dmm-idn",
         "--psu-idn", "--dmm-silent-from", "--dmm-garbage-from", "--dmm-no-echo", "--dmm-answer-delay",
         "--dmm-drop-at", "--dmm-refuse", "--psu-silent-idn", "--psu-drop-after", "--psu-stream", "--psu-refuse"})
     EXPECT_NE(r.text.find(option), std::string::npos) << option;
@@ -486,7 +536,8 @@ TEST(SimExecutable, HelpExplainsEveryOption) {
 
 TEST(SimExecutable, RefusesUnknownOptionsAndBadValues) {
   for (std::vector<std::string> args : {std::vector<std::string>{"--frobnicate"}, {"--wire", "4"},
-                                        {"--dmm-port", "70000"}, {"--seed"}}) {
+                                        {"--dmm-port", "70000"}, {"--seed"}, {"--seed", "-1"},
+                                        {"--dmm-style", "serial"}}) {
     Running r = run_sim(args);
     ASSERT_GT(r.pid, 0);
     int status = 0;
@@ -497,7 +548,10 @@ TEST(SimExecutable, RefusesUnknownOptionsAndBadValues) {
 }
 
 TEST(SimExecutable, ListensOnFreePortsAndStopsOnSigterm) {
-  Running r = run_sim({"--dmm-port", "0", "--psu-port", "0", "--wire", "1", "--measurement-ms", "10"});
+  char settings[] = "/tmp/trimora-sim-settings-XXXXXX";
+  close(mkstemp(settings));
+  Running r = run_sim({"--dmm-port", "0", "--psu-port", "0", "--wire", "1", "--measurement-ms", "10",
+                       "--write-settings", settings});
   ASSERT_GT(r.pid, 0);
   ASSERT_TRUE(r.read_until("DP832 listening on 127.0.0.1:")) << r.text;
   ASSERT_TRUE(r.read_until("\n", 1000));
@@ -506,6 +560,14 @@ TEST(SimExecutable, ListensOnFreePortsAndStopsOnSigterm) {
   int psu_port = port_after(r.text, "DP832 listening on 127.0.0.1:");
   ASSERT_GT(dmm_port, 0) << r.text;
   ASSERT_GT(psu_port, 0) << r.text;
+  std::FILE* f = std::fopen(settings, "r");
+  ASSERT_NE(f, nullptr);
+  char text[512] = {};
+  EXPECT_GT(std::fread(text, 1, sizeof text - 1, f), 0u);
+  std::fclose(f);
+  std::remove(settings);
+  EXPECT_NE(std::string(text).find("DMM_Port    " + std::to_string(dmm_port) + "\n"), std::string::npos) << text;
+  EXPECT_NE(std::string(text).find("DP832_Port    " + std::to_string(psu_port) + "\n"), std::string::npos);
   {
     Client p(psu_port);
     p.send_text(":APPL CH1,5,1\nOUTPUT CH1,ON\n*IDN?\n");

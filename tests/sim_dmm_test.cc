@@ -218,3 +218,90 @@ TEST_F(SimDmmCore, AnswerDelayAddsToEveryAnswer) {
 }
 
 }  // namespace
+
+// ---- Raw style, and the commands a meter acts on or refuses.
+
+class SimDmmRaw : public SimDmmCore {
+ protected:
+  void SetUp() override { st.style = SimDmmStyle::raw; }
+  // Everything the line gives, at once or later.
+  std::string all(const std::string& line) {
+    DmmReply r = send(line);
+    return r.now + r.later;
+  }
+};
+
+TEST_F(SimDmmRaw, NoWelcomeEchoOrPromptAndLfLineEnds) {
+  EXPECT_EQ(dmm_welcome(st), "");
+  EXPECT_EQ(all("*IDN?"), "Maker,Model,SN1,1.0\n");
+  EXPECT_EQ(all("*RST"), "");
+  DmmReply r = send("READ?");
+  EXPECT_EQ(r.now, "");
+  EXPECT_EQ(r.later.size(), 16u);
+  EXPECT_EQ(r.later.back(), '\n');
+  // Commands end in LF or CR LF; a lone CR is part of the line.
+  std::string in = "*IDN?\r\nREAD?\nCONF?\r";
+  int carry = 0;
+  std::string line;
+  std::vector<std::string> lines;
+  while (dmm_next_line(st, in, carry, &line)) lines.push_back(line);
+  EXPECT_EQ(lines, (std::vector<std::string>{"*IDN?", "READ?"}));
+  EXPECT_EQ(in, "CONF?\r");
+}
+
+TEST_F(SimDmmRaw, FunctionSetAfterACurrentReadingReadsVolts) {
+  send("CONF:CURR:DC");
+  EXPECT_NEAR(std::atof(send("READ?").later.c_str()), 1.25, 10e-6);
+  send("FUNC \"VOLT\"");
+  EXPECT_NEAR(std::atof(send("READ?").later.c_str()), 4.9987, 20e-6);
+  EXPECT_EQ(source.volt_asks, 1);
+  send("SENS:FUNC \"CURR:DC\"");
+  EXPECT_EQ(all("FUNC?"), "\"CURR\"\n");
+  send("FUNC \"RES\"");  // a function the meter lacks: refused, nothing changes
+  EXPECT_EQ(all("SYST:ERR?;FUNC?"), "-224,\"Illegal parameter value\";\"CURR\"\n");
+  send("VOLT:FOO 3");
+  EXPECT_EQ(all("SYST:ERR?"), "-113,\"Undefined header\"\n");
+  EXPECT_NEAR(std::atof(send("READ?").later.c_str()), 1.25, 10e-6);
+}
+
+struct DmmCase {
+  const char* setup;
+  const char* query;
+  const char* answer;
+};
+void PrintTo(const DmmCase& c, std::ostream* os) { *os << c.setup << " then " << c.query; }
+
+class SimDmmAnswers : public SimDmmRaw, public ::testing::WithParamInterface<DmmCase> {};
+
+TEST_P(SimDmmAnswers, SetThenQuery) {
+  const DmmCase& c = GetParam();
+  if (*c.setup != 0) send(c.setup);
+  EXPECT_EQ(all(c.query), std::string(c.answer) + "\n") << c.setup;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, SimDmmAnswers,
+    ::testing::Values(DmmCase{"", "CONF?", "\"VOLT +1.000000E+01,+3.000000E-06\""},
+                      DmmCase{"CONF:CURR:DC 0.1", "CONF?", "\"CURR +1.000000E-01,+3.000000E-08\""},
+                      DmmCase{"VOLT:RANG 1;VOLT:NPLC 1", "CONF?", "\"VOLT +1.000000E+00,+3.000000E-06\""},
+                      DmmCase{"VOLT:RANG 1", "VOLT:RANG:AUTO?;VOLT:RANG?", "0;+1.00000000E+00"},
+                      DmmCase{"VOLT:RANG 1;VOLT:RANG:AUTO ON", "VOLT:RANG:AUTO?", "1"},
+                      DmmCase{"SENS:VOLT:DC:NPLC 5", "VOLT:NPLC?", "+1.00000000E+01"},
+                      DmmCase{"CURR:NPLC MIN", "CURR:NPLC?;VOLT:NPLC?", "+2.00000000E-02;+1.00000000E+01"},
+                      DmmCase{"VOLT:NPLC 1000", "SYST:ERR?", "-222,\"Data out of range\""},
+                      DmmCase{"FETC?", "SYST:ERR?", "-230,\"Data corrupt or stale\""},
+                      DmmCase{"FOO", "*ESR?;*ESR?", "32;0"},
+                      DmmCase{"*ESE 32;FOO", "*ESE?;*STB?", "32;36"},
+                      DmmCase{"FOO;*CLS", "*STB?;*ESR?", "0;0"},
+                      DmmCase{"VOLT:RANG 1;*RST", "CONF?", "\"VOLT +1.000000E+01,+3.000000E-06\""},
+                      DmmCase{"", "*OPC?;SYST:VERS?", "1;1992.0"}));
+
+TEST_F(SimDmmRaw, InitThenFetchReturnsTheSameReading) {
+  send("CONF:CURR:DC");
+  send("INIT");
+  DmmReply first = send("FETC?");
+  EXPECT_EQ(first.delay_ms, 200) << "the answer waits for the measurement";
+  EXPECT_EQ(send("FETC?").later, first.later);
+  EXPECT_NEAR(std::atof(first.later.c_str()), 1.25, 10e-6);
+  EXPECT_EQ(source.amp_asks, 1);
+}

@@ -13,6 +13,7 @@
 
 #include "calibration/point_tables.h"
 #include "sim/psu_core.h"
+#include "sim/sim.h"
 
 namespace {
 
@@ -304,3 +305,22 @@ TEST_F(SimModelState, DamagedFilesAreRefusedWhole) {
 }
 
 }  // namespace
+
+// The one settings writer: the program's format, and the DMM's connection method by style.
+TEST(SimSettingsWriter, WritesTheLoopbackSettings) {
+  char path[] = "/tmp/trimora-settings-XXXXXX";
+  close(mkstemp(path));
+  for (SimDmmStyle style : {SimDmmStyle::telnet, SimDmmStyle::raw}) {
+    ASSERT_TRUE(sim_write_settings(path, 5024, 5555, style));
+    std::ifstream in(path);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, std::string("DMM_IP    127.0.0.1\nDMM_Port    5024\nDMM_Connect_Method    ") +
+                        (style == SimDmmStyle::raw ? "TCP.RAW" : "TCP.SCPI") +
+                        "\nLast_Run_Time    \"NONE\"\nDP832_IP    127.0.0.1\nDP832_Port    5555\n"
+                        "DP832_Connect_Method    TCP.SCPI\n");
+  }
+  std::remove(path);
+  std::string why;
+  EXPECT_FALSE(sim_write_settings("/nonexistent-folder/x.cfg", 1, 2, SimDmmStyle::telnet, &why));
+  EXPECT_NE(why.find("/nonexistent-folder/x.cfg"), std::string::npos) << why;
+}

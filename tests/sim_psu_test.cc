@@ -13,6 +13,11 @@ class SimPsuCore : public ::testing::Test {
   PsuState st = psu_make_state(psu_model_make(3), "Maker,DP832,SN9,1.0");
   std::string send(const std::string& line) { return psu_handle_line(st, line); }
   std::string error() { return send("SYST:ERR?"); }
+  // The error that a line leaves on the queue.
+  std::string error_of(const std::string& line) {
+    send(line);
+    return error();
+  }
 };
 
 TEST_F(SimPsuCore, IdentifiesAndResets) {
@@ -48,22 +53,16 @@ TEST_F(SimPsuCore, ApplyAndItsQueries) {
 TEST_F(SimPsuCore, OutOfRangeIsRefusedNotClamped) {
   send(":APPL CH1,5,1");
   send(":APPL CH3,2,1");
-  send(":APPL CH1,32.1,1");
-  EXPECT_EQ(error(), "-222,\"Data out of range\"\n");
-  send(":APPL CH1,5,3.3");
-  EXPECT_EQ(error(), "-222,\"Data out of range\"\n");
-  send(":APPL CH3,5.4");
-  EXPECT_EQ(error(), "-222,\"Data out of range\"\n");
-  send(":APPL CH2,-0.1");
-  EXPECT_EQ(error(), "-222,\"Data out of range\"\n");
-  send(":SOUR1:VOLT 40");
-  EXPECT_EQ(error(), "-222,\"Data out of range\"\n");
+  EXPECT_EQ(error_of(":APPL CH1,32.1,1"), "-222,\"Data out of range\"\n");
+  EXPECT_EQ(error_of(":APPL CH1,5,3.3"), "-222,\"Data out of range\"\n");
+  EXPECT_EQ(error_of(":APPL CH3,5.4"), "-222,\"Data out of range\"\n");
+  EXPECT_EQ(error_of(":APPL CH2,-0.1"), "-222,\"Data out of range\"\n");
+  EXPECT_EQ(error_of(":SOUR1:VOLT 40"), "-222,\"Data out of range\"\n");
   EXPECT_EQ(send(":APPL? CH1"), "CH1:30V/3A,5.000,1.000\n");
   EXPECT_EQ(send(":APPL? CH3"), "CH3:5V/3A,2.000,1.000\n");
   // The limits themselves are in range.
   send(":APPL CH1,32,3.2");
-  send(":APPL CH3,5.3,3.2");
-  EXPECT_EQ(error(), "0,\"No error\"\n");
+  EXPECT_EQ(error_of(":APPL CH3,5.3,3.2"), "0,\"No error\"\n");
   send(":APPL CH1,MAX,MIN");
   EXPECT_EQ(send(":APPL? CH1"), "CH1:30V/3A,32.000,0.000\n");
 }
@@ -78,10 +77,8 @@ TEST_F(SimPsuCore, OutputForms) {
   send(":INST:NSEL 2");
   send(":OUTP ON");
   EXPECT_EQ(send(":OUTP?"), "ON\n") << "without a channel: the selected one";
-  send("OUTPUT CH4,ON");
-  EXPECT_EQ(error(), "-224,\"Illegal parameter value\"\n");
-  send("OUTPUT CH1,MAYBE");
-  EXPECT_EQ(error(), "-224,\"Illegal parameter value\"\n");
+  EXPECT_EQ(error_of("OUTPUT CH4,ON"), "-224,\"Illegal parameter value\"\n");
+  EXPECT_EQ(error_of("OUTPUT CH1,MAYBE"), "-224,\"Illegal parameter value\"\n");
 }
 
 TEST_F(SimPsuCore, ModeFollowsTheLoad) {
@@ -115,10 +112,8 @@ TEST_F(SimPsuCore, InstrumentAndSourceForms) {
   send(":SOUR1:CURR:LEV:IMM 1.1");
   EXPECT_EQ(send(":SOUR1:VOLT?;:SOUR1:CURR?"), "9.000;1.1000\n");
   EXPECT_EQ(send(":INST?"), "CH3\n") << "SOURn leaves the selection alone";
-  send(":SOUR4:VOLT 1");
-  EXPECT_EQ(error(), "-114,\"Header suffix out of range\"\n");
-  send(":INST:NSEL 4");
-  EXPECT_EQ(error(), "-224,\"Illegal parameter value\"\n");
+  EXPECT_EQ(error_of(":SOUR4:VOLT 1"), "-114,\"Header suffix out of range\"\n");
+  EXPECT_EQ(error_of(":INST:NSEL 4"), "-224,\"Illegal parameter value\"\n");
 }
 
 TEST_F(SimPsuCore, CaseShortAndLongForms) {
@@ -135,10 +130,8 @@ TEST_F(SimPsuCore, CaseShortAndLongForms) {
   send(":SYSTEM:LOCAL");
   EXPECT_FALSE(st.remote);
   // A form that is neither the short nor the long one is not a header.
-  send(":APP CH1,1,1");
-  EXPECT_EQ(error(), "-113,\"Undefined header\"\n");
-  send(":SYSTE:VERS?");
-  EXPECT_EQ(error(), "-113,\"Undefined header\"\n");
+  EXPECT_EQ(error_of(":APP CH1,1,1"), "-113,\"Undefined header\"\n");
+  EXPECT_EQ(error_of(":SYSTE:VERS?"), "-113,\"Undefined header\"\n");
 }
 
 TEST_F(SimPsuCore, MeasureQueries) {
@@ -167,8 +160,7 @@ TEST_F(SimPsuCore, ProtectionTripsAndClears) {
   EXPECT_EQ(send(":OUTP? CH1"), "OFF\n");
   EXPECT_EQ(send(":OUTP:OVP:QUES? CH1"), "YES\n");
   EXPECT_EQ(send(":OUTP:MODE? CH1"), "UR\n");
-  send("OUTPUT CH1,ON");
-  EXPECT_EQ(error(), "-221,\"Settings conflict\"\n") << "a tripped output stays off until cleared";
+  EXPECT_EQ(error_of("OUTPUT CH1,ON"), "-221,\"Settings conflict\"\n") << "a tripped output stays off until cleared";
   send(":OUTP:OVP:CLEAR CH1");
   send(":APPL CH1,5,1");
   send("OUTPUT CH1,ON");
@@ -197,8 +189,7 @@ TEST_F(SimPsuCore, ErrorQueueKeepsOrderAndOverflows) {
   EXPECT_EQ(error(), "-350,\"Queue overflow\"\n");
   EXPECT_EQ(error(), "0,\"No error\"\n");
   send("FOO");
-  send("*CLS");
-  EXPECT_EQ(error(), "0,\"No error\"\n");
+  EXPECT_EQ(error_of("*CLS"), "0,\"No error\"\n");
 }
 
 TEST_F(SimPsuCore, SeveralCommandsOnOneLineWithRelativePaths) {
@@ -213,16 +204,11 @@ TEST_F(SimPsuCore, SeveralCommandsOnOneLineWithRelativePaths) {
 
 TEST_F(SimPsuCore, CalibrationCommandsAreRefusedOutsideASession) {
   CalTable before = st.model.cal[0][Q_VDAC] = {{0.0, 0.0}, {30.0, 30.1}};
-  send("CAL:CLEAR CH1,V");
-  EXPECT_EQ(error(), "-203,\"Command protected\"\n");
-  send("CAL:SET CH1,V,0,0.2,1");
-  EXPECT_EQ(error(), "-203,\"Command protected\"\n");
-  send("CAL:MEAS CH1,V,0,0.2,1");
-  EXPECT_EQ(error(), "-203,\"Command protected\"\n");
-  send("CAL:END 12/07/2024,CH1");
-  EXPECT_EQ(error(), "-203,\"Command protected\"\n");
-  send("CAL:START 12345,CH1");
-  EXPECT_EQ(error(), "-203,\"Command protected\"\n");
+  EXPECT_EQ(error_of("CAL:CLEAR CH1,V"), "-203,\"Command protected\"\n");
+  EXPECT_EQ(error_of("CAL:SET CH1,V,0,0.2,1"), "-203,\"Command protected\"\n");
+  EXPECT_EQ(error_of("CAL:MEAS CH1,V,0,0.2,1"), "-203,\"Command protected\"\n");
+  EXPECT_EQ(error_of("CAL:END 12/07/2024,CH1"), "-203,\"Command protected\"\n");
+  EXPECT_EQ(error_of("CAL:START 12345,CH1"), "-203,\"Command protected\"\n");
   EXPECT_EQ(st.cal_channel, 0);
   send("CAL:CLEAR CH1,V");
   EXPECT_EQ(st.model.cal[0][Q_VDAC].size(), before.size()) << "nothing changed";
@@ -233,29 +219,22 @@ TEST_F(SimPsuCore, CalibrationCommandsCheckChannelQuantityAndPoint) {
   st.model.cal[1][Q_VDAC] = {{0.0, 0.0}, {30.0, 30.1}};
   send("CAL:START 27384,CH1");
   EXPECT_EQ(st.cal_channel, 1);
-  send("CAL:CLEAR CH2,V");
-  EXPECT_EQ(error(), "-221,\"Settings conflict\"\n");
+  EXPECT_EQ(error_of("CAL:CLEAR CH2,V"), "-221,\"Settings conflict\"\n");
   EXPECT_EQ(st.model.cal[1][Q_VDAC].size(), 2u);
-  send("CAL:CLEAR CH1,X");
-  EXPECT_EQ(error(), "-224,\"Illegal parameter value\"\n");
-  send("CAL:SET CH1,V,0,33.0,1");
-  EXPECT_EQ(error(), "-222,\"Data out of range\"\n");
-  send("CAL:SET CH1,V,0,0.2,2");
-  EXPECT_EQ(error(), "-224,\"Illegal parameter value\"\n");
-  send("CAL:MEAS CH1,V,0,0.2,1");
-  EXPECT_EQ(error(), "-221,\"Settings conflict\"\n") << "no point driven yet";
+  EXPECT_EQ(error_of("CAL:CLEAR CH1,X"), "-224,\"Illegal parameter value\"\n");
+  EXPECT_EQ(error_of("CAL:SET CH1,V,0,33.0,1"), "-222,\"Data out of range\"\n");
+  EXPECT_EQ(error_of("CAL:SET CH1,V,0,0.2,2"), "-224,\"Illegal parameter value\"\n");
+  EXPECT_EQ(error_of("CAL:MEAS CH1,V,0,0.2,1"), "-221,\"Settings conflict\"\n") << "no point driven yet";
   send("CAL:SET CH1,V,0,0.2,1");
   EXPECT_TRUE(st.drive.active);
-  send("CAL:MEAS CH1,V,1,0.2,1");
-  EXPECT_EQ(error(), "-221,\"Settings conflict\"\n") << "another point than the one driven";
-  send("CAL:MEAS CH1,V,0,-999999999999.000000,1");
-  EXPECT_EQ(error(), "-222,\"Data out of range\"\n") << "a failed reading is not taken";
+  EXPECT_EQ(error_of("CAL:MEAS CH1,V,1,0.2,1"), "-221,\"Settings conflict\"\n")
+      << "another point than the one driven";
+  EXPECT_EQ(error_of("CAL:MEAS CH1,V,0,-999999999999.000000,1"), "-222,\"Data out of range\"\n")
+      << "a failed reading is not taken";
   EXPECT_TRUE(st.pending[Q_VDAC].empty());
-  send("CAL:MEAS CH1,V,0,0.199760,1");
-  EXPECT_EQ(error(), "0,\"No error\"\n");
+  EXPECT_EQ(error_of("CAL:MEAS CH1,V,0,0.199760,1"), "0,\"No error\"\n");
   EXPECT_EQ(st.pending[Q_VDAC].size(), 1u);
-  send("CAL:END 12/07/2024,CH2");
-  EXPECT_EQ(error(), "-221,\"Settings conflict\"\n");
+  EXPECT_EQ(error_of("CAL:END 12/07/2024,CH2"), "-221,\"Settings conflict\"\n");
   EXPECT_EQ(st.cal_channel, 1);
   send("CAL:END 12/07/2024,CH1");
   EXPECT_EQ(st.cal_channel, 0);
@@ -276,10 +255,65 @@ TEST_F(SimPsuCore, CalibrationDataThatIsNotMonotonicIsRejected) {
     std::snprintf(text, sizeof text, "CAL:MEAS CH2,V,%d,%f,1", i, reported[i]);
     send(text);
   }
-  send("CAL:END 01/02/2025,CH2");
-  EXPECT_EQ(error(), "-230,\"Data corrupt or stale\"\n");
+  EXPECT_EQ(error_of("CAL:END 01/02/2025,CH2"), "-230,\"Data corrupt or stale\"\n");
   EXPECT_TRUE(st.model.cal[1][Q_VDAC].empty()) << "left as CAL:CLEAR made it";
   EXPECT_EQ(st.cal_channel, 0);
+}
+
+}  // namespace
+
+namespace {
+
+struct PsuCase {
+  const char* setup;
+  const char* query;
+  const char* answer;
+};
+void PrintTo(const PsuCase& c, std::ostream* os) { *os << c.setup << " then " << c.query; }
+
+class SimPsuStatus : public SimPsuCore, public ::testing::WithParamInterface<PsuCase> {};
+
+TEST_P(SimPsuStatus, SetThenQuery) {
+  const PsuCase& c = GetParam();
+  if (*c.setup != 0) send(c.setup);
+  EXPECT_EQ(send(c.query), std::string(c.answer) + "\n") << c.setup;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Registers, SimPsuStatus,
+    ::testing::Values(
+        PsuCase{"*ESE 36;*SRE 8", "*ESE?;*SRE?", "36;8"},
+        PsuCase{"FOO", "*ESR?;*ESR?;*STB?", "32;0;4"},
+        PsuCase{":APPL CH1,99", "*ESR?", "16"},
+        PsuCase{"FOO;*CLS", "*ESR?;*STB?", "0;0"},
+        PsuCase{":STAT:QUES:ENAB 3;:STAT:OPER:ENAB 1280", ":STAT:QUES:ENAB?;:STAT:OPER:ENAB?", "3;1280"},
+        PsuCase{":APPL CH1,5,1;:OUTP CH1,ON", ":STAT:OPER:COND?;:STAT:OPER?;:STAT:OPER?", "256;256;0"},
+        PsuCase{":STAT:OPER:ENAB 256;*SRE 128;:APPL CH1,5,1;:OUTP CH1,ON", "*STB?", "192"},
+        PsuCase{":VOLT:PROT 6;:VOLT:PROT:STAT ON;:APPL CH1,8,1;:OUTP CH1,ON",
+                ":STAT:QUES:COND?;:STAT:QUES?;:STAT:QUES?;:VOLT:PROT:TRIP?;:OUTP? CH1", "1;1;0;YES;OFF"},
+        PsuCase{":VOLT:PROT 6;:VOLT:PROT:STAT ON", ":VOLT:PROT?;:VOLT:PROT:STAT?;:OUTP:OVP:VAL? CH1;:OUTP:OVP? CH1",
+                "6.000;ON;6.000;ON"},
+        PsuCase{":SOUR2:CURR:PROT 0.5", ":SOUR2:CURR:PROT?;:OUTP:OCP:VAL? CH2;:CURR:PROT? MAX", "0.5000;0.5000;3.3000"},
+        PsuCase{":SOUR3:VOLT:PROT 9", ":SYST:ERR?;:SOUR3:VOLT:PROT?", "-222,\"Data out of range\";5.500"},
+        PsuCase{"", ":VOLT? MAX;:VOLT? MIN;:SOUR3:VOLT? MAX;:CURR? MAX", "32.000;0.000;5.300;3.2000"},
+        PsuCase{":SOUR99999999999:VOLT 1", ":SYST:ERR?", "-114,\"Header suffix out of range\""}));
+
+// An output that is off, or on without a load, reads a few counts at most, never below zero.
+TEST_F(SimPsuCore, IdleOutputsReadNearZero) {
+  send(":APPL CH2,10,1");
+  send(":OUTP CH2,ON");
+  for (int channel = 1; channel <= 3; ++channel) {
+    for (int i = 0; i < 20; ++i) {
+      std::string ch = " CH" + std::to_string(channel);
+      double amps = std::atof(send(":MEAS:CURR?" + ch).c_str());
+      EXPECT_GE(amps, 0.0) << channel;
+      EXPECT_LE(amps, 0.0003) << channel;
+      if (channel == 2) continue;
+      double volts = std::atof(send(":MEAS?" + ch).c_str());
+      EXPECT_GE(volts, 0.0) << channel;
+      EXPECT_LE(volts, 0.0003) << channel;
+    }
+  }
 }
 
 }  // namespace
