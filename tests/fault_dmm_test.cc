@@ -144,7 +144,7 @@ class DmmFaultTest : public FaultTest {
     ASSERT_NE(previous, std::string::npos);
     EXPECT_EQ(out.substr(previous, last - previous).find("Z\n" + UNKNOWN_COMMAND), 9u)
         << "the last check before X passes: " << out.substr(previous);
-    EXPECT_EQ(out.substr(last), "Command >X\n" + EXITING);
+    EXPECT_EQ(out.substr(last), "Command >X\n" + EXITING + certificate_line());
   }
 
   void expect_within_timeouts(int steps) { EXPECT_LT(elapsed_ms, bound_ms(steps)); }
