@@ -252,17 +252,23 @@ TEST_F(ProcedureRecordsTest, DmmFailingMidRunLeavesAnIncompleteRecord) {
     std::vector<const RecordJson*> points;
     for (const RecordJson& step : r["steps"]) {
       EXPECT_FALSE(step["completed"].get<bool>());
-      for (const RecordJson& p : step.value("points", RecordJson::array())) points.push_back(&p);
-      for (const RecordJson& phase : step.value("phases", RecordJson::array()))
-        for (const RecordJson& p : phase["points"]) points.push_back(&p);
+      if (step.contains("points"))
+        for (const RecordJson& p : step["points"]) points.push_back(&p);
+      if (step.contains("phases"))
+        for (const RecordJson& phase : step["phases"])
+          for (const RecordJson& p : phase["points"]) points.push_back(&p);
     }
     const std::size_t measured = static_cast<std::size_t>(c.readings_before - 2);
     ASSERT_GT(points.size(), measured);
     for (std::size_t i = 0; i < points.size(); i++) {
       const RecordJson& p = *points[i];
       EXPECT_EQ(p["reading"].is_null(), i >= measured) << i;
-      if (p.contains("verdict")) EXPECT_EQ(p["verdict"] == "NO READING", i >= measured) << i;
-      if (p.contains("reported_to_supply")) EXPECT_EQ(p["reported_to_supply"].get<bool>(), i < measured) << i;
+      if (p.contains("verdict")) {
+        EXPECT_EQ(p["verdict"] == "NO READING", i >= measured) << i;
+      }
+      if (p.contains("reported_to_supply")) {
+        EXPECT_EQ(p["reported_to_supply"].get<bool>(), i < measured) << i;
+      }
     }
     if (r["procedure_key"] == "A") {
       EXPECT_EQ(points.size(), measured + 1) << "the sweep stops at the failed point";
@@ -296,8 +302,10 @@ TEST_F(ProcedureRecordsTest, UnwritableRecordsFolderOnlyWarns) {
     }
     traffic[writable] = psu_lines();
     EXPECT_NE(mask_stamps(read_file(SETTINGS_FILE_NAME)).find("Last_Run_Time    \"<stamp>\"\n"), std::string::npos);
+    if (!writable) {
+      EXPECT_EQ(read_file("records"), "not a folder");
+    }
   }
-  EXPECT_EQ(read_file("records"), "not a folder");
   const std::string warning = "\aWARNING: THE RECORD COULD NOT BE WRITTEN: ";
   std::size_t at = shown[0].find(warning);
   ASSERT_NE(at, std::string::npos) << shown[0];
