@@ -1,12 +1,12 @@
 // The common course of both factory calibrations.
 #include "calibration/calibration_run.h"
-#include "calibration/run_recording.h"
 
 #include <cstdio>
 #include <iterator>
 #include <optional>
 #include <string>
 
+#include "calibration/run_recording.h"
 #include "console/console.h"
 #include "console/stamps.h"
 #include "link/primitives.h"
