@@ -31,7 +31,7 @@ void print_banner() {
   console_print("Current Time and Date: %s\n", date_time_stamp(text));
   text[0] = '\0';
   settings.get_value("Last_Run_Time", text, sizeof text);
-  console_print("Last run: %s\n", text);
+  console_print_untrusted("Last run: %s\n", text);
   console_print("Version 1.0 (Trimora)\n");
   console_print("%s", WEB_ADDRESS_LINE);
   console_print("\n I N S T R U M E N T    S E T U P\n\n");
@@ -45,7 +45,7 @@ void print_header_and_menu() {
   console_print("%s", WEB_ADDRESS_LINE);
   console_print("%s", EQUALS_LINE);
   console_print("Instruments Detected: ( %s )\n", date_time_stamp(text));
-  console_print("%s\n%s\n", dmm_description, psu_description);
+  console_print_untrusted("%s\n%s\n", dmm_description, psu_description);
   console_print("%s", EQUALS_LINE);
   console_print("\n");
   console_print("A. Assess Channel Voltage Accuracy\n");
@@ -106,6 +106,7 @@ void factory_command(bool voltage) {
   else
     console_print("\a\nREADY TO CALIBRATE CURRENT ON %s. MAKE SURE DMM IS\n", channel->name());
   console_print("CONNECTED TO CHANNEL %c OUTPUT TERMINALS, THEN PRESS ENTER:", channel->key());
+  discard_typed_ahead();
   if (upper_key(read_key()) != KEY_ENTER) return;
   console_print("\n\n");
   if (voltage)
@@ -120,6 +121,7 @@ void full_calibration_command() {
   std::optional<Channel> channel = Channel::from_key(read_key_echo());
   if (!channel || !channel_group(*channel).corrections) return;
   console_print("\nPress Y to confirm calibration on channel %c:", channel->key());
+  discard_typed_ahead();
   if (upper_key(read_key_echo()) != 'Y') return;
   console_print("\n\n");
   full_voltage_calibration(*channel);
@@ -147,7 +149,11 @@ int trimora_main() {
 
   for (;;) {
     print_header_and_menu();
+    // Keys typed while the last command ran never start the next one.
+    discard_typed_ahead();
     int key = read_key();
+    // A key without a character is no command: it does nothing.
+    while (is_special_key(key)) key = read_key();
     if (key == KEY_CLOSED) {
       // No more keys can come: end as X does rather than wait forever.
       std::fputs("trimora: console input closed; exiting as with X.\n", stderr);
