@@ -131,7 +131,18 @@ void shut_down() {
   console_print("\n\nExiting...\n\n");
   if (dmm_link != nullptr) dmm_link->close();
   if (psu_link != nullptr) psu_link->close();
-  save_program_settings();
+  save_program_settings_at_exit();
+}
+
+// A settings file that exists but cannot be read: say so, and contact nobody until the operator has
+// seen the addresses. The built-in addresses are a guess at a bench that may not be this one.
+void report_unreadable_settings() {
+  console_print_untrusted("\a\nWARNING: THE SETTINGS FILE %s CANNOT BE READ: %s.\n", SETTINGS_FILE_NAME,
+                          settings_file_problem().c_str());
+  console_print("THE INSTRUMENTS ARE NOT CONTACTED AT THE BUILT-IN ADDRESSES. SET THEM WITH M AND D.\n");
+  console_print("THE FILE IS LEFT AS IT IS UNLESS AN ADDRESS IS CHANGED THERE.\n\n");
+  std::snprintf(dmm_description, sizeof dmm_description, "%s", "No DMM detected.");
+  std::snprintf(psu_description, sizeof psu_description, "%s", "No DP832 detected.");
 }
 
 }  // namespace
@@ -144,8 +155,12 @@ int trimora_main() {
     return -1;
   }
   print_banner();
-  connect_dmm(dmm_host, dmm_port);
-  connect_psu(psu_host, psu_port);
+  if (!settings_file_problem().empty()) {
+    report_unreadable_settings();
+  } else {
+    connect_dmm(dmm_host, dmm_port);
+    connect_psu(psu_host, psu_port);
+  }
 
   for (;;) {
     print_header_and_menu();
