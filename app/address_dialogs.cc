@@ -58,10 +58,10 @@ void set_instrument_address(const AddressTarget& target) {
   if (edit_line(field, 1, MAX_FIELD_LENGTH, "\r\033", 1) < 0) return;
   int new_port = port_from_text(field);
 
+  discard_typed_ahead();  // keys typed before the question is shown never answer it
   console_print_untrusted(
       "\n\nProposed new values:\n\nIP Address or Hostname: %s\nService Port: %d\n\nAre these correct?", new_host,
       new_port);
-  discard_typed_ahead();
   int key = read_key_echo();
   if (key >= 0 && key <= 255) key = std::toupper(key);
   console_print("\n\n");

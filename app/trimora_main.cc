@@ -101,12 +101,13 @@ void factory_command(bool voltage) {
     console_print("What channel (1, 2 or 3) to perform regular factory current calibration on?");
   std::optional<Channel> channel = Channel::from_key(read_key_echo());
   if (!channel) return;
+  // Keys typed before the question is shown never answer it (the keys that got here were read).
+  discard_typed_ahead();
   if (voltage)
     console_print("\n\aREADY TO CALIBRATE VOLTAGES ON %s. MAKE SURE DMM IS\n", channel->name());
   else
     console_print("\a\nREADY TO CALIBRATE CURRENT ON %s. MAKE SURE DMM IS\n", channel->name());
   console_print("CONNECTED TO CHANNEL %c OUTPUT TERMINALS, THEN PRESS ENTER:", channel->key());
-  discard_typed_ahead();
   if (upper_key(read_key()) != KEY_ENTER) return;
   console_print("\n\n");
   if (voltage)
@@ -120,8 +121,8 @@ void full_calibration_command() {
   console_print("What channel (1 or 2) to do voltage calibration with corrections on?");
   std::optional<Channel> channel = Channel::from_key(read_key_echo());
   if (!channel || !channel_group(*channel).corrections) return;
-  console_print("\nPress Y to confirm calibration on channel %c:", channel->key());
   discard_typed_ahead();
+  console_print("\nPress Y to confirm calibration on channel %c:", channel->key());
   if (upper_key(read_key_echo()) != 'Y') return;
   console_print("\n\n");
   full_voltage_calibration(*channel);
@@ -163,9 +164,10 @@ int trimora_main() {
   }
 
   for (;;) {
-    print_header_and_menu();
-    // Keys typed while the last command ran never start the next one.
+    // Keys typed while the last command ran never start the next one. Thrown away before the menu
+    // is shown, so that a key typed once the prompt is there always counts.
     discard_typed_ahead();
+    print_header_and_menu();
     int key = read_key();
     // A key without a character is no command: it does nothing.
     while (is_special_key(key)) key = read_key();
