@@ -124,7 +124,7 @@ int identify_psu(const char* host, int port) {
 }
 
 int connect_dmm(const char* host, int port) {
-  console_print("Connecting to DMM on IP %s, Port %d...", host, port);
+  console_print_untrusted("Connecting to DMM on IP %s, Port %d...", host, port);
   drop_dmm_link();
   dmm_link = new_link(host, port);
   std::snprintf(dmm_description, sizeof dmm_description, "%s", "No DMM detected.");
@@ -141,7 +141,7 @@ int connect_dmm(const char* host, int port) {
 int connect_psu(const char* host, int port) {
   std::snprintf(psu_description, sizeof psu_description, "%s", "No DP832 detected.");
   psu_identified = {};
-  console_print("Connecting to DP832 on IP %s, Port %d...", host, port);
+  console_print_untrusted("Connecting to DP832 on IP %s, Port %d...", host, port);
   drop_psu_link();
   psu_link = new_link(host, port);
   if (psu_link == nullptr || !psu_link->is_connected()) {

@@ -73,23 +73,28 @@ TEST_F(ConsoleTest, OutputReachesStandardOutputAtOnce) {
 TEST_F(ConsoleTest, ReadKeyTakesScriptedKeysAndStaysClosed) {
   std::deque<int> script = {'a', 13, 224, 72};
   int calls = 0;
-  set_key_source([&]() {
+  auto from_script = [&]() {
     ++calls;
     if (script.empty()) return KEY_CLOSED;
     int key = script.front();
     script.pop_front();
     return key;
-  });
+  };
+  set_key_source(from_script);
   EXPECT_EQ(read_key(), 'a');
   EXPECT_EQ(read_key(), 13);
-  EXPECT_EQ(read_key(), 224);
-  EXPECT_EQ(read_key(), 72);
+  EXPECT_EQ(read_key(), KEY_SPECIAL + 72);  // lead code and own code: one key
   EXPECT_EQ(read_key(), KEY_CLOSED);
   // Closed for good, even if the source had something again: no caller loops on stale input.
   script.push_back('z');
   EXPECT_EQ(read_key(), KEY_CLOSED);
   EXPECT_EQ(read_key(), KEY_CLOSED);
   EXPECT_EQ(calls, 5);
+
+  // A lead code at the end of input: no key, input closed.
+  script = {0};
+  set_key_source(from_script);
+  EXPECT_EQ(read_key(), KEY_CLOSED);
 
   // A new source opens input again.
   set_key_source([]() { return 'q'; });
