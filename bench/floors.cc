@@ -15,14 +15,15 @@
 
 #include "calibration/channel_groups.h"
 #include "calibration/voltage_assessment.h"
+#include "link/framing.h"
 #include "link/primitives.h"
 
 namespace {
 
-// The connect routines drain 100 ms before resetting an instrument and 10 ms after the reset.
-constexpr int CONNECT_DRAIN_MS = 100;
-constexpr int RESET_DRAIN_MS = 10;
-constexpr int DMM_READ_CHECKS = 3;  // readings the DMM must deliver before it is accepted
+// The DMM of the simulated bench is a telnet-style port; every wait below is its framing's or the
+// DP832's.
+constexpr const DmmFraming& DMM = TELNET_DMM;
+constexpr const PsuFraming& PSU = DP832_FRAMING;
 
 struct Replay {
   double ms = 0.0;
@@ -50,28 +51,28 @@ void dmm_send(Replay& r) {
 
 void psu_command(Replay& r) {
   bool behind = false;
-  drain(r, r.psu_left, behind, PSU_DRAIN_MS);
+  drain(r, r.psu_left, behind, PSU.command_drain_ms);
 }
 
 void dmm_set_voltage_mode(Replay& r) {
   dmm_send(r);
-  dmm_drain(r, DMM_DRAIN_MS);
+  dmm_drain(r, DMM.command_drain_ms);
 }
 
 void dmm_set_current_mode(Replay& r) {
-  dmm_drain(r, DMM_MODE_DRAIN_MS);
+  dmm_drain(r, DMM.mode_drain_ms);
   dmm_send(r);  // *RST
-  dmm_drain(r, DMM_DRAIN_MS);
+  dmm_drain(r, DMM.command_drain_ms);
   dmm_send(r);  // CONF:CURR:DC AUTO
-  dmm_drain(r, DMM_DRAIN_MS);
+  dmm_drain(r, DMM.command_drain_ms);
 }
 
 // The echo line and the answer are there at once; the pause between them is the program's own.
 // The answer is read up to its CR, so the LF and the prompt stay behind.
 void dmm_read(Replay& r) {
-  dmm_drain(r, DMM_DRAIN_MS);
+  dmm_drain(r, DMM.command_drain_ms);
   dmm_send(r);  // READ?: the reads wait for the echo and the answer, so nothing is behind
-  wait(r, DMM_READ_PAUSE_MS);
+  wait(r, DMM.answer_pause_ms);
   r.dmm_left = true;
   r.dmm_behind = false;
 }
@@ -125,9 +126,9 @@ void assessment(Replay& r, const ChannelGroup& group, bool recalibrate) {
 
 void connect_dmm(Replay& r) {
   r.dmm_left = true;  // the welcome line and the first prompt
-  dmm_drain(r, CONNECT_DRAIN_MS);
+  dmm_drain(r, DMM.connect_drain_ms);
   dmm_send(r);  // *RST
-  dmm_drain(r, RESET_DRAIN_MS);
+  dmm_drain(r, DMM.reset_drain_ms);
   dmm_send(r);  // *IDN?: the echo and the identification are read at once, the prompt stays
   r.dmm_behind = false;
   dmm_set_voltage_mode(r);
@@ -136,8 +137,8 @@ void connect_dmm(Replay& r) {
 
 void connect_psu(Replay& r) {
   bool behind = false;
-  drain(r, r.psu_left, behind, CONNECT_DRAIN_MS);
-  drain(r, r.psu_left, behind, RESET_DRAIN_MS);  // after *RST, which has no answer
+  drain(r, r.psu_left, behind, PSU.connect_drain_ms);
+  drain(r, r.psu_left, behind, PSU.reset_drain_ms);  // after *RST, which has no answer
   // *IDN? is answered at once and read whole.
 }
 
