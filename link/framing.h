@@ -25,15 +25,17 @@ struct DmmFraming {
   // Per byte of the identification. Without the echo's read before it, a raw socket gets the two
   // windows that a telnet-style port has for its echo and the identification together.
   int identify_ms;
-  int answer_pause_ms;    // before a reading's answer is looked for
-  int answer_first_ms;    // then to the first byte of the answer
+  // To the first byte of a reading's answer. A reading is taken as soon as its answer line is
+  // complete; the window is the whole time the DMM has for it: 500 ms for its measurement, and the
+  // 2500 ms allowed for any byte.
+  int answer_first_ms;
   int answer_ms;          // per byte of the answer after the first
 };
 
 inline constexpr DmmFraming TELNET_DMM{"TCP.SCPI", "telnet-style port", "\r", 13, true, true,
-                                       100, 10, 10, 100, 100, 100, 500, 2500, 2500};
+                                       100, 10, 10, 100, 100, 100, 3000, 2500};
 inline constexpr DmmFraming RAW_DMM{"TCP.RAW", "raw SCPI socket", "\n", 10, false, false,
-                                    100, 10, 10, 100, 100, 200, 500, 2500, 2500};
+                                    100, 10, 10, 100, 100, 200, 3000, 2500};
 
 struct PsuFraming {
   const char* line_end;   // ends every command

@@ -71,7 +71,7 @@ int resynchronise_raw_dmm(const DmmFraming& framing) {
   dmm_send("*IDN?");
   char buffer[128];
   for (int i = 0; i < RESYNC_LINES; ++i) {
-    int r = read_reply(buffer, REPLY_COUNT, dmm_link.get(), framing.answer_pause_ms + framing.answer_first_ms,
+    int r = read_reply(buffer, REPLY_COUNT, dmm_link.get(), framing.answer_first_ms, framing.answer_ms,
                        framing.terminator);
     if (r <= 0) return 0;
     if (std::strchr(buffer, ',') != nullptr) {
@@ -129,8 +129,9 @@ double dmm_read(int& ok) {
     int first = read_reply(buffer, REPLY_COUNT, dmm_link.get(), framing.echo_ms, framing.terminator);
     echoed = first > 0 && std::strstr(buffer, "READ?") != nullptr;
   }
-  dmm_link->pause(framing.answer_pause_ms);
-  int r = read_reply(buffer, REPLY_COUNT, dmm_link.get(), framing.answer_first_ms, framing.terminator);
+  // The answer is taken as soon as its line is complete.
+  int r = read_reply(buffer, REPLY_COUNT, dmm_link.get(), framing.answer_first_ms, framing.answer_ms,
+                     framing.terminator);
   if (r == 0) {
     // The answer did not come in time, but the DMM may still send it: it must not pass for the
     // answer to a later READ?.

@@ -9,8 +9,8 @@ constexpr int PSU_DRAIN_MS = DP832_FRAMING.command_drain_ms;      // after every
 constexpr int DMM_DRAIN_MS = TELNET_DMM.command_drain_ms;         // around DMM commands
 constexpr int DMM_MODE_DRAIN_MS = TELNET_DMM.mode_drain_ms;       // before the reset of the current mode
 constexpr int DMM_FIRST_LINE_MS = TELNET_DMM.echo_ms;             // per byte of the echo line
-constexpr int DMM_READ_PAUSE_MS = TELNET_DMM.answer_pause_ms;     // before the answer is looked for
-constexpr int DMM_ANSWER_TIMEOUT_MS = TELNET_DMM.answer_ms;       // per byte of the DMM's answer
+constexpr int DMM_ANSWER_FIRST_MS = TELNET_DMM.answer_first_ms;  // to the first byte of the answer
+constexpr int DMM_ANSWER_TIMEOUT_MS = TELNET_DMM.answer_ms;       // per byte of the answer after that
 constexpr int PATH_OUTPUT_ON_WAIT_MS = 200;  // path check: after switching the output on
 constexpr int PATH_APPLY_WAIT_MS = 100;      // path check: after applying the test source
 

@@ -130,3 +130,39 @@ TEST(RawDmmTest, LateAnswerIsNeverTheNextReading) {
   drop_links();
   dmm_framing = &TELNET_DMM;
 }
+
+// A reading is taken as soon as its answer line is complete, in both framings, within the whole window
+// the DMM has for it: at once, after 400 ms, and after 2.9 s, the same value; just the wait differs.
+struct AnswerTime {
+  const DmmFraming* framing;
+  long long delay_ms;
+};
+
+class AnswerTimeTest : public ::testing::TestWithParam<AnswerTime> {
+ protected:
+  void TearDown() override {
+    drop_links();
+    dmm_framing = &TELNET_DMM;
+  }
+};
+
+TEST_P(AnswerTimeTest, SameReadingAsSoonAsTheAnswerIsComplete) {
+  const AnswerTime c = GetParam();
+  dmm_framing = c.framing;
+  auto dmm = std::make_unique<FakeTransport>();
+  const char terminator = c.framing->line_end[0];
+  dmm->respond(terminator, [c](FakeTransport& f, const std::string& line) {
+    if (c.framing->echoes) f.arrive_after(0, line + "\n");
+    f.arrive_after(c.delay_ms, std::string("+4.99870000E+00") + (c.framing->echoes ? "\r\n" : "\n"));
+  });
+  FakeTransport& fake = install_dmm(std::move(dmm));
+  int ok = 0;
+  EXPECT_EQ(dmm_read(ok), 4.9987);
+  EXPECT_EQ(ok, 1);
+  EXPECT_EQ(fake.clock_ms, c.framing->command_drain_ms + c.delay_ms);
+}
+
+INSTANTIATE_TEST_SUITE_P(Delays, AnswerTimeTest,
+                         ::testing::Values(AnswerTime{&TELNET_DMM, 0}, AnswerTime{&TELNET_DMM, 400},
+                                           AnswerTime{&TELNET_DMM, 2900}, AnswerTime{&RAW_DMM, 0},
+                                           AnswerTime{&RAW_DMM, 400}, AnswerTime{&RAW_DMM, 2900}));
