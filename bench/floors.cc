@@ -1,5 +1,6 @@
-// Replays the program's instrument traffic against instruments that answer at once and adds up the
-// waits that remain: every sleep, and every receive timeout that has to run out.
+// Replays the program's instrument traffic against instruments that answer at once, but for the DMM's
+// measurement time before each reading's answer, and adds up the waits that remain: every sleep, every
+// receive timeout that has to run out, and the wait for each answer.
 //
 // A drain costs one timeout when nothing is waiting. When the instrument has left bytes (the simulated
 // DMM's welcome line, the echo of every command, the CR LF and "DMM> " prompt after every answer),
@@ -27,6 +28,7 @@ constexpr const PsuFraming& PSU = DP832_FRAMING;
 
 struct Replay {
   double ms = 0.0;
+  int reading_wait_ms = 0;  // from the echo of READ? to its answer
   bool dmm_left = false;    // the DMM has bytes waiting that no read has taken
   bool dmm_behind = false;  // and the echo of a command sent since then is still on its way
   bool psu_left = false;    // bytes waiting from the DP832 (it answers queries only)
@@ -67,12 +69,12 @@ void dmm_set_current_mode(Replay& r) {
   dmm_drain(r, DMM.command_drain_ms);
 }
 
-// The echo line and the answer are there at once; the pause between them is the program's own.
-// The answer is read up to its CR, so the LF and the prompt stay behind.
+// The echo line is there at once, the answer after the wait for it. The answer is read up to its CR,
+// so the LF and the prompt stay behind.
 void dmm_read(Replay& r) {
   dmm_drain(r, DMM.command_drain_ms);
   dmm_send(r);  // READ?: the reads wait for the echo and the answer, so nothing is behind
-  wait(r, DMM.answer_pause_ms);
+  wait(r, r.reading_wait_ms);
   r.dmm_left = true;
   r.dmm_behind = false;
 }
@@ -142,16 +144,17 @@ void connect_psu(Replay& r) {
   // *IDN? is answered at once and read whole.
 }
 
-Replay after_start_up() {
+Replay after_start_up(int reading_wait_ms) {
   Replay r;
+  r.reading_wait_ms = reading_wait_ms;
   connect_dmm(r);
   connect_psu(r);
   return r;
 }
 
 // The floor of one menu command: the connection check (one DMM reading), then the command itself.
-double command_floor(void (*command)(Replay&)) {
-  Replay r = after_start_up();
+double command_floor(int reading_wait_ms, void (*command)(Replay&)) {
+  Replay r = after_start_up(reading_wait_ms);
   double before = r.ms;
   dmm_read(r);
   if (command != nullptr) command(r);
@@ -160,23 +163,24 @@ double command_floor(void (*command)(Replay&)) {
 
 }  // namespace
 
-Floors compute_floors() {
+Floors compute_floors(int reading_wait_ms) {
+  const int w = reading_wait_ms;
   Floors f;
-  f.start_up_ms = after_start_up().ms;
-  f.connection_check_ms = command_floor(nullptr);
-  f.voltage_ch3_ms = command_floor([](Replay& r) {
+  f.start_up_ms = after_start_up(w).ms;
+  f.connection_check_ms = command_floor(w, nullptr);
+  f.voltage_ch3_ms = command_floor(w, [](Replay& r) {
     factory_calibration(r, dmm_set_voltage_mode, CH3_GROUP.vdac, CH3_GROUP.vmeter);
   });
-  f.voltage_ch1_ms = command_floor(voltage_calibration_ch12);
-  f.current_ch3_ms = command_floor([](Replay& r) {
+  f.voltage_ch1_ms = command_floor(w, voltage_calibration_ch12);
+  f.current_ch3_ms = command_floor(w, [](Replay& r) {
     factory_calibration(r, dmm_set_current_mode, CH3_GROUP.idac, CH3_GROUP.imeter);
   });
-  f.current_ch1_ms = command_floor([](Replay& r) {
+  f.current_ch1_ms = command_floor(w, [](Replay& r) {
     factory_calibration(r, dmm_set_current_mode, CH12_GROUP.idac, CH12_GROUP.imeter);
   });
-  f.assess_ch3_ms = command_floor([](Replay& r) { assessment(r, CH3_GROUP, false); });
-  f.assess_ch1_ms = command_floor([](Replay& r) { assessment(r, CH12_GROUP, false); });
-  f.full_ch1_ms = command_floor([](Replay& r) {
+  f.assess_ch3_ms = command_floor(w, [](Replay& r) { assessment(r, CH3_GROUP, false); });
+  f.assess_ch1_ms = command_floor(w, [](Replay& r) { assessment(r, CH12_GROUP, false); });
+  f.full_ch1_ms = command_floor(w, [](Replay& r) {
     dmm_set_voltage_mode(r);
     check_path(r);
     voltage_calibration_ch12(r);
