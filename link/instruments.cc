@@ -72,11 +72,12 @@ bool answers_as_raw_socket() {
 }
 
 // The identification has failed: say so, and when the port answers as the other framing would, what to
-// set. Nothing more is sent once the verdict is in.
+// set. echoed: the DMM echoed the query, as only a telnet-style port does (one that did so is merely
+// slow or confused, and is not probed). Nothing more is sent once the verdict is in.
 void report_failed_identification(const DmmFraming& framing, bool echoed, int port) {
   console_print("\n\aWARNING: DMM FAILED TO IDENTIFY. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n");
   const DmmFraming* other = nullptr;
-  if (framing.echoes && answers_as_raw_socket()) other = &RAW_DMM;
+  if (framing.echoes && !echoed && answers_as_raw_socket()) other = &RAW_DMM;
   if (!framing.echoes && echoed) other = &TELNET_DMM;
   if (other != nullptr)
     console_print("The DMM on port %d answers as a %s: set DMM_Connect_Method to %s in the settings file.\n", port,
@@ -104,12 +105,15 @@ int identify_dmm(const char* host, int port) {
   dmm_send("*IDN?");
 
   char reply[128];
-  // On a telnet-style port the first line back is not the identification.
-  if (framing.echoes) read_reply(reply, REPLY_COUNT, dmm_link.get(), framing.echo_ms, framing.terminator);
+  // On a telnet-style port the first line back is not the identification; it is the echo.
+  bool echoed = false;
+  if (framing.echoes)
+    echoed = read_reply(reply, REPLY_COUNT, dmm_link.get(), framing.echo_ms, framing.terminator) > 0 &&
+             std::strstr(reply, "*IDN?") != nullptr;
   int r = read_reply(reply, REPLY_COUNT, dmm_link.get(), framing.identify_ms, framing.terminator);
   // On a raw socket an echo of the query in its place means a telnet-style port.
-  const bool echoed = !framing.echoes && r > 0 && std::strstr(reply, "*IDN?") != nullptr;
-  if (r <= 0 || echoed) {
+  if (!framing.echoes) echoed = r > 0 && std::strstr(reply, "*IDN?") != nullptr;
+  if (r <= 0 || (!framing.echoes && echoed)) {
     report_failed_identification(framing, echoed, port);
     drop_dmm_link();
     return 0;
