@@ -59,30 +59,6 @@ void print_header_and_menu() {
 
 int upper_key(int key) { return key >= 0 && key <= 255 ? std::toupper(key) : key; }
 
-// Both instruments present, the DMM still reading and the DP832 link still open; otherwise the
-// first failure is reported and 0 returned.
-int instruments_ready() {
-  if (dmm_link == nullptr) {
-    console_print("\a\nNo active DMM connection.\n");
-    return 0;
-  }
-  if (psu_link == nullptr) {
-    console_print("\a\nNo active DP832 connection.\n");
-    return 0;
-  }
-  int ok = 0;
-  dmm_read(ok);
-  if (ok <= 0) {
-    console_print("\a\nThe connection to the DMM has been lost. Check connections/settings and retry.\n");
-    return 0;
-  }
-  if (!psu_link->is_connected()) {
-    console_print("\a\nThe connection to the DP832 has been lost. Check connections/settings and retry.\n");
-    return 0;
-  }
-  return 1;
-}
-
 void assess_command() {
   console_print("What channel (1, 2, or 3) to do voltage accuracy assessment on?");
   std::optional<Channel> channel = Channel::from_key(read_key_echo());
@@ -133,6 +109,30 @@ void shut_down() {
 }
 
 }  // namespace
+
+// Both instruments present, the DMM still reading and the DP832 link still open; otherwise the
+// first failure is reported and 0 returned.
+int instruments_ready() {
+  if (dmm_link == nullptr) {
+    console_print("\a\nNo active DMM connection.\n");
+    return 0;
+  }
+  if (psu_link == nullptr) {
+    console_print("\a\nNo active DP832 connection.\n");
+    return 0;
+  }
+  int ok = 0;
+  dmm_read(ok);
+  if (ok <= 0) {
+    console_print("\a\nThe connection to the DMM has been lost. Check connections/settings and retry.\n");
+    return 0;
+  }
+  if (!psu_link->is_connected()) {
+    console_print("\a\nThe connection to the DP832 has been lost. Check connections/settings and retry.\n");
+    return 0;
+  }
+  return 1;
+}
 
 int trimora_main() {
   console_start();
