@@ -78,7 +78,8 @@ int parse_command_line(int argc, const char* const* argv, CommandLine& line) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
-    std::fputs(app.help().c_str(), stdout);
+    // The whole help at once, the run subcommand's options included: the man page is made from it.
+    std::fputs(run->parsed() ? run->help().c_str() : app.help("", CLI::AppFormatMode::All).c_str(), stdout);
     return 0;
   } catch (const CLI::CallForVersion& e) {
     std::printf("%s\n", e.what());
