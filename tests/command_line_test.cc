@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -68,7 +69,9 @@ class CommandLineTest : public ProgramTest {
       _exit(127);
     }
     close(in[0]);
-    if (!input.empty()) EXPECT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    if (!input.empty()) {
+      EXPECT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    }
     Finished done;
     int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(180);
@@ -103,6 +106,11 @@ struct NoStartCase {
   int code;
   std::string says;  // on standard error (code 2) or standard output (code 0)
 };
+
+void PrintTo(const NoStartCase& c, std::ostream* os) {
+  *os << "trimora";
+  for (const std::string& a : c.args) *os << " '" << a << "'";
+}
 
 class NoStartTest : public CommandLineTest, public ::testing::WithParamInterface<NoStartCase> {};
 
@@ -197,7 +205,9 @@ TEST_P(RunModeTest, EndsWithItsCodeAndLeavesItsRecord) {
   const bool quiet = std::find(args.begin(), args.end(), "--quiet") != args.end();
   std::vector<std::string> final_lines = lines_of(json ? done.err : done.out);
   ASSERT_FALSE(final_lines.empty()) << done.out << done.err;
-  if (quiet) EXPECT_EQ(final_lines.size(), 1u) << done.out;
+  if (quiet) {
+    EXPECT_EQ(final_lines.size(), 1u) << done.out;
+  }
   const std::string& final_line = final_lines.back();
   const std::size_t at = final_line.find("; record: recs/");
   ASSERT_NE(at, std::string::npos) << final_line;
@@ -205,7 +215,9 @@ TEST_P(RunModeTest, EndsWithItsCodeAndLeavesItsRecord) {
   RecordRead record = read_record(path);
   ASSERT_TRUE(record.ok) << path << ": " << record.error;
   EXPECT_EQ(run_outcome(record.record, c.code != EXIT_INSTRUMENT).exit_code, c.code);
-  if (json) EXPECT_EQ(parse_record(done.out).record, record.record);
+  if (json) {
+    EXPECT_EQ(parse_record(done.out).record, record.record);
+  }
   EXPECT_FALSE(fs::exists("records"));  // --records, not the default folder
 }
 
@@ -221,12 +233,16 @@ INSTANTIATE_TEST_SUITE_P(
                 [](SimOptions& o) { o.psu_faults.refuse_calibration = true; }, EXIT_CALIBRATION, false}),
     [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
 
+void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
+
 // The exit code a record shows.
 struct OutcomeCase {
   const char* record;
   bool present;
   int code;
 };
+
+void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.record << (c.present ? "" : " lost"); }
 
 class RunOutcomeTest : public ::testing::TestWithParam<OutcomeCase> {};
 
