@@ -49,7 +49,9 @@ auto not_empty = [](const std::string& text) { return text.empty() ? std::string
 
 }  // namespace
 
-int parse_command_line(int argc, const char* const* argv, CommandLine& line) {
+namespace {
+
+int parse(int argc, const char* const* argv, CommandLine& line) {
   CLI::App app(DESCRIPTION, "trimora");
   app.footer(EXIT_CODES);
   app.set_version_flag("--version", "trimora " TRIMORA_VERSION);
@@ -97,6 +99,16 @@ int parse_command_line(int argc, const char* const* argv, CommandLine& line) {
     return usage_error("run " + procedure + " asks to confirm that the DMM is connected to channel " +
                        std::to_string(line.channel) + "'s output terminals: wire it and add --yes");
   return -1;
+}
+
+}  // namespace
+
+int parse_command_line(int argc, const char* const* argv, CommandLine& line) {
+  try {
+    return parse(argc, argv, line);
+  } catch (const std::exception& e) {
+    return usage_error(e.what());
+  }
 }
 
 int trimora_command(int argc, const char* const* argv) {

@@ -1,6 +1,8 @@
 // The procedures as the run mode calls them, and the record of their run.
 #include "app/recorded_run.h"
 
+#include <utility>
+
 #include "calibration/factory_calibration.h"
 #include "calibration/voltage_assessment.h"
 #include "link/identity.h"
@@ -36,10 +38,9 @@ RecordedRun record_unfinished_run(Procedure procedure, Channel channel, const st
   run.procedure = procedure;
   run.channel = static_cast<int>(channel.index()) + 1;
   mark_incomplete(run, reason);
-  RecordedRun recorded;
-  recorded.record = build_record(run, context_of_run(started, "", procedure, channel));
-  recorded.written = write_record(records_folder(), recorded.record);
-  return recorded;
+  RecordJson record = build_record(run, context_of_run(started, "", procedure, channel));
+  RecordWrite written = write_record(records_folder(), record);
+  return RecordedRun{std::move(record), std::move(written)};
 }
 
 RecordedRun run_recorded(Procedure procedure, Channel channel) {

@@ -63,17 +63,12 @@ int run_mode(const CommandLine& line) {
   connect_dmm(dmm_host, dmm_port);
   connect_psu(psu_host, psu_port);
 
-  RecordedRun recorded;
-  bool present = false;
   const std::string missing = instruments_missing();
-  if (!missing.empty()) {
-    recorded = record_unfinished_run(line.procedure, channel, missing, started);
-  } else {
-    recorded = run_recorded(line.procedure, channel);
-    // A run that stopped early: was it an instrument that went away?
-    const bool completed = recorded.record.is_object() && recorded.record.value("completed", false);
-    present = completed || instruments_missing().empty();
-  }
+  const RecordedRun recorded = missing.empty() ? run_recorded(line.procedure, channel)
+                                               : record_unfinished_run(line.procedure, channel, missing, started);
+  // A run that stopped early: was it an instrument that went away?
+  const bool completed = recorded.record.is_object() && recorded.record.value("completed", false);
+  const bool present = missing.empty() && (completed || instruments_missing().empty());
   RunOutcome outcome = run_outcome(recorded.record, present);
   if (!recorded.written.ok && outcome.exit_code == EXIT_DONE_PASS) outcome.exit_code = EXIT_CALIBRATION;
 

@@ -343,9 +343,7 @@ int print_table(const std::vector<Result>& results, const AnswerLatency& latency
   return missed;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run_bench(int argc, char** argv) {
   Options o;
   if (int parsed = parse_options(argc, argv, o); parsed != 0) return parsed < 0 ? 0 : parsed;
   // The program starts in its working folder, so it is named by its absolute path.
@@ -405,4 +403,17 @@ int main(int argc, char** argv) {
   if (!o.keep && !failed) remove_folders(base, results);
   if (failed) return 2;
   return missed == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run_bench(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "trimora-bench: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "trimora-bench: stopped by an unexpected error\n");
+  }
+  return 2;
 }
