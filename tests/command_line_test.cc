@@ -7,10 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <functional>
-#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -107,9 +107,13 @@ struct NoStartCase {
   std::string says;  // on standard error (code 2) or standard output (code 0)
 };
 
-void PrintTo(const NoStartCase& c, std::ostream* os) {
-  *os << "trimora";
-  for (const std::string& a : c.args) *os << " '" << a << "'";
+// A test name from the case: its index and the arguments' letters and digits.
+std::string no_start_name(const ::testing::TestParamInfo<NoStartCase>& info) {
+  std::string name = "Case" + std::to_string(info.index);
+  for (const std::string& a : info.param.args)
+    for (char ch : "_" + a)
+      if (std::isalnum(static_cast<unsigned char>(ch)) || ch == '_') name += ch;
+  return name;
 }
 
 class NoStartTest : public CommandLineTest, public ::testing::WithParamInterface<NoStartCase> {};
@@ -154,7 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
         NoStartCase{{"run", "voltage", "3"}, 2, "--yes"},
         NoStartCase{{"run", "current", "1"}, 2, "--yes"},
         NoStartCase{{"run", "full", "1"}, 2, "--yes"},
-        NoStartCase{{"run", "full", "3", "--yes"}, 2, "CHANNEL 3"}));
+        NoStartCase{{"run", "full", "3", "--yes"}, 2, "CHANNEL 3"}),
+    no_start_name);
 
 // --settings: read from there and saved there at exit; the working folder's own file (pointing at a
 // second bench) is neither read nor written, and nothing else appears beside it.
@@ -233,7 +238,6 @@ INSTANTIATE_TEST_SUITE_P(
                 [](SimOptions& o) { o.psu_faults.refuse_calibration = true; }, EXIT_CALIBRATION, false}),
     [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
 
-void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
 
 // The exit code a record shows.
 struct OutcomeCase {
@@ -241,8 +245,6 @@ struct OutcomeCase {
   bool present;
   int code;
 };
-
-void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.record << (c.present ? "" : " lost"); }
 
 class RunOutcomeTest : public ::testing::TestWithParam<OutcomeCase> {};
 
@@ -263,6 +265,9 @@ INSTANTIATE_TEST_SUITE_P(
                     true, 4},
         OutcomeCase{R"({"completed":false,"incomplete_reason":"stopped","overall_verdict":"PASS"})", true, 4},
         OutcomeCase{R"({"completed":false,"incomplete_reason":"DMM lost","overall_verdict":"PASS"})", false, 3},
-        OutcomeCase{"null", true, 4}));
+        OutcomeCase{"null", true, 4}),
+    [](const ::testing::TestParamInfo<OutcomeCase>& info) {
+      return "Case" + std::to_string(info.index) + "Exit" + std::to_string(info.param.code);
+    });
 
 }  // namespace
