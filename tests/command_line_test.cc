@@ -10,6 +10,7 @@
 #include <cctype>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -230,6 +231,13 @@ INSTANTIATE_TEST_SUITE_P(
     CommandLine, RunModeTest,
     ::testing::Values(
         RunCase{"Passing", {"run", "assess", "3"}, nullptr, EXIT_DONE_PASS, true},
+        // A calibration memory that puts CH3's output 100 mV above its setting, far beyond tolerance.
+        RunCase{"Failing", {"run", "assess", "3"},
+                [](SimOptions& o) {
+                  std::ofstream("skewed.cal") << "trimora-sim calibration memory 1\nseed 1\ntable CH3 VDAC 1\n0 0.1\n";
+                  o.state_file = "skewed.cal";
+                },
+                EXIT_VERDICT, true},
         RunCase{"DmmAbsent", {"run", "assess", "3", "--quiet"},
                 [](SimOptions& o) { o.dmm_faults.refuse_connections = true; }, EXIT_INSTRUMENT, false},
         RunCase{"SupplyAbsent", {"run", "full", "1", "--yes", "--quiet"},
