@@ -8,8 +8,7 @@
 #include "link/channel.h"
 #include "records/record_file.h"
 
-// Whether the procedures hand their measurements over for the record in this build. While they do not,
-// run_recorded writes a record of an incomplete run, and the run mode ends with EXIT_CALIBRATION.
+// Whether the procedures hand their measurements over for the record in this build.
 extern const bool PROCEDURES_HAND_OVER_RESULTS;
 
 struct RecordedRun {
@@ -18,10 +17,8 @@ struct RecordedRun {
 };
 
 // Runs the procedure on the channel (a full voltage calibration on CH1 or CH2 only), with no prompt and
-// no confirmation, and writes its record into records_folder().
+// no confirmation, and writes its record into records_folder() as the menu does, "Record: ..." line and all.
 RecordedRun run_recorded(Procedure procedure, Channel channel);
 
-// The record of a run that could not start or that stopped early, with the reason in words; written
-// into records_folder(). Also the interim record while the procedures hand nothing over.
-RecordedRun record_unfinished_run(Procedure procedure, Channel channel, const std::string& reason,
-                                  const std::string& started);
+// The record of a run that could not start, with the reason in words; written into records_folder().
+RecordedRun record_unfinished_run(Procedure procedure, Channel channel, const std::string& reason);

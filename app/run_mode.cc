@@ -2,18 +2,21 @@
 #include "app/run_mode.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "app/recorded_run.h"
+#include "app/run_records.h"
 #include "app/trimora.h"
 #include "console/console.h"
 #include "link/instruments.h"
-#include "platform/local_time.h"
+#include "link/transport.h"
 #include "platform/net.h"
 #include "platform/raw_keys.h"
-#include "records/record_time.h"
 #include "settings/program_settings.h"
 
 namespace {
+
+constexpr int SUPPLY_ERROR_WAIT_MS = 2000;
 
 std::string text_of(const RecordJson& record, const char* key) {
   auto it = record.find(key);
@@ -26,6 +29,23 @@ std::string instruments_missing() {
   if (psu_link == nullptr) return "no DP832 connected";
   if (!instruments_ready()) return "an instrument does not answer";
   return "";
+}
+
+// After a calibration: the supply's error queue, read with SYST:ERR? until it answers "0,..." (a supply
+// that refused CAL:START or a point says so only there). Only the run mode asks; the menu never did.
+std::vector<std::string> supply_error_queue() {
+  std::vector<std::string> errors;
+  for (int i = 0; i < 20 && psu_link != nullptr; ++i) {
+    if (psu_link->send_text("SYST:ERR?\r\n") <= 0) break;
+    char reply[128];
+    const int n = read_reply(reply, sizeof reply - 1, psu_link.get(), SUPPLY_ERROR_WAIT_MS, '\n');
+    if (n <= 0) break;
+    std::string answer(reply, static_cast<std::size_t>(n));
+    while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r')) answer.pop_back();
+    if (answer.rfind("0,", 0) == 0 || answer.rfind("+0,", 0) == 0) break;
+    errors.push_back(answer);
+  }
+  return errors;
 }
 
 }  // namespace
@@ -59,21 +79,25 @@ int run_mode(const CommandLine& line) {
     std::fputs("trimora: cannot start socket services\n", stderr);
     return EXIT_INSTRUMENT;
   }
-  const std::string started = iso8601_local(zoned_time_now());
   connect_dmm(dmm_host, dmm_port);
   connect_psu(psu_host, psu_port);
 
   const std::string missing = instruments_missing();
   const RecordedRun recorded = missing.empty() ? run_recorded(line.procedure, channel)
-                                               : record_unfinished_run(line.procedure, channel, missing, started);
+                                               : record_unfinished_run(line.procedure, channel, missing);
   // A run that stopped early: was it an instrument that went away?
   const bool completed = recorded.record.is_object() && recorded.record.value("completed", false);
   const bool present = missing.empty() && (completed || instruments_missing().empty());
   RunOutcome outcome = run_outcome(recorded.record, present);
+  if (outcome.exit_code == EXIT_DONE_PASS && line.procedure != Procedure::assessment) {
+    const std::vector<std::string> errors = supply_error_queue();
+    if (!errors.empty()) outcome = {EXIT_CALIBRATION, "REFUSED BY THE SUPPLY: " + errors.front()};
+  }
   if (!recorded.written.ok && outcome.exit_code == EXIT_DONE_PASS) outcome.exit_code = EXIT_CALIBRATION;
 
   drop_links();
   save_program_settings();
+  write_run_certificates();
   console_capture(nullptr);
   if (line.json && recorded.record.is_object()) std::printf("%s\n", recorded.record.dump(2).c_str());
   // The final line goes to standard error with --json, so that standard output holds the record alone.

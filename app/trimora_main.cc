@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "app/run_records.h"
 #include "app/trimora.h"
 #include "calibration/channel_groups.h"
 #include "calibration/factory_calibration.h"
@@ -66,7 +67,9 @@ void assess_command() {
   console_print("\n\n");
   double sum_of_squares = 0.0;
   double rms_error = 0.0;
+  begin_recorded_procedure(Procedure::assessment, *channel);
   assess_voltage_accuracy(*channel, sum_of_squares, rms_error, AssessMode::REPORT_ONLY);
+  end_recorded_procedure();
 }
 
 // C and V: the channel, the wiring reminder and Enter, then the channel's factory calibration.
@@ -84,10 +87,12 @@ void factory_command(bool voltage) {
   console_print("CONNECTED TO CHANNEL %c OUTPUT TERMINALS, THEN PRESS ENTER:", channel->key());
   if (upper_key(read_key()) != KEY_ENTER) return;
   console_print("\n\n");
+  begin_recorded_procedure(voltage ? Procedure::voltage_calibration : Procedure::current_calibration, *channel);
   if (voltage)
     factory_voltage_calibration(*channel, false);
   else
     factory_current_calibration(*channel);
+  end_recorded_procedure();
 }
 
 // F: only the channels that keep a corrections table.
@@ -98,7 +103,9 @@ void full_calibration_command() {
   console_print("\nPress Y to confirm calibration on channel %c:", channel->key());
   if (upper_key(read_key_echo()) != 'Y') return;
   console_print("\n\n");
+  begin_recorded_procedure(Procedure::full_voltage_calibration, *channel);
   full_voltage_calibration(*channel);
+  end_recorded_procedure();
 }
 
 void shut_down() {
@@ -106,6 +113,7 @@ void shut_down() {
   if (dmm_link != nullptr) dmm_link->close();
   if (psu_link != nullptr) psu_link->close();
   save_program_settings();
+  write_run_certificates();
 }
 
 }  // namespace

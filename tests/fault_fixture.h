@@ -116,6 +116,17 @@ class FaultTest : public ProgramTest {
     return static_cast<long long>(program_ms * time_scale() * 1.5) + 3000;
   }
 
+  // The line that follows Exiting when the run left records: the certificate of the supply, named by its
+  // serial and the start of the run's first record (as the first Record line shows them); else empty.
+  std::string certificate_line() const {
+    const std::string marker = "Record: records/";
+    std::size_t at = out.find(marker);
+    if (at == std::string::npos) return "";
+    std::string base = out.substr(at + marker.size(), out.find('\n', at) - at - marker.size());
+    std::string serial = base.substr(16, base.find('_', 16) - 16);
+    return "Certificate: records/certificate_" + serial + "_" + base.substr(0, 15) + ".html\n";
+  }
+
   // The console text from the first occurrence of marker on (empty when it is missing).
   std::string after(const std::string& marker) const {
     std::size_t at = out.find(marker);

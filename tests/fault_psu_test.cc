@@ -35,7 +35,7 @@ class PsuFaultTest : public FaultTest {
     EXPECT_EQ(code, 0);
     const std::size_t last = out.rfind("Command >X\n");
     ASSERT_NE(last, std::string::npos);
-    EXPECT_EQ(out.substr(last), "Command >X\n" + EXITING);
+    EXPECT_EQ(out.substr(last), "Command >X\n" + EXITING + certificate_line());
     const std::size_t previous = out.rfind("Command >", last - 1);
     ASSERT_NE(previous, std::string::npos);
     EXPECT_EQ(out.compare(previous, 9 + 2 + UNKNOWN_COMMAND.size(), "Command >Z\n" + UNKNOWN_COMMAND), 0)
