@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 
 #include "app/run_mode.h"
@@ -95,6 +96,12 @@ int parse(int argc, const char* const* argv, CommandLine& line) {
   line.procedure = PROCEDURE_NAMES.at(procedure);
   if (line.procedure == Procedure::full_voltage_calibration && line.channel == 3)
     return usage_error("run full: CHANNEL 3 keeps no corrections; the full calibration runs on 1 or 2");
+  // Unattended, nobody could correct an address: the run never falls back to the built-in defaults.
+  const std::string settings_file = line.settings_file.empty() ? SETTINGS_FILE_NAME : line.settings_file;
+  std::error_code ignored;
+  if (!std::filesystem::is_regular_file(settings_file, ignored))
+    return usage_error("run needs the settings file with the instruments' addresses; there is no file " +
+                       settings_file);
   if (line.procedure != Procedure::assessment && !line.yes)
     return usage_error("run " + procedure + " asks to confirm that the DMM is connected to channel " +
                        std::to_string(line.channel) + "'s output terminals: wire it and add --yes");

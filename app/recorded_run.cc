@@ -8,8 +8,6 @@
 #include "calibration/run_recording.h"
 #include "calibration/voltage_assessment.h"
 
-const bool PROCEDURES_HAND_OVER_RESULTS = true;
-
 namespace {
 
 // Ends the recorded procedure: its record written as from the menu, then read back for the caller.

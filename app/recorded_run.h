@@ -8,9 +8,6 @@
 #include "link/channel.h"
 #include "records/record_file.h"
 
-// Whether the procedures hand their measurements over for the record in this build.
-extern const bool PROCEDURES_HAND_OVER_RESULTS;
-
 struct RecordedRun {
   RecordJson record;    // the run's record as built; null when none was built
   RecordWrite written;  // where it was written, or why it was not

@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/recorded_run.h"
 #include "app/run_mode.h"
 #include "records/record_file.h"
 #include "tests/program_fixture.h"
@@ -159,7 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
         NoStartCase{{"run", "voltage", "3"}, 2, "--yes"},
         NoStartCase{{"run", "current", "1"}, 2, "--yes"},
         NoStartCase{{"run", "full", "1"}, 2, "--yes"},
-        NoStartCase{{"run", "full", "3", "--yes"}, 2, "CHANNEL 3"}),
+        NoStartCase{{"run", "full", "3", "--yes"}, 2, "CHANNEL 3"},
+        NoStartCase{{"run", "assess", "3", "--settings", "missing.cfg"}, 2, "no file missing.cfg"}),
     no_start_name);
 
 // --settings: read from there and saved there at exit; the working folder's own file (pointing at a
@@ -191,14 +191,12 @@ struct RunCase {
   std::vector<std::string> args;
   std::function<void(SimOptions&)> bench_setup;
   int code;
-  bool needs_results;  // the verdicts come from the procedures' measurements
 };
 
 class RunModeTest : public CommandLineTest, public ::testing::WithParamInterface<RunCase> {};
 
 TEST_P(RunModeTest, EndsWithItsCodeAndLeavesItsRecord) {
   const RunCase& c = GetParam();
-  if (c.needs_results && !PROCEDURES_HAND_OVER_RESULTS) GTEST_SKIP() << "the procedures hand over no results yet";
   if (c.bench_setup) c.bench_setup(options);
   options.measurement_time_ms = 0;
   start_bench();
@@ -233,21 +231,21 @@ TEST_P(RunModeTest, EndsWithItsCodeAndLeavesItsRecord) {
 INSTANTIATE_TEST_SUITE_P(
     CommandLine, RunModeTest,
     ::testing::Values(
-        RunCase{"Passing", {"run", "assess", "3"}, nullptr, EXIT_DONE_PASS, true},
+        RunCase{"Passing", {"run", "assess", "3"}, nullptr, EXIT_DONE_PASS},
         // A calibration memory that puts CH3's output 100 mV above its setting, far beyond tolerance.
         RunCase{"Failing", {"run", "assess", "3"},
                 [](SimOptions& o) {
                   std::ofstream("skewed.cal") << "trimora-sim calibration memory 1\nseed 1\ntable CH3 VDAC 1\n0 0.1\n";
                   o.state_file = "skewed.cal";
                 },
-                EXIT_VERDICT, true},
+                EXIT_VERDICT},
         RunCase{"DmmAbsent", {"run", "assess", "3", "--quiet"},
-                [](SimOptions& o) { o.dmm_faults.refuse_connections = true; }, EXIT_INSTRUMENT, false},
+                [](SimOptions& o) { o.dmm_faults.refuse_connections = true; }, EXIT_INSTRUMENT},
         RunCase{"SupplyAbsent", {"run", "full", "1", "--yes", "--quiet"},
-                [](SimOptions& o) { o.psu_faults.refuse_connections = true; }, EXIT_INSTRUMENT, false},
-        RunCase{"CalibrationDone", {"run", "voltage", "3", "--yes"}, nullptr, EXIT_DONE_PASS, true},
+                [](SimOptions& o) { o.psu_faults.refuse_connections = true; }, EXIT_INSTRUMENT},
+        RunCase{"CalibrationDone", {"run", "voltage", "3", "--yes"}, nullptr, EXIT_DONE_PASS},
         RunCase{"CalibrationRefused", {"run", "voltage", "3", "--yes", "--json"},
-                [](SimOptions& o) { o.psu_faults.refuse_calibration = true; }, EXIT_CALIBRATION, false}),
+                [](SimOptions& o) { o.psu_faults.refuse_calibration = true; }, EXIT_CALIBRATION}),
     [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
 
 
