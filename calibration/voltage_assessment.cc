@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "calibration/channel_groups.h"
+#include "calibration/supply_errors.h"
 #include "calibration/factory_calibration.h"
 #include "calibration/voltage_assessment.h"
 #include "calibration/voltage_corrections.h"
@@ -13,6 +14,7 @@
 #include "console/keys.h"
 #include "link/primitives.h"
 #include "platform/sleep.h"
+#include "platform/stop_request.h"
 
 namespace {
 
@@ -29,6 +31,16 @@ void abort_on_wrong_reading(const char* name) {
   console_print("\n");
 }
 
+// A stop (Ctrl+C, SIGTERM) during the sweep: the output goes off, even through a second Ctrl+C.
+void abort_on_stop(Channel channel) {
+  StopCleanup cleanup;
+  char command[128];
+  console_print("\a\nASSESSMENT ABORTED.\n%s output OFF...\n", channel.name());
+  std::snprintf(command, sizeof command, "OUTPUT %s,OFF\r\n", channel.name());
+  psu_command(command);
+  report_supply_errors(channel, ErrorContext::assessment);
+}
+
 }  // namespace
 
 int assess_voltage_accuracy(Channel channel, double& sum_of_squares, double& rms_error, AssessMode mode) {
@@ -37,8 +49,10 @@ int assess_voltage_accuracy(Channel channel, double& sum_of_squares, double& rms
   char command[128];
 
   dmm_set_voltage_mode();
-  if (check_voltage_path(channel) == 0) {
-    console_print("\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n");
+  const int path_ok = check_voltage_path(channel);
+  if (stop_requested()) return 0;  // the path check has switched the output off
+  if (path_ok == 0) {
+    report_path_failure(channel);
     return 0;
   }
 
@@ -50,6 +64,10 @@ int assess_voltage_accuracy(Channel channel, double& sum_of_squares, double& rms
 
   for (std::size_t i = 0; i < group.sweep.size(); i++) {
     double set_point = group.sweep[i];
+    if (stop_requested()) {
+      abort_on_stop(channel);
+      return 0;
+    }
     std::snprintf(command, sizeof command, ":APPL %s,%.4lf,2\r\n", name, set_point);
     psu_command(command);
     if (!psu_connected()) {
@@ -61,8 +79,13 @@ int assess_voltage_accuracy(Channel channel, double& sum_of_squares, double& rms
 
     int ok = 0;
     double reading = dmm_read(ok);
+    if (stop_requested()) {
+      abort_on_stop(channel);
+      return 0;
+    }
     if (ok == 0) {
       console_print("\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n\n");
+      report_supply_errors(channel, ErrorContext::assessment);
       return 0;
     }
     double error = reading - set_point;
@@ -70,6 +93,7 @@ int assess_voltage_accuracy(Channel channel, double& sum_of_squares, double& rms
     console_print("Correction: Setpoint %7.4lf V, Error: %7.3lf mV\n", set_point, error * 1000.0);
     if (std::fabs(error) > ASSESS_ERROR_LIMIT_V) {
       abort_on_wrong_reading(name);
+      report_supply_errors(channel, ErrorContext::assessment);
       return 0;
     }
     sum_of_squares += (error * 1000.0) * (error * 1000.0);
@@ -82,6 +106,8 @@ int assess_voltage_accuracy(Channel channel, double& sum_of_squares, double& rms
   rms_error = std::sqrt(sum_of_squares * (1.0 / static_cast<double>(group.sweep.size())));
   console_print(" SS Error: %8.5lf mV^2\n", sum_of_squares);
   console_print("RMS Error: %8.5lf mV\n\n", rms_error);
+  // Record hook: the errors returned here are the run's supply errors (RunResult::supply_errors).
+  if (!report_supply_errors(channel, ErrorContext::assessment).empty()) return 0;
 
   if (group.corrections && mode == AssessMode::RECALIBRATE) factory_voltage_calibration(channel, true);
   return 1;

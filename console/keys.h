@@ -3,7 +3,8 @@
 
 #include <functional>
 
-// read_key's result once the console can deliver no more keys; every later call gives it too.
+// read_key's result once the console can deliver no more keys; every later call gives it too. Also the
+// result, for as long as it lasts, of a stop request (Ctrl+C, SIGTERM; platform/stop_request.h).
 constexpr int KEY_CLOSED = -1;
 
 // Waits for one key without echo and returns its code (13 Enter, 27 Esc, 8 Backspace; a key without a

@@ -2,6 +2,7 @@
 #include "link/instruments.h"
 
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "console/console.h"
@@ -51,6 +52,21 @@ std::unique_ptr<Transport> new_link(const char* host, int port) {
   return std::unique_ptr<Transport>(new (std::nothrow) TcpLink(host, port));
 }
 
+// The DMM answered, but its lines end in a line feed alone: a raw SCPI socket rather than the
+// telnet-style port (echo, carriage returns) that TCP.SCPI expects.
+void report_raw_dmm() {
+  console_print("\n\aWARNING: THE DMM ANSWERED, BUT ITS LINES END IN A LINE FEED ALONE (A RAW SCPI SOCKET).\n"
+                "SET DMM_Connect_Method TO TCP.RAW IN THE SETTINGS FILE, OR USE THE DMM'S TELNET PORT.\n");
+}
+
+// A DMM that said nothing to *IDN? and a carriage return: 1 when it answers *IDN? ended by a line
+// feed, as a raw SCPI socket does.
+int dmm_answers_raw() {
+  dmm_link->send_text("*IDN?\n");
+  char reply[128];
+  return read_reply(reply, REPLY_COUNT, dmm_link.get(), DMM_IDN_TIMEOUT_MS, '\n') > 1 ? 1 : 0;
+}
+
 }  // namespace
 
 void drop_dmm_link() { instruments.dmm.reset(); }
@@ -71,10 +87,21 @@ int identify_dmm(const char* host, int port) {
   dmm_link->send_text("*IDN?\r");
 
   char reply[128];
-  // The first line back is not the identification.
-  read_reply(reply, REPLY_COUNT, dmm_link.get(), DMM_IDN_TIMEOUT_MS, 13);
-  if (read_reply(reply, REPLY_COUNT, dmm_link.get(), DMM_IDN_TIMEOUT_MS, 13) <= 0) {
-    console_print("\n\aWARNING: DMM FAILED TO IDENTIFY. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n");
+  // The first line back is not the identification. Read as read_reply does, but what came is kept
+  // even when no carriage return ended it: it tells a DMM that answered in another framing.
+  dmm_link->set_timeout(DMM_IDN_TIMEOUT_MS, 1);
+  const int first = dmm_link->read_line(reply, REPLY_COUNT, 13);
+  const bool answered_lf = first == LINK_TIMED_OUT && std::strchr(reply, '\n') != nullptr;
+  if (!answered_lf && read_reply(reply, REPLY_COUNT, dmm_link.get(), DMM_IDN_TIMEOUT_MS, 13) <= 0) {
+    if (first == LINK_TIMED_OUT && reply[0] == 0 && dmm_answers_raw())
+      report_raw_dmm();
+    else
+      console_print("\n\aWARNING: DMM FAILED TO IDENTIFY. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n");
+    drop_dmm_link();
+    return 0;
+  }
+  if (answered_lf) {
+    report_raw_dmm();
     drop_dmm_link();
     return 0;
   }
