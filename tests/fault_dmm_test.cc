@@ -119,12 +119,14 @@ class DmmFaultTest : public FaultTest {
       EXPECT_GE(missed, proc.points() + 3 - first_failing);
       EXPECT_GE(measured, 1) << "the points before the fault are measured";
     }
-    // The run ends as always: output off, calibration closed.
-    EXPECT_GE(lines.size(), 2u);
-    if (lines.size() >= 2) {
-      EXPECT_EQ(lines[lines.size() - 2], "OUTPUT CH3,OFF");
-      EXPECT_EQ(lines.back().rfind("CAL:END ", 0), 0u);
-      EXPECT_EQ(lines.back().substr(lines.back().size() - 4), ",CH3");
+    // The run ends as always: output off, calibration closed, the error queue read.
+    EXPECT_GE(lines.size(), 3u);
+    if (lines.size() >= 3) {
+      EXPECT_EQ(lines[lines.size() - 3], "OUTPUT CH3,OFF");
+      const std::string& end = lines[lines.size() - 2];
+      EXPECT_EQ(end.rfind("CAL:END ", 0), 0u);
+      EXPECT_EQ(end.substr(end.size() - 4), ",CH3");
+      EXPECT_EQ(lines.back(), "SYST:ERR?");
     }
     if (missed > 0) {
       char summary[128];

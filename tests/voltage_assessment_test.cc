@@ -183,7 +183,8 @@ TEST_F(VoltageAssessmentTest, FailuresLeaveTheFiguresAndTheTableAsTheyStand) {
   bench->script_readings({1.4999});
   EXPECT_EQ(assess_voltage_accuracy(CH1, sum_of_squares, rms, AssessMode::RECALIBRATE), 0);
   EXPECT_EQ(out, "\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n");
-  EXPECT_EQ(psu_lines(), (std::vector<std::string>{"OUTPUT CH1,ON", ":APPL CH1,5,2", "OUTPUT CH1,OFF"}));
+  EXPECT_EQ(psu_lines(),
+            (std::vector<std::string>{"OUTPUT CH1,ON", ":APPL CH1,5,2", "OUTPUT CH1,OFF", SUPPLY_ERROR_QUERY}));
   EXPECT_EQ(sum_of_squares, UNTOUCHED);
   EXPECT_EQ(rms, UNTOUCHED);
 
