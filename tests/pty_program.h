@@ -91,6 +91,17 @@ class PtyProgram {
 
   void signal(int signal_number) { kill(pid_, signal_number); }
 
+  // Turns the terminal's signal keys on or off (Ctrl+C then arrives as byte 3).
+  bool set_signals(bool on) {
+    termios settings = {};
+    if (tcgetattr(master_, &settings) != 0) return false;
+    if (on)
+      settings.c_lflag |= ISIG;
+    else
+      settings.c_lflag &= ~static_cast<tcflag_t>(ISIG);
+    return tcsetattr(master_, TCSANOW, &settings) == 0;
+  }
+
   // The terminal goes away, as when its window is closed.
   void hang_up() {
     close(master_);

@@ -90,6 +90,30 @@ INSTANTIATE_TEST_SUITE_P(
                       StopCase{"A_SIGINT_twice", A_CH1, A_MID, SIGINT, true}),
     [](const ::testing::TestParamInfo<StopCase>& info) { return std::string(info.param.name); });
 
+// Ctrl+C at the menu ends the program as X does, whether it comes as the signal or, with the
+// terminal's signals off, as the byte itself.
+class MenuStopTest : public ProgramTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(MenuStopTest, EndsAsXWithTheSettingsSaved) {
+  const bool as_byte = GetParam();
+  start_bench();
+  PtyProgram program;
+  ASSERT_TRUE(program.start(TRIMORA_BINARY));
+  ASSERT_TRUE(program.wait_for("Command >")) << program.shown();
+  ASSERT_TRUE(program.wait_raw_mode());
+  if (as_byte) {
+    ASSERT_TRUE(program.set_signals(false));
+    program.type("\003");
+  } else {
+    program.signal(SIGINT);
+  }
+  EXPECT_EQ(program.wait_exit(), 0) << program.shown();
+  EXPECT_NE(program.shown().find("Command >\n\nExiting...\n\n"), std::string::npos) << program.shown();
+  EXPECT_NE(mask_stamps(read_file(SETTINGS_FILE_NAME)).find("Last_Run_Time    \"<stamp>\""), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(SignalOrByte, MenuStopTest, ::testing::Bool());
+
 // ---- Supplies and DMMs that would have the program report wrong values.
 
 // Sends text to the simulated DP832 over a connection of its own, as a second client would.
