@@ -17,6 +17,7 @@
 #include "link/primitives.h"
 #include "platform/net.h"
 #include "platform/raw_keys.h"
+#include "platform/stop_request.h"
 #include "settings/program_settings.h"
 #include "settings/settings_table.h"
 
@@ -131,6 +132,17 @@ void report_unreadable_settings() {
   std::snprintf(psu_description, sizeof psu_description, "%s", "No DP832 detected.");
 }
 
+// After a command: a Ctrl+C that came during it has aborted it (the procedure has switched its output
+// off and closed its calibration); the menu comes back. 0 when the program must end instead.
+int command_stopped() {
+  if (stop_terminate) return 0;
+  if (stop_interrupts) {
+    stop_interrupt_taken();
+    console_print("\n\aABORTED BY THE OPERATOR (Ctrl+C).\n\n");
+  }
+  return 1;
+}
+
 }  // namespace
 
 // Both instruments present, the DMM still reading and the DP832 link still open; otherwise the
@@ -158,6 +170,9 @@ int instruments_ready() {
 }
 
 int trimora_main() {
+  // Ctrl+C, SIGTERM and SIGHUP from now on only set flags: a procedure stops at its next step and
+  // switches its output off, and the program ends through shut_down.
+  stop_handlers_install();
   console_start();
   load_program_settings();
   const DmmFraming* framing = dmm_framing_for(dmm_connect_method);
@@ -182,6 +197,7 @@ int trimora_main() {
     int key = read_key();
     // A key without a character is no command: it does nothing.
     while (is_special_key(key)) key = read_key();
+    if (key == KEY_CLOSED && stop_requested()) break;  // Ctrl+C at the menu ends the program as X does
     if (key == KEY_CLOSED) {
       // No more keys can come: end as X does rather than wait forever.
       std::fputs("trimora: console input closed; exiting as with X.\n", stderr);
@@ -190,7 +206,10 @@ int trimora_main() {
     key = upper_key(key);
     console_print("%c\n", key);
     if (key == 'X') break;
-    if (key != 'M' && key != 'D' && !instruments_ready()) continue;
+    if (key != 'M' && key != 'D' && !instruments_ready()) {
+      if (!command_stopped()) break;
+      continue;
+    }
     switch (key) {
       case 'A': assess_command(); break;
       case 'C': factory_command(false); break;
@@ -200,7 +219,9 @@ int trimora_main() {
       case 'M': set_dmm_address(); break;
       default: console_print("\n\a?Unknown command.\n\n"); break;
     }
+    if (!command_stopped()) break;
   }
   shut_down();
+  stop_program_finished();
   return 0;
 }

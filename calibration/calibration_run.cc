@@ -7,10 +7,12 @@
 #include <string>
 
 #include "calibration/run_recording.h"
+#include "calibration/supply_errors.h"
 #include "console/console.h"
 #include "console/stamps.h"
 #include "link/primitives.h"
 #include "platform/sleep.h"
+#include "platform/stop_request.h"
 
 namespace {
 
@@ -24,14 +26,19 @@ void report_lost_supply(const char* name) {
 
 // Runs one phase, adding the corrections (one per point) to its readings when they are given;
 // returns how many of its points got no measurement. lost becomes true when the supply's link is
-// gone, and the phase ends there.
+// gone, and the phase ends there; stopped when a stop (Ctrl+C, SIGTERM) is requested, and the phase
+// ends there too, its points from there on counted as without measurement.
 int run_phase(const char* name, const CalibrationPhase& phase, const double* corrections, char* command,
-              std::size_t size, bool& lost) {
+              std::size_t size, bool& lost, bool& stopped) {
   int missed = 0;
   console_print(phase.texts->banner, name);
   record_phase(phase.texts->record_name);
   for (std::size_t i = 0; i < phase.points.size(); i++) {
     int point = static_cast<int>(i);
+    if (stop_requested()) {
+      stopped = true;
+      return missed + static_cast<int>(phase.points.size() - i);
+    }
     if (!psu_connected()) {
       lost = true;
       return missed;
@@ -50,7 +57,19 @@ int run_phase(const char* name, const CalibrationPhase& phase, const double* cor
       lost = true;
       return missed;
     }
-    if (ok != 0) {
+    if (ok != 0 && stop_requested()) {
+      // Read, but the stop came meanwhile: the point is left, like the rest.
+      stopped = true;
+      return missed + static_cast<int>(phase.points.size() - i);
+    }
+    if (ok != 0 && !reading_plausible(*phase.bound, phase.points[i], value)) {
+      // A wrong unit, another channel, an output switched off: calibrating the supply to it would
+      // ruin the channel, so the point is left without a measurement.
+      missed++;
+      console_print("\aWARNING: DMM READING %lf IS FAR FROM THE SET VALUE %g: NOT REPORTED TO THE SUPPLY.\n",
+                    value, phase.points[i]);
+      record_calibration_point(set, reading, std::nullopt, false);
+    } else if (ok != 0) {
       if (corrections != nullptr) {
         value += corrections[i];
         console_print("CORRECTION: %7.4lf mV", corrections[i] * 1000.0);
@@ -77,8 +96,13 @@ void run_factory_calibration(const CalibrationRun& run) {
   const char* name = run.channel.name();
 
   run.set_dmm_mode();
-  if (run.check_path(run.channel) == 0) {
-    console_print("\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n");
+  const int path_ok = run.check_path(run.channel);
+  if (stop_requested()) {  // the path check has switched the output off; no session is open
+    note_incomplete(std::string(run.record_title) + ": aborted by the operator");
+    return;
+  }
+  if (path_ok == 0) {
+    report_path_failure(run.channel);
     note_incomplete(std::string(run.record_title) + ": the DMM is not reading from " + name +
                     " (path check failed)");
     return;
@@ -99,10 +123,14 @@ void run_factory_calibration(const CalibrationRun& run) {
   int missed = 0;
   int total = 0;
   bool lost = false;
+  bool stopped = false;
   for (std::size_t p = 0; p < std::size(run.phases); p++) {
     const CalibrationPhase& phase = run.phases[p];
     const double* corrections = p == 0 ? run.dac_corrections : nullptr;
-    if (!lost) missed += run_phase(name, phase, corrections, command, sizeof command, lost);
+    if (stopped)
+      missed += static_cast<int>(phase.points.size());
+    else if (!lost)
+      missed += run_phase(name, phase, corrections, command, sizeof command, lost, stopped);
     total += static_cast<int>(phase.points.size());
   }
   if (lost) {
@@ -111,6 +139,9 @@ void run_factory_calibration(const CalibrationRun& run) {
     return;
   }
 
+  // From here to the end the output goes off and the session is closed whatever else comes, even a
+  // second Ctrl+C.
+  StopCleanup cleanup;
   console_print("%s output OFF...\n", name);
   std::snprintf(command, sizeof command, "OUTPUT %s,OFF\r\n", name);
   psu_command(command);
@@ -121,7 +152,13 @@ void run_factory_calibration(const CalibrationRun& run) {
   psu_command(command);
   console_print("%s", command);
 
-  if (missed > 0) {
+  if (stopped) {
+    console_print("\aWARNING: THE CALIBRATION WAS ABORTED: %d OF %d POINTS WERE NOT REPORTED TO THE "
+                  "SUPPLY.\nTHE CALIBRATION OF %s IS INCOMPLETE: REPEAT IT.\n",
+                  missed, total, name);
+    note_incomplete(std::string(run.record_title) + ": aborted by the operator; " + std::to_string(missed) +
+                    " of " + std::to_string(total) + " points were not reported to the supply");
+  } else if (missed > 0) {
     console_print("\aWARNING: %d OF %d POINTS HAD NO DMM MEASUREMENT AND WERE NOT REPORTED TO THE "
                   "SUPPLY.\nTHE CALIBRATION OF %s IS INCOMPLETE: REPEAT IT.\n",
                   missed, total, name);
@@ -130,4 +167,5 @@ void run_factory_calibration(const CalibrationRun& run) {
   } else {
     record_step_completed();
   }
+  record_supply_errors(report_supply_errors(run.channel, ErrorContext::calibration));
 }

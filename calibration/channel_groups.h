@@ -33,11 +33,32 @@ inline constexpr PhaseTexts IMETER_TEXTS = {.banner = "\n\n### Begin Ammeter Cal
                                             .measure_format = "CAL:MEAS %s,C,%d,%lf,0\r\n",
                                             .record_name = "I-meter"};
 
+// How far a calibration reading may lie from its set value: fraction x |set| + offset. A reading
+// beyond it is not reported to the supply. An uncalibrated supply of this class misses its set value
+// by a percent or two and some tens of mV or mA at most (its DACs and meters come from one reference
+// and divider resistors of about 1 %); the bound is several times that, so that no real supply is
+// refused, while a reading in the wrong unit (mV or mA: 1000 times the value), from another channel or
+// from an output that someone switched off lies far beyond it at every point but the lowest.
+struct ReadingBound {
+  double fraction;
+  double offset;  // V or A
+};
+inline constexpr ReadingBound VOLTAGE_BOUND = {.fraction = 0.05, .offset = 0.2};
+inline constexpr ReadingBound CURRENT_BOUND = {.fraction = 0.05, .offset = 0.05};
+
+// Whether a reading lies within the bound around its set value.
+constexpr bool reading_plausible(const ReadingBound& bound, double set, double reading) {
+  const double magnitude = set < 0.0 ? -set : set;
+  const double difference = reading - set;
+  return (difference < 0.0 ? -difference : difference) <= bound.fraction * magnitude + bound.offset;
+}
+
 // One phase: every point of the table is set, left to settle, read on the DMM and reported back.
 struct CalibrationPhase {
   const PhaseTexts* texts;
   std::span<const double> points;
   int settle_ms;  // after each set-point command
+  const ReadingBound* bound;  // how far a reading may lie from its set value
 };
 
 struct ChannelGroup {
@@ -52,18 +73,18 @@ struct ChannelGroup {
 };
 
 inline constexpr ChannelGroup CH12_GROUP = {
-    .vdac = {.texts = &VDAC_TEXTS, .points = VDAC_POINTS_12, .settle_ms = 500},
-    .vmeter = {.texts = &VMETER_TEXTS, .points = VMETER_POINTS_12, .settle_ms = 200},
-    .idac = {.texts = &IDAC_TEXTS, .points = IDAC_POINTS_12, .settle_ms = 500},
-    .imeter = {.texts = &IMETER_TEXTS, .points = IMETER_POINTS_12, .settle_ms = 200},
+    .vdac = {.texts = &VDAC_TEXTS, .points = VDAC_POINTS_12, .settle_ms = 500, .bound = &VOLTAGE_BOUND},
+    .vmeter = {.texts = &VMETER_TEXTS, .points = VMETER_POINTS_12, .settle_ms = 200, .bound = &VOLTAGE_BOUND},
+    .idac = {.texts = &IDAC_TEXTS, .points = IDAC_POINTS_12, .settle_ms = 500, .bound = &CURRENT_BOUND},
+    .imeter = {.texts = &IMETER_TEXTS, .points = IMETER_POINTS_12, .settle_ms = 200, .bound = &CURRENT_BOUND},
     .sweep = VDAC_POINTS_12,
     .corrections = true};
 
 inline constexpr ChannelGroup CH3_GROUP = {
-    .vdac = {.texts = &VDAC_TEXTS, .points = VDAC_POINTS_3, .settle_ms = 200},
-    .vmeter = {.texts = &VMETER_TEXTS, .points = VMETER_POINTS_3, .settle_ms = 200},
-    .idac = {.texts = &IDAC_TEXTS, .points = IDAC_POINTS_3, .settle_ms = 500},
-    .imeter = {.texts = &IMETER_TEXTS, .points = IMETER_POINTS_3, .settle_ms = 200},
+    .vdac = {.texts = &VDAC_TEXTS, .points = VDAC_POINTS_3, .settle_ms = 200, .bound = &VOLTAGE_BOUND},
+    .vmeter = {.texts = &VMETER_TEXTS, .points = VMETER_POINTS_3, .settle_ms = 200, .bound = &VOLTAGE_BOUND},
+    .idac = {.texts = &IDAC_TEXTS, .points = IDAC_POINTS_3, .settle_ms = 500, .bound = &CURRENT_BOUND},
+    .imeter = {.texts = &IMETER_TEXTS, .points = IMETER_POINTS_3, .settle_ms = 200, .bound = &CURRENT_BOUND},
     .sweep = SWEEP_POINTS_3,
     .corrections = false};
 

@@ -6,10 +6,12 @@
 
 #include "calibration/factory_calibration.h"
 #include "calibration/run_recording.h"
+#include "calibration/supply_errors.h"
 #include "calibration/voltage_assessment.h"
 #include "console/console.h"
 #include "console/keys.h"
 #include "link/primitives.h"
+#include "platform/stop_request.h"
 
 namespace {
 
@@ -37,19 +39,28 @@ void full_voltage_calibration(Channel channel) {
                 "Assessment of Error and Fine Calibration (3) Final Assessment.\n\n");
   console_print("STEP 1: INITIAL CALIBRATION PER FACTORY SPEC - Channel %c\n", channel_key);
   dmm_set_voltage_mode();
-  if (check_voltage_path(channel) == 0) {
-    console_print("\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n");
+  const int path_ok = check_voltage_path(channel);
+  if (stop_requested()) {  // the path check has switched the output off
+    note_incomplete("aborted by the operator");
+    return;
+  }
+  if (path_ok == 0) {
+    report_path_failure(channel);
     note_incomplete(std::string("the DMM is not reading from ") + channel.name() + " (path check failed)");
     return;
   }
   factory_voltage_calibration(channel, false);
+  // A stop ends the whole run after the step that saw it has switched its output off.
+  if (stop_requested()) return;
 
   // Not produced until an assessment writes them.
   const double none = std::numeric_limits<double>::quiet_NaN();
   double factory_ss = none, factory_rms = none, achieved_ss = none, achieved_rms = none;
 
   console_print("STEP 2: BUILD AND APPLY CORRECTIONS TABLE - Channel %c\n", channel_key);
-  if (assess_voltage_accuracy(channel, factory_ss, factory_rms, AssessMode::RECALIBRATE) == 0) {
+  const int assessed = assess_voltage_accuracy(channel, factory_ss, factory_rms, AssessMode::RECALIBRATE);
+  if (stop_requested()) return;
+  if (assessed == 0) {
     console_print("\n\aPROCEDURE ABORTED...Press any key to continue.");
     read_key();
     console_print("\n");
@@ -57,6 +68,7 @@ void full_voltage_calibration(Channel channel) {
 
   console_print("STEP 3: REVIEW FINAL CALIBRATION STATUS - Channel %c\n", channel_key);
   assess_voltage_accuracy(channel, achieved_ss, achieved_rms, AssessMode::REPORT_ONLY);
+  if (stop_requested()) return;
 
   console_print("=========================================================\n");
   console_print("Summary of performance from Factory to Full Calibration\n\n");

@@ -19,6 +19,13 @@ void note_incomplete(const std::string& reason) {
   mark_incomplete(current_run, reasons + reason);
 }
 
+void record_supply_errors(const std::vector<std::string>& errors) {
+  if (errors.empty()) return;
+  current_run.supply_errors.insert(current_run.supply_errors.end(), errors.begin(), errors.end());
+  note_incomplete("the DP832 reported " + std::to_string(errors.size()) +
+                  (errors.size() == 1 ? " error" : " errors") + ": its results were not accepted");
+}
+
 void record_step(StepKind kind, int number, const char* title, Quantity quantity, bool uses_corrections) {
   begin_step(current_run, kind, title, quantity, uses_corrections).number = number;
 }

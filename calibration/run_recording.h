@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "calibration/run_result.h"
 #include "link/channel.h"
@@ -25,6 +26,9 @@ void record_calibration_point(double set, std::optional<double> reading, std::op
                               bool reported_to_supply);
 // The last step ran to its end.
 void record_step_completed();
+
+// The supply's error answers read at the end of a step; a refused calibration is not a completed one.
+void record_supply_errors(const std::vector<std::string>& errors);
 
 // The corrections added to the V-DAC readings, one per set point.
 void record_corrections(std::span<const double> set_points, const double* corrections);

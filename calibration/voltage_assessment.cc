@@ -8,6 +8,7 @@
 #include <string>
 
 #include "calibration/channel_groups.h"
+#include "calibration/supply_errors.h"
 #include "calibration/factory_calibration.h"
 #include "calibration/run_recording.h"
 #include "calibration/voltage_assessment.h"
@@ -16,6 +17,7 @@
 #include "console/keys.h"
 #include "link/primitives.h"
 #include "platform/sleep.h"
+#include "platform/stop_request.h"
 
 namespace {
 
@@ -53,6 +55,16 @@ std::string stop_reason(AssessMode mode, const char* what, double set_point) {
   return text;
 }
 
+// A stop (Ctrl+C, SIGTERM) during the sweep: the output goes off, even through a second Ctrl+C.
+void abort_on_stop(Channel channel) {
+  StopCleanup cleanup;
+  char command[128];
+  console_print("\a\nASSESSMENT ABORTED.\n%s output OFF...\n", channel.name());
+  std::snprintf(command, sizeof command, "OUTPUT %s,OFF\r\n", channel.name());
+  psu_command(command);
+  record_supply_errors(report_supply_errors(channel, ErrorContext::assessment));
+}
+
 }  // namespace
 
 int assess_voltage_accuracy(Channel channel, double& sum_of_squares, double& rms_error, AssessMode mode) {
@@ -61,8 +73,13 @@ int assess_voltage_accuracy(Channel channel, double& sum_of_squares, double& rms
   char command[128];
 
   dmm_set_voltage_mode();
-  if (check_voltage_path(channel) == 0) {
-    console_print("\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n");
+  const int path_ok = check_voltage_path(channel);
+  if (stop_requested()) {  // the path check has switched the output off
+    note_incomplete(std::string(assessment_step(mode).title) + ": aborted by the operator");
+    return 0;
+  }
+  if (path_ok == 0) {
+    report_path_failure(channel);
     note_incomplete(std::string(assessment_step(mode).title) + ": the DMM is not reading from " + name +
                     " (path check failed)");
     return 0;
@@ -78,6 +95,11 @@ int assess_voltage_accuracy(Channel channel, double& sum_of_squares, double& rms
 
   for (std::size_t i = 0; i < group.sweep.size(); i++) {
     double set_point = group.sweep[i];
+    if (stop_requested()) {
+      note_incomplete(stop_reason(mode, "aborted by the operator", set_point));
+      abort_on_stop(channel);
+      return 0;
+    }
     std::snprintf(command, sizeof command, ":APPL %s,%.4lf,2\r\n", name, set_point);
     psu_command(command);
     if (!psu_connected()) {
@@ -90,10 +112,16 @@ int assess_voltage_accuracy(Channel channel, double& sum_of_squares, double& rms
 
     int ok = 0;
     double reading = dmm_read(ok);
+    if (stop_requested()) {
+      note_incomplete(stop_reason(mode, "aborted by the operator", set_point));
+      abort_on_stop(channel);
+      return 0;
+    }
     if (ok == 0) {
       console_print("\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n\n");
       record_assessed_point(set_point, std::nullopt);
       note_incomplete(stop_reason(mode, "the DMM reading failed", set_point));
+      record_supply_errors(report_supply_errors(channel, ErrorContext::assessment));
       return 0;
     }
     double error = reading - set_point;
@@ -103,6 +131,7 @@ int assess_voltage_accuracy(Channel channel, double& sum_of_squares, double& rms
     if (std::fabs(error) > ASSESS_ERROR_LIMIT_V) {
       note_incomplete(stop_reason(mode, "the DMM read more than 1 V off (wrong connection?), aborted", set_point));
       abort_on_wrong_reading(name);
+      record_supply_errors(report_supply_errors(channel, ErrorContext::assessment));
       return 0;
     }
     sum_of_squares += (error * 1000.0) * (error * 1000.0);
@@ -116,6 +145,11 @@ int assess_voltage_accuracy(Channel channel, double& sum_of_squares, double& rms
   console_print(" SS Error: %8.5lf mV^2\n", sum_of_squares);
   console_print("RMS Error: %8.5lf mV\n\n", rms_error);
   record_step_completed();
+  {
+    const std::vector<std::string> errors = report_supply_errors(channel, ErrorContext::assessment);
+    record_supply_errors(errors);
+    if (!errors.empty()) return 0;
+  }
 
   if (group.corrections && mode == AssessMode::RECALIBRATE) factory_voltage_calibration(channel, true);
   return 1;

@@ -5,6 +5,7 @@
 
 #include "console/console.h"
 #include "platform/raw_keys.h"
+#include "platform/stop_request.h"
 
 namespace {
 std::function<int()> key_source;
@@ -17,8 +18,9 @@ int next_code() {
   if (keys_closed) return KEY_CLOSED;
   int code = key_source ? key_source() : raw_key_read();
   if (code < 0) {
-    // Once closed, input stays closed: a caller looping on keys must not find a key again.
-    keys_closed = true;
+    // Once closed, input stays closed: a caller looping on keys must not find a key again. A stop
+    // (Ctrl+C) only ends the wait at hand: the menu reads keys again once it is taken up.
+    if (!stop_requested()) keys_closed = true;
     return KEY_CLOSED;
   }
   return code & 0xff;

@@ -3,7 +3,8 @@
 
 #include <functional>
 
-// read_key's result once the console can deliver no more keys; every later call gives it too.
+// read_key's result once the console can deliver no more keys; every later call gives it too. Also the
+// result, for as long as it lasts, of a stop request (Ctrl+C, SIGTERM; platform/stop_request.h).
 constexpr int KEY_CLOSED = -1;
 
 // A key without a character (an arrow, a function key, Home, End, Ins, Del, PgUp, PgDn) comes from

@@ -2,6 +2,7 @@
 #include "link/primitives.h"
 
 #include <cctype>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -152,6 +153,27 @@ double dmm_reading_from_reply(const char* buffer, int r, int& ok) {
   if (r <= 0 || buffer == nullptr || !parse_reading(buffer, &value)) return FAILED_READING;
   ok = 1;
   return value;
+}
+
+std::vector<std::string> read_supply_errors() {
+  std::vector<std::string> errors;
+  if (psu_link == nullptr) return errors;
+  const auto start = psu_link->now();
+  const auto limit = std::chrono::milliseconds(scaled_ms(SUPPLY_ERRORS_TIME_MS));
+  for (int i = 0; i < SUPPLY_ERRORS_MAX && psu_connected() && psu_link->now() - start < limit; ++i) {
+    psu_link->send_text("SYST:ERR?\r\n");
+    char reply[128];
+    int r = read_reply(reply, REPLY_COUNT, psu_link.get(), SUPPLY_ERROR_ANSWER_MS, '\n');
+    if (r <= 0) break;
+    std::size_t length = std::strlen(reply);
+    while (length > 0 && (reply[length - 1] == '\n' || reply[length - 1] == '\r')) reply[--length] = 0;
+    char* end = nullptr;
+    long code = std::strtol(reply, &end, 10);
+    // 0 is the empty queue; an answer without an error number is no part of the queue.
+    if (end == reply || code == 0) break;
+    errors.emplace_back(reply);
+  }
+  return errors;
 }
 
 int check_voltage_path(Channel channel) { return check_path(channel, 5, VOLTAGE_PATH_MIN); }

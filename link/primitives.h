@@ -1,6 +1,9 @@
 // Measurement and output primitives: all instrument traffic after identification.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "link/channel.h"
 #include "link/framing.h"
 
@@ -16,6 +19,12 @@ constexpr int PATH_APPLY_WAIT_MS = 100;      // path check: after applying the t
 
 constexpr double FAILED_READING = -999999999999.0;
 
+// The supply's error queue: at most this many SYST:ERR? questions, each answer awaited this long,
+// and no new question once this much time has passed since the first.
+constexpr int SUPPLY_ERRORS_MAX = 20;
+constexpr int SUPPLY_ERROR_ANSWER_MS = 500;
+constexpr int SUPPLY_ERRORS_TIME_MS = 3000;
+
 void psu_command(const char* text);
 // Sends one DMM command line, ended as the DMM's framing ends it; send_text's result.
 int dmm_send(const char* command);
@@ -30,5 +39,8 @@ double dmm_read(int& ok);
 // result. ok becomes 1 with the number the answer holds, or 0 with FAILED_READING when nothing came,
 // the link failed or the answer holds no usable number.
 double dmm_reading_from_reply(const char* buffer, int r, int& ok);
+// Empties the supply's error queue: asks SYST:ERR? until it answers 0 (no error), nothing, or no
+// error number, within the bounds above. Every error, as the supply gave it (line end removed).
+std::vector<std::string> read_supply_errors();
 int check_voltage_path(Channel channel);
 int check_current_path(Channel channel);

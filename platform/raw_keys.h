@@ -3,6 +3,8 @@
 #pragma once
 
 // Returned once the console can deliver no more keys (input closed or gone); every later call too.
+// Also returned, without closing input, while a stop is requested (stop_request.h): Ctrl+C typed as a
+// key (byte 3) requests one.
 constexpr int RAW_KEY_CLOSED = -1;
 
 // Waits for one key and returns its code 0 to 255: Enter 13, Esc 27, Backspace 8. A key without a

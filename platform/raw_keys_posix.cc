@@ -13,12 +13,15 @@
 #include <cstring>
 
 #include "platform/raw_keys.h"
+#include "platform/stop_request.h"
 #include "platform/terminal_keys.h"
 
 namespace {
 
 // How long the rest of an escape sequence may take to arrive before an Esc counts as the Esc key.
 constexpr int SEQUENCE_WAIT_MS = 50;
+constexpr int CTRL_C = 3;
+constexpr int FILL_STOPPED = -2;
 
 // All of this is plain data, ready before any constructor runs.
 volatile sig_atomic_t raw_mode_on = 0;
@@ -42,7 +45,8 @@ void put_terminal_back() {
   }
 }
 
-// SIGINT, SIGTERM: terminal back as it was, then the signal's usual end of the process.
+// SIGINT, SIGTERM, when the program has not taken them itself (stop_request.h): terminal back as it
+// was, then the signal's usual end of the process.
 void on_stop_signal(int signal_number) {
   put_terminal_back();
   struct sigaction usual;
@@ -100,10 +104,13 @@ void enter_raw_mode() {
 }
 
 // Reads what standard input has into pending, waiting at most wait_ms (-1: as long as it takes).
-// Bytes read, 0 when the wait ran out, -1 when input has ended (end of file, error, hang-up).
+// Bytes read, 0 when the wait ran out, -1 when input has ended (end of file, error, hang-up),
+// FILL_STOPPED when a stop was requested.
 int fill_pending(int wait_ms) {
   for (;;) {
     if (hung_up) return -1;
+    // A stop that the program has taken (stop_request.h) ends this wait for a key, not key input.
+    if (stop_requested()) return FILL_STOPPED;
     pollfd watch;
     watch.fd = STDIN_FILENO;
     watch.events = POLLIN;
@@ -137,6 +144,7 @@ int read_plain_byte() {
     unsigned char byte;
     ssize_t got = read(STDIN_FILENO, &byte, 1);
     if (got == 1) return byte == '\n' ? 13 : byte;
+    if (stop_requested()) return RAW_KEY_CLOSED;  // this wait ends; input stays open
     if (got < 0 && errno == EINTR) continue;
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       pollfd watch;
@@ -152,6 +160,7 @@ int read_plain_byte() {
 }  // namespace
 
 int raw_key_read() {
+  if (stop_requested()) return RAW_KEY_CLOSED;  // this wait ends; input stays open
   if (queued_next < queued_count) return queued[queued_next++];
   if (input_closed && pending_length == 0) return RAW_KEY_CLOSED;
   if (stdin_kind < 0) stdin_kind = isatty(STDIN_FILENO) ? 1 : 0;
@@ -159,17 +168,24 @@ int raw_key_read() {
   if (!raw_mode_on && !input_closed) enter_raw_mode();
   for (;;) {
     if (pending_length == 0) {
-      if (input_closed || fill_pending(-1) < 0) return close_input();
+      int got = input_closed ? -1 : fill_pending(-1);
+      if (got == FILL_STOPPED) return RAW_KEY_CLOSED;  // this wait ends; input stays open
+      if (got < 0) return close_input();
     }
     TerminalKey key = decode_terminal_key(pending, pending_length, !input_closed);
     if (!key.complete) {
       int got = fill_pending(SEQUENCE_WAIT_MS);
       if (got > 0) continue;
-      if (got < 0) input_closed = 1;  // the bytes already read still count; the next call reports it
+      if (got == -1) input_closed = 1;  // the bytes already read still count; the next call reports it
       key = decode_terminal_key(pending, pending_length, 0);
     }
     pending_length -= key.used;
     std::memmove(pending, pending + key.used, static_cast<size_t>(pending_length));
+    if (key.count == 1 && key.codes[0] == CTRL_C) {
+      // Ctrl+C as a byte (the terminal's signals turned off): the same as the signal.
+      stop_request_interrupt();
+      return RAW_KEY_CLOSED;
+    }
     if (key.count > 0) {
       queued[0] = key.codes[0];
       queued[1] = key.codes[1];

@@ -6,10 +6,13 @@
 #include <cstdio>
 
 #include "platform/raw_keys.h"
+#include "platform/stop_request.h"
 
 namespace {
 
 int input_closed = 0;
+constexpr int CTRL_C = 3;
+constexpr DWORD KEY_POLL_MS = 20;
 int input_kind = -1;  // -1 not yet known, 0 redirected, 1 console
 
 int stdin_is_console() {
@@ -24,10 +27,21 @@ int stdin_is_console() {
 }  // namespace
 
 int raw_key_read() {
+  if (stop_requested()) return RAW_KEY_CLOSED;  // this wait ends; input stays open
   if (input_closed) return RAW_KEY_CLOSED;
   if (stdin_is_console()) {
+    // A stop (Ctrl+Break, the console's close) ends key input; _getch alone would not see it.
+    while (!_kbhit()) {
+      if (stop_requested()) return RAW_KEY_CLOSED;  // this wait ends; input stays open
+      Sleep(KEY_POLL_MS);
+    }
     // Keys without a character come as lead code 0 or 224 and then their own code, one per call.
     int key = _getch();
+    if (key == CTRL_C) {
+      // _getch reads Ctrl+C as a key: the same as the control handler's Ctrl+C.
+      stop_request_interrupt();
+      return RAW_KEY_CLOSED;
+    }
     if (key < 0 || key > 255) {
       input_closed = 1;
       return RAW_KEY_CLOSED;

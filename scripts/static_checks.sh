@@ -6,7 +6,7 @@
 set -eu
 build=${1:-build-static}
 sources="app/*.cc link/*.cc settings/*.cc console/*.cc calibration/*.cc records/*.cc platform/*_posix.cc platform/terminal_keys.cc platform/net_common.cc
-  platform/time_scale.cc sim/*.cc bench/*.cc"
+  platform/time_scale.cc platform/stop_request.cc sim/*.cc bench/*.cc"
 
 cmake -S . -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DTRIMORA_BUILD_TESTS=OFF >/dev/null
 

@@ -127,6 +127,7 @@ struct SimBench::Impl {
       b.update_loads();
       b.psu.silent_to_idn = b.psu_faults.silent_to_idn;
       b.psu.refuse_calibration = b.psu_faults.refuse_calibration;
+      b.psu.refuse_all = b.psu_faults.refuse_all;
       out.now = psu_handle_line(b.psu, line);
       if (b.psu.calibration_changed) {
         b.psu.calibration_changed = false;

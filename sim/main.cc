@@ -75,13 +75,15 @@ int parse_options(int argc, char** argv, SimOptions& options, std::string& setti
       ->check(count)->group(faults);
   app.add_flag("--dmm-refuse", d.refuse_connections, "the DMM refuses connections")->group(faults);
   app.add_flag("--psu-silent-idn", p.silent_to_idn, "the DP832 does not answer *IDN?")->group(faults);
+  app.add_flag("--psu-refuse-cal", p.refuse_calibration,
+               "the DP832 refuses every CAL command with -203,\"Command protected\"")->group(faults);
+  app.add_flag("--psu-refuse-all", p.refuse_all,
+               "the DP832 refuses every command but *IDN? and SYST:ERR? the same way")->group(faults);
   app.add_option("--psu-drop-after", p.drop_after_commands,
                  "the DP832 closes the connection after the Nth command line")->check(count)->group(faults);
   app.add_flag("--psu-stream", p.unsolicited_stream,
                "the DP832 sends unsolicited lines continuously to every client")->group(faults);
   app.add_flag("--psu-refuse", p.refuse_connections, "the DP832 refuses connections")->group(faults);
-  app.add_flag("--psu-refuse-cal", p.refuse_calibration,
-               "the DP832 refuses CAL:START as a protected command, as a locked supply does")->group(faults);
 
   try {
     app.parse(argc, argv);

@@ -139,7 +139,20 @@ void check_protection(PsuState& st) {
   }
 }
 
+// The refusing faults: a protected supply refuses its calibration commands, or everything but the
+// questions that tell what is wrong (*IDN?, SYST:ERR?).
+bool refused(const PsuState& st, const ScpiCommand& c) {
+  const bool calibration = !c.common && !c.nodes.empty() && scpi_match({c.nodes[0]}, false, ":CALibration");
+  if (st.refuse_calibration && calibration) return true;
+  if (!st.refuse_all) return false;
+  return !scpi_match(c.nodes, c.common, "*IDN") && !scpi_match(c.nodes, c.common, ":SYSTem:ERRor[:NEXT]");
+}
+
 bool dispatch(PsuState& st, const ScpiCommand& c, Replies& out) {
+  if (refused(st, c)) {
+    error(st, ScpiError::command_protected);
+    return true;
+  }
   return psu_basic_command(st, c, out) || psu_calibration_command(st, c, out) || psu_status_command(st, c, out);
 }
 

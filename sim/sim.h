@@ -20,10 +20,11 @@ struct SimDmmFaults {
 
 struct SimPsuFaults {
   bool silent_to_idn = false;    // *IDN? is not answered
+  bool refuse_calibration = false;  // every CAL command is refused: -203,"Command protected"
+  bool refuse_all = false;       // every command but *IDN? and SYST:ERR? is refused the same way
   int drop_after_commands = 0;   // N > 0: the connection is closed after the Nth received command line
   bool unsolicited_stream = false;  // sends a line every 5 ms (real time) while a client is connected
   bool refuse_connections = false;
-  bool refuse_calibration = false;  // CAL:START is refused as a protected command, as a locked supply does
 };
 
 // How the DMM frames its conversation: a telnet-style port (welcome line, echo of every line, a

@@ -74,8 +74,11 @@ inline std::vector<double> calibration_script(double path_check, const std::vect
   return all;
 }
 
+// The question that reads the supply's error queue, at the end of every procedure.
+inline const std::string SUPPLY_ERROR_QUERY = "SYST:ERR?";
+
 // The DP832 lines (without line ends) and the console text of one factory calibration run, from the
-// path check to CAL:END.
+// path check to CAL:END and the error queue.
 class ExpectedCalibration {
  public:
   // quantity 'V' or 'C'; path_volts 5 (voltage check) or 3 (current check).
@@ -124,6 +127,7 @@ class ExpectedCalibration {
     std::string end_line = "CAL:END " + date + "," + name_;
     commands.push_back(end_line);
     console += name_ + " output OFF...\n" + end_line + "\r\n";
+    commands.push_back(SUPPLY_ERROR_QUERY);  // the error queue, empty on the simulated bench
     if (missed_ > 0)
       console += text_of("\aWARNING: %d OF %d POINTS HAD NO DMM MEASUREMENT AND WERE NOT REPORTED TO "
                          "THE SUPPLY.\nTHE CALIBRATION OF %s IS INCOMPLETE: REPEAT IT.\n",

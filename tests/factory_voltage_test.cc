@@ -129,7 +129,8 @@ TEST_F(FactoryVoltageTest, DmmSilentFromAPointLeavesTheRestUnreported) {
   EXPECT_EQ(lines, expected.commands);
   EXPECT_EQ(out, expected.console);
   EXPECT_EQ(count_of(out, "\aWARNING: DMM communication error.\n"), 4);
-  EXPECT_EQ(lines.back().rfind("CAL:END ", 0), 0u);
+  EXPECT_EQ(lines.back(), SUPPLY_ERROR_QUERY);
+  EXPECT_EQ(lines[lines.size() - 2].rfind("CAL:END ", 0), 0u);
   EXPECT_NE(out.find("CAL:END " + date_of_run(lines, began) + ",CH3\r\n"
                      "\aWARNING: 4 OF 24 POINTS HAD NO DMM MEASUREMENT AND WERE NOT REPORTED TO THE "
                      "SUPPLY.\n"
@@ -176,7 +177,8 @@ TEST_P(FactoryPathCheckTest, FailedPathCheckSendsNoCalibrationCommand) {
   EXPECT_EQ(out, "\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n");
   const std::string source = c.voltage ? ",5,2" : ",3,2";
   EXPECT_EQ(psu_lines(),
-            (std::vector<std::string>{"OUTPUT " + n + ",ON", ":APPL " + n + source, "OUTPUT " + n + ",OFF"}));
+            (std::vector<std::string>{"OUTPUT " + n + ",ON", ":APPL " + n + source, "OUTPUT " + n + ",OFF",
+                                      SUPPLY_ERROR_QUERY}));
   EXPECT_FALSE(bench->in_calibration());
   EXPECT_FALSE(bench->output_on(static_cast<int>(c.channel.index()) + 1));
 }

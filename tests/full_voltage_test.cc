@@ -183,5 +183,6 @@ TEST_F(FullVoltageTest, FailedInitialPathCheckEndsWithoutSummaryOrKeyWait) {
                           "\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n");
   EXPECT_TRUE(key_waits.empty());
   EXPECT_EQ(key_queue.size(), 1u);
-  EXPECT_EQ(psu_lines(), (std::vector<std::string>{"OUTPUT CH1,ON", ":APPL CH1,5,2", "OUTPUT CH1,OFF"}));
+  EXPECT_EQ(psu_lines(),
+            (std::vector<std::string>{"OUTPUT CH1,ON", ":APPL CH1,5,2", "OUTPUT CH1,OFF", SUPPLY_ERROR_QUERY}));
 }

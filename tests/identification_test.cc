@@ -50,6 +50,9 @@ struct IdCase {
 };
 
 const std::string DMM_NO_IDN = "\n\aWARNING: DMM FAILED TO IDENTIFY. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n";
+const std::string DMM_RAW =
+    "\n\aWARNING: THE DMM ANSWERED, BUT ITS LINES END IN A LINE FEED ALONE (A RAW SCPI SOCKET).\n"
+    "SET DMM_Connect_Method TO TCP.RAW IN THE SETTINGS FILE, OR USE THE DMM'S TELNET PORT.\n";
 const std::string DMM_READS = "Checking DMM read data......OK!\n\n";
 
 class DmmIdentificationTest : public IdentificationTest, public ::testing::WithParamInterface<IdCase> {};
@@ -78,6 +81,8 @@ INSTANTIATE_TEST_SUITE_P(
         IdCase{{"OVLD"}, "ACME,DMM9,SN123,1.0", "\r\n", 0, "ACME DMM9 (S/N SN123 )" + AT,
                "Checking DMM read data...\aERROR reading DMM data!\n\n"},
         IdCase{{GOOD, GOOD, GOOD}, DMM_SILENT, "\r\n", 0, NO_DMM, DMM_NO_IDN},
+        // Lines ended by a line feed alone: it answered, on a raw socket.
+        IdCase{{GOOD, GOOD, GOOD}, "ACME,DMM9,SN123,1.0", "\n", 0, NO_DMM, DMM_RAW},
         IdCase{{GOOD, GOOD, GOOD}, DMM_DROP, "\r\n", 0, NO_DMM, DMM_NO_IDN}));
 
 IdCase psu_case(const std::string& idn, const std::string& description) {

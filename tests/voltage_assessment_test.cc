@@ -52,6 +52,7 @@ struct ExpectedSweep {
   // The end of a complete sweep.
   void complete(const std::string& name, std::size_t points) {
     commands.push_back("OUTPUT " + name + ",OFF");
+    commands.push_back(SUPPLY_ERROR_QUERY);
     console += name + " output OFF...\n";
     console += text_of(" SS Error: %8.5lf mV^2\n", sum_of_squares);
     console += text_of("RMS Error: %8.5lf mV\n\n", std::sqrt(sum_of_squares / static_cast<double>(points)));
@@ -161,6 +162,7 @@ TEST_F(VoltageAssessmentTest, AnErrorOfOneVoltPassesAndMoreAborts) {
   EXPECT_EQ(assess(CH2, readings, AssessMode::REPORT_ONLY), 0);
   ExpectedSweep aborted("CH2", ch12_points(), readings);
   aborted.commands.push_back("OUTPUT CH2,OFF");
+  aborted.commands.push_back(SUPPLY_ERROR_QUERY);
   aborted.console +=
       "\a\nERROR: DMM is not reading correctly.\nIs it connected to the proper supply output?\n"
       "PROCEDURE ABORTED....PRESS ANY KEY...\n";
@@ -183,7 +185,8 @@ TEST_F(VoltageAssessmentTest, FailuresLeaveTheFiguresAndTheTableAsTheyStand) {
   bench->script_readings({1.4999});
   EXPECT_EQ(assess_voltage_accuracy(CH1, sum_of_squares, rms, AssessMode::RECALIBRATE), 0);
   EXPECT_EQ(out, "\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n");
-  EXPECT_EQ(psu_lines(), (std::vector<std::string>{"OUTPUT CH1,ON", ":APPL CH1,5,2", "OUTPUT CH1,OFF"}));
+  EXPECT_EQ(psu_lines(),
+            (std::vector<std::string>{"OUTPUT CH1,ON", ":APPL CH1,5,2", "OUTPUT CH1,OFF", SUPPLY_ERROR_QUERY}));
   EXPECT_EQ(sum_of_squares, UNTOUCHED);
   EXPECT_EQ(rms, UNTOUCHED);
 
@@ -191,7 +194,8 @@ TEST_F(VoltageAssessmentTest, FailuresLeaveTheFiguresAndTheTableAsTheyStand) {
   EXPECT_EQ(assess(CH2, {VDAC_POINTS_12[0] - 1.5}, AssessMode::REPORT_ONLY), 0);
   std::string wait = "PROCEDURE ABORTED....PRESS ANY KEY...\n";
   EXPECT_EQ(out.substr(out.size() - std::min(out.size(), wait.size())), wait);
-  EXPECT_EQ(psu_lines().back(), "OUTPUT CH2,OFF");
+  EXPECT_EQ(psu_lines().end()[-2], "OUTPUT CH2,OFF");
+  EXPECT_EQ(psu_lines().back(), SUPPLY_ERROR_QUERY);
   EXPECT_EQ(voltage_corrections[0], VDAC_POINTS_12[0] - 1.5 - VDAC_POINTS_12[0]);
   voltage_corrections[0] = UNTOUCHED;
 
@@ -204,6 +208,7 @@ TEST_F(VoltageAssessmentTest, FailuresLeaveTheFiguresAndTheTableAsTheyStand) {
   EXPECT_EQ(assess(CH1, readings, AssessMode::RECALIBRATE), 0);
   ExpectedSweep failed("CH1", ch12_points(), readings);
   failed.commands.push_back(":APPL CH1,3.2000,2");
+  failed.commands.push_back(SUPPLY_ERROR_QUERY);
   failed.console += "\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n\n";
   EXPECT_EQ(psu_lines(), failed.commands);
   EXPECT_EQ(out, failed.console);

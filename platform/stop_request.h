@@ -1,0 +1,44 @@
+// The operator's and the system's requests to stop: Ctrl+C (SIGINT, or the key itself), and on POSIX
+// SIGTERM and SIGHUP; on Windows Ctrl+C, Ctrl+Break and the console's close. The handlers only set
+// flags; the procedures and the waits look at them. POSIX in stop_request_posix.cc, Windows in
+// stop_request_win32.cc, the shared flags in stop_request.cc.
+#pragma once
+
+#include <csignal>
+
+// Counted by the handlers, read by everyone.
+extern volatile std::sig_atomic_t stop_interrupts;  // Ctrl+C presses not yet taken up
+extern volatile std::sig_atomic_t stop_terminate;   // the program must end (SIGTERM, SIGHUP, close)
+
+// Installs the handlers (once; a signal that whoever started the program set to be ignored stays
+// ignored).
+void stop_handlers_install();
+
+// Ctrl+C read as a key: the same as the signal.
+void stop_request_interrupt();
+
+// 1 while a stop of either kind waits to be taken up.
+int stop_requested();
+
+// While a clean-up runs (switching the output off, closing a calibration), waits are not cut short
+// by a stop, so that a second Ctrl+C cannot skip a step of it.
+void stop_cleanup_begin();
+void stop_cleanup_end();
+
+// A clean-up for as long as it lives.
+class StopCleanup {
+ public:
+  StopCleanup() { stop_cleanup_begin(); }
+  ~StopCleanup() { stop_cleanup_end(); }
+  StopCleanup(const StopCleanup&) = delete;
+  StopCleanup& operator=(const StopCleanup&) = delete;
+};
+
+// 1 when a wait should end early: a stop is requested and no clean-up runs.
+int stop_cuts_waits();
+
+// Takes up the pending Ctrl+C presses (the procedure has been aborted); a termination stays.
+void stop_interrupt_taken();
+
+// Windows: the program has finished its clean-up, so a console close handler may let it go.
+void stop_program_finished();

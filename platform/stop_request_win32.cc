@@ -1,0 +1,43 @@
+// Stop requests on Windows: the console control handler runs on a thread of its own; it sets a flag.
+#include <windows.h>
+
+#include "platform/stop_request.h"
+
+namespace {
+
+volatile LONG program_finished = 0;
+
+// The longest a close waits for the program's clean-up; Windows ends the process after about 5 s.
+constexpr int CLOSE_WAIT_MS = 4500;
+constexpr int CLOSE_SLICE_MS = 50;
+
+BOOL WINAPI on_control(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      stop_interrupts = 1;
+      return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      // The process ends when this handler returns: give the main thread time to switch the output
+      // off and save the settings first.
+      stop_terminate = 1;
+      for (int waited = 0; waited < CLOSE_WAIT_MS && program_finished == 0; waited += CLOSE_SLICE_MS)
+        Sleep(CLOSE_SLICE_MS);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+void stop_handlers_install() {
+  static int installed = 0;
+  if (installed) return;
+  installed = 1;
+  SetConsoleCtrlHandler(on_control, TRUE);
+}
+
+void stop_program_finished() { InterlockedExchange(&program_finished, 1); }

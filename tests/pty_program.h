@@ -1,0 +1,135 @@
+// The real trimora binary on the slave side of a pseudo-terminal, for end-to-end tests: what it shows,
+// keys typed, signals, its exit.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+inline constexpr int WAIT_MS = 30000;  // generous: only a broken program runs into it
+
+// trimora on the slave side of a pseudo-terminal; killed if a test ends while it still runs.
+class PtyProgram {
+ public:
+  ~PtyProgram() {
+    if (pid_ > 0 && !exited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (master_ >= 0) close(master_);
+  }
+
+  bool start(const char* path) {
+    struct winsize size = {};
+    size.ws_row = 40;
+    size.ws_col = 120;
+    pid_ = forkpty(&master_, nullptr, nullptr, &size);
+    if (pid_ == 0) {
+      execl(path, path, static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    return pid_ > 0;
+  }
+
+  // Everything shown so far, without the carriage returns that the terminal adds to line ends.
+  std::string shown() const {
+    std::string text;
+    for (char c : raw_) {
+      if (c != '\r') text += c;
+    }
+    return text;
+  }
+
+  // Reads until text has been shown count times in all.
+  bool wait_for(const std::string& text, int count = 1) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_MS);
+    while (occurrences(text) < count) {
+      if (std::chrono::steady_clock::now() > deadline || !read_some(100)) return false;
+    }
+    return true;
+  }
+
+  // Waits until the program has put its terminal into raw mode, which it does when it first reads a
+  // key: from then on keys reach it one by one and a hang-up ends it as closed input does.
+  bool wait_raw_mode() {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_MS);
+    while (std::chrono::steady_clock::now() < deadline) {
+      termios settings = {};
+      if (tcgetattr(master_, &settings) == 0 && (settings.c_lflag & ICANON) == 0) return true;
+      read_some(10);
+    }
+    return false;
+  }
+
+  void type(const std::string& keys) {
+    ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+  }
+
+  // Waits for the program to end, reading what it shows meanwhile; its exit code, or -1000.
+  int wait_exit() {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_MS);
+    while (std::chrono::steady_clock::now() < deadline) {
+      int status = 0;
+      pid_t done = waitpid(pid_, &status, WNOHANG);
+      if (done == pid_) {
+        exited_ = true;
+        while (read_some(0)) {
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
+      }
+      if (!read_some(50)) usleep(20000);
+    }
+    return -1000;
+  }
+
+  void signal(int signal_number) { kill(pid_, signal_number); }
+
+  // Turns the terminal's signal keys on or off (Ctrl+C then arrives as byte 3).
+  bool set_signals(bool on) {
+    termios settings = {};
+    if (tcgetattr(master_, &settings) != 0) return false;
+    if (on)
+      settings.c_lflag |= ISIG;
+    else
+      settings.c_lflag &= ~static_cast<tcflag_t>(ISIG);
+    return tcsetattr(master_, TCSANOW, &settings) == 0;
+  }
+
+  // The terminal goes away, as when its window is closed.
+  void hang_up() {
+    close(master_);
+    master_ = -1;
+  }
+
+ private:
+  int occurrences(const std::string& text) const {
+    std::string all = shown();
+    int n = 0;
+    for (std::size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++n;
+    return n;
+  }
+
+  bool read_some(int timeout_ms) {
+    if (master_ < 0) return false;
+    pollfd p = {master_, POLLIN, 0};
+    if (poll(&p, 1, timeout_ms) <= 0) return timeout_ms > 0 && p.revents == 0;
+    char buffer[4096];
+    ssize_t n = read(master_, buffer, sizeof buffer);
+    if (n <= 0) return false;  // the slave side has closed
+    raw_.append(buffer, static_cast<std::size_t>(n));
+    return true;
+  }
+
+  pid_t pid_ = -1;
+  int master_ = -1;
+  bool exited_ = false;
+  std::string raw_;
+};
+

@@ -1,0 +1,242 @@
+// Safe stops and honest results: Ctrl+C, SIGTERM and SIGHUP during a procedure (the real binary on a
+// pseudo-terminal against the simulated bench) leave every output off and no calibration open; a
+// supply that refuses commands, an output switched off by another client and a DMM in millivolts are
+// warned about, and no implausible value reaches the supply; the error queue is read within bounds.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "calibration/channel_groups.h"
+#include "calibration/factory_calibration.h"
+#include "link/primitives.h"
+#include "tests/calibration_checks.h"
+#include "tests/fake_transport.h"
+#include "tests/program_fixture.h"
+#include "tests/pty_program.h"
+
+namespace {
+
+// ---- Stops of the real program.
+
+struct StopCase {
+  const char* name;
+  std::string keys;       // starts the procedure on CH1
+  std::string mid_run;    // shown once the procedure is well under way
+  int signal_number;
+  bool second_interrupt;  // a second SIGINT once the clean-up has begun
+};
+
+class StopTest : public ProgramTest, public ::testing::WithParamInterface<StopCase> {};
+
+TEST_P(StopTest, OutputsOffNoCalibrationOpenSettingsSaved) {
+  const StopCase& c = GetParam();
+  start_bench();
+  PtyProgram program;
+  ASSERT_TRUE(program.start(TRIMORA_BINARY));
+  ASSERT_TRUE(program.wait_for("Command >")) << program.shown();
+  ASSERT_TRUE(program.wait_raw_mode());
+  program.type(c.keys);
+  ASSERT_TRUE(program.wait_for(c.mid_run)) << program.shown();
+  ASSERT_TRUE(bench->output_on(1));
+  const auto signalled = std::chrono::steady_clock::now();
+  program.signal(c.signal_number);
+  if (c.second_interrupt) {
+    ASSERT_TRUE(program.wait_for("CH1 output OFF...")) << program.shown();
+    program.signal(SIGINT);
+  }
+  if (c.signal_number == SIGINT) {
+    ASSERT_TRUE(program.wait_for("ABORTED BY THE OPERATOR (Ctrl+C).\n")) << program.shown();
+    ASSERT_TRUE(program.wait_for("Command >", 2)) << program.shown();
+    EXPECT_FALSE(bench->output_on(1));
+    EXPECT_FALSE(bench->in_calibration());
+    program.type("x");
+  }
+  EXPECT_EQ(program.wait_exit(), 0) << program.shown();
+  EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(c.signal_number == SIGINT ? 15 : 5));
+  for (int channel = 1; channel <= 3; ++channel) EXPECT_FALSE(bench->output_on(channel)) << channel;
+  EXPECT_FALSE(bench->in_calibration());
+  EXPECT_NE(program.shown().find("Exiting..."), std::string::npos) << program.shown();
+  EXPECT_NE(mask_stamps(read_file(SETTINGS_FILE_NAME)).find("Last_Run_Time    \"<stamp>\""), std::string::npos);
+  // The calibration that was cut short says so.
+  if (c.keys[0] == 'V') {
+    EXPECT_NE(program.shown().find("WARNING: THE CALIBRATION WAS ABORTED"), std::string::npos) << program.shown();
+  }
+}
+
+const std::string V_CH1 = "V1\r";
+const std::string A_CH1 = "A1";
+const std::string V_MID = "[ 3] CAL:MEAS";
+const std::string A_MID = "Setpoint  2.0000 V";
+
+INSTANTIATE_TEST_SUITE_P(
+    VAndAOnCh1, StopTest,
+    ::testing::Values(StopCase{"V_SIGINT", V_CH1, V_MID, SIGINT, false},
+                      StopCase{"V_SIGTERM", V_CH1, V_MID, SIGTERM, false},
+                      StopCase{"V_SIGHUP", V_CH1, V_MID, SIGHUP, false},
+                      StopCase{"V_SIGINT_twice", V_CH1, V_MID, SIGINT, true},
+                      StopCase{"A_SIGINT", A_CH1, A_MID, SIGINT, false},
+                      StopCase{"A_SIGTERM", A_CH1, A_MID, SIGTERM, false},
+                      StopCase{"A_SIGHUP", A_CH1, A_MID, SIGHUP, false},
+                      StopCase{"A_SIGINT_twice", A_CH1, A_MID, SIGINT, true}),
+    [](const ::testing::TestParamInfo<StopCase>& info) { return std::string(info.param.name); });
+
+// Ctrl+C at the menu ends the program as X does, whether it comes as the signal or, with the
+// terminal's signals off, as the byte itself.
+class MenuStopTest : public ProgramTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(MenuStopTest, EndsAsXWithTheSettingsSaved) {
+  const bool as_byte = GetParam();
+  start_bench();
+  PtyProgram program;
+  ASSERT_TRUE(program.start(TRIMORA_BINARY));
+  ASSERT_TRUE(program.wait_for("Command >")) << program.shown();
+  ASSERT_TRUE(program.wait_raw_mode());
+  if (as_byte) {
+    ASSERT_TRUE(program.set_signals(false));
+    program.type("\003");
+  } else {
+    program.signal(SIGINT);
+  }
+  EXPECT_EQ(program.wait_exit(), 0) << program.shown();
+  EXPECT_NE(program.shown().find("Command >\n\nExiting...\n\n"), std::string::npos) << program.shown();
+  EXPECT_NE(mask_stamps(read_file(SETTINGS_FILE_NAME)).find("Last_Run_Time    \"<stamp>\""), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(SignalOrByte, MenuStopTest, ::testing::Bool());
+
+// ---- Supplies and DMMs that would have the program report wrong values.
+
+// Sends text to the simulated DP832 over a connection of its own, as a second client would.
+void second_client_sends(int port, const std::string& text) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(static_cast<std::uint16_t>(port));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+  ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  usleep(50000);
+  close(fd);
+}
+
+struct FaultCase {
+  const char* name;
+  std::function<void(SimOptions&)> configure;
+  // Starts while the calibration runs (null: nothing); gets the bench.
+  std::function<void(SimBench&)> meanwhile;
+  std::string warning;
+};
+
+class ImplausibleTest : public ProgramTest, public ::testing::WithParamInterface<FaultCase> {};
+
+// Every CAL:MEAS that reached the supply lies within its point's bound.
+void expect_only_plausible_reports(const std::vector<std::string>& lines) {
+  double set = NAN;  // the point last set
+  for (const std::string& line : lines) {
+    char q = 0;
+    int n = 0, field = 0;
+    double value = 0.0;
+    if (std::sscanf(line.c_str(), "CAL:SET CH3,%c,%d,%lf,%d", &q, &n, &value, &field) == 4) set = value;
+    if (std::sscanf(line.c_str(), "CAL:MEAS CH3,%c,%d,%lf,%d", &q, &n, &value, &field) == 4) {
+      EXPECT_TRUE(reading_plausible(q == 'V' ? VOLTAGE_BOUND : CURRENT_BOUND, set, value)) << line;
+    }
+  }
+}
+
+TEST_P(ImplausibleTest, WarnedAndNeverReported) {
+  const FaultCase& c = GetParam();
+  c.configure(options);
+  connect_both();
+  std::atomic<bool> done{false};
+  std::thread helper;
+  if (c.meanwhile) helper = std::thread([&] {
+      while (!done && bench->psu_received().size() < 14) usleep(10000);
+      if (!done) c.meanwhile(*bench);
+    });
+  factory_voltage_calibration(CH3, false);
+  done = true;
+  if (helper.joinable()) helper.join();
+  EXPECT_NE(out.find(c.warning), std::string::npos) << out;
+  expect_only_plausible_reports(psu_lines());
+  EXPECT_FALSE(bench->output_on(3));
+  EXPECT_FALSE(bench->in_calibration());
+}
+
+const std::string FAR = "IS FAR FROM THE SET VALUE";
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, ImplausibleTest,
+    ::testing::Values(
+        FaultCase{"RefusesCal", [](SimOptions& o) { o.psu_faults.refuse_calibration = true; }, nullptr,
+                  "THE DP832 DID NOT ACCEPT THE CALIBRATION OF CH3: REPEAT THE CALIBRATION.\n\n"},
+        FaultCase{"SwitchedOffByAnother", [](SimOptions&) {},
+                  [](SimBench& b) { second_client_sends(b.psu_port(), "OUTP CH3,OFF\n"); }, FAR},
+        FaultCase{"DmmInMillivolts", [](SimOptions&) {},
+                  [](SimBench& b) {
+                    b.script_readings(std::vector<double>(30, 1000.0 * b.true_output_voltage(3, 3.0)));
+                  },
+                  FAR}),
+    [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
+
+// A supply that refuses everything is named, not the DMM.
+TEST_F(ProgramTest, SupplyRefusingEverythingIsNamedNotTheDmm) {
+  options.psu_faults.refuse_all = true;
+  connect_both();
+  factory_voltage_calibration(CH3, false);
+  EXPECT_NE(out.find("ERROR: THE DP832 REPORTED: -203"), std::string::npos) << out;
+  EXPECT_NE(out.find("THE DP832 REFUSED THE COMMANDS THAT SWITCH CH3 ON"), std::string::npos) << out;
+  EXPECT_EQ(out.find("DMM NOT READING"), std::string::npos) << out;
+}
+
+// ---- The error queue, read within bounds.
+
+struct QueueCase {
+  const char* name;
+  std::vector<std::string> answers;  // in order; the last repeats; "" answers nothing
+  std::vector<std::string> errors;
+};
+
+class ErrorQueueTest : public ::testing::TestWithParam<QueueCase> {
+ protected:
+  void TearDown() override { drop_links(); }
+};
+
+TEST_P(ErrorQueueTest, ReadUntilEmptyWithinBounds) {
+  const QueueCase& c = GetParam();
+  auto fake = std::make_unique<FakeTransport>();
+  auto next = std::make_shared<std::size_t>(0);
+  fake->respond('\n', [c, next](FakeTransport& link, const std::string& line) {
+    if (line != "SYST:ERR?\r\n") return;
+    const std::string& answer = c.answers[std::min(*next, c.answers.size() - 1)];
+    ++*next;
+    if (!answer.empty()) link.arrive_after(1, answer + "\n");
+  });
+  FakeTransport& link = install_psu(std::move(fake));
+  EXPECT_EQ(read_supply_errors(), c.errors);
+  EXPECT_LE(link.clock_ms, SUPPLY_ERRORS_TIME_MS + SUPPLY_ERROR_ANSWER_MS);
+}
+
+const std::string E203 = "-203,\"Command protected\"";
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, ErrorQueueTest,
+    ::testing::Values(QueueCase{"Empty", {"0,\"No error\""}, {}},
+                      QueueCase{"TwoThenEmpty", {E203, "-230,\"Data stale\"", "0,\"No error\""},
+                                {E203, "-230,\"Data stale\""}},
+                      QueueCase{"EndlessIsCut", {E203}, std::vector<std::string>(SUPPLY_ERRORS_MAX, E203)},
+                      QueueCase{"Silent", {""}, {}},
+                      QueueCase{"NotAnErrorNumber", {"STREAM,1"}, {}}),
+    [](const ::testing::TestParamInfo<QueueCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
