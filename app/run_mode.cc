@@ -12,11 +12,10 @@
 #include "link/transport.h"
 #include "platform/net.h"
 #include "platform/raw_keys.h"
+#include "platform/stop_request.h"
 #include "settings/program_settings.h"
 
 namespace {
-
-constexpr int SUPPLY_ERROR_WAIT_MS = 2000;
 
 std::string text_of(const RecordJson& record, const char* key) {
   auto it = record.find(key);
@@ -31,37 +30,21 @@ std::string instruments_missing() {
   return "";
 }
 
-// After a calibration: the supply's error queue, read with SYST:ERR? until it answers "0,..." (a supply
-// that refused CAL:START or a point says so only there). Only the run mode asks; the menu never did.
-std::vector<std::string> supply_error_queue() {
-  std::vector<std::string> errors;
-  for (int i = 0; i < 20 && psu_link != nullptr; ++i) {
-    if (psu_link->send_text("SYST:ERR?\r\n") <= 0) break;
-    char reply[128];
-    const int n = read_reply(reply, sizeof reply - 1, psu_link.get(), SUPPLY_ERROR_WAIT_MS, '\n');
-    if (n <= 0) break;
-    std::string answer(reply, static_cast<std::size_t>(n));
-    while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r')) answer.pop_back();
-    if (answer.rfind("0,", 0) == 0 || answer.rfind("+0,", 0) == 0) break;
-    errors.push_back(answer);
-  }
-  return errors;
-}
-
 }  // namespace
 
 RunOutcome run_outcome(const RecordJson& record, bool instruments_present) {
   if (!record.is_object()) return {EXIT_CALIBRATION, "NO RECORD"};
-  if (!record.value("completed", false)) {
-    const std::string why = text_of(record, "incomplete_reason");
-    if (!instruments_present) return {EXIT_INSTRUMENT, "INSTRUMENT ABSENT OR LOST: " + why};
-    return {EXIT_CALIBRATION, "INCOMPLETE: " + why};
-  }
+  // The supply's own errors, read at the end of the procedure, say first why a run did not count.
   auto errors = record.find("supply_errors");
   if (errors != record.end() && errors->is_array() && !errors->empty())
     return {EXIT_CALIBRATION, "REFUSED BY THE SUPPLY: " + (errors->front().is_string()
                                                                ? errors->front().get<std::string>()
                                                                : errors->front().dump())};
+  if (!record.value("completed", false)) {
+    const std::string why = text_of(record, "incomplete_reason");
+    if (!instruments_present) return {EXIT_INSTRUMENT, "INSTRUMENT ABSENT OR LOST: " + why};
+    return {EXIT_CALIBRATION, "INCOMPLETE: " + why};
+  }
   const std::string verdict = text_of(record, "overall_verdict");
   if (verdict.empty()) return {EXIT_DONE_PASS, "DONE"};  // the factory calibrations give no verdict
   return {verdict == "PASS" ? EXIT_DONE_PASS : EXIT_VERDICT, verdict};
@@ -72,6 +55,8 @@ int run_mode(const CommandLine& line) {
   // --quiet and --json keep the procedure's console text off standard output.
   std::string hidden;
   if (line.quiet || line.json) console_capture(&hidden);
+  // Ctrl+C, SIGTERM and SIGHUP stop the procedure safely: its output off, its calibration closed.
+  stop_handlers_install();
   console_start();
   load_program_settings();
   if (!net_startup()) {
@@ -89,10 +74,6 @@ int run_mode(const CommandLine& line) {
   const bool completed = recorded.record.is_object() && recorded.record.value("completed", false);
   const bool present = missing.empty() && (completed || instruments_missing().empty());
   RunOutcome outcome = run_outcome(recorded.record, present);
-  if (outcome.exit_code == EXIT_DONE_PASS && line.procedure != Procedure::assessment) {
-    const std::vector<std::string> errors = supply_error_queue();
-    if (!errors.empty()) outcome = {EXIT_CALIBRATION, "REFUSED BY THE SUPPLY: " + errors.front()};
-  }
   if (!recorded.written.ok && outcome.exit_code == EXIT_DONE_PASS) outcome.exit_code = EXIT_CALIBRATION;
 
   drop_links();
@@ -108,5 +89,6 @@ int run_mode(const CommandLine& line) {
     std::fprintf(final_out, "Result: %s; THE RECORD COULD NOT BE WRITTEN: %s\n", outcome.words.c_str(),
                  recorded.written.reason.c_str());
   std::fflush(final_out);
+  stop_program_finished();
   return outcome.exit_code;
 }

@@ -74,6 +74,13 @@ bool answers_as_raw_socket() {
   return false;
 }
 
+// The DMM answered, but its lines end in a line feed alone: a raw SCPI socket (or a port that frames
+// like one) rather than the telnet-style port that TCP.SCPI expects.
+void report_raw_answer() {
+  console_print("\n\aWARNING: THE DMM ANSWERED, BUT ITS LINES END IN A LINE FEED ALONE (A RAW SCPI SOCKET).\n"
+                "SET DMM_Connect_Method TO TCP.RAW IN THE SETTINGS FILE, OR USE THE DMM'S TELNET PORT.\n");
+}
+
 // The identification has failed: say so, and when the port answers as the other framing would, what to
 // set. echoed: the DMM echoed the query, as only a telnet-style port does (one that did so is merely
 // slow or confused, and is not probed). Nothing more is sent once the verdict is in.
@@ -110,10 +117,22 @@ int identify_dmm(const char* host, int port) {
 
   char reply[128];
   // On a telnet-style port the first line back is not the identification; it is the echo.
+  // Read as read_reply does, but what came is kept even when no carriage return ended it: lines ended
+  // by a line feed alone tell a DMM that answered in the raw framing.
   bool echoed = false;
-  if (framing.echoes)
-    echoed = read_reply(reply, REPLY_COUNT, dmm_link.get(), framing.echo_ms, framing.terminator) > 0 &&
-             std::strstr(reply, "*IDN?") != nullptr;
+  bool answered_lf = false;
+  if (framing.echoes) {
+    dmm_link->set_timeout(framing.echo_ms, 1);
+    const int first = dmm_link->read_line(reply, REPLY_COUNT, framing.terminator);
+    answered_lf = first == LINK_TIMED_OUT && std::strchr(reply, '\n') != nullptr;
+    echoed = first > 0 && std::strstr(reply, "*IDN?") != nullptr;
+    if (first == 0 || first == LINK_TIMED_OUT) reply[0] = 0;
+  }
+  if (answered_lf) {
+    report_raw_answer();
+    drop_dmm_link();
+    return 0;
+  }
   int r = read_reply(reply, REPLY_COUNT, dmm_link.get(), framing.identify_ms, framing.terminator);
   // On a raw socket an echo of the query in its place means a telnet-style port.
   if (!framing.echoes) echoed = r > 0 && std::strstr(reply, "*IDN?") != nullptr;
