@@ -103,12 +103,7 @@ TEST_F(BadSettingsTest, ProgramRunsOnDamagedFilesAndSavesThemWhole) {
     write(c.content);
     expect_loopback_only();
     keys("ZX");
-    set_key_source([this]() {
-      if (key_queue.empty()) return KEY_CLOSED;
-      int key = key_queue.front();
-      key_queue.pop_front();
-      return key;
-    });
+    install_keys();  // the console closed at the end of the last run
     EXPECT_EQ(trimora_main(), 0);
     EXPECT_NE(out.find("Checking DMM read data......OK!\n\n"), std::string::npos);
     EXPECT_NE(out.find("Port " + std::to_string(bench->psu_port()) + "...OK!\n\n"), std::string::npos);
@@ -156,12 +151,7 @@ TEST_F(BadSettingsTest, PortsOutsideTheRangeInTheFile) {
     write(std::string("DMM_IP 127.0.0.1\nDMM_Port ") + c.text + "\nDP832_IP 127.0.0.1\nDP832_Port " + c.text + "\n");
     expect_loopback_only();
     keys("ZX");
-    set_key_source([this]() {
-      if (key_queue.empty()) return KEY_CLOSED;
-      int key = key_queue.front();
-      key_queue.pop_front();
-      return key;
-    });
+    install_keys();  // the console closed at the end of the last run
     EXPECT_EQ(trimora_main(), 0);
     const std::string port = std::to_string(c.port);
     EXPECT_NE(out.find("Connecting to DMM on IP 127.0.0.1, Port " + port + "...\n\n\aERROR - Failed to connect to DMM!"),
@@ -187,12 +177,7 @@ TEST_F(BadSettingsTest, PortsOutsideTheRangeTypedInTheDialog) {
     const int port = std::string(typed) == "99999999999" ? 2147483647 : std::atoi(typed);
     // M, keep the host, erase the port's digits, type the new port, confirm; then check and leave.
     keys("M\r" + std::string(10, '\b') + typed + "\rYZX");
-    set_key_source([this]() {
-      if (key_queue.empty()) return KEY_CLOSED;
-      int key = key_queue.front();
-      key_queue.pop_front();
-      return key;
-    });
+    install_keys();  // the console closed at the end of the last run
     EXPECT_EQ(trimora_main(), 0);
     EXPECT_NE(out.find("Service Port: " + std::to_string(port) + "\n\nAre these correct?Y\n\n"), std::string::npos);
     EXPECT_NE(out.find("Port " + std::to_string(port) + "...\n\n\aERROR - Failed to connect to DMM!"),

@@ -25,22 +25,7 @@ const std::string PSU_CONNECT_WARNING =
 
 class PsuFaultTest : public FaultTest {
  protected:
-  void SetUp() override {
-    FaultTest::SetUp();
-    set_time_scale(0.05);
-  }
-
-  // The text of the last menu command before X: it must be the unknown command, so the check passed.
-  void expect_last_check_passed(int code) {
-    EXPECT_EQ(code, 0);
-    const std::size_t last = out.rfind("Command >X\n");
-    ASSERT_NE(last, std::string::npos);
-    EXPECT_EQ(out.substr(last), "Command >X\n" + EXITING);
-    const std::size_t previous = out.rfind("Command >", last - 1);
-    ASSERT_NE(previous, std::string::npos);
-    EXPECT_EQ(out.compare(previous, 9 + 2 + UNKNOWN_COMMAND.size(), "Command >Z\n" + UNKNOWN_COMMAND), 0)
-        << out.substr(previous);
-  }
+  PsuFaultTest() { scale = 0.05; }
 
   int commands_like(const std::string& prefix) const {
     int n = 0;

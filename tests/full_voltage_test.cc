@@ -56,18 +56,6 @@ std::vector<double> values_after(const std::string& text, const std::string& mar
 
 class FullVoltageTest : public ProgramTest {
  protected:
-  std::vector<std::size_t> key_waits;  // console length at each key wait
-
-  void SetUp() override {
-    ProgramTest::SetUp();
-    set_key_source([this]() {
-      key_waits.push_back(out.size());
-      if (key_queue.empty()) return KEY_CLOSED;
-      int key = key_queue.front();
-      key_queue.pop_front();
-      return key;
-    });
-  }
   void TearDown() override {
     std::fill(std::begin(voltage_corrections), std::end(voltage_corrections), 0.0);
     ProgramTest::TearDown();

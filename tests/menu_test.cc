@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <functional>
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -77,37 +75,12 @@ std::string ready_voltage(char ch) {
 
 std::string confirm_full(char ch) { return std::string("\nPress Y to confirm calibration on channel ") + ch + ":"; }
 
-int count_of(const std::string& text, const std::string& part) {
-  int n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
 class MenuTest : public ProgramTest {
  protected:
-  std::map<int, std::function<void()>> before_key;  // run when the key with this index is read
-  int keys_read = 0;
-
-  void SetUp() override {
-    ProgramTest::SetUp();
-    // Instrument replies must come within the scaled timeouts (the DMM's echo within 100 ms at scale
-    // 1): half speed keeps a loaded machine well inside them.
-    set_time_scale(RELIABLE_TIME_SCALE);
+  MenuTest() {
+    scale = RELIABLE_TIME_SCALE;
     options.dmm_idn = DMM_IDN;
     options.psu_idn = PSU_IDN;
-    install_keys();
-  }
-
-  // Scripted keys with the hooks; setting the source also reopens a console that closed.
-  void install_keys() {
-    set_key_source([this]() {
-      auto hook = before_key.find(keys_read++);
-      if (hook != before_key.end()) hook->second();
-      if (key_queue.empty()) return KEY_CLOSED;
-      int key = key_queue.front();
-      key_queue.pop_front();
-      return key;
-    });
   }
 
   // One run of the program; links left over from an earlier run in the same test are freed first.
@@ -254,7 +227,7 @@ TEST_F(MenuTest, CommandsReachTheirProcedureWithTheChannelTyped) {
   keys("a3" "c2\r" "v1\r" "f2Y" "x");
   EXPECT_EQ(run(), 0);
   std::string text = mask_stamps(out);
-  EXPECT_EQ(count_of(text, "\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n"), 4) << text;
+  EXPECT_EQ(occurrences(text, "\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n"), 4) << text;
   EXPECT_NE(text.find("3\n\n\aERROR: DMM NOT READING"), std::string::npos) << text;
   EXPECT_NE(text.find("THEN PRESS ENTER:\n\n\aERROR: DMM NOT READING"), std::string::npos) << text;
   EXPECT_NE(text.find("STEP 1: INITIAL CALIBRATION PER FACTORY SPEC - Channel 2\n"), std::string::npos) << text;
