@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -283,54 +284,63 @@ TEST_F(MenuTest, WithNeitherInstrumentTheDmmIsReportedFirstAndXStillSaves) {
 }
 
 // The console closing anywhere ends the program as X does, without waiting or spinning: whatever
-// was being asked is left as if declined, and the menu then ends the run.
-TEST_F(MenuTest, ClosedConsoleEndsTheRunAsX) {
+// was being asked is left as if declined, and the menu then ends the run. Each case: the keys typed
+// before the console closes, and what they showed between the two menus.
+struct ClosedCase {
+  const char* name;
+  std::string keys;
+  std::function<std::string(int dmm_port_number, int psu_port_number)> shown;
+};
+
+std::string dmm_dialog(int port) {
+  return "M\nConfigure DMM IP Address and Port. The current settings are:\n\nIP address or hostname: "
+         "127.0.0.1\nService Port: " + std::to_string(port) + "\n\nNew IP Address ([ESC] to quit): >127.0.0.1";
+}
+
+class ClosedConsoleTest : public MenuTest, public ::testing::WithParamInterface<ClosedCase> {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Anywhere, ClosedConsoleTest,
+    ::testing::Values(
+        ClosedCase{"BeforeTheFirstKey", "", [](int, int) { return std::string(); }},
+        ClosedCase{"AtTheAssessmentsChannel", "a", [](int, int) { return "A\n" + ASSESS_PROMPT; }},
+        ClosedCase{"AtTheCurrentCalibrationsEnter", "c1",
+                   [](int, int) { return "C\n" + CURRENT_PROMPT + "1" + ready_current('1'); }},
+        ClosedCase{"AtTheVoltageCalibrationsEnter", "v3",
+                   [](int, int) { return "V\n" + VOLTAGE_PROMPT + "3" + ready_voltage('3'); }},
+        ClosedCase{"AtTheFullCalibrationsConfirmation", "f1",
+                   [](int, int) { return "F\n" + FULL_PROMPT + "1" + confirm_full('1'); }},
+        ClosedCase{"AtTheDmmDialogsHost", "m", [](int p, int) { return dmm_dialog(p); }},
+        ClosedCase{"AtTheDmmDialogsPort", "m\r",
+                   [](int p, int) {
+                     return dmm_dialog(p) + "\r\nNew Service Port ([ESC] to quit): >" + std::to_string(p);
+                   }},
+        ClosedCase{"AtTheDp832DialogsConfirmation", "d\r\r",
+                   [](int, int q) {
+                     const std::string port = std::to_string(q);
+                     return "D\nConfigure DP832 IP Address and Port. The current settings are:\n\nIP address or "
+                            "hostname: 127.0.0.1\nService Port: " + port +
+                            "\n\nNew IP Address ([ESC] to quit): >127.0.0.1\r\nNew Service Port ([ESC] to quit): >" +
+                            port + "\r\n\n\nProposed new values:\n\nIP Address or Hostname: 127.0.0.1\nService Port: " +
+                            port + "\n\nAre these correct?\n\n";
+                   }}),
+    [](const ::testing::TestParamInfo<ClosedCase>& info) { return std::string(info.param.name); });
+
+TEST_P(ClosedConsoleTest, EndsTheRunAsX) {
+  const ClosedCase& c = GetParam();
   start_bench();
-  std::string p = std::to_string(bench->dmm_port());
-  std::string q = std::to_string(bench->psu_port());
-  std::string dmm_dialog = "M\nConfigure DMM IP Address and Port. The current settings are:\n\nIP address or hostname: "
-                           "127.0.0.1\nService Port: " + p + "\n\nNew IP Address ([ESC] to quit): >127.0.0.1";
-  std::string psu_dialog = "D\nConfigure DP832 IP Address and Port. The current settings are:\n\nIP address or "
-                           "hostname: 127.0.0.1\nService Port: " + q + "\n\nNew IP Address ([ESC] to quit): >127.0.0.1";
-  auto proposed = [](const std::string& port) {
-    return "\r\n\n\nProposed new values:\n\nIP Address or Hostname: 127.0.0.1\nService Port: " + port +
-           "\n\nAre these correct?\n\n";
-  };
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"a", "A\n" + ASSESS_PROMPT},
-      {"c1", "C\n" + CURRENT_PROMPT + "1" + ready_current('1')},
-      {"v3", "V\n" + VOLTAGE_PROMPT + "3" + ready_voltage('3')},
-      {"f1", "F\n" + FULL_PROMPT + "1" + confirm_full('1')},
-      {"m", dmm_dialog},
-      {"m\r", dmm_dialog + "\r\nNew Service Port ([ESC] to quit): >" + p},
-      {"d\r\r", psu_dialog + "\r\nNew Service Port ([ESC] to quit): >" + q + proposed(q)},
-  };
-  for (const auto& [script, shown] : cases) {
-    SCOPED_TRACE("keys: " + script);
-    std::remove(SETTINGS_FILE_NAME);
-    write_loopback_settings(bench->dmm_port(), bench->psu_port());
-    out.clear();
-    install_keys();
-    keys(script);
-    testing::internal::CaptureStderr();
-    int code = run();
-    std::string errors = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(code, 0);
-    EXPECT_EQ(errors, "trimora: console input closed; exiting as with X.\n");
-    EXPECT_EQ(mask_stamps(out), both_present_start() + both_menu() + shown + both_menu() + EXITING);
-    ASSERT_NE(dmm_link, nullptr);
-    EXPECT_EQ(dmm_link->connected, 0);
-    EXPECT_EQ(psu_link->connected, 0);
-    EXPECT_NE(mask_stamps(read_file(SETTINGS_FILE_NAME)).find("Last_Run_Time    \"<stamp>\"\n"), std::string::npos);
-  }
-  // Closed before the first key.
-  write_loopback_settings(bench->dmm_port(), bench->psu_port());
-  out.clear();
-  install_keys();
+  keys(c.keys);
   testing::internal::CaptureStderr();
-  EXPECT_EQ(run(), 0);
+  int code = run();
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "trimora: console input closed; exiting as with X.\n");
-  EXPECT_EQ(mask_stamps(out), both_present_start() + both_menu() + EXITING);
+  EXPECT_EQ(code, 0);
+  const std::string shown = c.shown(bench->dmm_port(), bench->psu_port());
+  const std::string menu_again = shown.empty() ? "" : both_menu();
+  EXPECT_EQ(mask_stamps(out), both_present_start() + both_menu() + shown + menu_again + EXITING);
+  ASSERT_NE(dmm_link, nullptr);
+  EXPECT_EQ(dmm_link->connected, 0);
+  EXPECT_EQ(psu_link->connected, 0);
+  EXPECT_NE(mask_stamps(read_file(SETTINGS_FILE_NAME)).find("Last_Run_Time    \"<stamp>\"\n"), std::string::npos);
 }
 
 }  // namespace
