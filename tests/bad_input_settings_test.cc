@@ -28,10 +28,7 @@ const std::string UNKNOWN = "\n\a?Unknown command.\n\n";
 
 class BadSettingsTest : public ProgramTest {
  protected:
-  void write(const std::string& content) {
-    std::ofstream file(SETTINGS_FILE_NAME, std::ios::binary);
-    file << content;
-  }
+  void write(const std::string& content) { write_file(SETTINGS_FILE_NAME, content); }
 
   // The lines that point both instruments at the bench.
   std::string dmm_lines_of(const std::string& end = "\n") const {

@@ -94,7 +94,7 @@ TEST_F(FullVoltageTest, NormalRunReportsFactoryAndAchievedFigures) {
   ASSERT_EQ(errors.size(), 36u);
   ASSERT_EQ(corrections.size(), 36u);
   for (std::size_t i = 0; i < 36; i++) EXPECT_NEAR(corrections[i], errors[i], 0.00051) << i;
-  EXPECT_EQ(count_of(out, "CORRECTION: "), 36);
+  EXPECT_EQ(occurrences(out, "CORRECTION: "), 36);
   int starts = 0;
   for (const std::string& line : psu_lines()) starts += line == "CAL:START 27384,CH1";
   EXPECT_EQ(starts, 2);

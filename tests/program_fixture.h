@@ -54,6 +54,11 @@ inline std::string read_file(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+inline void write_file(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary);
+  out << content;
+}
+
 // The text with every "MM/DD/YYYY HH:MM:SS" stamp replaced by "<stamp>", for exact comparisons.
 inline std::string mask_stamps(const std::string& text) {
   static const char form[] = "99/99/9999 99:99:99";
