@@ -75,13 +75,6 @@ class FaultTest : public ProgramTest {
         << out.substr(previous);
   }
 
-  // READ? commands the DMM has received so far.
-  int reads() const {
-    int n = 0;
-    for (const std::string& line : dmm_lines()) n += line == "READ?";
-    return n;
-  }
-
   // One change of the DMM's faults: once it has received `after` READ? commands (counted from the
   // moment the schedule is set), its faults become `faults` (so they apply from the next reading on),
   // and a measurement time of 0 or more replaces the meter's.

@@ -97,11 +97,6 @@ class MenuTest : public ProgramTest {
   std::string both_menu() {
     return menu(dmm_description_of(bench->dmm_port()), psu_description_of(bench->psu_port()));
   }
-  int reads_received() {
-    int n = 0;
-    for (const std::string& line : dmm_lines()) n += line == "READ?";
-    return n;
-  }
 };
 
 TEST_F(MenuTest, StartsBothInstrumentsShowsTheMenuAndExitsWithX) {
@@ -115,7 +110,7 @@ TEST_F(MenuTest, StartsBothInstrumentsShowsTheMenuAndExitsWithX) {
   EXPECT_EQ(dmm_link->connected, 0);
   EXPECT_EQ(psu_link->connected, 0);
   // X asks the instruments nothing: the three readings are those of the identification.
-  EXPECT_EQ(reads_received(), 3);
+  EXPECT_EQ(reads(), 3);
 }
 
 TEST_F(MenuTest, XSavesTheSettingsWithAFreshLastRunTime) {
@@ -186,7 +181,7 @@ TEST_F(MenuTest, UnknownKeyIsCheckedThenRefused) {
   EXPECT_EQ(mask_stamps(out),
             both_present_start() + m + "Q\n" + unknown + m + "7\n" + unknown + m + " \n" + unknown + m + "X\n" + EXITING);
   // Each unknown key cost one connection-check reading.
-  EXPECT_EQ(reads_received(), 3 + 3);
+  EXPECT_EQ(reads(), 3 + 3);
 }
 
 TEST_F(MenuTest, LowerCaseCommandKeysWork) {
@@ -200,7 +195,7 @@ TEST_F(MenuTest, LowerCaseCommandKeysWork) {
   EXPECT_NE(text.find(m + "D\nConfigure DP832 IP Address and Port."), std::string::npos);
   EXPECT_EQ(text.substr(text.size() - m.size() - 2 - EXITING.size()), m + "X\n" + EXITING);
   // M and D skip the connection check: one reading for A only.
-  EXPECT_EQ(reads_received(), 3 + 1);
+  EXPECT_EQ(reads(), 3 + 1);
 }
 
 TEST_F(MenuTest, ChannelAndConfirmationPromptsRefuseOtherKeysSilently) {

@@ -194,4 +194,11 @@ class ProgramTest : public ::testing::Test {
     for (const SimReceived& r : bench->dmm_received()) lines.push_back(r.line);
     return lines;
   }
+
+  // READ? commands the DMM has received so far.
+  int reads() const {
+    int n = 0;
+    for (const std::string& line : dmm_lines()) n += line == "READ?";
+    return n;
+  }
 };
