@@ -54,13 +54,7 @@ std::vector<double> values_after(const std::string& text, const std::string& mar
 
 }  // namespace
 
-class FullVoltageTest : public ProgramTest {
- protected:
-  void TearDown() override {
-    std::fill(std::begin(voltage_corrections), std::end(voltage_corrections), 0.0);
-    ProgramTest::TearDown();
-  }
-};
+class FullVoltageTest : public ProgramTest {};
 
 TEST_F(FullVoltageTest, NormalRunReportsFactoryAndAchievedFigures) {
   connect_both();

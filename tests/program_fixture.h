@@ -1,11 +1,13 @@
 // The one test fixture: the test time scale, captured console text, scripted keys (with hooks run as a
-// chosen key is read), links dropped after each test, a fresh working folder, and on demand the
-// simulated instruments on ephemeral loopback ports with a settings file that points at them.
+// chosen key is read), links dropped and the correction table cleared after each test, a fresh working
+// folder, and on demand the simulated instruments on ephemeral loopback ports with a settings file that
+// points at them.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +23,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "calibration/voltage_corrections.h"
 #include "console/keys.h"
 #include "link/instruments.h"
 #include "platform/sleep.h"
@@ -147,6 +150,7 @@ class ProgramTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    std::fill(std::begin(voltage_corrections), std::end(voltage_corrections), 0.0);
     drop_links();
     set_key_source({});
     console_capture(nullptr);

@@ -75,10 +75,6 @@ class VoltageAssessmentTest : public ProgramTest {
     ProgramTest::SetUp();
     std::fill(std::begin(voltage_corrections), std::end(voltage_corrections), UNTOUCHED);
   }
-  void TearDown() override {
-    std::fill(std::begin(voltage_corrections), std::end(voltage_corrections), 0.0);
-    ProgramTest::TearDown();
-  }
 
   // Runs one assessment with readings scripted after a passing path check.
   int assess(Channel channel, const std::vector<double>& readings, AssessMode mode) {
