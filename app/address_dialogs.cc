@@ -45,7 +45,7 @@ void set_instrument_address(const AddressTarget& target) {
   char* new_host = work + FIELD_SIZE;
 
   console_print("%s", target.title);
-  console_print("IP address or hostname: %s\nService Port: %d\n\n", target.host, *target.port);
+  console_print_untrusted("IP address or hostname: %s\nService Port: %d\n\n", target.host, *target.port);
 
   std::snprintf(field, FIELD_SIZE, "%s", target.host);
   console_print("New IP Address ([ESC] to quit): >");
@@ -58,8 +58,10 @@ void set_instrument_address(const AddressTarget& target) {
   if (edit_line(field, 1, MAX_FIELD_LENGTH, "\r\033", 1) < 0) return;
   int new_port = port_from_text(field);
 
-  console_print("\n\nProposed new values:\n\nIP Address or Hostname: %s\nService Port: %d\n\nAre these correct?",
-                new_host, new_port);
+  discard_typed_ahead();  // keys typed before the question is shown never answer it
+  console_print_untrusted(
+      "\n\nProposed new values:\n\nIP Address or Hostname: %s\nService Port: %d\n\nAre these correct?", new_host,
+      new_port);
   int key = read_key_echo();
   if (key >= 0 && key <= 255) key = std::toupper(key);
   console_print("\n\n");

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <optional>
 
+#include "app/run_records.h"
 #include "app/trimora.h"
 #include "calibration/channel_groups.h"
 #include "calibration/factory_calibration.h"
@@ -31,7 +32,7 @@ void print_banner() {
   console_print("Current Time and Date: %s\n", date_time_stamp(text));
   text[0] = '\0';
   settings.get_value("Last_Run_Time", text, sizeof text);
-  console_print("Last run: %s\n", text);
+  console_print_untrusted("Last run: %s\n", text);
   console_print("Version 1.0 (Trimora)\n");
   console_print("%s", WEB_ADDRESS_LINE);
   console_print("\n I N S T R U M E N T    S E T U P\n\n");
@@ -45,7 +46,7 @@ void print_header_and_menu() {
   console_print("%s", WEB_ADDRESS_LINE);
   console_print("%s", EQUALS_LINE);
   console_print("Instruments Detected: ( %s )\n", date_time_stamp(text));
-  console_print("%s\n%s\n", dmm_description, psu_description);
+  console_print_untrusted("%s\n%s\n", dmm_description, psu_description);
   console_print("%s", EQUALS_LINE);
   console_print("\n");
   console_print("A. Assess Channel Voltage Accuracy\n");
@@ -90,7 +91,9 @@ void assess_command() {
   console_print("\n\n");
   double sum_of_squares = 0.0;
   double rms_error = 0.0;
+  begin_recorded_procedure(Procedure::assessment, *channel);
   assess_voltage_accuracy(*channel, sum_of_squares, rms_error, AssessMode::REPORT_ONLY);
+  end_recorded_procedure();
 }
 
 // C and V: the channel, the wiring reminder and Enter, then the channel's factory calibration.
@@ -101,6 +104,8 @@ void factory_command(bool voltage) {
     console_print("What channel (1, 2 or 3) to perform regular factory current calibration on?");
   std::optional<Channel> channel = Channel::from_key(read_key_echo());
   if (!channel) return;
+  // Keys typed before the question is shown never answer it (the keys that got here were read).
+  discard_typed_ahead();
   if (voltage)
     console_print("\n\aREADY TO CALIBRATE VOLTAGES ON %s. MAKE SURE DMM IS\n", channel->name());
   else
@@ -108,10 +113,12 @@ void factory_command(bool voltage) {
   console_print("CONNECTED TO CHANNEL %c OUTPUT TERMINALS, THEN PRESS ENTER:", channel->key());
   if (upper_key(read_key()) != KEY_ENTER) return;
   console_print("\n\n");
+  begin_recorded_procedure(voltage ? Procedure::voltage_calibration : Procedure::current_calibration, *channel);
   if (voltage)
     factory_voltage_calibration(*channel, false);
   else
     factory_current_calibration(*channel);
+  end_recorded_procedure();
 }
 
 // F: only the channels that keep a corrections table.
@@ -119,17 +126,32 @@ void full_calibration_command() {
   console_print("What channel (1 or 2) to do voltage calibration with corrections on?");
   std::optional<Channel> channel = Channel::from_key(read_key_echo());
   if (!channel || !channel_group(*channel).corrections) return;
+  discard_typed_ahead();
   console_print("\nPress Y to confirm calibration on channel %c:", channel->key());
   if (upper_key(read_key_echo()) != 'Y') return;
   console_print("\n\n");
+  begin_recorded_procedure(Procedure::full_voltage_calibration, *channel);
   full_voltage_calibration(*channel);
+  end_recorded_procedure();
 }
 
 void shut_down() {
   console_print("\n\nExiting...\n\n");
   if (dmm_link != nullptr) dmm_link->close();
   if (psu_link != nullptr) psu_link->close();
-  save_program_settings();
+  save_program_settings_at_exit();
+  write_run_certificates();
+}
+
+// A settings file that exists but cannot be read: say so, and contact nobody until the operator has
+// seen the addresses. The built-in addresses are a guess at a bench that may not be this one.
+void report_unreadable_settings() {
+  console_print_untrusted("\a\nWARNING: THE SETTINGS FILE %s CANNOT BE READ: %s.\n", SETTINGS_FILE_NAME,
+                          settings_file_problem().c_str());
+  console_print("THE INSTRUMENTS ARE NOT CONTACTED AT THE BUILT-IN ADDRESSES. SET THEM WITH M AND D.\n");
+  console_print("THE FILE IS LEFT AS IT IS UNLESS AN ADDRESS IS CHANGED THERE.\n\n");
+  std::snprintf(dmm_description, sizeof dmm_description, "%s", "No DMM detected.");
+  std::snprintf(psu_description, sizeof psu_description, "%s", "No DP832 detected.");
 }
 
 }  // namespace
@@ -142,12 +164,21 @@ int trimora_main() {
     return -1;
   }
   print_banner();
-  connect_dmm(dmm_host, dmm_port);
-  connect_psu(psu_host, psu_port);
+  if (!settings_file_problem().empty()) {
+    report_unreadable_settings();
+  } else {
+    connect_dmm(dmm_host, dmm_port);
+    connect_psu(psu_host, psu_port);
+  }
 
   for (;;) {
+    // Keys typed while the last command ran never start the next one. Thrown away before the menu
+    // is shown, so that a key typed once the prompt is there always counts.
+    discard_typed_ahead();
     print_header_and_menu();
     int key = read_key();
+    // A key without a character is no command: it does nothing.
+    while (is_special_key(key)) key = read_key();
     if (key == KEY_CLOSED) {
       // No more keys can come: end as X does rather than wait forever.
       std::fputs("trimora: console input closed; exiting as with X.\n", stderr);

@@ -3,7 +3,10 @@
 
 #include <cstdio>
 #include <iterator>
+#include <optional>
+#include <string>
 
+#include "calibration/run_recording.h"
 #include "console/console.h"
 #include "console/stamps.h"
 #include "link/primitives.h"
@@ -26,6 +29,7 @@ int run_phase(const char* name, const CalibrationPhase& phase, const double* cor
               std::size_t size, bool& lost) {
   int missed = 0;
   console_print(phase.texts->banner, name);
+  record_phase(phase.texts->record_name);
   for (std::size_t i = 0; i < phase.points.size(); i++) {
     int point = static_cast<int>(i);
     if (!psu_connected()) {
@@ -37,9 +41,12 @@ int run_phase(const char* name, const CalibrationPhase& phase, const double* cor
     console_print("[%2d] %s", point, command);
     sleep_ms(phase.settle_ms);
 
+    const double set = value_sent(command);
     int ok = 0;
     double value = dmm_read(ok);
+    const std::optional<double> reading = ok != 0 ? std::optional<double>(value) : std::nullopt;
     if (!psu_connected()) {
+      record_calibration_point(set, reading, std::nullopt, false);
       lost = true;
       return missed;
     }
@@ -51,11 +58,13 @@ int run_phase(const char* name, const CalibrationPhase& phase, const double* cor
       std::snprintf(command, size, phase.texts->measure_format, name, point, value);
       psu_command(command);
       console_print("[%2d] %s", point, command);
+      record_calibration_point(set, reading, value_sent(command), psu_connected() != 0);
     } else {
       // No reading: reporting a made-up value would calibrate the supply to it, so the point is
       // left without a measurement.
       missed++;
       console_print("\aWARNING: DMM communication error.\n");
+      record_calibration_point(set, std::nullopt, std::nullopt, false);
     }
   }
   return missed;
@@ -70,8 +79,13 @@ void run_factory_calibration(const CalibrationRun& run) {
   run.set_dmm_mode();
   if (run.check_path(run.channel) == 0) {
     console_print("\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n");
+    note_incomplete(std::string(run.record_title) + ": the DMM is not reading from " + name +
+                    " (path check failed)");
     return;
   }
+  record_step(StepKind::calibration, run.record_step, run.record_title, run.quantity,
+              run.dac_corrections != nullptr);
+  if (run.dac_corrections != nullptr) record_corrections(run.phases[0].points, run.dac_corrections);
 
   std::snprintf(command, sizeof command, "CAL:START 27384,%s\r\n", name);
   psu_command(command);
@@ -93,6 +107,7 @@ void run_factory_calibration(const CalibrationRun& run) {
   }
   if (lost) {
     report_lost_supply(name);
+    note_incomplete(std::string(run.record_title) + ": the connection to the DP832 was lost");
     return;
   }
 
@@ -110,5 +125,9 @@ void run_factory_calibration(const CalibrationRun& run) {
     console_print("\aWARNING: %d OF %d POINTS HAD NO DMM MEASUREMENT AND WERE NOT REPORTED TO THE "
                   "SUPPLY.\nTHE CALIBRATION OF %s IS INCOMPLETE: REPEAT IT.\n",
                   missed, total, name);
+    note_incomplete(std::string(run.record_title) + ": " + std::to_string(missed) + " of " +
+                    std::to_string(total) + " points had no DMM measurement and were not reported to the supply");
+  } else {
+    record_step_completed();
   }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "calibration/channel_groups.h"
+#include "calibration/run_result.h"
 #include "link/channel.h"
 
 struct CalibrationRun {
@@ -13,6 +14,10 @@ struct CalibrationRun {
   CalibrationPhase phases[2];  // the DAC phase, then the meter phase
   // Added to the DAC phase's readings (and shown), one per point, when not null.
   const double* dac_corrections;
+  // The step in the run's record: its number (F counts its steps 1, 2, 2, 3), title and quantity.
+  int record_step;
+  const char* record_title;
+  Quantity quantity;
 };
 
 // Runs the whole calibration. A point whose DMM reading failed is warned about and not reported to

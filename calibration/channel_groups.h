@@ -13,20 +13,25 @@ struct PhaseTexts {
   const char* banner;
   const char* set_format;      // "CAL:SET ..." with the channel name, point number and set value
   const char* measure_format;  // "CAL:MEAS ..." with the channel name, point number and reading
+  const char* record_name;     // the phase's name in the calibration record
 };
 
 inline constexpr PhaseTexts VDAC_TEXTS = {.banner = "\n\n### Begin V-DAC Calibration: %s ###\n\n",
                                           .set_format = "CAL:SET %s,V,%d,%.1lf,1\r\n",
-                                          .measure_format = "CAL:MEAS %s,V,%d,%lf,1\r\n"};
+                                          .measure_format = "CAL:MEAS %s,V,%d,%lf,1\r\n",
+                                          .record_name = "V-DAC"};
 inline constexpr PhaseTexts VMETER_TEXTS = {.banner = "\n\n### Begin Voltmeter Calibration: %s ###\n\n",
                                             .set_format = "CAL:SET %s,V,%d,%.1lf,0\r\n",
-                                            .measure_format = "CAL:MEAS %s,V,%d,%lf,0\r\n"};
+                                            .measure_format = "CAL:MEAS %s,V,%d,%lf,0\r\n",
+                                            .record_name = "V-meter"};
 inline constexpr PhaseTexts IDAC_TEXTS = {.banner = "\n\n### Begin I-DAC Calibration: %s ###\n\n",
                                           .set_format = "CAL:SET %s,C,%d,%.2lf,1\r\n",
-                                          .measure_format = "CAL:MEAS %s,C,%d,%lf,1\r\n"};
+                                          .measure_format = "CAL:MEAS %s,C,%d,%lf,1\r\n",
+                                          .record_name = "I-DAC"};
 inline constexpr PhaseTexts IMETER_TEXTS = {.banner = "\n\n### Begin Ammeter Calibration: %s ###\n\n",
                                             .set_format = "CAL:SET %s,C,%d,%.2lf,0\r\n",
-                                            .measure_format = "CAL:MEAS %s,C,%d,%lf,0\r\n"};
+                                            .measure_format = "CAL:MEAS %s,C,%d,%lf,0\r\n",
+                                            .record_name = "I-meter"};
 
 // One phase: every point of the table is set, left to settle, read on the DMM and reported back.
 struct CalibrationPhase {

@@ -11,5 +11,8 @@ void factory_current_calibration(Channel channel) {
                            .check_path = check_current_path,
                            .clear_command = "CAL:CLEAR %s,C\r\n",
                            .phases = {group.idac, group.imeter},
-                           .dac_corrections = nullptr});
+                           .dac_corrections = nullptr,
+                           .record_step = 1,
+                           .record_title = "Factory current calibration",
+                           .quantity = Quantity::current});
 }

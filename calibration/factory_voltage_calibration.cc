@@ -17,5 +17,8 @@ void factory_voltage_calibration(Channel channel, bool use_corrections) {
                            .check_path = check_voltage_path,
                            .clear_command = "CAL:CLEAR %s,V\r\n",
                            .phases = {group.vdac, group.vmeter},
-                           .dac_corrections = corrections});
+                           .dac_corrections = corrections,
+                           .record_step = corrections != nullptr ? 2 : 1,
+                           .record_title = corrections != nullptr ? "With corrections" : "Factory voltage calibration",
+                           .quantity = Quantity::voltage});
 }

@@ -2,8 +2,10 @@
 // the corrections it found, final assessment, and a summary of the errors before and after.
 #include <cmath>
 #include <limits>
+#include <string>
 
 #include "calibration/factory_calibration.h"
+#include "calibration/run_recording.h"
 #include "calibration/voltage_assessment.h"
 #include "console/console.h"
 #include "console/keys.h"
@@ -37,6 +39,7 @@ void full_voltage_calibration(Channel channel) {
   dmm_set_voltage_mode();
   if (check_voltage_path(channel) == 0) {
     console_print("\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n");
+    note_incomplete(std::string("the DMM is not reading from ") + channel.name() + " (path check failed)");
     return;
   }
   factory_voltage_calibration(channel, false);

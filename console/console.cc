@@ -43,3 +43,22 @@ void console_put_char(int ch) {
 }
 
 void console_capture(std::string* sink) { capture_sink = sink; }
+
+int console_visible_width(unsigned char byte) { return byte < 32 || (byte >= 127 && byte < 160) ? 4 : 1; }
+
+std::string console_visible_text(std::string_view text) {
+  static const char digits[] = "0123456789ABCDEF";
+  std::string shown;
+  shown.reserve(text.size());
+  for (char c : text) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (console_visible_width(byte) == 1) {
+      shown += c;
+    } else {
+      shown += "\\x";
+      shown += digits[byte >> 4];
+      shown += digits[byte & 15];
+    }
+  }
+  return shown;
+}

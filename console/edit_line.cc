@@ -2,6 +2,7 @@
 #include "console/edit_line.h"
 
 #include <cstring>
+#include <string_view>
 
 #include "console/console.h"
 #include "console/keys.h"
@@ -35,7 +36,8 @@ int edit_line(char* buffer, int echo_mode, int max_length, const char* terminato
     char* carriage_return = std::strchr(buffer, ENTER);
     if (carriage_return != nullptr) *carriage_return = '\0';
     len = static_cast<int>(std::strlen(buffer));
-    for (int i = 0; i < len; ++i) console_put_char(static_cast<unsigned char>(buffer[i]));
+    // Text from outside (a host read from the settings file) is shown with its controls made visible.
+    console_print("%s", console_visible_text(std::string_view(buffer, static_cast<size_t>(len))).c_str());
   }
 
   for (;;) {
@@ -44,14 +46,22 @@ int edit_line(char* buffer, int echo_mode, int max_length, const char* terminato
       buffer[len] = '\0';
       return EDIT_CLOSED;
     }
+    // A key without a character never enters text.
+    if (is_special_key(key)) {
+      console_put_char(BELL);
+      continue;
+    }
     if (key == BACKSPACE) {
       if (len == 0) {
         console_put_char(BELL);
       } else {
-        console_put_char(BACKSPACE);
-        console_put_char(' ');
-        console_put_char(BACKSPACE);
-        --len;
+        // A byte shown as \xNN takes its four characters off the screen with it.
+        int width = console_visible_width(static_cast<unsigned char>(buffer[--len]));
+        for (int i = 0; i < width; ++i) {
+          console_put_char(BACKSPACE);
+          console_put_char(' ');
+          console_put_char(BACKSPACE);
+        }
       }
       continue;
     }

@@ -6,6 +6,7 @@
 
 #include "console/console.h"
 #include "console/field_parser.h"
+#include "link/identity.h"
 #include "link/primitives.h"
 #include "link/tcp_link.h"
 
@@ -14,6 +15,8 @@ std::unique_ptr<Transport>& dmm_link = instruments.dmm;
 std::unique_ptr<Transport>& psu_link = instruments.psu;
 char dmm_description[128] = "";
 char psu_description[128] = "";
+IdentifiedInstrument dmm_identified;
+IdentifiedInstrument psu_identified;
 
 namespace {
 
@@ -23,15 +26,15 @@ constexpr int DMM_IDN_TIMEOUT_MS = 100;
 constexpr int PSU_IDN_TIMEOUT_MS = 500;
 constexpr int DMM_READ_CHECKS = 3;
 
-// The identification fields of a "*IDN?" reply, each cut to 63 characters.
-struct Identity {
+// The identification fields of a "*IDN?" reply as the description shows them, each cut to 63 characters.
+struct DescribedFields {
   char manufacturer[64];
   char model[64];
   char serial[64];
 };
 
-Identity parse_identity(const char* reply) {
-  Identity id{};
+DescribedFields described_fields(const char* reply) {
+  DescribedFields id{};
   FieldParser parser;
   parser.field(reply, id.manufacturer, 0, FIELD_MAX, sizeof id.manufacturer);
   parser.field(reply, id.model, 1, FIELD_MAX, sizeof id.model);
@@ -39,7 +42,7 @@ Identity parse_identity(const char* reply) {
   return id;
 }
 
-void describe(char* description, int size, const Identity& id, const char* host, int port) {
+void describe(char* description, int size, const DescribedFields& id, const char* host, int port) {
   int length = std::snprintf(description, static_cast<std::size_t>(size), "%s %s (S/N %s ) at %s:%d",
                              id.manufacturer, id.model, id.serial, host, port);
   // A longer description is cut to fit; a failed format leaves it empty.
@@ -65,6 +68,7 @@ void drop_links() {
 // The identification after the connect, on whatever link dmm_link holds: reset, identify, and check
 // that readings come. 1 on success; 0 with the link dropped.
 int identify_dmm(const char* host, int port) {
+  dmm_identified = {};
   drain_input(dmm_link.get(), 100);
   dmm_link->send_text("*RST\r");
   drain_input(dmm_link.get(), 10);
@@ -78,7 +82,8 @@ int identify_dmm(const char* host, int port) {
     drop_dmm_link();
     return 0;
   }
-  describe(dmm_description, sizeof dmm_description, parse_identity(reply), host, port);
+  describe(dmm_description, sizeof dmm_description, described_fields(reply), host, port);
+  dmm_identified = {parse_identity(reply), host, port};
 
   dmm_set_voltage_mode();
   console_print("Checking DMM read data...");
@@ -87,6 +92,7 @@ int identify_dmm(const char* host, int port) {
     dmm_read(ok);
     if (!ok) {
       console_print("\aERROR reading DMM data!\n\n");
+      dmm_identified = {};
       drop_dmm_link();
       return 0;
     }
@@ -99,6 +105,7 @@ int identify_dmm(const char* host, int port) {
 // The identification of the DP832 after the connect, on whatever link psu_link holds. 1 on success;
 // 0 with the link dropped.
 int identify_psu(const char* host, int port) {
+  psu_identified = {};
   drain_input(psu_link.get(), 100);
   psu_link->send_text("*RST\r\n");
   drain_input(psu_link.get(), 10);
@@ -110,16 +117,18 @@ int identify_psu(const char* host, int port) {
     drop_psu_link();
     return 0;
   }
-  describe(psu_description, sizeof psu_description, parse_identity(reply), host, port);
+  describe(psu_description, sizeof psu_description, described_fields(reply), host, port);
+  psu_identified = {parse_identity(reply), host, port};
   console_print("OK!\n\n");
   return 1;
 }
 
 int connect_dmm(const char* host, int port) {
-  console_print("Connecting to DMM on IP %s, Port %d...", host, port);
+  console_print_untrusted("Connecting to DMM on IP %s, Port %d...", host, port);
   drop_dmm_link();
   dmm_link = new_link(host, port);
   std::snprintf(dmm_description, sizeof dmm_description, "%s", "No DMM detected.");
+  dmm_identified = {};
   if (dmm_link == nullptr || !dmm_link->is_connected()) {
     console_print("\n\n\aERROR - Failed to connect to DMM!\n\n");
     drop_dmm_link();
@@ -131,7 +140,8 @@ int connect_dmm(const char* host, int port) {
 
 int connect_psu(const char* host, int port) {
   std::snprintf(psu_description, sizeof psu_description, "%s", "No DP832 detected.");
-  console_print("Connecting to DP832 on IP %s, Port %d...", host, port);
+  psu_identified = {};
+  console_print_untrusted("Connecting to DP832 on IP %s, Port %d...", host, port);
   drop_psu_link();
   psu_link = new_link(host, port);
   if (psu_link == nullptr || !psu_link->is_connected()) {

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
+#include "link/identity.h"
 #include "link/transport.h"
 
 // The owner of both instrument links. A link is closed when it is dropped or replaced.
@@ -23,6 +25,16 @@ void drop_links();
 
 extern char dmm_description[128];
 extern char psu_description[128];
+
+// What the last identification of an instrument found: all four *IDN? fields whole, and the address it
+// was reached at. Empty from the start of a connect or identification until it succeeds.
+struct IdentifiedInstrument {
+  Identity identity;
+  std::string host;
+  int port = 0;
+};
+extern IdentifiedInstrument dmm_identified;
+extern IdentifiedInstrument psu_identified;
 
 // Connect to host:port, reset and identify; 1 on success, 0 (link dropped) on failure.
 int connect_dmm(const char* host, int port);

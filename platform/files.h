@@ -29,3 +29,16 @@ int place_new_file(const char* temporary, const char* target, std::string& reaso
 
 // Whether a file or folder of that name exists.
 bool path_exists(const char* path);
+
+// Whether the file can be read: 1 yes, 0 there is no such file, -1 it exists but cannot be read (no
+// permission, a folder, a symbolic link to nothing, ...) with the reason in words.
+int file_readable(const char* path, std::string& reason);
+
+// The file that a save to path must replace: path itself, or, when path is a symbolic link (or a chain
+// of them), the file it finally names, so that the save writes through the link and keeps it.
+std::string link_target(const char* path);
+
+// Gives a new file the permissions of the file it is to replace (at least read and write for its
+// owner), or, when there is none, those of a newly made file; on Windows, text mode (CR LF line ends).
+// 1 on success, 0 on failure.
+int take_file_mode(std::FILE* file, const char* target);

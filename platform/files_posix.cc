@@ -78,3 +78,74 @@ bool path_exists(const char* path) {
   struct stat info;
   return stat(path, &info) == 0;
 }
+
+namespace {
+
+// The text of the symbolic link at path, or "" when it cannot be read.
+std::string link_text(const char* path) {
+  char text[4096];
+  ssize_t length = readlink(path, text, sizeof text);
+  if (length < 0 || static_cast<size_t>(length) >= sizeof text) return "";
+  return std::string(text, static_cast<size_t>(length));
+}
+
+}  // namespace
+
+int file_readable(const char* path, std::string& reason) {
+  struct stat info;
+  if (lstat(path, &info) != 0) {
+    if (errno == ENOENT) return 0;
+    reason = std::strerror(errno);
+    return -1;
+  }
+  if (S_ISLNK(info.st_mode) && stat(path, &info) != 0) {
+    int error = errno;
+    reason = "it is a symbolic link to " + link_text(path) +
+             (error == ENOENT ? std::string(", which does not exist") : ": " + std::string(std::strerror(error)));
+    return -1;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    reason = "it is a folder";
+    return -1;
+  }
+  int fd = open(path, O_RDONLY | O_NONBLOCK);
+  if (fd < 0) {
+    reason = std::strerror(errno);
+    return -1;
+  }
+  close(fd);
+  return 1;
+}
+
+std::string link_target(const char* path) {
+  std::string target = path;
+  // As many links as the system itself follows; a longer chain (a loop) is left as it is.
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat info;
+    if (lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return target;
+    std::string next = link_text(target.c_str());
+    if (next.empty()) return target;
+    if (next[0] != '/') {
+      // A relative link names a file from the link's own folder.
+      std::string::size_type slash = target.rfind('/');
+      if (slash != std::string::npos) next = target.substr(0, slash + 1) + next;
+    }
+    target = next;
+  }
+  return path;
+}
+
+int take_file_mode(std::FILE* file, const char* target) {
+  int fd = fileno(file);
+  if (fd < 0) return 0;
+  struct stat info;
+  mode_t mode;
+  if (stat(target, &info) == 0) {
+    mode = (info.st_mode & 07777) | 0600;  // the owner must be able to read it back
+  } else {
+    mode_t mask = umask(0);
+    umask(mask);
+    mode = 0666 & ~mask;
+  }
+  return fchmod(fd, mode) == 0 ? 1 : 0;
+}

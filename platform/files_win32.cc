@@ -92,3 +92,34 @@ int place_new_file(const char* temporary, const char* target, std::string& reaso
 }
 
 bool path_exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+int file_readable(const char* path, std::string& reason) {
+  DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return 0;
+    reason = windows_error_text(error);
+    return -1;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    reason = "it is a folder";
+    return -1;
+  }
+  std::FILE* file = std::fopen(path, "rb");
+  if (file == nullptr) {
+    reason = std::strerror(errno);
+    return -1;
+  }
+  std::fclose(file);
+  return 1;
+}
+
+// Links are rare on Windows and need rights to make; a save replaces the name itself.
+std::string link_target(const char* path) { return path; }
+
+// Permissions follow the folder here; the mode that matters is the text mode: the settings file has
+// always been written with CR LF line ends.
+int take_file_mode(std::FILE* file, const char*) {
+  int fd = _fileno(file);
+  return fd >= 0 && _setmode(fd, _O_TEXT) != -1 ? 1 : 0;
+}

@@ -58,6 +58,9 @@ void net_set_loopback_only(int on);
 // 1 when a connect to address (network byte order) and port (host byte order) may be tried: a valid
 // socket, a port from 1 to 65535, and a loopback address while the guard is on.
 int net_connect_allowed(net_socket s, std::uint32_t address, int port);
+// 1 when name may be looked up: no control byte (0 to 31, 127), which no host name holds; such a text
+// (a damaged settings file) is never sent to a name service.
+int net_lookup_allowed(const char* name);
 // The checks a send or receive begins with. *error (when given) becomes NET_NO_ERROR, or NET_OTHER
 // with a 0 result when the socket, the buffer or the length cannot be used.
 int net_io_allowed(net_socket s, const void* data, int length, NetError* error);

@@ -18,6 +18,15 @@ bool is_loopback(std::uint32_t address) {
 
 }  // namespace
 
+int net_lookup_allowed(const char* name) {
+  if (name == nullptr) return 0;
+  for (const char* c = name; *c != '\0'; ++c) {
+    unsigned char byte = static_cast<unsigned char>(*c);
+    if (byte < 32 || byte == 127) return 0;
+  }
+  return 1;
+}
+
 void net_set_loopback_only(int on) { loopback_only = on ? 1 : 0; }
 
 int net_connect_allowed(net_socket s, std::uint32_t address, int port) {

@@ -52,7 +52,7 @@ int finish_connect(int fd, int timeout_ms) {
 int net_startup() { return 1; }
 
 int net_lookup_ipv4(const char* name, std::uint32_t* address) {
-  if (name == nullptr || address == nullptr) return 0;
+  if (name == nullptr || address == nullptr || !net_lookup_allowed(name)) return 0;
   addrinfo hints;
   std::memset(&hints, 0, sizeof hints);
   hints.ai_family = AF_INET;

@@ -58,7 +58,7 @@ int net_startup() {
 }
 
 int net_lookup_ipv4(const char* name, std::uint32_t* address) {
-  if (name == nullptr || address == nullptr) return 0;
+  if (name == nullptr || address == nullptr || !net_lookup_allowed(name)) return 0;
   hostent* host = gethostbyname(name);
   if (host == nullptr || host->h_addrtype != AF_INET || host->h_addr_list == nullptr ||
       host->h_addr_list[0] == nullptr || host->h_length < 4)

@@ -11,6 +11,10 @@ constexpr int RAW_KEY_CLOSED = -1;
 // When standard input is not a terminal, bytes are read as they come, a line feed giving 13.
 int raw_key_read();
 
+// On a terminal (a console on Windows): throws away every key typed and not yet returned, those the
+// system holds and those already read ahead. Standard input that is a pipe or a file is left alone.
+void raw_keys_discard_typed_ahead();
+
 // Puts the terminal back as it was before the first raw_key_read (also done at exit and on
 // SIGINT/SIGTERM). Harmless when nothing was changed.
 void raw_keys_restore();

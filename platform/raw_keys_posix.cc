@@ -180,6 +180,16 @@ int raw_key_read() {
   }
 }
 
+void raw_keys_discard_typed_ahead() {
+  if (stdin_kind < 0) stdin_kind = isatty(STDIN_FILENO) ? 1 : 0;
+  if (!stdin_kind) return;
+  // The part of a key already handed out (its second code) goes too: it was typed ahead as well.
+  queued_count = 0;
+  queued_next = 0;
+  pending_length = 0;
+  tcflush(STDIN_FILENO, TCIFLUSH);
+}
+
 void raw_keys_restore() { put_terminal_back(); }
 
 void console_start() {

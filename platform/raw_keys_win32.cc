@@ -43,6 +43,13 @@ int raw_key_read() {
   return byte == '\n' ? 13 : byte;
 }
 
+void raw_keys_discard_typed_ahead() {
+  if (input_closed || !stdin_is_console()) return;
+  // The keys _getch has not handed out yet, then the console's own input queue.
+  while (_kbhit()) _getch();
+  FlushConsoleInputBuffer(GetStdHandle(STD_INPUT_HANDLE));
+}
+
 void raw_keys_restore() {}
 
 void console_start() { std::setvbuf(stdout, nullptr, _IONBF, 0); }

@@ -19,6 +19,8 @@ struct RecordWrite {
 // the JSON that was written and ok is false.
 RecordWrite write_record(const std::string& folder, const RecordJson& record);
 
+// Copying a record allocates, and an allocation may throw like any other in the program.
+// NOLINTNEXTLINE(bugprone-exception-escape)
 struct RecordRead {
   bool ok = false;
   std::string error;  // why the file was refused

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "console/stamps.h"
+#include "platform/files.h"
 #include "settings/settings_table.h"
 
 char dmm_host[64];
@@ -20,6 +21,8 @@ constexpr int DEFAULT_DMM_PORT = 5024;
 constexpr const char* DEFAULT_PSU_HOST = "172.16.0.131";
 constexpr int DEFAULT_PSU_PORT = 5555;
 constexpr const char* CONNECT_METHOD = "TCP.SCPI";
+
+std::string load_problem;
 
 // Declares a setting once: a second start-up in the same process finds the table already holding it.
 void declare(int type, const char* name) {
@@ -59,6 +62,9 @@ int load_program_settings() {
   set_integer("DP832_Port", psu_port);
   settings.set_value("DP832_Connect_Method", CONNECT_METHOD);
 
+  load_problem.clear();
+  std::string reason;
+  if (file_readable(SETTINGS_FILE_NAME, reason) < 0) load_problem = reason;
   int stored = settings.load_file(SETTINGS_FILE_NAME);
 
   // The hosts are cut to the 63 characters that their globals hold.
@@ -69,7 +75,16 @@ int load_program_settings() {
   return stored;
 }
 
+const std::string& settings_file_problem() { return load_problem; }
+
+int save_program_settings_at_exit() {
+  if (!load_problem.empty()) return 0;
+  return save_program_settings();
+}
+
 int save_program_settings() {
+  // From now on the file holds what the operator chose.
+  load_problem.clear();
   char date[20];
   char time[20];
   char stamp[48];

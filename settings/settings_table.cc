@@ -191,13 +191,20 @@ int SettingsTable::load_file(const char* path) {
 int SettingsTable::save_file(const char* path) {
   if (count == 0 || path == nullptr || path[0] == '\0') return 0;
 
-  // The new content goes to a temporary file beside the old one and replaces it only once it is
-  // complete and on the disk, so a failure at any point leaves the old file as it was.
-  std::string temporary = std::string(path) + ".tmp";
-  std::FILE* file = std::fopen(temporary.c_str(), "w");
+  // The new content goes to a temporary file beside the file it replaces and replaces it only once it
+  // is complete and on the disk, so a failure at any point leaves the old file as it was. A settings
+  // file that is a symbolic link stays one: the file it names is replaced, in that file's folder.
+  // Each save has a temporary file of its own, so two saves at once leave one whole version.
+  const std::string target = link_target(path);
+  const std::string::size_type slash = target.find_last_of("/\\");
+  const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
+  const std::string prefix = (slash == std::string::npos ? target : target.substr(slash + 1)) + ".";
+  std::string temporary;
+  std::string reason;
+  std::FILE* file = create_unique_file(folder.c_str(), prefix.c_str(), temporary, reason);
   if (file == nullptr) return 0;
 
-  int ok = 1;
+  int ok = take_file_mode(file, target.c_str());
   for (int i = 0; i < count && ok; i++) {
     const SettingRecord& r = records[i];
     int written;
@@ -212,7 +219,7 @@ int SettingsTable::save_file(const char* path) {
   }
   if (ok && !sync_file(file)) ok = 0;
   if (std::fclose(file) != 0) ok = 0;
-  if (ok && !replace_file(temporary.c_str(), path)) ok = 0;
+  if (ok && !replace_file(temporary.c_str(), target.c_str())) ok = 0;
   if (!ok) std::remove(temporary.c_str());
   return ok;
 }

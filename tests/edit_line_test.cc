@@ -65,8 +65,8 @@ TEST_F(EditLineTest, CancelKeyReturnsItsNegativeCodeWithoutLineBreak) {
   EXPECT_EQ(out, "");
 
   // A cancel key from 128 up gives the negative of its code taken as a signed byte.
-  keys("a\xe0");
-  EXPECT_EQ(edit_line(buffer, 1, 63, "\r\xe0", 0), 32);
+  keys("a\xe9");
+  EXPECT_EQ(edit_line(buffer, 1, 63, "\r\xe9", 0), 23);
   EXPECT_STREQ(buffer, "a");
 }
 
@@ -113,12 +113,13 @@ TEST_F(EditLineTest, ControlCodesAreDroppedSilentlyAndDelIsTyped) {
   EXPECT_EQ(out, "ab\x7f\r\n");
 }
 
-TEST_F(EditLineTest, TwoCodeKeysLoseTheirLeadCodeAndTypeTheSecond) {
-  // Up arrow (224, 72) types H; F1 (0, 59) types a semicolon. Lead code 0 is never a terminator.
-  key_codes({224, 72, 0, 59, '\r'});
+TEST_F(EditLineTest, TwoCodeKeysAreRefusedWithTheBellAndTypeNothing) {
+  // Up arrow (224, 72), F1 (0, 59), Left arrow (224, 75), Del (0, 83), Esc's code behind a lead:
+  // each one key, never its second code as a letter, never a terminator.
+  key_codes({'a', 224, 72, 0, 59, 224, 75, 0, 83, 224, 27, 0, 13, 'b', '\r'});
   EXPECT_EQ(edit_line(buffer, 1, 63, ENTER_ESC, 0), 2);
-  EXPECT_STREQ(buffer, "H;");
-  EXPECT_EQ(out, "H;\r\n");
+  EXPECT_STREQ(buffer, "ab");
+  EXPECT_EQ(out, "a\a\a\a\a\a\ab\r\n");
 }
 
 TEST_F(EditLineTest, EchoModeZeroShowsOnlyBackspacesAndThePreload) {

@@ -329,8 +329,12 @@ TEST_P(DmmFullCalibrationFault, EndsItWithoutCalibrating) {
   clear_faults_at_key(3);
   int code = run(std::string("F1YZ") + (c.reconnect ? "M\r\rY" : "") + "ZX");
   // Step 1's path check fails: nothing more is done, no calibration is started, no key is awaited.
-  EXPECT_NE(out.find("STEP 1: INITIAL CALIBRATION PER FACTORY SPEC - Channel 1\n" + NOT_READING + "="),
-            std::string::npos);
+  // Then the run's record is named and the menu follows.
+  const std::string stopped =
+      "STEP 1: INITIAL CALIBRATION PER FACTORY SPEC - Channel 1\n" + NOT_READING + "Record: records/";
+  const std::size_t at = out.find(stopped);
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(out.compare(out.find('\n', at + stopped.size()) + 1, 1, "="), 0);
   EXPECT_EQ(out.find("STEP 2"), std::string::npos);
   for (const std::string& line : psu_lines()) EXPECT_EQ(line.rfind("CAL:", 0), std::string::npos) << line;
   EXPECT_FALSE(bench->output_on(1));

@@ -68,7 +68,7 @@ class FaultTest : public ProgramTest {
     EXPECT_EQ(code, 0);
     const std::size_t last = out.rfind("Command >X\n");
     ASSERT_NE(last, std::string::npos);
-    EXPECT_EQ(out.substr(last), "Command >X\n" + EXITING);
+    EXPECT_EQ(out.substr(last), "Command >X\n" + EXITING + certificate_line());
     const std::size_t previous = out.rfind("Command >", last - 1);
     ASSERT_NE(previous, std::string::npos);
     EXPECT_EQ(out.compare(previous, 9 + 2 + UNKNOWN_COMMAND.size(), "Command >Z\n" + UNKNOWN_COMMAND), 0)
@@ -117,6 +117,17 @@ class FaultTest : public ProgramTest {
     const long long program_ms = 3110LL * reads() + 100LL * static_cast<long long>(psu_lines().size()) +
                                  1200LL * steps + 8000;
     return static_cast<long long>(program_ms * time_scale() * 1.5) + 3000;
+  }
+
+  // The line that follows Exiting when the run left records: the certificate of the supply, named by its
+  // serial and the start of the run's first record (as the first Record line shows them); else empty.
+  std::string certificate_line() const {
+    const std::string marker = "Record: records/";
+    std::size_t at = out.find(marker);
+    if (at == std::string::npos) return "";
+    std::string base = out.substr(at + marker.size(), out.find('\n', at) - at - marker.size());
+    std::string serial = base.substr(16, base.find('_', 16) - 16);
+    return "Certificate: records/certificate_" + serial + "_" + base.substr(0, 15) + ".html\n";
   }
 
   // The console text from the first occurrence of marker on (empty when it is missing).

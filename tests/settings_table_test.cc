@@ -364,11 +364,17 @@ TEST_F(SettingsFileTest, FailedSaveLeavesTheOldFileWhole) {
   const std::string old_content = "Host    old-host\nPort    1234\n";
   write_file("test.cfg", old_content);
 
-  // The temporary file cannot be made: a folder has its name.
-  std::filesystem::create_directory("test.cfg.tmp");
-  EXPECT_EQ(table.save_file("test.cfg"), 0);
+  // The temporary file cannot be made: no file descriptor is free.
+  struct rlimit files;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
+  struct rlimit none = files;
+  none.rlim_cur = 3;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &none), 0);
+  int refused = table.save_file("test.cfg");
+  setrlimit(RLIMIT_NOFILE, &files);
+  EXPECT_EQ(refused, 0);
   EXPECT_EQ(read_file("test.cfg"), old_content);
-  std::filesystem::remove("test.cfg.tmp");
+  EXPECT_EQ(folder_listing(), "test.cfg ");
 
   // Writing fails part way: the file size limit stops the temporary file after 16 bytes.
   struct rlimit saved;

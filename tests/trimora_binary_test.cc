@@ -55,7 +55,7 @@ class PtyProgram {
   // Reads until text has been shown count times in all.
   bool wait_for(const std::string& text, int count = 1) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_MS);
-    while (occurrences(text) < count) {
+    while (occurrences(shown(), text) < count) {
       if (std::chrono::steady_clock::now() > deadline || !read_some(100)) return false;
     }
     return true;
@@ -101,13 +101,6 @@ class PtyProgram {
   }
 
  private:
-  int occurrences(const std::string& text) const {
-    std::string all = shown();
-    int n = 0;
-    for (std::size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++n;
-    return n;
-  }
-
   bool read_some(int timeout_ms) {
     if (master_ < 0) return false;
     pollfd p = {master_, POLLIN, 0};
@@ -201,6 +194,43 @@ TEST_F(TrimoraBinaryTest, TypingIntoTheDmmDialogOnATerminalMovesTheDmm) {
   EXPECT_TRUE(shown.ends_with("Command >X\n" + EXITING)) << shown;
   EXPECT_EQ(other.dmm_connections(), 1);
   EXPECT_EQ(mask_stamps(read_file(SETTINGS_FILE_NAME)), expected_settings(other.dmm_port()));
+}
+
+// Keys typed before a question is shown never answer it on a terminal: those typed during start-up
+// do not reach the menu, and those typed at the menu do not answer the confirmation that follows. The
+// terminal then goes away, which ends the run with its settings saved. From a pipe, the same keys are a
+// script and are obeyed.
+TEST_F(TrimoraBinaryTest, KeysTypedAheadOnATerminalAreDiscardedButAPipeIsObeyed) {
+  start_bench();
+  expect_loopback_settings();
+  struct Case {
+    const char* early;     // typed at once, while the program starts
+    const char* at_menu;   // typed in one go at the first menu
+    const char* question;  // the confirmation they run into
+  };
+  for (const Case& c : {Case{"m", "d\r\ry", "Are these correct?"}, Case{"", "v1\r", "THEN PRESS ENTER:"}}) {
+    SCOPED_TRACE(c.at_menu);
+    PtyProgram program;
+    ASSERT_TRUE(program.start(TRIMORA_BINARY));
+    program.type(c.early);
+    ASSERT_TRUE(program.wait_for("Command >")) << program.shown();
+    program.type(c.at_menu);
+    ASSERT_TRUE(program.wait_for(c.question)) << program.shown();
+    usleep(300000);  // a program that took the stale key has acted on it by now
+    program.hang_up();
+    EXPECT_EQ(program.wait_exit(), 0);
+    const std::string shown = program.shown();
+    EXPECT_EQ(shown.find("Configure DMM"), std::string::npos) << shown;
+    EXPECT_TRUE(shown.ends_with(c.question)) << shown;  // still waiting for its answer
+    EXPECT_EQ(shown.find("Connecting to DP832", shown.find("Command >")), std::string::npos) << shown;
+  }
+  for (const SimReceived& r : bench->psu_received()) EXPECT_EQ(r.line.find("CAL"), std::string::npos) << r.line;
+  EXPECT_EQ(mask_stamps(read_file(SETTINGS_FILE_NAME)), expected_settings(bench->dmm_port()));
+
+  ASSERT_EQ(run_shell("printf 'm\\033d\\r\\ry' | '" + std::string(TRIMORA_BINARY) + "' > out.txt 2> err.txt"), 0);
+  const std::string piped = read_file("out.txt");
+  EXPECT_NE(piped.find("Command >M\nConfigure DMM"), std::string::npos) << piped;
+  EXPECT_NE(piped.find("Are these correct?y\n\nConnecting to DP832"), std::string::npos) << piped;
 }
 
 // The terminal closing while the menu waits ends the run as X does.

@@ -1,0 +1,321 @@
+// The records the whole program leaves, against the simulated bench: every procedure's record read back
+// and held against what the console showed, the verdicts against their figures, F's steps and
+// corrections, a DMM failing mid-run, a records folder that cannot be written, the certificate and the
+// index after X. With TRIMORA_PAGES_OUT set, the full run's records folder is copied there (the browser
+// check opens its pages).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "records/record_file.h"
+#include "tests/fault_fixture.h"
+
+namespace {
+
+const std::string MENU_TOP = "====================================================\n";
+
+// One procedure as the console showed it: its text from the command key to its Record line, and the
+// record read back from the JSON beside the page named there.
+struct Shown {
+  std::string text;
+  std::string page;
+  RecordJson record;
+};
+
+std::vector<Shown> procedures_shown(const std::string& out) {
+  std::vector<Shown> shown;
+  const std::string marker = "Record: ";
+  for (std::size_t at = out.find(marker); at != std::string::npos; at = out.find(marker, at + 1)) {
+    std::size_t begin = out.rfind("Command >", at);
+    std::size_t end = out.find('\n', at);
+    Shown s;
+    s.text = out.substr(begin, at - begin);
+    s.page = out.substr(at + marker.size(), end - at - marker.size());
+    EXPECT_EQ(out.compare(end + 1, MENU_TOP.size(), MENU_TOP), 0) << "the menu follows the Record line";
+    RecordRead read = read_record(s.page.substr(0, s.page.size() - 5) + ".json");
+    EXPECT_TRUE(read.ok) << s.page << ": " << read.error;
+    s.record = read.record;
+    shown.push_back(s);
+  }
+  return shown;
+}
+
+// The text between the first from and the next to (or the end).
+std::string between(const std::string& text, const std::string& from, const std::string& to) {
+  std::size_t begin = text.find(from);
+  if (begin == std::string::npos) return "";
+  std::size_t end = text.find(to, begin);
+  return text.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+}
+
+// An assessment step against its console text: each point's set value, error and reading; each verdict
+// from its figures; the sum of squares and RMS printed; the step's verdict by the overall rule.
+void expect_assessment_as_shown(const std::string& text, const RecordJson& step) {
+  SCOPED_TRACE(step.value("title", ""));
+  std::vector<std::pair<double, double>> shown;  // set V, error mV
+  const std::string marker = "Correction: Setpoint ";
+  for (std::size_t at = text.find(marker); at != std::string::npos; at = text.find(marker, at + 1)) {
+    double set = 0, error = 0;
+    ASSERT_EQ(std::sscanf(text.c_str() + at, "Correction: Setpoint %lf V, Error: %lf mV", &set, &error), 2);
+    shown.emplace_back(set, error);
+  }
+  const RecordJson& points = step["points"];
+  ASSERT_EQ(points.size(), shown.size());
+  bool any_fail = false, any_indeterminate = false;
+  for (std::size_t i = 0; i < shown.size(); i++) {
+    const RecordJson& p = points[i];
+    const double e = p["error_mV"].get<double>(), t = p["tolerance_mV"].get<double>();
+    const double u = p["uncertainty_mV"].get<double>();
+    EXPECT_EQ(p["set"].get<double>(), shown[i].first) << i;
+    EXPECT_NEAR(e, shown[i].second, 0.0005) << i;
+    EXPECT_NEAR(p["reading"].get<double>() - shown[i].first, e / 1000.0, 1e-9) << i;
+    EXPECT_NEAR(p["acceptance_limit_mV"].get<double>(), t - u, 1e-9) << i;
+    const char* verdict = std::fabs(e) <= t - u ? "PASS" : std::fabs(e) > t + u ? "FAIL" : "INDETERMINATE";
+    EXPECT_EQ(p["verdict"], verdict) << i << ": error " << e << ", T " << t << ", U " << u;
+    any_fail = any_fail || p["verdict"] == "FAIL";
+    any_indeterminate = any_indeterminate || p["verdict"] == "INDETERMINATE";
+  }
+  double ss = 0, rms = 0;
+  std::size_t at = text.find(" SS Error: ");
+  ASSERT_NE(at, std::string::npos);
+  ASSERT_EQ(std::sscanf(text.c_str() + at, " SS Error: %lf mV^2\nRMS Error: %lf mV", &ss, &rms), 2);
+  EXPECT_NEAR(step["summary"]["sum_of_squares_mV2"].get<double>(), ss, 0.0000051);
+  EXPECT_NEAR(step["summary"]["rms_error_mV"].get<double>(), rms, 0.0000051);
+  EXPECT_EQ(step["summary"]["verdict"], any_fail ? "FAIL" : any_indeterminate ? "INDETERMINATE" : "PASS");
+  EXPECT_TRUE(step["completed"].get<bool>());
+}
+
+// A calibration step against its console text: each phase's points in order with the set value and
+// the value reported as the console showed them, the reading beneath the correction when one was added.
+void expect_calibration_as_shown(const std::string& text, const RecordJson& step, const RecordJson& corrections) {
+  SCOPED_TRACE(step.value("title", ""));
+  const RecordJson& phases = step["phases"];
+  ASSERT_EQ(phases.size(), 2u);
+  for (int field = 1; field >= 0; field--) {
+    std::vector<double> sets, reported, corrections_shown;
+    for (std::size_t at = text.find("] CAL:"); at != std::string::npos; at = text.find("] CAL:", at + 1)) {
+      char kind[8] = "";
+      int point = 0, f = 0;
+      double value = 0;
+      if (std::sscanf(text.c_str() + at, "] CAL:%4[A-Z] CH%*d,%*c,%d,%lf,%d", kind, &point, &value, &f) != 4 ||
+          f != field)
+        continue;
+      (std::string(kind) == "SET" ? sets : reported).push_back(value);
+      std::size_t c = text.rfind("CORRECTION: ", at);
+      if (std::string(kind) == "MEAS" && c != std::string::npos && at - c < 30)
+        corrections_shown.push_back(std::atof(text.c_str() + c + 12));
+    }
+    const RecordJson& points = phases[static_cast<std::size_t>(1 - field)]["points"];
+    ASSERT_EQ(points.size(), sets.size()) << "field " << field;
+    ASSERT_EQ(reported.size(), sets.size()) << "every point reported";
+    for (std::size_t i = 0; i < sets.size(); i++) {
+      const RecordJson& p = points[i];
+      EXPECT_EQ(p["set"].get<double>(), sets[i]) << i;
+      EXPECT_EQ(p["reported"].get<double>(), reported[i]) << i;
+      EXPECT_TRUE(p["reported_to_supply"].get<bool>()) << i;
+      double correction = field == 1 && corrections.is_array() ? corrections[i]["correction_V"].get<double>() : 0.0;
+      EXPECT_NEAR(p["reading"].get<double>() + correction, reported[i], 0.5e-6) << i;
+    }
+    if (field == 1 && corrections.is_array()) {
+      ASSERT_EQ(corrections_shown.size(), sets.size());
+      for (std::size_t i = 0; i < sets.size(); i++)
+        EXPECT_NEAR(corrections[i]["correction_V"].get<double>() * 1000.0, corrections_shown[i], 0.00005) << i;
+    }
+  }
+  EXPECT_TRUE(step["completed"].get<bool>());
+}
+
+class ProcedureRecordsTest : public FaultTest {
+ protected:
+  void SetUp() override {
+    FaultTest::SetUp();
+    set_time_scale(RELIABLE_TIME_SCALE);  // the start-up's replies on a loaded machine
+    before_key[0] = []() { set_time_scale(0.05); };
+  }
+
+};
+
+}  // namespace
+
+TEST_F(ProcedureRecordsTest, EveryProcedureLeavesARecordThatMatchesTheConsole) {
+  start_bench();
+  ASSERT_EQ(run("A3" "V3\r" "C3\r" "F1Y " "A3" "X"), 0);
+  std::vector<Shown> shown = procedures_shown(out);
+  ASSERT_EQ(shown.size(), 5u) << out;
+  for (const Shown& s : shown) {
+    EXPECT_TRUE(s.record["completed"].get<bool>()) << s.page;
+    EXPECT_EQ(s.record["supply"]["serial"], "SB83200001");
+    EXPECT_EQ(s.record["supply"]["firmware"], "00.01.16");
+    EXPECT_EQ(s.record["supply"]["port"], bench->psu_port());
+    EXPECT_EQ(s.record["reference"]["model"], "DMM-65");
+    EXPECT_EQ(s.record["reference"]["port"], bench->dmm_port());
+  }
+  const RecordJson& a = shown[0].record;
+  EXPECT_EQ(a["procedure_key"], "A");
+  EXPECT_EQ(a["channel"], 3);
+  expect_assessment_as_shown(shown[0].text, a["steps"][0]);
+  EXPECT_EQ(a["overall_verdict"], a["steps"][0]["summary"]["verdict"]);
+
+  for (std::size_t i : {1u, 2u}) {
+    const RecordJson& r = shown[i].record;
+    EXPECT_EQ(r["procedure_key"], i == 1 ? "V" : "C");
+    ASSERT_EQ(r["steps"].size(), 1u);
+    EXPECT_EQ(r["steps"][0]["phases"][0]["name"], i == 1 ? "V-DAC" : "I-DAC");
+    expect_calibration_as_shown(shown[i].text, r["steps"][0], nullptr);
+    EXPECT_TRUE(r["overall_verdict"].is_null());
+  }
+
+  // F: calibration (1), assessment after it (2), calibration with its corrections (2), final (3).
+  const RecordJson& f = shown[3].record;
+  const std::string& ft = shown[3].text;
+  EXPECT_EQ(f["channel"], 1);
+  ASSERT_EQ(f["steps"].size(), 4u);
+  std::string steps;
+  for (const RecordJson& step : f["steps"])
+    steps += std::to_string(step["step"].get<int>()) + " " + step["kind"].get<std::string>() + " " +
+             step["title"].get<std::string>() + "; ";
+  EXPECT_EQ(steps, "1 calibration Factory voltage calibration; 2 assessment After factory calibration; "
+                   "2 calibration With corrections; 3 assessment Final; ");
+  expect_calibration_as_shown(between(ft, "STEP 1", "STEP 2"), f["steps"][0], nullptr);
+  std::string step2 = between(ft, "STEP 2", "STEP 3");
+  expect_assessment_as_shown(step2.substr(0, step2.find("### Begin")), f["steps"][1]);
+  expect_calibration_as_shown(step2.substr(step2.find("### Begin")), f["steps"][2], f["corrections"]);
+  expect_assessment_as_shown(between(ft, "STEP 3", "Summary"), f["steps"][3]);
+  ASSERT_EQ(f["corrections"].size(), 36u);
+  for (std::size_t i = 0; i < 36; i++) {
+    const RecordJson& point = f["steps"][1]["points"][i];
+    EXPECT_EQ(f["corrections"][i]["set"], point["set"]);
+    EXPECT_NEAR(f["corrections"][i]["correction_V"].get<double>() * 1000.0, point["error_mV"].get<double>(), 1e-9);
+  }
+  EXPECT_EQ(f["overall_verdict"], f["steps"][3]["summary"]["verdict"]);
+  expect_assessment_as_shown(shown[4].text, shown[4].record["steps"][0]);
+
+  // The CSV beside each record: a header and a row per point.
+  for (const Shown& s : shown) {
+    std::size_t points = 0;
+    for (const RecordJson& step : s.record["steps"]) {
+      if (step.contains("points")) points += step["points"].size();
+      if (step.contains("phases"))
+        for (const RecordJson& phase : step["phases"]) points += phase["points"].size();
+    }
+    EXPECT_EQ(static_cast<std::size_t>(occurrences(read_file(s.page.substr(0, s.page.size() - 5) + ".csv"), "\r\n")),
+              1 + points)
+        << s.page;
+  }
+
+  // At X: the certificate of the supply, and the index of every record.
+  std::string certificate = certificate_line();
+  EXPECT_TRUE(out.ends_with("Command >X\n" + EXITING + certificate)) << out.substr(out.size() - 300);
+  std::string certificate_page = read_file(certificate.substr(13, certificate.size() - 14));
+  std::string index = read_file("records/index.html");
+  for (const Shown& s : shown) {
+    std::string file = s.page.substr(8);
+    EXPECT_NE(certificate_page.find("href=\"" + file + "\""), std::string::npos) << file;
+    EXPECT_NE(index.find("href=\"" + file + "\""), std::string::npos) << file;
+  }
+  if (const char* keep = std::getenv("TRIMORA_PAGES_OUT")) {
+    std::filesystem::remove_all(keep);
+    std::filesystem::copy("records", keep, std::filesystem::copy_options::recursive);
+  }
+}
+
+// The DMM falls silent mid-procedure: the record is written all the same, incomplete with the reason,
+// and the points that got no reading have none (and were not reported to the supply).
+TEST_F(ProcedureRecordsTest, DmmFailingMidRunLeavesAnIncompleteRecord) {
+  struct Case {
+    const char* keys;
+    int readings_before;  // the menu's check, the path check, then this many points
+    const char* reason;
+  };
+  for (const Case& c : {Case{"A3X", 2 + 5, "Assessment: the DMM reading failed at the point set to 1.2500 V"},
+                        Case{"V3\rX", 2 + 20, "Factory voltage calibration: 4 of 24 points had no DMM measurement"}}) {
+    SCOPED_TRACE(c.keys);
+    fresh_run();
+    before_key[0] = [this, c]() {
+      set_time_scale(0.05);
+      SimDmmFaults silent;
+      silent.silent_from_reading = 1;
+      faults_after_reading(c.readings_before, silent);
+    };
+    ASSERT_EQ(run(c.keys), 0);
+    std::vector<Shown> shown = procedures_shown(out);
+    ASSERT_EQ(shown.size(), 1u) << out;
+    const RecordJson& r = shown[0].record;
+    EXPECT_FALSE(r["completed"].get<bool>());
+    EXPECT_EQ(r["incomplete_reason"].get<std::string>().rfind(c.reason, 0), 0u) << r["incomplete_reason"];
+    std::vector<const RecordJson*> points;
+    for (const RecordJson& step : r["steps"]) {
+      EXPECT_FALSE(step["completed"].get<bool>());
+      if (step.contains("points"))
+        for (const RecordJson& p : step["points"]) points.push_back(&p);
+      if (step.contains("phases"))
+        for (const RecordJson& phase : step["phases"])
+          for (const RecordJson& p : phase["points"]) points.push_back(&p);
+    }
+    const std::size_t measured = static_cast<std::size_t>(c.readings_before - 2);
+    ASSERT_GT(points.size(), measured);
+    for (std::size_t i = 0; i < points.size(); i++) {
+      const RecordJson& p = *points[i];
+      EXPECT_EQ(p["reading"].is_null(), i >= measured) << i;
+      if (p.contains("verdict")) {
+        EXPECT_EQ(p["verdict"] == "NO READING", i >= measured) << i;
+      }
+      if (p.contains("reported_to_supply")) {
+        EXPECT_EQ(p["reported_to_supply"].get<bool>(), i < measured) << i;
+      }
+    }
+    if (r["procedure_key"] == "A") {
+      EXPECT_EQ(points.size(), measured + 1) << "the sweep stops at the failed point";
+      EXPECT_NE(r["overall_verdict"], "PASS");
+    }
+  }
+}
+
+// Records cannot be written (a file where the folder should be): the warning replaces the Record line,
+// there is no certificate, and everything else (console, instrument traffic, settings) is as it is when
+// they can.
+TEST_F(ProcedureRecordsTest, UnwritableRecordsFolderOnlyWarns) {
+  std::vector<double> script = {5.0, 5.0};
+  for (int i = 0; i < 22; i++) script.push_back(0.25 * i + 0.001 * (i + 1));
+  std::string shown[2];
+  std::vector<std::string> traffic[2];
+  for (int writable = 0; writable < 2; writable++) {
+    fresh_run();
+    std::filesystem::remove_all("records");
+    if (!writable) std::ofstream("records") << "not a folder";
+    before_key[0] = [this, script]() {
+      set_time_scale(0.05);
+      bench->script_readings(script);
+    };
+    ASSERT_EQ(run("A3X"), 0);
+    shown[writable] = mask_stamps(out);
+    for (int port : {bench->dmm_port(), bench->psu_port()}) {
+      for (std::size_t at = shown[writable].find(std::to_string(port)); at != std::string::npos;
+           at = shown[writable].find(std::to_string(port)))
+        shown[writable].replace(at, std::to_string(port).size(), "<port>");
+    }
+    traffic[writable] = psu_lines();
+    EXPECT_NE(mask_stamps(read_file(SETTINGS_FILE_NAME)).find("Last_Run_Time    \"<stamp>\"\n"), std::string::npos);
+    if (!writable) {
+      EXPECT_EQ(read_file("records"), "not a folder");
+    }
+  }
+  const std::string warning = "\aWARNING: THE RECORD COULD NOT BE WRITTEN: ";
+  std::size_t at = shown[0].find(warning);
+  ASSERT_NE(at, std::string::npos) << shown[0];
+  std::size_t end = shown[0].find('\n', at);
+  EXPECT_GT(end, at + warning.size()) << "the reason is given";
+  std::string written = shown[1];
+  std::size_t record = written.find("Record: records/");
+  ASSERT_NE(record, std::string::npos);
+  written.replace(record, written.find('\n', record) + 1 - record, shown[0].substr(at, end + 1 - at));
+  written.erase(written.find("Certificate: "));
+  EXPECT_EQ(shown[0], written);
+  EXPECT_EQ(traffic[0], traffic[1]);
+}
