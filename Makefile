@@ -31,7 +31,7 @@ windows-smoke: windows
 	sh scripts/windows_smoke.sh $(WINDOWS_BUILD) $(BUILD)
 
 # The pacing benchmark: the real program against the simulated bench in real time. One table each;
-# the exit code is non-zero when a target is missed. bench takes about seven minutes, bench-quick one.
+# the exit code is non-zero when a target is missed. bench takes about five minutes, bench-quick one.
 bench:
 	cmake -S . -B $(BUILD)
 	cmake --build $(BUILD) -j $(JOBS) --target trimora trimora-bench

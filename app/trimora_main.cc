@@ -12,6 +12,7 @@
 #include "console/keys.h"
 #include "console/stamps.h"
 #include "link/channel.h"
+#include "link/framing.h"
 #include "link/instruments.h"
 #include "link/primitives.h"
 #include "platform/net.h"
@@ -159,6 +160,8 @@ void report_unreadable_settings() {
 int trimora_main() {
   console_start();
   load_program_settings();
+  const DmmFraming* framing = dmm_framing_for(dmm_connect_method);
+  dmm_framing = framing != nullptr ? framing : &TELNET_DMM;
   if (!net_startup()) {
     console_print("Error starting Windows sockets; aborting.\n");
     return -1;

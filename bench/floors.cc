@@ -1,5 +1,6 @@
-// Replays the program's instrument traffic against instruments that answer at once and adds up the
-// waits that remain: every sleep, and every receive timeout that has to run out.
+// Replays the program's instrument traffic against instruments that answer at once, but for the DMM's
+// measurement time before each reading's answer, and adds up the waits that remain: every sleep, every
+// receive timeout that has to run out, and the wait for each answer.
 //
 // A drain costs one timeout when nothing is waiting. When the instrument has left bytes (the simulated
 // DMM's welcome line, the echo of every command, the CR LF and "DMM> " prompt after every answer),
@@ -15,17 +16,19 @@
 
 #include "calibration/channel_groups.h"
 #include "calibration/voltage_assessment.h"
+#include "link/framing.h"
 #include "link/primitives.h"
 
 namespace {
 
-// The connect routines drain 100 ms before resetting an instrument and 10 ms after the reset.
-constexpr int CONNECT_DRAIN_MS = 100;
-constexpr int RESET_DRAIN_MS = 10;
-constexpr int DMM_READ_CHECKS = 3;  // readings the DMM must deliver before it is accepted
+// The DMM of the simulated bench is a telnet-style port; every wait below is its framing's or the
+// DP832's.
+constexpr const DmmFraming& DMM = TELNET_DMM;
+constexpr const PsuFraming& PSU = DP832_FRAMING;
 
 struct Replay {
   double ms = 0.0;
+  int reading_wait_ms = 0;  // from the echo of READ? to its answer
   bool dmm_left = false;    // the DMM has bytes waiting that no read has taken
   bool dmm_behind = false;  // and the echo of a command sent since then is still on its way
   bool psu_left = false;    // bytes waiting from the DP832 (it answers queries only)
@@ -50,28 +53,28 @@ void dmm_send(Replay& r) {
 
 void psu_command(Replay& r) {
   bool behind = false;
-  drain(r, r.psu_left, behind, PSU_DRAIN_MS);
+  drain(r, r.psu_left, behind, PSU.command_drain_ms);
 }
 
 void dmm_set_voltage_mode(Replay& r) {
   dmm_send(r);
-  dmm_drain(r, DMM_DRAIN_MS);
+  dmm_drain(r, DMM.command_drain_ms);
 }
 
 void dmm_set_current_mode(Replay& r) {
-  dmm_drain(r, DMM_MODE_DRAIN_MS);
+  dmm_drain(r, DMM.mode_drain_ms);
   dmm_send(r);  // *RST
-  dmm_drain(r, DMM_DRAIN_MS);
+  dmm_drain(r, DMM.command_drain_ms);
   dmm_send(r);  // CONF:CURR:DC AUTO
-  dmm_drain(r, DMM_DRAIN_MS);
+  dmm_drain(r, DMM.command_drain_ms);
 }
 
-// The echo line and the answer are there at once; the pause between them is the program's own.
-// The answer is read up to its CR, so the LF and the prompt stay behind.
+// The echo line is there at once, the answer after the wait for it. The answer is read up to its CR,
+// so the LF and the prompt stay behind.
 void dmm_read(Replay& r) {
-  dmm_drain(r, DMM_DRAIN_MS);
+  dmm_drain(r, DMM.command_drain_ms);
   dmm_send(r);  // READ?: the reads wait for the echo and the answer, so nothing is behind
-  wait(r, DMM_READ_PAUSE_MS);
+  wait(r, r.reading_wait_ms);
   r.dmm_left = true;
   r.dmm_behind = false;
 }
@@ -125,9 +128,9 @@ void assessment(Replay& r, const ChannelGroup& group, bool recalibrate) {
 
 void connect_dmm(Replay& r) {
   r.dmm_left = true;  // the welcome line and the first prompt
-  dmm_drain(r, CONNECT_DRAIN_MS);
+  dmm_drain(r, DMM.connect_drain_ms);
   dmm_send(r);  // *RST
-  dmm_drain(r, RESET_DRAIN_MS);
+  dmm_drain(r, DMM.reset_drain_ms);
   dmm_send(r);  // *IDN?: the echo and the identification are read at once, the prompt stays
   r.dmm_behind = false;
   dmm_set_voltage_mode(r);
@@ -136,21 +139,22 @@ void connect_dmm(Replay& r) {
 
 void connect_psu(Replay& r) {
   bool behind = false;
-  drain(r, r.psu_left, behind, CONNECT_DRAIN_MS);
-  drain(r, r.psu_left, behind, RESET_DRAIN_MS);  // after *RST, which has no answer
+  drain(r, r.psu_left, behind, PSU.connect_drain_ms);
+  drain(r, r.psu_left, behind, PSU.reset_drain_ms);  // after *RST, which has no answer
   // *IDN? is answered at once and read whole.
 }
 
-Replay after_start_up() {
+Replay after_start_up(int reading_wait_ms) {
   Replay r;
+  r.reading_wait_ms = reading_wait_ms;
   connect_dmm(r);
   connect_psu(r);
   return r;
 }
 
 // The floor of one menu command: the connection check (one DMM reading), then the command itself.
-double command_floor(void (*command)(Replay&)) {
-  Replay r = after_start_up();
+double command_floor(int reading_wait_ms, void (*command)(Replay&)) {
+  Replay r = after_start_up(reading_wait_ms);
   double before = r.ms;
   dmm_read(r);
   if (command != nullptr) command(r);
@@ -159,23 +163,24 @@ double command_floor(void (*command)(Replay&)) {
 
 }  // namespace
 
-Floors compute_floors() {
+Floors compute_floors(int reading_wait_ms) {
+  const int w = reading_wait_ms;
   Floors f;
-  f.start_up_ms = after_start_up().ms;
-  f.connection_check_ms = command_floor(nullptr);
-  f.voltage_ch3_ms = command_floor([](Replay& r) {
+  f.start_up_ms = after_start_up(w).ms;
+  f.connection_check_ms = command_floor(w, nullptr);
+  f.voltage_ch3_ms = command_floor(w, [](Replay& r) {
     factory_calibration(r, dmm_set_voltage_mode, CH3_GROUP.vdac, CH3_GROUP.vmeter);
   });
-  f.voltage_ch1_ms = command_floor(voltage_calibration_ch12);
-  f.current_ch3_ms = command_floor([](Replay& r) {
+  f.voltage_ch1_ms = command_floor(w, voltage_calibration_ch12);
+  f.current_ch3_ms = command_floor(w, [](Replay& r) {
     factory_calibration(r, dmm_set_current_mode, CH3_GROUP.idac, CH3_GROUP.imeter);
   });
-  f.current_ch1_ms = command_floor([](Replay& r) {
+  f.current_ch1_ms = command_floor(w, [](Replay& r) {
     factory_calibration(r, dmm_set_current_mode, CH12_GROUP.idac, CH12_GROUP.imeter);
   });
-  f.assess_ch3_ms = command_floor([](Replay& r) { assessment(r, CH3_GROUP, false); });
-  f.assess_ch1_ms = command_floor([](Replay& r) { assessment(r, CH12_GROUP, false); });
-  f.full_ch1_ms = command_floor([](Replay& r) {
+  f.assess_ch3_ms = command_floor(w, [](Replay& r) { assessment(r, CH3_GROUP, false); });
+  f.assess_ch1_ms = command_floor(w, [](Replay& r) { assessment(r, CH12_GROUP, false); });
+  f.full_ch1_ms = command_floor(w, [](Replay& r) {
     dmm_set_voltage_mode(r);
     check_path(r);
     voltage_calibration_ch12(r);

@@ -1,6 +1,7 @@
 // The floor of each measured procedure: the sum of the sleeps and receive timeouts that the program
-// itself prescribes, against instruments that answer at once. Worked out by replaying the program's
-// instrument traffic step by step with the same constants and point tables that the program uses.
+// itself prescribes, and of the DMM's measurement time for each reading, against instruments that
+// otherwise answer at once. Worked out by replaying the program's instrument traffic step by step with
+// the same constants and point tables that the program uses.
 #pragma once
 
 struct Floors {
@@ -15,4 +16,9 @@ struct Floors {
   double full_ch1_ms;          // F on CH1
 };
 
-Floors compute_floors();
+// The pause before every DMM answer that readings once had; the former floors put it back.
+constexpr int FORMER_ANSWER_PAUSE_MS = 500;
+
+// The floors when each reading waits reading_wait_ms for its answer after the echo: the DMM's
+// measurement time now, or the larger of that and FORMER_ANSWER_PAUSE_MS for the former floors.
+Floors compute_floors(int reading_wait_ms);

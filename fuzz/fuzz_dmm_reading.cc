@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   char buffer[128];
   std::memset(buffer, 'x', sizeof buffer);
   read_reply(buffer, 127, &link, DMM_FIRST_LINE_MS, 13);
-  int r = read_reply(buffer, 127, &link, DMM_ANSWER_TIMEOUT_MS, 13);
+  int r = read_reply(buffer, 127, &link, DMM_ANSWER_FIRST_MS, DMM_ANSWER_TIMEOUT_MS, 13);
   if (r > 126) std::abort();
   if (r >= 0 && strnlen(buffer, sizeof buffer) > 126) std::abort();
   int ok = -1;

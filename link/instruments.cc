@@ -2,11 +2,13 @@
 #include "link/instruments.h"
 
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "console/console.h"
 #include "console/field_parser.h"
 #include "link/identity.h"
+#include "link/framing.h"
 #include "link/primitives.h"
 #include "link/tcp_link.h"
 
@@ -22,9 +24,8 @@ namespace {
 
 constexpr int REPLY_COUNT = 127;
 constexpr int FIELD_MAX = 63;
-constexpr int DMM_IDN_TIMEOUT_MS = 100;
-constexpr int PSU_IDN_TIMEOUT_MS = 500;
-constexpr int DMM_READ_CHECKS = 3;
+// Lines a framing probe looks at, at most, for an identification.
+constexpr int PROBE_LINES = 3;
 
 // The identification fields of a "*IDN?" reply as the description shows them, each cut to 63 characters.
 struct DescribedFields {
@@ -54,6 +55,38 @@ std::unique_ptr<Transport> new_link(const char* host, int port) {
   return std::unique_ptr<Transport>(new (std::nothrow) TcpLink(host, port));
 }
 
+// An identification answer: at least maker, model and serial number, and not the echo of the query.
+bool looks_like_identification(const char* line) {
+  const char* first = std::strchr(line, ',');
+  return first != nullptr && std::strchr(first + 1, ',') != nullptr && std::strstr(line, "*IDN?") == nullptr;
+}
+
+// Called once a telnet-style identification has failed: does the port answer as a raw SCPI socket?
+// The line that the carriage returns left open is ended first, then the query goes out as a raw
+// socket wants it.
+bool answers_as_raw_socket() {
+  dmm_link->send_text("\n*IDN?\n");
+  char line[128];
+  for (int i = 0; i < PROBE_LINES; ++i) {
+    if (read_reply(line, REPLY_COUNT, dmm_link.get(), RAW_DMM.identify_ms, RAW_DMM.terminator) <= 0) return false;
+    if (looks_like_identification(line)) return true;
+  }
+  return false;
+}
+
+// The identification has failed: say so, and when the port answers as the other framing would, what to
+// set. echoed: the DMM echoed the query, as only a telnet-style port does (one that did so is merely
+// slow or confused, and is not probed). Nothing more is sent once the verdict is in.
+void report_failed_identification(const DmmFraming& framing, bool echoed, int port) {
+  console_print("\n\aWARNING: DMM FAILED TO IDENTIFY. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n");
+  const DmmFraming* other = nullptr;
+  if (framing.echoes && !echoed && answers_as_raw_socket()) other = &RAW_DMM;
+  if (!framing.echoes && echoed) other = &TELNET_DMM;
+  if (other != nullptr)
+    console_print("The DMM on port %d answers as a %s: set DMM_Connect_Method to %s in the settings file.\n", port,
+                  other->kind, other->method);
+}
+
 }  // namespace
 
 void drop_dmm_link() { instruments.dmm.reset(); }
@@ -69,16 +102,23 @@ void drop_links() {
 // that readings come. 1 on success; 0 with the link dropped.
 int identify_dmm(const char* host, int port) {
   dmm_identified = {};
-  drain_input(dmm_link.get(), 100);
-  dmm_link->send_text("*RST\r");
-  drain_input(dmm_link.get(), 10);
-  dmm_link->send_text("*IDN?\r");
+  const DmmFraming& framing = *dmm_framing;
+  drain_input(dmm_link.get(), framing.connect_drain_ms);
+  dmm_send("*RST");
+  drain_input(dmm_link.get(), framing.reset_drain_ms);
+  dmm_send("*IDN?");
 
   char reply[128];
-  // The first line back is not the identification.
-  read_reply(reply, REPLY_COUNT, dmm_link.get(), DMM_IDN_TIMEOUT_MS, 13);
-  if (read_reply(reply, REPLY_COUNT, dmm_link.get(), DMM_IDN_TIMEOUT_MS, 13) <= 0) {
-    console_print("\n\aWARNING: DMM FAILED TO IDENTIFY. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n");
+  // On a telnet-style port the first line back is not the identification; it is the echo.
+  bool echoed = false;
+  if (framing.echoes)
+    echoed = read_reply(reply, REPLY_COUNT, dmm_link.get(), framing.echo_ms, framing.terminator) > 0 &&
+             std::strstr(reply, "*IDN?") != nullptr;
+  int r = read_reply(reply, REPLY_COUNT, dmm_link.get(), framing.identify_ms, framing.terminator);
+  // On a raw socket an echo of the query in its place means a telnet-style port.
+  if (!framing.echoes) echoed = r > 0 && std::strstr(reply, "*IDN?") != nullptr;
+  if (r <= 0 || (!framing.echoes && echoed)) {
+    report_failed_identification(framing, echoed, port);
     drop_dmm_link();
     return 0;
   }
@@ -106,13 +146,14 @@ int identify_dmm(const char* host, int port) {
 // 0 with the link dropped.
 int identify_psu(const char* host, int port) {
   psu_identified = {};
-  drain_input(psu_link.get(), 100);
+  const PsuFraming& framing = DP832_FRAMING;
+  drain_input(psu_link.get(), framing.connect_drain_ms);
   psu_link->send_text("*RST\r\n");
-  drain_input(psu_link.get(), 10);
+  drain_input(psu_link.get(), framing.reset_drain_ms);
   psu_link->send_text("*IDN?\r\n");
 
   char reply[128];
-  if (read_reply(reply, REPLY_COUNT, psu_link.get(), PSU_IDN_TIMEOUT_MS, 10) <= 0) {
+  if (read_reply(reply, REPLY_COUNT, psu_link.get(), framing.identify_ms, framing.terminator) <= 0) {
     console_print("\a\n*IDN? \n WARNING: DP832 FAILED TO IDENTIFY. IS IP/PORT/INSTRUMENT OK?\n\n");
     drop_psu_link();
     return 0;

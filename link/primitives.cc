@@ -14,7 +14,8 @@
 namespace {
 
 constexpr int REPLY_COUNT = 127;
-constexpr int DMM_TERMINATOR = 13;
+// Lines a resynchronisation reads, at most, before it finds the identification it asked for.
+constexpr int RESYNC_LINES = 8;
 // SCPI's overload and not-a-number values are 9.9E37 and up; no real reading comes near.
 constexpr double SCPI_OVERLOAD = 9.9e37;
 constexpr double VOLTAGE_PATH_MIN = 1.5;
@@ -63,7 +64,31 @@ int check_path(Channel channel, int source_volts, double threshold) {
   return (ok != 0 && value >= threshold) ? 1 : 0;
 }
 
+// A raw socket has no echo to keep the readings in step. After an answer that came too late, the DMM
+// is asked for its identification, whose answer (with its commas) no reading can be mistaken for, and
+// everything before it, the late answer among it, is thrown away. 1 once in step again.
+int resynchronise_raw_dmm(const DmmFraming& framing) {
+  dmm_send("*IDN?");
+  char buffer[128];
+  for (int i = 0; i < RESYNC_LINES; ++i) {
+    int r = read_reply(buffer, REPLY_COUNT, dmm_link.get(), framing.answer_first_ms, framing.answer_ms,
+                       framing.terminator);
+    if (r <= 0) return 0;
+    if (std::strchr(buffer, ',') != nullptr) {
+      dmm_link->reply_overdue = 0;
+      return 1;
+    }
+  }
+  return 0;
+}
+
 }  // namespace
+
+int dmm_send(const char* command) {
+  char line[64];
+  std::snprintf(line, sizeof line, "%s%s", command, dmm_framing->line_end);
+  return dmm_link->send_text(line);
+}
 
 void psu_command(const char* text) {
   if (psu_link == nullptr) return;
@@ -75,31 +100,38 @@ int psu_connected() { return psu_link != nullptr && psu_link->is_connected() ? 1
 
 void dmm_set_voltage_mode() {
   if (dmm_link == nullptr) return;
-  dmm_link->send_text("CONF:VOLT:DC AUTO\r");
-  drain_input(dmm_link.get(), DMM_DRAIN_MS);
+  dmm_send("CONF:VOLT:DC AUTO");
+  drain_input(dmm_link.get(), dmm_framing->command_drain_ms);
 }
 
 void dmm_set_current_mode() {
   if (dmm_link == nullptr) return;
-  drain_input(dmm_link.get(), DMM_MODE_DRAIN_MS);
-  dmm_link->send_text("*RST\r");
-  drain_input(dmm_link.get(), DMM_DRAIN_MS);
-  dmm_link->send_text("CONF:CURR:DC AUTO\r");
-  drain_input(dmm_link.get(), DMM_DRAIN_MS);
+  const DmmFraming& framing = *dmm_framing;
+  drain_input(dmm_link.get(), framing.mode_drain_ms);
+  dmm_send("*RST");
+  drain_input(dmm_link.get(), framing.command_drain_ms);
+  dmm_send("CONF:CURR:DC AUTO");
+  drain_input(dmm_link.get(), framing.command_drain_ms);
 }
 
 double dmm_read(int& ok) {
   ok = 0;
   if (dmm_link == nullptr) return FAILED_READING;
-  drain_input(dmm_link.get(), DMM_DRAIN_MS);
-  dmm_link->send_text("READ?\r");
+  const DmmFraming& framing = *dmm_framing;
+  drain_input(dmm_link.get(), framing.command_drain_ms);
+  if (!framing.echoes && dmm_link->reply_overdue && !resynchronise_raw_dmm(framing)) return FAILED_READING;
+  dmm_send("READ?");
 
   char buffer[128];
-  // The DMM's first line is not the answer; normally it is the echo of the command.
-  int first = read_reply(buffer, REPLY_COUNT, dmm_link.get(), DMM_FIRST_LINE_MS, DMM_TERMINATOR);
-  const bool echoed = first > 0 && std::strstr(buffer, "READ?") != nullptr;
-  dmm_link->pause(DMM_READ_PAUSE_MS);
-  int r = read_reply(buffer, REPLY_COUNT, dmm_link.get(), DMM_ANSWER_TIMEOUT_MS, DMM_TERMINATOR);
+  bool echoed = false;
+  if (framing.echoes) {
+    // On a telnet-style port the first line is not the answer; normally it is the echo of the command.
+    int first = read_reply(buffer, REPLY_COUNT, dmm_link.get(), framing.echo_ms, framing.terminator);
+    echoed = first > 0 && std::strstr(buffer, "READ?") != nullptr;
+  }
+  // The answer is taken as soon as its line is complete.
+  int r = read_reply(buffer, REPLY_COUNT, dmm_link.get(), framing.answer_first_ms, framing.answer_ms,
+                     framing.terminator);
   if (r == 0) {
     // The answer did not come in time, but the DMM may still send it: it must not pass for the
     // answer to a later READ?.
@@ -108,7 +140,7 @@ double dmm_read(int& ok) {
   }
   // While a late answer may be on its way, only a reading whose command the DMM has echoed is in
   // step: without the echo, the line just read may be the late answer to an earlier READ?.
-  if (dmm_link->reply_overdue && !echoed) return FAILED_READING;
+  if (framing.echoes && dmm_link->reply_overdue && !echoed) return FAILED_READING;
   double value = dmm_reading_from_reply(buffer, r, ok);
   if (ok) dmm_link->reply_overdue = 0;
   return value;

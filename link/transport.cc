@@ -83,6 +83,32 @@ int read_reply(char* buffer, int count, Transport* link, int timeout_ms, int ter
   return r;
 }
 
+int read_reply(char* buffer, int count, Transport* link, int first_ms, int each_ms, int terminator) {
+  if (link == nullptr) return LINK_FAILED;
+  if (buffer == nullptr || count < 2) return read_reply(buffer, count, link, first_ms, terminator);
+  // The first byte alone, within its own window. A line feed left over from the line before (one that
+  // ended in a carriage return) is not the start of this reply: it is kept, and the first byte is
+  // waited for once more.
+  int got = read_reply(buffer, 2, link, first_ms, terminator);
+  if (got > 0 && buffer[0] == '\n' && terminator != '\n' && count > 2) {
+    int next = read_reply(buffer + 1, 2, link, first_ms, terminator);
+    if (next <= 0) {
+      buffer[0] = 0;
+      return next;
+    }
+    got = 2;
+  }
+  if (got <= 0 || static_cast<unsigned char>(buffer[got - 1]) == static_cast<unsigned char>(terminator)) return got;
+  int rest = read_reply(buffer + got, count - got, link, each_ms, terminator);
+  if (rest < 0) return rest;
+  if (rest == 0) {
+    // The line stopped short: what had come is dropped, as for a reply that did not come.
+    buffer[0] = 0;
+    return 0;
+  }
+  return got + rest;
+}
+
 int drain_input(Transport* link, int interval_ms) {
   if (link == nullptr) return 0;
   const auto limit = std::chrono::milliseconds(scaled_ms(DRAIN_LIMIT_MS));

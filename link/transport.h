@@ -57,6 +57,8 @@ class Transport {
 // Reads one reply line up to terminator within timeout_ms per byte. Bytes read (terminator included),
 // 0 when nothing came in time (buffer empty), -1 for a null or failed link.
 int read_reply(char* buffer, int count, Transport* link, int timeout_ms, int terminator);
+// The same, with first_ms for the first byte and each_ms for every byte after it.
+int read_reply(char* buffer, int count, Transport* link, int first_ms, int each_ms, int terminator);
 
 // A drain gives up after this much continuous input and the program goes on as if a gap had come.
 constexpr int DRAIN_LIMIT_MS = 2000;

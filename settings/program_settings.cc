@@ -4,13 +4,16 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
+#include "console/console.h"
 #include "console/stamps.h"
 #include "platform/files.h"
 #include "settings/settings_table.h"
 
 char dmm_host[64];
 int dmm_port;
+char dmm_connect_method[16];
 char psu_host[64];
 int psu_port;
 
@@ -20,7 +23,7 @@ constexpr const char* DEFAULT_DMM_HOST = "172.16.0.133";
 constexpr int DEFAULT_DMM_PORT = 5024;
 constexpr const char* DEFAULT_PSU_HOST = "172.16.0.131";
 constexpr int DEFAULT_PSU_PORT = 5555;
-constexpr const char* CONNECT_METHOD = "TCP.SCPI";
+constexpr const char* PSU_CONNECT_METHOD = "TCP.SCPI";
 
 std::string load_problem;
 
@@ -39,6 +42,21 @@ void get_integer(const char* name, int& value) {
   if (settings.get_value(name, &v, sizeof v) != 0) value = v;
 }
 
+// The DMM's connection method from the table; a value that names no framing is refused with a
+// warning, and the default is used (and written back on the next save).
+void take_dmm_method() {
+  char method[136] = "";
+  settings.get_value("DMM_Connect_Method", method, sizeof method);
+  if (std::strcmp(method, DMM_METHOD_RAW) != 0 && std::strcmp(method, DMM_METHOD_TELNET) != 0) {
+    console_print("WARNING: DMM_Connect_Method %.40s is not known (TCP.SCPI or TCP.RAW); using %s.\n", method,
+                  DMM_METHOD_TELNET);
+    std::snprintf(method, sizeof method, "%s", DMM_METHOD_TELNET);
+    settings.set_value("DMM_Connect_Method", method);
+  }
+  // Only the known values get here, and each fits.
+  std::snprintf(dmm_connect_method, sizeof dmm_connect_method, "%.15s", method);
+}
+
 }  // namespace
 
 int load_program_settings() {
@@ -51,7 +69,7 @@ int load_program_settings() {
   settings.set_value("DMM_IP", DEFAULT_DMM_HOST);
   dmm_port = DEFAULT_DMM_PORT;
   set_integer("DMM_Port", dmm_port);
-  settings.set_value("DMM_Connect_Method", CONNECT_METHOD);
+  settings.set_value("DMM_Connect_Method", DMM_METHOD_TELNET);
 
   declare(TEXT, "DP832_IP");
   declare(INTEGER, "DP832_Port");
@@ -60,7 +78,7 @@ int load_program_settings() {
   psu_port = DEFAULT_PSU_PORT;
   settings.set_value("DP832_IP", DEFAULT_PSU_HOST);
   set_integer("DP832_Port", psu_port);
-  settings.set_value("DP832_Connect_Method", CONNECT_METHOD);
+  settings.set_value("DP832_Connect_Method", PSU_CONNECT_METHOD);
 
   load_problem.clear();
   std::string reason;
@@ -72,6 +90,7 @@ int load_program_settings() {
   get_integer("DP832_Port", psu_port);
   settings.get_value("DMM_IP", dmm_host, sizeof dmm_host);
   get_integer("DMM_Port", dmm_port);
+  take_dmm_method();
   return stored;
 }
 
@@ -93,9 +112,9 @@ int save_program_settings() {
   settings.set_value("Last_Run_Time", stamp);
   settings.set_value("DMM_IP", dmm_host);
   set_integer("DMM_Port", dmm_port);
-  settings.set_value("DMM_Connect_Method", CONNECT_METHOD);
+  settings.set_value("DMM_Connect_Method", dmm_connect_method[0] != 0 ? dmm_connect_method : DMM_METHOD_TELNET);
   settings.set_value("DP832_IP", psu_host);
   set_integer("DP832_Port", psu_port);
-  settings.set_value("DP832_Connect_Method", CONNECT_METHOD);
+  settings.set_value("DP832_Connect_Method", PSU_CONNECT_METHOD);
   return settings.save_file(SETTINGS_FILE_NAME);
 }

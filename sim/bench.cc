@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "sim/command_log.h"
 #include "sim/dmm_core.h"
 #include "sim/line_server.h"
 #include "sim/psu_core.h"
@@ -32,6 +33,8 @@ struct SimBench::Impl {
   int psu_commands = 0;
   std::vector<SimReceived> dmm_log;
   std::vector<SimReceived> psu_log;
+  CommandLog command_log;
+  bool log_ok = true;
   int dmm_accepted = 0;
   int psu_accepted = 0;
   std::string state_message;
@@ -77,7 +80,10 @@ struct SimBench::Impl {
     }
     LineReply on_line(const std::string& line) override {
       std::lock_guard<std::mutex> held(b.lock);
-      if (!line.empty()) b.dmm_log.push_back({line, b.now_s()});
+      if (!line.empty()) {
+        b.dmm_log.push_back({line, b.now_s()});
+        b.command_log.write("DMM", line);
+      }
       b.update_loads();
       DmmReply r = dmm_handle_line(b.dmm, line, [this](bool amps) { return b.measure(amps); });
       b.update_loads();
@@ -117,6 +123,7 @@ struct SimBench::Impl {
       if (line.find_first_not_of(" \t\r") == std::string::npos) return out;
       std::lock_guard<std::mutex> held(b.lock);
       b.psu_log.push_back({line, b.now_s()});
+      b.command_log.write("DP832", line);
       b.update_loads();
       b.psu.silent_to_idn = b.psu_faults.silent_to_idn;
       out.now = psu_handle_line(b.psu, line);
@@ -156,6 +163,7 @@ SimBench::SimBench(const SimOptions& options) : impl(std::make_unique<Impl>()) {
       if (!psu_model_load(&model, options.state_file, &message)) b.state_message = message;
     }
   }
+  b.log_ok = b.command_log.open(options.log_file);
   b.psu = psu_make_state(model, options.psu_idn);
   b.dmm = dmm_make_state(options.seed, options.dmm_idn, options.measurement_time_ms, options.dmm_style);
   dmm_set_faults(b.dmm, options.dmm_faults);
@@ -168,6 +176,7 @@ SimBench::SimBench(const SimOptions& options) : impl(std::make_unique<Impl>()) {
 SimBench::~SimBench() { impl->server.reset(); }
 
 bool SimBench::ok() const { return impl->server->ok(); }
+bool SimBench::log_ok() const { return impl->log_ok; }
 int SimBench::dmm_port() const { return impl->server->port(0); }
 int SimBench::psu_port() const { return impl->server->port(1); }
 

@@ -56,6 +56,9 @@ int parse_options(int argc, char** argv, SimOptions& options, std::string& setti
                  "keeps the supply's calibration in FILE across runs, like its non-volatile memory; "
                  "written at every CAL:END")
       ->type_name("FILE")->group(instruments);
+  app.add_option("--log", options.log_file,
+                 "writes every line each instrument receives to FILE, in order, one line each")
+      ->type_name("FILE")->group(instruments);
   app.add_option("--dmm-idn", options.dmm_idn, "the DMM's answer to *IDN?")->group(instruments);
   app.add_option("--psu-idn", options.psu_idn, "the DP832's answer to *IDN?")->group(instruments);
 
@@ -116,6 +119,10 @@ int serve(int argc, char** argv) {
   if (!bench.ok()) {
     std::fprintf(stderr, "trimora-sim: cannot listen on %s ports %d and %d\n", options.bind_address.c_str(),
                  options.dmm_port, options.psu_port);
+    return 1;
+  }
+  if (!bench.log_ok()) {
+    std::fprintf(stderr, "trimora-sim: cannot write the command log %s\n", options.log_file.c_str());
     return 1;
   }
   if (!bench.state_message().empty())

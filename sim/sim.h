@@ -38,6 +38,7 @@ struct SimOptions {
   SimDmmStyle dmm_style = SimDmmStyle::telnet;
   std::uint64_t seed = 1;           // seeds the error model and the meter noise
   std::string state_file;           // keeps the supply's calibration across runs when not empty
+  std::string log_file;             // logs every line each instrument receives when not empty
   SimDmmFaults dmm_faults;
   SimPsuFaults psu_faults;
   // Identification answers to *IDN? (comma-separated maker, model, serial number, firmware).
@@ -101,6 +102,8 @@ class SimBench {
   int psu_connections() const;
   // Why the state file was not loaded at start; empty when it was, or when there was none to load.
   std::string state_message() const;
+  // false when the command log asked for could not be opened.
+  bool log_ok() const;
 
  private:
   struct Impl;

@@ -46,12 +46,12 @@ TEST_F(PrimitivesTest, PsuCommandIsSentAsGivenAndFollowedByADrain) {
   EXPECT_EQ(psu.sent, "OUTPUT CH1,ON\r\n:APPL CH2,5,2\r\n");
 }
 
-TEST_F(PrimitivesTest, ReadingTakesItsDrainFirstLinePauseAndAnswer) {
+TEST_F(PrimitivesTest, ReadingTakesItsDrainAndItsAnswerAsSoonAsItComes) {
   FakeTransport& dmm = install_dmm(fake_dmm({"+1.00000000E+00"}, "ACME,DMM9,SN123,1.0", "\r\n", 7));
   int ok = 0;
   dmm_read(ok);
   EXPECT_EQ(ok, 1);
-  EXPECT_EQ(dmm.clock_ms, DMM_DRAIN_MS + 7 + DMM_READ_PAUSE_MS);
+  EXPECT_EQ(dmm.clock_ms, DMM_DRAIN_MS + 7);
 }
 
 // --- Readings
@@ -102,7 +102,7 @@ TEST_F(PrimitivesTest, SilentDmmCostsEveryWindowOfTheReading) {
   FakeTransport& dmm = install_dmm(fake_dmm({DMM_SILENT}));
   int ok = 1;
   EXPECT_EQ(dmm_read(ok), FAILED_READING);
-  EXPECT_EQ(dmm.clock_ms, DMM_DRAIN_MS + DMM_FIRST_LINE_MS + DMM_READ_PAUSE_MS + DMM_ANSWER_TIMEOUT_MS);
+  EXPECT_EQ(dmm.clock_ms, DMM_DRAIN_MS + DMM_FIRST_LINE_MS + DMM_ANSWER_FIRST_MS);
   EXPECT_EQ(dmm.reply_overdue, 1);
 }
 

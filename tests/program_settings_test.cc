@@ -154,19 +154,42 @@ TEST_F(ProgramSettingsTest, PartialFileInAnyOrderAndCase) {
   EXPECT_EQ(lines[5].second, "7000");
 }
 
-TEST_F(ProgramSettingsTest, ConnectMethodsReplacedAtSave) {
-  write_file(SETTINGS_FILE_NAME,
-             "DMM_Connect_Method    USB\n"
-             "DP832_Connect_Method    \"GPIB 5\"\n");
-  EXPECT_EQ(load_program_settings(), 2);
-  EXPECT_EQ(table_text("DMM_Connect_Method"), "USB");
-  EXPECT_EQ(table_text("DP832_Connect_Method"), "GPIB 5");
+// The DMM's method as read from the file (empty: no such line), what is kept and saved, and whether
+// the load warns. The DP832's method is always written as TCP.SCPI.
+struct MethodCase {
+  const char* in_file;
+  const char* kept;
+  bool warns;
+};
+
+class DmmMethodTest : public ProgramSettingsTest, public ::testing::WithParamInterface<MethodCase> {};
+
+TEST_P(DmmMethodTest, KnownMethodKeptUnknownRefused) {
+  const MethodCase& c = GetParam();
+  std::string file = "DP832_Connect_Method    \"GPIB 5\"\n";
+  if (c.in_file[0] != 0) file += std::string("DMM_Connect_Method    ") + c.in_file + "\n";
+  write_file(SETTINGS_FILE_NAME, file);
+  std::string out;
+  console_capture(&out);
+  load_program_settings();
+  console_capture(nullptr);
+  EXPECT_STREQ(dmm_connect_method, c.kept);
+  EXPECT_EQ(out, c.warns ? std::string("WARNING: DMM_Connect_Method ") + c.in_file +
+                               " is not known (TCP.SCPI or TCP.RAW); using TCP.SCPI.\n"
+                         : "");
   ASSERT_EQ(save_program_settings(), 1);
   auto lines = saved_lines();
   ASSERT_EQ(lines.size(), 7u);
-  EXPECT_EQ(lines[2].second, "TCP.SCPI");
+  EXPECT_EQ(lines[2].second, c.kept);
   EXPECT_EQ(lines[6].second, "TCP.SCPI");
 }
+
+INSTANTIATE_TEST_SUITE_P(Methods, DmmMethodTest,
+                         ::testing::Values(MethodCase{"TCP.RAW", "TCP.RAW", false},
+                                           MethodCase{"TCP.SCPI", "TCP.SCPI", false},
+                                           MethodCase{"", "TCP.SCPI", false},
+                                           MethodCase{"TCP.FOO", "TCP.SCPI", true},
+                                           MethodCase{"USB", "TCP.SCPI", true}));
 
 TEST_F(ProgramSettingsTest, HostsCutToSixtyThreeAndPortsAsRead) {
   std::string exact(63, 'p');

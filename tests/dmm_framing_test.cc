@@ -1,0 +1,175 @@
+// The DMM's two framings: a raw SCPI socket gives the supply the same readings as a telnet-style port,
+// a late raw answer is never taken for the next reading, and a DMM set to the wrong framing is named
+// for what it is with nothing more sent to it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "calibration/factory_calibration.h"
+#include "calibration/voltage_assessment.h"
+#include "link/framing.h"
+#include "link/primitives.h"
+#include "tests/fake_transport.h"
+#include "tests/program_fixture.h"
+
+namespace {
+
+class DmmFramingTest : public ProgramTest {
+ protected:
+  void TearDown() override {
+    dmm_framing = &TELNET_DMM;
+    ProgramTest::TearDown();
+  }
+
+  // Serves the DMM in the given style, sets the program's framing, and connects both instruments.
+  void connect_in(SimDmmStyle style, const DmmFraming& framing) {
+    drop_links();
+    bench.reset();
+    options.dmm_style = style;
+    dmm_framing = &framing;
+    connect_both();
+  }
+};
+
+// What the supply received, and what the console said, in one run of a procedure.
+struct Traffic {
+  std::vector<std::string> psu;
+  std::vector<std::string> dmm;
+  std::string console;
+};
+
+using Procedure = void (*)();
+
+void voltage_ch3() { factory_voltage_calibration(CH3, false); }
+
+void assess_ch3() {
+  double sum_of_squares = 0.0;
+  double rms = 0.0;
+  assess_voltage_accuracy(CH3, sum_of_squares, rms, AssessMode::REPORT_ONLY);
+}
+
+class SameReadingsTest : public DmmFramingTest, public ::testing::WithParamInterface<Procedure> {
+ protected:
+  Traffic run_in(SimDmmStyle style, const DmmFraming& framing) {
+    connect_in(style, framing);
+    GetParam()();
+    return Traffic{psu_lines(), dmm_lines(), mask_stamps(out)};
+  }
+};
+
+}  // namespace
+
+TEST_P(SameReadingsTest, RawSocketGivesTheSupplyWhatTheTelnetPortGives) {
+  options.seed = 7;
+  Traffic telnet = run_in(SimDmmStyle::telnet, TELNET_DMM);
+  Traffic raw = run_in(SimDmmStyle::raw, RAW_DMM);
+  ASSERT_GT(telnet.dmm.size(), 5u);
+  EXPECT_EQ(raw.psu, telnet.psu);
+  EXPECT_EQ(raw.dmm, telnet.dmm);
+  EXPECT_EQ(raw.console, telnet.console);
+}
+
+INSTANTIATE_TEST_SUITE_P(Procedures, SameReadingsTest, ::testing::Values(voltage_ch3, assess_ch3));
+
+// The wrong framing for the DMM's style: identification fails with a hint naming the right one, and the
+// DMM hears nothing after the identification (and, from a telnet-set program, its raw probe).
+// A slow telnet-style port that echoes but answers too late (4 s of program time, 0.4 s at the test
+// time scale) is told apart: no hint, no probe.
+struct WrongFraming {
+  SimDmmStyle style;
+  const DmmFraming* framing;
+  const char* hint;  // empty: none
+  std::vector<std::string> received;
+  int answer_delay_ms = 0;
+};
+
+class WrongFramingTest : public DmmFramingTest, public ::testing::WithParamInterface<WrongFraming> {};
+
+TEST_P(WrongFramingTest, HintNamesTheFramingAndNothingElseIsSent) {
+  const WrongFraming& c = GetParam();
+  options.dmm_style = c.style;
+  options.dmm_faults.answer_delay_ms = c.answer_delay_ms;
+  dmm_framing = c.framing;
+  start_bench();
+  EXPECT_EQ(connect_dmm(dmm_host, dmm_port), 0);
+  EXPECT_EQ(dmm_link, nullptr);
+  const std::string warning = "WARNING: DMM FAILED TO IDENTIFY. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n";
+  if (c.hint[0] != 0)
+    EXPECT_NE(out.find(warning + "The DMM on port " + std::to_string(dmm_port) + c.hint), std::string::npos) << out;
+  else
+    EXPECT_TRUE(out.ends_with(warning)) << out;
+  EXPECT_EQ(dmm_lines(), c.received);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Styles, WrongFramingTest,
+    ::testing::Values(
+        WrongFraming{SimDmmStyle::raw, &TELNET_DMM,
+                     " answers as a raw SCPI socket: set DMM_Connect_Method to TCP.RAW in the settings file.\n",
+                     {"*RST\r*IDN?", "*IDN?"}},
+        WrongFraming{SimDmmStyle::telnet, &RAW_DMM,
+                     " answers as a telnet-style port: set DMM_Connect_Method to TCP.SCPI in the settings file.\n",
+                     {"*RST", "*IDN?"}},
+        WrongFraming{SimDmmStyle::telnet, &TELNET_DMM, "", {"*RST", "*IDN?"}, 4000}));
+
+// A raw DMM whose first answer comes after the answer window: that reading fails, and its answer,
+// arriving while the next reading is under way, is thrown away rather than taken for that reading.
+TEST(RawDmmTest, LateAnswerIsNeverTheNextReading) {
+  dmm_framing = &RAW_DMM;
+  int reads = 0;
+  auto dmm = std::make_unique<FakeTransport>();
+  dmm->respond('\n', [&reads](FakeTransport& f, const std::string& line) {
+    if (line == "*IDN?\n") f.arrive_after(10, "ACME,DMM9,SN123,1.0\n");
+    if (line != "READ?\n") return;
+    ++reads;
+    // The first answer misses its window by a little and lands just after the next READ? is due.
+    f.arrive_after(reads == 1 ? 3015 : 5, "+" + std::to_string(reads) + ".00000000E+00\n");
+  });
+  install_dmm(std::move(dmm));
+  int ok = 1;
+  EXPECT_EQ(dmm_read(ok), FAILED_READING);
+  EXPECT_EQ(ok, 0);
+  for (double expected : {2.0, 3.0}) {
+    EXPECT_EQ(dmm_read(ok), expected);
+    EXPECT_EQ(ok, 1);
+  }
+  drop_links();
+  dmm_framing = &TELNET_DMM;
+}
+
+// A reading is taken as soon as its answer line is complete, in both framings, within the whole window
+// the DMM has for it: at once, after 400 ms, and after 2.9 s, the same value; just the wait differs.
+struct AnswerTime {
+  const DmmFraming* framing;
+  long long delay_ms;
+};
+
+class AnswerTimeTest : public ::testing::TestWithParam<AnswerTime> {
+ protected:
+  void TearDown() override {
+    drop_links();
+    dmm_framing = &TELNET_DMM;
+  }
+};
+
+TEST_P(AnswerTimeTest, SameReadingAsSoonAsTheAnswerIsComplete) {
+  const AnswerTime c = GetParam();
+  dmm_framing = c.framing;
+  auto dmm = std::make_unique<FakeTransport>();
+  const char terminator = c.framing->line_end[0];
+  dmm->respond(terminator, [c](FakeTransport& f, const std::string& line) {
+    if (c.framing->echoes) f.arrive_after(0, line + "\n");
+    f.arrive_after(c.delay_ms, std::string("+4.99870000E+00") + (c.framing->echoes ? "\r\n" : "\n"));
+  });
+  FakeTransport& fake = install_dmm(std::move(dmm));
+  int ok = 0;
+  EXPECT_EQ(dmm_read(ok), 4.9987);
+  EXPECT_EQ(ok, 1);
+  EXPECT_EQ(fake.clock_ms, c.framing->command_drain_ms + c.delay_ms);
+}
+
+INSTANTIATE_TEST_SUITE_P(Delays, AnswerTimeTest,
+                         ::testing::Values(AnswerTime{&TELNET_DMM, 0}, AnswerTime{&TELNET_DMM, 400},
+                                           AnswerTime{&TELNET_DMM, 2900}, AnswerTime{&RAW_DMM, 0},
+                                           AnswerTime{&RAW_DMM, 400}, AnswerTime{&RAW_DMM, 2900}));

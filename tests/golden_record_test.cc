@@ -1,0 +1,57 @@
+// Golden records: the simulated bench's command log and the console text of V on CH3 and A on CH3 with
+// a fixed seed, kept under tests/data. Every line sent to either instrument, every value reported to
+// the supply (CAL:MEAS) and every reading shown must stay the same, line for line.
+// TRIMORA_RECORD_GOLDEN=1 writes the records afresh instead of comparing.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+#include "calibration/factory_calibration.h"
+#include "calibration/voltage_assessment.h"
+#include "tests/program_fixture.h"
+
+namespace {
+
+struct Golden {
+  const char* name;  // the records' file names in tests/data, without .log / .console
+  void (*run)();
+};
+
+void voltage_ch3() { factory_voltage_calibration(CH3, false); }
+
+void assess_ch3() {
+  double sum_of_squares = 0.0;
+  double rms = 0.0;
+  assess_voltage_accuracy(CH3, sum_of_squares, rms, AssessMode::REPORT_ONLY);
+}
+
+class GoldenRecordTest : public ProgramTest, public ::testing::WithParamInterface<Golden> {};
+
+}  // namespace
+
+TEST_P(GoldenRecordTest, SameTrafficAndReadingsAsRecorded) {
+  const std::string log = folder->path() + "/commands.log";
+  options.seed = 11;
+  options.log_file = log;
+  connect_both();
+  GetParam().run();
+  bench.reset();  // every line is in the log
+
+  const std::string data = std::string(TRIMORA_TEST_DATA) + "/" + GetParam().name;
+  const std::string console = mask_stamps(out);
+  if (std::getenv("TRIMORA_RECORD_GOLDEN") != nullptr) {
+    write_file(data + ".log", read_file(log));
+    write_file(data + ".console", console);
+    GTEST_SKIP() << "recorded " << data;
+  }
+  const std::string expected = read_file(data + ".log");
+  ASSERT_FALSE(expected.empty()) << data;
+  EXPECT_EQ(read_file(log), expected);
+  EXPECT_EQ(console, read_file(data + ".console"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, GoldenRecordTest,
+                         ::testing::Values(Golden{"v_ch3", voltage_ch3}, Golden{"a_ch3", assess_ch3}),
+                         [](const auto& info) { return std::string(info.param.name); });
