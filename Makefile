@@ -3,7 +3,7 @@ BUILD ?= build
 WINDOWS_BUILD ?= build-windows
 JOBS ?= 2
 
-.PHONY: all build test demo windows windows-smoke bench bench-quick clean
+.PHONY: all build test demo windows windows-smoke bench bench-quick package package-windows clean
 
 all: build
 
@@ -14,6 +14,15 @@ build:
 # Every test through CTest, inside a network namespace that has only loopback where the system allows it.
 test: build
 	sh scripts/run_tests.sh $(BUILD)
+
+# The Linux packages (.deb and .tar.gz in $(BUILD)), then a check of what they hold.
+package: build
+	cmake --build $(BUILD) --target package
+	sh scripts/package_check.sh $(BUILD)
+
+# The .zip of the Windows build, in $(WINDOWS_BUILD).
+package-windows: windows
+	cmake --build $(WINDOWS_BUILD) --target package
 
 demo: build
 	sh scripts/demo.sh $(BUILD)

@@ -1,3 +1,3 @@
-#include "app/trimora.h"
+#include "app/command_line.h"
 
-int main() { return trimora_main(); }
+int main(int argc, char** argv) { return trimora_command(argc, argv); }

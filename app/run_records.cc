@@ -13,6 +13,7 @@
 #include "records/certificate.h"
 #include "records/procedure_record.h"
 #include "records/record_time.h"
+#include "settings/program_settings.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ void begin_recorded_procedure(Procedure procedure, Channel channel) {
   procedure_started = zoned_time_now();
 }
 
-void end_recorded_procedure() {
+SavedRecord end_recorded_procedure() {
   RecordContext context;
   context.supply = instrument_record(psu_identified);
   context.reference = instrument_record(dmm_identified);
@@ -41,16 +42,17 @@ void end_recorded_procedure() {
   context.ended = iso8601_local(zoned_time_now());
   context.record_id = make_record_id(procedure_started, psu_identified.identity.serial,
                                      procedure_key(current_run.procedure), current_run.channel);
-  SavedRecord saved = save_procedure_record(RECORDS_FOLDER, current_run, context);
+  SavedRecord saved = save_procedure_record(records_folder(), current_run, context);
   for (const std::string& problem : saved.problems) warn(problem);
-  if (saved.json_path.empty()) return;
+  if (saved.json_path.empty()) return saved;
   run_record_files.emplace_back(saved.json_path);
   console_print("Record: %s\n", saved.shown_path.c_str());
+  return saved;
 }
 
 void write_run_certificates() {
   if (run_record_files.empty()) return;
-  for (const PageResult& certificate : write_certificates(RECORDS_FOLDER, run_record_files)) {
+  for (const PageResult& certificate : write_certificates(records_folder(), run_record_files)) {
     if (certificate.ok)
       console_print("Certificate: %s\n", certificate.path.string().c_str());
     else

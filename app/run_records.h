@@ -3,16 +3,15 @@
 
 #include "calibration/run_result.h"
 #include "link/channel.h"
-
-// The folder of the records, beside the settings file.
-inline constexpr const char* RECORDS_FOLDER = "records";
+#include "records/procedure_record.h"
 
 // Before a procedure: starts its run's record and notes the start time.
 void begin_recorded_procedure(Procedure procedure, Channel channel);
 
 // After it: writes its record, page and index, and names the page on the console ("Record: ..."), or
-// warns when something could not be written; the run goes on either way.
-void end_recorded_procedure();
+// warns when something could not be written; the run goes on either way. The records go into
+// records_folder(). Returns what was written.
+SavedRecord end_recorded_procedure();
 
 // At exit: the certificate of every supply that had records in this run, each named on the console.
 void write_run_certificates();

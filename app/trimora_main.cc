@@ -61,30 +61,6 @@ void print_header_and_menu() {
 
 int upper_key(int key) { return key >= 0 && key <= 255 ? std::toupper(key) : key; }
 
-// Both instruments present, the DMM still reading and the DP832 link still open; otherwise the
-// first failure is reported and 0 returned.
-int instruments_ready() {
-  if (dmm_link == nullptr) {
-    console_print("\a\nNo active DMM connection.\n");
-    return 0;
-  }
-  if (psu_link == nullptr) {
-    console_print("\a\nNo active DP832 connection.\n");
-    return 0;
-  }
-  int ok = 0;
-  dmm_read(ok);
-  if (ok <= 0) {
-    console_print("\a\nThe connection to the DMM has been lost. Check connections/settings and retry.\n");
-    return 0;
-  }
-  if (!psu_link->is_connected()) {
-    console_print("\a\nThe connection to the DP832 has been lost. Check connections/settings and retry.\n");
-    return 0;
-  }
-  return 1;
-}
-
 void assess_command() {
   console_print("What channel (1, 2, or 3) to do voltage accuracy assessment on?");
   std::optional<Channel> channel = Channel::from_key(read_key_echo());
@@ -147,7 +123,7 @@ void shut_down() {
 // A settings file that exists but cannot be read: say so, and contact nobody until the operator has
 // seen the addresses. The built-in addresses are a guess at a bench that may not be this one.
 void report_unreadable_settings() {
-  console_print_untrusted("\a\nWARNING: THE SETTINGS FILE %s CANNOT BE READ: %s.\n", SETTINGS_FILE_NAME,
+  console_print_untrusted("\a\nWARNING: THE SETTINGS FILE %s CANNOT BE READ: %s.\n", settings_path.c_str(),
                           settings_file_problem().c_str());
   console_print("THE INSTRUMENTS ARE NOT CONTACTED AT THE BUILT-IN ADDRESSES. SET THEM WITH M AND D.\n");
   console_print("THE FILE IS LEFT AS IT IS UNLESS AN ADDRESS IS CHANGED THERE.\n\n");
@@ -156,6 +132,30 @@ void report_unreadable_settings() {
 }
 
 }  // namespace
+
+// Both instruments present, the DMM still reading and the DP832 link still open; otherwise the
+// first failure is reported and 0 returned.
+int instruments_ready() {
+  if (dmm_link == nullptr) {
+    console_print("\a\nNo active DMM connection.\n");
+    return 0;
+  }
+  if (psu_link == nullptr) {
+    console_print("\a\nNo active DP832 connection.\n");
+    return 0;
+  }
+  int ok = 0;
+  dmm_read(ok);
+  if (ok <= 0) {
+    console_print("\a\nThe connection to the DMM has been lost. Check connections/settings and retry.\n");
+    return 0;
+  }
+  if (!psu_link->is_connected()) {
+    console_print("\a\nThe connection to the DP832 has been lost. Check connections/settings and retry.\n");
+    return 0;
+  }
+  return 1;
+}
 
 int trimora_main() {
   console_start();

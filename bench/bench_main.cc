@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -116,24 +118,31 @@ void usage() {
       stdout);
 }
 
-bool parse_options(int argc, char** argv, Options& o) {
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    if (a == "--quick") {
-      o.quick = true;
-    } else if (a == "--keep") {
-      o.keep = true;
-    } else if ((a == "--only" || a == "--trimora" || a == "--work") && i + 1 < argc) {
-      (a == "--only" ? o.only : a == "--trimora" ? o.binary : o.work) = argv[++i];
-    } else if (a == "--help" || a == "-h") {
-      usage();
-      std::exit(0);
-    } else {
-      std::fprintf(stderr, "trimora-bench: unknown option %s (see --help)\n", a.c_str());
-      return false;
-    }
+// The command line into o, with CLI11; 0 to go on, else the exit code (help shown, or a bad option
+// told in one line).
+int parse_options(int argc, char** argv, Options& o) {
+  CLI::App app("", "trimora-bench");
+  app.set_help_flag();  // the help is usage()'s text
+  bool help = false;
+  app.add_flag("-h,--help", help);
+  app.add_flag("--quick", o.quick);
+  app.add_flag("--keep", o.keep);
+  app.add_option("--only", o.only);
+  app.add_option("--trimora", o.binary);
+  app.add_option("--work", o.work);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    std::string why = e.what();
+    std::replace(why.begin(), why.end(), '\n', ' ');
+    std::fprintf(stderr, "trimora-bench: %s (see --help)\n", why.c_str());
+    return 2;
   }
-  return true;
+  if (help) {
+    usage();
+    return -1;
+  }
+  return 0;
 }
 
 bool selected(const Options& o, const Procedure& p) {
@@ -348,11 +357,9 @@ int print_table(const std::vector<Result>& results, const AnswerLatency& latency
   return missed;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run_bench(int argc, char** argv) {
   Options o;
-  if (!parse_options(argc, argv, o)) return 2;
+  if (int parsed = parse_options(argc, argv, o); parsed != 0) return parsed < 0 ? 0 : parsed;
   // The program starts in its working folder, so it is named by its absolute path.
   if (char* absolute = realpath(o.binary.c_str(), nullptr)) {
     o.binary = absolute;
@@ -411,4 +418,17 @@ int main(int argc, char** argv) {
   if (!o.keep && !failed) remove_folders(base, results);
   if (failed) return 2;
   return missed == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run_bench(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "trimora-bench: %s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "trimora-bench: stopped by an unexpected error\n");
+  }
+  return 2;
 }

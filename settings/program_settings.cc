@@ -5,11 +5,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "console/console.h"
 #include "console/stamps.h"
 #include "platform/files.h"
 #include "settings/settings_table.h"
+
+std::string settings_path = SETTINGS_FILE_NAME;
+std::string records_folder_option;
 
 char dmm_host[64];
 int dmm_port;
@@ -82,8 +86,8 @@ int load_program_settings() {
 
   load_problem.clear();
   std::string reason;
-  if (file_readable(SETTINGS_FILE_NAME, reason) < 0) load_problem = reason;
-  int stored = settings.load_file(SETTINGS_FILE_NAME);
+  if (file_readable(settings_path.c_str(), reason) < 0) load_problem = reason;
+  int stored = settings.load_file(settings_path.c_str());
 
   // The hosts are cut to the 63 characters that their globals hold.
   settings.get_value("DP832_IP", psu_host, sizeof psu_host);
@@ -116,5 +120,11 @@ int save_program_settings() {
   settings.set_value("DP832_IP", psu_host);
   set_integer("DP832_Port", psu_port);
   settings.set_value("DP832_Connect_Method", PSU_CONNECT_METHOD);
-  return settings.save_file(SETTINGS_FILE_NAME);
+  return settings.save_file(settings_path.c_str());
+}
+
+std::string records_folder() {
+  if (!records_folder_option.empty()) return records_folder_option;
+  const std::filesystem::path beside = std::filesystem::path(settings_path).parent_path();
+  return beside.empty() ? "records" : (beside / "records").string();
 }

@@ -126,6 +126,7 @@ struct SimBench::Impl {
       b.command_log.write("DP832", line);
       b.update_loads();
       b.psu.silent_to_idn = b.psu_faults.silent_to_idn;
+      b.psu.refuse_calibration = b.psu_faults.refuse_calibration;
       out.now = psu_handle_line(b.psu, line);
       if (b.psu.calibration_changed) {
         b.psu.calibration_changed = false;

@@ -80,6 +80,8 @@ int parse_options(int argc, char** argv, SimOptions& options, std::string& setti
   app.add_flag("--psu-stream", p.unsolicited_stream,
                "the DP832 sends unsolicited lines continuously to every client")->group(faults);
   app.add_flag("--psu-refuse", p.refuse_connections, "the DP832 refuses connections")->group(faults);
+  app.add_flag("--psu-refuse-cal", p.refuse_calibration,
+               "the DP832 refuses CAL:START as a protected command, as a locked supply does")->group(faults);
 
   try {
     app.parse(argc, argv);

@@ -89,7 +89,8 @@ void start(PsuCall& k) {
   PsuState& st = k.st;
   if (!count_ok(st, k.c, 2, 2)) return;
   int code = 0;
-  if (!parse_integer(k.c.params[0], &code) || code != CAL_ACCESS_CODE) return error(st, ScpiError::command_protected);
+  if (st.refuse_calibration || !parse_integer(k.c.params[0], &code) || code != CAL_ACCESS_CODE)
+    return error(st, ScpiError::command_protected);
   int channel = parse_channel(k.c.params[1]);
   if (channel == 0) return error(st, ScpiError::illegal_parameter);
   st.cal_channel = channel;

@@ -56,6 +56,7 @@ struct PsuState {
   std::uint64_t meter_noise = 1;  // the last counts of the supply's own meter
   std::string idn;
   bool silent_to_idn = false;   // a fault: *IDN? gets no answer
+  bool refuse_calibration = false;  // a fault: CAL:START is refused
   int last_switched_on = 0;     // channel whose output went on most recently; 0 none yet
 
   // Calibration session: cal_channel is 0 outside CAL:START ... CAL:END.

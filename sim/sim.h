@@ -23,6 +23,7 @@ struct SimPsuFaults {
   int drop_after_commands = 0;   // N > 0: the connection is closed after the Nth received command line
   bool unsolicited_stream = false;  // sends a line every 5 ms (real time) while a client is connected
   bool refuse_connections = false;
+  bool refuse_calibration = false;  // CAL:START is refused as a protected command, as a locked supply does
 };
 
 // How the DMM frames its conversation: a telnet-style port (welcome line, echo of every line, a

@@ -1,0 +1,52 @@
+// The procedures as the run mode calls them, recorded as the menu records them.
+#include "app/recorded_run.h"
+
+#include <utility>
+
+#include "app/run_records.h"
+#include "calibration/factory_calibration.h"
+#include "calibration/run_recording.h"
+#include "calibration/voltage_assessment.h"
+
+const bool PROCEDURES_HAND_OVER_RESULTS = true;
+
+namespace {
+
+// Ends the recorded procedure: its record written as from the menu, then read back for the caller.
+RecordedRun finish() {
+  const SavedRecord saved = end_recorded_procedure();
+  RecordWrite written;
+  written.json_path = saved.json_path;
+  written.ok = !saved.json_path.empty() && saved.problems.empty();
+  for (const std::string& problem : saved.problems) written.reason += (written.reason.empty() ? "" : "; ") + problem;
+  if (saved.json_path.empty()) return RecordedRun{RecordJson(), std::move(written)};
+  RecordRead read = read_record(saved.json_path);
+  if (!read.ok) {
+    written.ok = false;
+    written.reason = read.error;
+  }
+  return RecordedRun{std::move(read.record), std::move(written)};
+}
+
+}  // namespace
+
+RecordedRun record_unfinished_run(Procedure procedure, Channel channel, const std::string& reason) {
+  begin_recorded_procedure(procedure, channel);
+  note_incomplete(reason);
+  return finish();
+}
+
+RecordedRun run_recorded(Procedure procedure, Channel channel) {
+  begin_recorded_procedure(procedure, channel);
+  double sum_of_squares = 0.0;
+  double rms_error = 0.0;
+  switch (procedure) {
+    case Procedure::assessment:
+      assess_voltage_accuracy(channel, sum_of_squares, rms_error, AssessMode::REPORT_ONLY);
+      break;
+    case Procedure::voltage_calibration: factory_voltage_calibration(channel, false); break;
+    case Procedure::current_calibration: factory_current_calibration(channel); break;
+    case Procedure::full_voltage_calibration: full_voltage_calibration(channel); break;
+  }
+  return finish();
+}

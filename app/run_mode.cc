@@ -1,0 +1,112 @@
+// trimora run: connect, check, one procedure, its record, the final line and the exit code.
+#include "app/run_mode.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "app/recorded_run.h"
+#include "app/run_records.h"
+#include "app/trimora.h"
+#include "console/console.h"
+#include "link/instruments.h"
+#include "link/transport.h"
+#include "platform/net.h"
+#include "platform/raw_keys.h"
+#include "settings/program_settings.h"
+
+namespace {
+
+constexpr int SUPPLY_ERROR_WAIT_MS = 2000;
+
+std::string text_of(const RecordJson& record, const char* key) {
+  auto it = record.find(key);
+  return it != record.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+// What keeps the run from starting: an instrument absent or not answering; empty when both are ready.
+std::string instruments_missing() {
+  if (dmm_link == nullptr) return "no DMM connected";
+  if (psu_link == nullptr) return "no DP832 connected";
+  if (!instruments_ready()) return "an instrument does not answer";
+  return "";
+}
+
+// After a calibration: the supply's error queue, read with SYST:ERR? until it answers "0,..." (a supply
+// that refused CAL:START or a point says so only there). Only the run mode asks; the menu never did.
+std::vector<std::string> supply_error_queue() {
+  std::vector<std::string> errors;
+  for (int i = 0; i < 20 && psu_link != nullptr; ++i) {
+    if (psu_link->send_text("SYST:ERR?\r\n") <= 0) break;
+    char reply[128];
+    const int n = read_reply(reply, sizeof reply - 1, psu_link.get(), SUPPLY_ERROR_WAIT_MS, '\n');
+    if (n <= 0) break;
+    std::string answer(reply, static_cast<std::size_t>(n));
+    while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r')) answer.pop_back();
+    if (answer.rfind("0,", 0) == 0 || answer.rfind("+0,", 0) == 0) break;
+    errors.push_back(answer);
+  }
+  return errors;
+}
+
+}  // namespace
+
+RunOutcome run_outcome(const RecordJson& record, bool instruments_present) {
+  if (!record.is_object()) return {EXIT_CALIBRATION, "NO RECORD"};
+  if (!record.value("completed", false)) {
+    const std::string why = text_of(record, "incomplete_reason");
+    if (!instruments_present) return {EXIT_INSTRUMENT, "INSTRUMENT ABSENT OR LOST: " + why};
+    return {EXIT_CALIBRATION, "INCOMPLETE: " + why};
+  }
+  auto errors = record.find("supply_errors");
+  if (errors != record.end() && errors->is_array() && !errors->empty())
+    return {EXIT_CALIBRATION, "REFUSED BY THE SUPPLY: " + (errors->front().is_string()
+                                                               ? errors->front().get<std::string>()
+                                                               : errors->front().dump())};
+  const std::string verdict = text_of(record, "overall_verdict");
+  if (verdict.empty()) return {EXIT_DONE_PASS, "DONE"};  // the factory calibrations give no verdict
+  return {verdict == "PASS" ? EXIT_DONE_PASS : EXIT_VERDICT, verdict};
+}
+
+int run_mode(const CommandLine& line) {
+  const Channel channel = *Channel::from_key('0' + line.channel);
+  // --quiet and --json keep the procedure's console text off standard output.
+  std::string hidden;
+  if (line.quiet || line.json) console_capture(&hidden);
+  console_start();
+  load_program_settings();
+  if (!net_startup()) {
+    console_capture(nullptr);
+    std::fputs("trimora: cannot start socket services\n", stderr);
+    return EXIT_INSTRUMENT;
+  }
+  connect_dmm(dmm_host, dmm_port);
+  connect_psu(psu_host, psu_port);
+
+  const std::string missing = instruments_missing();
+  const RecordedRun recorded = missing.empty() ? run_recorded(line.procedure, channel)
+                                               : record_unfinished_run(line.procedure, channel, missing);
+  // A run that stopped early: was it an instrument that went away?
+  const bool completed = recorded.record.is_object() && recorded.record.value("completed", false);
+  const bool present = missing.empty() && (completed || instruments_missing().empty());
+  RunOutcome outcome = run_outcome(recorded.record, present);
+  if (outcome.exit_code == EXIT_DONE_PASS && line.procedure != Procedure::assessment) {
+    const std::vector<std::string> errors = supply_error_queue();
+    if (!errors.empty()) outcome = {EXIT_CALIBRATION, "REFUSED BY THE SUPPLY: " + errors.front()};
+  }
+  if (!recorded.written.ok && outcome.exit_code == EXIT_DONE_PASS) outcome.exit_code = EXIT_CALIBRATION;
+
+  drop_links();
+  save_program_settings();
+  write_run_certificates();
+  console_capture(nullptr);
+  if (line.json && recorded.record.is_object()) std::printf("%s\n", recorded.record.dump(2).c_str());
+  // The final line goes to standard error with --json, so that standard output holds the record alone.
+  FILE* final_out = line.json ? stderr : stdout;
+  if (recorded.written.ok)
+    std::fprintf(final_out, "Result: %s; record: %s\n", outcome.words.c_str(), recorded.written.json_path.c_str());
+  else
+    std::fprintf(final_out, "Result: %s; THE RECORD COULD NOT BE WRITTEN: %s\n", outcome.words.c_str(),
+                 recorded.written.reason.c_str());
+  std::fflush(final_out);
+  return outcome.exit_code;
+}

@@ -1,0 +1,18 @@
+# CLI11 (header only) parses the programs' command lines. As with nlohmann/json, a cross build takes the
+# host's CLI folder alone through a link in the build tree, never the whole of /usr/include.
+if(NOT CMAKE_CROSSCOMPILING)
+  find_package(CLI11 QUIET)
+endif()
+if(NOT TARGET CLI11::CLI11)
+  find_path(CLI11_INCLUDE_DIR CLI/CLI.hpp HINTS /usr/include /usr/local/include NO_CMAKE_FIND_ROOT_PATH)
+  if(NOT CLI11_INCLUDE_DIR)
+    message(FATAL_ERROR "CLI/CLI.hpp not found: install the package libcli11-dev")
+  endif()
+  set(TRIMORA_CLI11_INCLUDE ${CMAKE_BINARY_DIR}/cli11-include)
+  file(MAKE_DIRECTORY ${TRIMORA_CLI11_INCLUDE})
+  if(NOT EXISTS ${TRIMORA_CLI11_INCLUDE}/CLI)
+    file(CREATE_LINK ${CLI11_INCLUDE_DIR}/CLI ${TRIMORA_CLI11_INCLUDE}/CLI SYMBOLIC COPY_ON_ERROR)
+  endif()
+  add_library(CLI11::CLI11 INTERFACE IMPORTED)
+  target_include_directories(CLI11::CLI11 SYSTEM INTERFACE ${TRIMORA_CLI11_INCLUDE})
+endif()
