@@ -49,11 +49,8 @@ class AddressDialogTest : public ProgramTest {
   int dmm_at = 0;  // the bench's ports
   int psu_at = 0;
 
-  void SetUp() override {
-    ProgramTest::SetUp();
-    // Instrument replies must come within the scaled timeouts (the DMM's echo within 100 ms at scale
-    // 1): half speed keeps a loaded machine well inside them.
-    set_time_scale(RELIABLE_TIME_SCALE);
+  AddressDialogTest() {
+    scale = RELIABLE_TIME_SCALE;
     options.dmm_idn = "Maker,DMM-1,SN42,1.0";
   }
 
@@ -243,14 +240,7 @@ TEST_F(AddressDialogTest, ConfirmingAnAddressWhereNothingAnswersLeavesTheInstrum
   keys("m\r" + erase(p.size()) + q + "\ry" + "a" + "x");
   std::string file_after_dialog;
   std::size_t keys_before_a = 1 + 1 + p.size() + q.size() + 2;
-  int read = 0;
-  set_key_source([&]() {
-    if (static_cast<std::size_t>(read++) == keys_before_a) file_after_dialog = settings_now();
-    if (key_queue.empty()) return KEY_CLOSED;
-    int key = key_queue.front();
-    key_queue.pop_front();
-    return key;
-  });
+  before_key[static_cast<int>(keys_before_a)] = [&]() { file_after_dialog = settings_now(); };
   ASSERT_EQ(trimora_main(), 0);
   EXPECT_EQ(file_after_dialog, settings_file("127.0.0.1", refusing.port(), "127.0.0.1", bench->psu_port()));
   std::string text = mask_stamps(out);

@@ -13,6 +13,7 @@
 #include "link/primitives.h"
 #include "settings/program_settings.h"
 #include "tests/fake_transport.h"
+#include "tests/program_fixture.h"
 
 namespace {
 
@@ -20,19 +21,15 @@ const std::string TEN_KB(10 * 1024, 'x');
 constexpr int DMM_PORT = 5025;
 constexpr int PSU_PORT = 5555;
 
-class BadReplyTest : public ::testing::Test {
+class BadReplyTest : public ProgramTest {
  protected:
-  std::string out;
+  BadReplyTest() { scale = 1.0; }
   void SetUp() override {
-    console_capture(&out);
+    ProgramTest::SetUp();
     std::strcpy(dmm_host, "127.0.0.1");
     std::strcpy(psu_host, "127.0.0.1");
     dmm_port = DMM_PORT;
     psu_port = PSU_PORT;
-  }
-  void TearDown() override {
-    console_capture(nullptr);
-    drop_links();
   }
 };
 

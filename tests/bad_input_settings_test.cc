@@ -26,18 +26,9 @@ namespace {
 
 const std::string UNKNOWN = "\n\a?Unknown command.\n\n";
 
-int occurrences_of(const std::string& text, const std::string& part) {
-  int n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
 class BadSettingsTest : public ProgramTest {
  protected:
-  void write(const std::string& content) {
-    std::ofstream file(SETTINGS_FILE_NAME, std::ios::binary);
-    file << content;
-  }
+  void write(const std::string& content) { write_file(SETTINGS_FILE_NAME, content); }
 
   // The lines that point both instruments at the bench.
   std::string dmm_lines_of(const std::string& end = "\n") const {
@@ -103,12 +94,7 @@ TEST_F(BadSettingsTest, ProgramRunsOnDamagedFilesAndSavesThemWhole) {
     write(c.content);
     expect_loopback_only();
     keys("ZX");
-    set_key_source([this]() {
-      if (key_queue.empty()) return KEY_CLOSED;
-      int key = key_queue.front();
-      key_queue.pop_front();
-      return key;
-    });
+    install_keys();  // the console closed at the end of the last run
     EXPECT_EQ(trimora_main(), 0);
     EXPECT_NE(out.find("Checking DMM read data......OK!\n\n"), std::string::npos);
     EXPECT_NE(out.find("Port " + std::to_string(bench->psu_port()) + "...OK!\n\n"), std::string::npos);
@@ -140,66 +126,52 @@ TEST_F(BadSettingsTest, LongHostsInTheFile) {
   expect_clean_file(bench->dmm_port(), bench->psu_port(), host63, cut);
 }
 
-// Ports that no TCP connection can use: the program reports both instruments absent, keeps its menu,
-// and writes the ports back as it read them (a number beyond int held at its end).
-TEST_F(BadSettingsTest, PortsOutsideTheRangeInTheFile) {
+// Ports that no TCP connection can use, as written and as the program holds them (a number beyond int
+// held at its end).
+struct BadPort {
+  const char* text;
+  int port;
+};
+class BadPortTest : public BadSettingsTest, public ::testing::WithParamInterface<BadPort> {};
+INSTANTIATE_TEST_SUITE_P(OutsideTheRange, BadPortTest,
+                         ::testing::Values(BadPort{"0", 0}, BadPort{"-1", -1}, BadPort{"65536", 65536},
+                                           BadPort{"99999999999", 2147483647}),
+                         [](const ::testing::TestParamInfo<BadPort>& info) {
+                           return "Port" + std::to_string(info.index);
+                         });
+
+// In the file: the program reports both instruments absent, keeps its menu, and writes the ports back
+// as it read them.
+TEST_P(BadPortTest, InTheFile) {
+  const BadPort& c = GetParam();
   start_bench();
-  struct Case {
-    const char* text;
-    int port;
-  };
-  const Case cases[] = {{"0", 0}, {"-1", -1}, {"65536", 65536}, {"99999999999", 2147483647}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    out.clear();
-    key_queue.clear();
-    write(std::string("DMM_IP 127.0.0.1\nDMM_Port ") + c.text + "\nDP832_IP 127.0.0.1\nDP832_Port " + c.text + "\n");
-    expect_loopback_only();
-    keys("ZX");
-    set_key_source([this]() {
-      if (key_queue.empty()) return KEY_CLOSED;
-      int key = key_queue.front();
-      key_queue.pop_front();
-      return key;
-    });
-    EXPECT_EQ(trimora_main(), 0);
-    const std::string port = std::to_string(c.port);
-    EXPECT_NE(out.find("Connecting to DMM on IP 127.0.0.1, Port " + port + "...\n\n\aERROR - Failed to connect to DMM!"),
-              std::string::npos);
-    EXPECT_NE(out.find("Connecting to DP832 on IP 127.0.0.1, Port " + port + "...\n\aWARNING: DP832 FAILED TO CONNECT."),
-              std::string::npos);
-    EXPECT_NE(out.find("Command >Z\n\a\nNo active DMM connection.\n"), std::string::npos);
-    expect_clean_file(c.port, c.port);
-  }
+  write(std::string("DMM_IP 127.0.0.1\nDMM_Port ") + c.text + "\nDP832_IP 127.0.0.1\nDP832_Port " + c.text + "\n");
+  expect_loopback_only();
+  keys("ZX");
+  EXPECT_EQ(trimora_main(), 0);
+  const std::string port = std::to_string(c.port);
+  EXPECT_NE(out.find("Connecting to DMM on IP 127.0.0.1, Port " + port + "...\n\n\aERROR - Failed to connect to DMM!"),
+            std::string::npos);
+  EXPECT_NE(out.find("Connecting to DP832 on IP 127.0.0.1, Port " + port + "...\n\aWARNING: DP832 FAILED TO CONNECT."),
+            std::string::npos);
+  EXPECT_NE(out.find("Command >Z\n\a\nNo active DMM connection.\n"), std::string::npos);
+  expect_clean_file(c.port, c.port);
   EXPECT_EQ(bench->dmm_connections(), 0);
   EXPECT_EQ(bench->psu_connections(), 0);
 }
 
-// The same ports typed in the DMM dialog: shown, saved, and refused by the connect.
-TEST_F(BadSettingsTest, PortsOutsideTheRangeTypedInTheDialog) {
+// Typed in the DMM dialog: shown, saved, and refused by the connect.
+TEST_P(BadPortTest, TypedInTheDialog) {
+  const BadPort& c = GetParam();
   start_bench();
-  for (const char* typed : {"0", "-1", "65536", "99999999999"}) {
-    SCOPED_TRACE(typed);
-    out.clear();
-    key_queue.clear();
-    drop_links();
-    write_loopback_settings(bench->dmm_port(), bench->psu_port());
-    const int port = std::string(typed) == "99999999999" ? 2147483647 : std::atoi(typed);
-    // M, keep the host, erase the port's digits, type the new port, confirm; then check and leave.
-    keys("M\r" + std::string(10, '\b') + typed + "\rYZX");
-    set_key_source([this]() {
-      if (key_queue.empty()) return KEY_CLOSED;
-      int key = key_queue.front();
-      key_queue.pop_front();
-      return key;
-    });
-    EXPECT_EQ(trimora_main(), 0);
-    EXPECT_NE(out.find("Service Port: " + std::to_string(port) + "\n\nAre these correct?Y\n\n"), std::string::npos);
-    EXPECT_NE(out.find("Port " + std::to_string(port) + "...\n\n\aERROR - Failed to connect to DMM!"),
-              std::string::npos);
-    EXPECT_NE(out.find("Command >Z\n\a\nNo active DMM connection.\n"), std::string::npos);
-    expect_clean_file(port, bench->psu_port());
-  }
+  // M, keep the host, erase the port's digits, type the new port, confirm; then check and leave.
+  keys("M\r" + std::string(10, '\b') + c.text + "\rYZX");
+  EXPECT_EQ(trimora_main(), 0);
+  const std::string port = std::to_string(c.port);
+  EXPECT_NE(out.find("Service Port: " + port + "\n\nAre these correct?Y\n\n"), std::string::npos);
+  EXPECT_NE(out.find("Port " + port + "...\n\n\aERROR - Failed to connect to DMM!"), std::string::npos);
+  EXPECT_NE(out.find("Command >Z\n\a\nNo active DMM connection.\n"), std::string::npos);
+  expect_clean_file(c.port, bench->psu_port());
 }
 
 // A read-only working folder, with the real program: every save fails, the old file stays whole and
@@ -255,6 +227,6 @@ TEST_F(BadSettingsTest, ReadOnlyWorkingFolder) {
   EXPECT_FALSE(std::filesystem::exists(std::string(SETTINGS_FILE_NAME) + ".tmp"));
   // Start-up, then the dialog's failed save, its reconnect, and X's failed save and exit.
   EXPECT_NE(shown.find("Are these correct?Y\n\nConnecting to DMM on IP 127.0.0.1"), std::string::npos) << shown;
-  EXPECT_EQ(occurrences_of(shown, "Checking DMM read data......OK!"), 2) << shown;
+  EXPECT_EQ(occurrences(shown, "Checking DMM read data......OK!"), 2) << shown;
   EXPECT_NE(shown.find("Command >X\n\n\nExiting...\n\n"), std::string::npos) << shown;
 }

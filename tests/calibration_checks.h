@@ -48,12 +48,6 @@ inline std::string date_of_run(const std::vector<std::string>& lines, const std:
   return began;
 }
 
-inline int count_of(const std::string& text, const std::string& part) {
-  int n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) n++;
-  return n;
-}
-
 // A failed reading in a test's list of expected readings.
 constexpr double NO_READING = NAN;
 

@@ -6,23 +6,21 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <string>
 
 #include "console/console.h"
 #include "console/keys.h"
 #include "console/stamps.h"
+#include "tests/program_fixture.h"
 
 namespace {
 
-// Restores the console and the local clock whatever a test did.
-class ConsoleTest : public ::testing::Test {
+// Restores the local clock whatever a test did; the fixture restores the console.
+class ConsoleTest : public ProgramTest {
  protected:
-  std::string out;
   void TearDown() override {
-    console_capture(nullptr);
-    set_key_source({});
     set_stamp_clock(nullptr);
+    ProgramTest::TearDown();
   }
 };
 
@@ -71,29 +69,20 @@ TEST_F(ConsoleTest, OutputReachesStandardOutputAtOnce) {
 }
 
 TEST_F(ConsoleTest, ReadKeyTakesScriptedKeysAndStaysClosed) {
-  std::deque<int> script = {'a', 13, 224, 72};
-  int calls = 0;
-  auto from_script = [&]() {
-    ++calls;
-    if (script.empty()) return KEY_CLOSED;
-    int key = script.front();
-    script.pop_front();
-    return key;
-  };
-  set_key_source(from_script);
+  key_codes({'a', 13, 224, 72});
   EXPECT_EQ(read_key(), 'a');
   EXPECT_EQ(read_key(), 13);
   EXPECT_EQ(read_key(), KEY_SPECIAL + 72);  // lead code and own code: one key
   EXPECT_EQ(read_key(), KEY_CLOSED);
   // Closed for good, even if the source had something again: no caller loops on stale input.
-  script.push_back('z');
+  keys("z");
   EXPECT_EQ(read_key(), KEY_CLOSED);
   EXPECT_EQ(read_key(), KEY_CLOSED);
-  EXPECT_EQ(calls, 5);
+  EXPECT_EQ(keys_read, 5);
 
   // A lead code at the end of input: no key, input closed.
-  script = {0};
-  set_key_source(from_script);
+  key_queue = {0};
+  install_keys();
   EXPECT_EQ(read_key(), KEY_CLOSED);
 
   // A new source opens input again.
@@ -102,14 +91,7 @@ TEST_F(ConsoleTest, ReadKeyTakesScriptedKeysAndStaysClosed) {
 }
 
 TEST_F(ConsoleTest, ReadKeyEchoShowsTheKeyButNothingWhenClosed) {
-  std::deque<int> script = {'7', 13};
-  set_key_source([&]() {
-    if (script.empty()) return KEY_CLOSED;
-    int key = script.front();
-    script.pop_front();
-    return key;
-  });
-  console_capture(&out);
+  keys("7\r");
   EXPECT_EQ(read_key_echo(), '7');
   EXPECT_EQ(read_key_echo(), 13);
   EXPECT_EQ(read_key_echo(), KEY_CLOSED);

@@ -128,7 +128,7 @@ TEST_F(FactoryVoltageTest, DmmSilentFromAPointLeavesTheRestUnreported) {
   expected.end(date_of_run(lines, began));
   EXPECT_EQ(lines, expected.commands);
   EXPECT_EQ(out, expected.console);
-  EXPECT_EQ(count_of(out, "\aWARNING: DMM communication error.\n"), 4);
+  EXPECT_EQ(occurrences(out, "\aWARNING: DMM communication error.\n"), 4);
   EXPECT_EQ(lines.back(), SUPPLY_ERROR_QUERY);
   EXPECT_EQ(lines[lines.size() - 2].rfind("CAL:END ", 0), 0u);
   EXPECT_NE(out.find("CAL:END " + date_of_run(lines, began) + ",CH3\r\n"

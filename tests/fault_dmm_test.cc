@@ -61,10 +61,7 @@ std::vector<double> sweep_script() {
 class DmmFaultTest : public FaultTest {
  protected:
   // Shorter than the usual test scale: the runs are long, and every wait keeps a floor of 10 ms.
-  void SetUp() override {
-    FaultTest::SetUp();
-    set_time_scale(0.05);
-  }
+  DmmFaultTest() { scale = 0.05; }
 
   // Sets the faults when the first command key is read, and scripts the readings from there.
   void at_first_key(const SimDmmFaults& faults, const std::vector<double>& script) {
@@ -141,61 +138,85 @@ class DmmFaultTest : public FaultTest {
     return missed;
   }
 
-  // The menu after the procedure: the last command's check passed and the program ended with X.
-  void expect_menu_usable_at_the_end(int code) {
-    EXPECT_EQ(code, 0);
-    const std::size_t last = out.rfind("Command >");
-    ASSERT_NE(last, std::string::npos);
-    const std::size_t previous = out.rfind("Command >", last - 1);
-    ASSERT_NE(previous, std::string::npos);
-    EXPECT_EQ(out.substr(previous, last - previous).find("Z\n" + UNKNOWN_COMMAND), 9u)
-        << "the last check before X passes: " << out.substr(previous);
-    EXPECT_EQ(out.substr(last), "Command >X\n" + EXITING + certificate_line());
-  }
-
   void expect_within_timeouts(int steps) { EXPECT_LT(elapsed_ms, bound_ms(steps)); }
 };
+
+// The factory calibrations of voltage and current on CH3, each under the same faults.
+class DmmCalibrationFault : public DmmFaultTest, public ::testing::WithParamInterface<const Procedure*> {};
+
+// A fault that ends what it meets; the link is gone afterwards when the DMM dropped it, and M reconnects.
+struct FaultCase {
+  const char* name;
+  SimDmmFaults faults;
+  bool reconnect = false;
+};
+// A slow or echo-less DMM during the assessment, from a sweep index on.
+struct SlowCase {
+  const char* name;
+  SimDmmFaults faults;
+  bool completes;
+  int from;
+};
+// A fault in the full calibration's steps: from the first key on (the fault counts readings itself),
+// or else after reading 2; with the readings scripted.
+struct StepCase {
+  const char* name;
+  SimDmmFaults faults;
+  bool by_count;
+  std::vector<double> script;
+};
+template <class Case>
+std::string case_name(const ::testing::TestParamInfo<Case>& info) {
+  std::string name = info.param.name;
+  std::replace(name.begin(), name.end(), ' ', '_');
+  return name;
+}
+template <class Case>
+class DmmFault : public DmmFaultTest, public ::testing::WithParamInterface<Case> {};
+class DmmAssessmentFault : public DmmFault<FaultCase> {};
+class DmmSlowAssessment : public DmmFault<SlowCase> {};
+class DmmFullCalibrationFault : public DmmFault<FaultCase> {};
+class DmmFullCalibrationStepFault : public DmmFault<StepCase> {};
+class DmmCheckFault : public DmmFault<FaultCase> {};
 
 }  // namespace
 
 // --- Factory calibrations (V and C on CH3): the run goes on, failed points are warned and not reported
 
-TEST_F(DmmFaultTest, SilentFromPointKDuringVoltageAndCurrentCalibration) {
-  for (const Procedure* proc : {&VOLTAGE_CH3, &CURRENT_CH3}) {
-    SCOPED_TRACE(proc->keys);
-    fresh_run();
-    // Silent from the second-last point on; cleared again before the next command.
-    const int first_failing = proc->points() + 1;
-    SimDmmFaults silent;
-    silent.silent_from_reading = first_failing;
-    at_first_key(silent, proc->script());
-    clear_faults_at_key(3);
-    int code = run(std::string(proc->keys) + "ZX");
-    check_calibration(*proc, first_failing);
-    expect_menu_usable_at_the_end(code);
-    expect_within_timeouts(proc->points() + 3);
-  }
+INSTANTIATE_TEST_SUITE_P(VoltageAndCurrent, DmmCalibrationFault, ::testing::Values(&VOLTAGE_CH3, &CURRENT_CH3),
+                         [](const ::testing::TestParamInfo<const Procedure*>& info) {
+                           return std::string(info.param->unit == 'V' ? "Voltage" : "Current");
+                         });
+
+TEST_P(DmmCalibrationFault, SilentFromPointK) {
+  const Procedure* proc = GetParam();
+  start_bench();
+  // Silent from the second-last point on; cleared again before the next command.
+  const int first_failing = proc->points() + 1;
+  const SimDmmFaults silent{.silent_from_reading = first_failing};
+  at_first_key(silent, proc->script());
+  clear_faults_at_key(3);
+  int code = run(std::string(proc->keys) + "ZX");
+  check_calibration(*proc, first_failing);
+  expect_last_check_passed(code);
+  expect_within_timeouts(proc->points() + 3);
 }
 
 // Garbage from point k1, then the connection dropped at point k2: every point from k1 on goes without
 // a measurement; afterwards the check finds the DMM gone and M reconnects it.
-TEST_F(DmmFaultTest, GarbageThenDroppedConnectionMidRunThenMReconnects) {
-  for (const Procedure* proc : {&VOLTAGE_CH3, &CURRENT_CH3}) {
-    SCOPED_TRACE(proc->keys);
-    fresh_run();
-    SimDmmFaults faults;
-    faults.garbage_from_reading = 3 + proc->points() / 3;
-    faults.drop_at_reading = 3 + proc->points() / 2;
-    at_first_key(faults, proc->script());
-    clear_faults_at_key(3);
-    int code = run(std::string(proc->keys) + "ZM\r\rYZX");
-    check_calibration(*proc, faults.garbage_from_reading);
-    EXPECT_NE(after("output OFF...").find("Z\n" + DMM_LOST), std::string::npos);
-    EXPECT_NE(after("Configure DMM IP Address").find("Checking DMM read data......OK!"), std::string::npos);
-    EXPECT_EQ(bench->dmm_connections(), 2);
-    expect_menu_usable_at_the_end(code);
-    expect_within_timeouts(proc->points() + 6);
-  }
+TEST_P(DmmCalibrationFault, GarbageThenDroppedConnectionMidRunThenMReconnects) {
+  const Procedure* proc = GetParam();
+  start_bench();
+  const SimDmmFaults faults{.garbage_from_reading = 3 + proc->points() / 3, .drop_at_reading = 3 + proc->points() / 2};
+  at_first_key(faults, proc->script());
+  clear_faults_at_key(3);
+  int code = run(std::string(proc->keys) + "ZM\r\rYZX");
+  check_calibration(*proc, faults.garbage_from_reading);
+  EXPECT_NE(after("output OFF...").find("Z\n" + DMM_LOST), std::string::npos);
+  EXPECT_NE(after("Configure DMM IP Address").find("Checking DMM read data......OK!"), std::string::npos);
+  EXPECT_EQ(bench->dmm_connections(), 2);
+  expect_last_check_passed(code);
+  expect_within_timeouts(proc->points() + 6);
 }
 
 // Near the end of the run the DMM turns slow but timely (read), then echo-less (its quick answer is
@@ -204,248 +225,183 @@ TEST_F(DmmFaultTest, GarbageThenDroppedConnectionMidRunThenMReconnects) {
 // 2500 ms, so answers up to about 3010 ms after the command are read; 1500 is well inside, 4500 well
 // outside and late enough to arrive while the next point waits for its own answer. (The edges
 // themselves are tested at the menu below.)
-TEST_F(DmmFaultTest, SlowEchoLessAndLateAnswersDuringVoltageAndCurrentCalibration) {
-  for (const Procedure* proc : {&VOLTAGE_CH3, &CURRENT_CH3}) {
-    SCOPED_TRACE(proc->keys);
-    fresh_run();
-    const int p = proc->points();
-    SimDmmFaults slow;
-    slow.answer_delay_ms = 1500;
-    SimDmmFaults no_echo;
-    no_echo.no_echo = true;
-    SimDmmFaults too_slow;
-    too_slow.answer_delay_ms = 4500;
-    // READ? number k belongs to point k - 3: slow from point p - 6, echo-less from p - 4, too slow
-    // from p - 2.
-    before_key[0] = [this, proc, p, slow, no_echo, too_slow]() {
-      bench->script_readings(proc->script());
-      fault_schedule({{p - 4, slow}, {p - 2, no_echo, 0}, {p, too_slow, 50}});
-    };
-    clear_faults_at_key(3);
-    int code = run(std::string(proc->keys) + "ZZZX");
-    std::vector<int> measured;
-    check_calibration(*proc, 0, &measured);
-    for (int point : {p - 6, p - 5})
-      EXPECT_NE(std::find(measured.begin(), measured.end(), point), measured.end()) << "slow point " << point;
-    for (int point : {p - 2, p - 1})
-      EXPECT_EQ(std::find(measured.begin(), measured.end(), point), measured.end()) << "too slow point " << point;
-    EXPECT_EQ(code, 0);
-    EXPECT_NE(after("CAL:END").find("Command >Z\n" + UNKNOWN_COMMAND + "="), std::string::npos)
-        << "the DMM answers again at the menu once it is well again";
-    expect_within_timeouts(p + 5);
-  }
+TEST_P(DmmCalibrationFault, SlowEchoLessAndLateAnswers) {
+  const Procedure* proc = GetParam();
+  start_bench();
+  const int p = proc->points();
+  const SimDmmFaults slow{.answer_delay_ms = 1500};
+  const SimDmmFaults no_echo{.no_echo = true};
+  const SimDmmFaults too_slow{.answer_delay_ms = 4500};
+  // READ? number k belongs to point k - 3: slow from point p - 6, echo-less from p - 4, too slow
+  // from p - 2.
+  before_key[0] = [this, proc, p, slow, no_echo, too_slow]() {
+    bench->script_readings(proc->script());
+    fault_schedule({{p - 4, slow}, {p - 2, no_echo, 0}, {p, too_slow, 50}});
+  };
+  clear_faults_at_key(3);
+  int code = run(std::string(proc->keys) + "ZZZX");
+  std::vector<int> measured;
+  check_calibration(*proc, 0, &measured);
+  for (int point : {p - 6, p - 5})
+    EXPECT_NE(std::find(measured.begin(), measured.end(), point), measured.end()) << "slow point " << point;
+  for (int point : {p - 2, p - 1})
+    EXPECT_EQ(std::find(measured.begin(), measured.end(), point), measured.end()) << "too slow point " << point;
+  EXPECT_EQ(code, 0);
+  EXPECT_NE(after("CAL:END").find("Command >Z\n" + UNKNOWN_COMMAND + "="), std::string::npos)
+      << "the DMM answers again at the menu once it is well again";
+  expect_within_timeouts(p + 5);
 }
 
 
 // --- Assessment (A on CH3): the first failed reading ends it, with the output left on at that point
 
-TEST_F(DmmFaultTest, EachFaultEndsTheAssessmentAtItsPoint) {
-  struct Case {
-    const char* name;
-    SimDmmFaults faults;
-    int failing_point;   // sweep index whose reading fails
-    bool reconnect;      // the link is gone afterwards: M reconnects
-  };
-  std::vector<Case> cases;
-  SimDmmFaults f;
-  f.silent_from_reading = 3 + 2;
-  cases.push_back({"silent", f, 2, false});
-  f = SimDmmFaults();
-  f.drop_at_reading = 3 + 2;
-  cases.push_back({"drop", f, 2, true});
-  f = SimDmmFaults();
-  f.garbage_from_reading = 3 + 2;
-  cases.push_back({"garbage", f, 2, false});
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    fresh_run();
-    at_first_key(c.faults, sweep_script());
-    clear_faults_at_key(2);
-    int code = run(std::string("A3Z") + (c.reconnect ? "M\r\rY" : "") + "ZX");
-    std::vector<std::string> applied;
-    for (const std::string& line : psu_lines())
-      if (line.rfind(":APPL CH3,", 0) == 0 && line != ":APPL CH3,5,2") applied.push_back(line);
-    ASSERT_EQ(applied.size(), static_cast<std::size_t>(c.failing_point + 1));
-    EXPECT_EQ(applied.back(), ":APPL CH3,0.5000,2");
-    EXPECT_EQ(occurrences(out, "Correction: Setpoint"), c.failing_point);
-    EXPECT_NE(out.find("\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n\n"), std::string::npos);
-    EXPECT_EQ(out.find(" SS Error:"), std::string::npos);
-    EXPECT_TRUE(bench->output_on(3)) << "the assessment leaves the output on at the failed point";
-    expect_menu_usable_at_the_end(code);
-    expect_within_timeouts(26);
-  }
+INSTANTIATE_TEST_SUITE_P(Faults, DmmAssessmentFault,
+                         ::testing::Values(FaultCase{"silent", {.silent_from_reading = 3 + 2}},
+                                           FaultCase{"drop", {.drop_at_reading = 3 + 2}, true},
+                                           FaultCase{"garbage", {.garbage_from_reading = 3 + 2}}),
+                         case_name<FaultCase>);
+
+TEST_P(DmmAssessmentFault, EndsTheAssessmentAtItsPoint) {
+  const FaultCase& c = GetParam();
+  const int failing_point = 2;  // the sweep index whose reading fails
+  start_bench();
+  at_first_key(c.faults, sweep_script());
+  clear_faults_at_key(2);
+  int code = run(std::string("A3Z") + (c.reconnect ? "M\r\rY" : "") + "ZX");
+  std::vector<std::string> applied;
+  for (const std::string& line : psu_lines())
+    if (line.rfind(":APPL CH3,", 0) == 0 && line != ":APPL CH3,5,2") applied.push_back(line);
+  ASSERT_EQ(applied.size(), static_cast<std::size_t>(failing_point + 1));
+  EXPECT_EQ(applied.back(), ":APPL CH3,0.5000,2");
+  EXPECT_EQ(occurrences(out, "Correction: Setpoint"), failing_point);
+  EXPECT_NE(out.find("\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n\n"), std::string::npos);
+  EXPECT_EQ(out.find(" SS Error:"), std::string::npos);
+  EXPECT_TRUE(bench->output_on(3)) << "the assessment leaves the output on at the failed point";
+  expect_last_check_passed(code);
+  expect_within_timeouts(26);
 }
 
-TEST_F(DmmFaultTest, SlowOrEchoLessAnswersDuringTheAssessment) {
-  struct Case {
-    const char* name;
-    SimDmmFaults faults;
-    bool completes;
-    int from;  // the sweep index from which the fault applies
-  };
-  std::vector<Case> cases;
-  SimDmmFaults f;
-  f.answer_delay_ms = 1500;
-  cases.push_back({"slow", f, true, 19});
-  f.answer_delay_ms = 3600;
-  cases.push_back({"too slow", f, false, 2});
-  f = SimDmmFaults();
-  f.no_echo = true;
-  cases.push_back({"no echo", f, false, 2});
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    fresh_run();
-    after_readings(2 + c.from, c.faults, sweep_script());
-    clear_faults_at_key(2);
-    int code = run("A3ZZX");
-    const bool completed = out.find("CH3 output OFF...") != std::string::npos;
-    if (c.completes) {
-      EXPECT_TRUE(completed);
-      EXPECT_NE(out.find(" SS Error:"), std::string::npos);
-    }
-    if (!completed) {
-      EXPECT_NE(out.find("\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n\n"), std::string::npos);
-      EXPECT_EQ(out.find(" SS Error:"), std::string::npos);
-    }
-    // Every error line printed is the error of its own point's reading (1 mV per read number).
-    int own_lines = 0;
-    for (int i = 0; i < 22; ++i) {
-      char line[96];
-      std::snprintf(line, sizeof line, "Correction: Setpoint %7.4lf V, Error: %7.3lf mV\n", sweep_point(i),
-                    (0.001 * (i + 3)) * 1000.0);
-      const bool shown = out.find(line) != std::string::npos;
-      own_lines += shown ? 1 : 0;
-      if (i < c.from) {
-        EXPECT_TRUE(shown) << line;
-      }
-    }
-    EXPECT_EQ(occurrences(out, "Correction: Setpoint"), own_lines) << "no line shows another point's reading";
-    EXPECT_EQ(code, 0);
-    EXPECT_NE(out.rfind("Command >Z\n" + UNKNOWN_COMMAND), std::string::npos);
-    expect_within_timeouts(28);
+INSTANTIATE_TEST_SUITE_P(Answers, DmmSlowAssessment,
+                         ::testing::Values(SlowCase{"slow", {.answer_delay_ms = 1500}, true, 19},
+                                           SlowCase{"too slow", {.answer_delay_ms = 3600}, false, 2},
+                                           SlowCase{"no echo", {.no_echo = true}, false, 2}),
+                         case_name<SlowCase>);
+
+TEST_P(DmmSlowAssessment, EveryErrorLineIsItsOwnPointsReading) {
+  const SlowCase& c = GetParam();
+  start_bench();
+  after_readings(2 + c.from, c.faults, sweep_script());
+  clear_faults_at_key(2);
+  int code = run("A3ZZX");
+  const bool completed = out.find("CH3 output OFF...") != std::string::npos;
+  if (c.completes) {
+    EXPECT_TRUE(completed);
+    EXPECT_NE(out.find(" SS Error:"), std::string::npos);
   }
+  if (!completed) {
+    EXPECT_NE(out.find("\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n\n"), std::string::npos);
+    EXPECT_EQ(out.find(" SS Error:"), std::string::npos);
+  }
+  // Every error line printed is the error of its own point's reading (1 mV per read number).
+  int own_lines = 0;
+  for (int i = 0; i < 22; ++i) {
+    char line[96];
+    std::snprintf(line, sizeof line, "Correction: Setpoint %7.4lf V, Error: %7.3lf mV\n", sweep_point(i),
+                  (0.001 * (i + 3)) * 1000.0);
+    const bool shown = out.find(line) != std::string::npos;
+    own_lines += shown ? 1 : 0;
+    if (i < c.from) {
+      EXPECT_TRUE(shown) << line;
+    }
+  }
+  EXPECT_EQ(occurrences(out, "Correction: Setpoint"), own_lines) << "no line shows another point's reading";
+  EXPECT_EQ(code, 0);
+  EXPECT_NE(out.rfind("Command >Z\n" + UNKNOWN_COMMAND), std::string::npos);
+  expect_within_timeouts(28);
 }
 
 // --- Full calibration (F on CH1): a DMM fault at its start or in its first calibration
 
-TEST_F(DmmFaultTest, FaultsEndTheFullCalibrationWithoutCalibrating) {
-  struct Case {
-    const char* name;
-    SimDmmFaults faults;
-    bool reconnect;
-  };
-  std::vector<Case> cases;
-  SimDmmFaults f;
-  f.silent_from_reading = 2;
-  cases.push_back({"silent", f, false});
-  f = SimDmmFaults();
-  f.drop_at_reading = 2;
-  cases.push_back({"drop", f, true});
-  f = SimDmmFaults();
-  f.garbage_from_reading = 2;
-  cases.push_back({"garbage", f, false});
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    fresh_run();
-    at_first_key(c.faults, {5.0});
-    clear_faults_at_key(3);
-    int code = run(std::string("F1YZ") + (c.reconnect ? "M\r\rY" : "") + "ZX");
-    // Step 1's path check fails: nothing more is done, no calibration is started, no key is awaited.
-    // Then the run's record is named and the menu follows.
-    const std::string stopped = "STEP 1: INITIAL CALIBRATION PER FACTORY SPEC - Channel 1\n" + NOT_READING + "Record: records/";
-    const std::size_t at = out.find(stopped);
-    ASSERT_NE(at, std::string::npos);
-    EXPECT_EQ(out.compare(out.find('\n', at + stopped.size()) + 1, 1, "="), 0);
-    EXPECT_EQ(out.find("STEP 2"), std::string::npos);
-    for (const std::string& line : psu_lines()) EXPECT_EQ(line.rfind("CAL:", 0), std::string::npos) << line;
-    EXPECT_FALSE(bench->output_on(1));
-    expect_menu_usable_at_the_end(code);
-    expect_within_timeouts(6);
-  }
+INSTANTIATE_TEST_SUITE_P(Faults, DmmFullCalibrationFault,
+                         ::testing::Values(FaultCase{"silent", {.silent_from_reading = 2}},
+                                           FaultCase{"drop", {.drop_at_reading = 2}, true},
+                                           FaultCase{"garbage", {.garbage_from_reading = 2}}),
+                         case_name<FaultCase>);
+
+TEST_P(DmmFullCalibrationFault, EndsItWithoutCalibrating) {
+  const FaultCase& c = GetParam();
+  start_bench();
+  at_first_key(c.faults, {5.0});
+  clear_faults_at_key(3);
+  int code = run(std::string("F1YZ") + (c.reconnect ? "M\r\rY" : "") + "ZX");
+  // Step 1's path check fails: nothing more is done, no calibration is started, no key is awaited.
+  // Then the run's record is named and the menu follows.
+  const std::string stopped =
+      "STEP 1: INITIAL CALIBRATION PER FACTORY SPEC - Channel 1\n" + NOT_READING + "Record: records/";
+  const std::size_t at = out.find(stopped);
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(out.compare(out.find('\n', at + stopped.size()) + 1, 1, "="), 0);
+  EXPECT_EQ(out.find("STEP 2"), std::string::npos);
+  for (const std::string& line : psu_lines()) EXPECT_EQ(line.rfind("CAL:", 0), std::string::npos) << line;
+  EXPECT_FALSE(bench->output_on(1));
+  expect_last_check_passed(code);
+  expect_within_timeouts(6);
 }
 
-TEST_F(DmmFaultTest, FaultsInTheFullCalibrationsStepsGiveTheSummaryWithoutFigures) {
-  struct Case {
-    const char* name;
-    SimDmmFaults faults;
-    bool by_count;  // from the first key on (the fault counts readings itself); else after reading 2
-    std::vector<double> script;
-  };
-  std::vector<Case> cases;
-  SimDmmFaults f;
-  f.silent_from_reading = 3;
-  cases.push_back({"silent", f, true, {5.0, 5.0}});
-  f = SimDmmFaults();
-  f.answer_delay_ms = 3600;
-  cases.push_back({"too slow", f, false, {5.0, 5.0}});
-  f = SimDmmFaults();
-  f.no_echo = true;
-  cases.push_back({"no echo", f, false, {5.0, 5.0}});
-  // Slow but in time from the first key on: every reading is taken, and the DMM's own zeros then
-  // fail the later path checks.
-  f = SimDmmFaults();
-  f.answer_delay_ms = 1500;
-  cases.push_back({"slow", f, true, {5.0, 5.0, 0.0, 0.0, 0.0}});
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    fresh_run();
-    if (c.by_count)
-      at_first_key(c.faults, c.script);
-    else
-      after_readings(2, c.faults, c.script);
-    // Keys: F, 1, Y, the step-2 abort's key, the closing key, then the menu.
-    clear_faults_at_key(5);
-    int code = run("F1Y  ZZX");
-    // Step 1's own check passed; the factory calibration's check failed, so did both assessments'.
-    EXPECT_EQ(occurrences(out, NOT_READING), 3);
-    EXPECT_NE(out.find("\n\aPROCEDURE ABORTED...Press any key to continue."), std::string::npos);
-    EXPECT_NE(out.find("FACTORY CALIBRATION:\n SS Error:      n/a mV^2\nRMS Error:      n/a mV\n\n"
-                       "ACHIEVED CALIBRATION:\n SS Error:      n/a mV^2\nRMS Error:      n/a mV\n"),
-              std::string::npos);
-    for (const std::string& line : psu_lines()) EXPECT_EQ(line.rfind("CAL:", 0), std::string::npos) << line;
-    EXPECT_FALSE(bench->output_on(1));
-    EXPECT_EQ(code, 0);
-    EXPECT_NE(out.rfind("Command >Z\n" + UNKNOWN_COMMAND), std::string::npos);
-    expect_within_timeouts(10);
-  }
+// Slow but in time from the first key on: every reading is taken, and the DMM's own zeros then fail the
+// later path checks.
+INSTANTIATE_TEST_SUITE_P(Faults, DmmFullCalibrationStepFault,
+                         ::testing::Values(StepCase{"silent", {.silent_from_reading = 3}, true, {5.0, 5.0}},
+                                           StepCase{"too slow", {.answer_delay_ms = 3600}, false, {5.0, 5.0}},
+                                           StepCase{"no echo", {.no_echo = true}, false, {5.0, 5.0}},
+                                           StepCase{"slow", {.answer_delay_ms = 1500}, true,
+                                                    {5.0, 5.0, 0.0, 0.0, 0.0}}),
+                         case_name<StepCase>);
+
+TEST_P(DmmFullCalibrationStepFault, GivesTheSummaryWithoutFigures) {
+  const StepCase& c = GetParam();
+  start_bench();
+  if (c.by_count)
+    at_first_key(c.faults, c.script);
+  else
+    after_readings(2, c.faults, c.script);
+  // Keys: F, 1, Y, the step-2 abort's key, the closing key, then the menu.
+  clear_faults_at_key(5);
+  int code = run("F1Y  ZZX");
+  // Step 1's own check passed; the factory calibration's check failed, so did both assessments'.
+  EXPECT_EQ(occurrences(out, NOT_READING), 3);
+  EXPECT_NE(out.find("\n\aPROCEDURE ABORTED...Press any key to continue."), std::string::npos);
+  EXPECT_NE(out.find("FACTORY CALIBRATION:\n SS Error:      n/a mV^2\nRMS Error:      n/a mV\n\n"
+                     "ACHIEVED CALIBRATION:\n SS Error:      n/a mV^2\nRMS Error:      n/a mV\n"),
+            std::string::npos);
+  for (const std::string& line : psu_lines()) EXPECT_EQ(line.rfind("CAL:", 0), std::string::npos) << line;
+  EXPECT_FALSE(bench->output_on(1));
+  EXPECT_EQ(code, 0);
+  EXPECT_NE(out.rfind("Command >Z\n" + UNKNOWN_COMMAND), std::string::npos);
+  expect_within_timeouts(10);
 }
 
 // --- The menu's connection check
 
-TEST_F(DmmFaultTest, ConnectionCheckReportsEachFaultAndRecovers) {
-  struct Case {
-    const char* name;
-    SimDmmFaults faults;
-    bool reconnect;
-  };
-  std::vector<Case> cases;
-  SimDmmFaults f;
-  f.silent_from_reading = 1;
-  cases.push_back({"silent", f, false});
-  f = SimDmmFaults();
-  f.drop_at_reading = 1;
-  cases.push_back({"drop", f, true});
-  f = SimDmmFaults();
-  f.garbage_from_reading = 1;
-  cases.push_back({"garbage", f, false});
-  f = SimDmmFaults();
-  f.no_echo = true;
-  cases.push_back({"no echo", f, false});
-  f = SimDmmFaults();
-  f.answer_delay_ms = 4000;
-  cases.push_back({"too slow", f, false});
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    fresh_run();
-    at_first_key(c.faults, {});
-    clear_faults_at_key(1);
-    // The check fails on the fault; once the DMM is well again (or reconnected with M) it passes.
-    int code = run(std::string("Z") + (c.reconnect ? "M\r\rY" : "") + "ZZX");
-    EXPECT_NE(out.find("Command >Z\n" + DMM_LOST + "="), std::string::npos);
-    EXPECT_EQ(out.find("\a\nNo active"), std::string::npos);
-    expect_menu_usable_at_the_end(code);
-    expect_within_timeouts(2);
-  }
+INSTANTIATE_TEST_SUITE_P(Faults, DmmCheckFault,
+                         ::testing::Values(FaultCase{"silent", {.silent_from_reading = 1}},
+                                           FaultCase{"drop", {.drop_at_reading = 1}, true},
+                                           FaultCase{"garbage", {.garbage_from_reading = 1}},
+                                           FaultCase{"no echo", {.no_echo = true}},
+                                           FaultCase{"too slow", {.answer_delay_ms = 4000}}),
+                         case_name<FaultCase>);
+
+TEST_P(DmmCheckFault, ReportsTheFaultAndRecovers) {
+  const FaultCase& c = GetParam();
+  start_bench();
+  at_first_key(c.faults, {});
+  clear_faults_at_key(1);
+  // The check fails on the fault; once the DMM is well again (or reconnected with M) it passes.
+  int code = run(std::string("Z") + (c.reconnect ? "M\r\rY" : "") + "ZZX");
+  EXPECT_NE(out.find("Command >Z\n" + DMM_LOST + "="), std::string::npos);
+  EXPECT_EQ(out.find("\a\nNo active"), std::string::npos);
+  expect_last_check_passed(code);
+  expect_within_timeouts(2);
 }
 
 // The answer wait itself, at a time scale where its edges are clear: an answer that comes a little
@@ -454,10 +410,8 @@ TEST_F(DmmFaultTest, AnswerJustUnderAndJustOverTheAnswerTimeout) {
   set_time_scale(0.4);
   start_bench();
   // 510 ms of drain, first line and pause come before the wait; the meter's own time is 50 ms.
-  SimDmmFaults under;
-  under.answer_delay_ms = 510 + 2200 - 50;
-  SimDmmFaults over;
-  over.answer_delay_ms = 510 + 2800 - 50;
+  const SimDmmFaults under{.answer_delay_ms = 510 + 2200 - 50};
+  const SimDmmFaults over{.answer_delay_ms = 510 + 2800 - 50};
   before_key[0] = [&]() { bench->set_dmm_faults(under); };
   before_key[1] = [&]() { bench->set_dmm_faults(over); };
   clear_faults_at_key(2);
@@ -470,6 +424,6 @@ TEST_F(DmmFaultTest, AnswerJustUnderAndJustOverTheAnswerTimeout) {
   const std::size_t second = out.find("Command >Z\n", first + 1);
   ASSERT_NE(second, std::string::npos);
   EXPECT_EQ(out.find("Command >Z\n" + DMM_LOST, first + 1), second);
-  expect_menu_usable_at_the_end(code);
+  expect_last_check_passed(code);
   expect_within_timeouts(4);
 }

@@ -8,8 +8,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <functional>
-#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,25 +15,25 @@
 #include "app/trimora.h"
 #include "tests/program_fixture.h"
 
+// The value text that "%lf" gives.
+inline std::string lf(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%lf", value);
+  return text;
+}
+
+const std::string UNKNOWN_COMMAND = "\n\a?Unknown command.\n\n";
+const std::string DMM_LOST =
+    "\a\nThe connection to the DMM has been lost. Check connections/settings and retry.\n";
+const std::string PSU_LOST =
+    "\a\nThe connection to the DP832 has been lost. Check connections/settings and retry.\n";
+const std::string NOT_READING = "\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n";
+const std::string DMM_COMM_WARNING = "\aWARNING: DMM communication error.\n";
+const std::string EXITING = "\n\nExiting...\n\n";
+
 class FaultTest : public ProgramTest {
  protected:
-  using Clock = std::chrono::steady_clock;
-
-  std::map<int, std::function<void()>> before_key;  // run when the key with this index is read
-  int keys_read = 0;
   long long elapsed_ms = 0;  // real time of the last run()
-
-  void SetUp() override {
-    ProgramTest::SetUp();
-    set_key_source([this]() {
-      auto hook = before_key.find(keys_read++);
-      if (hook != before_key.end()) hook->second();
-      if (key_queue.empty()) return KEY_CLOSED;
-      int key = key_queue.front();
-      key_queue.pop_front();
-      return key;
-    });
-  }
 
   void TearDown() override {
     stop_trigger();
@@ -47,7 +45,7 @@ class FaultTest : public ProgramTest {
     keys(typed);
     const auto start = Clock::now();
     int code = trimora_main();
-    elapsed_ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    elapsed_ms = ms_since(start);
     stop_trigger();
     return code;
   }
@@ -65,11 +63,16 @@ class FaultTest : public ProgramTest {
     start_bench();
   }
 
-  // READ? commands the DMM has received so far.
-  int reads() const {
-    int n = 0;
-    for (const std::string& line : dmm_lines()) n += line == "READ?";
-    return n;
+  // The text of the last menu command before X: it must be the unknown command, so the check passed.
+  void expect_last_check_passed(int code) {
+    EXPECT_EQ(code, 0);
+    const std::size_t last = out.rfind("Command >X\n");
+    ASSERT_NE(last, std::string::npos);
+    EXPECT_EQ(out.substr(last), "Command >X\n" + EXITING + certificate_line());
+    const std::size_t previous = out.rfind("Command >", last - 1);
+    ASSERT_NE(previous, std::string::npos);
+    EXPECT_EQ(out.compare(previous, 9 + 2 + UNKNOWN_COMMAND.size(), "Command >Z\n" + UNKNOWN_COMMAND), 0)
+        << out.substr(previous);
   }
 
   // One change of the DMM's faults: once it has received `after` READ? commands (counted from the
@@ -137,25 +140,3 @@ class FaultTest : public ProgramTest {
   std::thread trigger_;
   std::atomic<bool> stop_{false};
 };
-
-inline int occurrences(const std::string& text, const std::string& part) {
-  int n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
-// The value text that "%lf" gives.
-inline std::string lf(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%lf", value);
-  return text;
-}
-
-const std::string UNKNOWN_COMMAND = "\n\a?Unknown command.\n\n";
-const std::string DMM_LOST =
-    "\a\nThe connection to the DMM has been lost. Check connections/settings and retry.\n";
-const std::string PSU_LOST =
-    "\a\nThe connection to the DP832 has been lost. Check connections/settings and retry.\n";
-const std::string NOT_READING = "\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n";
-const std::string DMM_COMM_WARNING = "\aWARNING: DMM communication error.\n";
-const std::string EXITING = "\n\nExiting...\n\n";

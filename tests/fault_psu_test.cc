@@ -25,22 +25,7 @@ const std::string PSU_CONNECT_WARNING =
 
 class PsuFaultTest : public FaultTest {
  protected:
-  void SetUp() override {
-    FaultTest::SetUp();
-    set_time_scale(0.05);
-  }
-
-  // The text of the last menu command before X: it must be the unknown command, so the check passed.
-  void expect_last_check_passed(int code) {
-    EXPECT_EQ(code, 0);
-    const std::size_t last = out.rfind("Command >X\n");
-    ASSERT_NE(last, std::string::npos);
-    EXPECT_EQ(out.substr(last), "Command >X\n" + EXITING + certificate_line());
-    const std::size_t previous = out.rfind("Command >", last - 1);
-    ASSERT_NE(previous, std::string::npos);
-    EXPECT_EQ(out.compare(previous, 9 + 2 + UNKNOWN_COMMAND.size(), "Command >Z\n" + UNKNOWN_COMMAND), 0)
-        << out.substr(previous);
-  }
+  PsuFaultTest() { scale = 0.05; }
 
   int commands_like(const std::string& prefix) const {
     int n = 0;
@@ -53,42 +38,39 @@ class PsuFaultTest : public FaultTest {
 
 // The supply goes away in the middle of a calibration: the run stops at once with a clear error
 // instead of printing commands that go nowhere, the menu reports the lost supply, and D reconnects.
-TEST_F(PsuFaultTest, DroppedMidCalibrationStopsTheRunAndDReconnects) {
-  for (const char* procedure : {"V3\r", "C3\r"}) {
-    SCOPED_TRACE(procedure);
-    fresh_run();
-    // Path check (3 commands), CAL:START, CAL:CLEAR, *RST, OUTPUT ON, then points: the drop comes
-    // after the 12th command, in the middle of the first phase.
-    before_key[0] = [this]() {
-      SimPsuFaults drop;
-      drop.drop_after_commands = 12;
-      bench->set_psu_faults(drop);
-    };
-    before_key[3] = [this]() { bench->set_psu_faults(SimPsuFaults()); };
-    int code = run(std::string(procedure) + "ZD\r\rYZX");
-    const std::vector<std::string> lines = psu_lines();
-    // The supply got its 12 commands; nothing was sent into the void and shown as sent.
-    const std::string run_text = after("CH3 output ON...");
-    EXPECT_NE(run_text.find(PSU_GONE_IN_RUN), std::string::npos) << run_text;
-    EXPECT_EQ(after(PSU_GONE_IN_RUN).find("] CAL:"), std::string::npos) << "no command shown after the loss";
-    EXPECT_EQ(run_text.find("output OFF..."), std::string::npos);
-    EXPECT_EQ(occurrences(out, "CAL:END"), 0);
-    // At the menu: the check finds the supply lost; D reconnects it; the next check passes.
-    EXPECT_NE(out.find("Command >Z\n" + PSU_LOST), std::string::npos);
-    EXPECT_NE(after("Configure DP832 IP Address").find("Connecting to DP832 on IP 127.0.0.1"), std::string::npos);
-    EXPECT_EQ(bench->psu_connections(), 2);
-    expect_last_check_passed(code);
-    EXPECT_LT(elapsed_ms, bound_ms(30));
-  }
+class PsuCalibrationFault : public PsuFaultTest, public ::testing::WithParamInterface<const char*> {};
+INSTANTIATE_TEST_SUITE_P(VoltageAndCurrent, PsuCalibrationFault, ::testing::Values("V3\r", "C3\r"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           return std::string(info.param[0] == 'V' ? "Voltage" : "Current");
+                         });
+
+TEST_P(PsuCalibrationFault, DroppedMidCalibrationStopsTheRunAndDReconnects) {
+  const char* procedure = GetParam();
+  start_bench();
+  // Path check (3 commands), CAL:START, CAL:CLEAR, *RST, OUTPUT ON, then points: the drop comes
+  // after the 12th command, in the middle of the first phase.
+  before_key[0] = [this]() { bench->set_psu_faults({.drop_after_commands = 12}); };
+  before_key[3] = [this]() { bench->set_psu_faults(SimPsuFaults()); };
+  int code = run(std::string(procedure) + "ZD\r\rYZX");
+  const std::vector<std::string> lines = psu_lines();
+  // The supply got its 12 commands; nothing was sent into the void and shown as sent.
+  const std::string run_text = after("CH3 output ON...");
+  EXPECT_NE(run_text.find(PSU_GONE_IN_RUN), std::string::npos) << run_text;
+  EXPECT_EQ(after(PSU_GONE_IN_RUN).find("] CAL:"), std::string::npos) << "no command shown after the loss";
+  EXPECT_EQ(run_text.find("output OFF..."), std::string::npos);
+  EXPECT_EQ(occurrences(out, "CAL:END"), 0);
+  // At the menu: the check finds the supply lost; D reconnects it; the next check passes.
+  EXPECT_NE(out.find("Command >Z\n" + PSU_LOST), std::string::npos);
+  EXPECT_NE(after("Configure DP832 IP Address").find("Connecting to DP832 on IP 127.0.0.1"), std::string::npos);
+  EXPECT_EQ(bench->psu_connections(), 2);
+  expect_last_check_passed(code);
+  EXPECT_LT(elapsed_ms, bound_ms(30));
 }
 
 TEST_F(PsuFaultTest, DroppedMidAssessmentStopsIt) {
   start_bench();
-  before_key[0] = [this]() {
-    SimPsuFaults drop;
-    drop.drop_after_commands = 8;  // path check (3), OUTPUT ON, then four set points
-    bench->set_psu_faults(drop);
-  };
+  // Path check (3), OUTPUT ON, then four set points.
+  before_key[0] = [this]() { bench->set_psu_faults({.drop_after_commands = 8}); };
   before_key[2] = [this]() { bench->set_psu_faults(SimPsuFaults()); };
   int code = run("A3ZD\r\rYZX");
   EXPECT_NE(out.find(PSU_GONE_IN_RUN), std::string::npos);
@@ -104,11 +86,8 @@ TEST_F(PsuFaultTest, DroppedMidAssessmentStopsIt) {
 // supply, the summary shows no figures, and nothing is sent after the drop.
 TEST_F(PsuFaultTest, DroppedMidFullCalibration) {
   start_bench();
-  before_key[0] = [this]() {
-    SimPsuFaults drop;
-    drop.drop_after_commands = 12;  // two path checks, CAL:START, CAL:CLEAR, *RST, OUTPUT ON, points
-    bench->set_psu_faults(drop);
-  };
+  // Two path checks, CAL:START, CAL:CLEAR, *RST, OUTPUT ON, points.
+  before_key[0] = [this]() { bench->set_psu_faults({.drop_after_commands = 12}); };
   int code = run("F1Y  ZX");
   EXPECT_NE(out.find(PSU_GONE_IN_RUN), std::string::npos);
   EXPECT_NE(out.find("FACTORY CALIBRATION:\n SS Error:      n/a mV^2"), std::string::npos);
@@ -172,17 +151,13 @@ TEST_F(PsuFaultTest, RestartBetweenTwoCommandsThenMAndDReconnect) {
 TEST_F(PsuFaultTest, UnsolicitedStreamBoundsEveryDrain) {
   set_time_scale(0.1);
   connect_both();
-  bench->set_psu_faults([] {
-    SimPsuFaults f;
-    f.unsolicited_stream = true;
-    return f;
-  }());
-  const auto start = std::chrono::steady_clock::now();
+  bench->set_psu_faults({.unsolicited_stream = true});
+  const auto start = Clock::now();
   psu_command("OUTPUT CH1,ON\r\n");
-  const auto one = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  const long long one = ms_since(start);
   // The drain ends about DRAIN_LIMIT_MS after it began, not when the stream ends (never).
-  EXPECT_GE(one.count(), scaled_ms(DRAIN_LIMIT_MS) - 5);
-  EXPECT_LT(one.count(), scaled_ms(DRAIN_LIMIT_MS) + 1500);
+  EXPECT_GE(one, scaled_ms(DRAIN_LIMIT_MS) - 5);
+  EXPECT_LT(one, scaled_ms(DRAIN_LIMIT_MS) + 1500);
   EXPECT_EQ(psu_lines().back(), "OUTPUT CH1,ON");
   EXPECT_EQ(psu_link->is_connected(), 1);
 }
@@ -191,11 +166,7 @@ TEST_F(PsuFaultTest, UnsolicitedStreamDuringAProcedureAndTheMenu) {
   set_time_scale(0.1);
   options.wire = 0;  // the DMM on nothing: the path check fails after its three commands
   start_bench();
-  before_key[0] = [this]() {
-    SimPsuFaults f;
-    f.unsolicited_stream = true;
-    bench->set_psu_faults(f);
-  };
+  before_key[0] = [this]() { bench->set_psu_faults({.unsolicited_stream = true}); };
   before_key[3] = [this]() { bench->set_psu_faults(SimPsuFaults()); };
   int code = run("V3\rZX");
   EXPECT_NE(out.find("CONNECTED TO CHANNEL 3 OUTPUT TERMINALS, THEN PRESS ENTER:\n\n" + NOT_READING), std::string::npos);

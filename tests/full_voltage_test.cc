@@ -54,25 +54,7 @@ std::vector<double> values_after(const std::string& text, const std::string& mar
 
 }  // namespace
 
-class FullVoltageTest : public ProgramTest {
- protected:
-  std::vector<std::size_t> key_waits;  // console length at each key wait
-
-  void SetUp() override {
-    ProgramTest::SetUp();
-    set_key_source([this]() {
-      key_waits.push_back(out.size());
-      if (key_queue.empty()) return KEY_CLOSED;
-      int key = key_queue.front();
-      key_queue.pop_front();
-      return key;
-    });
-  }
-  void TearDown() override {
-    std::fill(std::begin(voltage_corrections), std::end(voltage_corrections), 0.0);
-    ProgramTest::TearDown();
-  }
-};
+class FullVoltageTest : public ProgramTest {};
 
 TEST_F(FullVoltageTest, NormalRunReportsFactoryAndAchievedFigures) {
   connect_both();
@@ -106,7 +88,7 @@ TEST_F(FullVoltageTest, NormalRunReportsFactoryAndAchievedFigures) {
   ASSERT_EQ(errors.size(), 36u);
   ASSERT_EQ(corrections.size(), 36u);
   for (std::size_t i = 0; i < 36; i++) EXPECT_NEAR(corrections[i], errors[i], 0.00051) << i;
-  EXPECT_EQ(count_of(out, "CORRECTION: "), 36);
+  EXPECT_EQ(occurrences(out, "CORRECTION: "), 36);
   int starts = 0;
   for (const std::string& line : psu_lines()) starts += line == "CAL:START 27384,CH1";
   EXPECT_EQ(starts, 2);

@@ -29,11 +29,6 @@ void assess_ch3() {
 
 class GoldenRecordTest : public ProgramTest, public ::testing::WithParamInterface<Golden> {};
 
-void write_file(const std::string& path, const std::string& text) {
-  std::ofstream file(path, std::ios::binary);
-  file << text;
-}
-
 }  // namespace
 
 TEST_P(GoldenRecordTest, SameTrafficAndReadingsAsRecorded) {

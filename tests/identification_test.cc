@@ -12,6 +12,7 @@
 #include "settings/program_settings.h"
 #include "tests/fake_transport.h"
 #include "tests/loopback_peer.h"
+#include "tests/program_fixture.h"
 
 namespace {
 
@@ -21,10 +22,11 @@ const std::string AT = " at 127.0.0.1:5025";
 const std::string NO_DMM = "No DMM detected.";
 const std::string NO_PSU = "No DP832 detected.";
 
-class IdentificationTest : public ::testing::Test {
+class IdentificationTest : public ProgramTest {
  protected:
+  IdentificationTest() { scale = 1.0; }
   void SetUp() override {
-    console_capture(&console);
+    ProgramTest::SetUp();
     std::snprintf(dmm_host, sizeof dmm_host, "%s", "127.0.0.1");
     std::snprintf(psu_host, sizeof psu_host, "%s", "127.0.0.1");
     dmm_port = PORT;
@@ -33,11 +35,6 @@ class IdentificationTest : public ::testing::Test {
     std::snprintf(dmm_description, sizeof dmm_description, "%s", NO_DMM.c_str());
     std::snprintf(psu_description, sizeof psu_description, "%s", NO_PSU.c_str());
   }
-  void TearDown() override {
-    console_capture(nullptr);
-    drop_links();
-  }
-  std::string console;
 };
 
 struct IdCase {
@@ -63,7 +60,7 @@ TEST_P(DmmIdentificationTest, ResultDescriptionAndMessages) {
   EXPECT_EQ(identify_dmm(dmm_host, dmm_port), c.result);
   EXPECT_EQ(dmm_link != nullptr, c.result == 1) << "a failed identification drops the link";
   EXPECT_EQ(std::string(dmm_description), c.description);
-  EXPECT_EQ(console, c.console);
+  EXPECT_EQ(out, c.console);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -103,7 +100,7 @@ TEST_P(PsuIdentificationTest, ResultDescriptionAndMessages) {
   EXPECT_EQ(identify_psu(psu_host, psu_port), c.result);
   EXPECT_EQ(psu_link != nullptr, c.result == 1) << "a failed identification drops the link";
   EXPECT_EQ(std::string(psu_description), c.description);
-  EXPECT_EQ(console, c.console);
+  EXPECT_EQ(out, c.console);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -148,7 +145,7 @@ TEST_F(IdentificationTest, ConnectReportsTheAddressAndIdentifiesOnTheNewLink) {
   EXPECT_EQ(connect_psu(psu_host, psu_port), 1);
   ASSERT_NE(psu_link, nullptr);
   EXPECT_EQ(psu_link->is_connected(), 1);
-  EXPECT_EQ(console, "Connecting to DP832 on IP 127.0.0.1, Port " + std::to_string(psu.port()) + "...OK!\n\n");
+  EXPECT_EQ(out, "Connecting to DP832 on IP 127.0.0.1, Port " + std::to_string(psu.port()) + "...OK!\n\n");
   EXPECT_TRUE(psu.wait_received("*RST\r\n*IDN?\r\n"));
 }
 
@@ -158,8 +155,8 @@ TEST_F(IdentificationTest, DmmOnARefusedPortIsReported) {
   EXPECT_EQ(connect_dmm(dmm_host, dmm_port), 0);
   EXPECT_EQ(dmm_link, nullptr);
   EXPECT_STREQ(dmm_description, "No DMM detected.");
-  EXPECT_EQ(console, "Connecting to DMM on IP 127.0.0.1, Port " + std::to_string(refusing.port()) +
-                         "...\n\n\aERROR - Failed to connect to DMM!\n\n");
+  EXPECT_EQ(out, "Connecting to DMM on IP 127.0.0.1, Port " + std::to_string(refusing.port()) +
+                     "...\n\n\aERROR - Failed to connect to DMM!\n\n");
 }
 
 TEST_F(IdentificationTest, PsuOnARefusedPortIsReported) {
@@ -168,6 +165,6 @@ TEST_F(IdentificationTest, PsuOnARefusedPortIsReported) {
   EXPECT_EQ(connect_psu(psu_host, psu_port), 0);
   EXPECT_EQ(psu_link, nullptr);
   EXPECT_STREQ(psu_description, "No DP832 detected.");
-  EXPECT_EQ(console, "Connecting to DP832 on IP 127.0.0.1, Port " + std::to_string(refusing.port()) +
-                         "...\n\aWARNING: DP832 FAILED TO CONNECT. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n");
+  EXPECT_EQ(out, "Connecting to DP832 on IP 127.0.0.1, Port " + std::to_string(refusing.port()) +
+                     "...\n\aWARNING: DP832 FAILED TO CONNECT. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n");
 }

@@ -11,21 +11,16 @@
 #include "platform/sleep.h"
 #include "tests/fake_transport.h"
 #include "tests/loopback_peer.h"
+#include "tests/program_fixture.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-long long ms_since(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 // A peer that says nothing and waits for the client to go.
 void silent(PeerSession& session) { session.wait_closed(30000); }
 
-class LinkTest : public ::testing::Test {
+class LinkTest : public ProgramTest {
  protected:
-  void TearDown() override { set_time_scale(1.0); }
+  LinkTest() { scale = 1.0; }
 };
 
 }  // namespace

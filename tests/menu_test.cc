@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <functional>
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -77,37 +76,12 @@ std::string ready_voltage(char ch) {
 
 std::string confirm_full(char ch) { return std::string("\nPress Y to confirm calibration on channel ") + ch + ":"; }
 
-int count_of(const std::string& text, const std::string& part) {
-  int n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
-
 class MenuTest : public ProgramTest {
  protected:
-  std::map<int, std::function<void()>> before_key;  // run when the key with this index is read
-  int keys_read = 0;
-
-  void SetUp() override {
-    ProgramTest::SetUp();
-    // Instrument replies must come within the scaled timeouts (the DMM's echo within 100 ms at scale
-    // 1): half speed keeps a loaded machine well inside them.
-    set_time_scale(RELIABLE_TIME_SCALE);
+  MenuTest() {
+    scale = RELIABLE_TIME_SCALE;
     options.dmm_idn = DMM_IDN;
     options.psu_idn = PSU_IDN;
-    install_keys();
-  }
-
-  // Scripted keys with the hooks; setting the source also reopens a console that closed.
-  void install_keys() {
-    set_key_source([this]() {
-      auto hook = before_key.find(keys_read++);
-      if (hook != before_key.end()) hook->second();
-      if (key_queue.empty()) return KEY_CLOSED;
-      int key = key_queue.front();
-      key_queue.pop_front();
-      return key;
-    });
   }
 
   // One run of the program; links left over from an earlier run in the same test are freed first.
@@ -123,11 +97,6 @@ class MenuTest : public ProgramTest {
   std::string both_menu() {
     return menu(dmm_description_of(bench->dmm_port()), psu_description_of(bench->psu_port()));
   }
-  int reads_received() {
-    int n = 0;
-    for (const std::string& line : dmm_lines()) n += line == "READ?";
-    return n;
-  }
 };
 
 TEST_F(MenuTest, StartsBothInstrumentsShowsTheMenuAndExitsWithX) {
@@ -141,7 +110,7 @@ TEST_F(MenuTest, StartsBothInstrumentsShowsTheMenuAndExitsWithX) {
   EXPECT_EQ(dmm_link->connected, 0);
   EXPECT_EQ(psu_link->connected, 0);
   // X asks the instruments nothing: the three readings are those of the identification.
-  EXPECT_EQ(reads_received(), 3);
+  EXPECT_EQ(reads(), 3);
 }
 
 TEST_F(MenuTest, XSavesTheSettingsWithAFreshLastRunTime) {
@@ -212,7 +181,7 @@ TEST_F(MenuTest, UnknownKeyIsCheckedThenRefused) {
   EXPECT_EQ(mask_stamps(out),
             both_present_start() + m + "Q\n" + unknown + m + "7\n" + unknown + m + " \n" + unknown + m + "X\n" + EXITING);
   // Each unknown key cost one connection-check reading.
-  EXPECT_EQ(reads_received(), 3 + 3);
+  EXPECT_EQ(reads(), 3 + 3);
 }
 
 TEST_F(MenuTest, LowerCaseCommandKeysWork) {
@@ -226,7 +195,7 @@ TEST_F(MenuTest, LowerCaseCommandKeysWork) {
   EXPECT_NE(text.find(m + "D\nConfigure DP832 IP Address and Port."), std::string::npos);
   EXPECT_EQ(text.substr(text.size() - m.size() - 2 - EXITING.size()), m + "X\n" + EXITING);
   // M and D skip the connection check: one reading for A only.
-  EXPECT_EQ(reads_received(), 3 + 1);
+  EXPECT_EQ(reads(), 3 + 1);
 }
 
 TEST_F(MenuTest, ChannelAndConfirmationPromptsRefuseOtherKeysSilently) {
@@ -254,7 +223,7 @@ TEST_F(MenuTest, CommandsReachTheirProcedureWithTheChannelTyped) {
   keys("a3" "c2\r" "v1\r" "f2Y" "x");
   EXPECT_EQ(run(), 0);
   std::string text = mask_stamps(out);
-  EXPECT_EQ(count_of(text, "\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n"), 4) << text;
+  EXPECT_EQ(occurrences(text, "\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n"), 4) << text;
   EXPECT_NE(text.find("3\n\n\aERROR: DMM NOT READING"), std::string::npos) << text;
   EXPECT_NE(text.find("THEN PRESS ENTER:\n\n\aERROR: DMM NOT READING"), std::string::npos) << text;
   EXPECT_NE(text.find("STEP 1: INITIAL CALIBRATION PER FACTORY SPEC - Channel 2\n"), std::string::npos) << text;
@@ -310,54 +279,63 @@ TEST_F(MenuTest, WithNeitherInstrumentTheDmmIsReportedFirstAndXStillSaves) {
 }
 
 // The console closing anywhere ends the program as X does, without waiting or spinning: whatever
-// was being asked is left as if declined, and the menu then ends the run.
-TEST_F(MenuTest, ClosedConsoleEndsTheRunAsX) {
+// was being asked is left as if declined, and the menu then ends the run. Each case: the keys typed
+// before the console closes, and what they showed between the two menus.
+struct ClosedCase {
+  const char* name;
+  std::string keys;
+  std::function<std::string(int dmm_port_number, int psu_port_number)> shown;
+};
+
+std::string dmm_dialog(int port) {
+  return "M\nConfigure DMM IP Address and Port. The current settings are:\n\nIP address or hostname: "
+         "127.0.0.1\nService Port: " + std::to_string(port) + "\n\nNew IP Address ([ESC] to quit): >127.0.0.1";
+}
+
+class ClosedConsoleTest : public MenuTest, public ::testing::WithParamInterface<ClosedCase> {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Anywhere, ClosedConsoleTest,
+    ::testing::Values(
+        ClosedCase{"BeforeTheFirstKey", "", [](int, int) { return std::string(); }},
+        ClosedCase{"AtTheAssessmentsChannel", "a", [](int, int) { return "A\n" + ASSESS_PROMPT; }},
+        ClosedCase{"AtTheCurrentCalibrationsEnter", "c1",
+                   [](int, int) { return "C\n" + CURRENT_PROMPT + "1" + ready_current('1'); }},
+        ClosedCase{"AtTheVoltageCalibrationsEnter", "v3",
+                   [](int, int) { return "V\n" + VOLTAGE_PROMPT + "3" + ready_voltage('3'); }},
+        ClosedCase{"AtTheFullCalibrationsConfirmation", "f1",
+                   [](int, int) { return "F\n" + FULL_PROMPT + "1" + confirm_full('1'); }},
+        ClosedCase{"AtTheDmmDialogsHost", "m", [](int p, int) { return dmm_dialog(p); }},
+        ClosedCase{"AtTheDmmDialogsPort", "m\r",
+                   [](int p, int) {
+                     return dmm_dialog(p) + "\r\nNew Service Port ([ESC] to quit): >" + std::to_string(p);
+                   }},
+        ClosedCase{"AtTheDp832DialogsConfirmation", "d\r\r",
+                   [](int, int q) {
+                     const std::string port = std::to_string(q);
+                     return "D\nConfigure DP832 IP Address and Port. The current settings are:\n\nIP address or "
+                            "hostname: 127.0.0.1\nService Port: " + port +
+                            "\n\nNew IP Address ([ESC] to quit): >127.0.0.1\r\nNew Service Port ([ESC] to quit): >" +
+                            port + "\r\n\n\nProposed new values:\n\nIP Address or Hostname: 127.0.0.1\nService Port: " +
+                            port + "\n\nAre these correct?\n\n";
+                   }}),
+    [](const ::testing::TestParamInfo<ClosedCase>& info) { return std::string(info.param.name); });
+
+TEST_P(ClosedConsoleTest, EndsTheRunAsX) {
+  const ClosedCase& c = GetParam();
   start_bench();
-  std::string p = std::to_string(bench->dmm_port());
-  std::string q = std::to_string(bench->psu_port());
-  std::string dmm_dialog = "M\nConfigure DMM IP Address and Port. The current settings are:\n\nIP address or hostname: "
-                           "127.0.0.1\nService Port: " + p + "\n\nNew IP Address ([ESC] to quit): >127.0.0.1";
-  std::string psu_dialog = "D\nConfigure DP832 IP Address and Port. The current settings are:\n\nIP address or "
-                           "hostname: 127.0.0.1\nService Port: " + q + "\n\nNew IP Address ([ESC] to quit): >127.0.0.1";
-  auto proposed = [](const std::string& port) {
-    return "\r\n\n\nProposed new values:\n\nIP Address or Hostname: 127.0.0.1\nService Port: " + port +
-           "\n\nAre these correct?\n\n";
-  };
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"a", "A\n" + ASSESS_PROMPT},
-      {"c1", "C\n" + CURRENT_PROMPT + "1" + ready_current('1')},
-      {"v3", "V\n" + VOLTAGE_PROMPT + "3" + ready_voltage('3')},
-      {"f1", "F\n" + FULL_PROMPT + "1" + confirm_full('1')},
-      {"m", dmm_dialog},
-      {"m\r", dmm_dialog + "\r\nNew Service Port ([ESC] to quit): >" + p},
-      {"d\r\r", psu_dialog + "\r\nNew Service Port ([ESC] to quit): >" + q + proposed(q)},
-  };
-  for (const auto& [script, shown] : cases) {
-    SCOPED_TRACE("keys: " + script);
-    std::remove(SETTINGS_FILE_NAME);
-    write_loopback_settings(bench->dmm_port(), bench->psu_port());
-    out.clear();
-    install_keys();
-    keys(script);
-    testing::internal::CaptureStderr();
-    int code = run();
-    std::string errors = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(code, 0);
-    EXPECT_EQ(errors, "trimora: console input closed; exiting as with X.\n");
-    EXPECT_EQ(mask_stamps(out), both_present_start() + both_menu() + shown + both_menu() + EXITING);
-    ASSERT_NE(dmm_link, nullptr);
-    EXPECT_EQ(dmm_link->connected, 0);
-    EXPECT_EQ(psu_link->connected, 0);
-    EXPECT_NE(mask_stamps(read_file(SETTINGS_FILE_NAME)).find("Last_Run_Time    \"<stamp>\"\n"), std::string::npos);
-  }
-  // Closed before the first key.
-  write_loopback_settings(bench->dmm_port(), bench->psu_port());
-  out.clear();
-  install_keys();
+  keys(c.keys);
   testing::internal::CaptureStderr();
-  EXPECT_EQ(run(), 0);
+  int code = run();
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "trimora: console input closed; exiting as with X.\n");
-  EXPECT_EQ(mask_stamps(out), both_present_start() + both_menu() + EXITING);
+  EXPECT_EQ(code, 0);
+  const std::string shown = c.shown(bench->dmm_port(), bench->psu_port());
+  const std::string menu_again = shown.empty() ? "" : both_menu();
+  EXPECT_EQ(mask_stamps(out), both_present_start() + both_menu() + shown + menu_again + EXITING);
+  ASSERT_NE(dmm_link, nullptr);
+  EXPECT_EQ(dmm_link->connected, 0);
+  EXPECT_EQ(psu_link->connected, 0);
+  EXPECT_NE(mask_stamps(read_file(SETTINGS_FILE_NAME)).find("Last_Run_Time    \"<stamp>\"\n"), std::string::npos);
 }
 
 }  // namespace

@@ -9,24 +9,25 @@
 
 #include "platform/net.h"
 #include "platform/sleep.h"
+#include "tests/program_fixture.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double ms_since(Clock::time_point start) {
+double exact_ms_since(Clock::time_point start) {
   return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-class NetTimeoutTest : public testing::Test {
+class NetTimeoutTest : public ProgramTest {
  protected:
+  NetTimeoutTest() { scale = 1.0; }
   void SetUp() override {
-    set_time_scale(1.0);
+    ProgramTest::SetUp();
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
   }
   void TearDown() override {
     for (int fd : pair)
       if (fd >= 0) net_close(fd);
+    ProgramTest::TearDown();
   }
   int pair[2] = {-1, -1};
 };
@@ -36,7 +37,7 @@ TEST_F(NetTimeoutTest, SilenceTimesOutNoEarlierThanAsked) {
   NetError error = NET_NO_ERROR;
   auto start = Clock::now();
   EXPECT_EQ(net_recv(pair[0], buffer, sizeof buffer, 60, &error), -1);
-  double waited = ms_since(start);
+  double waited = exact_ms_since(start);
   EXPECT_EQ(error, NET_TIMED_OUT);
   EXPECT_GE(waited, 60.0);
   EXPECT_LT(waited, 2000.0);
@@ -48,7 +49,7 @@ TEST_F(NetTimeoutTest, WaitingBytesAndBytesArrivingDuringTheWaitAreTakenAtOnce) 
   ASSERT_EQ(write(pair[1], "ab", 2), 2);
   auto start = Clock::now();
   EXPECT_EQ(net_recv(pair[0], buffer, sizeof buffer, 5000, &error), 2);
-  EXPECT_LT(ms_since(start), 1000.0);
+  EXPECT_LT(exact_ms_since(start), 1000.0);
 
   std::thread writer([this] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -57,7 +58,7 @@ TEST_F(NetTimeoutTest, WaitingBytesAndBytesArrivingDuringTheWaitAreTakenAtOnce) 
   start = Clock::now();
   EXPECT_EQ(net_recv(pair[0], buffer, sizeof buffer, 5000, &error), 1);
   EXPECT_EQ(buffer[0], 'c');
-  EXPECT_LT(ms_since(start), 2500.0);  // long before the 5 s timeout
+  EXPECT_LT(exact_ms_since(start), 2500.0);  // long before the 5 s timeout
   writer.join();
 }
 
@@ -68,7 +69,7 @@ TEST_F(NetTimeoutTest, PeerThatClosedGivesZeroAtOnce) {
   NetError error = NET_NO_ERROR;
   auto start = Clock::now();
   EXPECT_EQ(net_recv(pair[0], buffer, sizeof buffer, 5000, &error), 0);
-  EXPECT_LT(ms_since(start), 1000.0);
+  EXPECT_LT(exact_ms_since(start), 1000.0);
 }
 
 TEST_F(NetTimeoutTest, ReceiveWithoutALimitWaitsForTheByte) {

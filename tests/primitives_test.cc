@@ -7,12 +7,13 @@
 #include "link/instruments.h"
 #include "link/primitives.h"
 #include "tests/fake_transport.h"
+#include "tests/program_fixture.h"
 
 namespace {
 
-class PrimitivesTest : public ::testing::Test {
+class PrimitivesTest : public ProgramTest {
  protected:
-  void TearDown() override { drop_links(); }
+  PrimitivesTest() { scale = 1.0; }
   // One reading from a DMM that answers with the given text.
   static double reading_of(const std::string& answer, int& ok, const std::string& line_end = "\r\n") {
     install_dmm(fake_dmm({answer}, "ACME,DMM9,SN123,1.0", line_end));

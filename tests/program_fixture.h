@@ -1,21 +1,29 @@
-// In-process test bench: the simulated instruments on ephemeral loopback ports, a fresh working folder
-// whose settings file points at them, scripted keys, captured console text and the test time scale.
+// The one test fixture: the test time scale, captured console text, scripted keys (with hooks run as a
+// chosen key is read), links dropped and the correction table cleared after each test, a fresh working
+// folder, and on demand the simulated instruments on ephemeral loopback ports with a settings file that
+// points at them.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "console/console.h"
+#include "calibration/voltage_corrections.h"
 #include "console/keys.h"
 #include "link/instruments.h"
 #include "platform/sleep.h"
@@ -47,6 +55,11 @@ class WorkingFolder {
 inline std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline void write_file(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary);
+  out << content;
 }
 
 // The text with every "MM/DD/YYYY HH:MM:SS" stamp replaced by "<stamp>", for exact comparisons.
@@ -84,22 +97,51 @@ inline void write_loopback_settings(int dmm_port_number, int psu_port_number,
 // windows (100 ms for the DMM's echo, 500 ms for the DP832's identification) stay long enough there.
 constexpr double RELIABLE_TIME_SCALE = 0.5;
 
+using Clock = std::chrono::steady_clock;
+
+inline long long ms_since(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+inline int occurrences(const std::string& text, const std::string& part) {
+  int n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
 class ProgramTest : public ::testing::Test {
  protected:
-  // Options of the simulated bench; tests may change them before calling start_bench().
+  // Options of the simulated bench; fixtures and tests may change them before calling start_bench().
   SimOptions options;
   std::unique_ptr<SimBench> bench;
   std::unique_ptr<WorkingFolder> folder;
   std::string out;                 // captured console text
   std::deque<int> key_queue;       // scripted keys; KEY_CLOSED once empty
+  std::map<int, std::function<void()>> before_key;  // run when the key with this index is read
+  int keys_read = 0;
+  std::vector<std::size_t> key_waits;  // the console text's length at each key read
+  // The time scale the test starts with; a fixture may set another in its constructor. Tests on the
+  // in-memory links keep 1, where their virtual clock counts the program's own milliseconds.
+  double scale = 0.1;
 
-  void SetUp() override {
-    set_time_scale(0.1);
-    folder = std::make_unique<WorkingFolder>();
+  ProgramTest() {
     options.wire = -1;                 // leads on the channel last switched on
     options.measurement_time_ms = 50;  // well inside the program's 500 ms pause
+  }
+
+  void SetUp() override {
+    set_time_scale(scale);
+    folder = std::make_unique<WorkingFolder>();
     console_capture(&out);
+    install_keys();
+  }
+
+  // Scripted keys with the hooks; setting the source also reopens a console that closed.
+  void install_keys() {
     set_key_source([this]() {
+      key_waits.push_back(out.size());
+      auto hook = before_key.find(keys_read++);
+      if (hook != before_key.end()) hook->second();
       if (key_queue.empty()) return KEY_CLOSED;
       int key = key_queue.front();
       key_queue.pop_front();
@@ -108,6 +150,7 @@ class ProgramTest : public ::testing::Test {
   }
 
   void TearDown() override {
+    std::fill(std::begin(voltage_corrections), std::end(voltage_corrections), 0.0);
     drop_links();
     set_key_source({});
     console_capture(nullptr);
@@ -139,6 +182,9 @@ class ProgramTest : public ::testing::Test {
   void keys(const std::string& typed) {
     for (unsigned char c : typed) key_queue.push_back(c);
   }
+  void key_codes(std::initializer_list<int> codes) {
+    for (int c : codes) key_queue.push_back(c);
+  }
 
   // The command lines that the DP832 received, in order.
   std::vector<std::string> psu_lines() const {
@@ -151,5 +197,12 @@ class ProgramTest : public ::testing::Test {
     std::vector<std::string> lines;
     for (const SimReceived& r : bench->dmm_received()) lines.push_back(r.line);
     return lines;
+  }
+
+  // READ? commands the DMM has received so far.
+  int reads() const {
+    int n = 0;
+    for (const std::string& line : dmm_lines()) n += line == "READ?";
+    return n;
   }
 };

@@ -20,11 +20,6 @@ namespace {
 const char* const KEYS[7] = {"DMM_IP",   "DMM_Port",   "DMM_Connect_Method",  "Last_Run_Time",
                              "DP832_IP", "DP832_Port", "DP832_Connect_Method"};
 
-void write_file(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary);
-  out << content;
-}
-
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
   std::size_t start = 0;

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -207,15 +208,38 @@ bool can_start_children() { return access("/proc/self/exe", X_OK) == 0; }
 
 using Codes = std::vector<int>;
 
+// A child on a pseudo-terminal, started and in raw mode.
+class RawKeysTerminal : public ::testing::Test {
+ protected:
+  std::optional<KeyChild> child;
+  void SetUp() override {
+    if (!can_start_children()) GTEST_SKIP() << "no /proc/self/exe";
+    child.emplace(true);
+    ASSERT_TRUE(child->started());
+    ASSERT_TRUE(child->wait_for_raw_mode());
+  }
+  // The terminal is back in its cooked settings.
+  void expect_terminal_restored() {
+    termios after;
+    ASSERT_TRUE(child->terminal_settings(&after));
+    EXPECT_TRUE(after.c_lflag & ICANON);
+    EXPECT_TRUE(after.c_lflag & ECHO);
+  }
+};
+
+// The child ended by exit(0).
+void expect_clean_exit(KeyChild& child) {
+  int status = child.wait_end();
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 // ---- raw_key_read on a real pseudo-terminal and on a pipe. ----
 
-TEST(RawKeysTerminal, KeysArriveOneCodePerCallAndTheTerminalIsRestoredAtExit) {
-  if (!can_start_children()) GTEST_SKIP() << "no /proc/self/exe";
-  KeyChild child(true);
-  ASSERT_TRUE(child.started());
-  ASSERT_TRUE(child.wait_for_raw_mode());
+TEST_F(RawKeysTerminal, KeysArriveOneCodePerCallAndTheTerminalIsRestoredAtExit) {
+  KeyChild& c = *child;
   termios raw;
-  ASSERT_TRUE(child.terminal_settings(&raw));
+  ASSERT_TRUE(c.terminal_settings(&raw));
   EXPECT_FALSE(raw.c_lflag & ECHO);
   EXPECT_TRUE(raw.c_lflag & ISIG);  // Ctrl-C still stops the program
 
@@ -233,71 +257,52 @@ TEST(RawKeysTerminal, KeysArriveOneCodePerCallAndTheTerminalIsRestoredAtExit) {
       {"\033\033", {27, 27}},
       {"xy\033[B", {'x', 'y', 224, 80}},
   };
-  for (const Case& c : cases) {
-    child.type(c.typed);
-    EXPECT_EQ(child.next_codes(c.codes.size()), c.codes) << "typed " << std::string(c.typed).size()
-                                                           << " bytes starting " << int(c.typed[0]);
+  for (const Case& k : cases) {
+    c.type(k.typed);
+    EXPECT_EQ(c.next_codes(k.codes.size()), k.codes)
+        << "typed " << std::string(k.typed).size() << " bytes starting " << int(k.typed[0]);
   }
-  child.type("Q");
-  EXPECT_EQ(child.next_code(), 'Q');
-  int status = child.wait_end();
-  ASSERT_TRUE(WIFEXITED(status)) << status;
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  termios after;
-  ASSERT_TRUE(child.terminal_settings(&after));
-  EXPECT_TRUE(after.c_lflag & ICANON);
-  EXPECT_TRUE(after.c_lflag & ECHO);
+  c.type("Q");
+  EXPECT_EQ(c.next_code(), 'Q');
+  expect_clean_exit(c);
+  expect_terminal_restored();
 }
 
-TEST(RawKeysTerminal, CtrlCRestoresTheTerminalAndStopsTheProgram) {
-  if (!can_start_children()) GTEST_SKIP() << "no /proc/self/exe";
-  KeyChild child(true);
-  ASSERT_TRUE(child.started());
-  ASSERT_TRUE(child.wait_for_raw_mode());
-  child.type("a");
-  EXPECT_EQ(child.next_code(), 'a');
-  child.type("\003");
-  int status = child.wait_end();
+TEST_F(RawKeysTerminal, CtrlCRestoresTheTerminalAndStopsTheProgram) {
+  KeyChild& c = *child;
+  c.type("a");
+  EXPECT_EQ(c.next_code(), 'a');
+  c.type("\003");
+  int status = c.wait_end();
   ASSERT_TRUE(WIFSIGNALED(status)) << status;
   EXPECT_EQ(WTERMSIG(status), SIGINT);
-  termios after;
-  ASSERT_TRUE(child.terminal_settings(&after));
-  EXPECT_TRUE(after.c_lflag & ICANON);
-  EXPECT_TRUE(after.c_lflag & ECHO);
+  expect_terminal_restored();
 }
 
-TEST(RawKeysTerminal, TerminalGoneClosesInputForGood) {
-  if (!can_start_children()) GTEST_SKIP() << "no /proc/self/exe";
-  KeyChild child(true);
-  ASSERT_TRUE(child.started());
-  ASSERT_TRUE(child.wait_for_raw_mode());
-  child.type("a");
-  EXPECT_EQ(child.next_code(), 'a');
-  child.close_input();  // hang-up: the program must see closed input, not be killed or spin
-  EXPECT_EQ(child.next_codes(2), Codes({RAW_KEY_CLOSED, RAW_KEY_CLOSED}));
-  int status = child.wait_end();
-  ASSERT_TRUE(WIFEXITED(status)) << status;
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+TEST_F(RawKeysTerminal, TerminalGoneClosesInputForGood) {
+  KeyChild& c = *child;
+  c.type("a");
+  EXPECT_EQ(c.next_code(), 'a');
+  c.close_input();  // hang-up: the program must see closed input, not be killed or spin
+  EXPECT_EQ(c.next_codes(2), Codes({RAW_KEY_CLOSED, RAW_KEY_CLOSED}));
+  expect_clean_exit(c);
 }
 
 // After Ctrl-Z and fg the shell has left its own settings; the program takes raw mode back.
-TEST(RawKeysTerminal, RawModeComesBackAfterAStop) {
-  if (!can_start_children()) GTEST_SKIP() << "no /proc/self/exe";
-  KeyChild child(true);
-  ASSERT_TRUE(child.started());
-  ASSERT_TRUE(child.wait_for_raw_mode());
+TEST_F(RawKeysTerminal, RawModeComesBackAfterAStop) {
+  KeyChild& c = *child;
   termios cooked;
-  ASSERT_TRUE(child.terminal_settings(&cooked));
+  ASSERT_TRUE(c.terminal_settings(&cooked));
   cooked.c_lflag |= ICANON | ECHO;
-  ASSERT_TRUE(child.set_terminal(cooked));
-  child.signal(SIGSTOP);
-  child.signal(SIGCONT);
-  ASSERT_TRUE(child.wait_for_raw_mode());
+  ASSERT_TRUE(c.set_terminal(cooked));
+  c.signal(SIGSTOP);
+  c.signal(SIGCONT);
+  ASSERT_TRUE(c.wait_for_raw_mode());
   termios raw;
-  ASSERT_TRUE(child.terminal_settings(&raw));
+  ASSERT_TRUE(c.terminal_settings(&raw));
   EXPECT_FALSE(raw.c_lflag & ECHO);
-  child.type("k");
-  EXPECT_EQ(child.next_code(), 'k');
+  c.type("k");
+  EXPECT_EQ(c.next_code(), 'k');
 }
 
 TEST(RawKeysPipe, BytesAsTheyComeWithLineFeedAsEnterThenClosed) {
@@ -308,9 +313,7 @@ TEST(RawKeysPipe, BytesAsTheyComeWithLineFeedAsEnterThenClosed) {
   EXPECT_EQ(child.next_codes(8), Codes({'a', 'b', 13, 27, '[', 'A', 127, 13}));
   child.close_input();
   EXPECT_EQ(child.next_codes(2), Codes({RAW_KEY_CLOSED, RAW_KEY_CLOSED}));
-  int status = child.wait_end();
-  ASSERT_TRUE(WIFEXITED(status)) << status;
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  expect_clean_exit(child);
 }
 
 }  // namespace

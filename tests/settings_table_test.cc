@@ -15,11 +15,6 @@
 
 namespace {
 
-void write_file(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary);
-  out << content;
-}
-
 std::string get_text(SettingsTable& table, const char* name) {
   char out[136];
   std::memset(out, '#', sizeof out);

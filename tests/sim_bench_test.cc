@@ -23,12 +23,11 @@
 
 #include "platform/sleep.h"
 #include "sim/sim.h"
+#include "tests/program_fixture.h"
 
 extern char** environ;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
@@ -105,21 +104,11 @@ class Client {
   std::string received_;
 };
 
-class SimBenchTest : public ::testing::Test {
+class SimBenchTest : public ProgramTest {
  protected:
-  SimOptions options;
-  std::unique_ptr<SimBench> bench;
-  void SetUp() override {
-    set_time_scale(0.1);
-    options.measurement_time_ms = 50;
-  }
-  void TearDown() override {
-    bench.reset();
-    set_time_scale(1.0);
-  }
+  SimBenchTest() { options.wire = SimOptions().wire; }
   void start() {
-    bench = std::make_unique<SimBench>(options);
-    ASSERT_TRUE(bench->ok());
+    start_bench();
     ASSERT_GT(bench->dmm_port(), 0);
     ASSERT_GT(bench->psu_port(), 0);
     ASSERT_NE(bench->dmm_port(), bench->psu_port());

@@ -22,12 +22,6 @@ class SpecialKeysTest : public ProgramTest, public ::testing::WithParamInterface
       key_queue.push_back(code);
     }
   }
-
-  int count_of(const std::string& part) const {
-    int n = 0;
-    for (std::size_t at = out.find(part); at != std::string::npos; at = out.find(part, at + 1)) ++n;
-    return n;
-  }
 };
 
 }  // namespace
@@ -37,7 +31,7 @@ TEST_P(SpecialKeysTest, DoNothingAtTheMenu) {
   every_special_key();
   keys("x");
   ASSERT_EQ(trimora_main(), 0);
-  EXPECT_EQ(count_of("Command >"), 1) << out;
+  EXPECT_EQ(occurrences(out, "Command >"), 1) << out;
   EXPECT_NE(out.find("Command >X\n\n\nExiting...\n\n"), std::string::npos) << out;
   for (const std::string& line : psu_lines()) EXPECT_EQ(line.find("CAL"), std::string::npos) << line;
 }
@@ -64,8 +58,8 @@ TEST_P(SpecialKeysTest, AreRefusedInBothDialogsAndDeclineTheirConfirmation) {
               std::string::npos)
         << out;
   }
-  EXPECT_EQ(count_of("Command >"), 3) << out;
-  EXPECT_EQ(count_of("Unknown command"), 0) << out;
+  EXPECT_EQ(occurrences(out, "Command >"), 3) << out;
+  EXPECT_EQ(occurrences(out, "Unknown command"), 0) << out;
   EXPECT_EQ(mask_stamps(read_file(SETTINGS_FILE_NAME)).substr(0, 60), mask_stamps(file_before).substr(0, 60));
 }
 

@@ -76,10 +76,6 @@ class VoltageAssessmentTest : public ProgramTest {
     ProgramTest::SetUp();
     std::fill(std::begin(voltage_corrections), std::end(voltage_corrections), UNTOUCHED);
   }
-  void TearDown() override {
-    std::fill(std::begin(voltage_corrections), std::end(voltage_corrections), 0.0);
-    ProgramTest::TearDown();
-  }
 
   // Runs one assessment with readings scripted after a passing path check.
   int assess(Channel channel, const std::vector<double>& readings, AssessMode mode) {
@@ -260,7 +256,7 @@ TEST_F(VoltageAssessmentTest, RecalibrateModeReportsReadingsPlusCorrections) {
   EXPECT_NE(out.find("[ 0] CAL:SET CH1,V,0,0.2,1\r\n"
                      "CORRECTION: -0.1200 mV[ 0] CAL:MEAS CH1,V,0,0.199760,1\r\n"),
             std::string::npos);
-  EXPECT_EQ(count_of(out, "CORRECTION: "), 36);
+  EXPECT_EQ(occurrences(out, "CORRECTION: "), 36);
   EXPECT_EQ(out.find("CORRECTION", out.find("### Begin Voltmeter")), std::string::npos);
   EXPECT_FALSE(bench->output_on(1));
 }
