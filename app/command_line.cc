@@ -92,6 +92,12 @@ int parse(int argc, const char* const* argv, CommandLine& line) {
   }
 
   line.run = run->parsed();
+  // A settings file named on the command line that is not there is a mistyped path, not a wish for
+  // the built-in default addresses, which belong to some other bench.
+  std::error_code absent;
+  const bool named = !line.settings_file.empty();
+  if (named && !std::filesystem::exists(std::filesystem::symlink_status(line.settings_file, absent)))
+    return usage_error("--settings: there is no file " + line.settings_file);
   if (!line.run) return -1;
   line.procedure = PROCEDURE_NAMES.at(procedure);
   if (line.procedure == Procedure::full_voltage_calibration && line.channel == 3)

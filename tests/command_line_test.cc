@@ -159,7 +159,8 @@ INSTANTIATE_TEST_SUITE_P(
         NoStartCase{{"run", "current", "1"}, 2, "--yes"},
         NoStartCase{{"run", "full", "1"}, 2, "--yes"},
         NoStartCase{{"run", "full", "3", "--yes"}, 2, "CHANNEL 3"},
-        NoStartCase{{"run", "assess", "3", "--settings", "missing.cfg"}, 2, "no file missing.cfg"}),
+        NoStartCase{{"run", "assess", "3", "--settings", "missing.cfg"}, 2, "no file missing.cfg"},
+        NoStartCase{{"--settings", "missing.cfg"}, 2, "no file missing.cfg"}),
     no_start_name);
 
 // --settings: read from there and saved there at exit; the working folder's own file (pointing at a
