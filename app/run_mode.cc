@@ -68,6 +68,8 @@ int run_mode(const CommandLine& line) {
   connect_psu(psu_host, psu_port);
 
   const std::string missing = instruments_missing();
+  // Nobody answers questions now: a key, or the end of standard input, aborts the run safely.
+  if (missing.empty()) stop_on_console_input();
   const RecordedRun recorded = missing.empty() ? run_recorded(line.procedure, channel)
                                                : record_unfinished_run(line.procedure, channel, missing);
   // A run that stopped early: was it an instrument that went away?

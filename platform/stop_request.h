@@ -14,6 +14,11 @@ extern volatile std::sig_atomic_t stop_terminate;   // the program must end (SIG
 // ignored).
 void stop_handlers_install();
 
+// For unattended runs, which read no keys: from now on a key, or the end of standard input, that comes
+// during the run stops it as Ctrl+C does. Input already waiting, or a standard input that is a file,
+// stops nothing.
+void stop_on_console_input();
+
 // Ctrl+C read as a key: the same as the signal.
 void stop_request_interrupt();
 

@@ -1,4 +1,7 @@
 // Stop requests on POSIX: SIGINT, SIGTERM and SIGHUP set a flag and nothing else.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstring>
 
 #include "platform/stop_request.h"
@@ -30,6 +33,15 @@ void stop_handlers_install() {
   take(SIGINT, on_interrupt);
   take(SIGTERM, on_terminate);
   take(SIGHUP, on_terminate);
+}
+
+// Standard input raises SIGIO when a byte comes or its writer goes away; the run has no other use
+// for it, so the signal is a request to stop.
+void stop_on_console_input() {
+  take(SIGIO, on_interrupt);
+  if (fcntl(STDIN_FILENO, F_SETOWN, getpid()) != 0) return;
+  const int flags = fcntl(STDIN_FILENO, F_GETFL);
+  if (flags >= 0) fcntl(STDIN_FILENO, F_SETFL, flags | O_ASYNC);
 }
 
 void stop_program_finished() {}

@@ -31,7 +31,23 @@ BOOL WINAPI on_control(DWORD event) {
   }
 }
 
+// Waits for one byte of standard input (a key, a line on a console) or its end, then asks to stop.
+DWORD WINAPI watch_input(LPVOID) {
+  char byte = 0;
+  DWORD count = 0;
+  ReadFile(GetStdHandle(STD_INPUT_HANDLE), &byte, 1, &count, nullptr);
+  stop_interrupts = 1;
+  return 0;
+}
+
 }  // namespace
+
+void stop_on_console_input() {
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  if (input == nullptr || input == INVALID_HANDLE_VALUE || GetFileType(input) == FILE_TYPE_DISK) return;
+  const HANDLE thread = CreateThread(nullptr, 0, watch_input, nullptr, 0, nullptr);
+  if (thread != nullptr) CloseHandle(thread);
+}
 
 void stop_handlers_install() {
   static int installed = 0;

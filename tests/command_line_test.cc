@@ -50,8 +50,9 @@ class CommandLineTest : public ProgramTest {
   }
 
   // Runs trimora with args; input is typed and the input then stays open until the program ends, so
-  // that only the program decides when it is done.
-  Finished run(const std::vector<std::string>& args, const std::string& input = "") {
+  // that only the program decides when it is done; or, with close_when, until its output shows that.
+  Finished run(const std::vector<std::string>& args, const std::string& input = "",
+               const std::string& close_when = "") {
     int in[2];
     EXPECT_EQ(pipe(in), 0);
     const pid_t pid = fork();
@@ -76,6 +77,10 @@ class CommandLineTest : public ProgramTest {
     int status = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(180);
     while (waitpid(pid, &status, WNOHANG) == 0) {
+      if (!close_when.empty() && in[1] >= 0 && read_file("io/out.txt").find(close_when) != std::string::npos) {
+        close(in[1]);
+        in[1] = -1;
+      }
       if (std::chrono::steady_clock::now() > deadline) {
         kill(pid, SIGKILL);
         waitpid(pid, &status, 0);
@@ -84,7 +89,7 @@ class CommandLineTest : public ProgramTest {
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    close(in[1]);
+    if (in[1] >= 0) close(in[1]);
     if (WIFEXITED(status)) done.code = WEXITSTATUS(status);
     done.out = read_file("io/out.txt");
     done.err = read_file("io/err.txt");
@@ -192,6 +197,7 @@ struct RunCase {
   std::vector<std::string> args;
   std::function<void(SimOptions&)> bench_setup;
   int code;
+  const char* close_input_when = "";  // the end of standard input once the output shows this
 };
 
 class RunModeTest : public CommandLineTest, public ::testing::WithParamInterface<RunCase> {};
@@ -203,7 +209,7 @@ TEST_P(RunModeTest, EndsWithItsCodeAndLeavesItsRecord) {
   start_bench();
   std::vector<std::string> args = c.args;
   args.insert(args.end(), {"--records", "recs"});
-  Finished done = run(args);
+  Finished done = run(args, "", c.close_input_when);
   EXPECT_EQ(done.code, c.code) << done.out << done.err;
 
   const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
@@ -219,9 +225,11 @@ TEST_P(RunModeTest, EndsWithItsCodeAndLeavesItsRecord) {
   const std::string path = final_line.substr(at + 10);
   RecordRead record = read_record(path);
   ASSERT_TRUE(record.ok) << path << ": " << record.error;
-  // A refusal shows in the supply's error queue, asked after the record was written.
-  if (c.code != EXIT_CALIBRATION) {
-    EXPECT_EQ(run_outcome(record.record, c.code != EXIT_INSTRUMENT).exit_code, c.code);
+  EXPECT_EQ(run_outcome(record.record, c.code != EXIT_INSTRUMENT).exit_code, c.code);
+  if (*c.close_input_when != 0) {
+    EXPECT_FALSE(bench->output_on(3));
+    EXPECT_FALSE(bench->in_calibration());
+    EXPECT_NE(record.record.value("incomplete_reason", "").find("aborted by the operator"), std::string::npos);
   }
   if (json) {
     EXPECT_EQ(parse_record(done.out).record, record.record);
@@ -246,7 +254,9 @@ INSTANTIATE_TEST_SUITE_P(
                 [](SimOptions& o) { o.psu_faults.refuse_connections = true; }, EXIT_INSTRUMENT},
         RunCase{"CalibrationDone", {"run", "voltage", "3", "--yes"}, nullptr, EXIT_DONE_PASS},
         RunCase{"CalibrationRefused", {"run", "voltage", "3", "--yes", "--json"},
-                [](SimOptions& o) { o.psu_faults.refuse_calibration = true; }, EXIT_CALIBRATION}),
+                [](SimOptions& o) { o.psu_faults.refuse_calibration = true; }, EXIT_CALIBRATION},
+        // Standard input ending mid-run stops it as Ctrl+C does: output off, calibration closed.
+        RunCase{"InputEndsMidRun", {"run", "voltage", "3", "--yes"}, nullptr, EXIT_CALIBRATION, "[ 5] CAL:MEAS"}),
     [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
 
 
