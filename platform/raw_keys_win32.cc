@@ -12,7 +12,6 @@ namespace {
 
 int input_closed = 0;
 constexpr int CTRL_C = 3;
-constexpr DWORD KEY_POLL_MS = 20;
 int input_kind = -1;  // -1 not yet known, 0 redirected, 1 console
 
 int stdin_is_console() {
@@ -30,11 +29,10 @@ int raw_key_read() {
   if (stop_requested()) return RAW_KEY_CLOSED;  // this wait ends; input stays open
   if (input_closed) return RAW_KEY_CLOSED;
   if (stdin_is_console()) {
-    // A stop (Ctrl+Break, the console's close) ends key input; _getch alone would not see it.
-    while (!_kbhit()) {
-      if (stop_requested()) return RAW_KEY_CLOSED;  // this wait ends; input stays open
-      Sleep(KEY_POLL_MS);
-    }
+    // A blocking _getch, as the console wants it to take keys one by one: a console that turns keys
+    // into single bytes only while a read waits (Wine's on a terminal) never shows _kbhit a key. A stop
+    // that comes while the menu waits for a key is taken up with the next key; the procedures never
+    // wait for keys while an output is on, so nothing is left live meanwhile.
     // Keys without a character come as lead code 0 or 224 and then their own code, one per call.
     int key = _getch();
     if (key == CTRL_C) {

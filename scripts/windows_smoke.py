@@ -100,11 +100,14 @@ SETTINGS_TEMPLATE = []
 
 def write_settings(folder, dmm_port, psu_port):
     """The settings file: both instruments on loopback. Always written before the program starts,
-    as a fresh copy of the simulator's own."""
+    as a fresh copy of the simulator's own, with a port of its own where a run wants one (a port where
+    nothing listens)."""
     with open(SETTINGS_TEMPLATE[0]) as f:
         text = f.read()
-    if "DMM_Port    %d\n" % dmm_port not in text or "DP832_Port    %d\n" % psu_port not in text:
-        raise SmokeFailure("the simulator's settings file names other ports:\n" + text)
+    for key, port in (("DMM_Port", dmm_port), ("DP832_Port", psu_port)):
+        text, count = re.subn(r"^%s    \d+$" % key, "%s    %d" % (key, port), text, flags=re.M)
+        if count != 1:
+            raise SmokeFailure("the simulator's settings file has no single %s line:\n%s" % (key, text))
     path = os.path.join(folder, "QUELT_Trimora.cfg")
     with open(path, "w") as f:
         f.write(text)
