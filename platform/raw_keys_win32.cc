@@ -31,8 +31,7 @@ int raw_key_read() {
   if (stdin_is_console()) {
     // A blocking _getch, as the console wants it to take keys one by one: a console that turns keys
     // into single bytes only while a read waits (Wine's on a terminal) never shows _kbhit a key. A stop
-    // that comes while the menu waits for a key is taken up with the next key; the procedures never
-    // wait for keys while an output is on, so nothing is left live meanwhile.
+    // that comes while a key is awaited is taken up with the next key.
     // Keys without a character come as lead code 0 or 224 and then their own code, one per call.
     int key = _getch();
     if (key == CTRL_C) {
