@@ -16,8 +16,18 @@ class FakeTransport final : public Transport {
   using Responder = std::function<void(FakeTransport&, const std::string& line)>;
   static constexpr long long NEVER = -1;
 
+  // What a fake saw, kept where a test can still read it once the link has dropped the fake.
+  struct Seen {
+    std::string sent;
+    long long clock_ms = 0;
+    int ended = 0;
+  };
+
   FakeTransport() { connected = 1; }
-  ~FakeTransport() override { close(); }
+  ~FakeTransport() override {
+    close();
+    if (leaves_seen_in != nullptr) *leaves_seen_in = Seen{sent, clock_ms, ended};
+  }
 
   // bytes arrive at virtual time at_ms, or delay_ms from now.
   void arrive(long long at_ms, const std::string& bytes);
@@ -34,6 +44,7 @@ class FakeTransport final : public Transport {
   std::string sent;                  // every byte sent, in order
   std::vector<long long> sent_at;    // the virtual time of each send_text
   int ended = 0;                     // 1 once the link has ended the stream
+  Seen* leaves_seen_in = nullptr;    // filled when the fake is destroyed
 
  protected:
   int send_bytes(const char* data, int length, NetError* error) override;

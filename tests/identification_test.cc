@@ -128,8 +128,10 @@ TEST_F(IdentificationTest, DmmGetsResetIdentifyVoltageModeAndThreeReadings) {
 }
 
 TEST_F(IdentificationTest, PsuGetsResetAndIdentifyAndASilentOneIsDroppedAfterHalfASecond) {
-  FakeTransport& psu = install_psu(fake_psu(""));
+  FakeTransport::Seen psu;  // the dropped link takes its fake with it
+  install_psu(fake_psu("")).leaves_seen_in = &psu;
   EXPECT_EQ(identify_psu(psu_host, psu_port), 0);
+  EXPECT_EQ(psu_link, nullptr);
   EXPECT_EQ(psu.sent, "*RST\r\n*IDN?\r\n");
   EXPECT_EQ(psu.clock_ms, 100 + 10 + 500);
   EXPECT_EQ(psu.ended, 1) << "the dropped link is closed";
