@@ -50,8 +50,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (r >= 0 && static_cast<std::size_t>(r) != length) std::abort();
   if (length > std::max<std::size_t>(static_cast<std::size_t>(max_length), preload.size())) std::abort();
   if (r < 0 && r != EDIT_CLOSED && (set == nullptr || std::strchr(set, static_cast<char>(-r)) == nullptr)) std::abort();
-  // Nothing of the typed line is shown in echo mode 0 beyond the preload and the editing codes.
-  if (echo_mode == 0 && shown.size() > preload.size() && shown.find_first_not_of("\a\b ", preload.size()) != std::string::npos)
+  // Nothing of the typed line is shown in echo mode 0 beyond the preload (shown with its control bytes
+  // made visible) and the editing codes.
+  const std::size_t preload_shown = console_visible_text(preload).size();
+  if (echo_mode == 0 && shown.size() > preload_shown && shown.find_first_not_of("\a\b ", preload_shown) != std::string::npos)
     std::abort();
   return 0;
 }
