@@ -2,14 +2,12 @@
 #include "app/run_mode.h"
 
 #include <cstdio>
-#include <vector>
 
 #include "app/recorded_run.h"
 #include "app/run_records.h"
 #include "app/trimora.h"
 #include "console/console.h"
 #include "link/instruments.h"
-#include "link/transport.h"
 #include "platform/net.h"
 #include "platform/raw_keys.h"
 #include "platform/stop_request.h"
