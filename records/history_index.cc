@@ -47,8 +47,9 @@ std::string render_history_index(std::vector<IndexEntry> entries, const std::vec
   for (const auto& e : entries) groups[e.serial][e.channel].push_back(&e);
 
   std::string h = page_head("Trimora calibration records");
-  h += "<header><h1>Calibration records</h1><p>" + std::to_string(entries.size()) + " records, " +
-       std::to_string(groups.size()) + (groups.size() == 1 ? " supply" : " supplies") + ", newest first.</p></header>";
+  h += "<header><h1>Calibration records</h1><p>" + std::to_string(entries.size()) +
+       (entries.size() == 1 ? " record, " : " records, ") + std::to_string(groups.size()) +
+       (groups.size() == 1 ? " supply" : " supplies") + ", newest first.</p></header>";
   for (const auto& [serial, channels] : groups) {
     const std::string model = channels.begin()->second.front()->model;
     h += "<section class=\"supply\"><h2>Supply " + html_escape(serial.empty() ? "(no serial number)" : serial) +
