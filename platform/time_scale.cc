@@ -1,7 +1,6 @@
 // The test-only time scale shared by every sleep and socket timeout.
 #include <algorithm>
 #include <atomic>
-#include <cmath>
 
 #include "platform/sleep.h"
 
@@ -13,7 +12,7 @@ constexpr int SHORTEST_REPLY_WINDOW_MS = 100;
 int scale_down(int ms, int shortest) {
   double s = scale;
   if (ms <= 0 || s >= 1.0) return ms;
-  int scaled = static_cast<int>(std::lround(ms * s));
+  int scaled = static_cast<int>(ms * s + 0.5);  // both positive: to the nearest
   return std::max(scaled, std::min(ms, shortest));
 }
 }  // namespace

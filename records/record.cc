@@ -87,7 +87,7 @@ AssessmentOutcome assessment_step_json(const StepResult& step, int number, bool 
       if (error) {
         double mv = *error * 1000.0;
         sum_of_squares += mv * mv;
-        max_abs = std::fmax(max_abs, std::fabs(mv));
+        max_abs = std::max(max_abs, std::fabs(mv));
         readings++;
       }
       points.push_back(RecordJson{{"index", index++},

@@ -17,9 +17,46 @@ std::string num(double v) {
   return buf;
 }
 
+// Whole numbers and powers of ten worked out here rather than by the maths library, so that the program
+// needs no libm: one shared library less to map, which keeps its resident memory small.
+// Doubles of 2^52 and more are whole already.
+double whole_floor(double x) {
+  if (!(std::fabs(x) < 4503599627370496.0)) return x;
+  const double t = static_cast<double>(static_cast<long long>(x));  // toward zero
+  return t > x ? t - 1 : t;
+}
+
+double whole_ceil(double x) { return -whole_floor(-x); }
+
+// The nearest whole number, halves away from zero.
+double whole_round(double x) {
+  const double a = std::fabs(x);
+  const double f = whole_floor(a);
+  const double r = a - f >= 0.5 ? f + 1 : f;
+  return x < 0 ? -r : r;
+}
+
+// floor(log10(x)) for x > 0.
+int decade_exponent(double x) {
+  int k = 0;
+  double p = 1;
+  if (x >= 1) {
+    for (; p * 10 <= x && k < 400; p *= 10) ++k;
+  } else {
+    for (; x * p < 1 && k > -400; p *= 10) --k;
+  }
+  return k;
+}
+
+double power_of_ten(int k) {
+  double p = 1;
+  for (int i = 0; i < k || i < -k; ++i) p *= 10;
+  return k < 0 ? 1 / p : p;
+}
+
 // A tick label with as many decimals as the step needs, and never "-0".
 std::string tick_label(double v, double step) {
-  int decimals = std::max(0, static_cast<int>(-std::floor(std::log10(step) + 1e-9)));
+  int decimals = std::max(0, -decade_exponent(step * (1 + 3e-9)));
   if (std::fabs(v) < step * 1e-6) v = 0;
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
@@ -97,17 +134,17 @@ AxisScale round_scale(double lo, double hi, int max_ticks) {
   }
   max_ticks = std::max(max_ticks, 2);
   const double raw = (hi - lo) / max_ticks;
-  const double mag = std::pow(10.0, std::floor(std::log10(raw)));
+  const double mag = power_of_ten(decade_exponent(raw));
   const double mantissas[] = {1.0, 2.0, 5.0, 10.0};
   const double step = mag * *std::find_if(std::begin(mantissas), std::end(mantissas) - 1,
                                           [&](double m) { return m * mag >= raw * (1 - 1e-9); });
   AxisScale s;
   s.step = step;
-  s.lo = std::floor(lo / step + 1e-9) * step;
-  s.hi = std::ceil(hi / step - 1e-9) * step;
-  const int n = static_cast<int>(std::lround((s.hi - s.lo) / step));
+  s.lo = whole_floor(lo / step + 1e-9) * step;
+  s.hi = whole_ceil(hi / step - 1e-9) * step;
+  const int n = static_cast<int>(whole_round((s.hi - s.lo) / step));
   for (int i = 0; i <= n; ++i) {
-    double t = std::round((s.lo + i * step) / step) * step;  // whole multiples: no 0.30000000000000004
+    double t = whole_round((s.lo + i * step) / step) * step;  // whole multiples: no 0.30000000000000004
     s.ticks.push_back(t == 0 ? 0.0 : t);
   }
   return s;
