@@ -4,7 +4,6 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -21,8 +21,6 @@
 
 #include "sim/sim.h"
 #include "tests/program_fixture.h"
-
-extern char** environ;
 
 namespace {
 
@@ -386,50 +384,36 @@ TEST_F(SimBenchTest, CalibrationMemorySurvivesARestart) {
 
 #ifdef TRIMORA_SIM_BINARY
 
-// The simulator run with arguments, its standard output through a pipe; stopped when still running.
+// The simulator run by the shell with arguments; its standard output comes through a pipe, after the
+// shell has told its pid, which exec keeps. Stopped at the end when still running.
 struct Running {
-  explicit Running(std::vector<std::string> args) {
-    int pipe_fds[2];
-    if (pipe(pipe_fds) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
-    posix_spawn_file_actions_addclose(&actions, pipe_fds[0]);
-    args.insert(args.begin(), TRIMORA_SIM_BINARY);
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipe_fds[1]);
-    out = pipe_fds[0];
+  explicit Running(const std::string& args)
+      : out(popen(("echo $$; exec '" TRIMORA_SIM_BINARY "' " + args).c_str(), "r")) {
+    if (out != nullptr && read_until("\n", 5000)) pid = std::atoi(text.c_str());
+    text.erase(0, text.find('\n') + 1);
   }
   ~Running() {
-    if (pid > 0) {
-      kill(pid, SIGTERM);
-      exit_code();
-    }
-    if (out >= 0) close(out);
+    if (out != nullptr && pid > 0) kill(pid, SIGTERM);
+    if (out != nullptr) pclose(out);
   }
   bool read_until(const std::string& what, int timeout_ms = 10000) {
-    receive(out, text, what, timeout_ms);
+    receive(fileno(out), text, what, timeout_ms);
     return text.find(what) != std::string::npos;
   }
-  int exit_code() {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    pid = -1;
+  int exit_code() {  // once all its output is read: pclose closes the pipe before it waits
+    read_until("", 10000);
+    int status = pclose(out);
+    out = nullptr;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
+  std::FILE* out;
   pid_t pid = -1;
-  int out = -1;
   std::string text;
 };
 
 TEST(SimExecutable, HelpExplainsEveryOption) {
-  Running r({"--help"});
+  Running r("--help");
   ASSERT_GT(r.pid, 0);
-  r.read_until("", 5000);
   EXPECT_EQ(r.exit_code(), 0);
   for (const char* option :
        {"--dmm-port", "--psu-port", "--bind", "--wire", "--dmm-style", "--write-settings", "--measurement-ms",
@@ -440,19 +424,17 @@ TEST(SimExecutable, HelpExplainsEveryOption) {
 }
 
 TEST(SimExecutable, RefusesUnknownOptionsAndBadValues) {
-  for (std::vector<std::string> args : {std::vector<std::string>{"--frobnicate"}, {"--wire", "4"},
-                                        {"--dmm-port", "70000"}, {"--seed"}, {"--seed", "-1"},
-                                        {"--dmm-style", "serial"}}) {
+  for (const char* args : {"--frobnicate", "--wire 4", "--dmm-port 70000", "--seed", "--seed -1",
+                           "--dmm-style serial"}) {
     Running r(args);
     ASSERT_GT(r.pid, 0);
-    EXPECT_EQ(r.exit_code(), 2) << args[0];
+    EXPECT_EQ(r.exit_code(), 2) << args;
   }
 }
 
 TEST(SimExecutable, ListensOnFreePortsAndStopsOnSigterm) {
   WorkingFolder folder;
-  Running r({"--dmm-port", "0", "--psu-port", "0", "--wire", "1", "--measurement-ms", "10", "--write-settings",
-             "sim.cfg"});
+  Running r("--dmm-port 0 --psu-port 0 --wire 1 --measurement-ms 10 --write-settings sim.cfg");
   ASSERT_GT(r.pid, 0);
   ASSERT_TRUE(r.read_until("DP832 listening on 127.0.0.1:")) << r.text;
   ASSERT_TRUE(r.read_until("\n", 1000));
