@@ -82,10 +82,6 @@ struct Client {
 class SimBenchTest : public ProgramTest {
  protected:
   SimBenchTest() { options.wire = SimOptions().wire; }
-  void start() {
-    start_bench();
-    ASSERT_TRUE(bench->dmm_port() > 0 && bench->psu_port() > 0 && bench->dmm_port() != bench->psu_port());
-  }
   // A DMM client past its welcome.
   std::unique_ptr<Client> dmm() {
     auto c = std::make_unique<Client>(bench->dmm_port());
@@ -99,17 +95,18 @@ class SimBenchTest : public ProgramTest {
     std::size_t at = text.find("\r\n");
     return at == std::string::npos ? NAN : std::atof(text.c_str() + at + 2);
   }
-  std::string ask(Client& c, const std::string& line, const std::string& until = "\n") {
+  // Sends line and returns what comes back until until (for all of timeout_ms when empty, or the close).
+  std::string ask(Client& c, const std::string& line, const std::string& until = "\n", int timeout_ms = 5000) {
     c.text.clear();
     c.send_text(line);
-    return c.read(until);
+    return c.read(until, timeout_ms);
   }
 };
 
 TEST_F(SimBenchTest, WelcomePromptAndAnswerAfterTheMeasurementTime) {
   set_time_scale(1.0);
   options.measurement_time_ms = 800;
-  start();
+  start_bench();
   Client c(bench->dmm_port());
   std::string welcome = c.read("DMM> ");
   ASSERT_GE(welcome.size(), 7u);
@@ -136,7 +133,8 @@ TEST_F(SimBenchTest, WelcomePromptAndAnswerAfterTheMeasurementTime) {
 }
 
 TEST_F(SimBenchTest, ClientsOneAfterAnotherAndTwoAtOnce) {
-  start();
+  start_bench();
+  ASSERT_TRUE(bench->dmm_port() > 0 && bench->psu_port() > 0 && bench->dmm_port() != bench->psu_port());
   {
     Client first(bench->dmm_port());
     first.read("DMM> ");
@@ -157,7 +155,7 @@ TEST_F(SimBenchTest, ClientsOneAfterAnotherAndTwoAtOnce) {
 }
 
 TEST_F(SimBenchTest, InputSplitAcrossPacketsAndTheReceivedLog) {
-  start();
+  start_bench();
   Client p(bench->psu_port());
   for (const char* part : {":APPL CH1,5,", "2\r", "\n*IDN?\r\n:APPL? CH1\n"}) {
     if (*part != ':') std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -183,7 +181,7 @@ TEST_F(SimBenchTest, InputSplitAcrossPacketsAndTheReceivedLog) {
 // carried out, and the half-closed one its answers, before the connection ends.
 TEST_F(SimBenchTest, LinesSentJustBeforeTheCloseAreCarriedOutAndAnswered) {
   options.dmm_style = SimDmmStyle::raw;
-  start();
+  start_bench();
   for (int i = 1; i <= 40; ++i) {
     Client(bench->psu_port()).send_text(":APPL CH2," + std::to_string(i % 30) + ",1\nOUTP CH2," +
                                         (i % 2 ? "ON" : "OFF") + "\n");
@@ -211,7 +209,7 @@ TEST_F(SimBenchTest, LinesSentJustBeforeTheCloseAreCarriedOutAndAnswered) {
 TEST_F(SimBenchTest, RawStyleDmmHasNoWelcomeEchoOrPrompt) {
   options.dmm_style = SimDmmStyle::raw;
   options.wire = 1;
-  start();
+  start_bench();
   Client p(bench->psu_port());
   p.send_text(":APPL CH1,5,1\nOUTP CH1,ON\n");
   Client d(bench->dmm_port());
@@ -225,7 +223,7 @@ TEST_F(SimBenchTest, RawStyleDmmHasNoWelcomeEchoOrPrompt) {
 
 TEST_F(SimBenchTest, TheDmmReadsTheWiredChannel) {
   options.wire = 2;
-  start();
+  start_bench();
   Client p(bench->psu_port());
   auto d = dmm();
   auto psu = [&](const std::string& lines) { ask(p, lines + "*OPC?\n"); };
@@ -261,7 +259,7 @@ TEST_F(SimBenchTest, TheDmmReadsTheWiredChannel) {
 
 TEST_F(SimBenchTest, ScriptedReadingsOverrideTheModel) {
   options.wire = 1;
-  start();
+  start_bench();
   bench->script_readings({1.5, 1.4999});
   bench->script_readings({-5.0});
   auto d = dmm();
@@ -271,7 +269,7 @@ TEST_F(SimBenchTest, ScriptedReadingsOverrideTheModel) {
 
 TEST_F(SimBenchTest, RefusedConnectionsAndBack) {
   options.psu_faults.refuse_connections = true;
-  start();
+  start_bench();
   EXPECT_LT(connect_local(bench->psu_port()), 0);
   bench->set_dmm_faults({.refuse_connections = true});
   EXPECT_LT(connect_local(bench->dmm_port()), 0);
@@ -285,13 +283,11 @@ TEST_F(SimBenchTest, RefusedConnectionsAndBack) {
 
 TEST_F(SimBenchTest, DmmDropsAtTheNthReadingOnlyAndFallsSilentFromTheNth) {
   options.dmm_faults.drop_at_reading = 2;
-  start();
+  start_bench();
   auto d = dmm();
   EXPECT_FALSE(std::isnan(reading(*d)));
-  d->text.clear();
-  d->send_text("READ?\r");
-  EXPECT_TRUE(d->wait_closed());
-  EXPECT_EQ(d->text, "") << "closed without an echo";
+  EXPECT_EQ(ask(*d, "READ?\r", ""), "") << "closed without an echo";
+  EXPECT_TRUE(d->closed);
   auto again = dmm();
   EXPECT_FALSE(std::isnan(reading(*again))) << "the third reading on a new connection is answered";
 
@@ -299,17 +295,14 @@ TEST_F(SimBenchTest, DmmDropsAtTheNthReadingOnlyAndFallsSilentFromTheNth) {
   bench->clear_received();
   auto s = dmm();
   EXPECT_FALSE(std::isnan(reading(*s)));
-  s->text.clear();
-  s->send_text("READ?\r");
-  EXPECT_EQ(s->read("", 200), "");
-  s->send_text("*IDN?\r");
-  EXPECT_EQ(s->read("", 100), "");
+  EXPECT_EQ(ask(*s, "READ?\r", "", 200), "");
+  EXPECT_EQ(ask(*s, "*IDN?\r", "", 100), "");
   EXPECT_EQ(bench->dmm_received().size(), 3u) << "received and logged, not answered";
 }
 
 TEST_F(SimBenchTest, PsuDropsAfterTheNthCommand) {
   options.psu_faults.drop_after_commands = 3;
-  start();
+  start_bench();
   Client p(bench->psu_port());
   EXPECT_EQ(ask(p, "*IDN?\n"), PSU_IDN_LINE);
   p.send_text(":APPL CH1,1,1\n");
@@ -321,10 +314,9 @@ TEST_F(SimBenchTest, PsuDropsAfterTheNthCommand) {
 
 TEST_F(SimBenchTest, PsuSilentToIdnAndUnsolicitedStream) {
   options.psu_faults.silent_to_idn = true;
-  start();
+  start_bench();
   Client p(bench->psu_port());
-  p.send_text("*IDN?\n");
-  EXPECT_EQ(p.read("", 300), "");
+  EXPECT_EQ(ask(p, "*IDN?\n", "", 300), "");
   EXPECT_EQ(ask(p, ":SYST:ERR?\n"), "0,\"No error\"\n");
 
   bench->set_psu_faults({.unsolicited_stream = true});
@@ -339,7 +331,7 @@ TEST_F(SimBenchTest, PsuSilentToIdnAndUnsolicitedStream) {
 }
 
 TEST_F(SimBenchTest, PortInUseIsNotOk) {
-  start();
+  start_bench();
   SimOptions same = options;
   same.dmm_port = bench->dmm_port();
   EXPECT_FALSE(SimBench(same).ok());
@@ -347,7 +339,7 @@ TEST_F(SimBenchTest, PortInUseIsNotOk) {
 
 TEST_F(SimBenchTest, CalibrationMemorySurvivesARestart) {
   options.state_file = folder->path() + "/sim.state";  // no file yet: the first run starts uncalibrated
-  start();
+  start_bench();
   EXPECT_EQ(bench->state_message(), "");
   double uncalibrated = bench->voltage_error(1, 20.0);
   {
@@ -368,14 +360,14 @@ TEST_F(SimBenchTest, CalibrationMemorySurvivesARestart) {
   EXPECT_NE(calibrated, uncalibrated);
   bench.reset();
 
-  start();
+  start_bench();
   EXPECT_EQ(bench->state_message(), "");
   EXPECT_TRUE(bench->voltage_calibrated(1));
   EXPECT_EQ(bench->voltage_error(1, 20.0), calibrated);
   bench.reset();
 
   options.seed = 2;  // another supply: the file does not fit it
-  start();
+  start_bench();
   EXPECT_NE(bench->state_message().find("seed"), std::string::npos) << bench->state_message();
   EXPECT_FALSE(bench->voltage_calibrated(1));
 }

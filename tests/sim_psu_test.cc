@@ -117,7 +117,7 @@ TEST_F(SimPsuCore, SilentToIdnAnswersNothingElseChanges) {
   EXPECT_FALSE(st.remote);
 }
 
-TEST_F(SimPsuCore, ModeFollowsTheLoad) {
+TEST_F(SimPsuCore, ModeAndMeasurementsFollowTheLoad) {
   send(":APPL CH1,5,2");
   send("OUTPUT CH1,ON");
   EXPECT_EQ(send(":OUTP:MODE? CH1"), "CV\n");
@@ -132,9 +132,8 @@ TEST_F(SimPsuCore, ModeFollowsTheLoad) {
   t = psu_terminal(st, 1);
   EXPECT_EQ(t.volts, 0.0);
   EXPECT_EQ(t.amps, 0.0);
-}
 
-TEST_F(SimPsuCore, MeasureQueries) {
+  // The supply's own meter on CH2: 10 V, then 0.5 A into 20 ohms.
   send(":APPL CH2,10,1");
   send("OUTPUT CH2,ON");
   double v = std::atof(send(":MEAS? CH2").c_str());
