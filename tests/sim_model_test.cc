@@ -2,35 +2,27 @@
 // command core exactly as the program's procedures send them, with the channel's true terminal
 // values standing in for the DMM, and the results are checked against what the model predicts.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
-#include <fstream>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "calibration/point_tables.h"
 #include "sim/psu_core.h"
 #include "sim/sim.h"
+#include "tests/program_fixture.h"
 
 namespace {
 
-template <int N>
-std::vector<double> table(const double (&values)[N]) {
-  return std::vector<double>(values, values + N);
-}
-
-std::vector<double> ch3_sweep() {
-  std::vector<double> points;
-  for (int k = 0; k < 22; ++k) points.push_back(k * 0.25);
-  return points;
-}
+using Points = std::span<const double>;
 
 class SimModel : public ::testing::Test {
  protected:
   PsuState st = psu_make_state(psu_model_make(1), "Maker,DP832,SN,1");
+  std::vector<double> errors;  // of the last assessment
 
   void send(const char* format, ...) __attribute__((format(printf, 2, 3))) {
     char text[128];
@@ -40,7 +32,6 @@ class SimModel : public ::testing::Test {
     va_end(args);
     EXPECT_EQ(psu_handle_line(st, text), "") << text;
   }
-  void expect_no_error() { EXPECT_EQ(psu_handle_line(st, "SYST:ERR?"), "0,\"No error\"\n"); }
 
   // What a DMM on the channel reads: the terminal voltage, or the current through its shunt.
   double dmm(int channel, bool amps) {
@@ -52,38 +43,36 @@ class SimModel : public ::testing::Test {
 
   // The factory voltage (or current) calibration's command sequence; corrections, when given, are
   // added to the readings of the DAC phase.
-  void factory(int channel, char quantity, const std::vector<double>& dac, const std::vector<double>& meter,
-               const std::vector<double>* corrections = nullptr) {
+  void factory(int channel, char quantity, Points dac, Points meter, const std::vector<double>& corrections = {}) {
     const char* value_format = quantity == 'V' ? "CAL:SET CH%d,%c,%d,%.1f,%d" : "CAL:SET CH%d,%c,%d,%.2f,%d";
     send("CAL:START 27384,CH%d", channel);
     send("CAL:CLEAR CH%d,%c", channel, quantity);
     send("*RST");
     send("OUTPUT CH%d,ON", channel);
     for (int phase = 1; phase >= 0; --phase) {
-      const std::vector<double>& points = phase == 1 ? dac : meter;
+      Points points = phase == 1 ? dac : meter;
       for (int i = 0; i < static_cast<int>(points.size()); ++i) {
         send(value_format, channel, quantity, i, points[i], phase);
         double reading = dmm(channel, quantity == 'C');
-        if (phase == 1 && corrections != nullptr) reading += (*corrections)[i];
+        if (phase == 1 && !corrections.empty()) reading += corrections[i];
         send("CAL:MEAS CH%d,%c,%d,%f,%d", channel, quantity, i, reading, phase);
       }
     }
     send("OUTPUT CH%d,OFF", channel);
     send("CAL:END 12/07/2024,CH%d", channel);
-    expect_no_error();
+    EXPECT_EQ(psu_handle_line(st, "SYST:ERR?"), "0,\"No error\"\n");
     for (double& load : st.load_ohms) load = LOAD_OPEN;
   }
 
-  // The assessment's sweep: errors (true minus set) at each point and their RMS in mV.
-  double assess(int channel, const std::vector<double>& points, std::vector<double>* errors) {
+  // The assessment's sweep: the errors (true minus set) at each point, and their RMS in mV.
+  double assess(int channel, Points points) {
     send("OUTPUT CH%d,ON", channel);
     double sum = 0.0;
-    errors->clear();
+    errors.clear();
     for (double p : points) {
       send(":APPL CH%d,%.4f,2", channel, p);
-      double e = dmm(channel, false) - p;
-      errors->push_back(e);
-      sum += e * e * 1e6;
+      errors.push_back(dmm(channel, false) - p);
+      sum += errors.back() * errors.back() * 1e6;
     }
     send("OUTPUT CH%d,OFF", channel);
     return std::sqrt(sum / static_cast<double>(points.size()));
@@ -93,10 +82,9 @@ class SimModel : public ::testing::Test {
 };
 
 TEST_F(SimModel, UncalibratedErrorIsTensOfMillivolts) {
-  std::vector<double> errors;
-  EXPECT_GT(assess(1, table(VDAC_POINTS_12), &errors), 10.0);
-  EXPECT_GT(assess(2, table(VDAC_POINTS_12), &errors), 10.0);
-  EXPECT_GT(assess(3, ch3_sweep(), &errors), 3.0);
+  EXPECT_GT(assess(1, VDAC_POINTS_12), 10.0);
+  EXPECT_GT(assess(2, VDAC_POINTS_12), 10.0);
+  EXPECT_GT(assess(3, SWEEP_POINTS_3), 3.0);
   // And plain to see on every seed's CH1 and CH2, though never near the assessment's 1 V limit.
   for (std::uint64_t seed = 1; seed <= 30; ++seed) {
     PsuModel m = psu_model_make(seed);
@@ -108,53 +96,40 @@ TEST_F(SimModel, UncalibratedErrorIsTensOfMillivolts) {
       EXPECT_LT(rms, 150.0) << "seed " << seed << " CH" << channel;
     }
   }
-}
-
-TEST_F(SimModel, SeedsMakeDifferentSuppliesAndTheSameSeedTheSameOne) {
-  PsuModel a = psu_model_make(5);
-  PsuModel b = psu_model_make(5);
-  PsuModel c = psu_model_make(6);
+  // Seeds make different supplies and the same seed the same one; channels differ too.
+  PsuModel a = psu_model_make(5), b = psu_model_make(5), c = psu_model_make(6);
   EXPECT_EQ(psu_output_voltage(a, 1, 12.0), psu_output_voltage(b, 1, 12.0));
   EXPECT_NE(psu_output_voltage(a, 1, 12.0), psu_output_voltage(c, 1, 12.0));
-  EXPECT_NE(psu_output_voltage(a, 1, 12.0), psu_output_voltage(a, 2, 12.0)) << "channels differ too";
+  EXPECT_NE(psu_output_voltage(a, 1, 12.0), psu_output_voltage(a, 2, 12.0));
 }
 
 TEST_F(SimModel, FactoryVoltageCalibrationLeavesHalfTheVoltmeterResidual) {
-  std::vector<double> before;
-  double uncalibrated = assess(1, table(VDAC_POINTS_12), &before);
-  factory(1, 'V', table(VDAC_POINTS_12), table(VMETER_POINTS_12));
+  double uncalibrated = assess(1, VDAC_POINTS_12);
+  factory(1, 'V', VDAC_POINTS_12, VMETER_POINTS_12);
   EXPECT_EQ(st.model.cal[0][Q_VDAC].size(), 36u);
   EXPECT_EQ(st.model.cal[0][Q_VMETER].size(), 10u) << "points 1 and 2 both drive 0.1 V and merge";
+  EXPECT_TRUE(st.model.cal[1][Q_VDAC].empty()) << "other channels are untouched";
 
-  std::vector<double> errors;
-  double factory_rms = assess(1, table(VDAC_POINTS_12), &errors);
+  double factory_rms = assess(1, VDAC_POINTS_12);
   EXPECT_LT(factory_rms, 3.0);
   EXPECT_LT(factory_rms, uncalibrated / 5.0);
   EXPECT_GT(factory_rms, 0.1) << "a systematic residual remains";
-  // The model's prediction: the trim moves the output by half the voltmeter's residual there, give
-  // or take a DAC step.
+  // The trim moves the output by half the voltmeter's residual there, give or take a DAC step.
   for (int i = 0; i < 36; ++i) {
     double p = VDAC_POINTS_12[i];
-    double meter_residual = psu_voltmeter(st.model, 1, p) - p;
-    EXPECT_NEAR(errors[i], -TRIM_FRACTION * meter_residual, 1.5 * step(1)) << "point " << i;
+    EXPECT_NEAR(errors[i], -TRIM_FRACTION * (psu_voltmeter(st.model, 1, p) - p), 1.5 * step(1)) << "point " << i;
   }
-  // Other channels are untouched.
-  EXPECT_TRUE(st.model.cal[1][Q_VDAC].empty());
 }
 
 TEST_F(SimModel, CalibrationWithCorrectionsLowersTheResidual) {
   for (int channel = 1; channel <= 2; ++channel) {
-    factory(channel, 'V', table(VDAC_POINTS_12), table(VMETER_POINTS_12));
-    std::vector<double> corrections;
-    double factory_rms = assess(channel, table(VDAC_POINTS_12), &corrections);
-    std::vector<double> meter_residual;
+    factory(channel, 'V', VDAC_POINTS_12, VMETER_POINTS_12);
+    double factory_rms = assess(channel, VDAC_POINTS_12);
+    std::vector<double> corrections = errors, meter_residual;
     for (double p : VDAC_POINTS_12) meter_residual.push_back(psu_voltmeter(st.model, channel, p) - p);
-
-    factory(channel, 'V', table(VDAC_POINTS_12), table(VMETER_POINTS_12), &corrections);
-    std::vector<double> errors;
-    double achieved_rms = assess(channel, table(VDAC_POINTS_12), &errors);
-    EXPECT_LT(achieved_rms, 0.75 * factory_rms) << "CH" << channel;
-    // Predicted: a quarter of the voltmeter's residual (the trim's half, halved again).
+    factory(channel, 'V', VDAC_POINTS_12, VMETER_POINTS_12, corrections);
+    EXPECT_LT(assess(channel, VDAC_POINTS_12), 0.75 * factory_rms) << "CH" << channel;
+    // A quarter of the voltmeter's residual (the trim's half, halved again).
     for (int i = 0; i < 36; ++i)
       EXPECT_NEAR(errors[i], -TRIM_FRACTION * TRIM_FRACTION * meter_residual[i], 2.5 * step(channel))
           << "CH" << channel << " point " << i;
@@ -162,51 +137,38 @@ TEST_F(SimModel, CalibrationWithCorrectionsLowersTheResidual) {
 }
 
 TEST_F(SimModel, Channel3CalibratesOverItsOwnTables) {
-  std::vector<double> errors;
-  double before = assess(3, ch3_sweep(), &errors);
-  factory(3, 'V', table(VDAC_POINTS_3), table(VMETER_POINTS_3));
+  double before = assess(3, SWEEP_POINTS_3);
+  factory(3, 'V', VDAC_POINTS_3, VMETER_POINTS_3);
   EXPECT_EQ(st.model.cal[2][Q_VMETER].size(), 7u) << "the four points sent as 0.0 merge, and the two sent as 0.1";
-  double after = assess(3, ch3_sweep(), &errors);
+  double after = assess(3, SWEEP_POINTS_3);
   EXPECT_LT(after, 1.0);
   EXPECT_LT(after, before / 3.0);
 }
 
 TEST_F(SimModel, FactoryCurrentCalibration) {
-  PsuModel m = st.model;
-  double before = 0.0;
-  double meter_before = 0.0;
+  double before = 0.0, meter_before = 0.0;
   for (double p : IDAC_POINTS_12) {
-    before = std::max(before, std::fabs(psu_output_current(m, 2, p) - p));
-    meter_before = std::max(meter_before, std::fabs(psu_ammeter(m, 2, p) - p));
+    before = std::max(before, std::fabs(psu_output_current(st.model, 2, p) - p));
+    meter_before = std::max(meter_before, std::fabs(psu_ammeter(st.model, 2, p) - p));
   }
   EXPECT_GT(before, 0.004);
   EXPECT_GT(meter_before, 0.001);
-  factory(2, 'C', table(IDAC_POINTS_12), table(IMETER_POINTS_12));
+  factory(2, 'C', IDAC_POINTS_12, IMETER_POINTS_12);
   EXPECT_EQ(st.model.cal[1][Q_IDAC].size(), 15u);
   EXPECT_EQ(st.model.cal[1][Q_IMETER].size(), 7u);
   EXPECT_TRUE(st.model.cal[1][Q_VDAC].empty()) << "a current calibration leaves voltage alone";
-  for (double p : IDAC_POINTS_12)
-    EXPECT_NEAR(psu_output_current(st.model, 2, p), p, 1.5 * st.model.hw[1].i_step) << p;
+  for (double p : IDAC_POINTS_12) EXPECT_NEAR(psu_output_current(st.model, 2, p), p, 1.5 * st.model.hw[1].i_step);
   // The ammeter now reads the current it carries at its calibration points.
   for (double p : {0.1, 1.0, 2.0, 3.0}) EXPECT_NEAR(psu_ammeter(st.model, 2, p), p, 1e-4) << p;
-  // CH3 with its own tables.
-  factory(3, 'C', table(IDAC_POINTS_3), table(IMETER_POINTS_3));
+  factory(3, 'C', IDAC_POINTS_3, IMETER_POINTS_3);  // CH3 with its own tables
   for (double p : IDAC_POINTS_3) EXPECT_NEAR(psu_output_current(st.model, 3, p), p, 1.5 * st.model.hw[2].i_step);
 }
 
-TEST_F(SimModel, ClearReturnsToUncalibrated) {
+// A wrong access code changes nothing; CAL:CLEAR returns to uncalibrated at once, and CAL:END keeps it.
+TEST_F(SimModel, WrongAccessCodeChangesNothingAndClearReturnsToUncalibrated) {
   double raw = psu_output_voltage(st.model, 1, 20.0);
-  factory(1, 'V', table(VDAC_POINTS_12), table(VMETER_POINTS_12));
+  factory(1, 'V', VDAC_POINTS_12, VMETER_POINTS_12);
   EXPECT_NE(psu_output_voltage(st.model, 1, 20.0), raw);
-  send("CAL:START 27384,CH1");
-  send("CAL:CLEAR CH1,V");
-  EXPECT_EQ(psu_output_voltage(st.model, 1, 20.0), raw);
-  send("CAL:END 12/08/2024,CH1");
-  EXPECT_EQ(psu_output_voltage(st.model, 1, 20.0), raw);
-}
-
-TEST_F(SimModel, WrongAccessCodeChangesNothing) {
-  factory(1, 'V', table(VDAC_POINTS_12), table(VMETER_POINTS_12));
   CalTable kept = st.model.cal[0][Q_VDAC];
   st.calibration_changed = false;
   send("CAL:START 27385,CH1");
@@ -220,6 +182,12 @@ TEST_F(SimModel, WrongAccessCodeChangesNothing) {
     EXPECT_EQ(st.model.cal[0][Q_VDAC][i].y, kept[i].y);
   }
   EXPECT_FALSE(st.calibration_changed);
+
+  send("CAL:START 27384,CH1");
+  send("CAL:CLEAR CH1,V");
+  EXPECT_EQ(psu_output_voltage(st.model, 1, 20.0), raw);
+  send("CAL:END 12/08/2024,CH1");
+  EXPECT_EQ(psu_output_voltage(st.model, 1, 20.0), raw);
 }
 
 TEST_F(SimModel, InterpolationAndItsEdges) {
@@ -241,30 +209,15 @@ TEST_F(SimModel, InterpolationAndItsEdges) {
   EXPECT_FALSE(cal_build({}, &t));
 }
 
-class SimModelState : public SimModel {
- protected:
-  std::string path;
-  void SetUp() override {
-    char pattern[] = "/tmp/trimora-sim-state-XXXXXX";
-    int fd = mkstemp(pattern);
-    ASSERT_GE(fd, 0);
-    close(fd);
-    path = pattern;
-  }
-  void TearDown() override {
-    std::remove(path.c_str());
-    std::remove((path + ".new").c_str());
-  }
-};
-
-TEST_F(SimModelState, CalibrationMemoryRoundTrip) {
-  factory(2, 'V', table(VDAC_POINTS_12), table(VMETER_POINTS_12));
-  factory(3, 'C', table(IDAC_POINTS_3), table(IMETER_POINTS_3));
+TEST_F(SimModel, CalibrationMemoryRoundTripAndRefusals) {
+  WorkingFolder folder;
+  factory(2, 'V', VDAC_POINTS_12, VMETER_POINTS_12);
+  factory(3, 'C', IDAC_POINTS_3, IMETER_POINTS_3);
   std::string message;
-  ASSERT_TRUE(psu_model_save(st.model, path, &message)) << message;
+  ASSERT_TRUE(psu_model_save(st.model, "state", &message)) << message;
 
   PsuModel fresh = psu_model_make(1);
-  ASSERT_TRUE(psu_model_load(&fresh, path, &message)) << message;
+  ASSERT_TRUE(psu_model_load(&fresh, "state", &message)) << message;
   for (double p : VDAC_POINTS_12) EXPECT_EQ(psu_output_voltage(fresh, 2, p), psu_output_voltage(st.model, 2, p));
   for (double p : IDAC_POINTS_3) EXPECT_EQ(psu_output_current(fresh, 3, p), psu_output_current(st.model, 3, p));
   EXPECT_EQ(fresh.cal_date[1], "12/07/2024");
@@ -273,54 +226,37 @@ TEST_F(SimModelState, CalibrationMemoryRoundTrip) {
   // Another seed is another supply: its calibration does not fit and is not loaded.
   PsuModel other = psu_model_make(2);
   double untouched = psu_output_voltage(other, 2, 10.0);
-  EXPECT_FALSE(psu_model_load(&other, path, &message));
+  EXPECT_FALSE(psu_model_load(&other, "state", &message));
   EXPECT_NE(message.find("seed"), std::string::npos) << message;
   EXPECT_EQ(psu_output_voltage(other, 2, 10.0), untouched);
-}
 
-TEST_F(SimModelState, DamagedFilesAreRefusedWhole) {
-  factory(1, 'V', table(VDAC_POINTS_12), table(VMETER_POINTS_12));
-  std::string message;
-  ASSERT_TRUE(psu_model_save(st.model, path, &message));
-  std::string text;
-  {
-    std::ifstream in(path);
-    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  // Cut the file in the middle of a table.
-  {
-    std::ofstream out(path, std::ios::trunc);
-    out << text.substr(0, text.size() / 2);
-  }
-  PsuModel fresh = psu_model_make(1);
+  // Damaged files are refused whole: cut in the middle of a table, not one at all, missing.
+  fresh = psu_model_make(1);
+  factory(1, 'V', VDAC_POINTS_12, VMETER_POINTS_12);
+  ASSERT_TRUE(psu_model_save(st.model, "state", &message));
+  std::string text = read_file("state");
+  write_file("state", text.substr(0, text.size() / 2));
   double before = psu_output_voltage(fresh, 1, 10.0);
-  EXPECT_FALSE(psu_model_load(&fresh, path, &message));
+  EXPECT_FALSE(psu_model_load(&fresh, "state", &message));
   EXPECT_EQ(psu_output_voltage(fresh, 1, 10.0), before);
-  {
-    std::ofstream out(path, std::ios::trunc);
-    out << "not a calibration file\n";
-  }
-  EXPECT_FALSE(psu_model_load(&fresh, path, &message));
-  EXPECT_FALSE(psu_model_load(&fresh, path + ".missing", &message));
+  write_file("state", "not a calibration file\n");
+  EXPECT_FALSE(psu_model_load(&fresh, "state", &message));
+  EXPECT_FALSE(psu_model_load(&fresh, "state.missing", &message));
 }
-
-}  // namespace
 
 // The one settings writer: the program's format, and the DMM's connection method by style.
 TEST(SimSettingsWriter, WritesTheLoopbackSettings) {
-  char path[] = "/tmp/trimora-settings-XXXXXX";
-  close(mkstemp(path));
+  WorkingFolder folder;
   for (SimDmmStyle style : {SimDmmStyle::telnet, SimDmmStyle::raw}) {
-    ASSERT_TRUE(sim_write_settings(path, 5024, 5555, style));
-    std::ifstream in(path);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, std::string("DMM_IP    127.0.0.1\nDMM_Port    5024\nDMM_Connect_Method    ") +
-                        (style == SimDmmStyle::raw ? "TCP.RAW" : "TCP.SCPI") +
-                        "\nLast_Run_Time    \"NONE\"\nDP832_IP    127.0.0.1\nDP832_Port    5555\n"
-                        "DP832_Connect_Method    TCP.SCPI\n");
+    ASSERT_TRUE(sim_write_settings("x.cfg", 5024, 5555, style));
+    EXPECT_EQ(read_file("x.cfg"), std::string("DMM_IP    127.0.0.1\nDMM_Port    5024\nDMM_Connect_Method    ") +
+                                      (style == SimDmmStyle::raw ? "TCP.RAW" : "TCP.SCPI") +
+                                      "\nLast_Run_Time    \"NONE\"\nDP832_IP    127.0.0.1\nDP832_Port    5555\n"
+                                      "DP832_Connect_Method    TCP.SCPI\n");
   }
-  std::remove(path);
   std::string why;
   EXPECT_FALSE(sim_write_settings("/nonexistent-folder/x.cfg", 1, 2, SimDmmStyle::telnet, &why));
   EXPECT_NE(why.find("/nonexistent-folder/x.cfg"), std::string::npos) << why;
 }
+
+}  // namespace
