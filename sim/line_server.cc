@@ -18,8 +18,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <ctime>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/sleep.h"
 
@@ -36,6 +38,17 @@ constexpr int SEND_FLAGS = MSG_NOSIGNAL | MSG_DONTWAIT;
 #else
 constexpr int SEND_FLAGS = MSG_DONTWAIT;
 #endif
+
+// Waits for fds at most us microseconds (-1: no limit). Linux's ppoll sends a delayed answer within
+// microseconds of its time; plain poll counts whole milliseconds and so rounds up to the next one.
+int wait_for(std::vector<pollfd>& fds, long long us) {
+#ifdef __linux__
+  timespec limit{static_cast<time_t>(us / 1000000), static_cast<long>(us % 1000000) * 1000};
+  return ppoll(fds.data(), fds.size(), us < 0 ? nullptr : &limit, nullptr);
+#else
+  return poll(fds.data(), fds.size(), us < 0 ? -1 : static_cast<int>((us + 999) / 1000));
+#endif
+}
 
 bool make_nonblocking(int fd) {
   int flags = fcntl(fd, F_GETFL, 0);
@@ -246,10 +259,10 @@ struct LineServer::Impl {
       }
       std::size_t first_client = fds.size();
       Clock::time_point now = Clock::now();
-      long long wait_ms = -1;
+      long long wait_us = -1;  // until the next due answer or stream line; -1: none is due
       auto consider = [&](Clock::time_point when) {
-        long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(when - now).count() + 1;
-        if (wait_ms < 0 || ms < wait_ms) wait_ms = std::max(ms, 0LL);
+        long long us = std::chrono::duration_cast<std::chrono::microseconds>(when - now).count() + 1;
+        if (wait_us < 0 || us < wait_us) wait_us = std::max(us, 0LL);
       };
       for (const Client& c : clients) {
         short events = c.eof ? 0 : POLLIN;
@@ -258,8 +271,7 @@ struct LineServer::Impl {
         if (c.waiting) consider(c.due);
         if (c.peer->stream_interval_ms() > 0) consider(c.next_stream);
       }
-      int timeout = wait_ms < 0 ? -1 : static_cast<int>(std::min<long long>(wait_ms, 1000));
-      if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) break;
+      if (wait_for(fds, wait_us < 0 ? -1 : std::min<long long>(wait_us, 1000000)) < 0 && errno != EINTR) break;
       if (stopping) break;
 
       if (fds[0].revents & POLLIN) {
