@@ -29,35 +29,43 @@ namespace {
 
 using ::testing::HasSubstr;
 
-// Stops with SIGINT, SIGTERM, SIGHUP, or SIGINT twice (0): the second once the clean-up has begun.
-using StopCase = std::tuple<bool, int>;  // V (else A) on CH1, the stop
+// A stop of V or A on CH1 well under way, or at the menu (M): SIGINT, SIGTERM, SIGHUP, SIGINT twice (0:
+// the second once the clean-up has begun), or Ctrl+C as the byte itself with the terminal's signals
+// off (-1). At the menu, Ctrl+C ends the program as X does.
+using StopCase = std::tuple<char, int>;
 
 class StopTest : public ProgramTest, public ::testing::WithParamInterface<StopCase> {};
 
 TEST_P(StopTest, OutputsOffNoCalibrationOpenSettingsSaved) {
-  const auto [voltage, stop] = GetParam();
-  const int signal_number = stop == 0 ? SIGINT : stop;
+  const auto [what, stop] = GetParam();
+  const int signal_number = stop <= 0 ? SIGINT : stop;
   start_bench();
   PtyProgram program;
   ASSERT_TRUE(program.start(TRIMORA_BINARY));
   ASSERT_TRUE(program.wait_for("Command >")) << program.shown();
   ASSERT_TRUE(program.wait_raw_mode());
-  // Enter goes in only once its question is shown: keys typed ahead of a question never answer it.
-  program.type(voltage ? "V1" : "A1");
-  if (voltage) {
-    ASSERT_TRUE(program.wait_for("THEN PRESS ENTER:")) << program.shown();
-    program.type("\r");
+  if (what != 'M') {
+    // Enter goes in only once its question is shown: keys typed ahead of a question never answer it.
+    program.type(what == 'V' ? "V1" : "A1");
+    if (what == 'V') {
+      ASSERT_TRUE(program.wait_for("THEN PRESS ENTER:")) << program.shown();
+      program.type("\r");
+    }
+    ASSERT_TRUE(program.wait_for(what == 'V' ? "[ 3] CAL:MEAS" : "Setpoint  2.0000 V")) << program.shown();
+    ASSERT_TRUE(bench->output_on(1));
   }
-  // Once the procedure is well under way.
-  ASSERT_TRUE(program.wait_for(voltage ? "[ 3] CAL:MEAS" : "Setpoint  2.0000 V")) << program.shown();
-  ASSERT_TRUE(bench->output_on(1));
   const auto signalled = std::chrono::steady_clock::now();
-  program.signal(signal_number);
+  if (stop < 0) {
+    ASSERT_TRUE(program.set_signals(false));
+    program.type("\003");
+  } else {
+    program.signal(signal_number);
+  }
   if (stop == 0) {
     ASSERT_TRUE(program.wait_for("CH1 output OFF...")) << program.shown();
     program.signal(SIGINT);
   }
-  if (signal_number == SIGINT) {
+  if (what != 'M' && signal_number == SIGINT) {
     ASSERT_TRUE(program.wait_for("ABORTED BY THE OPERATOR (Ctrl+C).\n")) << program.shown();
     ASSERT_TRUE(program.wait_for("Command >", 2)) << program.shown();
     EXPECT_FALSE(bench->output_on(1));
@@ -68,46 +76,25 @@ TEST_P(StopTest, OutputsOffNoCalibrationOpenSettingsSaved) {
   EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(signal_number == SIGINT ? 15 : 5));
   for (int channel = 1; channel <= 3; ++channel) EXPECT_FALSE(bench->output_on(channel)) << channel;
   EXPECT_FALSE(bench->in_calibration());
-  EXPECT_THAT(program.shown(), HasSubstr("Exiting..."));
+  EXPECT_THAT(program.shown(), HasSubstr(what == 'M' ? "Command >\n\nExiting...\n\n" : "Exiting..."));
   EXPECT_THAT(mask_stamps(read_file(SETTINGS_FILE_NAME)), HasSubstr("Last_Run_Time    \"<stamp>\""));
   // The calibration that was cut short says so.
-  if (voltage) {
+  if (what == 'V') {
     EXPECT_THAT(program.shown(), HasSubstr("WARNING: THE CALIBRATION WAS ABORTED"));
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(VAndAOnCh1, StopTest,
-                         ::testing::Combine(::testing::Bool(), ::testing::Values(SIGINT, SIGTERM, SIGHUP, 0)),
-                         [](const ::testing::TestParamInfo<StopCase>& info) {
-                           const int stop = std::get<1>(info.param);
-                           return std::string(std::get<0>(info.param) ? "V_" : "A_") +
-                                  (stop == SIGTERM ? "SIGTERM" : stop == SIGHUP ? "SIGHUP" : "SIGINT") +
-                                  (stop == 0 ? "_twice" : "");
-                         });
-
-// Ctrl+C at the menu ends the program as X does, whether it comes as the signal or, with the
-// terminal's signals off, as the byte itself.
-class MenuStopTest : public ProgramTest, public ::testing::WithParamInterface<bool> {};
-
-TEST_P(MenuStopTest, EndsAsXWithTheSettingsSaved) {
-  const bool as_byte = GetParam();
-  start_bench();
-  PtyProgram program;
-  ASSERT_TRUE(program.start(TRIMORA_BINARY));
-  ASSERT_TRUE(program.wait_for("Command >")) << program.shown();
-  ASSERT_TRUE(program.wait_raw_mode());
-  if (as_byte) {
-    ASSERT_TRUE(program.set_signals(false));
-    program.type("\003");
-  } else {
-    program.signal(SIGINT);
-  }
-  EXPECT_EQ(program.wait_exit(), 0) << program.shown();
-  EXPECT_THAT(program.shown(), HasSubstr("Command >\n\nExiting...\n\n"));
-  EXPECT_THAT(mask_stamps(read_file(SETTINGS_FILE_NAME)), HasSubstr("Last_Run_Time    \"<stamp>\""));
+std::string stop_name(const ::testing::TestParamInfo<StopCase>& info) {
+  const auto [what, stop] = info.param;
+  std::string how = stop < 0 ? "byte" : stop == SIGTERM ? "SIGTERM" : stop == SIGHUP ? "SIGHUP" : "SIGINT";
+  return std::string(1, what) + "_" + how + (stop == 0 ? "_twice" : "");
 }
 
-INSTANTIATE_TEST_SUITE_P(SignalOrByte, MenuStopTest, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(VAndAOnCh1, StopTest,
+                         ::testing::Combine(::testing::Values('V', 'A'), ::testing::Values(SIGINT, SIGTERM, SIGHUP, 0)),
+                         stop_name);
+INSTANTIATE_TEST_SUITE_P(AtTheMenu, StopTest, ::testing::Combine(::testing::Values('M'), ::testing::Values(SIGINT, -1)),
+                         stop_name);
 
 // ---- Supplies and DMMs that would have the program report wrong values.
 
