@@ -48,13 +48,7 @@ std::vector<double> values_after(const std::string& text, const std::string& mar
 
 }  // namespace
 
-class FullVoltageTest : public ProgramTest {
- protected:
-  long starts(const std::string& name) {
-    std::vector<std::string> lines = psu_lines();
-    return std::count(lines.begin(), lines.end(), "CAL:START 27384," + name);
-  }
-};
+class FullVoltageTest : public ProgramTest {};
 
 TEST_F(FullVoltageTest, NormalRunReportsFactoryAndAchievedFigures) {
   connect_both();
@@ -88,7 +82,7 @@ TEST_F(FullVoltageTest, NormalRunReportsFactoryAndAchievedFigures) {
   ASSERT_EQ(corrections.size(), 36u);
   for (std::size_t i = 0; i < 36; i++) EXPECT_NEAR(corrections[i], errors[i], 0.00051) << i;
   EXPECT_EQ(occurrences(out, "CORRECTION: "), 36);
-  EXPECT_EQ(starts("CH1"), 2);
+  EXPECT_EQ(std::ranges::count(psu_lines(), std::string("CAL:START 27384,CH1")), 2);
 
   // Where the supply's model puts the figures: the factory calibration leaves about a millivolt of
   // error, the corrections take out about half of it, and the last sweep measures what the model holds.
@@ -131,7 +125,8 @@ TEST_F(FullVoltageTest, Step2AbortCostsTwoKeysAndShowsNoFactoryFigures) {
   EXPECT_TRUE(key_queue.empty());
   EXPECT_THAT(out, ::testing::HasSubstr("Correction: Setpoint  1.2000 V, Error: 1000.100 mV\n"
                                         "\a\nERROR: DMM is not reading correctly.\n"));
-  EXPECT_EQ(starts("CH2"), 1);  // no recalibration ran; step 3 measured the channel as step 1 left it
+  // No recalibration ran; step 3 measured the channel as step 1 left it.
+  EXPECT_EQ(std::ranges::count(psu_lines(), std::string("CAL:START 27384,CH2")), 1);
 
   std::size_t summary = out.find(SUMMARY_HEAD);
   ASSERT_NE(summary, std::string::npos);
