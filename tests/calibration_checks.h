@@ -16,13 +16,7 @@
 #include "sim/psu_model.h"
 #include "sim/sim.h"
 
-inline std::string text_of(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
-
-inline std::string text_of(const char* format, ...) {
+[[gnu::format(printf, 1, 2)]] inline std::string text_of(const char* format, ...) {
   char text[256];
   va_list args;
   va_start(args, format);
@@ -41,7 +35,7 @@ inline std::string today() {
 inline std::string date_of_run(const std::vector<std::string>& lines, const std::string& began) {
   std::string ended = today();
   for (const std::string& line : lines) {
-    if (line.rfind("CAL:END ", 0) != 0) continue;
+    if (!line.starts_with("CAL:END ")) continue;
     std::string date = line.substr(8, 10);
     if (date == began || date == ended) return date;
   }
@@ -54,8 +48,7 @@ constexpr double NO_READING = NAN;
 // Readings a little off each point of a table, six decimals, distinct from one another.
 inline std::vector<double> near_readings(std::span<const double> points, double offset) {
   std::vector<double> readings;
-  for (std::size_t i = 0; i < points.size(); i++)
-    readings.push_back(points[i] + offset * static_cast<double>(i + 1));
+  for (std::size_t i = 0; i < points.size(); i++) readings.push_back(points[i] + offset * static_cast<double>(i + 1));
   return readings;
 }
 
@@ -70,53 +63,38 @@ inline std::vector<double> calibration_script(double path_check, const std::vect
 
 // The question that reads the supply's error queue, at the end of every procedure.
 inline const std::string SUPPLY_ERROR_QUERY = "SYST:ERR?";
+inline const std::string NOT_READING = "\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n";
+// The full voltage calibration's start, up to the channel's number.
+inline const std::string BANNER =
+    "\n\n** Full Channel Voltage Calibration **\n\nSTEPS: (1) Factory Calibration (2) Assessment of Error "
+    "and Fine Calibration (3) Final Assessment.\n\nSTEP 1: INITIAL CALIBRATION PER FACTORY SPEC - Channel ";
 
-// The DP832 lines (without line ends) and the console text of one factory calibration run, from the
-// path check to CAL:END and the error queue.
+// The path check's lines: the output on at <volts> V, 2 A, and off again; a failed check reads the
+// error queue next.
+inline std::vector<std::string> path_check(const std::string& name, int volts = 5, bool failed = false) {
+  std::vector<std::string> lines = {"OUTPUT " + name + ",ON", text_of(":APPL %s,%d,2", name.c_str(), volts),
+                                    "OUTPUT " + name + ",OFF"};
+  if (failed) lines.push_back(SUPPLY_ERROR_QUERY);
+  return lines;
+}
+
+// The DP832 lines (without line ends) and the console text of one factory calibration run of quantity
+// 'V' or 'C', from the path check to CAL:END and the error queue: the DAC phase with its readings
+// raised by corrections (volts, null for none), then the meter phase. NO_READING marks a failed reading.
 class ExpectedCalibration {
  public:
-  // quantity 'V' or 'C'; path_volts 5 (voltage check) or 3 (current check).
-  ExpectedCalibration(const std::string& name, char quantity, int path_volts)
+  ExpectedCalibration(const std::string& name, char quantity, std::span<const double> dac_points,
+                      const std::vector<double>& dac, std::span<const double> meter_points,
+                      const std::vector<double>& meter, const std::string& date,
+                      const double* corrections = nullptr)
       : name_(name), quantity_(quantity) {
-    commands = {"OUTPUT " + name + ",ON", text_of(":APPL %s,%d,2", name.c_str(), path_volts),
-                "OUTPUT " + name + ",OFF", "CAL:START 27384," + name,
-                text_of("CAL:CLEAR %s,%c", name.c_str(), quantity), "*RST", "OUTPUT " + name + ",ON"};
+    const bool volts = quantity == 'V';
+    commands = path_check(name, volts ? 5 : 3);
+    commands.insert(commands.end(), {"CAL:START 27384," + name, text_of("CAL:CLEAR %s,%c", name.c_str(), quantity),
+                                     "*RST", "OUTPUT " + name + ",ON"});
     console = name + " output ON...\n";
-  }
-
-  // One phase: its title (V-DAC, Voltmeter, I-DAC, Ammeter), last command field, points, the readings
-  // that the DMM gives (NO_READING for a failed one) and the corrections added (null for none).
-  void phase(const char* title, int field, std::span<const double> points,
-             const std::vector<double>& readings, const double* corrections = nullptr) {
-    const std::size_t count = points.size();
-    const char* set_value = quantity_ == 'V' ? "%.1lf" : "%.2lf";
-    console += text_of("\n\n### Begin %s Calibration: %s ###\n\n", title, name_.c_str());
-    for (std::size_t i = 0; i < count; i++) {
-      int n = static_cast<int>(i);
-      std::string set = text_of("CAL:SET %s,%c,%d,", name_.c_str(), quantity_, n) +
-                        text_of(set_value, points[i]) + text_of(",%d", field);
-      commands.push_back(set);
-      console += text_of("[%2d] %s\r\n", n, set.c_str());
-      if (std::isnan(readings.at(i))) {
-        console += "\aWARNING: DMM communication error.\n";
-        missed_++;
-        continue;
-      }
-      double value = readings[i];
-      if (corrections != nullptr) {
-        value += corrections[i];
-        console += text_of("CORRECTION: %7.4lf mV", corrections[i] * 1000.0);
-      }
-      std::string measure =
-          text_of("CAL:MEAS %s,%c,%d,%lf,%d", name_.c_str(), quantity_, n, value, field);
-      commands.push_back(measure);
-      console += text_of("[%2d] %s\r\n", n, measure.c_str());
-    }
-    total_ += static_cast<int>(count);
-  }
-
-  // Closes the run with the date of the day.
-  void end(const std::string& date) {
+    phase(volts ? "V-DAC" : "I-DAC", 1, dac_points, dac, corrections);
+    phase(volts ? "Voltmeter" : "Ammeter", 0, meter_points, meter, nullptr);
     commands.push_back("OUTPUT " + name_ + ",OFF");
     std::string end_line = "CAL:END " + date + "," + name_;
     commands.push_back(end_line);
@@ -132,6 +110,34 @@ class ExpectedCalibration {
   std::string console;
 
  private:
+  // One phase: its title, last command field, points, the DMM's readings and the corrections added.
+  void phase(const char* title, int field, std::span<const double> points, const std::vector<double>& readings,
+             const double* corrections) {
+    const char* set_value = quantity_ == 'V' ? "%.1lf" : "%.2lf";
+    console += text_of("\n\n### Begin %s Calibration: %s ###\n\n", title, name_.c_str());
+    for (std::size_t i = 0; i < points.size(); i++) {
+      int n = static_cast<int>(i);
+      std::string set = text_of("CAL:SET %s,%c,%d,", name_.c_str(), quantity_, n) + text_of(set_value, points[i]) +
+                        text_of(",%d", field);
+      commands.push_back(set);
+      console += text_of("[%2d] %s\r\n", n, set.c_str());
+      if (std::isnan(readings.at(i))) {
+        console += "\aWARNING: DMM communication error.\n";
+        missed_++;
+        continue;
+      }
+      double value = readings[i];
+      if (corrections != nullptr) {
+        value += corrections[i];
+        console += text_of("CORRECTION: %7.4lf mV", corrections[i] * 1000.0);
+      }
+      std::string measure = text_of("CAL:MEAS %s,%c,%d,%lf,%d", name_.c_str(), quantity_, n, value, field);
+      commands.push_back(measure);
+      console += text_of("[%2d] %s\r\n", n, measure.c_str());
+    }
+    total_ += static_cast<int>(points.size());
+  }
+
   std::string name_;
   char quantity_;
   int missed_ = 0;
@@ -151,13 +157,9 @@ inline Settles settles_of(const SimBench& bench, const std::string& head, const 
   Settles s;
   std::vector<SimReceived> dmm = bench.dmm_received();
   for (const SimReceived& set : bench.psu_received()) {
-    const std::string& line = set.line;
-    if (line.rfind(head, 0) != 0 || line.size() < tail.size() ||
-        line.compare(line.size() - tail.size(), tail.size(), tail) != 0)
-      continue;
-    auto read = std::find_if(dmm.begin(), dmm.end(), [&](const SimReceived& r) {
-      return r.line == "READ?" && r.time_s > set.time_s;
-    });
+    if (!set.line.starts_with(head) || !set.line.ends_with(tail)) continue;
+    auto read = std::find_if(dmm.begin(), dmm.end(),
+                             [&](const SimReceived& r) { return r.line == "READ?" && r.time_s > set.time_s; });
     double waited = read == dmm.end() ? -1.0 : read->time_s - set.time_s;
     s.count++;
     s.shortest = std::min(s.shortest, waited);
@@ -166,20 +168,16 @@ inline Settles settles_of(const SimBench& bench, const std::string& head, const 
   return s;
 }
 
-// The measured values that a run reported for its points, in point order: the values of the
-// "CAL:MEAS <name>,<quantity>,<point>,<value>,<field>" lines; NO_READING where a point has none.
+// The values that a run reported in its "CAL:MEAS <name>,<quantity>,<point>,<value>,<field>" lines,
+// in point order; NO_READING where a point has none.
 inline std::vector<double> reported_values(const std::vector<std::string>& lines, const std::string& name,
                                            char quantity, int field, std::size_t count) {
   std::vector<double> values(count, NO_READING);
   std::string head = text_of("CAL:MEAS %s,%c,", name.c_str(), quantity);
-  std::string tail = text_of(",%d", field);
   for (const std::string& line : lines) {
-    if (line.rfind(head, 0) != 0 || line.size() < tail.size() ||
-        line.compare(line.size() - tail.size(), tail.size(), tail) != 0)
-      continue;
-    const char* rest = line.c_str() + head.size();
+    if (!line.starts_with(head) || !line.ends_with(text_of(",%d", field))) continue;
     char* after = nullptr;
-    long point = std::strtol(rest, &after, 10);
+    long point = std::strtol(line.c_str() + head.size(), &after, 10);
     if (*after != ',' || point < 0 || point >= static_cast<long>(count)) continue;
     values[static_cast<std::size_t>(point)] = std::atof(after + 1);
   }

@@ -3,6 +3,7 @@
 // supply that refuses commands, an output switched off by another client and a DMM in millivolts are
 // warned about, and no implausible value reaches the supply; the error queue is read within bounds.
 #include <arpa/inet.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -14,53 +15,57 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "calibration/channel_groups.h"
 #include "calibration/factory_calibration.h"
 #include "link/primitives.h"
-#include "tests/calibration_checks.h"
 #include "tests/fake_transport.h"
 #include "tests/program_fixture.h"
 #include "tests/pty_program.h"
 
 namespace {
 
-// ---- Stops of the real program.
+using ::testing::HasSubstr;
 
-struct StopCase {
-  const char* name;
-  std::string keys;       // starts the procedure on CH1
-  std::string mid_run;    // shown once the procedure is well under way
-  int signal_number;
-  bool second_interrupt;  // a second SIGINT once the clean-up has begun
-};
+// A stop of V or A on CH1 well under way, or at the menu (M): SIGINT, SIGTERM, SIGHUP, SIGINT twice (0:
+// the second once the clean-up has begun), or Ctrl+C as the byte itself with the terminal's signals
+// off (-1). At the menu, Ctrl+C ends the program as X does.
+using StopCase = std::tuple<char, int>;
 
 class StopTest : public ProgramTest, public ::testing::WithParamInterface<StopCase> {};
 
 TEST_P(StopTest, OutputsOffNoCalibrationOpenSettingsSaved) {
-  const StopCase& c = GetParam();
+  const auto [what, stop] = GetParam();
+  const int signal_number = stop <= 0 ? SIGINT : stop;
   start_bench();
   PtyProgram program;
   ASSERT_TRUE(program.start(TRIMORA_BINARY));
   ASSERT_TRUE(program.wait_for("Command >")) << program.shown();
   ASSERT_TRUE(program.wait_raw_mode());
-  // Enter goes in only once its question is shown: keys typed ahead of a question never answer it.
-  const std::size_t enter = c.keys.find('\r');
-  program.type(c.keys.substr(0, enter));
-  if (enter != std::string::npos) {
-    ASSERT_TRUE(program.wait_for("THEN PRESS ENTER:")) << program.shown();
-    program.type(c.keys.substr(enter));
+  if (what != 'M') {
+    // Enter goes in only once its question is shown: keys typed ahead of a question never answer it.
+    program.type(what == 'V' ? "V1" : "A1");
+    if (what == 'V') {
+      ASSERT_TRUE(program.wait_for("THEN PRESS ENTER:")) << program.shown();
+      program.type("\r");
+    }
+    ASSERT_TRUE(program.wait_for(what == 'V' ? "[ 3] CAL:MEAS" : "Setpoint  2.0000 V")) << program.shown();
+    ASSERT_TRUE(bench->output_on(1));
   }
-  ASSERT_TRUE(program.wait_for(c.mid_run)) << program.shown();
-  ASSERT_TRUE(bench->output_on(1));
   const auto signalled = std::chrono::steady_clock::now();
-  program.signal(c.signal_number);
-  if (c.second_interrupt) {
+  if (stop < 0) {
+    ASSERT_TRUE(program.set_signals(false));
+    program.type("\003");
+  } else {
+    program.signal(signal_number);
+  }
+  if (stop == 0) {
     ASSERT_TRUE(program.wait_for("CH1 output OFF...")) << program.shown();
     program.signal(SIGINT);
   }
-  if (c.signal_number == SIGINT) {
+  if (what != 'M' && signal_number == SIGINT) {
     ASSERT_TRUE(program.wait_for("ABORTED BY THE OPERATOR (Ctrl+C).\n")) << program.shown();
     ASSERT_TRUE(program.wait_for("Command >", 2)) << program.shown();
     EXPECT_FALSE(bench->output_on(1));
@@ -68,57 +73,28 @@ TEST_P(StopTest, OutputsOffNoCalibrationOpenSettingsSaved) {
     program.type("x");
   }
   EXPECT_EQ(program.wait_exit(), 0) << program.shown();
-  EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(c.signal_number == SIGINT ? 15 : 5));
+  EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(signal_number == SIGINT ? 15 : 5));
   for (int channel = 1; channel <= 3; ++channel) EXPECT_FALSE(bench->output_on(channel)) << channel;
   EXPECT_FALSE(bench->in_calibration());
-  EXPECT_NE(program.shown().find("Exiting..."), std::string::npos) << program.shown();
-  EXPECT_NE(mask_stamps(read_file(SETTINGS_FILE_NAME)).find("Last_Run_Time    \"<stamp>\""), std::string::npos);
+  EXPECT_THAT(program.shown(), HasSubstr(what == 'M' ? "Command >\n\nExiting...\n\n" : "Exiting..."));
+  EXPECT_THAT(mask_stamps(read_file(SETTINGS_FILE_NAME)), HasSubstr("Last_Run_Time    \"<stamp>\""));
   // The calibration that was cut short says so.
-  if (c.keys[0] == 'V') {
-    EXPECT_NE(program.shown().find("WARNING: THE CALIBRATION WAS ABORTED"), std::string::npos) << program.shown();
+  if (what == 'V') {
+    EXPECT_THAT(program.shown(), HasSubstr("WARNING: THE CALIBRATION WAS ABORTED"));
   }
 }
 
-const std::string V_CH1 = "V1\r";
-const std::string A_CH1 = "A1";
-const std::string V_MID = "[ 3] CAL:MEAS";
-const std::string A_MID = "Setpoint  2.0000 V";
-
-INSTANTIATE_TEST_SUITE_P(
-    VAndAOnCh1, StopTest,
-    ::testing::Values(StopCase{"V_SIGINT", V_CH1, V_MID, SIGINT, false},
-                      StopCase{"V_SIGTERM", V_CH1, V_MID, SIGTERM, false},
-                      StopCase{"V_SIGHUP", V_CH1, V_MID, SIGHUP, false},
-                      StopCase{"V_SIGINT_twice", V_CH1, V_MID, SIGINT, true},
-                      StopCase{"A_SIGINT", A_CH1, A_MID, SIGINT, false},
-                      StopCase{"A_SIGTERM", A_CH1, A_MID, SIGTERM, false},
-                      StopCase{"A_SIGHUP", A_CH1, A_MID, SIGHUP, false},
-                      StopCase{"A_SIGINT_twice", A_CH1, A_MID, SIGINT, true}),
-    [](const ::testing::TestParamInfo<StopCase>& info) { return std::string(info.param.name); });
-
-// Ctrl+C at the menu ends the program as X does, whether it comes as the signal or, with the
-// terminal's signals off, as the byte itself.
-class MenuStopTest : public ProgramTest, public ::testing::WithParamInterface<bool> {};
-
-TEST_P(MenuStopTest, EndsAsXWithTheSettingsSaved) {
-  const bool as_byte = GetParam();
-  start_bench();
-  PtyProgram program;
-  ASSERT_TRUE(program.start(TRIMORA_BINARY));
-  ASSERT_TRUE(program.wait_for("Command >")) << program.shown();
-  ASSERT_TRUE(program.wait_raw_mode());
-  if (as_byte) {
-    ASSERT_TRUE(program.set_signals(false));
-    program.type("\003");
-  } else {
-    program.signal(SIGINT);
-  }
-  EXPECT_EQ(program.wait_exit(), 0) << program.shown();
-  EXPECT_NE(program.shown().find("Command >\n\nExiting...\n\n"), std::string::npos) << program.shown();
-  EXPECT_NE(mask_stamps(read_file(SETTINGS_FILE_NAME)).find("Last_Run_Time    \"<stamp>\""), std::string::npos);
+std::string stop_name(const ::testing::TestParamInfo<StopCase>& info) {
+  const auto [what, stop] = info.param;
+  std::string how = stop < 0 ? "byte" : stop == SIGTERM ? "SIGTERM" : stop == SIGHUP ? "SIGHUP" : "SIGINT";
+  return std::string(1, what) + "_" + how + (stop == 0 ? "_twice" : "");
 }
 
-INSTANTIATE_TEST_SUITE_P(SignalOrByte, MenuStopTest, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(VAndAOnCh1, StopTest,
+                         ::testing::Combine(::testing::Values('V', 'A'), ::testing::Values(SIGINT, SIGTERM, SIGHUP, 0)),
+                         stop_name);
+INSTANTIATE_TEST_SUITE_P(AtTheMenu, StopTest, ::testing::Combine(::testing::Values('M'), ::testing::Values(SIGINT, -1)),
+                         stop_name);
 
 // ---- Supplies and DMMs that would have the program report wrong values.
 
@@ -141,7 +117,7 @@ struct FaultCase {
   std::function<void(SimOptions&)> configure;
   // Starts while the calibration runs (null: nothing); gets the bench.
   std::function<void(SimBench&)> meanwhile;
-  std::string warning;
+  std::vector<std::string> warnings;
 };
 
 class ImplausibleTest : public ProgramTest, public ::testing::WithParamInterface<FaultCase> {};
@@ -173,19 +149,22 @@ TEST_P(ImplausibleTest, WarnedAndNeverReported) {
   factory_voltage_calibration(CH3, false);
   done = true;
   if (helper.joinable()) helper.join();
-  EXPECT_NE(out.find(c.warning), std::string::npos) << out;
+  for (const std::string& warning : c.warnings) EXPECT_THAT(out, HasSubstr(warning));
+  EXPECT_THAT(out, ::testing::Not(HasSubstr("DMM NOT READING")));  // the supply is named, not the DMM
   expect_only_plausible_reports(psu_lines());
   EXPECT_FALSE(bench->output_on(3));
   EXPECT_FALSE(bench->in_calibration());
 }
 
-const std::string FAR = "IS FAR FROM THE SET VALUE";
+const std::vector<std::string> FAR = {"IS FAR FROM THE SET VALUE"};
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, ImplausibleTest,
     ::testing::Values(
         FaultCase{"RefusesCal", [](SimOptions& o) { o.psu_faults.refuse_calibration = true; }, nullptr,
-                  "THE DP832 DID NOT ACCEPT THE CALIBRATION OF CH3: REPEAT THE CALIBRATION.\n\n"},
+                  {"THE DP832 DID NOT ACCEPT THE CALIBRATION OF CH3: REPEAT THE CALIBRATION.\n\n"}},
+        FaultCase{"RefusesEverything", [](SimOptions& o) { o.psu_faults.refuse_all = true; }, nullptr,
+                  {"ERROR: THE DP832 REPORTED: -203", "THE DP832 REFUSED THE COMMANDS THAT SWITCH CH3 ON"}},
         FaultCase{"SwitchedOffByAnother", [](SimOptions&) {},
                   [](SimBench& b) { second_client_sends(b.psu_port(), "OUTP CH3,OFF\n"); }, FAR},
         FaultCase{"DmmInMillivolts", [](SimOptions&) {},
@@ -194,16 +173,6 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   FAR}),
     [](const ::testing::TestParamInfo<FaultCase>& info) { return std::string(info.param.name); });
-
-// A supply that refuses everything is named, not the DMM.
-TEST_F(ProgramTest, SupplyRefusingEverythingIsNamedNotTheDmm) {
-  options.psu_faults.refuse_all = true;
-  connect_both();
-  factory_voltage_calibration(CH3, false);
-  EXPECT_NE(out.find("ERROR: THE DP832 REPORTED: -203"), std::string::npos) << out;
-  EXPECT_NE(out.find("THE DP832 REFUSED THE COMMANDS THAT SWITCH CH3 ON"), std::string::npos) << out;
-  EXPECT_EQ(out.find("DMM NOT READING"), std::string::npos) << out;
-}
 
 // ---- The error queue, read within bounds.
 

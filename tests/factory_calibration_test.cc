@@ -1,0 +1,238 @@
+// The factory calibrations against the simulated bench: the command stream and console text of a
+// voltage run on CH1 (on the supply's model) and CH3 (scripted readings, in real time with its settle
+// waits), a DMM that falls silent mid-run, current runs on each channel group's tables; and failed
+// path checks of every procedure.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "calibration/factory_calibration.h"
+#include "calibration/point_tables.h"
+#include "calibration/voltage_assessment.h"
+#include "tests/calibration_checks.h"
+#include "tests/program_fixture.h"
+
+using ::testing::HasSubstr;
+
+class FactoryTest : public ProgramTest {
+ protected:
+  std::string began = today();
+
+  // The DP832's lines and the console against the run expected from these readings.
+  void expect_run(const std::string& name, char quantity, std::span<const double> dac_points,
+                  const std::vector<double>& dac, std::span<const double> meter_points,
+                  const std::vector<double>& meter) {
+    std::vector<std::string> lines = psu_lines();
+    ExpectedCalibration expected(name, quantity, dac_points, dac, meter_points, meter, date_of_run(lines, began));
+    EXPECT_EQ(lines, expected.commands);
+    EXPECT_EQ(out, expected.console);
+  }
+
+  // The settle waits at the time scale 0.1: 500 ms after each DAC point, 200 ms after each meter
+  // point, with half of the two drains before each READ?.
+  void expect_settles(const std::string& head, std::size_t dac, std::size_t meter) {
+    Settles dac_settles = settles_of(*bench, head, ",1");
+    Settles meter_settles = settles_of(*bench, head, ",0");
+    EXPECT_EQ(dac_settles.count, dac);
+    EXPECT_EQ(meter_settles.count, meter);
+    EXPECT_GE(dac_settles.shortest, 0.0001 * 500 + 0.01);
+    EXPECT_GE(meter_settles.shortest, 0.0001 * 200 + 0.01);
+  }
+};
+
+TEST_F(FactoryTest, Ch1RunOnTheModelCalibratesTheChannel) {
+  connect_both();
+  std::vector<double> uncalibrated = model_errors(psu_model_make(options.seed), 1);
+
+  factory_voltage_calibration(CH1, false);
+
+  // The stream, with the values the DMM actually gave: each near its point on the uncalibrated channel.
+  std::vector<std::string> lines = psu_lines();
+  std::vector<double> vdac = reported_values(lines, "CH1", 'V', 1, std::size(VDAC_POINTS_12));
+  std::vector<double> vmeter = reported_values(lines, "CH1", 'V', 0, std::size(VMETER_POINTS_12));
+  for (std::size_t i = 0; i < vdac.size(); i++) EXPECT_NEAR(vdac[i], VDAC_POINTS_12[i], 0.2) << i;
+  for (std::size_t i = 0; i < vmeter.size(); i++) EXPECT_NEAR(vmeter[i], VMETER_POINTS_12[i], 0.2) << i;
+  expect_run("CH1", 'V', VDAC_POINTS_12, vdac, VMETER_POINTS_12, vmeter);
+  EXPECT_THAT(out, HasSubstr("[ 7] CAL:SET CH1,V,7,6.9,1\r\n"));
+  EXPECT_THAT(out, HasSubstr("[ 1] CAL:SET CH1,V,1,0.1,0\r\n[ 1] CAL:MEAS CH1,V,1,"));
+  EXPECT_THAT(out, ::testing::Not(HasSubstr("CORRECTION")));
+  expect_settles("CAL:SET CH1,V,", 36, 11);
+
+  // The channel's error falls from tens of millivolts to what the model leaves after such a run.
+  std::vector<double> calibrated;
+  for (double point : VDAC_POINTS_12) calibrated.push_back(bench->voltage_error(1, point));
+  PsuModel model = predicted_voltage_calibration(psu_model_make(options.seed), 1, nullptr);
+  EXPECT_GT(rms_mv(uncalibrated), 10.0);
+  EXPECT_LT(rms_mv(calibrated), rms_mv(uncalibrated) / 10.0);
+  EXPECT_NEAR(rms_mv(calibrated), rms_mv(model_errors(model, 1)), 0.1);
+  EXPECT_FALSE(bench->output_on(1));
+  EXPECT_FALSE(bench->in_calibration());
+  EXPECT_TRUE(bench->voltage_calibrated(1));
+}
+
+// Real time: the supply must be left to settle for the full wait after each set point before the DMM
+// is read. The time from a CAL:SET reaching the supply to the next READ? reaching the DMM holds the
+// set point's drain (100 ms), the settle wait (200 ms on CH3) and the DMM drain (10 ms).
+TEST_F(FactoryTest, Ch3RealTimeRunHonoursEverySettleWait) {
+  set_time_scale(1.0);
+  connect_both();
+  std::vector<double> vdac = near_readings(VDAC_POINTS_3, 0.000113);
+  std::vector<double> vmeter = near_readings(VMETER_POINTS_3, -0.000017);
+  bench->script_readings(calibration_script(1.5, vdac, vmeter));  // the path check's threshold: passes
+
+  factory_voltage_calibration(CH3, false);
+
+  expect_run("CH3", 'V', VDAC_POINTS_3, vdac, VMETER_POINTS_3, vmeter);
+  // The rounding cases of the CH3 tables.
+  for (const char* echo : {"[ 3] CAL:SET CH3,V,3,0.8,1\r\n", "[ 6] CAL:SET CH3,V,6,2.5,1\r\n",
+                           "[ 3] CAL:SET CH3,V,3,0.0,0\r\n", "[ 4] CAL:SET CH3,V,4,0.1,0\r\n"})
+    EXPECT_THAT(out, HasSubstr(echo));
+
+  // At least the settle wait plus part of the drain: a missing or shortened wait shows, while a late
+  // timestamp on a busy machine has 80 ms of room.
+  Settles settles = settles_of(*bench, "CAL:SET CH3,V,", "");
+  EXPECT_EQ(settles.count, 24u);
+  EXPECT_GE(settles.shortest, 0.001 * 200 + 0.03);
+  EXPECT_LT(settles.longest, 5.0);
+}
+
+TEST_F(FactoryTest, DmmSilentFromAPointLeavesTheRestUnreported) {
+  connect_both();
+  std::vector<double> vdac = near_readings(VDAC_POINTS_3, 0.000091);
+  std::vector<double> vmeter = near_readings(VMETER_POINTS_3, 0.000013);
+  // Path check and the first 20 points answer; the DMM says nothing from the 21st point's reading on.
+  bench->script_readings(calibration_script(4.9987, vdac, {vmeter.begin(), vmeter.begin() + 7}));
+  SimDmmFaults faults;
+  faults.silent_from_reading = 1 + 20 + 1;
+  bench->set_dmm_faults(faults);
+
+  factory_voltage_calibration(CH3, false);
+
+  std::fill(vmeter.begin() + 7, vmeter.end(), NO_READING);
+  expect_run("CH3", 'V', VDAC_POINTS_3, vdac, VMETER_POINTS_3, vmeter);
+  EXPECT_THAT(out, HasSubstr("CAL:END " + date_of_run(psu_lines(), began) + ",CH3\r\n"
+                             "\aWARNING: 4 OF 24 POINTS HAD NO DMM MEASUREMENT AND WERE NOT REPORTED TO THE "
+                             "SUPPLY.\nTHE CALIBRATION OF CH3 IS INCOMPLETE: REPEAT IT.\n"));
+  EXPECT_FALSE(bench->output_on(3));
+}
+
+namespace {
+
+struct CurrentRun {
+  Channel channel;
+  std::span<const double> idac;
+  std::span<const double> imeter;
+  double path_reading;
+  std::vector<std::string> echoes;  // console lines that must appear, spelled out
+};
+
+}  // namespace
+
+class FactoryCurrentTest : public FactoryTest, public ::testing::WithParamInterface<CurrentRun> {};
+
+TEST_P(FactoryCurrentTest, RunReportsEveryPointWithTheDmmReading) {
+  const CurrentRun& c = GetParam();
+  const std::string name = c.channel.name();
+  connect_both();
+  std::vector<double> idac = near_readings(c.idac, 0.000137);
+  std::vector<double> imeter = near_readings(c.imeter, -0.000021);
+  bench->script_readings(calibration_script(c.path_reading, idac, imeter));
+
+  factory_current_calibration(c.channel);
+
+  expect_run(name, 'C', c.idac, idac, c.imeter, imeter);
+  for (const std::string& echo : c.echoes) EXPECT_THAT(out, HasSubstr(echo));
+  expect_settles("CAL:SET " + name + ",C,", c.idac.size(), c.imeter.size());
+  // The DMM was reset into current mode before the check, and read once per point after it.
+  std::vector<std::string> dmm = dmm_lines();
+  ASSERT_GE(dmm.size(), 2u);
+  EXPECT_EQ(dmm[0], "*RST");
+  EXPECT_EQ(dmm[1], "CONF:CURR:DC AUTO");
+  EXPECT_EQ(reads(), static_cast<int>(1 + c.idac.size() + c.imeter.size()));
+  EXPECT_FALSE(bench->output_on(static_cast<int>(c.channel.index()) + 1));
+  EXPECT_FALSE(bench->in_calibration());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Channels, FactoryCurrentTest,
+    ::testing::Values(
+        // The path check's threshold exactly: passes. Numbering restarts with the ammeter phase.
+        CurrentRun{CH1, IDAC_POINTS_12, IMETER_POINTS_12, 0.5,
+                   {"[ 0] CAL:SET CH1,C,0,0.10,1\r\n", "[ 9] CAL:SET CH1,C,9,2.15,1\r\n",
+                    "[14] CAL:SET CH1,C,14,3.20,1\r\n", "[ 0] CAL:SET CH1,C,0,0.00,0\r\n"}},
+        CurrentRun{CH2, IDAC_POINTS_12, IMETER_POINTS_12, 3.0, {"[ 6] CAL:SET CH2,C,6,3.20,0\r\n"}},
+        CurrentRun{CH3, IDAC_POINTS_3, IMETER_POINTS_3, 2.95,
+                   {"[ 0] CAL:SET CH3,C,0,0.10,1\r\n", "[ 5] CAL:SET CH3,C,5,3.20,0\r\n"}}),
+    [](const auto& info) { return std::string(info.param.channel.name()); });
+
+namespace {
+
+enum class Procedure { voltage, current, assessment, full };
+
+struct FailedPathCheck {
+  Procedure procedure;
+  Channel channel;
+  double reading;  // NO_READING: the DMM says nothing
+};
+
+std::string case_name(const FailedPathCheck& c) {
+  const char* names[] = {"Voltage", "Current", "Assessment", "Full"};
+  return names[static_cast<int>(c.procedure)] + std::string(c.channel.name());
+}
+
+}  // namespace
+
+class ProcedurePathCheckTest : public ProgramTest, public ::testing::WithParamInterface<FailedPathCheck> {};
+
+// A failed path check ends the procedure at once: no calibration command, no figures, no key wait.
+TEST_P(ProcedurePathCheckTest, FailedPathCheckSendsNoCalibrationCommand) {
+  const FailedPathCheck& c = GetParam();
+  connect_both();
+  if (std::isnan(c.reading)) {
+    SimDmmFaults faults;
+    faults.silent_from_reading = 1;
+    bench->set_dmm_faults(faults);
+  } else {
+    bench->script_readings({c.reading});
+  }
+  keys("k");
+  const double untouched = -7.0;
+  double sum_of_squares = untouched, rms = untouched;
+  std::string before;
+
+  switch (c.procedure) {
+    case Procedure::voltage: factory_voltage_calibration(c.channel, false); break;
+    case Procedure::current: factory_current_calibration(c.channel); break;
+    case Procedure::assessment:
+      EXPECT_EQ(assess_voltage_accuracy(c.channel, sum_of_squares, rms, AssessMode::RECALIBRATE), 0);
+      break;
+    case Procedure::full:
+      full_voltage_calibration(c.channel);
+      before = BANNER + c.channel.name()[2] + "\n";
+      break;
+  }
+
+  EXPECT_EQ(out, before + NOT_READING);
+  EXPECT_EQ(psu_lines(), path_check(c.channel.name(), c.procedure == Procedure::current ? 3 : 5, true));
+  EXPECT_TRUE(key_waits.empty());
+  EXPECT_EQ(key_queue.size(), 1u);
+  EXPECT_EQ(sum_of_squares, untouched);
+  EXPECT_EQ(rms, untouched);
+  EXPECT_FALSE(bench->in_calibration());
+  EXPECT_FALSE(bench->output_on(static_cast<int>(c.channel.index()) + 1));
+}
+
+// Just below each check's threshold, a reversed lead, and a DMM that does not answer.
+INSTANTIATE_TEST_SUITE_P(Cases, ProcedurePathCheckTest,
+                         ::testing::Values(FailedPathCheck{Procedure::voltage, CH1, 1.4999},
+                                           FailedPathCheck{Procedure::voltage, CH2, -5.0},
+                                           FailedPathCheck{Procedure::voltage, CH3, NO_READING},
+                                           FailedPathCheck{Procedure::current, CH2, 0.4999},
+                                           FailedPathCheck{Procedure::assessment, CH1, 1.4999},
+                                           FailedPathCheck{Procedure::full, CH1, 1.0}),
+                         [](const auto& info) { return case_name(info.param); });
