@@ -2,17 +2,12 @@
 // outside the protocol's range (in the file and typed in the dialog) and in a read-only working folder.
 // Each run must start, reach both instruments where the file says they are (or report them absent),
 // keep its menu, and leave a whole settings file.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
-#include <chrono>
-#include <csignal>
 #include <string>
-#include <thread>
 
 #include "app/trimora.h"
 #include "tests/program_fixture.h"
@@ -158,55 +153,26 @@ TEST_P(BadPortTest, TypedInTheDialog) {
 // no temporary file is left, and the run goes on (the dialog still reconnects, X still ends it).
 TEST_F(BadSettingsTest, ReadOnlyWorkingFolder) {
   start_bench();
-  const std::string folder_path = folder->path();
+  const std::string path = folder->path();
   const std::string old_content = read_file(SETTINGS_FILE_NAME);
-  {
-    std::ofstream keys_file("keys", std::ios::binary);
-    keys_file << "M\r\rYX";
-  }
-  const int keys_fd = open("keys", O_RDONLY);
-  const int out_fd = open("output", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ASSERT_GE(keys_fd, 0);
-  ASSERT_GE(out_fd, 0);
-
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  std::filesystem::create_directory("io");
+  Finished done = run_trimora({}, "M\r\rYX", "", [&path] {
     // In a mount namespace of its own, the folder is mounted over itself read-only: no write into it
     // succeeds, not even root's. Where namespaces are not allowed, a plain user's read-only folder.
-    const char* path = folder_path.c_str();
+    const char* p = path.c_str();
     bool read_only = unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-                     mount(path, path, nullptr, MS_BIND, nullptr) == 0 &&
-                     mount(nullptr, path, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
-    if (!read_only && geteuid() != 0) read_only = chmod(path, 0555) == 0;
-    if (!read_only || chdir(path) != 0) _exit(77);
-    dup2(keys_fd, 0);
-    dup2(out_fd, 1);
-    dup2(out_fd, 2);
-    execl(TRIMORA_BINARY, "trimora", static_cast<char*>(nullptr));
-    _exit(78);
-  }
-  close(keys_fd);
-  close(out_fd);
-  int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (waitpid(child, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(child, SIGKILL);
-      waitpid(child, &status, 0);
-      FAIL() << "the program did not end";
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  chmod(folder_path.c_str(), 0700);
-  ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no way to make a read-only folder here";
-  const std::string shown = read_file("output");
-  EXPECT_EQ(WEXITSTATUS(status), 0) << shown;
+                     mount(p, p, nullptr, MS_BIND, nullptr) == 0 &&
+                     mount(nullptr, p, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+    if (!read_only && geteuid() != 0) read_only = chmod(p, 0555) == 0;
+    return read_only && chdir(p) == 0;
+  });
+  chmod(path.c_str(), 0700);
+  if (done.code == 77) GTEST_SKIP() << "no way to make a read-only folder here";
+  EXPECT_EQ(done.code, 0) << done.out << done.err;
   EXPECT_EQ(read_file(SETTINGS_FILE_NAME), old_content);
-  EXPECT_FALSE(std::filesystem::exists(std::string(SETTINGS_FILE_NAME) + ".tmp"));
+  EXPECT_EQ(folder_listing(), (std::vector<std::string>{SETTINGS_FILE_NAME, "io"}));  // no temporary file
   // Start-up, then the dialog's failed save, its reconnect, and X's failed save and exit.
-  EXPECT_NE(shown.find("Are these correct?Y\n\nConnecting to DMM on IP 127.0.0.1"), std::string::npos) << shown;
-  EXPECT_EQ(occurrences(shown, "Checking DMM read data......OK!"), 2) << shown;
-  EXPECT_NE(shown.find("Command >X\n\n\nExiting...\n\n"), std::string::npos) << shown;
+  EXPECT_NE(done.out.find("Are these correct?Y\n\nConnecting to DMM on IP 127.0.0.1"), std::string::npos) << done.out;
+  EXPECT_EQ(occurrences(done.out, "Checking DMM read data......OK!"), 2) << done.out;
+  EXPECT_NE(done.out.find("Command >X\n\n\nExiting...\n\n"), std::string::npos) << done.out;
 }

@@ -1,35 +1,24 @@
 // The real trimora's command line: what starts nothing (help, version, a wrong command line), the
 // settings file and records folder it is given, and the run mode's records and exit codes against the
 // simulated bench. The working folder's own settings file always points at loopback.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cctype>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/command_line.h"
 #include "app/run_mode.h"
 #include "records/record_file.h"
 #include "tests/program_fixture.h"
+#include "tests/settings_checks.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Finished {
-  int code = -1000;
-  std::string out;
-  std::string err;
-};
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
@@ -47,61 +36,6 @@ class CommandLineTest : public ProgramTest {
   void SetUp() override {
     ProgramTest::SetUp();
     fs::create_directory("io");  // the program's output, kept apart from what it may write itself
-  }
-
-  // Runs trimora with args; input is typed and the input then stays open until the program ends, so
-  // that only the program decides when it is done; or, with close_when, until its output shows that.
-  Finished run(const std::vector<std::string>& args, const std::string& input = "",
-               const std::string& close_when = "") {
-    int in[2];
-    EXPECT_EQ(pipe(in), 0);
-    const pid_t pid = fork();
-    if (pid == 0) {
-      dup2(in[0], STDIN_FILENO);
-      close(in[1]);
-      const int out = open("io/out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err = open("io/err.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(out, STDOUT_FILENO);
-      dup2(err, STDERR_FILENO);
-      std::vector<char*> argv{const_cast<char*>(TRIMORA_BINARY)};
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(TRIMORA_BINARY, argv.data());
-      _exit(127);
-    }
-    close(in[0]);
-    if (!input.empty()) {
-      EXPECT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    }
-    Finished done;
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(180);
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-      if (!close_when.empty() && in[1] >= 0 && read_file("io/out.txt").find(close_when) != std::string::npos) {
-        close(in[1]);
-        in[1] = -1;
-      }
-      if (std::chrono::steady_clock::now() > deadline) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        ADD_FAILURE() << "trimora did not end";
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (in[1] >= 0) close(in[1]);
-    if (WIFEXITED(status)) done.code = WEXITSTATUS(status);
-    done.out = read_file("io/out.txt");
-    done.err = read_file("io/err.txt");
-    return done;
-  }
-
-  // Files the program left in the working folder (the test's own io/ aside).
-  static std::vector<std::string> written_here() {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator("."))
-      if (entry.path().filename() != "io") names.push_back(entry.path().filename().string());
-    return names;
   }
 };
 
@@ -127,7 +61,7 @@ TEST_P(NoStartTest, PrintsAndEndsWithoutConnecting) {
   start_bench();
   const std::string settings_before = read_file(SETTINGS_FILE_NAME);
   const NoStartCase& c = GetParam();
-  Finished done = run(c.args);
+  Finished done = run_trimora(c.args);
   EXPECT_EQ(done.code, c.code) << done.out << done.err;
   if (c.code == 0) {
     EXPECT_NE(done.out.find(c.says), std::string::npos) << done.out;
@@ -140,7 +74,7 @@ TEST_P(NoStartTest, PrintsAndEndsWithoutConnecting) {
   }
   EXPECT_EQ(bench->dmm_connections() + bench->psu_connections(), 0);
   EXPECT_EQ(read_file(SETTINGS_FILE_NAME), settings_before);
-  EXPECT_EQ(written_here(), std::vector<std::string>{SETTINGS_FILE_NAME});
+  EXPECT_EQ(folder_listing(), (std::vector<std::string>{SETTINGS_FILE_NAME, "io"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -179,16 +113,14 @@ TEST_F(CommandLineTest, SettingsFileElsewhereIsReadAndSavedThere) {
   fs::create_directory("elsewhere");
   write_loopback_settings(bench->dmm_port(), bench->psu_port(), "elsewhere/s.cfg");
 
-  Finished done = run({"--settings", "elsewhere/s.cfg"}, "x");
+  Finished done = run_trimora({"--settings", "elsewhere/s.cfg"}, "x");
   EXPECT_EQ(done.code, 0) << done.out << done.err;
   EXPECT_NE(done.out.find("Last run: NONE"), std::string::npos) << done.out;
   EXPECT_EQ(bench->dmm_connections(), 1);
   EXPECT_EQ(decoy.dmm_connections() + decoy.psu_connections(), 0);
   EXPECT_NE(mask_stamps(read_file("elsewhere/s.cfg")).find("Last_Run_Time    \"<stamp>\"\n"), std::string::npos);
   EXPECT_EQ(read_file(SETTINGS_FILE_NAME), decoy_settings);
-  std::vector<std::string> here = written_here();
-  std::sort(here.begin(), here.end());
-  EXPECT_EQ(here, (std::vector<std::string>{SETTINGS_FILE_NAME, "elsewhere"}));
+  EXPECT_EQ(folder_listing(), (std::vector<std::string>{SETTINGS_FILE_NAME, "elsewhere", "io"}));
 }
 
 // trimora run against the bench: the exit code, the final line naming the record, and the record.
@@ -209,7 +141,7 @@ TEST_P(RunModeTest, EndsWithItsCodeAndLeavesItsRecord) {
   start_bench();
   std::vector<std::string> args = c.args;
   args.insert(args.end(), {"--records", "recs"});
-  Finished done = run(args, "", c.close_input_when);
+  Finished done = run_trimora(args, "", c.close_input_when);
   EXPECT_EQ(done.code, c.code) << done.out << done.err;
 
   const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
