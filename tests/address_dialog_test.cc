@@ -124,10 +124,9 @@ TEST_P(PortTextTest, IsReadAsItsLeadingNumber) {
     ASSERT_NE(dmm_link, nullptr) << out;
     EXPECT_EQ(bench->dmm_connections(), 2);
   } else {
-    const std::string tail = "Connecting to DMM on IP 127.0.0.1, Port " + number +
-                             "...\n\n\aERROR - Failed to connect to DMM!\n\n";
-    ASSERT_GE(out.size(), tail.size());
-    EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
+    EXPECT_TRUE(out.ends_with("Connecting to DMM on IP 127.0.0.1, Port " + number +
+                              "...\n\n\aERROR - Failed to connect to DMM!\n\n"))
+        << out;
     EXPECT_EQ(dmm_link, nullptr);
     EXPECT_STREQ(dmm_description, "No DMM detected.");
     EXPECT_EQ(bench->dmm_connections(), 1);
@@ -174,9 +173,7 @@ TEST_F(AddressDialogTest, AnyKeyButYDeclinesAndWritesNoFile) {
     out.clear();
     keys(std::string(9, '\b') + "localhost\r" + std::string(std::to_string(psu_at).size(), '\b') + "1\r" + answer);
     set_psu_address();
-    std::string tail = proposed("localhost", "1") + answer + "\n\n";
-    ASSERT_GE(out.size(), tail.size());
-    EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
+    EXPECT_TRUE(out.ends_with(proposed("localhost", "1") + answer + "\n\n")) << out;
   }
   EXPECT_FALSE(std::filesystem::exists(SETTINGS_FILE_NAME));
   EXPECT_STREQ(psu_host, "127.0.0.1");

@@ -36,6 +36,18 @@ class BadSettingsTest : public ProgramTest {
     ASSERT_EQ(std::string(psu_host).rfind("127.", 0), 0u) << psu_host;
   }
 
+  // One run of the program on this settings file, with these keys.
+  void run_on(const std::string& content, const std::string& typed) {
+    out.clear();
+    key_queue.clear();
+    drop_links();
+    write(content);
+    expect_loopback_only();
+    keys(typed);
+    install_keys();  // the console closed at the end of the last run
+    EXPECT_EQ(trimora_main(), 0);
+  }
+
   // The saved file, to compare with saved_settings().
   std::string saved() const { return mask_stamps(read_file(SETTINGS_FILE_NAME)); }
 };
@@ -63,14 +75,7 @@ TEST_F(BadSettingsTest, ProgramRunsOnDamagedFilesAndSavesThemWhole) {
   };
   for (const auto& [name, content] : cases) {
     SCOPED_TRACE(name);
-    out.clear();
-    key_queue.clear();
-    drop_links();
-    write(content);
-    expect_loopback_only();
-    keys("ZX");
-    install_keys();  // the console closed at the end of the last run
-    EXPECT_EQ(trimora_main(), 0);
+    run_on(content, "ZX");
     EXPECT_NE(out.find("Checking DMM read data......OK!\n\n"), std::string::npos);
     EXPECT_NE(out.find("Port " + std::to_string(bench->psu_port()) + "...OK!\n\n"), std::string::npos);
     EXPECT_NE(out.find("Command >Z\n" + UNKNOWN), std::string::npos);
@@ -87,11 +92,9 @@ TEST_F(BadSettingsTest, LongHostsInTheFile) {
   // 100 characters, cut to its first 63: 127.0.0.0, where nothing listens.
   const std::string host100 = "127.0.0." + std::string(91, '0') + "1";
   const std::string cut = host100.substr(0, 63);
-  write("DMM_IP " + host63 + "\nDMM_Port " + std::to_string(bench->dmm_port()) + "\nDP832_IP " + host100 +
-        "\nDP832_Port " + std::to_string(bench->psu_port()) + "\n");
-  expect_loopback_only();
-  keys("ZX");
-  EXPECT_EQ(trimora_main(), 0);
+  run_on("DMM_IP " + host63 + "\nDMM_Port " + std::to_string(bench->dmm_port()) + "\nDP832_IP " + host100 +
+             "\nDP832_Port " + std::to_string(bench->psu_port()) + "\n",
+         "ZX");
   EXPECT_NE(out.find("Connecting to DMM on IP " + host63 + ", Port " + std::to_string(bench->dmm_port()) + "...OK!"),
             std::string::npos);
   EXPECT_NE(out.find("Connecting to DP832 on IP " + cut + ", Port " + std::to_string(bench->psu_port()) +
@@ -110,39 +113,26 @@ struct BadPort {
 class BadPortTest : public BadSettingsTest, public ::testing::WithParamInterface<BadPort> {};
 INSTANTIATE_TEST_SUITE_P(OutsideTheRange, BadPortTest,
                          ::testing::Values(BadPort{"0", 0}, BadPort{"-1", -1}, BadPort{"65536", 65536},
-                                           BadPort{"99999999999", 2147483647}),
-                         [](const ::testing::TestParamInfo<BadPort>& info) {
-                           return "Port" + std::to_string(info.index);
-                         });
+                                           BadPort{"99999999999", 2147483647}));
 
-// In the file: the program reports both instruments absent, keeps its menu, and writes the ports back
-// as it read them.
-TEST_P(BadPortTest, InTheFile) {
+// In the file, the program reports both instruments absent, keeps its menu, and writes the ports back
+// as it read them; typed in the DMM dialog, the port is shown, saved, and refused by the connect.
+TEST_P(BadPortTest, InTheFileAndTypedInTheDialog) {
   const BadPort& c = GetParam();
-  start_bench();
-  write(std::string("DMM_IP 127.0.0.1\nDMM_Port ") + c.text + "\nDP832_IP 127.0.0.1\nDP832_Port " + c.text + "\n");
-  expect_loopback_only();
-  keys("ZX");
-  EXPECT_EQ(trimora_main(), 0);
   const std::string port = std::to_string(c.port);
+  start_bench();
+  run_on(std::string("DMM_IP 127.0.0.1\nDMM_Port ") + c.text + "\nDP832_IP 127.0.0.1\nDP832_Port " + c.text + "\n",
+         "ZX");
   EXPECT_NE(out.find("Connecting to DMM on IP 127.0.0.1, Port " + port + "...\n\n\aERROR - Failed to connect to DMM!"),
             std::string::npos);
   EXPECT_NE(out.find("Connecting to DP832 on IP 127.0.0.1, Port " + port + "...\n\aWARNING: DP832 FAILED TO CONNECT."),
             std::string::npos);
   EXPECT_NE(out.find("Command >Z\n\a\nNo active DMM connection.\n"), std::string::npos);
   EXPECT_EQ(saved(), saved_settings("127.0.0.1", c.port, "127.0.0.1", c.port));
-  EXPECT_EQ(bench->dmm_connections(), 0);
-  EXPECT_EQ(bench->psu_connections(), 0);
-}
+  EXPECT_EQ(bench->dmm_connections() + bench->psu_connections(), 0);
 
-// Typed in the DMM dialog: shown, saved, and refused by the connect.
-TEST_P(BadPortTest, TypedInTheDialog) {
-  const BadPort& c = GetParam();
-  start_bench();
   // M, keep the host, erase the port's digits, type the new port, confirm; then check and leave.
-  keys("M\r" + std::string(10, '\b') + c.text + "\rYZX");
-  EXPECT_EQ(trimora_main(), 0);
-  const std::string port = std::to_string(c.port);
+  run_on(dmm_lines_of() + psu_lines_of(), "M\r" + std::string(10, '\b') + c.text + "\rYZX");
   EXPECT_NE(out.find("Service Port: " + port + "\n\nAre these correct?Y\n\n"), std::string::npos);
   EXPECT_NE(out.find("Port " + port + "...\n\n\aERROR - Failed to connect to DMM!"), std::string::npos);
   EXPECT_NE(out.find("Command >Z\n\a\nNo active DMM connection.\n"), std::string::npos);

@@ -3,7 +3,6 @@
 // simulated bench. The working folder's own settings file always points at loopback.
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -39,68 +38,54 @@ class CommandLineTest : public ProgramTest {
   }
 };
 
-// What must start nothing: no socket opened, no settings file read or written, no record.
-struct NoStartCase {
-  std::vector<std::string> args;
-  int code;
-  std::string says;  // on standard error (code 2) or standard output (code 0)
-};
-
-// A test name from the case: its index and the arguments' letters and digits.
-std::string no_start_name(const ::testing::TestParamInfo<NoStartCase>& info) {
-  std::string name = "Case" + std::to_string(info.index);
-  for (const std::string& a : info.param.args)
-    for (char ch : "_" + a)
-      if (std::isalnum(static_cast<unsigned char>(ch)) || ch == '_') name += ch;
-  return name;
-}
-
-class NoStartTest : public CommandLineTest, public ::testing::WithParamInterface<NoStartCase> {};
-
-TEST_P(NoStartTest, PrintsAndEndsWithoutConnecting) {
+// What must start nothing: no socket opened, no settings file read or written, no record. What it says
+// is on standard error (code 2, one line) or standard output (code 0).
+TEST_F(CommandLineTest, WhatStartsNothingPrintsAndEnds) {
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    std::string says;
+  } cases[] = {
+      {{"--help"}, 0, "run PROCEDURE CHANNEL"},
+      {{"--help"}, 0, "4  the calibration incomplete or refused by the supply"},
+      {{"--version"}, 0, "trimora 1."},
+      {{"run", "--help"}, 0, "--yes"},
+      {{"--settings", "x.cfg", "--version"}, 0, "trimora 1."},
+      {{"--bogus"}, 2, "--bogus"},
+      {{"stray"}, 2, "stray"},
+      {{"--settings"}, 2, "--settings"},
+      {{"--records", ""}, 2, "--records"},
+      {{"run", "assess"}, 2, "CHANNEL"},
+      {{"run", "assess", "4"}, 2, "CHANNEL"},
+      {{"run", "assess", "one"}, 2, "CHANNEL"},
+      {{"run", "sweep", "1"}, 2, "PROCEDURE"},
+      {{"run", "assess", "1", "--loud"}, 2, "--loud"},
+      {{"run", "voltage", "3"}, 2, "--yes"},
+      {{"run", "current", "1"}, 2, "--yes"},
+      {{"run", "full", "1"}, 2, "--yes"},
+      {{"run", "full", "3", "--yes"}, 2, "CHANNEL 3"},
+      {{"run", "assess", "3", "--settings", "missing.cfg"}, 2, "no file missing.cfg"},
+      {{"--settings", "missing.cfg"}, 2, "no file missing.cfg"},
+  };
   start_bench();
   const std::string settings_before = read_file(SETTINGS_FILE_NAME);
-  const NoStartCase& c = GetParam();
-  Finished done = run_trimora(c.args);
-  EXPECT_EQ(done.code, c.code) << done.out << done.err;
-  if (c.code == 0) {
-    EXPECT_NE(done.out.find(c.says), std::string::npos) << done.out;
-    EXPECT_EQ(done.err, "");
-  } else {
-    EXPECT_EQ(done.out, "");
-    ASSERT_EQ(lines_of(done.err).size(), 1u) << done.err;
-    EXPECT_EQ(done.err.rfind("trimora: ", 0), 0u) << done.err;
-    EXPECT_NE(done.err.find(c.says), std::string::npos) << done.err;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Finished done = run_trimora(c.args);
+    EXPECT_EQ(done.code, c.code) << done.out << done.err;
+    EXPECT_NE((c.code == 0 ? done.out : done.err).find(c.says), std::string::npos) << done.out << done.err;
+    if (c.code == 0) {
+      EXPECT_EQ(done.err, "");
+    } else {
+      EXPECT_EQ(done.out, "");
+      EXPECT_EQ(lines_of(done.err).size(), 1u) << done.err;
+      EXPECT_EQ(done.err.rfind("trimora: ", 0), 0u) << done.err;
+    }
+    EXPECT_EQ(bench->dmm_connections() + bench->psu_connections(), 0);
+    EXPECT_EQ(read_file(SETTINGS_FILE_NAME), settings_before);
+    EXPECT_EQ(folder_listing(), (std::vector<std::string>{SETTINGS_FILE_NAME, "io"}));
   }
-  EXPECT_EQ(bench->dmm_connections() + bench->psu_connections(), 0);
-  EXPECT_EQ(read_file(SETTINGS_FILE_NAME), settings_before);
-  EXPECT_EQ(folder_listing(), (std::vector<std::string>{SETTINGS_FILE_NAME, "io"}));
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    CommandLine, NoStartTest,
-    ::testing::Values(
-        NoStartCase{{"--help"}, 0, "run PROCEDURE CHANNEL"},
-        NoStartCase{{"--help"}, 0, "4  the calibration incomplete or refused by the supply"},
-        NoStartCase{{"--version"}, 0, "trimora 1."},
-        NoStartCase{{"run", "--help"}, 0, "--yes"},
-        NoStartCase{{"--settings", "x.cfg", "--version"}, 0, "trimora 1."},
-        NoStartCase{{"--bogus"}, 2, "--bogus"},
-        NoStartCase{{"stray"}, 2, "stray"},
-        NoStartCase{{"--settings"}, 2, "--settings"},
-        NoStartCase{{"--records", ""}, 2, "--records"},
-        NoStartCase{{"run", "assess"}, 2, "CHANNEL"},
-        NoStartCase{{"run", "assess", "4"}, 2, "CHANNEL"},
-        NoStartCase{{"run", "assess", "one"}, 2, "CHANNEL"},
-        NoStartCase{{"run", "sweep", "1"}, 2, "PROCEDURE"},
-        NoStartCase{{"run", "assess", "1", "--loud"}, 2, "--loud"},
-        NoStartCase{{"run", "voltage", "3"}, 2, "--yes"},
-        NoStartCase{{"run", "current", "1"}, 2, "--yes"},
-        NoStartCase{{"run", "full", "1"}, 2, "--yes"},
-        NoStartCase{{"run", "full", "3", "--yes"}, 2, "CHANNEL 3"},
-        NoStartCase{{"run", "assess", "3", "--settings", "missing.cfg"}, 2, "no file missing.cfg"},
-        NoStartCase{{"--settings", "missing.cfg"}, 2, "no file missing.cfg"}),
-    no_start_name);
 
 // --settings: read from there and saved there at exit; the working folder's own file (pointing at a
 // second bench) is neither read nor written, and nothing else appears beside it.
@@ -191,36 +176,26 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"InputEndsMidRun", {"run", "voltage", "3", "--yes"}, nullptr, EXIT_CALIBRATION, "[ 5] CAL:MEAS"}),
     [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
 
-
-// The exit code a record shows.
-struct OutcomeCase {
-  const char* record;
-  bool present;
-  int code;
-};
-
-class RunOutcomeTest : public ::testing::TestWithParam<OutcomeCase> {};
-
-TEST_P(RunOutcomeTest, FollowsTheRecord) {
-  EXPECT_EQ(run_outcome(RecordJson::parse(GetParam().record), GetParam().present).exit_code, GetParam().code)
-      << GetParam().record;
+// The exit code a record shows (present: the run reached the instruments).
+TEST(CommandLine, RunOutcomeFollowsTheRecord) {
+  const struct {
+    const char* record;
+    bool present;
+    int code;
+  } cases[] = {
+      {R"({"completed":true,"overall_verdict":"PASS","supply_errors":[]})", true, 0},
+      {R"({"completed":true,"overall_verdict":"FAIL","supply_errors":[]})", true, 1},
+      {R"({"completed":true,"overall_verdict":"INDETERMINATE","supply_errors":[]})", true, 1},
+      {R"({"completed":true,"overall_verdict":"NO READING","supply_errors":[]})", true, 1},
+      {R"({"completed":true,"overall_verdict":null,"supply_errors":[]})", true, 0},
+      {R"({"completed":true,"overall_verdict":null,"supply_errors":["-203,\"Command protected\""]})", true, 4},
+      {R"({"completed":false,"incomplete_reason":"stopped","overall_verdict":"PASS"})", true, 4},
+      {R"({"completed":false,"incomplete_reason":"DMM lost","overall_verdict":"PASS"})", false, 3},
+      {"null", true, 4},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(run_outcome(RecordJson::parse(c.record), c.present).exit_code, c.code) << c.record;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    CommandLine, RunOutcomeTest,
-    ::testing::Values(
-        OutcomeCase{R"({"completed":true,"overall_verdict":"PASS","supply_errors":[]})", true, 0},
-        OutcomeCase{R"({"completed":true,"overall_verdict":"FAIL","supply_errors":[]})", true, 1},
-        OutcomeCase{R"({"completed":true,"overall_verdict":"INDETERMINATE","supply_errors":[]})", true, 1},
-        OutcomeCase{R"({"completed":true,"overall_verdict":"NO READING","supply_errors":[]})", true, 1},
-        OutcomeCase{R"({"completed":true,"overall_verdict":null,"supply_errors":[]})", true, 0},
-        OutcomeCase{R"({"completed":true,"overall_verdict":null,"supply_errors":["-203,\"Command protected\""]})",
-                    true, 4},
-        OutcomeCase{R"({"completed":false,"incomplete_reason":"stopped","overall_verdict":"PASS"})", true, 4},
-        OutcomeCase{R"({"completed":false,"incomplete_reason":"DMM lost","overall_verdict":"PASS"})", false, 3},
-        OutcomeCase{"null", true, 4}),
-    [](const ::testing::TestParamInfo<OutcomeCase>& info) {
-      return "Case" + std::to_string(info.index) + "Exit" + std::to_string(info.param.code);
-    });
 
 }  // namespace

@@ -106,23 +106,19 @@ TEST(SettingsTable, AddRefusesBadInputAndCutsLongNames) {
 TEST(SettingsTable, GrowthKeepsEveryRecordInOrder) {
   SettingsTable table;
   constexpr int N = 1500;
+  auto value_of = [](int i) { return i % 2 ? std::to_string(i * 7) : "text" + std::to_string(i); };
   for (int i = 0; i < N; i++) {
-    std::string name = "Key" + std::to_string(i);
+    const std::string name = "Key" + std::to_string(i), text = value_of(i);
+    const std::int32_t number = i * 7;
     ASSERT_EQ(table.add_setting(i % 2 ? INTEGER : TEXT, name.c_str()), 1);
-    std::int32_t v = i * 7;
-    const std::string text = "text" + std::to_string(i);
-    ASSERT_EQ(table.set_value(name.c_str(), i % 2 ? static_cast<const void*>(&v) : text.c_str()), i + 1);
+    ASSERT_EQ(table.set_value(name.c_str(), i % 2 ? static_cast<const void*>(&number) : text.c_str()), i + 1);
   }
   ASSERT_EQ(table.record_count(), N);
   for (int i = 0; i < N; i++) {
-    std::string name = "key" + std::to_string(i);
+    const std::string name = "key" + std::to_string(i);
     ASSERT_EQ(table.find_setting(name.c_str()), i + 1);
     ASSERT_EQ(table.record(i).tag, 1);
-    if (i % 2) {
-      ASSERT_EQ(get_int(table, name.c_str()), i * 7);
-    } else {
-      ASSERT_EQ(get_text(table, name.c_str()), "text" + std::to_string(i));
-    }
+    ASSERT_EQ(i % 2 ? std::to_string(get_int(table, name.c_str())) : get_text(table, name.c_str()), value_of(i));
   }
 }
 
