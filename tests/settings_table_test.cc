@@ -9,9 +9,11 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "program_fixture.h"
 #include "settings/settings_table.h"
+#include "tests/settings_checks.h"
 
 namespace {
 
@@ -26,13 +28,6 @@ std::int32_t get_int(SettingsTable& table, const char* name) {
   std::int32_t v = -12345;
   table.get_value(name, &v);
   return v;
-}
-
-// The names of the files in the working folder.
-std::string folder_listing() {
-  std::string names;
-  for (const auto& entry : std::filesystem::directory_iterator(".")) names += entry.path().filename().string() + " ";
-  return names;
 }
 
 // A table of one setting of each type, as loaded and saved in the file tests.
@@ -173,21 +168,17 @@ TEST(SettingsTable, TextsBoundedByTheirField) {
   EXPECT_EQ(std::string(table.record(1).text), "\"" + std::string(133, 'b') + "\"");
 
   // get_value cuts to the buffer it is told of, and writes nothing beyond it.
-  char small[32 + 4];
-  std::memset(small, '#', sizeof small);
-  EXPECT_EQ(table.get_value("T", small, 32), 1);
-  EXPECT_EQ(std::string(small), std::string(31, 'a'));
-  EXPECT_EQ(std::string(small + 32, 4), "####");
-  char host[64 + 4];
-  std::memset(host, '#', sizeof host);
-  EXPECT_EQ(table.get_value("Q", host, 64), 2);
-  EXPECT_EQ(std::string(host), "\"" + std::string(62, 'b'));
-  EXPECT_EQ(std::string(host + 64, 4), "####");
-
+  auto cut = [&table](const char* name, int size) {
+    std::string buffer(size + 4, '#');
+    EXPECT_EQ(table.get_value(name, buffer.data(), size), size > 0 ? table.find_setting(name) : 0);
+    EXPECT_EQ(buffer.substr(size), "####");
+    return std::string(buffer.c_str());
+  };
+  EXPECT_EQ(cut("T", 32), std::string(31, 'a'));
+  EXPECT_EQ(cut("Q", 64), "\"" + std::string(62, 'b'));
   table.set_value("T", "short");
-  EXPECT_EQ(table.get_value("T", small, 32), 1);
-  EXPECT_STREQ(small, "short");
-  EXPECT_EQ(table.get_value("T", small, 0), 0);
+  EXPECT_EQ(cut("T", 32), "short");
+  cut("T", 0);
 }
 
 TEST(SettingsTable, TruncateText) {
@@ -285,7 +276,7 @@ TEST_F(SettingsFileTest, SaveWritesEveryRecordInOrder) {
   table.set_value("Port", &port);
   ASSERT_EQ(table.save_file("test.cfg"), 1);
   EXPECT_EQ(read_file("test.cfg"), "Host    default-host\nPort    -7\nStamp    \"NONE\"\nGain    1.500000\nhost    \n");
-  EXPECT_EQ(folder_listing(), "test.cfg ");
+  EXPECT_EQ(folder_listing(), std::vector<std::string>{"test.cfg"});
 
   // Saving again replaces the whole content.
   table.set_value("Host", "h");
@@ -299,7 +290,7 @@ TEST_F(SettingsFileTest, FolderInTheFilesPlace) {
   EXPECT_EQ(get_text(table, "Host"), "default-host");
   EXPECT_EQ(table.save_file("test.cfg"), 0);
   EXPECT_TRUE(std::filesystem::is_directory("test.cfg"));
-  EXPECT_EQ(folder_listing(), "test.cfg ");  // no temporary file left behind
+  EXPECT_EQ(folder_listing(), std::vector<std::string>{"test.cfg"});  // no temporary file left behind
 }
 
 // A save that fails, for want of a file descriptor or part way through the writing, leaves the old file
@@ -319,7 +310,7 @@ TEST_F(SettingsFileTest, FailedSaveLeavesTheOldFileWhole) {
     setrlimit(resource, &saved);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(read_file("test.cfg"), old_content);
-    EXPECT_EQ(folder_listing(), "test.cfg ");
+    EXPECT_EQ(folder_listing(), std::vector<std::string>{"test.cfg"});
   }
   std::signal(SIGXFSZ, old_handler);
   EXPECT_EQ(table.save_file("test.cfg"), 1);
