@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "console/stamps.h"
 #include "program_fixture.h"
 #include "settings/program_settings.h"
 #include "settings/settings_table.h"
@@ -31,7 +32,10 @@ class ProgramSettingsTest : public ::testing::Test {
     ASSERT_FALSE(folder.path().empty());
     restart();
   }
-  void TearDown() override { settings.clear_for_tests(); }
+  void TearDown() override {
+    settings.clear_for_tests();
+    set_stamp_clock(nullptr);
+  }
 
   // As a new start of the program: nothing declared, the globals unset.
   void restart() {
@@ -68,8 +72,10 @@ TEST_F(ProgramSettingsTest, DefaultsWithoutAFileAndTheirSave) {
   EXPECT_EQ(load_program_settings(), 0);
   EXPECT_EQ(settings.record_count(), 7);
 
+  set_stamp_clock([] { return LocalTime{2026, 1, 2, 3, 4, 5}; });
   ASSERT_EQ(save_program_settings(), 1);
   EXPECT_EQ(saved_now(), saved_settings("172.16.0.133", 5024, "172.16.0.131", 5555));
+  EXPECT_NE(read_file(SETTINGS_FILE_NAME).find("\nLast_Run_Time    \"01/02/2026 03:04:05\"\n"), std::string::npos);
 }
 
 TEST_F(ProgramSettingsTest, RoundTrip) {
@@ -78,6 +84,7 @@ TEST_F(ProgramSettingsTest, RoundTrip) {
   dmm_port = 6001;
   std::strcpy(psu_host, "localhost");
   psu_port = 6002;
+  set_stamp_clock([] { return LocalTime{2026, 12, 31, 23, 59, 58}; });
   ASSERT_EQ(save_program_settings(), 1);
 
   // The next start reads everything back; the stamp comes back bare.
@@ -87,7 +94,7 @@ TEST_F(ProgramSettingsTest, RoundTrip) {
   EXPECT_EQ(dmm_port, 6001);
   EXPECT_STREQ(psu_host, "localhost");
   EXPECT_EQ(psu_port, 6002);
-  EXPECT_EQ(mask_stamps(table_text("Last_Run_Time", 32)), "<stamp>");
+  EXPECT_EQ(table_text("Last_Run_Time", 32), "12/31/2026 23:59:58");
 }
 
 TEST_F(ProgramSettingsTest, PartialFileInAnyOrderAndCase) {
