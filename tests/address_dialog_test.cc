@@ -9,6 +9,7 @@
 #include "app/trimora.h"
 #include "tests/loopback_peer.h"
 #include "tests/program_fixture.h"
+#include "tests/settings_checks.h"
 
 namespace {
 
@@ -25,23 +26,10 @@ std::string proposed(const std::string& host, const std::string& port) {
          "\n\nAre these correct?";
 }
 
-std::string erase(std::size_t count) {
-  std::string keys;
-  for (std::size_t i = 0; i < count; ++i) keys += '\b';
-  return keys;
-}
-
 std::string erased_on_screen(std::size_t count) {
   std::string text;
   for (std::size_t i = 0; i < count; ++i) text += "\b \b";
   return text;
-}
-
-std::string settings_file(const std::string& dmm_host_text, long dmm_port_number, const std::string& psu_host_text,
-                          long psu_port_number) {
-  return "DMM_IP    " + dmm_host_text + "\nDMM_Port    " + std::to_string(dmm_port_number) +
-         "\nDMM_Connect_Method    TCP.SCPI\nLast_Run_Time    \"<stamp>\"\nDP832_IP    " + psu_host_text +
-         "\nDP832_Port    " + std::to_string(psu_port_number) + "\nDP832_Connect_Method    TCP.SCPI\n";
 }
 
 class AddressDialogTest : public ProgramTest {
@@ -68,11 +56,11 @@ class AddressDialogTest : public ProgramTest {
     out.clear();
   }
 
-  std::string port_text() const { return std::to_string(dmm_port); }
   std::string settings_now() const { return mask_stamps(read_file(SETTINGS_FILE_NAME)); }
 };
 
-TEST_F(AddressDialogTest, EnterEnterYesReconnectsTheDmmAtTheSameAddress) {
+// Enter, Enter and Y (or y) reconnect each instrument at the same address and leave the other's link alone.
+TEST_F(AddressDialogTest, EnterEnterYesReconnectsAtTheSameAddress) {
   start();
   keys("\r\rY");
   set_dmm_address();
@@ -83,17 +71,14 @@ TEST_F(AddressDialogTest, EnterEnterYesReconnectsTheDmmAtTheSameAddress) {
   ASSERT_NE(dmm_link, nullptr) << out;
   EXPECT_EQ(dmm_link->is_connected(), 1);
   EXPECT_EQ(bench->dmm_connections(), 2);
-  EXPECT_EQ(settings_now(), settings_file("127.0.0.1", dmm_at, "127.0.0.1", psu_at));
-  // The supply's link was left alone.
   EXPECT_EQ(bench->psu_connections(), 1);
-}
+  EXPECT_EQ(settings_now(), saved_settings("127.0.0.1", dmm_at, "127.0.0.1", psu_at));
 
-TEST_F(AddressDialogTest, EnterEnterLowerYReconnectsTheDp832) {
-  start();
   Transport* dmm_before = dmm_link.get();
+  out.clear();
   keys("\r\ry");
   set_psu_address();
-  std::string p = std::to_string(psu_at);
+  p = std::to_string(psu_at);
   EXPECT_EQ(out, dialog_opening(PSU_TITLE, "127.0.0.1", psu_at) + "\r\nNew Service Port ([ESC] to quit): >" + p +
                      "\r\n" + proposed("127.0.0.1", p) + "y\n\n" + "Connecting to DP832 on IP 127.0.0.1, Port " + p +
                      "...OK!\n\n");
@@ -101,66 +86,57 @@ TEST_F(AddressDialogTest, EnterEnterLowerYReconnectsTheDp832) {
   EXPECT_EQ(psu_link->is_connected(), 1);
   EXPECT_EQ(bench->psu_connections(), 2);
   EXPECT_EQ(dmm_link.get(), dmm_before);
-  EXPECT_EQ(settings_now(), settings_file("127.0.0.1", dmm_at, "127.0.0.1", psu_at));
+  EXPECT_EQ(settings_now(), saved_settings("127.0.0.1", dmm_at, "127.0.0.1", psu_at));
 }
 
-TEST_F(AddressDialogTest, PortIsReadAsLeadingNumber) {
-  start();
-  std::string p = std::to_string(dmm_at);
-  std::string before = read_file(SETTINGS_FILE_NAME);
+// The port is read as its leading number, clamped to int; "P" stands for the bench's port. Confirmed
+// (Y), it is saved and connected to, and where nothing answers the DMM is then absent; declined (n, N),
+// nothing changes.
+struct PortCase {
+  std::string typed;
+  std::string proposed;
+  char answer;
+};
 
-  // Trailing letters are dropped: 5024x proposes 5024 (declined here).
-  keys("\r" + erase(p.size()) + "5024x\rn");
+class PortTextTest : public AddressDialogTest, public ::testing::WithParamInterface<PortCase> {};
+
+TEST_P(PortTextTest, IsReadAsItsLeadingNumber) {
+  start();
+  const std::string p = std::to_string(dmm_at);
+  auto with_port = [&](std::string text) { return text[0] == 'P' ? p + text.substr(1) : text; };
+  const std::string typed = with_port(GetParam().typed);
+  const std::string number = with_port(GetParam().proposed);
+  const char answer = GetParam().answer;
+  const std::string before = read_file(SETTINGS_FILE_NAME);
+  keys("\r" + std::string(p.size(), '\b') + typed + "\r" + answer);
   set_dmm_address();
-  EXPECT_NE(out.find(erased_on_screen(p.size()) + "5024x\r\n" + proposed("127.0.0.1", "5024") + "n\n\n"),
+  EXPECT_NE(out.find(erased_on_screen(p.size()) + typed + "\r\n" + proposed("127.0.0.1", number) + answer + "\n\n"),
             std::string::npos)
       << out;
-  EXPECT_EQ(dmm_port, dmm_at);
-  EXPECT_EQ(read_file(SETTINGS_FILE_NAME), before);
-
-  // The bench's port with a letter behind it is taken and connected.
-  out.clear();
-  keys("\r" + erase(p.size()) + p + "x\rY");
-  set_dmm_address();
-  EXPECT_NE(out.find(proposed("127.0.0.1", p) + "Y\n\n"), std::string::npos) << out;
-  EXPECT_EQ(dmm_port, dmm_at);
-  ASSERT_NE(dmm_link, nullptr) << out;
-  EXPECT_EQ(bench->dmm_connections(), 2);
-  EXPECT_EQ(settings_now(), settings_file("127.0.0.1", dmm_at, "127.0.0.1", psu_at));
+  if (answer != 'Y') {
+    EXPECT_EQ(dmm_port, dmm_at);
+    EXPECT_EQ(read_file(SETTINGS_FILE_NAME), before);
+    return;
+  }
+  EXPECT_EQ(std::to_string(dmm_port), number);
+  EXPECT_EQ(settings_now(), saved_settings("127.0.0.1", dmm_port, "127.0.0.1", psu_at));
+  if (number == p) {
+    ASSERT_NE(dmm_link, nullptr) << out;
+    EXPECT_EQ(bench->dmm_connections(), 2);
+  } else {
+    EXPECT_TRUE(out.ends_with("Connecting to DMM on IP 127.0.0.1, Port " + number +
+                              "...\n\n\aERROR - Failed to connect to DMM!\n\n"))
+        << out;
+    EXPECT_EQ(dmm_link, nullptr);
+    EXPECT_STREQ(dmm_description, "No DMM detected.");
+    EXPECT_EQ(bench->dmm_connections(), 1);
+  }
 }
 
-TEST_F(AddressDialogTest, LettersAloneGivePortZeroWhichIsSavedAndFailsToConnect) {
-  start();
-  std::string p = std::to_string(dmm_at);
-  keys("\r" + erase(p.size()) + "abc\rY");
-  set_dmm_address();
-  std::string expected_tail = proposed("127.0.0.1", "0") + "Y\n\n" +
-                              "Connecting to DMM on IP 127.0.0.1, Port 0...\n\n\aERROR - Failed to connect to DMM!\n\n";
-  ASSERT_GE(out.size(), expected_tail.size());
-  EXPECT_EQ(out.substr(out.size() - expected_tail.size()), expected_tail);
-  EXPECT_EQ(dmm_port, 0);
-  EXPECT_EQ(dmm_link, nullptr);
-  EXPECT_STREQ(dmm_description, "No DMM detected.");
-  EXPECT_EQ(settings_now(), settings_file("127.0.0.1", 0, "127.0.0.1", psu_at));
-}
-
-// A number beyond int is clamped rather than left to undefined behaviour; no port matches it.
-TEST_F(AddressDialogTest, OverlongPortNumberIsClampedAndFailsToConnect) {
-  start();
-  std::string p = std::to_string(dmm_at);
-  keys("\r" + erase(p.size()) + "99999999999\rY");
-  set_dmm_address();
-  EXPECT_NE(out.find(proposed("127.0.0.1", "2147483647") + "Y\n\n"), std::string::npos) << out;
-  EXPECT_EQ(dmm_port, 2147483647);
-  EXPECT_EQ(dmm_link, nullptr);
-  EXPECT_EQ(bench->dmm_connections(), 1);
-  EXPECT_EQ(settings_now(), settings_file("127.0.0.1", 2147483647L, "127.0.0.1", psu_at));
-
-  out.clear();
-  keys("\r" + erase(10) + "-99999999999\rN");
-  set_dmm_address();
-  EXPECT_NE(out.find(proposed("127.0.0.1", "-2147483648") + "N\n\n"), std::string::npos) << out;
-}
+INSTANTIATE_TEST_SUITE_P(Ports, PortTextTest,
+                         ::testing::Values(PortCase{"5024x", "5024", 'n'}, PortCase{"Px", "P", 'Y'},
+                                           PortCase{"abc", "0", 'Y'}, PortCase{"99999999999", "2147483647", 'Y'},
+                                           PortCase{"-99999999999", "-2147483648", 'N'}));
 
 TEST_F(AddressDialogTest, EscapeLeavesEverythingAsItWasAndPrintsNothingMore) {
   start();
@@ -169,7 +145,7 @@ TEST_F(AddressDialogTest, EscapeLeavesEverythingAsItWasAndPrintsNothingMore) {
   std::string p = std::to_string(dmm_at);
 
   // Esc at the port prompt after the host was edited.
-  keys(erase(9) + "localhost\r\033");
+  keys(std::string(9, '\b') + "localhost\r\033");
   set_dmm_address();
   EXPECT_EQ(out, dialog_opening(DMM_TITLE, "127.0.0.1", dmm_at) + erased_on_screen(9) +
                      "localhost\r\nNew Service Port ([ESC] to quit): >" + p);
@@ -195,11 +171,9 @@ TEST_F(AddressDialogTest, AnyKeyButYDeclinesAndWritesNoFile) {
   for (const char* answer : {"N", "\r", "x"}) {
     SCOPED_TRACE(answer);
     out.clear();
-    keys(erase(9) + "localhost\r" + erase(std::to_string(psu_at).size()) + "1\r" + answer);
+    keys(std::string(9, '\b') + "localhost\r" + std::string(std::to_string(psu_at).size(), '\b') + "1\r" + answer);
     set_psu_address();
-    std::string tail = proposed("localhost", "1") + answer + "\n\n";
-    ASSERT_GE(out.size(), tail.size());
-    EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
+    EXPECT_TRUE(out.ends_with(proposed("localhost", "1") + answer + "\n\n")) << out;
   }
   EXPECT_FALSE(std::filesystem::exists(SETTINGS_FILE_NAME));
   EXPECT_STREQ(psu_host, "127.0.0.1");
@@ -214,12 +188,12 @@ TEST_F(AddressDialogTest, ConfirmingWhileTheInstrumentIsAbsentConnects) {
   ASSERT_EQ(dmm_link, nullptr);
   std::string old_port = std::to_string(refusing.port());
   std::string p = std::to_string(dmm_at);
-  keys("\r" + erase(old_port.size()) + p + "\rY");
+  keys("\r" + std::string(old_port.size(), '\b') + p + "\rY");
   set_dmm_address();
   ASSERT_NE(dmm_link, nullptr) << out;
   EXPECT_EQ(dmm_link->is_connected(), 1);
   EXPECT_EQ(std::string(dmm_description), "Maker DMM-1 (S/N SN42 ) at 127.0.0.1:" + p);
-  EXPECT_EQ(settings_now(), settings_file("127.0.0.1", dmm_at, "127.0.0.1", psu_at));
+  EXPECT_EQ(settings_now(), saved_settings("127.0.0.1", dmm_at, "127.0.0.1", psu_at));
 }
 
 TEST_F(AddressDialogTest, HostIsLimitedToSixtyThreeCharacters) {
@@ -237,12 +211,12 @@ TEST_F(AddressDialogTest, ConfirmingAnAddressWhereNothingAnswersLeavesTheInstrum
   RefusingPort refusing;
   std::string p = std::to_string(bench->dmm_port());
   std::string q = std::to_string(refusing.port());
-  keys("m\r" + erase(p.size()) + q + "\ry" + "a" + "x");
+  keys("m\r" + std::string(p.size(), '\b') + q + "\ry" + "a" + "x");
   std::string file_after_dialog;
   std::size_t keys_before_a = 1 + 1 + p.size() + q.size() + 2;
   before_key[static_cast<int>(keys_before_a)] = [&]() { file_after_dialog = settings_now(); };
   ASSERT_EQ(trimora_main(), 0);
-  EXPECT_EQ(file_after_dialog, settings_file("127.0.0.1", refusing.port(), "127.0.0.1", bench->psu_port()));
+  EXPECT_EQ(file_after_dialog, saved_settings("127.0.0.1", refusing.port(), "127.0.0.1", bench->psu_port()));
   std::string text = mask_stamps(out);
   EXPECT_NE(text.find("y\n\nConnecting to DMM on IP 127.0.0.1, Port " + q +
                       "...\n\n\aERROR - Failed to connect to DMM!\n\n====="),

@@ -1,26 +1,17 @@
-// The whole program against settings files that a person or a failing disk could leave: over-long
-// lines, bytes from 128 up, NUL bytes, no final newline, CR LF line ends, 10 MB of content, duplicate
-// keys, hosts of 63 characters and more, ports outside the protocol's range (in the file and typed in
-// the dialog), and a read-only working folder. Each run must start, reach both instruments where the
-// file says they are (or report them absent), keep its menu, and leave a whole settings file.
-#include <fcntl.h>
+// The whole program against settings files that a person or a failing disk could leave, against ports
+// outside the protocol's range (in the file and typed in the dialog) and in a read-only working folder.
+// Each run must start, reach both instruments where the file says they are (or report them absent),
+// keep its menu, and leave a whole settings file.
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
-#include <algorithm>
-#include <chrono>
-#include <csignal>
-#include <cstring>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "app/trimora.h"
-#include "settings/settings_table.h"
 #include "tests/program_fixture.h"
+#include "tests/settings_checks.h"
 
 namespace {
 
@@ -45,61 +36,50 @@ class BadSettingsTest : public ProgramTest {
     ASSERT_EQ(std::string(psu_host).rfind("127.", 0), 0u) << psu_host;
   }
 
-  // The saved file: seven whole lines with the values in force.
-  void expect_clean_file(int dmm, int psu, const std::string& dmm_ip = "127.0.0.1",
-                         const std::string& psu_ip = "127.0.0.1") {
-    const std::string text = read_file(SETTINGS_FILE_NAME);
-    const std::string expected_start = "DMM_IP    " + dmm_ip + "\nDMM_Port    " + std::to_string(dmm) +
-                                       "\nDMM_Connect_Method    TCP.SCPI\nLast_Run_Time    \"";
-    EXPECT_EQ(text.rfind(expected_start, 0), 0u) << text.substr(0, 300);
-    const std::string expected_end = "\"\nDP832_IP    " + psu_ip + "\nDP832_Port    " + std::to_string(psu) +
-                                     "\nDP832_Connect_Method    TCP.SCPI\n";
-    ASSERT_GE(text.size(), expected_end.size());
-    EXPECT_EQ(text.substr(text.size() - expected_end.size()), expected_end);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 7);
+  // One run of the program on this settings file, with these keys.
+  void run_on(const std::string& content, const std::string& typed) {
+    out.clear();
+    key_queue.clear();
+    drop_links();
+    write(content);
+    expect_loopback_only();
+    keys(typed);
+    install_keys();  // the console closed at the end of the last run
+    EXPECT_EQ(trimora_main(), 0);
   }
+
+  // The saved file, to compare with saved_settings().
+  std::string saved() const { return mask_stamps(read_file(SETTINGS_FILE_NAME)); }
 };
 
 }  // namespace
 
 TEST_F(BadSettingsTest, ProgramRunsOnDamagedFilesAndSavesThemWhole) {
   start_bench();
-  struct Case {
-    const char* name;
-    std::string content;
-  };
-  const std::string junk_line = "Junk" + std::string(1000, 'x') + "\n";
   std::string ten_mb;
   ten_mb.reserve(10 * 1024 * 1024 + 4096);
   while (ten_mb.size() < 5 * 1024 * 1024) ten_mb += "Noise    " + std::string(100, 'n') + "\n";
   ten_mb += "OneLine " + std::string(5 * 1024 * 1024, 'z') + "\n";
-  const std::vector<Case> cases = {
-      {"over-long lines", junk_line + dmm_lines_of() + "Last_Run_Time    \"" + std::string(300, '9') + "\"\n" +
-                              psu_lines_of()},
-      {"bytes from 128 up", std::string("\xff\xfe\x80\n") + dmm_lines_of() + "Last_Run_Time \"caf\xc3\xa9\"\n" +
-                                "\xe9t\xe9    \xff\n" + psu_lines_of()},
-      {"NUL bytes", std::string("\0DMM_Port 1\n", 12) + dmm_lines_of() + std::string("DP832_IP 127.0.0.1\0 junk\n", 25) +
-                        psu_lines_of()},
-      {"no final newline", dmm_lines_of() + "DP832_IP 127.0.0.1\nDP832_Port    " +
-                               std::to_string(bench->psu_port())},
+  const std::string nul_dmm("\0DMM_Port 1\n", 12);
+  const std::string nul_psu("DP832_IP 127.0.0.1\0 junk\n", 25);
+  const std::pair<const char*, std::string> cases[] = {
+      {"over-long lines", "Junk" + std::string(1000, 'x') + "\n" + dmm_lines_of() + "Last_Run_Time    \"" +
+                              std::string(300, '9') + "\"\n" + psu_lines_of()},
+      {"bytes from 128 up", "\xff\xfe\x80\n" + dmm_lines_of() + "Last_Run_Time \"caf\xc3\xa9\"\n\xe9t\xe9    \xff\n" +
+                                psu_lines_of()},
+      {"NUL bytes", nul_dmm + dmm_lines_of() + nul_psu + psu_lines_of()},
+      {"no final newline", dmm_lines_of() + "DP832_IP 127.0.0.1\nDP832_Port    " + std::to_string(bench->psu_port())},
       {"CR LF", dmm_lines_of("\r\n") + psu_lines_of("\r\n")},
       {"10 MB", ten_mb + dmm_lines_of() + psu_lines_of()},
       {"duplicate keys", "DMM_Port 1\nDP832_Port 2\n" + dmm_lines_of() + psu_lines_of() + "dmm_ip,127.0.0.1\n"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    out.clear();
-    key_queue.clear();
-    drop_links();
-    write(c.content);
-    expect_loopback_only();
-    keys("ZX");
-    install_keys();  // the console closed at the end of the last run
-    EXPECT_EQ(trimora_main(), 0);
+  for (const auto& [name, content] : cases) {
+    SCOPED_TRACE(name);
+    run_on(content, "ZX");
     EXPECT_NE(out.find("Checking DMM read data......OK!\n\n"), std::string::npos);
     EXPECT_NE(out.find("Port " + std::to_string(bench->psu_port()) + "...OK!\n\n"), std::string::npos);
     EXPECT_NE(out.find("Command >Z\n" + UNKNOWN), std::string::npos);
-    expect_clean_file(bench->dmm_port(), bench->psu_port());
+    EXPECT_EQ(saved(), saved_settings("127.0.0.1", bench->dmm_port(), "127.0.0.1", bench->psu_port()));
   }
 }
 
@@ -112,18 +92,16 @@ TEST_F(BadSettingsTest, LongHostsInTheFile) {
   // 100 characters, cut to its first 63: 127.0.0.0, where nothing listens.
   const std::string host100 = "127.0.0." + std::string(91, '0') + "1";
   const std::string cut = host100.substr(0, 63);
-  write("DMM_IP " + host63 + "\nDMM_Port " + std::to_string(bench->dmm_port()) + "\nDP832_IP " + host100 +
-        "\nDP832_Port " + std::to_string(bench->psu_port()) + "\n");
-  expect_loopback_only();
-  keys("ZX");
-  EXPECT_EQ(trimora_main(), 0);
+  run_on("DMM_IP " + host63 + "\nDMM_Port " + std::to_string(bench->dmm_port()) + "\nDP832_IP " + host100 +
+             "\nDP832_Port " + std::to_string(bench->psu_port()) + "\n",
+         "ZX");
   EXPECT_NE(out.find("Connecting to DMM on IP " + host63 + ", Port " + std::to_string(bench->dmm_port()) + "...OK!"),
             std::string::npos);
   EXPECT_NE(out.find("Connecting to DP832 on IP " + cut + ", Port " + std::to_string(bench->psu_port()) +
                      "...\n\aWARNING: DP832 FAILED TO CONNECT."),
             std::string::npos);
   EXPECT_NE(out.find("Command >Z\n\a\nNo active DP832 connection.\n"), std::string::npos);
-  expect_clean_file(bench->dmm_port(), bench->psu_port(), host63, cut);
+  EXPECT_EQ(saved(), saved_settings(host63, bench->dmm_port(), cut, bench->psu_port()));
 }
 
 // Ports that no TCP connection can use, as written and as the program holds them (a number beyond int
@@ -135,98 +113,56 @@ struct BadPort {
 class BadPortTest : public BadSettingsTest, public ::testing::WithParamInterface<BadPort> {};
 INSTANTIATE_TEST_SUITE_P(OutsideTheRange, BadPortTest,
                          ::testing::Values(BadPort{"0", 0}, BadPort{"-1", -1}, BadPort{"65536", 65536},
-                                           BadPort{"99999999999", 2147483647}),
-                         [](const ::testing::TestParamInfo<BadPort>& info) {
-                           return "Port" + std::to_string(info.index);
-                         });
+                                           BadPort{"99999999999", 2147483647}));
 
-// In the file: the program reports both instruments absent, keeps its menu, and writes the ports back
-// as it read them.
-TEST_P(BadPortTest, InTheFile) {
+// In the file, the program reports both instruments absent, keeps its menu, and writes the ports back
+// as it read them; typed in the DMM dialog, the port is shown, saved, and refused by the connect.
+TEST_P(BadPortTest, InTheFileAndTypedInTheDialog) {
   const BadPort& c = GetParam();
-  start_bench();
-  write(std::string("DMM_IP 127.0.0.1\nDMM_Port ") + c.text + "\nDP832_IP 127.0.0.1\nDP832_Port " + c.text + "\n");
-  expect_loopback_only();
-  keys("ZX");
-  EXPECT_EQ(trimora_main(), 0);
   const std::string port = std::to_string(c.port);
+  start_bench();
+  run_on(std::string("DMM_IP 127.0.0.1\nDMM_Port ") + c.text + "\nDP832_IP 127.0.0.1\nDP832_Port " + c.text + "\n",
+         "ZX");
   EXPECT_NE(out.find("Connecting to DMM on IP 127.0.0.1, Port " + port + "...\n\n\aERROR - Failed to connect to DMM!"),
             std::string::npos);
   EXPECT_NE(out.find("Connecting to DP832 on IP 127.0.0.1, Port " + port + "...\n\aWARNING: DP832 FAILED TO CONNECT."),
             std::string::npos);
   EXPECT_NE(out.find("Command >Z\n\a\nNo active DMM connection.\n"), std::string::npos);
-  expect_clean_file(c.port, c.port);
-  EXPECT_EQ(bench->dmm_connections(), 0);
-  EXPECT_EQ(bench->psu_connections(), 0);
-}
+  EXPECT_EQ(saved(), saved_settings("127.0.0.1", c.port, "127.0.0.1", c.port));
+  EXPECT_EQ(bench->dmm_connections() + bench->psu_connections(), 0);
 
-// Typed in the DMM dialog: shown, saved, and refused by the connect.
-TEST_P(BadPortTest, TypedInTheDialog) {
-  const BadPort& c = GetParam();
-  start_bench();
   // M, keep the host, erase the port's digits, type the new port, confirm; then check and leave.
-  keys("M\r" + std::string(10, '\b') + c.text + "\rYZX");
-  EXPECT_EQ(trimora_main(), 0);
-  const std::string port = std::to_string(c.port);
+  run_on(dmm_lines_of() + psu_lines_of(), "M\r" + std::string(10, '\b') + c.text + "\rYZX");
   EXPECT_NE(out.find("Service Port: " + port + "\n\nAre these correct?Y\n\n"), std::string::npos);
   EXPECT_NE(out.find("Port " + port + "...\n\n\aERROR - Failed to connect to DMM!"), std::string::npos);
   EXPECT_NE(out.find("Command >Z\n\a\nNo active DMM connection.\n"), std::string::npos);
-  expect_clean_file(c.port, bench->psu_port());
+  EXPECT_EQ(saved(), saved_settings("127.0.0.1", c.port, "127.0.0.1", bench->psu_port()));
 }
 
 // A read-only working folder, with the real program: every save fails, the old file stays whole and
 // no temporary file is left, and the run goes on (the dialog still reconnects, X still ends it).
 TEST_F(BadSettingsTest, ReadOnlyWorkingFolder) {
   start_bench();
-  const std::string folder_path = folder->path();
+  const std::string path = folder->path();
   const std::string old_content = read_file(SETTINGS_FILE_NAME);
-  {
-    std::ofstream keys_file("keys", std::ios::binary);
-    keys_file << "M\r\rYX";
-  }
-  const int keys_fd = open("keys", O_RDONLY);
-  const int out_fd = open("output", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  ASSERT_GE(keys_fd, 0);
-  ASSERT_GE(out_fd, 0);
-
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  std::filesystem::create_directory("io");
+  Finished done = run_trimora({}, "M\r\rYX", "", [&path] {
     // In a mount namespace of its own, the folder is mounted over itself read-only: no write into it
     // succeeds, not even root's. Where namespaces are not allowed, a plain user's read-only folder.
-    const char* path = folder_path.c_str();
+    const char* p = path.c_str();
     bool read_only = unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-                     mount(path, path, nullptr, MS_BIND, nullptr) == 0 &&
-                     mount(nullptr, path, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
-    if (!read_only && geteuid() != 0) read_only = chmod(path, 0555) == 0;
-    if (!read_only || chdir(path) != 0) _exit(77);
-    dup2(keys_fd, 0);
-    dup2(out_fd, 1);
-    dup2(out_fd, 2);
-    execl(TRIMORA_BINARY, "trimora", static_cast<char*>(nullptr));
-    _exit(78);
-  }
-  close(keys_fd);
-  close(out_fd);
-  int status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (waitpid(child, &status, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      kill(child, SIGKILL);
-      waitpid(child, &status, 0);
-      FAIL() << "the program did not end";
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  chmod(folder_path.c_str(), 0700);
-  ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no way to make a read-only folder here";
-  const std::string shown = read_file("output");
-  EXPECT_EQ(WEXITSTATUS(status), 0) << shown;
+                     mount(p, p, nullptr, MS_BIND, nullptr) == 0 &&
+                     mount(nullptr, p, nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) == 0;
+    if (!read_only && geteuid() != 0) read_only = chmod(p, 0555) == 0;
+    return read_only && chdir(p) == 0;
+  });
+  chmod(path.c_str(), 0700);
+  if (done.code == 77) GTEST_SKIP() << "no way to make a read-only folder here";
+  EXPECT_EQ(done.code, 0) << done.out << done.err;
   EXPECT_EQ(read_file(SETTINGS_FILE_NAME), old_content);
-  EXPECT_FALSE(std::filesystem::exists(std::string(SETTINGS_FILE_NAME) + ".tmp"));
+  EXPECT_EQ(folder_listing(), (std::vector<std::string>{SETTINGS_FILE_NAME, "io"}));  // no temporary file
   // Start-up, then the dialog's failed save, its reconnect, and X's failed save and exit.
-  EXPECT_NE(shown.find("Are these correct?Y\n\nConnecting to DMM on IP 127.0.0.1"), std::string::npos) << shown;
-  EXPECT_EQ(occurrences(shown, "Checking DMM read data......OK!"), 2) << shown;
-  EXPECT_NE(shown.find("Command >X\n\n\nExiting...\n\n"), std::string::npos) << shown;
+  EXPECT_NE(done.out.find("Are these correct?Y\n\nConnecting to DMM on IP 127.0.0.1"), std::string::npos) << done.out;
+  EXPECT_EQ(occurrences(done.out, "Checking DMM read data......OK!"), 2) << done.out;
+  EXPECT_NE(done.out.find("Command >X\n\n\nExiting...\n\n"), std::string::npos) << done.out;
 }

@@ -1,35 +1,23 @@
 // The real trimora's command line: what starts nothing (help, version, a wrong command line), the
 // settings file and records folder it is given, and the run mode's records and exit codes against the
 // simulated bench. The working folder's own settings file always points at loopback.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cctype>
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/command_line.h"
 #include "app/run_mode.h"
 #include "records/record_file.h"
 #include "tests/program_fixture.h"
+#include "tests/settings_checks.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Finished {
-  int code = -1000;
-  std::string out;
-  std::string err;
-};
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
@@ -48,125 +36,56 @@ class CommandLineTest : public ProgramTest {
     ProgramTest::SetUp();
     fs::create_directory("io");  // the program's output, kept apart from what it may write itself
   }
-
-  // Runs trimora with args; input is typed and the input then stays open until the program ends, so
-  // that only the program decides when it is done; or, with close_when, until its output shows that.
-  Finished run(const std::vector<std::string>& args, const std::string& input = "",
-               const std::string& close_when = "") {
-    int in[2];
-    EXPECT_EQ(pipe(in), 0);
-    const pid_t pid = fork();
-    if (pid == 0) {
-      dup2(in[0], STDIN_FILENO);
-      close(in[1]);
-      const int out = open("io/out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err = open("io/err.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      dup2(out, STDOUT_FILENO);
-      dup2(err, STDERR_FILENO);
-      std::vector<char*> argv{const_cast<char*>(TRIMORA_BINARY)};
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
-      execv(TRIMORA_BINARY, argv.data());
-      _exit(127);
-    }
-    close(in[0]);
-    if (!input.empty()) {
-      EXPECT_EQ(write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    }
-    Finished done;
-    int status = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(180);
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-      if (!close_when.empty() && in[1] >= 0 && read_file("io/out.txt").find(close_when) != std::string::npos) {
-        close(in[1]);
-        in[1] = -1;
-      }
-      if (std::chrono::steady_clock::now() > deadline) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        ADD_FAILURE() << "trimora did not end";
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (in[1] >= 0) close(in[1]);
-    if (WIFEXITED(status)) done.code = WEXITSTATUS(status);
-    done.out = read_file("io/out.txt");
-    done.err = read_file("io/err.txt");
-    return done;
-  }
-
-  // Files the program left in the working folder (the test's own io/ aside).
-  static std::vector<std::string> written_here() {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator("."))
-      if (entry.path().filename() != "io") names.push_back(entry.path().filename().string());
-    return names;
-  }
 };
 
-// What must start nothing: no socket opened, no settings file read or written, no record.
-struct NoStartCase {
-  std::vector<std::string> args;
-  int code;
-  std::string says;  // on standard error (code 2) or standard output (code 0)
-};
-
-// A test name from the case: its index and the arguments' letters and digits.
-std::string no_start_name(const ::testing::TestParamInfo<NoStartCase>& info) {
-  std::string name = "Case" + std::to_string(info.index);
-  for (const std::string& a : info.param.args)
-    for (char ch : "_" + a)
-      if (std::isalnum(static_cast<unsigned char>(ch)) || ch == '_') name += ch;
-  return name;
-}
-
-class NoStartTest : public CommandLineTest, public ::testing::WithParamInterface<NoStartCase> {};
-
-TEST_P(NoStartTest, PrintsAndEndsWithoutConnecting) {
+// What must start nothing: no socket opened, no settings file read or written, no record. What it says
+// is on standard error (code 2, one line) or standard output (code 0).
+TEST_F(CommandLineTest, WhatStartsNothingPrintsAndEnds) {
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    std::string says;
+  } cases[] = {
+      {{"--help"}, 0, "run PROCEDURE CHANNEL"},
+      {{"--help"}, 0, "4  the calibration incomplete or refused by the supply"},
+      {{"--version"}, 0, "trimora 1."},
+      {{"run", "--help"}, 0, "--yes"},
+      {{"--settings", "x.cfg", "--version"}, 0, "trimora 1."},
+      {{"--bogus"}, 2, "--bogus"},
+      {{"stray"}, 2, "stray"},
+      {{"--settings"}, 2, "--settings"},
+      {{"--records", ""}, 2, "--records"},
+      {{"run", "assess"}, 2, "CHANNEL"},
+      {{"run", "assess", "4"}, 2, "CHANNEL"},
+      {{"run", "assess", "one"}, 2, "CHANNEL"},
+      {{"run", "sweep", "1"}, 2, "PROCEDURE"},
+      {{"run", "assess", "1", "--loud"}, 2, "--loud"},
+      {{"run", "voltage", "3"}, 2, "--yes"},
+      {{"run", "current", "1"}, 2, "--yes"},
+      {{"run", "full", "1"}, 2, "--yes"},
+      {{"run", "full", "3", "--yes"}, 2, "CHANNEL 3"},
+      {{"run", "assess", "3", "--settings", "missing.cfg"}, 2, "no file missing.cfg"},
+      {{"--settings", "missing.cfg"}, 2, "no file missing.cfg"},
+  };
   start_bench();
   const std::string settings_before = read_file(SETTINGS_FILE_NAME);
-  const NoStartCase& c = GetParam();
-  Finished done = run(c.args);
-  EXPECT_EQ(done.code, c.code) << done.out << done.err;
-  if (c.code == 0) {
-    EXPECT_NE(done.out.find(c.says), std::string::npos) << done.out;
-    EXPECT_EQ(done.err, "");
-  } else {
-    EXPECT_EQ(done.out, "");
-    ASSERT_EQ(lines_of(done.err).size(), 1u) << done.err;
-    EXPECT_EQ(done.err.rfind("trimora: ", 0), 0u) << done.err;
-    EXPECT_NE(done.err.find(c.says), std::string::npos) << done.err;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Finished done = run_trimora(c.args);
+    EXPECT_EQ(done.code, c.code) << done.out << done.err;
+    EXPECT_NE((c.code == 0 ? done.out : done.err).find(c.says), std::string::npos) << done.out << done.err;
+    if (c.code == 0) {
+      EXPECT_EQ(done.err, "");
+    } else {
+      EXPECT_EQ(done.out, "");
+      EXPECT_EQ(lines_of(done.err).size(), 1u) << done.err;
+      EXPECT_EQ(done.err.rfind("trimora: ", 0), 0u) << done.err;
+    }
+    EXPECT_EQ(bench->dmm_connections() + bench->psu_connections(), 0);
+    EXPECT_EQ(read_file(SETTINGS_FILE_NAME), settings_before);
+    EXPECT_EQ(folder_listing(), (std::vector<std::string>{SETTINGS_FILE_NAME, "io"}));
   }
-  EXPECT_EQ(bench->dmm_connections() + bench->psu_connections(), 0);
-  EXPECT_EQ(read_file(SETTINGS_FILE_NAME), settings_before);
-  EXPECT_EQ(written_here(), std::vector<std::string>{SETTINGS_FILE_NAME});
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    CommandLine, NoStartTest,
-    ::testing::Values(
-        NoStartCase{{"--help"}, 0, "run PROCEDURE CHANNEL"},
-        NoStartCase{{"--help"}, 0, "4  the calibration incomplete or refused by the supply"},
-        NoStartCase{{"--version"}, 0, "trimora 1."},
-        NoStartCase{{"run", "--help"}, 0, "--yes"},
-        NoStartCase{{"--settings", "x.cfg", "--version"}, 0, "trimora 1."},
-        NoStartCase{{"--bogus"}, 2, "--bogus"},
-        NoStartCase{{"stray"}, 2, "stray"},
-        NoStartCase{{"--settings"}, 2, "--settings"},
-        NoStartCase{{"--records", ""}, 2, "--records"},
-        NoStartCase{{"run", "assess"}, 2, "CHANNEL"},
-        NoStartCase{{"run", "assess", "4"}, 2, "CHANNEL"},
-        NoStartCase{{"run", "assess", "one"}, 2, "CHANNEL"},
-        NoStartCase{{"run", "sweep", "1"}, 2, "PROCEDURE"},
-        NoStartCase{{"run", "assess", "1", "--loud"}, 2, "--loud"},
-        NoStartCase{{"run", "voltage", "3"}, 2, "--yes"},
-        NoStartCase{{"run", "current", "1"}, 2, "--yes"},
-        NoStartCase{{"run", "full", "1"}, 2, "--yes"},
-        NoStartCase{{"run", "full", "3", "--yes"}, 2, "CHANNEL 3"},
-        NoStartCase{{"run", "assess", "3", "--settings", "missing.cfg"}, 2, "no file missing.cfg"},
-        NoStartCase{{"--settings", "missing.cfg"}, 2, "no file missing.cfg"}),
-    no_start_name);
 
 // --settings: read from there and saved there at exit; the working folder's own file (pointing at a
 // second bench) is neither read nor written, and nothing else appears beside it.
@@ -179,16 +98,14 @@ TEST_F(CommandLineTest, SettingsFileElsewhereIsReadAndSavedThere) {
   fs::create_directory("elsewhere");
   write_loopback_settings(bench->dmm_port(), bench->psu_port(), "elsewhere/s.cfg");
 
-  Finished done = run({"--settings", "elsewhere/s.cfg"}, "x");
+  Finished done = run_trimora({"--settings", "elsewhere/s.cfg"}, "x");
   EXPECT_EQ(done.code, 0) << done.out << done.err;
   EXPECT_NE(done.out.find("Last run: NONE"), std::string::npos) << done.out;
   EXPECT_EQ(bench->dmm_connections(), 1);
   EXPECT_EQ(decoy.dmm_connections() + decoy.psu_connections(), 0);
   EXPECT_NE(mask_stamps(read_file("elsewhere/s.cfg")).find("Last_Run_Time    \"<stamp>\"\n"), std::string::npos);
   EXPECT_EQ(read_file(SETTINGS_FILE_NAME), decoy_settings);
-  std::vector<std::string> here = written_here();
-  std::sort(here.begin(), here.end());
-  EXPECT_EQ(here, (std::vector<std::string>{SETTINGS_FILE_NAME, "elsewhere"}));
+  EXPECT_EQ(folder_listing(), (std::vector<std::string>{SETTINGS_FILE_NAME, "elsewhere", "io"}));
 }
 
 // trimora run against the bench: the exit code, the final line naming the record, and the record.
@@ -209,7 +126,7 @@ TEST_P(RunModeTest, EndsWithItsCodeAndLeavesItsRecord) {
   start_bench();
   std::vector<std::string> args = c.args;
   args.insert(args.end(), {"--records", "recs"});
-  Finished done = run(args, "", c.close_input_when);
+  Finished done = run_trimora(args, "", c.close_input_when);
   EXPECT_EQ(done.code, c.code) << done.out << done.err;
 
   const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
@@ -259,36 +176,26 @@ INSTANTIATE_TEST_SUITE_P(
         RunCase{"InputEndsMidRun", {"run", "voltage", "3", "--yes"}, nullptr, EXIT_CALIBRATION, "[ 5] CAL:MEAS"}),
     [](const ::testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
 
-
-// The exit code a record shows.
-struct OutcomeCase {
-  const char* record;
-  bool present;
-  int code;
-};
-
-class RunOutcomeTest : public ::testing::TestWithParam<OutcomeCase> {};
-
-TEST_P(RunOutcomeTest, FollowsTheRecord) {
-  EXPECT_EQ(run_outcome(RecordJson::parse(GetParam().record), GetParam().present).exit_code, GetParam().code)
-      << GetParam().record;
+// The exit code a record shows (present: the run reached the instruments).
+TEST(CommandLine, RunOutcomeFollowsTheRecord) {
+  const struct {
+    const char* record;
+    bool present;
+    int code;
+  } cases[] = {
+      {R"({"completed":true,"overall_verdict":"PASS","supply_errors":[]})", true, 0},
+      {R"({"completed":true,"overall_verdict":"FAIL","supply_errors":[]})", true, 1},
+      {R"({"completed":true,"overall_verdict":"INDETERMINATE","supply_errors":[]})", true, 1},
+      {R"({"completed":true,"overall_verdict":"NO READING","supply_errors":[]})", true, 1},
+      {R"({"completed":true,"overall_verdict":null,"supply_errors":[]})", true, 0},
+      {R"({"completed":true,"overall_verdict":null,"supply_errors":["-203,\"Command protected\""]})", true, 4},
+      {R"({"completed":false,"incomplete_reason":"stopped","overall_verdict":"PASS"})", true, 4},
+      {R"({"completed":false,"incomplete_reason":"DMM lost","overall_verdict":"PASS"})", false, 3},
+      {"null", true, 4},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(run_outcome(RecordJson::parse(c.record), c.present).exit_code, c.code) << c.record;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    CommandLine, RunOutcomeTest,
-    ::testing::Values(
-        OutcomeCase{R"({"completed":true,"overall_verdict":"PASS","supply_errors":[]})", true, 0},
-        OutcomeCase{R"({"completed":true,"overall_verdict":"FAIL","supply_errors":[]})", true, 1},
-        OutcomeCase{R"({"completed":true,"overall_verdict":"INDETERMINATE","supply_errors":[]})", true, 1},
-        OutcomeCase{R"({"completed":true,"overall_verdict":"NO READING","supply_errors":[]})", true, 1},
-        OutcomeCase{R"({"completed":true,"overall_verdict":null,"supply_errors":[]})", true, 0},
-        OutcomeCase{R"({"completed":true,"overall_verdict":null,"supply_errors":["-203,\"Command protected\""]})",
-                    true, 4},
-        OutcomeCase{R"({"completed":false,"incomplete_reason":"stopped","overall_verdict":"PASS"})", true, 4},
-        OutcomeCase{R"({"completed":false,"incomplete_reason":"DMM lost","overall_verdict":"PASS"})", false, 3},
-        OutcomeCase{"null", true, 4}),
-    [](const ::testing::TestParamInfo<OutcomeCase>& info) {
-      return "Case" + std::to_string(info.index) + "Exit" + std::to_string(info.param.code);
-    });
 
 }  // namespace

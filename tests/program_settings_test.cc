@@ -1,36 +1,20 @@
 // The program's settings: defaults, the settings file's round trip, and files written by hand or left
 // by faults. Everything is checked in the table and the globals; nothing connects.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <climits>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <regex>
 #include <string>
-#include <vector>
 
+#include "console/stamps.h"
 #include "program_fixture.h"
 #include "settings/program_settings.h"
 #include "settings/settings_table.h"
+#include "tests/settings_checks.h"
 
 namespace {
-
-const char* const KEYS[7] = {"DMM_IP",   "DMM_Port",   "DMM_Connect_Method",  "Last_Run_Time",
-                             "DP832_IP", "DP832_Port", "DP832_Connect_Method"};
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-  return lines;
-}
 
 std::string table_text(const char* name, int size = 136) {
   char out[136];
@@ -38,8 +22,7 @@ std::string table_text(const char* name, int size = 136) {
   return out;
 }
 
-// A quoted date and time as the program stamps it.
-const std::regex QUOTED_STAMP("\"[01][0-9]/[0-3][0-9]/[0-9]{4} [0-2][0-9]:[0-5][0-9]:[0-5][0-9]\"");
+std::string saved_now() { return mask_stamps(read_file(SETTINGS_FILE_NAME)); }
 
 class ProgramSettingsTest : public ::testing::Test {
  protected:
@@ -47,67 +30,52 @@ class ProgramSettingsTest : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_FALSE(folder.path().empty());
+    restart();
+  }
+  void TearDown() override {
+    settings.clear_for_tests();
+    set_stamp_clock(nullptr);
+  }
+
+  // As a new start of the program: nothing declared, the globals unset.
+  void restart() {
     settings.clear_for_tests();
     std::strcpy(dmm_host, "unset");
     std::strcpy(psu_host, "unset");
-    dmm_port = -5;
-    psu_port = -5;
-  }
-  void TearDown() override { settings.clear_for_tests(); }
-
-  bool folder_is_empty() { return std::filesystem::is_empty("."); }
-
-  // The file after a save: the seven lines, each split into key and value at the four spaces.
-  std::vector<std::pair<std::string, std::string>> saved_lines() {
-    std::vector<std::pair<std::string, std::string>> result;
-    for (const std::string& line : lines_of(read_file(SETTINGS_FILE_NAME))) {
-      std::size_t gap = line.find("    ");
-      result.emplace_back(line.substr(0, gap), gap == std::string::npos ? "" : line.substr(gap + 4));
-    }
-    return result;
+    dmm_port = psu_port = -5;
   }
 };
 
 }  // namespace
 
-TEST_F(ProgramSettingsTest, DefaultsWithoutAFile) {
+// Without a file: the built-in values, nothing written; the save writes the seven lines with a stamp.
+TEST_F(ProgramSettingsTest, DefaultsWithoutAFileAndTheirSave) {
   EXPECT_EQ(load_program_settings(), 0);
   EXPECT_STREQ(dmm_host, "172.16.0.133");
   EXPECT_EQ(dmm_port, 5024);
   EXPECT_STREQ(psu_host, "172.16.0.131");
   EXPECT_EQ(psu_port, 5555);
-
-  ASSERT_EQ(settings.record_count(), 7);
+  const char* const keys[7] = {"DMM_IP",   "DMM_Port",   "DMM_Connect_Method",  "Last_Run_Time",
+                               "DP832_IP", "DP832_Port", "DP832_Connect_Method"};
   const int types[7] = {TEXT, INTEGER, TEXT, QUOTED_TEXT, TEXT, INTEGER, TEXT};
+  ASSERT_EQ(settings.record_count(), 7);
   for (int i = 0; i < 7; i++) {
-    EXPECT_STREQ(settings.record(i).name, KEYS[i]);
+    EXPECT_STREQ(settings.record(i).name, keys[i]);
     EXPECT_EQ(settings.record(i).type, types[i]);
   }
   EXPECT_EQ(table_text("Last_Run_Time", 32), "\"NONE\"");
   EXPECT_EQ(table_text("DMM_Connect_Method"), "TCP.SCPI");
   EXPECT_EQ(table_text("DP832_Connect_Method"), "TCP.SCPI");
-  EXPECT_TRUE(folder_is_empty());
+  EXPECT_TRUE(std::filesystem::is_empty("."));
 
   // A second start-up in the same process declares nothing twice.
   EXPECT_EQ(load_program_settings(), 0);
   EXPECT_EQ(settings.record_count(), 7);
-}
 
-TEST_F(ProgramSettingsTest, SaveWritesTheSevenLines) {
-  load_program_settings();
+  set_stamp_clock([] { return LocalTime{2026, 1, 2, 3, 4, 5}; });
   ASSERT_EQ(save_program_settings(), 1);
-  std::string content = read_file(SETTINGS_FILE_NAME);
-  std::vector<std::string> lines = lines_of(content);
-  ASSERT_EQ(lines.size(), 7u) << content;
-  EXPECT_EQ(content.back(), '\n');
-  EXPECT_EQ(lines[0], "DMM_IP    172.16.0.133");
-  EXPECT_EQ(lines[1], "DMM_Port    5024");
-  EXPECT_EQ(lines[2], "DMM_Connect_Method    TCP.SCPI");
-  EXPECT_EQ(lines[3].substr(0, 17), "Last_Run_Time    ");
-  EXPECT_TRUE(std::regex_match(lines[3].substr(17), QUOTED_STAMP)) << lines[3];
-  EXPECT_EQ(lines[4], "DP832_IP    172.16.0.131");
-  EXPECT_EQ(lines[5], "DP832_Port    5555");
-  EXPECT_EQ(lines[6], "DP832_Connect_Method    TCP.SCPI");
+  EXPECT_EQ(saved_now(), saved_settings("172.16.0.133", 5024, "172.16.0.131", 5555));
+  EXPECT_NE(read_file(SETTINGS_FILE_NAME).find("\nLast_Run_Time    \"01/02/2026 03:04:05\"\n"), std::string::npos);
 }
 
 TEST_F(ProgramSettingsTest, RoundTrip) {
@@ -116,89 +84,64 @@ TEST_F(ProgramSettingsTest, RoundTrip) {
   dmm_port = 6001;
   std::strcpy(psu_host, "localhost");
   psu_port = 6002;
+  set_stamp_clock([] { return LocalTime{2026, 12, 31, 23, 59, 58}; });
   ASSERT_EQ(save_program_settings(), 1);
 
   // The next start reads everything back; the stamp comes back bare.
-  settings.clear_for_tests();
-  std::strcpy(dmm_host, "unset");
-  std::strcpy(psu_host, "unset");
-  dmm_port = psu_port = 0;
+  restart();
   EXPECT_EQ(load_program_settings(), 7);
   EXPECT_STREQ(dmm_host, "127.0.0.1");
   EXPECT_EQ(dmm_port, 6001);
   EXPECT_STREQ(psu_host, "localhost");
   EXPECT_EQ(psu_port, 6002);
-  std::string stamp = table_text("Last_Run_Time", 32);
-  EXPECT_TRUE(std::regex_match("\"" + stamp + "\"", QUOTED_STAMP)) << stamp;
+  EXPECT_EQ(table_text("Last_Run_Time", 32), "12/31/2026 23:59:58");
 }
 
 TEST_F(ProgramSettingsTest, PartialFileInAnyOrderAndCase) {
-  write_file(SETTINGS_FILE_NAME,
-             "dp832_port 7000\n"
-             "Comment about this file\n"
-             "dmm_ip,127.0.0.2\n");
+  write_file(SETTINGS_FILE_NAME, "dp832_port 7000\nComment about this file\ndmm_ip,127.0.0.2\n");
   EXPECT_EQ(load_program_settings(), 2);
   EXPECT_STREQ(dmm_host, "127.0.0.2");
   EXPECT_EQ(dmm_port, 5024);
   EXPECT_STREQ(psu_host, "172.16.0.131");
   EXPECT_EQ(psu_port, 7000);
   EXPECT_EQ(table_text("Last_Run_Time"), "\"NONE\"");
-
   ASSERT_EQ(save_program_settings(), 1);
-  auto lines = saved_lines();
-  ASSERT_EQ(lines.size(), 7u);
-  for (int i = 0; i < 7; i++) EXPECT_EQ(lines[i].first, KEYS[i]);
-  EXPECT_EQ(lines[0].second, "127.0.0.2");
-  EXPECT_EQ(lines[1].second, "5024");
-  EXPECT_EQ(lines[4].second, "172.16.0.131");
-  EXPECT_EQ(lines[5].second, "7000");
+  EXPECT_EQ(saved_now(), saved_settings("127.0.0.2", 5024, "172.16.0.131", 7000));
 }
 
-// The DMM's method as read from the file (empty: no such line), what is kept and saved, and whether
-// the load warns. The DP832's method is always written as TCP.SCPI.
-struct MethodCase {
-  const char* in_file;
-  const char* kept;
-  bool warns;
-};
-
-class DmmMethodTest : public ProgramSettingsTest, public ::testing::WithParamInterface<MethodCase> {};
-
-TEST_P(DmmMethodTest, KnownMethodKeptUnknownRefused) {
-  const MethodCase& c = GetParam();
-  std::string file = "DP832_Connect_Method    \"GPIB 5\"\n";
-  if (c.in_file[0] != 0) file += std::string("DMM_Connect_Method    ") + c.in_file + "\n";
-  write_file(SETTINGS_FILE_NAME, file);
-  std::string out;
-  console_capture(&out);
-  load_program_settings();
-  console_capture(nullptr);
-  EXPECT_STREQ(dmm_connect_method, c.kept);
-  EXPECT_EQ(out, c.warns ? std::string("WARNING: DMM_Connect_Method ") + c.in_file +
+// The DMM's method as read from the file: a known one is kept and saved, an unknown one warned of and
+// replaced. The DP832's method is always written as TCP.SCPI.
+TEST_F(ProgramSettingsTest, KnownDmmMethodKeptUnknownRefused) {
+  const struct {
+    const char* in_file;  // empty: no such line
+    const char* kept;
+  } methods[] = {{"TCP.RAW", "TCP.RAW"}, {"TCP.SCPI", "TCP.SCPI"}, {"", "TCP.SCPI"},
+                 {"TCP.FOO", "TCP.SCPI"}, {"USB", "TCP.SCPI"}};
+  for (const auto& m : methods) {
+    SCOPED_TRACE(m.in_file);
+    restart();
+    std::string file = "DP832_Connect_Method    \"GPIB 5\"\n";
+    if (m.in_file[0] != 0) file += std::string("DMM_Connect_Method    ") + m.in_file + "\n";
+    write_file(SETTINGS_FILE_NAME, file);
+    std::string out;
+    console_capture(&out);
+    load_program_settings();
+    console_capture(nullptr);
+    EXPECT_STREQ(dmm_connect_method, m.kept);
+    const bool warns = m.in_file[0] != 0 && std::strcmp(m.in_file, m.kept) != 0;
+    EXPECT_EQ(out, warns ? std::string("WARNING: DMM_Connect_Method ") + m.in_file +
                                " is not known (TCP.SCPI or TCP.RAW); using TCP.SCPI.\n"
                          : "");
-  ASSERT_EQ(save_program_settings(), 1);
-  auto lines = saved_lines();
-  ASSERT_EQ(lines.size(), 7u);
-  EXPECT_EQ(lines[2].second, c.kept);
-  EXPECT_EQ(lines[6].second, "TCP.SCPI");
+    ASSERT_EQ(save_program_settings(), 1);
+    EXPECT_EQ(saved_now(), saved_settings("172.16.0.133", 5024, "172.16.0.131", 5555, m.kept));
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(Methods, DmmMethodTest,
-                         ::testing::Values(MethodCase{"TCP.RAW", "TCP.RAW", false},
-                                           MethodCase{"TCP.SCPI", "TCP.SCPI", false},
-                                           MethodCase{"", "TCP.SCPI", false},
-                                           MethodCase{"TCP.FOO", "TCP.SCPI", true},
-                                           MethodCase{"USB", "TCP.SCPI", true}));
-
 TEST_F(ProgramSettingsTest, HostsCutToSixtyThreeAndPortsAsRead) {
-  std::string exact(63, 'p');
-  write_file(SETTINGS_FILE_NAME,
-             "DMM_IP " + std::string(100, 'd') + "\n" +
-             "DP832_IP " + exact + "\n" +
-             "DMM_Port 99999999999\n"
-             "DP832_Port -1\n"
-             "Last_Run_Time \"" + std::string(80, '9') + "\"\n");
+  const std::string exact(63, 'p');
+  write_file(SETTINGS_FILE_NAME, "DMM_IP " + std::string(100, 'd') + "\nDP832_IP " + exact +
+                                     "\nDMM_Port 99999999999\nDP832_Port -1\nLast_Run_Time \"" +
+                                     std::string(80, '9') + "\"\n");
   EXPECT_EQ(load_program_settings(), 5);
   EXPECT_EQ(std::string(dmm_host), std::string(63, 'd'));
   EXPECT_EQ(std::string(psu_host), exact);
@@ -207,7 +150,7 @@ TEST_F(ProgramSettingsTest, HostsCutToSixtyThreeAndPortsAsRead) {
   EXPECT_EQ(table_text("Last_Run_Time", 32), std::string(31, '9'));
 
   write_file(SETTINGS_FILE_NAME, "DMM_Port 0\nDP832_Port 65536\n");
-  settings.clear_for_tests();
+  restart();
   EXPECT_EQ(load_program_settings(), 2);
   EXPECT_EQ(dmm_port, 0);
   EXPECT_EQ(psu_port, 65536);
@@ -224,7 +167,7 @@ TEST_F(ProgramSettingsTest, FolderInTheSettingsFilesPlace) {
   // The run goes on: the next save, once the folder is gone, writes the file.
   std::filesystem::remove(SETTINGS_FILE_NAME);
   EXPECT_EQ(save_program_settings(), 1);
-  EXPECT_EQ(lines_of(read_file(SETTINGS_FILE_NAME))[0], "DMM_IP    127.0.0.1");
+  EXPECT_EQ(saved_now(), saved_settings("127.0.0.1", 5024, "172.16.0.131", 5555));
 }
 
 TEST_F(ProgramSettingsTest, ReadOnlyWorkingFolder) {
@@ -232,17 +175,20 @@ TEST_F(ProgramSettingsTest, ReadOnlyWorkingFolder) {
   std::strcpy(dmm_host, "127.0.0.1");
   const std::string old_content = "DMM_IP    127.0.0.9\nDMM_Port    1\n";
   write_file(SETTINGS_FILE_NAME, old_content);
-  std::filesystem::permissions(".", std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
-  std::FILE* probe = std::fopen("probe", "w");
-  if (probe != nullptr) {  // chmod has no effect here (running as root)
-    std::fclose(probe);
-    std::filesystem::permissions(".", std::filesystem::perms::owner_all);
-    GTEST_SKIP() << "this user can write into a read-only folder";
+  chmod(".", 0500);
+  int result;
+  {
+    HeldToPermissions held;
+    if (write_file("probe", ""), std::filesystem::exists("probe")) {
+      chmod(".", 0700);
+      GTEST_SKIP() << "this user can write into a read-only folder";
+    }
+    result = save_program_settings();
   }
-  int result = save_program_settings();
-  std::filesystem::permissions(".", std::filesystem::perms::owner_all);
+  chmod(".", 0700);
   EXPECT_EQ(result, 0);
   EXPECT_EQ(read_file(SETTINGS_FILE_NAME), old_content);
+  EXPECT_EQ(folder_listing(), std::vector<std::string>{SETTINGS_FILE_NAME});
   EXPECT_EQ(load_program_settings(), 2);
   EXPECT_STREQ(dmm_host, "127.0.0.9");
 }

@@ -2,9 +2,7 @@
 // built-in addresses are not contacted), a symbolic link stays a link to a file that each save
 // replaces in its own folder, and two programs saving at once leave one whole version.
 #include <gtest/gtest.h>
-#include <linux/capability.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,36 +11,12 @@
 #include <vector>
 
 #include "app/trimora.h"
-#include "settings/settings_table.h"
 #include "tests/program_fixture.h"
+#include "tests/settings_checks.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// While it lives, even root is held to file permissions: the capabilities that pass them by are
-// taken out of the effective set (and put back after).
-class HeldToPermissions {
- public:
-  HeldToPermissions() {
-    header_.version = _LINUX_CAPABILITY_VERSION_3;
-    header_.pid = 0;
-    if (syscall(SYS_capget, &header_, saved_) != 0) return;
-    __user_cap_data_struct reduced[2] = {saved_[0], saved_[1]};
-    reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
-    taken_ = syscall(SYS_capset, &header_, reduced) == 0;
-  }
-  ~HeldToPermissions() {
-    if (taken_) syscall(SYS_capset, &header_, saved_);
-  }
-  HeldToPermissions(const HeldToPermissions&) = delete;
-  HeldToPermissions& operator=(const HeldToPermissions&) = delete;
-
- private:
-  __user_cap_header_struct header_{};
-  __user_cap_data_struct saved_[2]{};
-  bool taken_ = false;
-};
 
 struct Unreadable {
   const char* name;
@@ -65,19 +39,15 @@ const Unreadable UNREADABLE[] = {
 
 class UnreadableSettingsTest : public ProgramTest, public ::testing::WithParamInterface<Unreadable> {
  protected:
-  // Nothing about the settings file changed: the same kind of thing with the same content.
-  void expect_untouched() {
-    const fs::file_status status = fs::symlink_status(SETTINGS_FILE_NAME);
-    if (std::string(GetParam().name) == "DanglingLink") {
-      EXPECT_TRUE(fs::is_symlink(status));
-      EXPECT_FALSE(fs::exists("gone.cfg"));
-    } else if (std::string(GetParam().name) == "Folder") {
-      EXPECT_TRUE(fs::is_directory(status));
-      EXPECT_TRUE(fs::is_empty(SETTINGS_FILE_NAME));
-    } else {
-      chmod(SETTINGS_FILE_NAME, 0600);
-      EXPECT_EQ(read_file(SETTINGS_FILE_NAME), OLD_CONTENT);
-    }
+  bool is(const char* kind) const { return std::string(GetParam().name) == kind; }
+
+  // The program run on the unreadable file with these keys, held to file permissions.
+  void run_with(const std::string& typed) {
+    fs::remove(SETTINGS_FILE_NAME);
+    GetParam().make();
+    keys(typed);
+    HeldToPermissions held;
+    ASSERT_EQ(trimora_main(), 0);
   }
 };
 
@@ -85,13 +55,7 @@ class UnreadableSettingsTest : public ProgramTest, public ::testing::WithParamIn
 
 TEST_P(UnreadableSettingsTest, IsReportedNothingIsContactedAndTheFileIsLeftAlone) {
   start_bench();
-  fs::remove(SETTINGS_FILE_NAME);
-  GetParam().make();
-  keys("ax");
-  {
-    HeldToPermissions held;
-    ASSERT_EQ(trimora_main(), 0);
-  }
+  run_with("ax");
   EXPECT_NE(out.find(std::string("\a\nWARNING: THE SETTINGS FILE QUELT_Trimora.cfg CANNOT BE READ: ") +
                      GetParam().reason + ".\nTHE INSTRUMENTS ARE NOT CONTACTED AT THE BUILT-IN ADDRESSES. "
                      "SET THEM WITH M AND D.\n"),
@@ -100,28 +64,25 @@ TEST_P(UnreadableSettingsTest, IsReportedNothingIsContactedAndTheFileIsLeftAlone
   EXPECT_EQ(out.find("Connecting"), std::string::npos) << out;
   EXPECT_NE(out.find("No DMM detected.\nNo DP832 detected.\n"), std::string::npos);
   EXPECT_NE(out.find("Command >A\n\a\nNo active DMM connection.\n"), std::string::npos);
-  expect_untouched();
+  // The same kind of thing with the same content.
+  EXPECT_EQ(fs::is_symlink(fs::symlink_status(SETTINGS_FILE_NAME)), is("DanglingLink"));
+  EXPECT_FALSE(fs::exists("gone.cfg"));
+  EXPECT_TRUE(!is("Folder") || (fs::is_directory(SETTINGS_FILE_NAME) && fs::is_empty(SETTINGS_FILE_NAME)));
+  if (is("NoPermission")) {
+    chmod(SETTINGS_FILE_NAME, 0600);
+    EXPECT_EQ(read_file(SETTINGS_FILE_NAME), OLD_CONTENT);
+  }
 }
 
 // An address changed with M makes the file the operator's choice: it is written then and at exit.
 TEST_P(UnreadableSettingsTest, AnAddressChangedWithMIsSaved) {
-  if (std::string(GetParam().name) == "Folder") GTEST_SKIP() << "no file can take a folder's place";
+  if (is("Folder")) GTEST_SKIP() << "no file can take a folder's place";
   start_bench();
-  fs::remove(SETTINGS_FILE_NAME);
-  GetParam().make();
-  keys("m" + std::string(20, '\b') + "127.0.0.1\r" + std::string(8, '\b') + std::to_string(bench->dmm_port()) +
-       "\ryx");
-  {
-    HeldToPermissions held;
-    ASSERT_EQ(trimora_main(), 0);
-  }
+  run_with("m" + std::string(20, '\b') + "127.0.0.1\r" + std::string(8, '\b') + std::to_string(dmm_port) + "\ryx");
   EXPECT_NE(out.find("Checking DMM read data......OK!"), std::string::npos) << out;
   chmod(SETTINGS_FILE_NAME, 0600);
-  const std::string saved = read_file(SETTINGS_FILE_NAME);
-  EXPECT_NE(saved.find("DMM_IP    127.0.0.1\nDMM_Port    " + std::to_string(bench->dmm_port()) + "\n"),
-            std::string::npos)
-      << saved;
-  EXPECT_EQ(fs::is_symlink(fs::symlink_status(SETTINGS_FILE_NAME)), std::string(GetParam().name) == "DanglingLink");
+  EXPECT_EQ(mask_stamps(read_file(SETTINGS_FILE_NAME)), saved_settings("127.0.0.1", dmm_port, "172.16.0.131", 5555));
+  EXPECT_EQ(fs::is_symlink(fs::symlink_status(SETTINGS_FILE_NAME)), is("DanglingLink"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, UnreadableSettingsTest, ::testing::ValuesIn(UNREADABLE),
@@ -135,13 +96,6 @@ class SettingsSaveTest : public ProgramTest {
     std::strcpy(dmm_host, "127.0.0.1");
     std::strcpy(psu_host, "127.0.0.1");
   }
-
-  static std::vector<std::string> folder_listing(const std::string& path) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(path)) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
 };
 
 TEST_F(SettingsSaveTest, ALinkToAFileInAnotherFolderStaysALink) {
@@ -152,7 +106,7 @@ TEST_F(SettingsSaveTest, ALinkToAFileInAnotherFolderStaysALink) {
   ASSERT_EQ(save_program_settings_at_exit(), 1);
   EXPECT_TRUE(fs::is_symlink(fs::symlink_status(SETTINGS_FILE_NAME)));
   EXPECT_EQ(fs::read_symlink(SETTINGS_FILE_NAME), "elsewhere/real.cfg");
-  EXPECT_EQ(read_file("elsewhere/real.cfg").rfind("DMM_IP    127.0.0.1\nDMM_Port    5024\n", 0), 0u);
+  EXPECT_EQ(mask_stamps(read_file("elsewhere/real.cfg")), saved_settings("127.0.0.1", 5024, "127.0.0.1", 5555));
   struct stat info;
   ASSERT_EQ(stat("elsewhere/real.cfg", &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0640u);
@@ -163,12 +117,8 @@ TEST_F(SettingsSaveTest, ALinkToAFileInAnotherFolderStaysALink) {
 
 TEST_F(SettingsSaveTest, TwoProgramsSavingAtOnceLeaveOneWholeVersion) {
   const std::string long_host = std::string(60, 'h');
-  std::vector<std::string> versions;
-  for (const std::string& host : {std::string("127.0.0.1"), long_host}) {
-    std::snprintf(dmm_host, sizeof dmm_host, "%s", host.c_str());
-    ASSERT_EQ(save_program_settings(), 1);
-    versions.push_back(mask_stamps(read_file(SETTINGS_FILE_NAME)));
-  }
+  const std::string versions[2] = {saved_settings("127.0.0.1", 5024, "127.0.0.1", 5555),
+                                   saved_settings(long_host, 5024, "127.0.0.1", 5555)};
   for (int round = 0; round < 30; ++round) {
     int start[2];
     ASSERT_EQ(pipe(start), 0);
