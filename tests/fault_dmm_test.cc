@@ -151,12 +151,15 @@ std::vector<FaultCase> ending_faults(int k) {
   return {{"silent", {.silent_from_reading = k}}, {"drop", {.drop_at_reading = k}, true},
           {"garbage", {.garbage_from_reading = k}}};
 }
-// A slow or echo-less DMM during the assessment, from a sweep index on.
-struct SlowCase {
+// A fault in the assessment from sweep index `from` on: counted by the DMM itself from the first key
+// (by_count), else switched on once the readings before that point are answered.
+struct AssessCase {
   const char* name;
   SimDmmFaults faults;
-  bool completes;
+  bool reconnect;
   int from;
+  bool by_count;
+  bool completes;
 };
 // A fault in the full calibration's steps, from the first key on when it counts readings itself, else
 // after reading 2; with the readings scripted.
@@ -174,8 +177,7 @@ std::string case_name(const ::testing::TestParamInfo<Case>& info) {
 }
 template <class Case>
 class DmmFault : public DmmFaultTest, public ::testing::WithParamInterface<Case> {};
-class DmmAssessmentFault : public DmmFault<FaultCase> {};
-class DmmSlowAssessment : public DmmFault<SlowCase> {};
+class DmmAssessmentFault : public DmmFault<AssessCase> {};
 class DmmFullCalibrationFault : public DmmFault<FaultCase> {};
 class DmmFullCalibrationStepFault : public DmmFault<StepCase> {};
 class DmmCheckFault : public DmmFault<FaultCase> {};
@@ -248,50 +250,28 @@ TEST_P(DmmCalibrationFault, SlowEchoLessAndLateAnswers) {
 }
 
 
-// --- Assessment (A on CH3): the first failed reading ends it, with the output left on at that point
+// --- Assessment (A on CH3): the first failed reading ends it, with the output left on at that point;
+// every error line shown is its own point's reading.
 
-INSTANTIATE_TEST_SUITE_P(Faults, DmmAssessmentFault, ::testing::ValuesIn(ending_faults(3 + 2)), case_name<FaultCase>);
+std::vector<AssessCase> assess_cases() {
+  std::vector<AssessCase> cases;
+  for (const FaultCase& f : ending_faults(3 + 2)) cases.push_back({f.name, f.faults, f.reconnect, 2, true, false});
+  cases.push_back({"slow", {.answer_delay_ms = 1500}, false, 19, false, true});
+  cases.push_back({"too slow", {.answer_delay_ms = 3600}, false, 2, false, false});
+  cases.push_back({"no echo", {.no_echo = true}, false, 2, false, false});
+  return cases;
+}
+INSTANTIATE_TEST_SUITE_P(Faults, DmmAssessmentFault, ::testing::ValuesIn(assess_cases()), case_name<AssessCase>);
 
-TEST_P(DmmAssessmentFault, EndsTheAssessmentAtItsPoint) {
-  const FaultCase& c = GetParam();
-  const int failing_point = 2;  // the sweep index whose reading fails
-  at_first_key(c.faults, sweep_script());
+TEST_P(DmmAssessmentFault, EndsAtItsPointAndEveryErrorLineIsItsOwnPointsReading) {
+  const AssessCase& c = GetParam();
+  if (c.by_count)
+    at_first_key(c.faults, sweep_script());
+  else
+    after_readings(2 + c.from, c.faults, sweep_script());
   clear_faults_at_key(2);
   int code = run(std::string("A3Z") + (c.reconnect ? "M\r\rY" : "") + "ZX");
-  std::vector<std::string> applied;
-  for (const std::string& line : psu_lines())
-    if (line.rfind(":APPL CH3,", 0) == 0 && line != ":APPL CH3,5,2") applied.push_back(line);
-  ASSERT_EQ(applied.size(), static_cast<std::size_t>(failing_point + 1));
-  EXPECT_EQ(applied.back(), ":APPL CH3,0.5000,2");
-  EXPECT_EQ(occurrences(out, "Correction: Setpoint"), failing_point);
-  EXPECT_NE(out.find("\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n\n"), std::string::npos);
-  EXPECT_EQ(out.find(" SS Error:"), std::string::npos);
-  EXPECT_TRUE(bench->output_on(3)) << "the assessment leaves the output on at the failed point";
-  expect_last_check_passed(code);
-  expect_within_timeouts(26);
-}
-
-INSTANTIATE_TEST_SUITE_P(Answers, DmmSlowAssessment,
-                         ::testing::Values(SlowCase{"slow", {.answer_delay_ms = 1500}, true, 19},
-                                           SlowCase{"too slow", {.answer_delay_ms = 3600}, false, 2},
-                                           SlowCase{"no echo", {.no_echo = true}, false, 2}),
-                         case_name<SlowCase>);
-
-TEST_P(DmmSlowAssessment, EveryErrorLineIsItsOwnPointsReading) {
-  const SlowCase& c = GetParam();
-  after_readings(2 + c.from, c.faults, sweep_script());
-  clear_faults_at_key(2);
-  int code = run("A3ZZX");
-  const bool completed = out.find("CH3 output OFF...") != std::string::npos;
-  if (c.completes) {
-    EXPECT_TRUE(completed);
-    EXPECT_NE(out.find(" SS Error:"), std::string::npos);
-  }
-  if (!completed) {
-    EXPECT_NE(out.find("\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n\n"), std::string::npos);
-    EXPECT_EQ(out.find(" SS Error:"), std::string::npos);
-  }
-  // Every error line printed is the error of its own point's reading (1 mV per read number).
+  // The error of each point's own reading: 1 mV per read number.
   int own_lines = 0;
   for (int i = 0; i < 22; ++i) {
     char line[96];
@@ -304,9 +284,22 @@ TEST_P(DmmSlowAssessment, EveryErrorLineIsItsOwnPointsReading) {
     }
   }
   EXPECT_EQ(occurrences(out, "Correction: Setpoint"), own_lines) << "no line shows another point's reading";
-  EXPECT_EQ(code, 0);
-  EXPECT_NE(out.rfind("Command >Z\n" + UNKNOWN_COMMAND), std::string::npos);
-  expect_within_timeouts(28);
+  if (c.completes) {
+    EXPECT_NE(out.find("CH3 output OFF..."), std::string::npos);
+    EXPECT_NE(out.find(" SS Error:"), std::string::npos);
+  } else {
+    EXPECT_EQ(own_lines, c.from);
+    std::vector<std::string> applied;
+    for (const std::string& line : psu_lines())
+      if (line.rfind(":APPL CH3,", 0) == 0 && line != ":APPL CH3,5,2") applied.push_back(line);
+    ASSERT_EQ(applied.size(), static_cast<std::size_t>(c.from + 1));
+    EXPECT_EQ(applied.back(), ":APPL CH3,0.5000,2");
+    EXPECT_NE(out.find("\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n\n"), std::string::npos);
+    EXPECT_EQ(out.find(" SS Error:"), std::string::npos);
+    EXPECT_TRUE(bench->output_on(3)) << "the assessment leaves the output on at the failed point";
+  }
+  expect_last_check_passed(code);
+  expect_within_timeouts(c.by_count ? 26 : 28);
 }
 
 // --- Full calibration (F on CH1): a DMM fault at its start or in its first calibration

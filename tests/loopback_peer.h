@@ -34,8 +34,8 @@ inline int bind_loopback(int* port, sockaddr_in* address) {
   return fd;
 }
 
-// Accepts one connection and runs the script on it in its own thread. The script's calls are the
-// receive, send and close below; every wait ends early once the peer is being destroyed.
+// Accepts one connection and runs the script on it in its own thread, then closes it. The script calls
+// receive_until, send and close; every wait ends early once the peer is being destroyed.
 class LoopbackPeer {
  public:
   using Script = std::function<void(LoopbackPeer&)>;
@@ -50,8 +50,6 @@ class LoopbackPeer {
     if (thread_.joinable()) thread_.join();
     if (listener_ >= 0) ::close(listener_);
   }
-  LoopbackPeer(const LoopbackPeer&) = delete;
-  LoopbackPeer& operator=(const LoopbackPeer&) = delete;
   int port() const { return port_; }
 
   // Script: receives until the bytes received so far hold text (true), or the client closes, or the time
