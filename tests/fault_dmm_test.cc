@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "calibration/point_tables.h"
-#include "link/primitives.h"
 #include "tests/fault_fixture.h"
 
 namespace {
