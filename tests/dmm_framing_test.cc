@@ -1,6 +1,5 @@
 // The DMM's two framings: a raw SCPI socket gives the supply the same readings as a telnet-style port,
-// a late raw answer is never taken for the next reading, and a DMM set to the wrong framing is named
-// for what it is with nothing more sent to it.
+// a late raw answer is never the next reading, and a DMM set to the wrong framing is named as such.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -21,40 +20,32 @@ class DmmFramingTest : public ProgramTest {
     dmm_framing = &TELNET_DMM;
     ProgramTest::TearDown();
   }
+  // A DMM on an in-memory stream that answers each command by respond(f, line), in the given framing.
+  FakeTransport& fake_in(const DmmFraming& framing, FakeTransport::Responder respond) {
+    set_time_scale(1.0);
+    dmm_framing = &framing;
+    auto dmm = std::make_unique<FakeTransport>();
+    dmm->respond(framing.line_end[0], std::move(respond));
+    return install_dmm(std::move(dmm));
+  }
 
-  // Serves the DMM in the given style, sets the program's framing, and connects both instruments.
-  void connect_in(SimDmmStyle style, const DmmFraming& framing) {
+};
+
+// One run on CH3, the DMM served in a style and read in a framing: what the supply and the DMM received,
+// and the console text. The parameter: the factory voltage calibration (true) or the assessment.
+class SameReadingsTest : public DmmFramingTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  std::vector<std::vector<std::string>> run_in(SimDmmStyle style, const DmmFraming& framing) {
     drop_links();
     bench.reset();
     options.dmm_style = style;
     dmm_framing = &framing;
     connect_both();
-  }
-};
-
-// What the supply received, and what the console said, in one run of a procedure.
-struct Traffic {
-  std::vector<std::string> psu;
-  std::vector<std::string> dmm;
-  std::string console;
-};
-
-using Procedure = void (*)();
-
-void voltage_ch3() { factory_voltage_calibration(CH3, false); }
-
-void assess_ch3() {
-  double sum_of_squares = 0.0;
-  double rms = 0.0;
-  assess_voltage_accuracy(CH3, sum_of_squares, rms, AssessMode::REPORT_ONLY);
-}
-
-class SameReadingsTest : public DmmFramingTest, public ::testing::WithParamInterface<Procedure> {
- protected:
-  Traffic run_in(SimDmmStyle style, const DmmFraming& framing) {
-    connect_in(style, framing);
-    GetParam()();
-    return Traffic{psu_lines(), dmm_lines(), mask_stamps(out)};
+    double sum_of_squares = 0.0;
+    double rms = 0.0;
+    if (GetParam()) factory_voltage_calibration(CH3, false);
+    else assess_voltage_accuracy(CH3, sum_of_squares, rms, AssessMode::REPORT_ONLY);
+    return {psu_lines(), dmm_lines(), {mask_stamps(out)}};
   }
 };
 
@@ -62,15 +53,15 @@ class SameReadingsTest : public DmmFramingTest, public ::testing::WithParamInter
 
 TEST_P(SameReadingsTest, RawSocketGivesTheSupplyWhatTheTelnetPortGives) {
   options.seed = 7;
-  Traffic telnet = run_in(SimDmmStyle::telnet, TELNET_DMM);
-  Traffic raw = run_in(SimDmmStyle::raw, RAW_DMM);
-  ASSERT_GT(telnet.dmm.size(), 5u);
-  EXPECT_EQ(raw.psu, telnet.psu);
-  EXPECT_EQ(raw.dmm, telnet.dmm);
-  EXPECT_EQ(raw.console, telnet.console);
+  const auto telnet = run_in(SimDmmStyle::telnet, TELNET_DMM);
+  const auto raw = run_in(SimDmmStyle::raw, RAW_DMM);
+  ASSERT_GT(telnet[1].size(), 5u);
+  EXPECT_EQ(raw[0], telnet[0]) << "what the supply received";
+  EXPECT_EQ(raw[1], telnet[1]) << "what the DMM received";
+  EXPECT_EQ(raw[2], telnet[2]) << "the console";
 }
 
-INSTANTIATE_TEST_SUITE_P(Procedures, SameReadingsTest, ::testing::Values(voltage_ch3, assess_ch3));
+INSTANTIATE_TEST_SUITE_P(Procedures, SameReadingsTest, ::testing::Bool());
 
 // The wrong framing for the DMM's style: identification fails with a hint naming the right one, and the
 // DMM hears nothing after the identification (and, from a telnet-set program, its raw probe).
@@ -115,27 +106,20 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A raw DMM whose first answer comes after the answer window: that reading fails, and its answer,
 // arriving while the next reading is under way, is thrown away rather than taken for that reading.
-TEST(RawDmmTest, LateAnswerIsNeverTheNextReading) {
-  dmm_framing = &RAW_DMM;
+TEST_F(DmmFramingTest, RawLateAnswerIsNeverTheNextReading) {
   int reads = 0;
-  auto dmm = std::make_unique<FakeTransport>();
-  dmm->respond('\n', [&reads](FakeTransport& f, const std::string& line) {
+  fake_in(RAW_DMM, [&reads](FakeTransport& f, const std::string& line) {
     if (line == "*IDN?\n") f.arrive_after(10, "ACME,DMM9,SN123,1.0\n");
     if (line != "READ?\n") return;
     ++reads;
     // The first answer misses its window by a little and lands just after the next READ? is due.
     f.arrive_after(reads == 1 ? 3015 : 5, "+" + std::to_string(reads) + ".00000000E+00\n");
   });
-  install_dmm(std::move(dmm));
-  int ok = 1;
-  EXPECT_EQ(dmm_read(ok), FAILED_READING);
-  EXPECT_EQ(ok, 0);
-  for (double expected : {2.0, 3.0}) {
+  for (double expected : {FAILED_READING, 2.0, 3.0}) {
+    int ok = -1;
     EXPECT_EQ(dmm_read(ok), expected);
-    EXPECT_EQ(ok, 1);
+    EXPECT_EQ(ok, expected == FAILED_READING ? 0 : 1);
   }
-  drop_links();
-  dmm_framing = &TELNET_DMM;
 }
 
 // A reading is taken as soon as its answer line is complete, in both framings, within the whole window
@@ -145,24 +129,14 @@ struct AnswerTime {
   long long delay_ms;
 };
 
-class AnswerTimeTest : public ::testing::TestWithParam<AnswerTime> {
- protected:
-  void TearDown() override {
-    drop_links();
-    dmm_framing = &TELNET_DMM;
-  }
-};
+class AnswerTimeTest : public DmmFramingTest, public ::testing::WithParamInterface<AnswerTime> {};
 
 TEST_P(AnswerTimeTest, SameReadingAsSoonAsTheAnswerIsComplete) {
   const AnswerTime c = GetParam();
-  dmm_framing = c.framing;
-  auto dmm = std::make_unique<FakeTransport>();
-  const char terminator = c.framing->line_end[0];
-  dmm->respond(terminator, [c](FakeTransport& f, const std::string& line) {
+  FakeTransport& fake = fake_in(*c.framing, [c](FakeTransport& f, const std::string& line) {
     if (c.framing->echoes) f.arrive_after(0, line + "\n");
     f.arrive_after(c.delay_ms, std::string("+4.99870000E+00") + (c.framing->echoes ? "\r\n" : "\n"));
   });
-  FakeTransport& fake = install_dmm(std::move(dmm));
   int ok = 0;
   EXPECT_EQ(dmm_read(ok), 4.9987);
   EXPECT_EQ(ok, 1);

@@ -1,9 +1,7 @@
-// DMM faults during the whole program's run: the DMM falling silent, dropping its connection, answering
-// garbage, answering slowly and never echoing, during the factory calibrations (V, C), the assessment
-// (A), the full calibration (F) and the menu's connection check. Each run checks what the operator saw,
-// that every CAL:MEAS the supply received carries the DMM's own answer for that point (never a made-up,
-// failed or late value), that the run ended where its procedure says, that the menu still worked
-// afterwards, and that the run took no longer than its timeouts add up to.
+// DMM faults (silent, dropped, garbage, slow, echo-less) during the whole program's run: the factory
+// calibrations (V, C), the assessment (A), the full calibration (F) and the menu's check. Each run checks
+// what the operator saw, that every CAL:MEAS carries the DMM's own answer for that point (never a made-up,
+// failed or late value), where the run ended, that the menu still worked, and the run's time.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,13 +10,12 @@
 #include <vector>
 
 #include "calibration/point_tables.h"
-#include "link/primitives.h"
 #include "tests/fault_fixture.h"
 
 namespace {
 
-// Readings are scripted so that each READ? has its own value: READ? number k (counted from the
-// first command key) answers value(k). Numbers 1 and 2 are the menu's check and the path check.
+// Each READ? has its own value: number k (counted from the first command key) answers value(k); numbers 1
+// and 2 are the menu's check and the path check, then the points in order.
 struct Procedure {
   const char* keys;           // the menu keys that start it on CH3
   char unit;                  // V or C in the calibration commands
@@ -27,7 +24,7 @@ struct Procedure {
   double check_value;         // passes the menu's check and the path check
 
   int points() const { return static_cast<int>(dac.size() + meter.size()); }
-  // Point readings: the point's set value + 0.001 * k, near enough to be plausible.
+  // A point's reading is its set value + 0.001 * k, near enough to be plausible.
   double value(int k) const {
     if (k <= 2) return check_value;
     const std::size_t i = static_cast<std::size_t>(k - 3);
@@ -45,7 +42,6 @@ const Procedure VOLTAGE_CH3 = {"V3\r", 'V', {std::begin(VDAC_POINTS_3), std::end
 const Procedure CURRENT_CH3 = {"C3\r", 'C', {std::begin(IDAC_POINTS_3), std::end(IDAC_POINTS_3)},
                                {std::begin(IMETER_POINTS_3), std::end(IMETER_POINTS_3)}, 1.0};
 
-// The point's READ? number: the check and the path check come first, then the points in order.
 int read_number(const Procedure& proc, int flag, int index) {
   return 3 + (flag == 1 ? index : static_cast<int>(proc.dac.size()) + index);
 }
@@ -62,6 +58,10 @@ class DmmFaultTest : public FaultTest {
  protected:
   // Shorter than the usual test scale: the runs are long, and every wait keeps a floor of 10 ms.
   DmmFaultTest() { scale = 0.05; }
+  void SetUp() override {
+    FaultTest::SetUp();
+    start_bench();
+    }
 
   // Sets the faults when the first command key is read, and scripts the readings from there.
   void at_first_key(const SimDmmFaults& faults, const std::vector<double>& script) {
@@ -71,8 +71,7 @@ class DmmFaultTest : public FaultTest {
       bench->script_readings(script);
     };
   }
-  // The same, with the faults switched on only once `reads_before` readings have been answered.
-  // A DMM without its echo line answers at once, so that its answer is always the first line back.
+  // The same once `reads_before` readings are answered; without its echo the DMM answers at once.
   void after_readings(int reads_before, const SimDmmFaults& faults, const std::vector<double>& script) {
     before_key[0] = [this, reads_before, faults, script]() {
       bench->script_readings(script);
@@ -83,10 +82,9 @@ class DmmFaultTest : public FaultTest {
     before_key[index] = [this]() { bench->set_dmm_faults(SimDmmFaults()); };
   }
 
-  // A factory calibration run of CH3 under a fault. first_failing: the READ? number from which every
-  // reading must fail (0 when readings may or may not fail). Checks every CAL:MEAS against its own
-  // READ?, the warnings, the end of the run and its summary; returns the points without a measurement.
-  int check_calibration(const Procedure& proc, int first_failing, std::vector<int>* measured_points = nullptr) {
+  // A factory calibration run of CH3 under a fault; every reading from READ? number first_failing on must
+  // fail (0: any may). Checks every CAL:MEAS against its own READ?, the warnings, the end and the summary.
+  void check_calibration(const Procedure& proc, int first_failing, std::vector<int>* measured_points = nullptr) {
     const std::vector<std::string> lines = psu_lines();
     int sets = 0;
     int measured = 0;
@@ -96,10 +94,8 @@ class DmmFaultTest : public FaultTest {
       if (line.rfind("CAL:SET CH3,", 0) == 0) ++sets;
       if (line.rfind("CAL:MEAS CH3,", 0) != 0) continue;
       ++measured;
-      char unit = 0;
-      int index = -1;
-      char value[64] = "";
-      int flag = -1;
+      char unit = 0, value[64] = "";
+      int index = -1, flag = -1;
       if (std::sscanf(line.c_str(), "CAL:MEAS CH3,%c,%d,%63[^,],%d", &unit, &index, value, &flag) != 4) {
         ADD_FAILURE() << "malformed: " << line;
         continue;
@@ -135,7 +131,6 @@ class DmmFaultTest : public FaultTest {
                     proc.points());
       EXPECT_NE(out.find(summary), std::string::npos);
     }
-    return missed;
   }
 
   void expect_within_timeouts(int steps) { EXPECT_LT(elapsed_ms, bound_ms(steps)); }
@@ -144,21 +139,29 @@ class DmmFaultTest : public FaultTest {
 // The factory calibrations of voltage and current on CH3, each under the same faults.
 class DmmCalibrationFault : public DmmFaultTest, public ::testing::WithParamInterface<const Procedure*> {};
 
-// A fault that ends what it meets; the link is gone afterwards when the DMM dropped it, and M reconnects.
+// A fault that ends what it meets; when the DMM dropped the link, M reconnects it.
 struct FaultCase {
   const char* name;
   SimDmmFaults faults;
   bool reconnect = false;
 };
-// A slow or echo-less DMM during the assessment, from a sweep index on.
-struct SlowCase {
+// The three such faults from READ? number k on.
+std::vector<FaultCase> ending_faults(int k) {
+  return {{"silent", {.silent_from_reading = k}}, {"drop", {.drop_at_reading = k}, true},
+          {"garbage", {.garbage_from_reading = k}}};
+}
+// A fault in the assessment from sweep index `from` on: counted by the DMM itself from the first key
+// (by_count), else switched on once the readings before that point are answered.
+struct AssessCase {
   const char* name;
   SimDmmFaults faults;
-  bool completes;
+  bool reconnect;
   int from;
+  bool by_count;
+  bool completes;
 };
-// A fault in the full calibration's steps: from the first key on (the fault counts readings itself),
-// or else after reading 2; with the readings scripted.
+// A fault in the full calibration's steps, from the first key on when it counts readings itself, else
+// after reading 2; with the readings scripted.
 struct StepCase {
   const char* name;
   SimDmmFaults faults;
@@ -173,8 +176,7 @@ std::string case_name(const ::testing::TestParamInfo<Case>& info) {
 }
 template <class Case>
 class DmmFault : public DmmFaultTest, public ::testing::WithParamInterface<Case> {};
-class DmmAssessmentFault : public DmmFault<FaultCase> {};
-class DmmSlowAssessment : public DmmFault<SlowCase> {};
+class DmmAssessmentFault : public DmmFault<AssessCase> {};
 class DmmFullCalibrationFault : public DmmFault<FaultCase> {};
 class DmmFullCalibrationStepFault : public DmmFault<StepCase> {};
 class DmmCheckFault : public DmmFault<FaultCase> {};
@@ -190,7 +192,6 @@ INSTANTIATE_TEST_SUITE_P(VoltageAndCurrent, DmmCalibrationFault, ::testing::Valu
 
 TEST_P(DmmCalibrationFault, SilentFromPointK) {
   const Procedure* proc = GetParam();
-  start_bench();
   // Silent from the second-last point on; cleared again before the next command.
   const int first_failing = proc->points() + 1;
   const SimDmmFaults silent{.silent_from_reading = first_failing};
@@ -206,7 +207,6 @@ TEST_P(DmmCalibrationFault, SilentFromPointK) {
 // a measurement; afterwards the check finds the DMM gone and M reconnects it.
 TEST_P(DmmCalibrationFault, GarbageThenDroppedConnectionMidRunThenMReconnects) {
   const Procedure* proc = GetParam();
-  start_bench();
   const SimDmmFaults faults{.garbage_from_reading = 3 + proc->points() / 3, .drop_at_reading = 3 + proc->points() / 2};
   at_first_key(faults, proc->script());
   clear_faults_at_key(3);
@@ -219,21 +219,17 @@ TEST_P(DmmCalibrationFault, GarbageThenDroppedConnectionMidRunThenMReconnects) {
   expect_within_timeouts(proc->points() + 6);
 }
 
-// Near the end of the run the DMM turns slow but timely (read), then echo-less (its quick answer is
-// taken for the discarded first line: no reading), then too slow (no reading, and its late answer
-// never stands in for a later point's). The answer wait starts about 510 ms after READ? and allows
-// 2500 ms, so answers up to about 3010 ms after the command are read; 1500 is well inside, 4500 well
-// outside and late enough to arrive while the next point waits for its own answer. (The edges
-// themselves are tested at the menu below.)
+// Near the end the DMM turns slow but timely (read), then echo-less (its quick answer is taken for the
+// discarded first line: no reading), then too slow (no reading, and its late answer never stands in for a
+// later point's). Answers up to about 510 + 2500 ms after READ? are read: 1500 is well inside, 4500 well
+// outside and arrives while the next point waits (the edges themselves: at the menu, below).
 TEST_P(DmmCalibrationFault, SlowEchoLessAndLateAnswers) {
   const Procedure* proc = GetParam();
-  start_bench();
   const int p = proc->points();
   const SimDmmFaults slow{.answer_delay_ms = 1500};
   const SimDmmFaults no_echo{.no_echo = true};
   const SimDmmFaults too_slow{.answer_delay_ms = 4500};
-  // READ? number k belongs to point k - 3: slow from point p - 6, echo-less from p - 4, too slow
-  // from p - 2.
+  // READ? number k belongs to point k - 3: slow from point p - 6, echo-less from p - 4, too slow from p - 2.
   before_key[0] = [this, proc, p, slow, no_echo, too_slow]() {
     bench->script_readings(proc->script());
     fault_schedule({{p - 4, slow}, {p - 2, no_echo, 0}, {p, too_slow, 50}});
@@ -253,56 +249,28 @@ TEST_P(DmmCalibrationFault, SlowEchoLessAndLateAnswers) {
 }
 
 
-// --- Assessment (A on CH3): the first failed reading ends it, with the output left on at that point
+// --- Assessment (A on CH3): the first failed reading ends it, with the output left on at that point;
+// every error line shown is its own point's reading.
 
-INSTANTIATE_TEST_SUITE_P(Faults, DmmAssessmentFault,
-                         ::testing::Values(FaultCase{"silent", {.silent_from_reading = 3 + 2}},
-                                           FaultCase{"drop", {.drop_at_reading = 3 + 2}, true},
-                                           FaultCase{"garbage", {.garbage_from_reading = 3 + 2}}),
-                         case_name<FaultCase>);
+std::vector<AssessCase> assess_cases() {
+  std::vector<AssessCase> cases;
+  for (const FaultCase& f : ending_faults(3 + 2)) cases.push_back({f.name, f.faults, f.reconnect, 2, true, false});
+  cases.push_back({"slow", {.answer_delay_ms = 1500}, false, 19, false, true});
+  cases.push_back({"too slow", {.answer_delay_ms = 3600}, false, 2, false, false});
+  cases.push_back({"no echo", {.no_echo = true}, false, 2, false, false});
+  return cases;
+}
+INSTANTIATE_TEST_SUITE_P(Faults, DmmAssessmentFault, ::testing::ValuesIn(assess_cases()), case_name<AssessCase>);
 
-TEST_P(DmmAssessmentFault, EndsTheAssessmentAtItsPoint) {
-  const FaultCase& c = GetParam();
-  const int failing_point = 2;  // the sweep index whose reading fails
-  start_bench();
-  at_first_key(c.faults, sweep_script());
+TEST_P(DmmAssessmentFault, EndsAtItsPointAndEveryErrorLineIsItsOwnPointsReading) {
+  const AssessCase& c = GetParam();
+  if (c.by_count)
+    at_first_key(c.faults, sweep_script());
+  else
+    after_readings(2 + c.from, c.faults, sweep_script());
   clear_faults_at_key(2);
   int code = run(std::string("A3Z") + (c.reconnect ? "M\r\rY" : "") + "ZX");
-  std::vector<std::string> applied;
-  for (const std::string& line : psu_lines())
-    if (line.rfind(":APPL CH3,", 0) == 0 && line != ":APPL CH3,5,2") applied.push_back(line);
-  ASSERT_EQ(applied.size(), static_cast<std::size_t>(failing_point + 1));
-  EXPECT_EQ(applied.back(), ":APPL CH3,0.5000,2");
-  EXPECT_EQ(occurrences(out, "Correction: Setpoint"), failing_point);
-  EXPECT_NE(out.find("\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n\n"), std::string::npos);
-  EXPECT_EQ(out.find(" SS Error:"), std::string::npos);
-  EXPECT_TRUE(bench->output_on(3)) << "the assessment leaves the output on at the failed point";
-  expect_last_check_passed(code);
-  expect_within_timeouts(26);
-}
-
-INSTANTIATE_TEST_SUITE_P(Answers, DmmSlowAssessment,
-                         ::testing::Values(SlowCase{"slow", {.answer_delay_ms = 1500}, true, 19},
-                                           SlowCase{"too slow", {.answer_delay_ms = 3600}, false, 2},
-                                           SlowCase{"no echo", {.no_echo = true}, false, 2}),
-                         case_name<SlowCase>);
-
-TEST_P(DmmSlowAssessment, EveryErrorLineIsItsOwnPointsReading) {
-  const SlowCase& c = GetParam();
-  start_bench();
-  after_readings(2 + c.from, c.faults, sweep_script());
-  clear_faults_at_key(2);
-  int code = run("A3ZZX");
-  const bool completed = out.find("CH3 output OFF...") != std::string::npos;
-  if (c.completes) {
-    EXPECT_TRUE(completed);
-    EXPECT_NE(out.find(" SS Error:"), std::string::npos);
-  }
-  if (!completed) {
-    EXPECT_NE(out.find("\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n\n"), std::string::npos);
-    EXPECT_EQ(out.find(" SS Error:"), std::string::npos);
-  }
-  // Every error line printed is the error of its own point's reading (1 mV per read number).
+  // The error of each point's own reading: 1 mV per read number.
   int own_lines = 0;
   for (int i = 0; i < 22; ++i) {
     char line[96];
@@ -315,22 +283,30 @@ TEST_P(DmmSlowAssessment, EveryErrorLineIsItsOwnPointsReading) {
     }
   }
   EXPECT_EQ(occurrences(out, "Correction: Setpoint"), own_lines) << "no line shows another point's reading";
-  EXPECT_EQ(code, 0);
-  EXPECT_NE(out.rfind("Command >Z\n" + UNKNOWN_COMMAND), std::string::npos);
-  expect_within_timeouts(28);
+  if (c.completes) {
+    EXPECT_NE(out.find("CH3 output OFF..."), std::string::npos);
+    EXPECT_NE(out.find(" SS Error:"), std::string::npos);
+  } else {
+    EXPECT_EQ(own_lines, c.from);
+    std::vector<std::string> applied;
+    for (const std::string& line : psu_lines())
+      if (line.rfind(":APPL CH3,", 0) == 0 && line != ":APPL CH3,5,2") applied.push_back(line);
+    ASSERT_EQ(applied.size(), static_cast<std::size_t>(c.from + 1));
+    EXPECT_EQ(applied.back(), ":APPL CH3,0.5000,2");
+    EXPECT_NE(out.find("\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n\n"), std::string::npos);
+    EXPECT_EQ(out.find(" SS Error:"), std::string::npos);
+    EXPECT_TRUE(bench->output_on(3)) << "the assessment leaves the output on at the failed point";
+  }
+  expect_last_check_passed(code);
+  expect_within_timeouts(c.by_count ? 26 : 28);
 }
 
 // --- Full calibration (F on CH1): a DMM fault at its start or in its first calibration
 
-INSTANTIATE_TEST_SUITE_P(Faults, DmmFullCalibrationFault,
-                         ::testing::Values(FaultCase{"silent", {.silent_from_reading = 2}},
-                                           FaultCase{"drop", {.drop_at_reading = 2}, true},
-                                           FaultCase{"garbage", {.garbage_from_reading = 2}}),
-                         case_name<FaultCase>);
+INSTANTIATE_TEST_SUITE_P(Faults, DmmFullCalibrationFault, ::testing::ValuesIn(ending_faults(2)), case_name<FaultCase>);
 
 TEST_P(DmmFullCalibrationFault, EndsItWithoutCalibrating) {
   const FaultCase& c = GetParam();
-  start_bench();
   at_first_key(c.faults, {5.0});
   clear_faults_at_key(3);
   int code = run(std::string("F1YZ") + (c.reconnect ? "M\r\rY" : "") + "ZX");
@@ -360,7 +336,6 @@ INSTANTIATE_TEST_SUITE_P(Faults, DmmFullCalibrationStepFault,
 
 TEST_P(DmmFullCalibrationStepFault, GivesTheSummaryWithoutFigures) {
   const StepCase& c = GetParam();
-  start_bench();
   if (c.by_count)
     at_first_key(c.faults, c.script);
   else
@@ -383,17 +358,16 @@ TEST_P(DmmFullCalibrationStepFault, GivesTheSummaryWithoutFigures) {
 
 // --- The menu's connection check
 
-INSTANTIATE_TEST_SUITE_P(Faults, DmmCheckFault,
-                         ::testing::Values(FaultCase{"silent", {.silent_from_reading = 1}},
-                                           FaultCase{"drop", {.drop_at_reading = 1}, true},
-                                           FaultCase{"garbage", {.garbage_from_reading = 1}},
-                                           FaultCase{"no echo", {.no_echo = true}},
-                                           FaultCase{"too slow", {.answer_delay_ms = 4000}}),
-                         case_name<FaultCase>);
+std::vector<FaultCase> check_faults() {
+  std::vector<FaultCase> cases = ending_faults(1);
+  cases.push_back({"no echo", {.no_echo = true}});
+  cases.push_back({"too slow", {.answer_delay_ms = 4000}});
+  return cases;
+}
+INSTANTIATE_TEST_SUITE_P(Faults, DmmCheckFault, ::testing::ValuesIn(check_faults()), case_name<FaultCase>);
 
 TEST_P(DmmCheckFault, ReportsTheFaultAndRecovers) {
   const FaultCase& c = GetParam();
-  start_bench();
   at_first_key(c.faults, {});
   clear_faults_at_key(1);
   // The check fails on the fault; once the DMM is well again (or reconnected with M) it passes.
@@ -408,7 +382,6 @@ TEST_P(DmmCheckFault, ReportsTheFaultAndRecovers) {
 // under 2.5 s into the wait is read, one a little over is not, and the late one is not taken later.
 TEST_F(DmmFaultTest, AnswerJustUnderAndJustOverTheAnswerTimeout) {
   set_time_scale(0.4);
-  start_bench();
   // 510 ms of drain, first line and pause come before the wait; the meter's own time is 50 ms.
   const SimDmmFaults under{.answer_delay_ms = 510 + 2200 - 50};
   const SimDmmFaults over{.answer_delay_ms = 510 + 2800 - 50};

@@ -1,6 +1,5 @@
 // Fault injection against the whole program: the simulated bench with faults switched on at a chosen
-// key or a chosen DMM reading, scripted keys, the console text, the commands each instrument received,
-// and the time the run took.
+// key or DMM reading, scripted keys, the console text, each instrument's commands, the run's time.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -50,8 +49,7 @@ class FaultTest : public ProgramTest {
     return code;
   }
 
-  // Makes ready for another run of the program in the same test: no links, a new bench with nothing
-  // scripted, received or faulty, no hooks.
+  // Another run in the same test: no links, a new bench with nothing scripted, received or faulty, no hooks.
   void fresh_run() {
     stop_trigger();
     out.clear();
@@ -75,17 +73,16 @@ class FaultTest : public ProgramTest {
         << out.substr(previous);
   }
 
-  // One change of the DMM's faults: once it has received `after` READ? commands (counted from the
-  // moment the schedule is set), its faults become `faults` (so they apply from the next reading on),
-  // and a measurement time of 0 or more replaces the meter's.
+  // Once the DMM has received `after` more READ? commands, its faults become `faults` (from the next
+  // reading on), and a measurement time of 0 or more replaces the meter's.
   struct FaultStep {
     int after;
     SimDmmFaults faults;
     int measurement_time_ms = -1;
   };
 
-  // Applies the steps in order while the program runs. The program's next READ? follows at least a
-  // pause and a settle wait later, far longer than the watcher's polling.
+  // Applies the steps in order while the program runs (its next READ? is a pause and a settle wait away,
+  // far longer than this watcher's polling).
   void fault_schedule(const std::vector<FaultStep>& steps) {
     stop_trigger();
     const int base = reads();
@@ -100,8 +97,8 @@ class FaultTest : public ProgramTest {
     });
   }
 
-  void faults_after_reading(int n, const SimDmmFaults& faults, int measurement_time_ms = -1) {
-    fault_schedule({{n, faults, measurement_time_ms}});
+  void faults_after_reading(int n, const SimDmmFaults& faults, int time_ms = -1) {
+    fault_schedule({{n, faults, time_ms}});
   }
 
   void stop_trigger() {
@@ -109,18 +106,17 @@ class FaultTest : public ProgramTest {
     if (trigger_.joinable()) trigger_.join();
   }
 
-  // The longest the run may take when every wait is as long as its timeout allows, for the traffic the
-  // instruments saw: each READ? 3110 ms (drain, first line, pause, silent answer), each DP832 command
-  // 100 ms, each of `steps` procedure steps (a point, a path check) 1200 ms of settle and pauses, plus
-  // the start-up; then the time scale, with room for a loaded machine.
+  // The longest the run may take with every wait at its timeout, for the traffic seen: each READ? 3110 ms
+  // (drain, first line, pause, silent answer), each DP832 command 100 ms, each of `steps` procedure steps
+  // 1200 ms of settle and pauses, plus the start-up; then the time scale, with room for a loaded machine.
   long long bound_ms(int steps) const {
     const long long program_ms = 3110LL * reads() + 100LL * static_cast<long long>(psu_lines().size()) +
                                  1200LL * steps + 8000;
     return static_cast<long long>(program_ms * time_scale() * 1.5) + 3000;
   }
 
-  // The line that follows Exiting when the run left records: the certificate of the supply, named by its
-  // serial and the start of the run's first record (as the first Record line shows them); else empty.
+  // The line after Exiting when the run left records: the supply's certificate, named by its serial and
+  // the start of the run's first record (as the first Record line shows them); else empty.
   std::string certificate_line() const {
     const std::string marker = "Record: records/";
     std::size_t at = out.find(marker);

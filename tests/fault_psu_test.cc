@@ -1,8 +1,7 @@
-// DP832 faults during the whole program's run: the supply dropping its connection in the middle of a
-// procedure, staying silent to *IDN?, refusing connections, restarting between two menu commands, and
-// talking without pause (the drain bound). Each run checks what the operator saw, what the supply
-// received, that the menu still worked (D reconnects) and that the run took no longer than its
-// timeouts add up to.
+// DP832 faults during the whole program's run: dropped mid-procedure, silent to *IDN?, refusing
+// connections, restarting between two menu commands, talking without pause (the drain bound). Each run
+// checks what the operator saw, what the supply received, that the menu still worked (D reconnects) and
+// the run's time.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,7 +9,6 @@
 #include <vector>
 
 #include "link/primitives.h"
-#include "link/tcp_link.h"
 #include "platform/sleep.h"
 #include "tests/fault_fixture.h"
 
@@ -52,8 +50,7 @@ TEST_P(PsuCalibrationFault, DroppedMidCalibrationStopsTheRunAndDReconnects) {
   before_key[0] = [this]() { bench->set_psu_faults({.drop_after_commands = 12}); };
   before_key[3] = [this]() { bench->set_psu_faults(SimPsuFaults()); };
   int code = run(std::string(procedure) + "ZD\r\rYZX");
-  const std::vector<std::string> lines = psu_lines();
-  // The supply got its 12 commands; nothing was sent into the void and shown as sent.
+  // Nothing was sent into the void and shown as sent.
   const std::string run_text = after("CH3 output ON...");
   EXPECT_NE(run_text.find(PSU_GONE_IN_RUN), std::string::npos) << run_text;
   EXPECT_EQ(after(PSU_GONE_IN_RUN).find("] CAL:"), std::string::npos) << "no command shown after the loss";
@@ -98,31 +95,30 @@ TEST_F(PsuFaultTest, DroppedMidFullCalibration) {
   EXPECT_LT(elapsed_ms, bound_ms(20));
 }
 
-TEST_F(PsuFaultTest, SilentToIdentificationThenDReconnects) {
-  options.psu_faults.silent_to_idn = true;
-  start_bench();
-  before_key[1] = [this]() { bench->set_psu_faults(SimPsuFaults()); };
-  int code = run("ZD\r\rYZX");
-  EXPECT_NE(out.find("Connecting to DP832 on IP 127.0.0.1, Port " + std::to_string(bench->psu_port()) + "..." +
-                     PSU_IDENTIFY_WARNING),
-            std::string::npos);
-  EXPECT_NE(out.find("No DP832 detected."), std::string::npos);
-  EXPECT_NE(out.find("Command >Z\n" + NO_PSU), std::string::npos);
-  EXPECT_NE(out.find("Simbench DP832 (S/N SB83200001 ) at 127.0.0.1:"), std::string::npos);
-  expect_last_check_passed(code);
-  EXPECT_LT(elapsed_ms, bound_ms(4));
-}
-
-TEST_F(PsuFaultTest, RefusingConnectionsThenDReconnects) {
-  options.psu_faults.refuse_connections = true;
-  start_bench();
-  before_key[1] = [this]() { bench->set_psu_faults(SimPsuFaults()); };
-  int code = run("ZD\r\rYZX");
-  EXPECT_NE(out.find("Port " + std::to_string(bench->psu_port()) + "..." + PSU_CONNECT_WARNING), std::string::npos);
-  EXPECT_NE(out.find("Command >Z\n" + NO_PSU), std::string::npos);
-  EXPECT_EQ(bench->psu_connections(), 1);
-  expect_last_check_passed(code);
-  EXPECT_LT(elapsed_ms, bound_ms(4));
+// Silent to *IDN? or refusing connections from the start: the warning, no supply at the menu's check, and
+// D reconnects once the supply is well (a refused connection is never counted).
+TEST_F(PsuFaultTest, SilentToIdentificationOrRefusingThenDReconnects) {
+  const struct {
+    SimPsuFaults faults;
+    std::string warning;
+    int connections;
+  } cases[] = {{{.silent_to_idn = true}, PSU_IDENTIFY_WARNING, 2},
+               {{.refuse_connections = true}, PSU_CONNECT_WARNING, 1}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.warning);
+    options.psu_faults = c.faults;
+    fresh_run();
+    before_key[1] = [this]() { bench->set_psu_faults(SimPsuFaults()); };
+    int code = run("ZD\r\rYZX");
+    const std::string port = std::to_string(bench->psu_port());
+    EXPECT_NE(out.find("Connecting to DP832 on IP 127.0.0.1, Port " + port + "..." + c.warning), std::string::npos);
+    EXPECT_NE(out.find("No DP832 detected."), std::string::npos);
+    EXPECT_NE(out.find("Command >Z\n" + NO_PSU), std::string::npos);
+    EXPECT_NE(out.find("Simbench DP832 (S/N SB83200001 ) at 127.0.0.1:" + port), std::string::npos);
+    EXPECT_EQ(bench->psu_connections(), c.connections);
+    expect_last_check_passed(code);
+    EXPECT_LT(elapsed_ms, bound_ms(4));
+  }
 }
 
 // Both instruments restart while the menu waits for a key: the check reports each lost link in turn,
@@ -169,7 +165,8 @@ TEST_F(PsuFaultTest, UnsolicitedStreamDuringAProcedureAndTheMenu) {
   before_key[0] = [this]() { bench->set_psu_faults({.unsolicited_stream = true}); };
   before_key[3] = [this]() { bench->set_psu_faults(SimPsuFaults()); };
   int code = run("V3\rZX");
-  EXPECT_NE(out.find("CONNECTED TO CHANNEL 3 OUTPUT TERMINALS, THEN PRESS ENTER:\n\n" + NOT_READING), std::string::npos);
+  EXPECT_NE(out.find("CONNECTED TO CHANNEL 3 OUTPUT TERMINALS, THEN PRESS ENTER:\n\n" + NOT_READING),
+            std::string::npos);
   EXPECT_EQ(commands_like("OUTPUT CH3,"), 2);
   EXPECT_EQ(commands_like(":APPL CH3,5,2"), 1);
   expect_last_check_passed(code);

@@ -1,14 +1,15 @@
-// Identification of the DMM and the DP832: messages, descriptions, bytes sent, links kept or dropped.
-// The identification runs on in-memory instruments; the connect itself on loopback sockets.
+// Identification of the DMM and the DP832: messages, descriptions, bytes sent, links kept or dropped,
+// also for replies no instrument should send (NUL bytes, 10 KB lines, bytes from 128 up, a line cut by a
+// dropped connection). The identification runs on in-memory instruments; the connect itself on loopback.
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "console/console.h"
 #include "link/instruments.h"
+#include "link/primitives.h"
 #include "settings/program_settings.h"
 #include "tests/fake_transport.h"
 #include "tests/loopback_peer.h"
@@ -17,10 +18,19 @@
 namespace {
 
 const char* const GOOD = "+4.99870000E+00";
-constexpr int PORT = 5025;
-const std::string AT = " at 127.0.0.1:5025";
+const std::string TEN_KB(10 * 1024, 'x');
+// Different ports, so that each description must name its own instrument's.
+const std::string DMM_AT = " at 127.0.0.1:5025";
+const std::string PSU_AT = " at 127.0.0.1:5555";
 const std::string NO_DMM = "No DMM detected.";
 const std::string NO_PSU = "No DP832 detected.";
+const std::string DMM_NO_IDN = "\n\aWARNING: DMM FAILED TO IDENTIFY. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n";
+const std::string DMM_RAW =
+    "\n\aWARNING: THE DMM ANSWERED, BUT ITS LINES END IN A LINE FEED ALONE (A RAW SCPI SOCKET).\n"
+    "SET DMM_Connect_Method TO TCP.RAW IN THE SETTINGS FILE, OR USE THE DMM'S TELNET PORT.\n";
+const std::string DMM_READS = "Checking DMM read data......OK!\n\n";
+const std::string DMM_READ_FAILS = "\aERROR reading DMM data!\n\n";
+const std::string PSU_NO_IDN = "\a\n*IDN? \n WARNING: DP832 FAILED TO IDENTIFY. IS IP/PORT/INSTRUMENT OK?\n\n";
 
 class IdentificationTest : public ProgramTest {
  protected:
@@ -29,8 +39,8 @@ class IdentificationTest : public ProgramTest {
     ProgramTest::SetUp();
     std::snprintf(dmm_host, sizeof dmm_host, "%s", "127.0.0.1");
     std::snprintf(psu_host, sizeof psu_host, "%s", "127.0.0.1");
-    dmm_port = PORT;
-    psu_port = PORT;
+    dmm_port = 5025;
+    psu_port = 5555;
     // As the connect leaves them before the identification.
     std::snprintf(dmm_description, sizeof dmm_description, "%s", NO_DMM.c_str());
     std::snprintf(psu_description, sizeof psu_description, "%s", NO_PSU.c_str());
@@ -38,83 +48,93 @@ class IdentificationTest : public ProgramTest {
 };
 
 struct IdCase {
-  std::vector<std::string> readings;  // the DMM's; unused for the DP832
+  bool dmm;
   std::string idn;
-  std::string line_end;
   int result;
   std::string description;
   std::string console;
+  std::vector<std::string> readings = {GOOD, GOOD, GOOD};  // the DMM's
+  std::string line_end = "\r\n";                           // the DMM's
 };
 
-const std::string DMM_NO_IDN = "\n\aWARNING: DMM FAILED TO IDENTIFY. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n";
-const std::string DMM_RAW =
-    "\n\aWARNING: THE DMM ANSWERED, BUT ITS LINES END IN A LINE FEED ALONE (A RAW SCPI SOCKET).\n"
-    "SET DMM_Connect_Method TO TCP.RAW IN THE SETTINGS FILE, OR USE THE DMM'S TELNET PORT.\n";
-const std::string DMM_READS = "Checking DMM read data......OK!\n\n";
-
-class DmmIdentificationTest : public IdentificationTest, public ::testing::WithParamInterface<IdCase> {};
-
-TEST_P(DmmIdentificationTest, ResultDescriptionAndMessages) {
-  const IdCase& c = GetParam();
-  install_dmm(fake_dmm(c.readings, c.idn, c.line_end));
-  EXPECT_EQ(identify_dmm(dmm_host, dmm_port), c.result);
-  EXPECT_EQ(dmm_link != nullptr, c.result == 1) << "a failed identification drops the link";
-  EXPECT_EQ(std::string(dmm_description), c.description);
-  EXPECT_EQ(out, c.console);
+IdCase dmm_case(const std::string& idn, const std::string& description, const std::string& line_end = "\r\n") {
+  return {true, idn, 1, description + DMM_AT, DMM_READS, {GOOD, GOOD, GOOD}, line_end};
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Replies, DmmIdentificationTest,
-    ::testing::Values(
-        IdCase{{GOOD, GOOD, GOOD}, "ACME,DMM9,SN123,1.0", "\r\n", 1, "ACME DMM9 (S/N SN123 )" + AT, DMM_READS},
-        IdCase{{GOOD, GOOD, GOOD}, "ACME,DMM9,SN123,1.0", "\r", 1, "ACME DMM9 (S/N SN123 )" + AT, DMM_READS},
-        // The unquoted last field keeps the line's carriage return.
-        IdCase{{GOOD, GOOD, GOOD}, "ACME,DMM9", "\r\n", 1, "ACME DMM9\r (S/N  )" + AT, DMM_READS},
-        // Readings that fail keep the description but lose the link.
-        IdCase{{GOOD, GOOD, DMM_SILENT}, "ACME,DMM9,SN123,1.0", "\r\n", 0, "ACME DMM9 (S/N SN123 )" + AT,
-               "Checking DMM read data.....\aERROR reading DMM data!\n\n"},
-        IdCase{{"+9.90000000E+37"}, "ACME,DMM9,SN123,1.0", "\r\n", 0, "ACME DMM9 (S/N SN123 )" + AT,
-               "Checking DMM read data...\aERROR reading DMM data!\n\n"},
-        IdCase{{"OVLD"}, "ACME,DMM9,SN123,1.0", "\r\n", 0, "ACME DMM9 (S/N SN123 )" + AT,
-               "Checking DMM read data...\aERROR reading DMM data!\n\n"},
-        IdCase{{GOOD, GOOD, GOOD}, DMM_SILENT, "\r\n", 0, NO_DMM, DMM_NO_IDN},
-        // Lines ended by a line feed alone: it answered, on a raw socket.
-        IdCase{{GOOD, GOOD, GOOD}, "ACME,DMM9,SN123,1.0", "\n", 0, NO_DMM, DMM_RAW},
-        IdCase{{GOOD, GOOD, GOOD}, DMM_DROP, "\r\n", 0, NO_DMM, DMM_NO_IDN}));
-
+IdCase dmm_failing_readings(std::vector<std::string> readings, const std::string& console) {
+  return {true, "ACME,DMM9,SN123,1.0", 0, "ACME DMM9 (S/N SN123 )" + DMM_AT, console, std::move(readings)};
+}
 IdCase psu_case(const std::string& idn, const std::string& description) {
-  return {{}, idn, "\n", 1, description, "OK!\n\n"};
+  return {false, idn, 1, description + PSU_AT, "OK!\n\n"};
 }
 
-// A description longer than 127 characters is cut to 127.
-std::string wordy_description() {
-  const std::string full = std::string(40, 'A') + " " + std::string(40, 'B') + " (S/N " + std::string(40, 'C') + " )" + AT;
-  return full.substr(0, 127);
-}
+class IdentifyTest : public IdentificationTest, public ::testing::WithParamInterface<IdCase> {};
 
-class PsuIdentificationTest : public IdentificationTest, public ::testing::WithParamInterface<IdCase> {};
-
-TEST_P(PsuIdentificationTest, ResultDescriptionAndMessages) {
+TEST_P(IdentifyTest, ResultDescriptionAndMessages) {
   const IdCase& c = GetParam();
-  install_psu(fake_psu(c.idn));
-  EXPECT_EQ(identify_psu(psu_host, psu_port), c.result);
-  EXPECT_EQ(psu_link != nullptr, c.result == 1) << "a failed identification drops the link";
-  EXPECT_EQ(std::string(psu_description), c.description);
+  if (c.dmm) install_dmm(fake_dmm(c.readings, c.idn, c.line_end));
+  else install_psu(fake_psu(c.idn));
+  EXPECT_EQ(c.dmm ? identify_dmm(dmm_host, dmm_port) : identify_psu(psu_host, psu_port), c.result);
+  EXPECT_EQ((c.dmm ? dmm_link : psu_link) != nullptr, c.result == 1) << "a failed identification drops the link";
+  EXPECT_EQ(std::string(c.dmm ? dmm_description : psu_description), c.description);
   EXPECT_EQ(out, c.console);
+  if (c.dmm || c.result != 1) return;
+  // The rest of a long line is thrown away by the next command's drain and never read as a reply.
+  psu_command("OUTPUT CH1,OFF\r\n");
+  char reply[128];
+  EXPECT_EQ(read_reply(reply, 127, psu_link.get(), 100, 10), 0) << "left over: " << reply;
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Replies, PsuIdentificationTest,
-    ::testing::Values(psu_case("ACME,PSU3,SN9,2.0", "ACME PSU3 (S/N SN9 )" + AT),
-                      psu_case("ACME,PSU3", "ACME PSU3\n (S/N  )" + AT),
-                      // A field longer than 63 characters is cut to 63.
-                      psu_case(std::string(70, 'M') + ",P,S,1", std::string(63, 'M') + " P (S/N S )" + AT),
-                      psu_case(std::string(40, 'A') + "," + std::string(40, 'B') + "," + std::string(40, 'C') + ",1",
-                               wordy_description()),
-                      IdCase{{}, "", "\n", 0, NO_PSU,
-                             "\a\n*IDN? \n WARNING: DP832 FAILED TO IDENTIFY. IS IP/PORT/INSTRUMENT OK?\n\n"}));
+    Dmm, IdentifyTest,
+    ::testing::Values(
+        dmm_case("ACME,DMM9,SN123,1.0", "ACME DMM9 (S/N SN123 )"),
+        dmm_case("ACME,DMM9,SN123,1.0", "ACME DMM9 (S/N SN123 )", "\r"),
+        // The unquoted last field keeps the line's carriage return.
+        dmm_case("ACME,DMM9", "ACME DMM9\r (S/N  )"),
+        // Readings that fail keep the description but lose the link.
+        dmm_failing_readings({GOOD, GOOD, DMM_SILENT}, "Checking DMM read data....." + DMM_READ_FAILS),
+        dmm_failing_readings({"+9.90000000E+37"}, "Checking DMM read data..." + DMM_READ_FAILS),
+        dmm_failing_readings({"OVLD"}, "Checking DMM read data..." + DMM_READ_FAILS),
+        IdCase{true, DMM_SILENT, 0, NO_DMM, DMM_NO_IDN},
+        // Lines ended by a line feed alone: it answered, on a raw socket.
+        IdCase{true, "ACME,DMM9,SN123,1.0", 0, NO_DMM, DMM_RAW, {GOOD, GOOD, GOOD}, "\n"},
+        // Cut by a dropped connection.
+        IdCase{true, DMM_DROP, 0, NO_DMM, DMM_NO_IDN},
+        // Bad bytes never overrun the description: a NUL ends the line's text; bytes from 128 up count as
+        // blanks in front of a field and are kept inside one; the model is cut to its 63 characters.
+        dmm_case(std::string("ACME\0,DMM9,SN1", 14), "ACME  (S/N  )"),
+        dmm_case("\xc3\x89lan,DMM\xff" "9,SN\x80,1.0", "lan DMM\xff" "9 (S/N SN\x80 )"),
+        dmm_case("ACME," + TEN_KB, "ACME " + std::string(63, 'x') + " (S/N  )")));
+
+INSTANTIATE_TEST_SUITE_P(
+    Psu, IdentifyTest,
+    ::testing::Values(
+        psu_case("ACME,PSU3,SN9,2.0", "ACME PSU3 (S/N SN9 )"), psu_case("ACME,PSU3", "ACME PSU3\n (S/N  )"),
+        // A field longer than 63 characters is cut to 63, a description longer than 127 to 127.
+        psu_case(std::string(70, 'M') + ",P,S,1", std::string(63, 'M') + " P (S/N S )"),
+        IdCase{false, std::string(40, 'A') + "," + std::string(40, 'B') + "," + std::string(40, 'C') + ",1", 1,
+               (std::string(40, 'A') + " " + std::string(40, 'B') + " (S/N " + std::string(40, 'C') + " )" + PSU_AT)
+                   .substr(0, 127),
+               "OK!\n\n"},
+        IdCase{false, "", 0, NO_PSU, PSU_NO_IDN},
+        psu_case(std::string("Maker\0X,DP832,SN9", 17), "Maker  (S/N  )"),
+        psu_case("M\xe9ker,DP832\xff,SN\x80\x81,1", "M\xe9ker DP832\xff (S/N SN\x80\x81 )"),
+        psu_case("Maker," + TEN_KB, "Maker " + std::string(63, 'x') + " (S/N  )")));
 
 }  // namespace
+
+TEST_F(IdentificationTest, Dp832IdentificationCutByADroppedConnection) {
+  FakeTransport& psu = install_psu(std::make_unique<FakeTransport>());
+  psu.respond('\n', [](FakeTransport& link, const std::string& line) {
+    if (line != "*IDN?\r\n") return;
+    link.arrive_after(1, "Maker,DP8");
+    link.close_at(link.clock_ms + 1);
+  });
+  EXPECT_EQ(identify_psu(psu_host, psu_port), 0);
+  EXPECT_EQ(psu_link, nullptr);
+  EXPECT_EQ(out, PSU_NO_IDN);
+  EXPECT_EQ(std::string(psu_description), NO_PSU);
+}
 
 // --- Bytes and pacing
 
@@ -140,9 +160,10 @@ TEST_F(IdentificationTest, PsuGetsResetAndIdentifyAndASilentOneIsDroppedAfterHal
 // --- The connect itself, on loopback
 
 TEST_F(IdentificationTest, ConnectReportsTheAddressAndIdentifiesOnTheNewLink) {
-  LoopbackPeer psu(LoopbackPeer::responder('\n', [](const std::string& line) {
-    return line == "*IDN?\r\n" ? std::string("ACME,PSU3,SN9,2.0\n") : std::string();
-  }));
+  LoopbackPeer psu([](LoopbackPeer& p) {
+    if (p.receive_until("*IDN?\r\n")) p.send("ACME,PSU3,SN9,2.0\n");
+    p.receive_until("");
+  });
   psu_port = psu.port();
   EXPECT_EQ(connect_psu(psu_host, psu_port), 1);
   ASSERT_NE(psu_link, nullptr);
@@ -151,22 +172,18 @@ TEST_F(IdentificationTest, ConnectReportsTheAddressAndIdentifiesOnTheNewLink) {
   EXPECT_TRUE(psu.wait_received("*RST\r\n*IDN?\r\n"));
 }
 
-TEST_F(IdentificationTest, DmmOnARefusedPortIsReported) {
+TEST_F(IdentificationTest, RefusedPortIsReported) {
   RefusingPort refusing;
-  dmm_port = refusing.port();
+  dmm_port = psu_port = refusing.port();
+  const std::string port = std::to_string(refusing.port());
   EXPECT_EQ(connect_dmm(dmm_host, dmm_port), 0);
   EXPECT_EQ(dmm_link, nullptr);
-  EXPECT_STREQ(dmm_description, "No DMM detected.");
-  EXPECT_EQ(out, "Connecting to DMM on IP 127.0.0.1, Port " + std::to_string(refusing.port()) +
-                     "...\n\n\aERROR - Failed to connect to DMM!\n\n");
-}
-
-TEST_F(IdentificationTest, PsuOnARefusedPortIsReported) {
-  RefusingPort refusing;
-  psu_port = refusing.port();
+  EXPECT_EQ(std::string(dmm_description), NO_DMM);
+  EXPECT_EQ(out, "Connecting to DMM on IP 127.0.0.1, Port " + port + "...\n\n\aERROR - Failed to connect to DMM!\n\n");
+  out.clear();
   EXPECT_EQ(connect_psu(psu_host, psu_port), 0);
   EXPECT_EQ(psu_link, nullptr);
-  EXPECT_STREQ(psu_description, "No DP832 detected.");
-  EXPECT_EQ(out, "Connecting to DP832 on IP 127.0.0.1, Port " + std::to_string(refusing.port()) +
+  EXPECT_EQ(std::string(psu_description), NO_PSU);
+  EXPECT_EQ(out, "Connecting to DP832 on IP 127.0.0.1, Port " + port +
                      "...\n\aWARNING: DP832 FAILED TO CONNECT. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n");
 }

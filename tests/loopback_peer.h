@@ -1,9 +1,16 @@
-// A tiny scripted TCP server on 127.0.0.1 (ephemeral port) that stands in for an instrument in tests.
-// It accepts one connection and runs a script on it in its own thread; every byte it receives is kept
-// so that a test can check exactly what the program sent.
+// Loopback stand-ins for an instrument in the socket tests, all on 127.0.0.1 at an ephemeral port: a
+// scripted peer that keeps every byte it receives, a port that refuses, and a port that never answers.
 #pragma once
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -11,81 +18,113 @@
 #include <thread>
 #include <vector>
 
-class LoopbackPeer;
+// A TCP socket bound to 127.0.0.1 at an ephemeral port (written to *port); -1 on failure.
+inline int bind_loopback(int* port, sockaddr_in* address) {
+  *address = sockaddr_in{};
+  address->sin_family = AF_INET;
+  address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof *address;
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd >= 0 && (bind(fd, reinterpret_cast<sockaddr*>(address), sizeof *address) != 0 ||
+                  getsockname(fd, reinterpret_cast<sockaddr*>(address), &length) != 0)) {
+    ::close(fd);
+    fd = -1;
+  }
+  *port = ntohs(address->sin_port);
+  return fd;
+}
 
-// The peer's side of the one connection, as the script sees it. Every wait ends early when the peer
-// is being stopped.
-class PeerSession {
- public:
-  // Reads up to and including terminator. true with the line; false on timeout, close or stop.
-  bool read_line(char terminator, std::string* line, int timeout_ms = 10000);
-  // Sends all of bytes. false when the client has gone or the peer is stopping.
-  bool send(const std::string& bytes);
-  // Closes the connection at once.
-  void close();
-  // Waits until the client closes its side (reading and keeping whatever still comes).
-  bool wait_closed(int timeout_ms = 10000);
-  // Sleeps ms real milliseconds, or less when the peer is stopping. false when stopping.
-  bool pause(int ms);
-  bool stopping() const;
-  bool client_closed() const { return closed_; }
-
- private:
-  friend class LoopbackPeer;
-  PeerSession(LoopbackPeer* owner, int fd) : owner_(owner), fd_(fd) {}
-  // Receives what is there within timeout_ms into pending_. false on timeout, close or stop.
-  bool fill(int timeout_ms);
-
-  LoopbackPeer* owner_;
-  int fd_;
-  bool closed_ = false;
-  std::string pending_;
-};
-
+// Accepts one connection and runs the script on it in its own thread, then closes it. The script calls
+// receive_until, send and close; every wait ends early once the peer is being destroyed.
 class LoopbackPeer {
  public:
-  using Script = std::function<void(PeerSession&)>;
-  using Answer = std::function<std::string(const std::string& line)>;
+  using Script = std::function<void(LoopbackPeer&)>;
 
-  explicit LoopbackPeer(Script script);
-  ~LoopbackPeer();
-  LoopbackPeer(const LoopbackPeer&) = delete;
-  LoopbackPeer& operator=(const LoopbackPeer&) = delete;
-
+  explicit LoopbackPeer(Script script) {
+    sockaddr_in address;
+    listener_ = bind_loopback(&port_, &address);
+    if (listener_ >= 0 && listen(listener_, 4) == 0) thread_ = std::thread([this, script] { run(script); });
+  }
+  ~LoopbackPeer() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (listener_ >= 0) ::close(listener_);
+  }
   int port() const { return port_; }
-  bool listening() const { return listener_ >= 0; }
 
-  // Every byte received so far.
-  std::string received() const;
-  // Waits until the received bytes contain text.
-  bool wait_received(const std::string& text, int timeout_ms = 10000) const;
-  // Waits until the script has ended.
-  bool wait_done(int timeout_ms = 10000) const;
+  // Script: receives until the bytes received so far hold text (true), or the client closes, or the time
+  // is up. With an empty text it waits for the client to close.
+  bool receive_until(const std::string& text, int timeout_ms = 30000) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!stop_ && fd_ >= 0 && std::chrono::steady_clock::now() < deadline && !holds(text)) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 20) <= 0) continue;
+      char chunk[4096];
+      ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
+      if (n <= 0) break;
+      std::lock_guard<std::mutex> lock(mutex_);
+      received_.append(chunk, static_cast<std::size_t>(n));
+      changed_.notify_all();
+    }
+    return holds(text);
+  }
+  bool send(const std::string& bytes) {
+    return fd_ >= 0 && ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  }
+  void close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
 
-  // A script that answers each line ending in terminator with answer(line) (nothing when empty),
-  // until the client closes.
-  static Script responder(char terminator, Answer answer);
+  // Test: waits until the received bytes hold text, or until the script has ended.
+  bool wait_received(const std::string& text, int timeout_ms = 10000) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                             [&] { return received_.find(text) != std::string::npos; });
+  }
+  bool wait_done(int timeout_ms = 10000) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] { return done_; });
+  }
 
  private:
-  friend class PeerSession;
-  void run(Script script);
-  void record(const char* data, std::size_t length);
+  bool holds(const std::string& text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !text.empty() && received_.find(text) != std::string::npos;
+  }
+  void run(const Script& script) {
+    while (!stop_ && fd_ < 0) {
+      pollfd p{listener_, POLLIN, 0};
+      if (poll(&p, 1, 20) > 0) fd_ = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    }
+    if (fd_ >= 0) script(*this);
+    close();
+    std::lock_guard<std::mutex> lock(mutex_);
+    done_ = true;
+    changed_.notify_all();
+  }
 
   int listener_ = -1;
   int port_ = 0;
+  int fd_ = -1;  // the accepted connection, used by the script's thread alone
   std::atomic<bool> stop_{false};
-  mutable std::mutex mutex_;
-  mutable std::condition_variable changed_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
   std::string received_;
   bool done_ = false;
   std::thread thread_;
 };
 
-// A loopback port that refuses connections: bound, never listening, for as long as the object lives.
+// A port that refuses connections: bound, never listening, for as long as the object lives.
 class RefusingPort {
  public:
-  RefusingPort();
-  ~RefusingPort();
+  RefusingPort() {
+    sockaddr_in address;
+    fd_ = bind_loopback(&port_, &address);
+  }
+  ~RefusingPort() {
+    if (fd_ >= 0) ::close(fd_);
+  }
   RefusingPort(const RefusingPort&) = delete;
   RefusingPort& operator=(const RefusingPort&) = delete;
   int port() const { return port_; }
@@ -95,20 +134,36 @@ class RefusingPort {
   int port_ = 0;
 };
 
-// A loopback port whose listener never accepts and whose queue is full, so that a further connect is
-// never answered: it stalls until the connecting side gives up.
+// A port whose listener never accepts and whose queue is full, so that a further connect is never
+// answered and stalls until the connecting side gives up.
 class StalledPort {
  public:
-  StalledPort();
-  ~StalledPort();
+  StalledPort() {
+    sockaddr_in address;
+    fds_.push_back(bind_loopback(&port_, &address));
+    if (fds_[0] < 0 || listen(fds_[0], 0) != 0) return;
+    // Fill the queue until a connect is no longer completed by the kernel.
+    for (int i = 0; i < 16 && !ready_; ++i) {
+      int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+      if (fd < 0) return;
+      fds_.push_back(fd);
+      if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) continue;
+      if (errno != EINPROGRESS) return;
+      pollfd p{fd, POLLOUT, 0};
+      ready_ = poll(&p, 1, 200) == 0;
+    }
+  }
+  ~StalledPort() {
+    for (int fd : fds_)
+      if (fd >= 0) ::close(fd);
+  }
   StalledPort(const StalledPort&) = delete;
   StalledPort& operator=(const StalledPort&) = delete;
   int port() const { return port_; }
   bool ready() const { return ready_; }  // the queue is full
 
  private:
-  int listener_ = -1;
   int port_ = 0;
   bool ready_ = false;
-  std::vector<int> fillers_;
+  std::vector<int> fds_;  // the listener, then the connects that fill its queue
 };

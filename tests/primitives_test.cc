@@ -26,7 +26,7 @@ class PrimitivesTest : public ProgramTest {
 // --- What goes on the wire, and when
 
 TEST_F(PrimitivesTest, DmmCommandsEndInACarriageReturnAlone) {
-  FakeTransport& dmm = install_dmm(fake_dmm({"+1.00000000E+00"}));
+  FakeTransport& dmm = install_dmm(fake_dmm({"+1.00000000E+00"}, "ACME,DMM9,SN123,1.0", "\r\n", 7));
   dmm_set_voltage_mode();
   dmm_set_current_mode();
   int ok = 0;
@@ -34,8 +34,9 @@ TEST_F(PrimitivesTest, DmmCommandsEndInACarriageReturnAlone) {
   EXPECT_EQ(ok, 1);
   EXPECT_EQ(dmm.sent, "CONF:VOLT:DC AUTO\r*RST\rCONF:CURR:DC AUTO\rREAD?\r");
   // Each command follows the drains before it: 10 after the voltage mode, 100 + 10 + 10 for the
-  // current mode's drains, then the reading's own drain.
+  // current mode's drains, then the reading's own drain; its answer is taken as soon as it comes.
   EXPECT_EQ(dmm.sent_at, (std::vector<long long>{0, 110, 120, 140}));
+  EXPECT_EQ(dmm.clock_ms, 140 + 7);
 }
 
 TEST_F(PrimitivesTest, PsuCommandIsSentAsGivenAndFollowedByADrain) {
@@ -46,48 +47,33 @@ TEST_F(PrimitivesTest, PsuCommandIsSentAsGivenAndFollowedByADrain) {
   EXPECT_EQ(psu.sent, "OUTPUT CH1,ON\r\n:APPL CH2,5,2\r\n");
 }
 
-TEST_F(PrimitivesTest, ReadingTakesItsDrainAndItsAnswerAsSoonAsItComes) {
-  FakeTransport& dmm = install_dmm(fake_dmm({"+1.00000000E+00"}, "ACME,DMM9,SN123,1.0", "\r\n", 7));
-  int ok = 0;
-  dmm_read(ok);
-  EXPECT_EQ(ok, 1);
-  EXPECT_EQ(dmm.clock_ms, DMM_DRAIN_MS + 7);
-}
-
-// --- Readings
+// --- Readings: a number is the reading (a true zero too); an answer without a usable one fails.
 
 struct ReadingCase {
-  const char* answer;
-  const char* line_end;
-  double value;
+  std::string answer;
+  double value;  // FAILED_READING: the reading fails
+  const char* line_end = "\r\n";
 };
 
-class GoodReadingTest : public PrimitivesTest, public ::testing::WithParamInterface<ReadingCase> {};
+class ReadingTest : public PrimitivesTest, public ::testing::WithParamInterface<ReadingCase> {};
 
-TEST_P(GoodReadingTest, AnswerIsTheReading) {
-  int ok = 0;
-  EXPECT_DOUBLE_EQ(reading_of(GetParam().answer, ok, GetParam().line_end), GetParam().value);
-  EXPECT_EQ(ok, 1);  // a true zero is a reading too
+TEST_P(ReadingTest, AnswerIsTheReadingOrFails) {
+  const ReadingCase& c = GetParam();
+  int ok = -1;
+  EXPECT_DOUBLE_EQ(reading_of(c.answer, ok, c.line_end), c.value);
+  EXPECT_EQ(ok, c.value == FAILED_READING ? 0 : 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, GoodReadingTest,
-                         ::testing::Values(ReadingCase{"+4.99870000E+00", "\r\n", 4.9987},
-                                           ReadingCase{"+4.99870000E+00", "\r", 4.9987},
-                                           ReadingCase{"-5.00000000E+00", "\r\n", -5.0},
-                                           ReadingCase{"+0.00000000E+00", "\r\n", 0.0}));
-
-class FailedReadingTest : public PrimitivesTest, public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(FailedReadingTest, AnswerWithoutAUsableNumberFails) {
-  int ok = 1;
-  EXPECT_EQ(reading_of(GetParam(), ok), FAILED_READING);
-  EXPECT_EQ(ok, 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(Answers, FailedReadingTest,
-                         ::testing::Values("+9.90000000E+37", "-9.90000000E+37", "+9.91000000E+37", "ERROR",
-                                           "", "+", ".E+00", "nan", "inf", "-INF", "1e999", DMM_SILENT,
-                                           DMM_DROP));
+constexpr double FAILS = FAILED_READING;
+INSTANTIATE_TEST_SUITE_P(
+    Answers, ReadingTest,
+    ::testing::Values(ReadingCase{"+4.99870000E+00", 4.9987}, ReadingCase{"+4.99870000E+00", 4.9987, "\r"},
+                      ReadingCase{"-5.00000000E+00", -5.0}, ReadingCase{"+0.00000000E+00", 0.0},
+                      ReadingCase{"+9.90000000E+37", FAILS}, ReadingCase{"-9.90000000E+37", FAILS},
+                      ReadingCase{"+9.91000000E+37", FAILS}, ReadingCase{"ERROR", FAILS}, ReadingCase{"", FAILS},
+                      ReadingCase{"+", FAILS}, ReadingCase{".E+00", FAILS}, ReadingCase{"nan", FAILS},
+                      ReadingCase{"inf", FAILS}, ReadingCase{"-INF", FAILS}, ReadingCase{"1e999", FAILS},
+                      ReadingCase{DMM_SILENT, FAILS}, ReadingCase{DMM_DROP, FAILS}));
 
 TEST_F(PrimitivesTest, SuccessiveReadingsEachTakeTheirOwnAnswer) {
   install_dmm(fake_dmm({"+1.00000000E+00", "+2.00000000E+00", "+3.00000000E+00"}));
@@ -108,13 +94,12 @@ TEST_F(PrimitivesTest, SilentDmmCostsEveryWindowOfTheReading) {
 
 TEST_F(PrimitivesTest, ReadingOnAClosedOrMissingLinkFails) {
   install_dmm(fake_dmm({"+1.00000000E+00"})).close();
-  int ok = 1;
-  EXPECT_EQ(dmm_read(ok), FAILED_READING);
-  EXPECT_EQ(ok, 0);
-  drop_dmm_link();
-  ok = 1;
-  EXPECT_EQ(dmm_read(ok), FAILED_READING);
-  EXPECT_EQ(ok, 0);
+  for (int link_dropped = 0; link_dropped < 2; ++link_dropped) {
+    int ok = 1;
+    EXPECT_EQ(dmm_read(ok), FAILED_READING);
+    EXPECT_EQ(ok, 0);
+    drop_dmm_link();
+  }
 }
 
 // A late answer arrives while the next reading waits for its own answer, before that reading's echo.
@@ -134,15 +119,11 @@ TEST_F(PrimitivesTest, LateAnswerNeverPassesForTheNextReading) {
       default: link.arrive_after(1500, "+4.44000000E+00\r\n"); break;  // no echo
     }
   });
-  int ok = -1;
-  EXPECT_EQ(dmm_read(ok), FAILED_READING);
-  EXPECT_EQ(ok, 0);
-  EXPECT_EQ(dmm_read(ok), FAILED_READING) << "the first READ?'s late answer is not the second's";
-  EXPECT_EQ(ok, 0);
-  EXPECT_DOUBLE_EQ(dmm_read(ok), 3.33);
-  EXPECT_EQ(ok, 1);
-  EXPECT_DOUBLE_EQ(dmm_read(ok), 4.44);
-  EXPECT_EQ(ok, 1);
+  for (double expected : {FAILED_READING, FAILED_READING, 3.33, 4.44}) {
+    int ok = -1;
+    EXPECT_DOUBLE_EQ(dmm_read(ok), expected) << "reading " << query << " (the second must not take the first's)";
+    EXPECT_EQ(ok, expected == FAILED_READING ? 0 : 1);
+  }
 }
 
 // --- Path checks
