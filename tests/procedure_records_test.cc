@@ -1,8 +1,6 @@
-// The records the whole program leaves, against the simulated bench: every procedure's record read back
-// and held against what the console showed, the verdicts against their figures, F's steps and
-// corrections, a DMM failing mid-run, a records folder that cannot be written, the certificate and the
-// index after X. With TRIMORA_PAGES_OUT set, the full run's records folder is copied there (the browser
-// check opens its pages).
+// The records the whole program leaves on the simulated bench, held against what the console showed:
+// verdicts against their figures, F's steps and corrections, a DMM failing mid-run, an unwritable records
+// folder, the certificate and index after X. TRIMORA_PAGES_OUT receives the full run's records folder.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -138,7 +136,6 @@ class ProcedureRecordsTest : public FaultTest {
     set_time_scale(RELIABLE_TIME_SCALE);  // the start-up's replies on a loaded machine
     before_key[0] = []() { set_time_scale(0.05); };
   }
-
 };
 
 }  // namespace
@@ -204,9 +201,8 @@ TEST_F(ProcedureRecordsTest, EveryProcedureLeavesARecordThatMatchesTheConsole) {
       if (step.contains("phases"))
         for (const RecordJson& phase : step["phases"]) points += phase["points"].size();
     }
-    EXPECT_EQ(static_cast<std::size_t>(occurrences(read_file(s.page.substr(0, s.page.size() - 5) + ".csv"), "\r\n")),
-              1 + points)
-        << s.page;
+    const std::string csv = read_file(s.page.substr(0, s.page.size() - 5) + ".csv");
+    EXPECT_EQ(static_cast<std::size_t>(occurrences(csv, "\r\n")), 1 + points) << s.page;
   }
 
   // At X: the certificate of the supply, and the index of every record.
