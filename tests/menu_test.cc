@@ -23,27 +23,15 @@ std::string banner(const std::string& last_run) {
          WEB_LINE + "\n I N S T R U M E N T    S E T U P\n\n";
 }
 
-std::string dmm_connected(int port) {
-  return "Connecting to DMM on IP 127.0.0.1, Port " + std::to_string(port) +
-         "...OK!\nChecking DMM read data......OK!\n\n";
-}
-
-std::string psu_connected(int port) {
-  return "Connecting to DP832 on IP 127.0.0.1, Port " + std::to_string(port) + "...OK!\n\n";
-}
-
-std::string dmm_refused(int port) {
-  return "Connecting to DMM on IP 127.0.0.1, Port " + std::to_string(port) +
-         "...\n\n\aERROR - Failed to connect to DMM!\n\n";
-}
-
-std::string psu_refused(int port) {
-  return "Connecting to DP832 on IP 127.0.0.1, Port " + std::to_string(port) +
-         "...\n\aWARNING: DP832 FAILED TO CONNECT. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n";
-}
-
-std::string dmm_description_of(int port) { return "Maker DMM-1 (S/N SN42 ) at 127.0.0.1:" + std::to_string(port); }
-std::string psu_description_of(int port) { return "Maker DP832 (S/N SN77 ) at 127.0.0.1:" + std::to_string(port); }
+// Texts with <dmm> and <psu> standing for the instruments' ports (MenuTest::ported fills them in).
+const std::string DMM_OK = "Connecting to DMM on IP 127.0.0.1, Port <dmm>...OK!\nChecking DMM read data......OK!\n\n",
+                  PSU_OK = "Connecting to DP832 on IP 127.0.0.1, Port <psu>...OK!\n\n";
+const std::string DMM_REFUSED = "Connecting to DMM on IP 127.0.0.1, Port <dmm>...\n\n\aERROR - Failed to connect to "
+                                "DMM!\n\n";
+const std::string PSU_REFUSED = "Connecting to DP832 on IP 127.0.0.1, Port <psu>...\n\aWARNING: DP832 FAILED TO "
+                                "CONNECT. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n";
+const std::string DMM_DESCRIPTION = "Maker DMM-1 (S/N SN42 ) at 127.0.0.1:<dmm>";
+const std::string PSU_DESCRIPTION = "Maker DP832 (S/N SN77 ) at 127.0.0.1:<psu>";
 
 std::string menu(const std::string& dmm, const std::string& psu) {
   return EQUALS + "Trimora\nVersion 1.1 (Trimora)\n" + WEB_LINE + EQUALS + "Instruments Detected: ( <stamp> )\n" + dmm +
@@ -57,15 +45,8 @@ std::string menu(const std::string& dmm, const std::string& psu) {
          "X. Exit\n\nCommand >";
 }
 
-// The DMM dialog's start; <dmm> and <psu> stand for the instruments' ports.
 const std::string DMM_DIALOG = "M\nConfigure DMM IP Address and Port. The current settings are:\n\nIP address or "
                                "hostname: 127.0.0.1\nService Port: <dmm>\n\nNew IP Address ([ESC] to quit): >127.0.0.1";
-
-std::string with_ports(std::string text, int dmm, int psu) {
-  for (std::size_t at; (at = text.find("<dmm>")) != std::string::npos;) text.replace(at, 5, std::to_string(dmm));
-  for (std::size_t at; (at = text.find("<psu>")) != std::string::npos;) text.replace(at, 5, std::to_string(psu));
-  return text;
-}
 
 const std::string ASSESS_PROMPT = "What channel (1, 2, or 3) to do voltage accuracy assessment on?";
 const std::string CURRENT_PROMPT = "What channel (1, 2 or 3) to perform regular factory current calibration on?";
@@ -99,12 +80,16 @@ class MenuTest : public ProgramTest {
     return trimora_main();
   }
 
-  std::string both_present_start() {
-    return banner("NONE") + dmm_connected(bench->dmm_port()) + psu_connected(bench->psu_port());
+  // The text with the ports filled in: the bench's unless others are given.
+  std::string ported(std::string text, int dmm = 0, int psu = 0) const {
+    const std::string d = std::to_string(dmm != 0 ? dmm : bench->dmm_port());
+    const std::string p = std::to_string(psu != 0 ? psu : bench->psu_port());
+    for (std::size_t at; (at = text.find("<dmm>")) != std::string::npos;) text.replace(at, 5, d);
+    for (std::size_t at; (at = text.find("<psu>")) != std::string::npos;) text.replace(at, 5, p);
+    return text;
   }
-  std::string both_menu() {
-    return menu(dmm_description_of(bench->dmm_port()), psu_description_of(bench->psu_port()));
-  }
+  std::string both_present_start() const { return ported(banner("NONE") + DMM_OK + PSU_OK); }
+  std::string both_menu() const { return ported(menu(DMM_DESCRIPTION, PSU_DESCRIPTION)); }
 };
 
 TEST_F(MenuTest, StartsBothInstrumentsShowsTheMenuAndXSavesTheSettings) {
@@ -150,10 +135,9 @@ TEST_F(MenuTest, AbsentDmmIsReportedBeforeEveryCommandButMAndD) {
   keys("Hm\033x");
   EXPECT_EQ(run(), 0);
   std::string no_dmm = "\a\nNo active DMM connection.\n";
-  std::string m = menu("No DMM detected.", psu_description_of(bench->psu_port()));
-  EXPECT_EQ(mask_stamps(out), banner("NONE") + dmm_refused(refusing.port()) + psu_connected(bench->psu_port()) +
-                                  m + "A\n" + no_dmm + m + "Q\n" + no_dmm + m +
-                                  with_ports(DMM_DIALOG, refusing.port(), 0) + m + "X\n" + EXITING);
+  std::string m = menu("No DMM detected.", PSU_DESCRIPTION);
+  EXPECT_EQ(mask_stamps(out), ported(banner("NONE") + DMM_REFUSED + PSU_OK + m + "A\n" + no_dmm + m + "Q\n" + no_dmm +
+                                         m + DMM_DIALOG + m + "X\n" + EXITING, refusing.port()));
   EXPECT_EQ(dmm_link, nullptr);
 }
 
@@ -163,10 +147,10 @@ TEST_F(MenuTest, AbsentDp832IsReported) {
   write_loopback_settings(bench->dmm_port(), refusing.port());
   keys("vfx");
   EXPECT_EQ(run(), 0);
-  std::string m = menu(dmm_description_of(bench->dmm_port()), "No DP832 detected.");
+  std::string m = menu(DMM_DESCRIPTION, "No DP832 detected.");
   std::string no_psu = "\a\nNo active DP832 connection.\n";
-  EXPECT_EQ(mask_stamps(out), banner("NONE") + dmm_connected(bench->dmm_port()) + psu_refused(refusing.port()) + m +
-                                  "V\n" + no_psu + m + "F\n" + no_psu + m + "X\n" + EXITING);
+  EXPECT_EQ(mask_stamps(out), ported(banner("NONE") + DMM_OK + PSU_REFUSED + m + "V\n" + no_psu + m + "F\n" + no_psu +
+                                         m + "X\n" + EXITING, 0, refusing.port()));
   // Saved even with an instrument absent.
   EXPECT_NE(mask_stamps(read_file(SETTINGS_FILE_NAME)).find("Last_Run_Time    \"<stamp>\"\n"), std::string::npos);
 }
@@ -265,9 +249,9 @@ TEST_F(MenuTest, WithNeitherInstrumentTheDmmIsReportedFirstAndXStillSaves) {
   write_loopback_settings(dmm_refusing.port(), psu_refusing.port());
   keys("ax");
   EXPECT_EQ(run(), 0);
-  std::string m = menu("No DMM detected.", "No DP832 detected.");
-  EXPECT_EQ(mask_stamps(out), banner("NONE") + dmm_refused(dmm_refusing.port()) + psu_refused(psu_refusing.port()) +
-                                  m + "A\n\a\nNo active DMM connection.\n" + m + "X\n" + EXITING);
+  const std::string m = menu("No DMM detected.", "No DP832 detected."), no_dmm = "\a\nNo active DMM connection.\n";
+  EXPECT_EQ(mask_stamps(out), ported(banner("NONE") + DMM_REFUSED + PSU_REFUSED + m + "A\n" + no_dmm + m + "X\n" +
+                                         EXITING, dmm_refusing.port(), psu_refusing.port()));
   EXPECT_NE(mask_stamps(read_file(SETTINGS_FILE_NAME)).find("Last_Run_Time    \"<stamp>\"\n"), std::string::npos);
 }
 
@@ -306,7 +290,7 @@ TEST_P(ClosedConsoleTest, EndsTheRunAsX) {
   int code = run();
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "trimora: console input closed; exiting as with X.\n");
   EXPECT_EQ(code, 0);
-  const std::string shown = with_ports(c.shown, bench->dmm_port(), bench->psu_port());
+  const std::string shown = ported(c.shown);
   const std::string menu_again = shown.empty() ? "" : both_menu();
   EXPECT_EQ(mask_stamps(out), both_present_start() + both_menu() + shown + menu_again + EXITING);
   ASSERT_NE(dmm_link, nullptr);
