@@ -295,9 +295,7 @@ TEST(PageEscaping, InstrumentTextsAppearAsText) {
   const std::string page = render_record_page(r);
   EXPECT_NE(page.find("&quot;quoted&quot; &amp; &lt;b&gt;bold&lt;/b&gt;"), std::string::npos);
   EXPECT_NE(page.find("127.0.0.1&quot;&gt;&lt;script&gt;:5555"), std::string::npos);
-}
-
-TEST(PageEscaping, ControlCharactersAreShownNotPassed) {
+  // Control characters are shown, not passed.
   EXPECT_EQ(html_escape(std::string("a\x1b[2Jb\r\tc\n'", 11)), "a\xEF\xBF\xBD[2Jb\xEF\xBF\xBD\tc\n&#39;");
 }
 
