@@ -14,6 +14,8 @@
 #include <chrono>
 #include <string>
 
+#include "tests/program_fixture.h"
+
 inline constexpr int WAIT_MS = 30000;  // generous: only a broken program runs into it
 
 // The program on its own new terminal; killed if a test ends while it still runs.
@@ -56,7 +58,7 @@ class PtyProgram {
   // Reads until text has been shown count times in all.
   bool wait_for(const std::string& text, int count = 1) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_MS);
-    while (occurrences(text) < count)
+    while (occurrences(shown(), text) < count)
       if (std::chrono::steady_clock::now() > deadline || !read_some(100)) return false;
     return true;
   }
@@ -111,13 +113,6 @@ class PtyProgram {
   }
 
  private:
-  int occurrences(const std::string& text) const {
-    const std::string all = shown();
-    int n = 0;
-    for (std::size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++n;
-    return n;
-  }
-
   bool read_some(int timeout_ms) {
     if (master_ < 0) return false;
     pollfd p = {master_, POLLIN, 0};
