@@ -52,11 +52,11 @@ TEST_P(SpecialKeysTest, AreRefusedInBothDialogsAndDeclineTheirConfirmation) {
   ASSERT_EQ(trimora_main(), 0);
   const std::string bells(KEY_COUNT, '\a');
   for (int port : {bench->dmm_port(), bench->psu_port()}) {
-    EXPECT_NE(out.find("New IP Address ([ESC] to quit): >127.0.0.1" + bells + "\r\nNew Service Port ([ESC] to quit): >" +
-                       std::to_string(port) + bells + "\r\n\n\nProposed new values:\n\nIP Address or Hostname: "
-                       "127.0.0.1\nService Port: " + std::to_string(port) + "\n\nAre these correct?\n\n"),
-              std::string::npos)
-        << out;
+    const std::string p = std::to_string(port);
+    EXPECT_NE(out.find("New IP Address ([ESC] to quit): >127.0.0.1" + bells +
+                       "\r\nNew Service Port ([ESC] to quit): >" + p + bells +
+                       "\r\n\n\nProposed new values:\n\nIP Address or Hostname: 127.0.0.1\nService Port: " + p +
+                       "\n\nAre these correct?\n\n"), std::string::npos) << out;
   }
   EXPECT_EQ(occurrences(out, "Command >"), 3) << out;
   EXPECT_EQ(occurrences(out, "Unknown command"), 0) << out;

@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "app/trimora.h"
@@ -25,27 +23,15 @@ std::string banner(const std::string& last_run) {
          WEB_LINE + "\n I N S T R U M E N T    S E T U P\n\n";
 }
 
-std::string dmm_connected(int port) {
-  return "Connecting to DMM on IP 127.0.0.1, Port " + std::to_string(port) +
-         "...OK!\nChecking DMM read data......OK!\n\n";
-}
-
-std::string psu_connected(int port) {
-  return "Connecting to DP832 on IP 127.0.0.1, Port " + std::to_string(port) + "...OK!\n\n";
-}
-
-std::string dmm_refused(int port) {
-  return "Connecting to DMM on IP 127.0.0.1, Port " + std::to_string(port) +
-         "...\n\n\aERROR - Failed to connect to DMM!\n\n";
-}
-
-std::string psu_refused(int port) {
-  return "Connecting to DP832 on IP 127.0.0.1, Port " + std::to_string(port) +
-         "...\n\aWARNING: DP832 FAILED TO CONNECT. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n";
-}
-
-std::string dmm_description_of(int port) { return "Maker DMM-1 (S/N SN42 ) at 127.0.0.1:" + std::to_string(port); }
-std::string psu_description_of(int port) { return "Maker DP832 (S/N SN77 ) at 127.0.0.1:" + std::to_string(port); }
+// Texts with <dmm> and <psu> standing for the instruments' ports (MenuTest::ported fills them in).
+const std::string DMM_OK = "Connecting to DMM on IP 127.0.0.1, Port <dmm>...OK!\nChecking DMM read data......OK!\n\n",
+                  PSU_OK = "Connecting to DP832 on IP 127.0.0.1, Port <psu>...OK!\n\n";
+const std::string DMM_REFUSED = "Connecting to DMM on IP 127.0.0.1, Port <dmm>...\n\n\aERROR - Failed to connect to "
+                                "DMM!\n\n";
+const std::string PSU_REFUSED = "Connecting to DP832 on IP 127.0.0.1, Port <psu>...\n\aWARNING: DP832 FAILED TO "
+                                "CONNECT. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n";
+const std::string DMM_DESCRIPTION = "Maker DMM-1 (S/N SN42 ) at 127.0.0.1:<dmm>";
+const std::string PSU_DESCRIPTION = "Maker DP832 (S/N SN77 ) at 127.0.0.1:<psu>";
 
 std::string menu(const std::string& dmm, const std::string& psu) {
   return EQUALS + "Trimora\nVersion 1.1 (Trimora)\n" + WEB_LINE + EQUALS + "Instruments Detected: ( <stamp> )\n" + dmm +
@@ -58,6 +44,9 @@ std::string menu(const std::string& dmm, const std::string& psu) {
          "M. Set DMM IP Address and Port\n\n"
          "X. Exit\n\nCommand >";
 }
+
+const std::string DMM_DIALOG = "M\nConfigure DMM IP Address and Port. The current settings are:\n\nIP address or "
+                               "hostname: 127.0.0.1\nService Port: <dmm>\n\nNew IP Address ([ESC] to quit): >127.0.0.1";
 
 const std::string ASSESS_PROMPT = "What channel (1, 2, or 3) to do voltage accuracy assessment on?";
 const std::string CURRENT_PROMPT = "What channel (1, 2 or 3) to perform regular factory current calibration on?";
@@ -91,15 +80,19 @@ class MenuTest : public ProgramTest {
     return trimora_main();
   }
 
-  std::string both_present_start() {
-    return banner("NONE") + dmm_connected(bench->dmm_port()) + psu_connected(bench->psu_port());
+  // The text with the ports filled in: the bench's unless others are given.
+  std::string ported(std::string text, int dmm = 0, int psu = 0) const {
+    const std::string d = std::to_string(dmm != 0 ? dmm : bench->dmm_port());
+    const std::string p = std::to_string(psu != 0 ? psu : bench->psu_port());
+    for (std::size_t at; (at = text.find("<dmm>")) != std::string::npos;) text.replace(at, 5, d);
+    for (std::size_t at; (at = text.find("<psu>")) != std::string::npos;) text.replace(at, 5, p);
+    return text;
   }
-  std::string both_menu() {
-    return menu(dmm_description_of(bench->dmm_port()), psu_description_of(bench->psu_port()));
-  }
+  std::string both_present_start() const { return ported(banner("NONE") + DMM_OK + PSU_OK); }
+  std::string both_menu() const { return ported(menu(DMM_DESCRIPTION, PSU_DESCRIPTION)); }
 };
 
-TEST_F(MenuTest, StartsBothInstrumentsShowsTheMenuAndExitsWithX) {
+TEST_F(MenuTest, StartsBothInstrumentsShowsTheMenuAndXSavesTheSettings) {
   start_bench();
   keys("x");
   EXPECT_EQ(run(), 0);
@@ -111,12 +104,7 @@ TEST_F(MenuTest, StartsBothInstrumentsShowsTheMenuAndExitsWithX) {
   EXPECT_EQ(psu_link->connected, 0);
   // X asks the instruments nothing: the three readings are those of the identification.
   EXPECT_EQ(reads(), 3);
-}
-
-TEST_F(MenuTest, XSavesTheSettingsWithAFreshLastRunTime) {
-  start_bench();
-  keys("x");
-  ASSERT_EQ(run(), 0);
+  // The settings with a fresh last run time.
   std::string expected = "DMM_IP    127.0.0.1\nDMM_Port    " + std::to_string(bench->dmm_port()) +
                          "\nDMM_Connect_Method    TCP.SCPI\nLast_Run_Time    \"<stamp>\"\nDP832_IP    127.0.0.1\n"
                          "DP832_Port    " + std::to_string(bench->psu_port()) + "\nDP832_Connect_Method    TCP.SCPI\n";
@@ -127,13 +115,12 @@ TEST_F(MenuTest, XSavesTheSettingsWithAFreshLastRunTime) {
   keys("X");
   ASSERT_EQ(run(), 0);
   EXPECT_EQ(mask_stamps(out).rfind(banner("<stamp>"), 0), 0u) << out;
-}
 
-TEST_F(MenuTest, LastRunTimeIsCutToItsThirtyTwoByteText) {
-  start_bench();
+  // A longer one is cut to its thirty-two byte text.
   std::string file = read_file(SETTINGS_FILE_NAME);
-  file.replace(file.find("\"NONE\""), 6, "\"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789\"");
-  std::ofstream(SETTINGS_FILE_NAME, std::ios::binary) << file;
+  const std::size_t at = file.find("Last_Run_Time    \"") + 18;
+  write_file(SETTINGS_FILE_NAME, file.replace(at, file.find('"', at) - at, "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"));
+  out.clear();
   keys("x");
   ASSERT_EQ(run(), 0);
   EXPECT_NE(out.find("\nLast run: ABCDEFGHIJKLMNOPQRSTUVWXYZ01234\nVersion 1.0"), std::string::npos) << out;
@@ -148,13 +135,9 @@ TEST_F(MenuTest, AbsentDmmIsReportedBeforeEveryCommandButMAndD) {
   keys("Hm\033x");
   EXPECT_EQ(run(), 0);
   std::string no_dmm = "\a\nNo active DMM connection.\n";
-  std::string m = menu("No DMM detected.", psu_description_of(bench->psu_port()));
-  std::string dialog_start =
-      "Configure DMM IP Address and Port. The current settings are:\n\nIP address or hostname: 127.0.0.1\n"
-      "Service Port: " + std::to_string(refusing.port()) + "\n\nNew IP Address ([ESC] to quit): >127.0.0.1";
-  EXPECT_EQ(mask_stamps(out), banner("NONE") + dmm_refused(refusing.port()) + psu_connected(bench->psu_port()) +
-                                  m + "A\n" + no_dmm + m + "Q\n" + no_dmm + m + "M\n" +
-                                  dialog_start + m + "X\n" + EXITING);
+  std::string m = menu("No DMM detected.", PSU_DESCRIPTION);
+  EXPECT_EQ(mask_stamps(out), ported(banner("NONE") + DMM_REFUSED + PSU_OK + m + "A\n" + no_dmm + m + "Q\n" + no_dmm +
+                                         m + DMM_DIALOG + m + "X\n" + EXITING, refusing.port()));
   EXPECT_EQ(dmm_link, nullptr);
 }
 
@@ -164,10 +147,10 @@ TEST_F(MenuTest, AbsentDp832IsReported) {
   write_loopback_settings(bench->dmm_port(), refusing.port());
   keys("vfx");
   EXPECT_EQ(run(), 0);
-  std::string m = menu(dmm_description_of(bench->dmm_port()), "No DP832 detected.");
+  std::string m = menu(DMM_DESCRIPTION, "No DP832 detected.");
   std::string no_psu = "\a\nNo active DP832 connection.\n";
-  EXPECT_EQ(mask_stamps(out), banner("NONE") + dmm_connected(bench->dmm_port()) + psu_refused(refusing.port()) + m +
-                                  "V\n" + no_psu + m + "F\n" + no_psu + m + "X\n" + EXITING);
+  EXPECT_EQ(mask_stamps(out), ported(banner("NONE") + DMM_OK + PSU_REFUSED + m + "V\n" + no_psu + m + "F\n" + no_psu +
+                                         m + "X\n" + EXITING, 0, refusing.port()));
   // Saved even with an instrument absent.
   EXPECT_NE(mask_stamps(read_file(SETTINGS_FILE_NAME)).find("Last_Run_Time    \"<stamp>\"\n"), std::string::npos);
 }
@@ -176,10 +159,9 @@ TEST_F(MenuTest, UnknownKeyIsCheckedThenRefused) {
   start_bench();
   keys("q7 x");
   EXPECT_EQ(run(), 0);
-  std::string unknown = "\n\a?Unknown command.\n\n";
-  std::string m = both_menu();
-  EXPECT_EQ(mask_stamps(out),
-            both_present_start() + m + "Q\n" + unknown + m + "7\n" + unknown + m + " \n" + unknown + m + "X\n" + EXITING);
+  const std::string unknown = "\n\a?Unknown command.\n\n", m = both_menu();
+  EXPECT_EQ(mask_stamps(out), both_present_start() + m + "Q\n" + unknown + m + "7\n" + unknown + m + " \n" + unknown +
+                                  m + "X\n" + EXITING);
   // Each unknown key cost one connection-check reading.
   EXPECT_EQ(reads(), 3 + 3);
 }
@@ -190,7 +172,7 @@ TEST_F(MenuTest, LowerCaseCommandKeysWork) {
   EXPECT_EQ(run(), 0);
   std::string m = both_menu();
   std::string text = mask_stamps(out);
-  EXPECT_NE(text.find(m + "A\nWhat channel (1, 2, or 3) to do voltage accuracy assessment on?9" + m), std::string::npos);
+  EXPECT_NE(text.find(m + "A\n" + ASSESS_PROMPT + "9" + m), std::string::npos);
   EXPECT_NE(text.find(m + "M\nConfigure DMM IP Address and Port."), std::string::npos);
   EXPECT_NE(text.find(m + "D\nConfigure DP832 IP Address and Port."), std::string::npos);
   EXPECT_EQ(text.substr(text.size() - m.size() - 2 - EXITING.size()), m + "X\n" + EXITING);
@@ -237,44 +219,39 @@ TEST_F(MenuTest, CommandsReachTheirProcedureWithTheChannelTyped) {
   EXPECT_EQ(channels, "3212");
 }
 
-TEST_F(MenuTest, LostDmmIsReportedAtTheNextCommand) {
-  start_bench();
-  keys("cx");
-  // The DMM falls silent while the menu waits for the first key.
-  before_key[0] = [this]() {
-    SimDmmFaults silent;
-    silent.silent_from_reading = 1;
-    bench->set_dmm_faults(silent);
-  };
-  EXPECT_EQ(run(), 0);
-  std::string m = both_menu();
-  EXPECT_EQ(mask_stamps(out),
-            both_present_start() + m + "C\n" +
-                "\a\nThe connection to the DMM has been lost. Check connections/settings and retry.\n" + m + "X\n" +
-                EXITING);
-}
-
-TEST_F(MenuTest, LostDp832IsReportedAtTheNextCommand) {
-  options.psu_faults.drop_after_commands = 2;  // closes the connection right after answering *IDN?
-  start_bench();
-  keys("ax");
-  EXPECT_EQ(run(), 0);
-  std::string m = both_menu();
-  EXPECT_EQ(mask_stamps(out),
-            both_present_start() + m + "A\n" +
-                "\a\nThe connection to the DP832 has been lost. Check connections/settings and retry.\n" + m + "X\n" +
-                EXITING);
+TEST_F(MenuTest, LostInstrumentIsReportedAtTheNextCommand) {
+  for (const std::string lost : {"DMM", "DP832"}) {
+    SCOPED_TRACE(lost);
+    drop_links();
+    out.clear();
+    if (lost == "DMM") {
+      before_key[0] = [this]() {  // the DMM falls silent while the menu waits for the first key
+        SimDmmFaults silent;
+        silent.silent_from_reading = 1;
+        bench->set_dmm_faults(silent);
+      };
+    } else {
+      before_key.clear();
+      options.psu_faults.drop_after_commands = 2;  // closes the connection right after answering *IDN?
+    }
+    start_bench();
+    keys(lost == "DMM" ? "cx" : "ax");
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(mask_stamps(out), both_present_start() + both_menu() + (lost == "DMM" ? "C\n" : "A\n") +
+                                    "\a\nThe connection to the " + lost +
+                                    " has been lost. Check connections/settings and retry.\n" + both_menu() + "X\n" +
+                                    EXITING);
+  }
 }
 
 TEST_F(MenuTest, WithNeitherInstrumentTheDmmIsReportedFirstAndXStillSaves) {
-  RefusingPort dmm_refusing;
-  RefusingPort psu_refusing;
+  RefusingPort dmm_refusing, psu_refusing;
   write_loopback_settings(dmm_refusing.port(), psu_refusing.port());
   keys("ax");
   EXPECT_EQ(run(), 0);
-  std::string m = menu("No DMM detected.", "No DP832 detected.");
-  EXPECT_EQ(mask_stamps(out), banner("NONE") + dmm_refused(dmm_refusing.port()) + psu_refused(psu_refusing.port()) + m +
-                                  "A\n\a\nNo active DMM connection.\n" + m + "X\n" + EXITING);
+  const std::string m = menu("No DMM detected.", "No DP832 detected."), no_dmm = "\a\nNo active DMM connection.\n";
+  EXPECT_EQ(mask_stamps(out), ported(banner("NONE") + DMM_REFUSED + PSU_REFUSED + m + "A\n" + no_dmm + m + "X\n" +
+                                         EXITING, dmm_refusing.port(), psu_refusing.port()));
   EXPECT_NE(mask_stamps(read_file(SETTINGS_FILE_NAME)).find("Last_Run_Time    \"<stamp>\"\n"), std::string::npos);
 }
 
@@ -284,41 +261,25 @@ TEST_F(MenuTest, WithNeitherInstrumentTheDmmIsReportedFirstAndXStillSaves) {
 struct ClosedCase {
   const char* name;
   std::string keys;
-  std::function<std::string(int dmm_port_number, int psu_port_number)> shown;
+  std::string shown;  // with <dmm> and <psu> for the instruments' ports
 };
-
-std::string dmm_dialog(int port) {
-  return "M\nConfigure DMM IP Address and Port. The current settings are:\n\nIP address or hostname: "
-         "127.0.0.1\nService Port: " + std::to_string(port) + "\n\nNew IP Address ([ESC] to quit): >127.0.0.1";
-}
 
 class ClosedConsoleTest : public MenuTest, public ::testing::WithParamInterface<ClosedCase> {};
 
 INSTANTIATE_TEST_SUITE_P(
     Anywhere, ClosedConsoleTest,
     ::testing::Values(
-        ClosedCase{"BeforeTheFirstKey", "", [](int, int) { return std::string(); }},
-        ClosedCase{"AtTheAssessmentsChannel", "a", [](int, int) { return "A\n" + ASSESS_PROMPT; }},
-        ClosedCase{"AtTheCurrentCalibrationsEnter", "c1",
-                   [](int, int) { return "C\n" + CURRENT_PROMPT + "1" + ready_current('1'); }},
-        ClosedCase{"AtTheVoltageCalibrationsEnter", "v3",
-                   [](int, int) { return "V\n" + VOLTAGE_PROMPT + "3" + ready_voltage('3'); }},
-        ClosedCase{"AtTheFullCalibrationsConfirmation", "f1",
-                   [](int, int) { return "F\n" + FULL_PROMPT + "1" + confirm_full('1'); }},
-        ClosedCase{"AtTheDmmDialogsHost", "m", [](int p, int) { return dmm_dialog(p); }},
-        ClosedCase{"AtTheDmmDialogsPort", "m\r",
-                   [](int p, int) {
-                     return dmm_dialog(p) + "\r\nNew Service Port ([ESC] to quit): >" + std::to_string(p);
-                   }},
+        ClosedCase{"BeforeTheFirstKey", "", ""}, ClosedCase{"AtTheAssessmentsChannel", "a", "A\n" + ASSESS_PROMPT},
+        ClosedCase{"AtTheCurrentCalibrationsEnter", "c1", "C\n" + CURRENT_PROMPT + "1" + ready_current('1')},
+        ClosedCase{"AtTheVoltageCalibrationsEnter", "v3", "V\n" + VOLTAGE_PROMPT + "3" + ready_voltage('3')},
+        ClosedCase{"AtTheFullCalibrationsConfirmation", "f1", "F\n" + FULL_PROMPT + "1" + confirm_full('1')},
+        ClosedCase{"AtTheDmmDialogsHost", "m", DMM_DIALOG},
+        ClosedCase{"AtTheDmmDialogsPort", "m\r", DMM_DIALOG + "\r\nNew Service Port ([ESC] to quit): ><dmm>"},
         ClosedCase{"AtTheDp832DialogsConfirmation", "d\r\r",
-                   [](int, int q) {
-                     const std::string port = std::to_string(q);
-                     return "D\nConfigure DP832 IP Address and Port. The current settings are:\n\nIP address or "
-                            "hostname: 127.0.0.1\nService Port: " + port +
-                            "\n\nNew IP Address ([ESC] to quit): >127.0.0.1\r\nNew Service Port ([ESC] to quit): >" +
-                            port + "\r\n\n\nProposed new values:\n\nIP Address or Hostname: 127.0.0.1\nService Port: " +
-                            port + "\n\nAre these correct?\n\n";
-                   }}),
+                   "D\nConfigure DP832 IP Address and Port. The current settings are:\n\nIP address or hostname: "
+                   "127.0.0.1\nService Port: <psu>\n\nNew IP Address ([ESC] to quit): >127.0.0.1\r\nNew Service Port "
+                   "([ESC] to quit): ><psu>\r\n\n\nProposed new values:\n\nIP Address or Hostname: 127.0.0.1\n"
+                   "Service Port: <psu>\n\nAre these correct?\n\n"}),
     [](const ::testing::TestParamInfo<ClosedCase>& info) { return std::string(info.param.name); });
 
 TEST_P(ClosedConsoleTest, EndsTheRunAsX) {
@@ -329,7 +290,7 @@ TEST_P(ClosedConsoleTest, EndsTheRunAsX) {
   int code = run();
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "trimora: console input closed; exiting as with X.\n");
   EXPECT_EQ(code, 0);
-  const std::string shown = c.shown(bench->dmm_port(), bench->psu_port());
+  const std::string shown = ported(c.shown);
   const std::string menu_again = shown.empty() ? "" : both_menu();
   EXPECT_EQ(mask_stamps(out), both_present_start() + both_menu() + shown + menu_again + EXITING);
   ASSERT_NE(dmm_link, nullptr);

@@ -1,8 +1,6 @@
-// The records the whole program leaves, against the simulated bench: every procedure's record read back
-// and held against what the console showed, the verdicts against their figures, F's steps and
-// corrections, a DMM failing mid-run, a records folder that cannot be written, the certificate and the
-// index after X. With TRIMORA_PAGES_OUT set, the full run's records folder is copied there (the browser
-// check opens its pages).
+// The records the whole program leaves on the simulated bench, held against what the console showed:
+// verdicts against their figures, F's steps and corrections, a DMM failing mid-run, an unwritable records
+// folder, the certificate and index after X. TRIMORA_PAGES_OUT receives the full run's records folder.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -138,7 +136,6 @@ class ProcedureRecordsTest : public FaultTest {
     set_time_scale(RELIABLE_TIME_SCALE);  // the start-up's replies on a loaded machine
     before_key[0] = []() { set_time_scale(0.05); };
   }
-
 };
 
 }  // namespace
@@ -148,6 +145,12 @@ TEST_F(ProcedureRecordsTest, EveryProcedureLeavesARecordThatMatchesTheConsole) {
   ASSERT_EQ(run("A3" "V3\r" "C3\r" "F1Y " "A3" "X"), 0);
   std::vector<Shown> shown = procedures_shown(out);
   ASSERT_EQ(shown.size(), 5u) << out;
+  // Every record: its instruments; its CSV, a header and a row per point; its page linked from the
+  // certificate of the supply and from the index, both written at X.
+  std::string certificate = certificate_line();
+  EXPECT_TRUE(out.ends_with("Command >X\n" + EXITING + certificate)) << out.substr(out.size() - 300);
+  std::string certificate_page = read_file(certificate.substr(13, certificate.size() - 14));
+  std::string index = read_file("records/index.html");
   for (const Shown& s : shown) {
     EXPECT_TRUE(s.record["completed"].get<bool>()) << s.page;
     EXPECT_EQ(s.record["supply"]["serial"], "SB83200001");
@@ -155,6 +158,17 @@ TEST_F(ProcedureRecordsTest, EveryProcedureLeavesARecordThatMatchesTheConsole) {
     EXPECT_EQ(s.record["supply"]["port"], bench->psu_port());
     EXPECT_EQ(s.record["reference"]["model"], "DMM-65");
     EXPECT_EQ(s.record["reference"]["port"], bench->dmm_port());
+    std::size_t points = 0;
+    for (const RecordJson& step : s.record["steps"]) {
+      if (step.contains("points")) points += step["points"].size();
+      if (step.contains("phases"))
+        for (const RecordJson& phase : step["phases"]) points += phase["points"].size();
+    }
+    const std::string csv = read_file(s.page.substr(0, s.page.size() - 5) + ".csv");
+    EXPECT_EQ(static_cast<std::size_t>(occurrences(csv, "\r\n")), 1 + points) << s.page;
+    const std::string file = s.page.substr(8);
+    EXPECT_NE(certificate_page.find("href=\"" + file + "\""), std::string::npos) << file;
+    EXPECT_NE(index.find("href=\"" + file + "\""), std::string::npos) << file;
   }
   const RecordJson& a = shown[0].record;
   EXPECT_EQ(a["procedure_key"], "A");
@@ -196,29 +210,6 @@ TEST_F(ProcedureRecordsTest, EveryProcedureLeavesARecordThatMatchesTheConsole) {
   EXPECT_EQ(f["overall_verdict"], f["steps"][3]["summary"]["verdict"]);
   expect_assessment_as_shown(shown[4].text, shown[4].record["steps"][0]);
 
-  // The CSV beside each record: a header and a row per point.
-  for (const Shown& s : shown) {
-    std::size_t points = 0;
-    for (const RecordJson& step : s.record["steps"]) {
-      if (step.contains("points")) points += step["points"].size();
-      if (step.contains("phases"))
-        for (const RecordJson& phase : step["phases"]) points += phase["points"].size();
-    }
-    EXPECT_EQ(static_cast<std::size_t>(occurrences(read_file(s.page.substr(0, s.page.size() - 5) + ".csv"), "\r\n")),
-              1 + points)
-        << s.page;
-  }
-
-  // At X: the certificate of the supply, and the index of every record.
-  std::string certificate = certificate_line();
-  EXPECT_TRUE(out.ends_with("Command >X\n" + EXITING + certificate)) << out.substr(out.size() - 300);
-  std::string certificate_page = read_file(certificate.substr(13, certificate.size() - 14));
-  std::string index = read_file("records/index.html");
-  for (const Shown& s : shown) {
-    std::string file = s.page.substr(8);
-    EXPECT_NE(certificate_page.find("href=\"" + file + "\""), std::string::npos) << file;
-    EXPECT_NE(index.find("href=\"" + file + "\""), std::string::npos) << file;
-  }
   if (const char* keep = std::getenv("TRIMORA_PAGES_OUT")) {
     std::filesystem::remove_all(keep);
     std::filesystem::copy("records", keep, std::filesystem::copy_options::recursive);

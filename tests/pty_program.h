@@ -1,7 +1,8 @@
-// The real trimora binary on the slave side of a pseudo-terminal, for end-to-end tests: what it shows,
-// keys typed, signals, its exit.
+// A program on the slave side of a pseudo-terminal, for end-to-end tests: what it shows, keys typed,
+// the terminal's settings, signals, its exit.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -13,9 +14,11 @@
 #include <chrono>
 #include <string>
 
+#include "tests/program_fixture.h"
+
 inline constexpr int WAIT_MS = 30000;  // generous: only a broken program runs into it
 
-// trimora on the slave side of a pseudo-terminal; killed if a test ends while it still runs.
+// The program on its own new terminal; killed if a test ends while it still runs.
 class PtyProgram {
  public:
   ~PtyProgram() {
@@ -26,63 +29,67 @@ class PtyProgram {
     if (master_ >= 0) close(master_);
   }
 
+  // The child starts with the usual stop signals, whatever the test runner ignores or blocks.
   bool start(const char* path) {
     struct winsize size = {};
     size.ws_row = 40;
     size.ws_col = 120;
     pid_ = forkpty(&master_, nullptr, nullptr, &size);
     if (pid_ == 0) {
+      for (int s : {SIGINT, SIGTERM, SIGHUP}) ::signal(s, SIG_DFL);
+      sigset_t none;
+      sigemptyset(&none);
+      sigprocmask(SIG_SETMASK, &none, nullptr);
       execl(path, path, static_cast<char*>(nullptr));
       _exit(127);
     }
+    if (master_ >= 0) fcntl(master_, F_SETFD, FD_CLOEXEC);  // no later child keeps the terminal open
     return pid_ > 0;
   }
 
   // Everything shown so far, without the carriage returns that the terminal adds to line ends.
   std::string shown() const {
     std::string text;
-    for (char c : raw_) {
+    for (char c : raw_)
       if (c != '\r') text += c;
-    }
     return text;
   }
 
   // Reads until text has been shown count times in all.
   bool wait_for(const std::string& text, int count = 1) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_MS);
-    while (occurrences(text) < count) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_MS);
+    while (occurrences(shown(), text) < count)
       if (std::chrono::steady_clock::now() > deadline || !read_some(100)) return false;
-    }
     return true;
   }
 
   // Waits until the program has put its terminal into raw mode, which it does when it first reads a
   // key: from then on keys reach it one by one and a hang-up ends it as closed input does.
   bool wait_raw_mode() {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_MS);
-    while (std::chrono::steady_clock::now() < deadline) {
-      termios settings = {};
-      if (tcgetattr(master_, &settings) == 0 && (settings.c_lflag & ICANON) == 0) return true;
-      read_some(10);
-    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_MS);
+    for (termios now; std::chrono::steady_clock::now() < deadline; read_some(10))
+      if (settings(&now) && (now.c_lflag & ICANON) == 0) return true;
     return false;
   }
+
+  bool settings(termios* now) const { return tcgetattr(master_, now) == 0; }
+  bool set_settings(const termios& wanted) { return tcsetattr(master_, TCSANOW, &wanted) == 0; }
 
   void type(const std::string& keys) {
     ASSERT_EQ(write(master_, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
   }
 
-  // Waits for the program to end, reading what it shows meanwhile; its exit code, or -1000.
+  // Waits for the program to end, reading what it shows meanwhile; its exit code, minus the signal's
+  // number when a signal ended it, or -1000 when it did not end.
   int wait_exit() {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_MS);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_MS);
     while (std::chrono::steady_clock::now() < deadline) {
       int status = 0;
-      pid_t done = waitpid(pid_, &status, WNOHANG);
-      if (done == pid_) {
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
         exited_ = true;
         while (read_some(0)) {
         }
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1000;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? -WTERMSIG(status) : -1000;
       }
       if (!read_some(50)) usleep(20000);
     }
@@ -93,13 +100,10 @@ class PtyProgram {
 
   // Turns the terminal's signal keys on or off (Ctrl+C then arrives as byte 3).
   bool set_signals(bool on) {
-    termios settings = {};
-    if (tcgetattr(master_, &settings) != 0) return false;
-    if (on)
-      settings.c_lflag |= ISIG;
-    else
-      settings.c_lflag &= ~static_cast<tcflag_t>(ISIG);
-    return tcsetattr(master_, TCSANOW, &settings) == 0;
+    termios now = {};
+    if (!settings(&now)) return false;
+    now.c_lflag = on ? now.c_lflag | ISIG : now.c_lflag & ~static_cast<tcflag_t>(ISIG);
+    return set_settings(now);
   }
 
   // The terminal goes away, as when its window is closed.
@@ -109,13 +113,6 @@ class PtyProgram {
   }
 
  private:
-  int occurrences(const std::string& text) const {
-    std::string all = shown();
-    int n = 0;
-    for (std::size_t at = all.find(text); at != std::string::npos; at = all.find(text, at + 1)) ++n;
-    return n;
-  }
-
   bool read_some(int timeout_ms) {
     if (master_ < 0) return false;
     pollfd p = {master_, POLLIN, 0};
@@ -132,4 +129,3 @@ class PtyProgram {
   bool exited_ = false;
   std::string raw_;
 };
-

@@ -1,24 +1,39 @@
-// The calibration record: built from a run, written beside the settings file, read back, refused when
-// damaged or foreign, and never overwritten.
+// The calibration record and its pages: the record built from a run, written, read back, refused when
+// damaged or foreign and never overwritten; the plot's scale and markers, escaping of instrument texts,
+// the certificate's choice of as found and as left, and the history index over good, damaged and newer
+// records.
 #include "records/record.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
-#include "program_fixture.h"
+#include "records/certificate.h"
+#include "records/history_index.h"
+#include "records/html_escape.h"
 #include "records/record_file.h"
+#include "records/record_page.h"
 #include "records/record_time.h"
+#include "records/sample_records.h"
+#include "records/svg_plot.h"
+#include "tests/program_fixture.h"
 
 namespace {
 
-RecordContext bench_context() {
+namespace fs = std::filesystem;
+
+std::size_t count(const std::string& text, const std::string& what) { return occurrences(text, what); }
+
+RecordContext bench_context(const std::string& supply_identity = "RIGOL TECHNOLOGIES,DP832,DP8/C 1,00.01.14") {
   RecordContext context;
-  context.supply = {parse_identity("RIGOL TECHNOLOGIES,DP832,DP8/C 1,00.01.14"), "127.0.0.1", 5555};
+  context.supply = {parse_identity(supply_identity), "127.0.0.1", 5555};
   context.reference = {parse_identity("ACME,34401A,MY1,2.0"), "127.0.0.1", 5024};
   ZonedTime start{{2026, 12, 8, 19, 57, 44}, 60};
   context.started = iso8601_local(start);
@@ -40,6 +55,8 @@ RunResult stopped_assessment() {
   mark_incomplete(run, "DMM reading failed at point 3");
   return run;
 }
+
+// ---- The record and its CSV. ----
 
 TEST(RecordBuild, AssessmentPointsSummaryAndIdentity) {
   RecordJson record = build_record(stopped_assessment(), bench_context());
@@ -100,13 +117,9 @@ TEST(RecordCsv, HeaderQuotingAndRows) {
   RunResult run = stopped_assessment();
   run.steps[0].title = "Say \"hi\", then";
   std::string csv = record_csv(build_record(run, bench_context()));
-  std::string header =
-      "step,kind,title,phase,index,set,unit,reading,error_mV,tolerance_mV,uncertainty_mV,acceptance_limit_mV,"
-      "tur,"
-      "verdict,reported,reported_to_supply\r\n";
-  ASSERT_EQ(csv.rfind(header, 0), 0u);
-  EXPECT_NE(csv.find("\r\n1,assessment,\"Say \"\"hi\"\", then\",,0,0.0,V,0.0003,0.3"), std::string::npos)
-      << csv;
+  ASSERT_EQ(csv.rfind("step,kind,title,phase,index,set,unit,reading,error_mV,tolerance_mV,uncertainty_mV,"
+                      "acceptance_limit_mV,tur,verdict,reported,reported_to_supply\r\n", 0), 0u);
+  EXPECT_NE(csv.find("\r\n1,assessment,\"Say \"\"hi\"\", then\",,0,0.0,V,0.0003,0.3"), std::string::npos) << csv;
   EXPECT_NE(csv.find(",,3,0.75,V,,,20.375,"), std::string::npos) << csv;  // no reading: empty cells
   EXPECT_NE(csv.find(",NO READING,,\r\n"), std::string::npos) << csv;
 }
@@ -115,6 +128,7 @@ TEST(RecordCsv, HeaderQuotingAndRows) {
 class RecordFolder : public testing::Test {
  protected:
   WorkingFolder work;
+  fs::path dir = work.path();
   std::string folder() const { return work.path() + "/records"; }
   RecordJson record = build_record(stopped_assessment(), bench_context());
 };
@@ -183,18 +197,262 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         DamagedCase{"Truncated", [](std::string t) { return t.substr(0, t.size() / 2); }, "cut short"},
         DamagedCase{"Empty", [](std::string) { return std::string(); }, "cut short"},
-        DamagedCase{"OtherFormat",
-                    [](std::string t) { return replaced(t, "trimora-calibration-record", "someone-else"); },
+        DamagedCase{"OtherFormat", [](std::string t) { return replaced(t, "trimora-calibration-record", "x"); },
                     "not a calibration record"},
-        DamagedCase{
-            "NewerVersion",
-            [](std::string t) { return replaced(t, "\"format_version\": 1", "\"format_version\": 2"); },
-            "newer"},
-        DamagedCase{
-            "StepsNotAList",
-            [](std::string t) { return replaced(t, "\"steps\": [", "\"steps\": \"none\", \"was\": ["); },
-            "\"steps\""},
+        DamagedCase{"NewerVersion", [](std::string t) { return replaced(t, "version\": 1", "version\": 2"); }, "newer"},
+        DamagedCase{"StepsNotAList", [](std::string t) { return replaced(t, "\"steps\": [", "\"steps\": 0, \"a\":["); },
+                    "\"steps\""},
         DamagedCase{"NotAnObject", [](std::string) { return std::string("[1, 2]"); }, "JSON object"}),
-    [](const testing::TestParamInfo<DamagedCase>& info) { return std::string(info.param.name); });
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- The pages. ----
+
+struct ScaleCase {
+  double lo, hi, want_lo, want_hi, want_step;
+};
+class RoundScale : public testing::TestWithParam<ScaleCase> {};
+
+TEST_P(RoundScale, HoldsTheRangeWithRoundTicks) {
+  const auto c = GetParam();
+  const AxisScale s = round_scale(c.lo, c.hi, 8);
+  EXPECT_DOUBLE_EQ(s.lo, c.want_lo);
+  EXPECT_DOUBLE_EQ(s.hi, c.want_hi);
+  EXPECT_DOUBLE_EQ(s.step, c.want_step);
+  ASSERT_GE(s.ticks.size(), 2u);
+  EXPECT_LE(s.ticks.size(), 10u);
+  const double mantissa = s.step / std::pow(10.0, std::floor(std::log10(s.step)));
+  EXPECT_TRUE(std::fabs(mantissa - 1) < 1e-9 || std::fabs(mantissa - 2) < 1e-9 || std::fabs(mantissa - 5) < 1e-9);
+  for (double t : s.ticks) EXPECT_NEAR(std::remainder(t, s.step), 0.0, 1e-12) << t;
+  EXPECT_DOUBLE_EQ(s.ticks.front(), s.lo);
+  EXPECT_DOUBLE_EQ(s.ticks.back(), s.hi);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ranges, RoundScale,
+                         testing::Values(ScaleCase{0, 5.25, 0, 6, 1}, ScaleCase{0.2, 32, 0, 35, 5},
+                                         ScaleCase{-3, 40, -10, 40, 10}, ScaleCase{0.02, 0.09, 0.02, 0.09, 0.01},
+                                         ScaleCase{7.5, 7.5, 3, 12, 1}, ScaleCase{0, 0, -1, 1, 0.5},
+                                         ScaleCase{40, -3, -10, 40, 10}, ScaleCase{NAN, 1, 0, 1, 0.2}),
+                         [](const auto& info) { return "case" + std::to_string(info.index); });
+
+PlotPoint point(double set, std::optional<double> error, const char* verdict) {
+  return {set, error, 0.5 * set + 20, 0.05, verdict};
+}
+
+struct PlotCase {
+  const char* name;
+  std::vector<PlotSeries> series;
+  std::size_t crosses, squares;  // FAIL and NO READING markers expected, legend included
+};
+class ErrorPlot : public testing::TestWithParam<PlotCase> {};
+
+TEST_P(ErrorPlot, StaysFiniteAndMarksEveryPoint) {
+  const std::string svg = svg_error_plot(GetParam().series, "V", "plot");
+  EXPECT_EQ(svg.find("nan"), std::string::npos) << svg;
+  EXPECT_EQ(svg.find("inf"), std::string::npos) << svg;
+  EXPECT_EQ(svg.rfind("<svg", 0), 0u);
+  EXPECT_EQ(svg.substr(svg.size() - 6), "</svg>");
+  EXPECT_EQ(count(svg, "stroke=\"#d55e00\" stroke-width=\"3\""), GetParam().crosses);
+  EXPECT_EQ(count(svg, "stroke=\"#606060\" stroke-width=\"2\""), GetParam().squares);
+  EXPECT_EQ(svg.find("<script"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, ErrorPlot,
+    testing::Values(PlotCase{"empty", {}, 1, 1}, PlotCase{"single", {{"s", {point(5, 1.0, "PASS")}}}, 1, 1},
+                    PlotCase{"all_equal", {{"s", {point(2, 3.0, "PASS"), point(2, 3.0, "PASS")}}}, 1, 1},
+                    PlotCase{"no_reading", {{"s", {point(1, {}, "NO READING"), point(2, 30.0, "FAIL")}}}, 2, 2},
+                    PlotCase{"two_series_and_markup",
+                             {{"<b>a</b>", {point(1, 0.1, "PASS")}}, {"b&c", {point(1, 21, "INDETERMINATE")}}}, 1, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(ErrorPlot, SeriesNamesAreEscaped) {
+  const std::string svg = svg_error_plot({{"<b>a</b>", {point(1, 0.1, "PASS")}}, {"b&c", {}}}, "V", "\"x\"");
+  EXPECT_EQ(svg.find("<b>"), std::string::npos);
+  EXPECT_NE(svg.find("&lt;b&gt;a&lt;/b&gt;"), std::string::npos);
+  EXPECT_NE(svg.find("b&amp;c"), std::string::npos);
+  EXPECT_NE(svg.find("aria-label=\"&quot;x&quot;\""), std::string::npos);
+}
+
+// An instrument that answers its identification with markup.
+nlohmann::json hostile_record() {
+  auto r = sample_record("A", 3, "2026-12-08T19:57:44+00:00", 1.0, "<script>alert(1)</script>");
+  r["supply"]["maker"] = "\"quoted\" & <b>bold</b>";
+  r["reference"]["model"] = "<img src=x onerror=alert(2)>";
+  r["supply"]["address"] = "127.0.0.1\"><script>";
+  return r;
+}
+
+TEST(PageEscaping, InstrumentTextsAppearAsText) {
+  const auto r = hostile_record();
+  for (const std::string& page : {render_record_page(r), render_certificate({r}, {"a.json"}),
+                                  render_history_index({index_entry(r, "<x>.json")}, {{"<y>.json", "<why>"}})}) {
+    EXPECT_EQ(page.find("<script"), std::string::npos);
+    EXPECT_EQ(page.find("<img"), std::string::npos);
+    EXPECT_EQ(page.find("<b>"), std::string::npos);
+    EXPECT_EQ(page.find("<x>"), std::string::npos);
+    EXPECT_NE(page.find("&lt;script&gt;alert(1)&lt;/script&gt;"), std::string::npos);
+  }
+  const std::string page = render_record_page(r);
+  EXPECT_NE(page.find("&quot;quoted&quot; &amp; &lt;b&gt;bold&lt;/b&gt;"), std::string::npos);
+  EXPECT_NE(page.find("127.0.0.1&quot;&gt;&lt;script&gt;:5555"), std::string::npos);
+  // Control characters are shown, not passed.
+  EXPECT_EQ(html_escape(std::string("a\x1b[2Jb\r\tc\n'", 11)), "a\xEF\xBF\xBD[2Jb\xEF\xBF\xBD\tc\n&#39;");
+}
+
+TEST(RecordPage, FullCalibrationPlotsItsAssessmentsTogetherAfterTheVerdict) {
+  const std::string page = render_record_page(sample_record("F", 1, "2026-12-08T20:03:30+00:00", 8));
+  EXPECT_EQ(count(page, "class=\"plot\""), 1u);
+  EXPECT_LT(page.find("Overall verdict: PASS"), page.find("<svg"));
+  EXPECT_LT(page.find("Decision rule:"), page.find("<svg"));
+  const auto legend = page.substr(page.find("class=\"legend\""));
+  EXPECT_NE(legend.find("After factory calibration"), std::string::npos);
+  EXPECT_NE(legend.find("Final"), std::string::npos);
+  EXPECT_NE(page.find("<table class=\"points\" data-rows=\"36\"><thead><tr><th>Set (V)</th><th>Correction"),
+            std::string::npos);
+  EXPECT_EQ(count(page, "class=\"points assessment\" data-rows=\"36\""), 2u);
+}
+
+TEST(RecordPage, IncompleteRunShowsWhyAndItsMissingReadings) {
+  auto r = sample_record("A", 3, "2026-12-08T20:01:02+00:00", 1);
+  r["completed"] = false;
+  r["incomplete_reason"] = "DMM reading failed at point 11";
+  r["overall_verdict"] = "INCOMPLETE";
+  for (int i : {11, 12})
+    r["steps"][0]["points"][i].update({{"reading", nullptr}, {"error_mV", nullptr}, {"verdict", "NO READING"}});
+  r["tolerance"]["assumed"] = true;
+  const std::string page = render_record_page(r);
+  EXPECT_NE(page.find("NO</span>: DMM reading failed at point 11"), std::string::npos);
+  EXPECT_NE(page.find("Overall verdict: INCOMPLETE"), std::string::npos);
+  EXPECT_EQ(count(page, "<tr class=\"no-reading\">"), 2u);
+  EXPECT_NE(page.find("ASSUMED"), std::string::npos);
+  const auto plot = page.substr(page.find("class=\"plot\""), page.find("</svg>") - page.find("class=\"plot\""));
+  EXPECT_EQ(count(plot, "stroke=\"#606060\" stroke-width=\"2\""), 3u);  // two on the frame, one in the legend
+}
+
+struct HistoryCase {
+  const char* name;
+  std::vector<std::pair<std::string, int>> runs;  // procedure key and channel, in run order
+  int channel;
+  std::optional<StepRef> found, left;
+  std::size_t adjustments;
+};
+class CertificateChoice : public testing::TestWithParam<HistoryCase> {};
+
+TEST_P(CertificateChoice, AsFoundAndAsLeft) {
+  const auto& c = GetParam();
+  std::vector<nlohmann::json> records;
+  for (const auto& [key, ch] : c.runs) records.push_back(sample_record(key, ch, "2026-12-08T19:57:44+00:00", 1.0));
+  const auto history = select_channel_history(records);
+  const auto it = std::find_if(history.begin(), history.end(), [&](auto& h) { return h.channel == c.channel; });
+  ASSERT_NE(it, history.end());
+  EXPECT_EQ(it->as_found, c.found);
+  EXPECT_EQ(it->as_left, c.left);
+  EXPECT_EQ(it->adjustments.size(), c.adjustments);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, CertificateChoice,
+    testing::Values(HistoryCase{"A_V_A", {{"A", 3}, {"V", 3}, {"A", 3}}, 3, StepRef{0, 0}, StepRef{2, 0}, 1},
+                    HistoryCase{"F_alone", {{"F", 1}}, 1, std::nullopt, StepRef{0, 3}, 1},
+                    HistoryCase{"V_alone", {{"V", 3}}, 3, std::nullopt, std::nullopt, 1},
+                    HistoryCase{"A_A", {{"A", 3}, {"A", 3}}, 3, StepRef{0, 0}, StepRef{1, 0}, 0},
+                    HistoryCase{"A_F_then_C", {{"A", 1}, {"F", 1}, {"C", 1}}, 1, StepRef{0, 0}, std::nullopt, 2},
+                    HistoryCase{
+                        "other_channel_apart", {{"A", 1}, {"V", 3}, {"A", 3}}, 1, StepRef{0, 0}, StepRef{0, 0}, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(CertificateChoice, FinalStepOfAnUnfinishedFullCalibrationIsNotAsLeft) {
+  auto f = sample_record("F", 1, "2026-12-08T19:57:44+00:00", 1.0);
+  f["steps"].erase(3);  // stopped after the calibration with corrections
+  const auto history = select_channel_history({sample_record("A", 1, "2026-12-08T19:50:00+00:00", 1.0), f});
+  ASSERT_EQ(history.size(), 1u);
+  EXPECT_EQ(history[0].as_found, (StepRef{0, 0}));
+  EXPECT_FALSE(history[0].as_left);
+  EXPECT_NE(conformity_statement("", false).find("No statement"), std::string::npos);
+}
+
+TEST_F(RecordFolder, IndexListsGoodRecordsAndSkipsDamagedAndNewerOnes) {
+  write_file(dir / "20261208T195744_S1_A_CH3.json", sample_record("A", 3, "2026-12-08T19:57:44+00:00", 1).dump(2));
+  write_file(dir / "20250101T100000_S1_A_CH3.json", sample_record("A", 3, "2025-01-01T10:00:00+00:00", 9).dump(2));
+  write_file(dir / "20261208T200000_S1_V_CH3.json", sample_record("V", 3, "2026-12-08T20:00:00+00:00", 1).dump(2));
+  auto newer = sample_record("A", 1, "2026-12-08T19:00:00+00:00", 1);
+  newer["format_version"] = 2;
+  write_file(dir / "newer.json", newer.dump());
+  write_file(dir / "damaged.json", sample_record("A", 1, "2026-12-08T19:00:00+00:00", 1).dump().substr(0, 300));
+  write_file(dir / "foreign.json", "{\"format\": \"something else\", \"format_version\": 1}");
+
+  const auto result = write_history_index(dir);
+  ASSERT_TRUE(result.ok) << result.reason;
+  const std::string page = read_file(result.path);
+  EXPECT_NE(page.find("data-rows=\"3\""), std::string::npos);  // one group of three records
+  EXPECT_EQ(page.find("CH1</h3>"), std::string::npos);         // the skipped CH1 records make no group
+  const auto v = page.find("20261208T200000_S1_V_CH3.html"), a = page.find("20261208T195744_S1_A_CH3.html"),
+             old = page.find("20250101T100000_S1_A_CH3.html");
+  EXPECT_TRUE(v < a && a < old) << "newest first";
+  EXPECT_NE(page.find("damaged.json: damaged"), std::string::npos);
+  EXPECT_NE(page.find("newer.json: written in format version 2"), std::string::npos);
+  EXPECT_NE(page.find("foreign.json: not a Trimora calibration record"), std::string::npos);
+  EXPECT_EQ(count(page, "class=\"trend\""), 1u);
+}
+
+TEST_F(RecordFolder, IndexOfAThousandRecordsIsQuick) {
+  auto r = sample_record("A", 3, "2026-01-01T00:00:00+00:00", 1);
+  for (int i = 0; i < 1000; ++i) {
+    r["started"] = "2026-01-01T00:00:" + std::to_string(10000 + i) + "+00:00";
+    r["supply"]["serial"] = "S" + std::to_string(i % 7);
+    write_file(dir / ("r" + std::to_string(i) + ".json"), r.dump());
+  }
+  const auto start = std::chrono::steady_clock::now();
+  const auto result = write_history_index(dir);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ASSERT_TRUE(result.ok) << result.reason;
+  // The sanitizers slow every allocation several times over; the limit is for the program as shipped.
+#if defined(__SANITIZE_ADDRESS__)
+  EXPECT_LT(seconds, 20.0);
+#else
+  EXPECT_LT(seconds, 2.0);
+#endif
+  const std::string page = read_file(result.path);
+  EXPECT_EQ(count(page, "<tr><td class=\"v\"><a href="), 1000u);
+}
+
+TEST_F(RecordFolder, PagesReadWhatTheRecordWriterWrites) {
+  const auto context = bench_context("RIGOL TECHNOLOGIES,DP832,DP8<b>1,00.01.14");
+  const auto written = write_record(dir.string(), build_record(stopped_assessment(), context));
+  ASSERT_TRUE(written.ok) << written.reason;
+  const auto page = write_record_page(written.json_path);
+  ASSERT_TRUE(page.ok) << page.reason;
+  const std::string html = read_file(page.path);
+  EXPECT_NE(html.find("data-rows=\"4\""), std::string::npos);
+  for (const char* row : {"<tr class=\"indeterminate\">", "<tr class=\"fail\">", "<tr class=\"no-reading\">"})
+    EXPECT_EQ(count(html, row), 1u) << row;
+  EXPECT_NE(html.find("Overall verdict: FAIL"), std::string::npos);
+  EXPECT_NE(html.find("DP8&lt;b&gt;1"), std::string::npos);
+  EXPECT_TRUE(write_history_index(dir).ok);
+  const auto certificates = write_certificates(dir, {written.json_path});
+  ASSERT_EQ(certificates.size(), 1u);
+  EXPECT_EQ(certificates[0].path.filename(), "certificate_DP8b1_20261208T195744.html");
+}
+
+TEST_F(RecordFolder, SampleRunWritesEveryPageCertificateAndIndex) {
+  std::string reason;
+  const auto run = write_sample_run(dir, reason);
+  ASSERT_EQ(run.size(), 4u) << reason;
+  EXPECT_TRUE(fs::exists(dir / "index.html"));
+  EXPECT_TRUE(fs::exists(dir / "certificate_DP8C123456789_20261208T195744.html"));
+  for (const auto& json : run) {
+    auto page = json;
+    const std::string html = read_file(page.replace_extension(".html"));
+    EXPECT_NE(html.find("The results relate only to the item calibrated."), std::string::npos) << page;
+    EXPECT_EQ(html.substr(html.size() - 15), "</body></html>\n");
+  }
+  const std::string vpage = read_file(fs::path(run[1]).replace_extension(".html"));
+  EXPECT_EQ(count(vpage, "NO, not reported"), 1u);  // the sample keeps the meter's first point back
+  EXPECT_EQ(count(vpage, "class=\"plot\""), 0u);
+
+  const auto missing = write_record_page(dir / "absent.json");
+  EXPECT_FALSE(missing.ok);
+  EXPECT_NE(missing.reason.find("absent.json"), std::string::npos);
+}
 
 }  // namespace

@@ -2,16 +2,10 @@
 // typed into the DMM dialog (the raw-key path), with its input piped, and with its terminal gone.
 // Every run is in a fresh folder whose settings file points both instruments at loopback.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
-#include <signal.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include "tests/program_fixture.h"
@@ -134,31 +128,26 @@ TEST_F(TrimoraBinaryTest, KeysTypedAheadOnATerminalAreDiscardedButAPipeIsObeyed)
   EXPECT_NE(piped.find("Are these correct?y\n\nConnecting to DP832"), std::string::npos) << piped;
 }
 
-// The terminal closing while the menu waits ends the run as X does.
+// The terminal closing ends the run as X does, with the settings saved: while the menu waits, and while
+// the program is still connecting (a DP832 that takes its full identification window), where it must not
+// be killed before it can save.
 TEST_F(TrimoraBinaryTest, TerminalGoneEndsTheRunAndSavesTheSettings) {
-  start_bench();
-  expect_loopback_settings();
-  PtyProgram program;
-  ASSERT_TRUE(program.start(TRIMORA_BINARY));
-  ASSERT_TRUE(program.wait_for("Command >")) << program.shown();
-  ASSERT_TRUE(program.wait_raw_mode());
-  program.hang_up();
-  EXPECT_EQ(program.wait_exit(), 0);
-  EXPECT_EQ(mask_stamps(read_file(SETTINGS_FILE_NAME)), expected_settings(bench->dmm_port()));
-}
-
-// A terminal that goes away while the program is still connecting (here: a DP832 that takes its full
-// identification window) must not kill it before it can save.
-TEST_F(TrimoraBinaryTest, TerminalGoneDuringStartUpEndsTheRunAndSavesTheSettings) {
-  options.psu_faults.silent_to_idn = true;
-  start_bench();
-  expect_loopback_settings();
-  PtyProgram program;
-  ASSERT_TRUE(program.start(TRIMORA_BINARY));
-  ASSERT_TRUE(program.wait_for("Connecting to DP832")) << program.shown();
-  program.hang_up();
-  EXPECT_EQ(program.wait_exit(), 0);
-  EXPECT_EQ(mask_stamps(read_file(SETTINGS_FILE_NAME)), expected_settings(bench->dmm_port()));
+  for (bool during_start_up : {false, true}) {
+    SCOPED_TRACE(during_start_up ? "during start-up" : "at the menu");
+    options.psu_faults.silent_to_idn = during_start_up;
+    bench.reset();
+    start_bench();
+    expect_loopback_settings();
+    PtyProgram program;
+    ASSERT_TRUE(program.start(TRIMORA_BINARY));
+    ASSERT_TRUE(program.wait_for(during_start_up ? "Connecting to DP832" : "Command >")) << program.shown();
+    if (!during_start_up) {
+      ASSERT_TRUE(program.wait_raw_mode());
+    }
+    program.hang_up();
+    EXPECT_EQ(program.wait_exit(), 0);
+    EXPECT_EQ(mask_stamps(read_file(SETTINGS_FILE_NAME)), expected_settings(bench->dmm_port()));
+  }
 }
 
 TEST_F(TrimoraBinaryTest, PipedInputWorksAndItsEndEndsTheRun) {
