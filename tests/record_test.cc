@@ -231,7 +231,11 @@ INSTANTIATE_TEST_SUITE_P(Ranges, RoundScale,
                          testing::Values(ScaleCase{0, 5.25, 0, 6, 1}, ScaleCase{0.2, 32, 0, 35, 5},
                                          ScaleCase{-3, 40, -10, 40, 10}, ScaleCase{0.02, 0.09, 0.02, 0.09, 0.01},
                                          ScaleCase{7.5, 7.5, 3, 12, 1}, ScaleCase{0, 0, -1, 1, 0.5},
-                                         ScaleCase{40, -3, -10, 40, 10}, ScaleCase{NAN, 1, 0, 1, 0.2}),
+                                         ScaleCase{40, -3, -10, 40, 10}, ScaleCase{NAN, 1, 0, 1, 0.2},
+                                         ScaleCase{-0.0042, -0.0011, -0.0045, -0.001, 0.0005},
+                                         ScaleCase{1234, 98765, 0, 100000, 20000},
+                                         ScaleCase{-2.5e-7, 3.1e-7, -3e-7, 4e-7, 1e-7},
+                                         ScaleCase{-17.5, -2.5, -18, -2, 2}),
                          [](const auto& info) { return "case" + std::to_string(info.index); });
 
 PlotPoint point(double set, std::optional<double> error, const char* verdict) {
@@ -385,6 +389,10 @@ TEST_F(RecordFolder, IndexListsGoodRecordsAndSkipsDamagedAndNewerOnes) {
   ASSERT_TRUE(result.ok) << result.reason;
   const std::string page = read_file(result.path);
   EXPECT_NE(page.find("data-rows=\"3\""), std::string::npos);  // one group of three records
+  EXPECT_NE(page.find("<p>3 records, 1 supply, newest first.</p>"), std::string::npos);
+  const auto single = index_entry(sample_record("A", 3, "2026-12-08T19:57:44+00:00", 1), "a.json");
+  const std::string one = render_history_index({single}, {});
+  EXPECT_NE(one.find("<p>1 record, 1 supply, newest first.</p>"), std::string::npos);
   EXPECT_EQ(page.find("CH1</h3>"), std::string::npos);         // the skipped CH1 records make no group
   const auto v = page.find("20261208T200000_S1_V_CH3.html"), a = page.find("20261208T195744_S1_A_CH3.html"),
              old = page.find("20250101T100000_S1_A_CH3.html");
