@@ -10,6 +10,7 @@
 
 #include "calibration/factory_calibration.h"
 #include "calibration/voltage_assessment.h"
+#include "console/stamps.h"
 #include "tests/program_fixture.h"
 
 namespace {
@@ -27,7 +28,12 @@ void assess_ch3() {
   assess_voltage_accuracy(CH3, sum_of_squares, rms, AssessMode::REPORT_ONLY);
 }
 
-class GoldenRecordTest : public ProgramTest, public ::testing::WithParamInterface<Golden> {};
+// The records were taken on 12/08/2026, the date CAL:END carries; the runs keep that date.
+class GoldenRecordTest : public ProgramTest, public ::testing::WithParamInterface<Golden> {
+ protected:
+  GoldenRecordTest() { set_stamp_clock([] { return LocalTime{2026, 12, 8, 19, 30, 0}; }); }
+  ~GoldenRecordTest() override { set_stamp_clock(nullptr); }
+};
 
 }  // namespace
 
