@@ -12,7 +12,9 @@ constexpr int SHORTEST_REPLY_WINDOW_MS = 100;
 int scale_down(int ms, int shortest) {
   double s = scale;
   if (ms <= 0 || s >= 1.0) return ms;
-  int scaled = static_cast<int>(ms * s + 0.5);  // both positive: to the nearest
+  const double exact = ms * s;
+  int scaled = static_cast<int>(exact);  // both positive: toward zero, then up from a half
+  if (exact - scaled >= 0.5) ++scaled;
   return std::max(scaled, std::min(ms, shortest));
 }
 }  // namespace

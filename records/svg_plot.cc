@@ -41,9 +41,15 @@ int decade_exponent(double x) {
   int k = 0;
   double p = 1;
   if (x >= 1) {
-    for (; p * 10 <= x && k < 400; p *= 10) ++k;
+    while (p * 10 <= x && k < 400) {
+      p *= 10;
+      ++k;
+    }
   } else {
-    for (; x * p < 1 && k > -400; p *= 10) --k;
+    while (x * p < 1 && k > -400) {
+      p *= 10;
+      --k;
+    }
   }
   return k;
 }
