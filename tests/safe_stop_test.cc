@@ -78,9 +78,10 @@ TEST_P(StopTest, OutputsOffNoCalibrationOpenSettingsSaved) {
   EXPECT_FALSE(bench->in_calibration());
   EXPECT_THAT(program.shown(), HasSubstr(what == 'M' ? "Command >\n\nExiting...\n\n" : "Exiting..."));
   EXPECT_THAT(mask_stamps(read_file(SETTINGS_FILE_NAME)), HasSubstr("Last_Run_Time    \"<stamp>\""));
-  // The calibration that was cut short says so.
-  if (what == 'V') {
-    EXPECT_THAT(program.shown(), HasSubstr("WARNING: THE CALIBRATION WAS ABORTED"));
+  // The procedure that was cut short says so, with a bell.
+  if (what != 'M') {
+    EXPECT_THAT(program.shown(), HasSubstr(what == 'V' ? "\aWARNING: THE CALIBRATION WAS ABORTED"
+                                                       : "\a\nASSESSMENT ABORTED.\nCH1 output OFF...\n"));
   }
 }
 
