@@ -21,6 +21,7 @@
 #include "bench/answer_latency.h"
 #include "bench/floors.h"
 #include "bench/program_run.h"
+#include "platform/guarded_main.h"
 #include "sim/sim.h"
 
 namespace {
@@ -422,13 +423,4 @@ int run_bench(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  try {
-    return run_bench(argc, argv);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "trimora-bench: %s\n", e.what());
-  } catch (...) {
-    std::fprintf(stderr, "trimora-bench: stopped by an unexpected error\n");
-  }
-  return 2;
-}
+int main(int argc, char** argv) { return guarded_main("trimora-bench", 2, run_bench, argc, argv); }

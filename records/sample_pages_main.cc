@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/guarded_main.h"
 #include "records/page_files.h"
 #include "records/record_page.h"
 #include "records/sample_records.h"
@@ -50,11 +51,4 @@ int run(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  try {
-    return run(argc, argv);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "trimora-sample-pages: %s\n", e.what());
-    return 1;
-  }
-}
+int main(int argc, char** argv) { return guarded_main("trimora-sample-pages", 1, run, argc, argv); }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/guarded_main.h"
 #include "sim/sim.h"
 
 namespace {
@@ -150,13 +151,4 @@ int serve(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  try {
-    return serve(argc, argv);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "trimora-sim: %s\n", e.what());
-  } catch (...) {
-    std::fprintf(stderr, "trimora-sim: stopped by an unexpected error\n");
-  }
-  return 1;
-}
+int main(int argc, char** argv) { return guarded_main("trimora-sim", 1, serve, argc, argv); }
