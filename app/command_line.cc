@@ -128,7 +128,16 @@ int trimora_command(int argc, const char* const* argv) {
   CommandLine line;
   int parsed = parse_command_line(argc, argv, line);
   if (parsed >= 0) return parsed;
-  if (!line.settings_file.empty()) settings_path = line.settings_file;
-  records_folder_option = line.records_dir;
-  return line.run ? run_mode(line) : trimora_main();
+  ProgramSettings settings;
+  if (!line.settings_file.empty()) settings.path = line.settings_file;
+  settings.records_folder_option = line.records_dir;
+  TerminalConsole terminal;
+  if (!line.run) {
+    ProgramEnvironment environment(terminal);
+    return trimora_main(environment, settings);
+  }
+  // --quiet and --json keep the procedure's console text off standard output.
+  CapturedConsole hidden;
+  ProgramEnvironment environment(line.quiet || line.json ? static_cast<Console&>(hidden) : terminal);
+  return run_mode(line, environment, settings);
 }

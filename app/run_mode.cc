@@ -3,15 +3,12 @@
 
 #include <cstdio>
 
-#include "app/recorded_run.h"
 #include "app/run_records.h"
 #include "app/trimora.h"
-#include "console/console.h"
-#include "link/instruments.h"
 #include "platform/net.h"
 #include "platform/raw_keys.h"
 #include "platform/stop_request.h"
-#include "settings/program_settings.h"
+#include "records/record_file.h"
 
 namespace {
 
@@ -21,11 +18,31 @@ std::string text_of(const RecordJson& record, const char* key) {
 }
 
 // What keeps the run from starting: an instrument absent or not answering; empty when both are ready.
-std::string instruments_missing() {
-  if (dmm_link == nullptr) return "no DMM connected";
-  if (psu_link == nullptr) return "no DP832 connected";
-  if (!instruments_ready()) return "an instrument does not answer";
+std::string instruments_missing(Bench& bench) {
+  if (!bench.dmm.present()) return "no DMM connected";
+  if (!bench.psu.present()) return "no DP832 connected";
+  if (!instruments_ready(bench)) return "an instrument does not answer";
   return "";
+}
+
+// What the run leaves for its outcome: the record as written and read back, and where it went.
+struct RecordedRun {
+  RecordJson record;    // null when none was written
+  RecordWrite written;  // where it was written, or why it was not
+};
+
+RecordedRun read_back(const SavedRecord& saved) {
+  RecordWrite written;
+  written.json_path = saved.json_path;
+  written.ok = !saved.json_path.empty() && saved.problems.empty();
+  for (const std::string& problem : saved.problems) written.reason += (written.reason.empty() ? "" : "; ") + problem;
+  if (saved.json_path.empty()) return RecordedRun{RecordJson(), std::move(written)};
+  RecordRead read = read_record(saved.json_path);
+  if (!read.ok) {
+    written.ok = false;
+    written.reason = read.error;
+  }
+  return RecordedRun{std::move(read.record), std::move(written)};
 }
 
 }  // namespace
@@ -48,38 +65,34 @@ RunOutcome run_outcome(const RecordJson& record, bool instruments_present) {
   return {verdict == "PASS" ? EXIT_DONE_PASS : EXIT_VERDICT, verdict};
 }
 
-int run_mode(const CommandLine& line) {
+int run_mode(const CommandLine& line, Environment& environment, ProgramSettings& settings) {
   const Channel channel = *Channel::from_key('0' + line.channel);
-  // --quiet and --json keep the procedure's console text off standard output.
-  std::string hidden;
-  if (line.quiet || line.json) console_capture(&hidden);
   // Ctrl+C, SIGTERM and SIGHUP stop the procedure safely: its output off, its calibration closed.
   stop_handlers_install();
   console_start();
-  load_program_settings();
+  settings.load(environment.console());
   if (!net_startup()) {
-    console_capture(nullptr);
     std::fputs("trimora: cannot start socket services\n", stderr);
     return EXIT_INSTRUMENT;
   }
-  connect_dmm(dmm_host, dmm_port);
-  connect_psu(psu_host, psu_port);
+  std::unique_ptr<Bench> bench = open_bench(environment, settings, true);
+  RunRecords records(settings.records_folder());
 
-  const std::string missing = instruments_missing();
+  const std::string missing = instruments_missing(*bench);
   // Nobody answers questions now: a key, or the end of standard input, aborts the run safely.
   if (missing.empty()) stop_on_console_input();
-  const RecordedRun recorded = missing.empty() ? run_recorded(line.procedure, channel)
-                                               : record_unfinished_run(line.procedure, channel, missing);
+  const RecordedRun recorded = read_back(missing.empty() ? records.run(*bench, line.procedure, channel)
+                                                         : records.unfinished(*bench, line.procedure, channel, missing));
   // A run that stopped early: was it an instrument that went away?
   const bool completed = recorded.record.is_object() && recorded.record.value("completed", false);
-  const bool present = missing.empty() && (completed || instruments_missing().empty());
+  const bool present = missing.empty() && (completed || instruments_missing(*bench).empty());
   RunOutcome outcome = run_outcome(recorded.record, present);
   if (!recorded.written.ok && outcome.exit_code == EXIT_DONE_PASS) outcome.exit_code = EXIT_CALIBRATION;
 
-  drop_links();
-  save_program_settings();
-  write_run_certificates();
-  console_capture(nullptr);
+  bench->dmm.drop();
+  bench->psu.drop();
+  settings.save(environment.local_time().local);
+  records.write_certificates(environment.console());
   if (line.json && recorded.record.is_object()) std::printf("%s\n", recorded.record.dump(2).c_str());
   // The final line goes to standard error with --json, so that standard output holds the record alone.
   FILE* final_out = line.json ? stderr : stdout;

@@ -4,11 +4,13 @@
 #include <string>
 
 #include "app/command_line.h"
+#include "console/environment.h"
+#include "settings/program_settings.h"
 #include "records/record.h"
 
 // Connects and identifies both instruments as at start-up, runs the procedure, writes its record, prints
 // the final line (or the record with --json) and returns the exit code.
-int run_mode(const CommandLine& line);
+int run_mode(const CommandLine& line, Environment& environment, ProgramSettings& settings);
 
 struct RunOutcome {
   int exit_code = EXIT_CALIBRATION;

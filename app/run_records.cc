@@ -2,61 +2,70 @@
 // the records folder.
 #include "app/run_records.h"
 
-#include <filesystem>
-#include <string>
-#include <vector>
-
+#include "app/console_observer.h"
+#include "calibration/factory_calibration.h"
 #include "calibration/run_recording.h"
-#include "console/console.h"
-#include "link/instruments.h"
-#include "platform/local_time.h"
+#include "calibration/voltage_assessment.h"
 #include "records/certificate.h"
-#include "records/procedure_record.h"
 #include "records/record_time.h"
-#include "settings/program_settings.h"
 
 namespace {
-
-ZonedTime procedure_started{};
-// The JSON records written in this run of the program, in the order they ran.
-std::vector<std::filesystem::path> run_record_files;
 
 InstrumentRecord instrument_record(const IdentifiedInstrument& instrument) {
   return InstrumentRecord{instrument.identity, instrument.host, instrument.port};
 }
 
-void warn(const std::string& problem) { console_print("\aWARNING: %s\n", problem.c_str()); }
+void run_procedure(Bench& bench, Procedure procedure, Channel channel, ProcedureObserver& observer) {
+  switch (procedure) {
+    case Procedure::assessment: assess_voltage_accuracy(bench, channel, observer); break;
+    case Procedure::voltage_calibration: factory_voltage_calibration(bench, channel, observer); break;
+    case Procedure::current_calibration: factory_current_calibration(bench, channel, observer); break;
+    case Procedure::full_voltage_calibration: full_voltage_calibration(bench, channel, observer); break;
+  }
+}
 
 }  // namespace
 
-void begin_recorded_procedure(Procedure procedure, Channel channel) {
-  begin_run(procedure, channel);
-  procedure_started = zoned_time_now();
+SavedRecord RunRecords::run(Bench& bench, Procedure procedure, Channel channel) {
+  const ZonedTime started = bench.env.local_time();
+  RunRecorder recorder(procedure, channel);
+  ConsoleObserver console(bench.console());
+  ObserverPair observers(console, recorder);
+  run_procedure(bench, procedure, channel, observers);
+  return save(bench, recorder.run(), started);
 }
 
-SavedRecord end_recorded_procedure() {
+SavedRecord RunRecords::unfinished(Bench& bench, Procedure procedure, Channel channel, const std::string& reason) {
+  const ZonedTime started = bench.env.local_time();
+  RunRecorder recorder(procedure, channel);
+  recorder.incomplete(reason);
+  return save(bench, recorder.run(), started);
+}
+
+SavedRecord RunRecords::save(Bench& bench, const RunResult& run, const ZonedTime& started) {
   RecordContext context;
-  context.supply = instrument_record(psu_identified);
-  context.reference = instrument_record(dmm_identified);
-  context.started = iso8601_local(procedure_started);
-  context.ended = iso8601_local(zoned_time_now());
-  context.record_id = make_record_id(procedure_started, psu_identified.identity.serial,
-                                     procedure_key(current_run.procedure), current_run.channel);
-  SavedRecord saved = save_procedure_record(records_folder(), current_run, context);
-  for (const std::string& problem : saved.problems) warn(problem);
+  context.supply = instrument_record(bench.psu.identified());
+  context.reference = instrument_record(bench.dmm.identified());
+  context.started = iso8601_local(started);
+  context.ended = iso8601_local(bench.env.local_time());
+  context.record_id =
+      make_record_id(started, bench.psu.identified().identity.serial, procedure_key(run.procedure), run.channel);
+  SavedRecord saved = save_procedure_record(folder_, run, context);
+  Console& console = bench.console();
+  for (const std::string& problem : saved.problems) console.print("\aWARNING: %s\n", problem.c_str());
   if (saved.json_path.empty()) return saved;
-  run_record_files.emplace_back(saved.json_path);
-  console_print("Record: %s\n", saved.shown_path.c_str());
+  files_.emplace_back(saved.json_path);
+  console.print("Record: %s\n", saved.shown_path.c_str());
   return saved;
 }
 
-void write_run_certificates() {
-  if (run_record_files.empty()) return;
-  for (const PageResult& certificate : write_certificates(records_folder(), run_record_files)) {
+void RunRecords::write_certificates(Console& console) {
+  if (files_.empty()) return;
+  for (const PageResult& certificate : ::write_certificates(folder_, files_)) {
     if (certificate.ok)
-      console_print("Certificate: %s\n", certificate.path.string().c_str());
+      console.print("Certificate: %s\n", certificate.path.string().c_str());
     else
-      warn("THE CERTIFICATE COULD NOT BE WRITTEN: " + certificate.reason);
+      console.print("\aWARNING: %s\n", ("THE CERTIFICATE COULD NOT BE WRITTEN: " + certificate.reason).c_str());
   }
-  run_record_files.clear();
+  files_.clear();
 }

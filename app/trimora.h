@@ -1,12 +1,18 @@
 // The program: start-up, the main menu and shutdown; the address dialogs.
 #pragma once
 
-// Runs the whole program; its result is the exit code (0 after X, -1 when sockets cannot start).
-int trimora_main();
+#include "calibration/bench.h"
+#include "console/environment.h"
+#include "settings/program_settings.h"
 
-// The connection check before a command: 1 when both instruments are present, the DMM still reads and
-// the DP832 link is open; otherwise the first failure is printed and 0 returned.
-int instruments_ready();
+// Runs the menu program with the settings whose path and records folder the command line gave; its
+// result is the exit code (0 after X, -1 when sockets cannot start).
+int trimora_main(Environment& environment, ProgramSettings& settings);
 
-void set_dmm_address();
-void set_psu_address();
+// The connection check before a command: true when both instruments are present, the DMM still reads
+// and the DP832 link is open; otherwise the first failure is printed and false returned.
+bool instruments_ready(Bench& bench);
+
+// The dialogs of M and D: edit the instrument's address, save the settings, connect again.
+void set_dmm_address(Bench& bench, ProgramSettings& settings);
+void set_psu_address(Bench& bench, ProgramSettings& settings);

@@ -6,20 +6,11 @@
 #include "app/run_records.h"
 #include "app/trimora.h"
 #include "calibration/channel_groups.h"
-#include "calibration/factory_calibration.h"
-#include "calibration/voltage_assessment.h"
-#include "console/console.h"
-#include "console/keys.h"
 #include "console/stamps.h"
 #include "link/channel.h"
-#include "link/framing.h"
-#include "link/instruments.h"
-#include "link/primitives.h"
 #include "platform/net.h"
 #include "platform/raw_keys.h"
 #include "platform/stop_request.h"
-#include "settings/program_settings.h"
-#include "settings/settings_table.h"
 
 namespace {
 
@@ -28,175 +19,171 @@ const char* const WEB_ADDRESS_LINE = "        https://trimora.example.org\n";
 
 constexpr int KEY_ENTER = 13;
 
-void print_banner() {
+// Everything the menu works with, for as long as the program runs.
+struct Menu {
+  Environment& env;
+  ProgramSettings& settings;
+  Bench& bench;
+  RunRecords& records;
+  Console& console;
+};
+
+void print_banner(Environment& env, ProgramSettings& settings) {
+  Console& console = env.console();
   char text[32];
-  console_print("Trimora\n");
-  console_print("Current Time and Date: %s\n", date_time_stamp(text));
-  text[0] = '\0';
-  settings.get_value("Last_Run_Time", text, sizeof text);
-  console_print_untrusted("Last run: %s\n", text);
-  console_print("Version 1.0 (Trimora)\n");
-  console_print("%s", WEB_ADDRESS_LINE);
-  console_print("\n I N S T R U M E N T    S E T U P\n\n");
+  console.print("Trimora\n");
+  console.print("Current Time and Date: %s\n", date_time_stamp(env.local_time().local, text));
+  console.print_untrusted("Last run: %s\n", settings.last_run_time());
+  console.print("Version 1.0 (Trimora)\n");
+  console.print("%s", WEB_ADDRESS_LINE);
+  console.print("\n I N S T R U M E N T    S E T U P\n\n");
 }
 
-void print_header_and_menu() {
+void print_header_and_menu(Menu& menu) {
+  Console& console = menu.console;
   char text[32];
-  console_print("%s", EQUALS_LINE);
-  console_print("Trimora\n");
-  console_print("Version 1.1 (Trimora)\n");
-  console_print("%s", WEB_ADDRESS_LINE);
-  console_print("%s", EQUALS_LINE);
-  console_print("Instruments Detected: ( %s )\n", date_time_stamp(text));
-  console_print_untrusted("%s\n%s\n", dmm_description, psu_description);
-  console_print("%s", EQUALS_LINE);
-  console_print("\n");
-  console_print("A. Assess Channel Voltage Accuracy\n");
-  console_print("C. Factory Current Calibration\n");
-  console_print("V. Factory Voltage Calibration\n");
-  console_print("F. Do FULL Voltage Calibration with Corrections\n\n");
-  console_print("D. Set DP832 IP Address and Port\n");
-  console_print("M. Set DMM IP Address and Port\n\n");
-  console_print("X. Exit\n\nCommand >");
+  console.print("%s", EQUALS_LINE);
+  console.print("Trimora\n");
+  console.print("Version 1.1 (Trimora)\n");
+  console.print("%s", WEB_ADDRESS_LINE);
+  console.print("%s", EQUALS_LINE);
+  console.print("Instruments Detected: ( %s )\n", date_time_stamp(menu.env.local_time().local, text));
+  console.print_untrusted("%s\n%s\n", menu.bench.dmm.description(), menu.bench.psu.description());
+  console.print("%s", EQUALS_LINE);
+  console.print("\n");
+  console.print("A. Assess Channel Voltage Accuracy\n");
+  console.print("C. Factory Current Calibration\n");
+  console.print("V. Factory Voltage Calibration\n");
+  console.print("F. Do FULL Voltage Calibration with Corrections\n\n");
+  console.print("D. Set DP832 IP Address and Port\n");
+  console.print("M. Set DMM IP Address and Port\n\n");
+  console.print("X. Exit\n\nCommand >");
 }
 
 int upper_key(int key) { return key >= 0 && key <= 255 ? std::toupper(key) : key; }
 
-void assess_command() {
-  console_print("What channel (1, 2, or 3) to do voltage accuracy assessment on?");
-  std::optional<Channel> channel = Channel::from_key(read_key_echo());
+void assess_command(Menu& menu) {
+  Console& console = menu.console;
+  console.print("What channel (1, 2, or 3) to do voltage accuracy assessment on?");
+  std::optional<Channel> channel = Channel::from_key(console.read_key_echo());
   if (!channel) return;
-  console_print("\n\n");
-  double sum_of_squares = 0.0;
-  double rms_error = 0.0;
-  begin_recorded_procedure(Procedure::assessment, *channel);
-  assess_voltage_accuracy(*channel, sum_of_squares, rms_error, AssessMode::REPORT_ONLY);
-  end_recorded_procedure();
+  console.print("\n\n");
+  menu.records.run(menu.bench, Procedure::assessment, *channel);
 }
 
 // C and V: the channel, the wiring reminder and Enter, then the channel's factory calibration.
-void factory_command(bool voltage) {
+void factory_command(Menu& menu, bool voltage) {
+  Console& console = menu.console;
   if (voltage)
-    console_print("What channel (1, 2 or 3) to perform regular factory voltage calibration on?");
+    console.print("What channel (1, 2 or 3) to perform regular factory voltage calibration on?");
   else
-    console_print("What channel (1, 2 or 3) to perform regular factory current calibration on?");
-  std::optional<Channel> channel = Channel::from_key(read_key_echo());
+    console.print("What channel (1, 2 or 3) to perform regular factory current calibration on?");
+  std::optional<Channel> channel = Channel::from_key(console.read_key_echo());
   if (!channel) return;
   // Keys typed before the question is shown never answer it (the keys that got here were read).
-  discard_typed_ahead();
+  console.discard_typed_ahead();
   if (voltage)
-    console_print("\n\aREADY TO CALIBRATE VOLTAGES ON %s. MAKE SURE DMM IS\n", channel->name());
+    console.print("\n\aREADY TO CALIBRATE VOLTAGES ON %s. MAKE SURE DMM IS\n", channel->name());
   else
-    console_print("\a\nREADY TO CALIBRATE CURRENT ON %s. MAKE SURE DMM IS\n", channel->name());
-  console_print("CONNECTED TO CHANNEL %c OUTPUT TERMINALS, THEN PRESS ENTER:", channel->key());
-  if (upper_key(read_key()) != KEY_ENTER) return;
-  console_print("\n\n");
-  begin_recorded_procedure(voltage ? Procedure::voltage_calibration : Procedure::current_calibration, *channel);
-  if (voltage)
-    factory_voltage_calibration(*channel, false);
-  else
-    factory_current_calibration(*channel);
-  end_recorded_procedure();
+    console.print("\a\nREADY TO CALIBRATE CURRENT ON %s. MAKE SURE DMM IS\n", channel->name());
+  console.print("CONNECTED TO CHANNEL %c OUTPUT TERMINALS, THEN PRESS ENTER:", channel->key());
+  if (upper_key(console.read_key()) != KEY_ENTER) return;
+  console.print("\n\n");
+  menu.records.run(menu.bench, voltage ? Procedure::voltage_calibration : Procedure::current_calibration, *channel);
 }
 
 // F: only the channels that keep a corrections table.
-void full_calibration_command() {
-  console_print("What channel (1 or 2) to do voltage calibration with corrections on?");
-  std::optional<Channel> channel = Channel::from_key(read_key_echo());
+void full_calibration_command(Menu& menu) {
+  Console& console = menu.console;
+  console.print("What channel (1 or 2) to do voltage calibration with corrections on?");
+  std::optional<Channel> channel = Channel::from_key(console.read_key_echo());
   if (!channel || !channel_group(*channel).corrections) return;
-  discard_typed_ahead();
-  console_print("\nPress Y to confirm calibration on channel %c:", channel->key());
-  if (upper_key(read_key_echo()) != 'Y') return;
-  console_print("\n\n");
-  begin_recorded_procedure(Procedure::full_voltage_calibration, *channel);
-  full_voltage_calibration(*channel);
-  end_recorded_procedure();
+  console.discard_typed_ahead();
+  console.print("\nPress Y to confirm calibration on channel %c:", channel->key());
+  if (upper_key(console.read_key_echo()) != 'Y') return;
+  console.print("\n\n");
+  menu.records.run(menu.bench, Procedure::full_voltage_calibration, *channel);
 }
 
-void shut_down() {
-  console_print("\n\nExiting...\n\n");
-  if (dmm_link != nullptr) dmm_link->close();
-  if (psu_link != nullptr) psu_link->close();
-  save_program_settings_at_exit();
-  write_run_certificates();
+void shut_down(Menu& menu) {
+  menu.console.print("\n\nExiting...\n\n");
+  if (menu.bench.dmm.link() != nullptr) menu.bench.dmm.link()->close();
+  if (menu.bench.psu.link() != nullptr) menu.bench.psu.link()->close();
+  menu.settings.save_at_exit(menu.env.local_time().local);
+  menu.records.write_certificates(menu.console);
 }
 
 // A settings file that exists but cannot be read: say so, and contact nobody until the operator has
 // seen the addresses. The built-in addresses are a guess at a bench that may not be this one.
-void report_unreadable_settings() {
-  console_print_untrusted("\a\nWARNING: THE SETTINGS FILE %s CANNOT BE READ: %s.\n", settings_path.c_str(),
-                          settings_file_problem().c_str());
-  console_print("THE INSTRUMENTS ARE NOT CONTACTED AT THE BUILT-IN ADDRESSES. SET THEM WITH M AND D.\n");
-  console_print("THE FILE IS LEFT AS IT IS UNLESS AN ADDRESS IS CHANGED THERE.\n\n");
-  std::snprintf(dmm_description, sizeof dmm_description, "%s", "No DMM detected.");
-  std::snprintf(psu_description, sizeof psu_description, "%s", "No DP832 detected.");
+void report_unreadable_settings(Console& console, const ProgramSettings& settings) {
+  console.print_untrusted("\a\nWARNING: THE SETTINGS FILE %s CANNOT BE READ: %s.\n", settings.path,
+                          settings.file_problem());
+  console.print("THE INSTRUMENTS ARE NOT CONTACTED AT THE BUILT-IN ADDRESSES. SET THEM WITH M AND D.\n");
+  console.print("THE FILE IS LEFT AS IT IS UNLESS AN ADDRESS IS CHANGED THERE.\n\n");
 }
 
 // After a command: a Ctrl+C that came during it has aborted it (the procedure has switched its output
-// off and closed its calibration); the menu comes back. 0 when the program must end instead.
-int command_stopped() {
-  if (stop_terminate) return 0;
+// off and closed its calibration); the menu comes back. false when the program must end instead.
+bool command_stopped(Console& console) {
+  if (stop_terminate) return false;
   if (stop_interrupts) {
     stop_interrupt_taken();
-    console_print("\n\aABORTED BY THE OPERATOR (Ctrl+C).\n\n");
+    console.print("\n\aABORTED BY THE OPERATOR (Ctrl+C).\n\n");
   }
-  return 1;
+  return true;
 }
 
 }  // namespace
 
 // Both instruments present, the DMM still reading and the DP832 link still open; otherwise the
-// first failure is reported and 0 returned.
-int instruments_ready() {
-  if (dmm_link == nullptr) {
-    console_print("\a\nNo active DMM connection.\n");
-    return 0;
+// first failure is reported and false returned.
+bool instruments_ready(Bench& bench) {
+  Console& console = bench.console();
+  if (!bench.dmm.present()) {
+    console.print("\a\nNo active DMM connection.\n");
+    return false;
   }
-  if (psu_link == nullptr) {
-    console_print("\a\nNo active DP832 connection.\n");
-    return 0;
+  if (!bench.psu.present()) {
+    console.print("\a\nNo active DP832 connection.\n");
+    return false;
   }
-  int ok = 0;
-  dmm_read(ok);
-  if (ok <= 0) {
-    console_print("\a\nThe connection to the DMM has been lost. Check connections/settings and retry.\n");
-    return 0;
+  if (!bench.dmm.read()) {
+    console.print("\a\nThe connection to the DMM has been lost. Check connections/settings and retry.\n");
+    return false;
   }
-  if (!psu_link->is_connected()) {
-    console_print("\a\nThe connection to the DP832 has been lost. Check connections/settings and retry.\n");
-    return 0;
+  if (!bench.psu.link()->is_connected()) {
+    console.print("\a\nThe connection to the DP832 has been lost. Check connections/settings and retry.\n");
+    return false;
   }
-  return 1;
+  return true;
 }
 
-int trimora_main() {
+int trimora_main(Environment& env, ProgramSettings& settings) {
+  Console& console = env.console();
   // Ctrl+C, SIGTERM and SIGHUP from now on only set flags: a procedure stops at its next step and
   // switches its output off, and the program ends through shut_down.
   stop_handlers_install();
   console_start();
-  load_program_settings();
-  const DmmFraming* framing = dmm_framing_for(dmm_connect_method);
-  dmm_framing = framing != nullptr ? framing : &TELNET_DMM;
+  settings.load(console);
   if (!net_startup()) {
-    console_print("Error starting Windows sockets; aborting.\n");
+    console.print("Error starting Windows sockets; aborting.\n");
     return -1;
   }
-  print_banner();
-  if (!settings_file_problem().empty()) {
-    report_unreadable_settings();
-  } else {
-    connect_dmm(dmm_host, dmm_port);
-    connect_psu(psu_host, psu_port);
-  }
+  print_banner(env, settings);
+  const bool readable = settings.file_problem().empty();
+  if (!readable) report_unreadable_settings(console, settings);
+  std::unique_ptr<Bench> bench = open_bench(env, settings, readable);
+  RunRecords records(settings.records_folder());
+  Menu menu{env, settings, *bench, records, console};
 
   for (;;) {
     // Keys typed while the last command ran never start the next one. Thrown away before the menu
     // is shown, so that a key typed once the prompt is there always counts.
-    discard_typed_ahead();
-    print_header_and_menu();
-    int key = read_key();
+    console.discard_typed_ahead();
+    print_header_and_menu(menu);
+    int key = console.read_key();
     // A key without a character is no command: it does nothing.
-    while (is_special_key(key)) key = read_key();
+    while (is_special_key(key)) key = console.read_key();
     if (key == KEY_CLOSED && stop_requested()) break;  // Ctrl+C at the menu ends the program as X does
     if (key == KEY_CLOSED) {
       // No more keys can come: end as X does rather than wait forever.
@@ -204,24 +191,24 @@ int trimora_main() {
       break;
     }
     key = upper_key(key);
-    console_print("%c\n", key);
+    console.print("%c\n", key);
     if (key == 'X') break;
-    if (key != 'M' && key != 'D' && !instruments_ready()) {
-      if (!command_stopped()) break;
+    if (key != 'M' && key != 'D' && !instruments_ready(*bench)) {
+      if (!command_stopped(console)) break;
       continue;
     }
     switch (key) {
-      case 'A': assess_command(); break;
-      case 'C': factory_command(false); break;
-      case 'V': factory_command(true); break;
-      case 'F': full_calibration_command(); break;
-      case 'D': set_psu_address(); break;
-      case 'M': set_dmm_address(); break;
-      default: console_print("\n\a?Unknown command.\n\n"); break;
+      case 'A': assess_command(menu); break;
+      case 'C': factory_command(menu, false); break;
+      case 'V': factory_command(menu, true); break;
+      case 'F': full_calibration_command(menu); break;
+      case 'D': set_psu_address(*bench, settings); break;
+      case 'M': set_dmm_address(*bench, settings); break;
+      default: console.print("\n\a?Unknown command.\n\n"); break;
     }
-    if (!command_stopped()) break;
+    if (!command_stopped(console)) break;
   }
-  shut_down();
+  shut_down(menu);
   stop_program_finished();
   return 0;
 }

@@ -6,166 +6,168 @@
 #include <optional>
 #include <string>
 
+#include "calibration/output_guard.h"
+#include "calibration/path_checks.h"
 #include "calibration/run_recording.h"
 #include "calibration/supply_errors.h"
-#include "console/console.h"
 #include "console/stamps.h"
-#include "link/primitives.h"
-#include "platform/sleep.h"
 #include "platform/stop_request.h"
 
 namespace {
 
-// The supply's link went away during the run: nothing more can reach it, not even the end of the
-// calibration, so the run stops here and says so instead of showing commands that go nowhere.
-void report_lost_supply(const char* name) {
-  console_print("\a\nERROR: THE CONNECTION TO THE DP832 HAS BEEN LOST. THE CALIBRATION OF %s IS INCOMPLETE:\n"
-                "CHECK THE SUPPLY, RECONNECT IT (D) AND REPEAT THE CALIBRATION.\n\n",
-                name);
-}
-
-// Runs one phase, adding the corrections (one per point) to its readings when they are given;
-// returns how many of its points got no measurement. lost becomes true when the supply's link is
-// gone, and the phase ends there; stopped when a stop (Ctrl+C, SIGTERM) is requested, and the phase
-// ends there too, its points from there on counted as without measurement.
-int run_phase(const char* name, const CalibrationPhase& phase, const double* corrections, char* command,
-              std::size_t size, bool& lost, bool& stopped) {
+// How a phase ended: lost when the supply's link is gone (the phase ends there); stopped when a stop
+// (Ctrl+C, SIGTERM) is requested (the phase ends there too, its points from there on counted as
+// without measurement).
+struct PhaseEnd {
   int missed = 0;
-  console_print(phase.texts->banner, name);
-  record_phase(phase.texts->record_name);
+  bool lost = false;
+  bool stopped = false;
+};
+
+// Runs one phase, adding the corrections (one per point) to its readings when they are given.
+PhaseEnd run_phase(Bench& bench, Channel channel, const CalibrationPhase& phase, std::span<const double> corrections,
+                   ProcedureObserver& observer) {
+  const char* name = channel.name();
+  char command[128];
+  PhaseEnd end;
+  observer.phase_begun(*phase.texts, channel);
   for (std::size_t i = 0; i < phase.points.size(); i++) {
     int point = static_cast<int>(i);
     if (stop_requested()) {
-      stopped = true;
-      return missed + static_cast<int>(phase.points.size() - i);
+      end.stopped = true;
+      end.missed += static_cast<int>(phase.points.size() - i);
+      return end;
     }
-    if (!psu_connected()) {
-      lost = true;
-      return missed;
+    if (!bench.psu.connected()) {
+      end.lost = true;
+      return end;
     }
-    std::snprintf(command, size, phase.texts->set_format, name, point, phase.points[i]);
-    psu_command(command);
-    console_print("[%2d] %s", point, command);
-    sleep_ms(phase.settle_ms);
+    std::snprintf(command, sizeof command, phase.texts->set_format, name, point, phase.points[i]);
+    bench.psu.command(command);
+    observer.calibration_command(point, command);
+    bench.env.sleep_ms(phase.settle_ms);
 
     const double set = value_sent(command);
-    int ok = 0;
-    double value = dmm_read(ok);
-    const std::optional<double> reading = ok != 0 ? std::optional<double>(value) : std::nullopt;
-    if (!psu_connected()) {
-      record_calibration_point(set, reading, std::nullopt, false);
-      lost = true;
-      return missed;
+    const Result<double> read = bench.dmm.read();
+    const std::optional<double> reading = read ? std::optional<double>(*read) : std::nullopt;
+    if (!bench.psu.connected()) {
+      observer.point_taken({set, reading, std::nullopt, false});
+      end.lost = true;
+      return end;
     }
-    if (ok != 0 && stop_requested()) {
+    if (reading && stop_requested()) {
       // Read, but the stop came meanwhile: the point is left, like the rest.
-      stopped = true;
-      return missed + static_cast<int>(phase.points.size() - i);
+      end.stopped = true;
+      end.missed += static_cast<int>(phase.points.size() - i);
+      return end;
     }
-    if (ok != 0 && !reading_plausible(*phase.bound, phase.points[i], value)) {
+    if (reading && !reading_plausible(*phase.bound, phase.points[i], *reading)) {
       // A wrong unit, another channel, an output switched off: calibrating the supply to it would
       // ruin the channel, so the point is left without a measurement.
-      missed++;
-      console_print("\aWARNING: DMM READING %lf IS FAR FROM THE SET VALUE %g: NOT REPORTED TO THE SUPPLY.\n",
-                    value, phase.points[i]);
-      record_calibration_point(set, reading, std::nullopt, false);
-    } else if (ok != 0) {
-      if (corrections != nullptr) {
+      end.missed++;
+      observer.calibration_reading_implausible(*reading, phase.points[i]);
+      observer.point_taken({set, reading, std::nullopt, false});
+    } else if (reading) {
+      double value = *reading;
+      if (!corrections.empty()) {
         value += corrections[i];
-        console_print("CORRECTION: %7.4lf mV", corrections[i] * 1000.0);
+        observer.calibration_correction(corrections[i]);
       }
-      std::snprintf(command, size, phase.texts->measure_format, name, point, value);
-      psu_command(command);
-      console_print("[%2d] %s", point, command);
-      record_calibration_point(set, reading, value_sent(command), psu_connected() != 0);
+      std::snprintf(command, sizeof command, phase.texts->measure_format, name, point, value);
+      bench.psu.command(command);
+      observer.calibration_command(point, command);
+      observer.point_taken({set, reading, value_sent(command), bench.psu.connected()});
     } else {
       // No reading: reporting a made-up value would calibrate the supply to it, so the point is
       // left without a measurement.
-      missed++;
-      console_print("\aWARNING: DMM communication error.\n");
-      record_calibration_point(set, std::nullopt, std::nullopt, false);
+      end.missed++;
+      observer.calibration_reading_failed();
+      observer.point_taken({set, std::nullopt, std::nullopt, false});
     }
   }
-  return missed;
+  return end;
 }
 
 }  // namespace
 
-void run_factory_calibration(const CalibrationRun& run) {
+CalibrationOutcome run_factory_calibration(Bench& bench, const CalibrationRun& run, ProcedureObserver& observer) {
+  CalibrationOutcome outcome;
   char command[128];
-  const char* name = run.channel.name();
+  const Channel channel = run.channel;
+  const char* name = channel.name();
 
-  run.set_dmm_mode();
-  const int path_ok = run.check_path(run.channel);
+  (bench.dmm.*run.set_dmm_mode)();
+  const bool path_ok = run.check_path(bench, channel);
   if (stop_requested()) {  // the path check has switched the output off; no session is open
-    note_incomplete(std::string(run.record_title) + ": aborted by the operator");
-    return;
+    observer.incomplete(std::string(run.record_title) + ": aborted by the operator");
+    return outcome;
   }
-  if (path_ok == 0) {
-    report_path_failure(run.channel);
-    note_incomplete(std::string(run.record_title) + ": the DMM is not reading from " + name +
-                    " (path check failed)");
-    return;
+  if (!path_ok) {
+    report_path_failure(bench, channel, observer);
+    observer.incomplete(std::string(run.record_title) + ": the DMM is not reading from " + name +
+                        " (path check failed)");
+    return outcome;
   }
-  record_step(StepKind::calibration, run.record_step, run.record_title, run.quantity,
-              run.dac_corrections != nullptr);
-  if (run.dac_corrections != nullptr) record_corrections(run.phases[0].points, run.dac_corrections);
+  observer.step_begun(StepKind::calibration, run.record_step, run.record_title, run.quantity,
+                      !run.dac_corrections.empty());
+  if (!run.dac_corrections.empty()) observer.corrections_used(run.phases[0].points, run.dac_corrections);
 
   std::snprintf(command, sizeof command, "CAL:START 27384,%s\r\n", name);
-  psu_command(command);
+  bench.psu.command(command);
   std::snprintf(command, sizeof command, run.clear_command, name);
-  psu_command(command);
-  psu_command("*RST\r\n");
-  console_print("%s output ON...\n", name);
-  std::snprintf(command, sizeof command, "OUTPUT %s,ON\r\n", name);
-  psu_command(command);
+  bench.psu.command(command);
+  bench.psu.command("*RST\r\n");
+  OutputGuard output(bench.psu, channel);
+  observer.output_switched_on(channel);
+  output.on();
 
-  int missed = 0;
-  int total = 0;
   bool lost = false;
   bool stopped = false;
   for (std::size_t p = 0; p < std::size(run.phases); p++) {
     const CalibrationPhase& phase = run.phases[p];
-    const double* corrections = p == 0 ? run.dac_corrections : nullptr;
-    if (stopped)
-      missed += static_cast<int>(phase.points.size());
-    else if (!lost)
-      missed += run_phase(name, phase, corrections, command, sizeof command, lost, stopped);
-    total += static_cast<int>(phase.points.size());
+    const std::span<const double> corrections = p == 0 ? run.dac_corrections : std::span<const double>();
+    if (stopped) {
+      outcome.missed += static_cast<int>(phase.points.size());
+    } else if (!lost) {
+      const PhaseEnd end = run_phase(bench, channel, phase, corrections, observer);
+      outcome.missed += end.missed;
+      lost = end.lost;
+      stopped = end.stopped;
+    }
+    outcome.total += static_cast<int>(phase.points.size());
   }
   if (lost) {
-    report_lost_supply(name);
-    note_incomplete(std::string(run.record_title) + ": the connection to the DP832 was lost");
-    return;
+    observer.calibration_supply_lost(channel);
+    observer.incomplete(std::string(run.record_title) + ": the connection to the DP832 was lost");
+    return outcome;
   }
 
   // From here to the end the output goes off and the session is closed whatever else comes, even a
   // second Ctrl+C.
   StopCleanup cleanup;
-  console_print("%s output OFF...\n", name);
-  std::snprintf(command, sizeof command, "OUTPUT %s,OFF\r\n", name);
-  psu_command(command);
+  observer.output_switched_off(channel);
+  output.off();
 
   char date[32];
-  date_stamp(date);
+  date_stamp(bench.env.local_time().local, date);
   std::snprintf(command, sizeof command, "CAL:END %s,%s\r\n", date, name);
-  psu_command(command);
-  console_print("%s", command);
+  bench.psu.command(command);
+  observer.calibration_ended(command);
 
   if (stopped) {
-    console_print("\aWARNING: THE CALIBRATION WAS ABORTED: %d OF %d POINTS WERE NOT REPORTED TO THE "
-                  "SUPPLY.\nTHE CALIBRATION OF %s IS INCOMPLETE: REPEAT IT.\n",
-                  missed, total, name);
-    note_incomplete(std::string(run.record_title) + ": aborted by the operator; " + std::to_string(missed) +
-                    " of " + std::to_string(total) + " points were not reported to the supply");
-  } else if (missed > 0) {
-    console_print("\aWARNING: %d OF %d POINTS HAD NO DMM MEASUREMENT AND WERE NOT REPORTED TO THE "
-                  "SUPPLY.\nTHE CALIBRATION OF %s IS INCOMPLETE: REPEAT IT.\n",
-                  missed, total, name);
-    note_incomplete(std::string(run.record_title) + ": " + std::to_string(missed) + " of " +
-                    std::to_string(total) + " points had no DMM measurement and were not reported to the supply");
+    observer.calibration_stopped(channel, outcome.missed, outcome.total);
+    observer.incomplete(std::string(run.record_title) + ": aborted by the operator; " +
+                        std::to_string(outcome.missed) + " of " + std::to_string(outcome.total) +
+                        " points were not reported to the supply");
+  } else if (outcome.missed > 0) {
+    observer.calibration_points_missed(channel, outcome.missed, outcome.total);
+    observer.incomplete(std::string(run.record_title) + ": " + std::to_string(outcome.missed) + " of " +
+                        std::to_string(outcome.total) +
+                        " points had no DMM measurement and were not reported to the supply");
   } else {
-    record_step_completed();
+    observer.step_completed();
+    outcome.completed = true;
   }
-  record_supply_errors(report_supply_errors(run.channel, ErrorContext::calibration));
+  report_supply_errors(bench, channel, ErrorContext::calibration, observer);
+  return outcome;
 }

@@ -2,17 +2,20 @@
 #include "calibration/calibration_run.h"
 #include "calibration/channel_groups.h"
 #include "calibration/factory_calibration.h"
-#include "link/primitives.h"
+#include "calibration/path_checks.h"
 
-void factory_current_calibration(Channel channel) {
+// cppcheck-suppress constParameter
+CalibrationOutcome factory_current_calibration(Bench& bench, Channel channel, ProcedureObserver& observer) {
   const ChannelGroup& group = channel_group(channel);
-  run_factory_calibration({.channel = channel,
-                           .set_dmm_mode = dmm_set_current_mode,
-                           .check_path = check_current_path,
-                           .clear_command = "CAL:CLEAR %s,C\r\n",
-                           .phases = {group.idac, group.imeter},
-                           .dac_corrections = nullptr,
-                           .record_step = 1,
-                           .record_title = "Factory current calibration",
-                           .quantity = Quantity::current});
+  return run_factory_calibration(bench,
+                                 {.channel = channel,
+                                  .set_dmm_mode = &Dmm::set_current_mode,
+                                  .check_path = check_current_path,
+                                  .clear_command = "CAL:CLEAR %s,C\r\n",
+                                  .phases = {group.idac, group.imeter},
+                                  .dac_corrections = {},
+                                  .record_step = 1,
+                                  .record_title = "Factory current calibration",
+                                  .quantity = Quantity::current},
+                                 observer);
 }

@@ -1,84 +1,40 @@
-// The full voltage calibration of CH1 or CH2: factory calibration, assessment with recalibration by
-// the corrections it found, final assessment, and a summary of the errors before and after.
-#include <cmath>
-#include <limits>
-#include <string>
-
+// The full voltage calibration of CH1 or CH2: factory calibration, assessment, factory calibration with
+// the corrections the assessment found, final assessment, and a summary of the errors before and after.
+#include "calibration/channel_groups.h"
 #include "calibration/factory_calibration.h"
-#include "calibration/run_recording.h"
-#include "calibration/supply_errors.h"
+#include "calibration/path_checks.h"
 #include "calibration/voltage_assessment.h"
-#include "console/console.h"
-#include "console/keys.h"
-#include "link/primitives.h"
 #include "platform/stop_request.h"
 
-namespace {
-
-// One pair of figures. An assessment that did not complete its sweep leaves its RMS unwritten and its
-// sum of squares unwritten or partial, so both are shown as not measured then.
-void print_figures(double sum_of_squares, double rms_error, bool last) {
-  if (std::isnan(rms_error)) {
-    console_print(" SS Error: %8s mV^2\n", "n/a");
-    console_print(last ? "RMS Error: %8s mV\n" : "RMS Error: %8s mV\n\n", "n/a");
-    return;
-  }
-  console_print(" SS Error: %8.5lf mV^2\n", sum_of_squares);
-  if (last)
-    console_print("RMS Error: %8.5lf mV\n", rms_error);
-  else
-    console_print("RMS Error: %8.5lf mV\n\n", rms_error);
-}
-
-}  // namespace
-
-void full_voltage_calibration(Channel channel) {
-  const char channel_key = channel.key();
-
-  console_print("\n\n** Full Channel Voltage Calibration **\n\nSTEPS: (1) Factory Calibration (2) "
-                "Assessment of Error and Fine Calibration (3) Final Assessment.\n\n");
-  console_print("STEP 1: INITIAL CALIBRATION PER FACTORY SPEC - Channel %c\n", channel_key);
-  dmm_set_voltage_mode();
-  const int path_ok = check_voltage_path(channel);
+void full_voltage_calibration(Bench& bench, Channel channel, ProcedureObserver& observer) {
+  observer.full_calibration_begun(channel);
+  observer.full_calibration_step(1, channel);
+  bench.dmm.set_voltage_mode();
+  const bool path_ok = check_voltage_path(bench, channel);
   if (stop_requested()) {  // the path check has switched the output off
-    note_incomplete("aborted by the operator");
+    observer.incomplete("aborted by the operator");
     return;
   }
-  if (path_ok == 0) {
-    report_path_failure(channel);
-    note_incomplete(std::string("the DMM is not reading from ") + channel.name() + " (path check failed)");
+  if (!path_ok) {
+    report_path_failure(bench, channel, observer);
+    observer.incomplete(std::string("the DMM is not reading from ") + channel.name() + " (path check failed)");
     return;
   }
-  factory_voltage_calibration(channel, false);
+  factory_voltage_calibration(bench, channel, observer);
   // A stop ends the whole run after the step that saw it has switched its output off.
   if (stop_requested()) return;
 
-  // Not produced until an assessment writes them.
-  const double none = std::numeric_limits<double>::quiet_NaN();
-  double factory_ss = none, factory_rms = none, achieved_ss = none, achieved_rms = none;
-
-  console_print("STEP 2: BUILD AND APPLY CORRECTIONS TABLE - Channel %c\n", channel_key);
-  const int assessed = assess_voltage_accuracy(channel, factory_ss, factory_rms, AssessMode::RECALIBRATE);
+  observer.full_calibration_step(2, channel);
+  const SweepResult factory = assess_voltage_accuracy(bench, channel, observer, BEFORE_RECALIBRATION_STEP);
+  if (factory.completed && channel_group(channel).corrections)
+    factory_voltage_calibration(bench, channel, observer, factory.errors);
   if (stop_requested()) return;
-  if (assessed == 0) {
-    console_print("\n\aPROCEDURE ABORTED...Press any key to continue.");
-    read_key();
-    console_print("\n");
-  }
+  if (!factory.completed) observer.full_calibration_step_failed();
 
-  console_print("STEP 3: REVIEW FINAL CALIBRATION STATUS - Channel %c\n", channel_key);
-  assess_voltage_accuracy(channel, achieved_ss, achieved_rms, AssessMode::REPORT_ONLY);
+  observer.full_calibration_step(3, channel);
+  const SweepResult achieved = assess_voltage_accuracy(bench, channel, observer, FINAL_STEP);
   if (stop_requested()) return;
 
-  console_print("=========================================================\n");
-  console_print("Summary of performance from Factory to Full Calibration\n\n");
-  console_print("FACTORY CALIBRATION:\n");
-  print_figures(factory_ss, factory_rms, false);
-  console_print("ACHIEVED CALIBRATION:\n");
-  print_figures(achieved_ss, achieved_rms, true);
-  console_print("=========================================================\n");
-
-  console_print("\n\aPress any key to continue...");
-  read_key();
-  console_print("\n");
+  observer.full_calibration_summary(
+      {factory.sum_of_squares, factory.rms_error, achieved.sum_of_squares, achieved.rms_error});
 }

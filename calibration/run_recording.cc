@@ -4,56 +4,50 @@
 #include <cstdlib>
 #include <cstring>
 
-RunResult current_run;
-
-void begin_run(Procedure procedure, Channel channel) {
-  current_run = RunResult{};
-  current_run.procedure = procedure;
-  current_run.channel = static_cast<int>(channel.index()) + 1;
-  current_run.completed = true;
+RunRecorder::RunRecorder(Procedure procedure, Channel channel) {
+  run_.procedure = procedure;
+  run_.channel = static_cast<int>(channel.index()) + 1;
+  run_.completed = true;
 }
 
-void note_incomplete(const std::string& reason) {
-  std::string reasons = current_run.incomplete_reason;
+void RunRecorder::incomplete(const std::string& reason) {
+  std::string reasons = run_.incomplete_reason;
   if (!reasons.empty()) reasons += "; ";
-  mark_incomplete(current_run, reasons + reason);
+  mark_incomplete(run_, reasons + reason);
 }
 
-void record_supply_errors(const std::vector<std::string>& errors) {
+void RunRecorder::supply_errors(Channel /*channel*/, ErrorContext /*context*/, const std::vector<std::string>& errors) {
   if (errors.empty()) return;
-  current_run.supply_errors.insert(current_run.supply_errors.end(), errors.begin(), errors.end());
-  note_incomplete("the DP832 reported " + std::to_string(errors.size()) +
-                  (errors.size() == 1 ? " error" : " errors") + ": its results were not accepted");
+  run_.supply_errors.insert(run_.supply_errors.end(), errors.begin(), errors.end());
+  incomplete("the DP832 reported " + std::to_string(errors.size()) + (errors.size() == 1 ? " error" : " errors") +
+             ": its results were not accepted");
 }
 
-void record_step(StepKind kind, int number, const char* title, Quantity quantity, bool uses_corrections) {
-  begin_step(current_run, kind, title, quantity, uses_corrections).number = number;
+void RunRecorder::step_begun(StepKind kind, int number, const char* title, Quantity quantity, bool uses_corrections) {
+  begin_step(run_, kind, title, quantity, uses_corrections).number = number;
 }
 
-void record_phase(const char* name) {
-  if (current_run.steps.empty()) return;
-  begin_phase(current_run.steps.back(), name);
+void RunRecorder::phase_begun(const PhaseTexts& texts, Channel /*channel*/) {
+  if (run_.steps.empty()) return;
+  begin_phase(run_.steps.back(), texts.record_name);
 }
 
-void record_assessed_point(double set, std::optional<double> reading) {
-  if (current_run.steps.empty()) return;
-  add_assessed_point(current_run.steps.back(), set, reading);
+void RunRecorder::point_taken(const PointResult& point) {
+  if (run_.steps.empty()) return;
+  StepResult& step = run_.steps.back();
+  if (step.phases.empty()) step.phases.emplace_back();
+  step.phases.back().points.push_back(point);
 }
 
-void record_calibration_point(double set, std::optional<double> reading, std::optional<double> reported,
-                              bool reported_to_supply) {
-  if (current_run.steps.empty()) return;
-  add_calibration_point(current_run.steps.back(), set, reading, reported, reported_to_supply);
+void RunRecorder::step_completed() {
+  if (!run_.steps.empty()) run_.steps.back().completed = true;
 }
 
-void record_step_completed() {
-  if (!current_run.steps.empty()) current_run.steps.back().completed = true;
-}
-
-void record_corrections(std::span<const double> set_points, const double* corrections) {
+void RunRecorder::corrections_used(std::span<const double> set_points, std::span<const double> corrections) {
   std::vector<CorrectionEntry> table;
-  for (std::size_t i = 0; i < set_points.size(); i++) table.push_back({set_points[i], corrections[i]});
-  current_run.corrections = std::move(table);
+  for (std::size_t i = 0; i < set_points.size() && i < corrections.size(); i++)
+    table.push_back({set_points[i], corrections[i]});
+  run_.corrections = std::move(table);
 }
 
 double value_sent(const char* command) {

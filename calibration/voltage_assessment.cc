@@ -1,156 +1,118 @@
 // The voltage accuracy assessment: sweeps a channel's set points, reads the true output on the DMM and
-// reports each point's error and the sweep's sum of squares and RMS error. CH1/CH2 sweeps fill
-// voltage_corrections and, in the recalibrate mode, run the factory calibration with them.
+// reports each point's error and the sweep's sum of squares and RMS error.
+#include "calibration/voltage_assessment.h"
+
 #include <cmath>
 #include <cstdio>
-#include <iterator>
+#include <limits>
 #include <optional>
 #include <string>
 
 #include "calibration/channel_groups.h"
+#include "calibration/output_guard.h"
+#include "calibration/path_checks.h"
 #include "calibration/supply_errors.h"
-#include "calibration/factory_calibration.h"
-#include "calibration/run_recording.h"
-#include "calibration/voltage_assessment.h"
-#include "calibration/voltage_corrections.h"
-#include "console/console.h"
-#include "console/keys.h"
-#include "link/primitives.h"
-#include "platform/sleep.h"
 #include "platform/stop_request.h"
 
 namespace {
 
-static_assert(CH12_GROUP.sweep.size() == std::size(voltage_corrections));
-
-// The DMM reads far from the set point: switch off and wait for the operator.
-void abort_on_wrong_reading(const char* name) {
-  char command[128];
-  console_print("\a\nERROR: DMM is not reading correctly.\nIs it connected to the proper supply output?\n");
-  console_print("PROCEDURE ABORTED....PRESS ANY KEY...");
-  std::snprintf(command, sizeof command, "OUTPUT %s,OFF\r\n", name);
-  psu_command(command);
-  read_key();  // any key, or a closed console: either way the procedure ends here
-  console_print("\n");
-}
-
-// The assessment's step in the run's record: A's only step, or F's step 2 (before the recalibration)
-// or step 3 (final).
-struct AssessmentStep {
-  int number;
-  const char* title;
-};
-
-AssessmentStep assessment_step(AssessMode mode) {
-  if (current_run.procedure != Procedure::full_voltage_calibration) return {1, "Assessment"};
-  return mode == AssessMode::RECALIBRATE ? AssessmentStep{2, "After factory calibration"}
-                                         : AssessmentStep{3, "Final"};
-}
-
 // "<title>: <what happened> at the point set to 2.7500 V", for the record's reason.
-std::string stop_reason(AssessMode mode, const char* what, double set_point) {
+std::string stop_reason(AssessmentStep step, const char* what, double set_point) {
   char text[160];
-  std::snprintf(text, sizeof text, "%s: %s at the point set to %.4f V", assessment_step(mode).title, what,
-                set_point);
+  std::snprintf(text, sizeof text, "%s: %s at the point set to %.4f V", step.title, what, set_point);
   return text;
-}
-
-// A stop (Ctrl+C, SIGTERM) during the sweep: the output goes off, even through a second Ctrl+C.
-void abort_on_stop(Channel channel) {
-  StopCleanup cleanup;
-  char command[128];
-  console_print("\a\nASSESSMENT ABORTED.\n%s output OFF...\n", channel.name());
-  std::snprintf(command, sizeof command, "OUTPUT %s,OFF\r\n", channel.name());
-  psu_command(command);
-  record_supply_errors(report_supply_errors(channel, ErrorContext::assessment));
 }
 
 }  // namespace
 
-int assess_voltage_accuracy(Channel channel, double& sum_of_squares, double& rms_error, AssessMode mode) {
+SweepResult assess_voltage_accuracy(Bench& bench, Channel channel, ProcedureObserver& observer, AssessmentStep step) {
   const char* name = channel.name();
   const ChannelGroup& group = channel_group(channel);
-  char command[128];
+  SweepResult result;
+  result.sum_of_squares = std::numeric_limits<double>::quiet_NaN();
+  result.rms_error = std::numeric_limits<double>::quiet_NaN();
 
-  dmm_set_voltage_mode();
-  const int path_ok = check_voltage_path(channel);
+  bench.dmm.set_voltage_mode();
+  const bool path_ok = check_voltage_path(bench, channel);
   if (stop_requested()) {  // the path check has switched the output off
-    note_incomplete(std::string(assessment_step(mode).title) + ": aborted by the operator");
-    return 0;
+    observer.incomplete(std::string(step.title) + ": aborted by the operator");
+    return result;
   }
-  if (path_ok == 0) {
-    report_path_failure(channel);
-    note_incomplete(std::string(assessment_step(mode).title) + ": the DMM is not reading from " + name +
-                    " (path check failed)");
-    return 0;
+  if (!path_ok) {
+    report_path_failure(bench, channel, observer);
+    observer.incomplete(std::string(step.title) + ": the DMM is not reading from " + name + " (path check failed)");
+    return result;
   }
-  const AssessmentStep step = assessment_step(mode);
-  record_step(StepKind::assessment, step.number, step.title, Quantity::voltage, false);
+  observer.step_begun(StepKind::assessment, step.number, step.title, Quantity::voltage, false);
 
-  console_print("%s output ON...\n", name);
-  std::snprintf(command, sizeof command, "OUTPUT %s,ON\r\n", name);
-  psu_command(command);
-  sleep_ms(ASSESS_OUTPUT_ON_WAIT_MS);
-  sum_of_squares = 0.0;
+  OutputGuard output(bench.psu, channel);
+  observer.output_switched_on(channel);
+  output.on();
+  bench.env.sleep_ms(ASSESS_OUTPUT_ON_WAIT_MS);
+  result.sum_of_squares = 0.0;
 
-  for (std::size_t i = 0; i < group.sweep.size(); i++) {
-    double set_point = group.sweep[i];
+  // A stop (Ctrl+C, SIGTERM) during the sweep: the output goes off and the error queue is read, even
+  // through a second Ctrl+C.
+  auto stop_sweep = [&](double set_point) {
+    observer.incomplete(stop_reason(step, "aborted by the operator", set_point));
+    StopCleanup cleanup;
+    observer.sweep_stopped(channel);
+    output.off();
+    report_supply_errors(bench, channel, ErrorContext::assessment, observer);
+  };
+
+  char command[128];
+  for (const double set_point : group.sweep) {
     if (stop_requested()) {
-      note_incomplete(stop_reason(mode, "aborted by the operator", set_point));
-      abort_on_stop(channel);
-      return 0;
+      stop_sweep(set_point);
+      return result;
     }
     std::snprintf(command, sizeof command, ":APPL %s,%.4lf,2\r\n", name, set_point);
-    psu_command(command);
-    if (!psu_connected()) {
+    bench.psu.command(command);
+    if (!bench.psu.connected()) {
       // The set point never reached the supply: a reading now would measure something else.
-      console_print("\a\nERROR: THE CONNECTION TO THE DP832 HAS BEEN LOST. EXITING ROUTINE.\n\n");
-      note_incomplete(stop_reason(mode, "the connection to the DP832 was lost", set_point));
-      return 0;
+      observer.sweep_supply_lost();
+      observer.incomplete(stop_reason(step, "the connection to the DP832 was lost", set_point));
+      return result;
     }
-    sleep_ms(ASSESS_SETTLE_MS);
+    bench.env.sleep_ms(ASSESS_SETTLE_MS);
 
-    int ok = 0;
-    double reading = dmm_read(ok);
+    const Result<double> reading = bench.dmm.read();
     if (stop_requested()) {
-      note_incomplete(stop_reason(mode, "aborted by the operator", set_point));
-      abort_on_stop(channel);
-      return 0;
+      stop_sweep(set_point);
+      return result;
     }
-    if (ok == 0) {
-      console_print("\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n\n");
-      record_assessed_point(set_point, std::nullopt);
-      note_incomplete(stop_reason(mode, "the DMM reading failed", set_point));
-      record_supply_errors(report_supply_errors(channel, ErrorContext::assessment));
-      return 0;
+    if (!reading) {
+      observer.sweep_reading_failed();
+      observer.point_taken({set_point, std::nullopt, std::nullopt, false});
+      observer.incomplete(stop_reason(step, "the DMM reading failed", set_point));
+      // The sweep ends here: the channel is switched off before anything else.
+      output.off();
+      report_supply_errors(bench, channel, ErrorContext::assessment, observer);
+      return result;
     }
-    double error = reading - set_point;
-    if (group.corrections) voltage_corrections[i] = error;
-    console_print("Correction: Setpoint %7.4lf V, Error: %7.3lf mV\n", set_point, error * 1000.0);
-    record_assessed_point(set_point, reading);
+    const double error = *reading - set_point;
+    result.errors.push_back(error);
+    observer.sweep_point(set_point, error);
+    observer.point_taken({set_point, *reading, std::nullopt, false});
     if (std::fabs(error) > ASSESS_ERROR_LIMIT_V) {
-      note_incomplete(stop_reason(mode, "the DMM read more than 1 V off (wrong connection?), aborted", set_point));
-      abort_on_wrong_reading(name);
-      record_supply_errors(report_supply_errors(channel, ErrorContext::assessment));
-      return 0;
+      observer.incomplete(stop_reason(step, "the DMM read more than 1 V off (wrong connection?), aborted", set_point));
+      // The DMM reads far from the set point: switch off and wait for the operator.
+      observer.sweep_reading_wrong();
+      output.off();
+      observer.sweep_reading_wrong_acknowledge();
+      report_supply_errors(bench, channel, ErrorContext::assessment, observer);
+      return result;
     }
-    sum_of_squares += (error * 1000.0) * (error * 1000.0);
+    result.sum_of_squares += (error * 1000.0) * (error * 1000.0);
   }
 
-  console_print("%s output OFF...\n", name);
-  std::snprintf(command, sizeof command, "OUTPUT %s,OFF\r\n", name);
-  psu_command(command);
+  observer.output_switched_off(channel);
+  output.off();
 
-  rms_error = std::sqrt(sum_of_squares * (1.0 / static_cast<double>(group.sweep.size())));
-  console_print(" SS Error: %8.5lf mV^2\n", sum_of_squares);
-  console_print("RMS Error: %8.5lf mV\n\n", rms_error);
-  record_step_completed();
-  {
-    const std::vector<std::string> errors = report_supply_errors(channel, ErrorContext::assessment);
-    record_supply_errors(errors);
-    if (!errors.empty()) return 0;
-  }
-
-  if (group.corrections && mode == AssessMode::RECALIBRATE) factory_voltage_calibration(channel, true);
-  return 1;
+  result.rms_error = std::sqrt(result.sum_of_squares * (1.0 / static_cast<double>(group.sweep.size())));
+  observer.sweep_figures(result.sum_of_squares, result.rms_error);
+  observer.step_completed();
+  result.completed = report_supply_errors(bench, channel, ErrorContext::assessment, observer).empty();
+  return result;
 }

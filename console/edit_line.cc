@@ -1,11 +1,10 @@
-// One-line text editor on top of read_key.
+// One-line text editor on top of a console's keys.
 #include "console/edit_line.h"
 
 #include <cstring>
 #include <string_view>
 
 #include "console/console.h"
-#include "console/keys.h"
 
 namespace {
 
@@ -26,7 +25,7 @@ int terminator_kind(int key, const char* terminators) {
 
 }  // namespace
 
-int edit_line(char* buffer, int echo_mode, int max_length, const char* terminators, int preload) {
+int edit_line(Console& console, char* buffer, int echo_mode, int max_length, const char* terminators, int preload) {
   if (buffer == nullptr || max_length < 1) return 0;
 
   // The line only ever grows below max_length; a longer preload only shrinks. So every byte
@@ -37,30 +36,30 @@ int edit_line(char* buffer, int echo_mode, int max_length, const char* terminato
     if (carriage_return != nullptr) *carriage_return = '\0';
     len = static_cast<int>(std::strlen(buffer));
     // Text from outside (a host read from the settings file) is shown with its controls made visible.
-    console_print("%s", console_visible_text(std::string_view(buffer, static_cast<size_t>(len))).c_str());
+    console.print("%s", console_visible_text(std::string_view(buffer, static_cast<size_t>(len))).c_str());
   }
 
   for (;;) {
-    int key = read_key();
+    int key = console.read_key();
     if (key == KEY_CLOSED) {
       buffer[len] = '\0';
       return EDIT_CLOSED;
     }
     // A key without a character never enters text.
     if (is_special_key(key)) {
-      console_put_char(BELL);
+      console.put_char(BELL);
       continue;
     }
     if (key == BACKSPACE) {
       if (len == 0) {
-        console_put_char(BELL);
+        console.put_char(BELL);
       } else {
         // A byte shown as \xNN takes its four characters off the screen with it.
         int width = console_visible_width(static_cast<unsigned char>(buffer[--len]));
         for (int i = 0; i < width; ++i) {
-          console_put_char(BACKSPACE);
-          console_put_char(' ');
-          console_put_char(BACKSPACE);
+          console.put_char(BACKSPACE);
+          console.put_char(' ');
+          console.put_char(BACKSPACE);
         }
       }
       continue;
@@ -70,21 +69,21 @@ int edit_line(char* buffer, int echo_mode, int max_length, const char* terminato
       buffer[len] = '\0';
       if (kind == 2) return -static_cast<int>(static_cast<signed char>(key));
       if (echo_mode != 0) {
-        console_put_char(ENTER);
-        console_put_char(LINE_FEED);
+        console.put_char(ENTER);
+        console.put_char(LINE_FEED);
       }
       return len;
     }
     // Control codes, the lead codes of two-code keys and every code from 128 up.
     if (static_cast<signed char>(key) < 32) continue;
     if (len >= max_length) {
-      console_put_char(BELL);
+      console.put_char(BELL);
       continue;
     }
     buffer[len++] = static_cast<char>(key);
     if (echo_mode == 1)
-      console_put_char(key);
+      console.put_char(key);
     else if (echo_mode > 1)
-      console_put_char(echo_mode);
+      console.put_char(echo_mode);
   }
 }

@@ -1,4 +1,4 @@
-// Date and time stamps from the local clock.
+// Date and time stamps of a local time.
 #include "console/stamps.h"
 
 #include <cstdio>
@@ -6,10 +6,6 @@
 namespace {
 
 constexpr int STAMP_SIZE = 20;  // the caller's text holds at least this much
-
-LocalTime (*stamp_clock)() = nullptr;
-
-LocalTime now() { return stamp_clock != nullptr ? stamp_clock() : local_time_now(); }
 
 int clamp(int value, int low, int high) { return value < low ? low : value > high ? high : value; }
 
@@ -26,23 +22,20 @@ void write_time(char* text, int size, const LocalTime& t) {
 
 }  // namespace
 
-char* date_stamp(char* text) {
-  write_date(text, STAMP_SIZE, now());
+char* date_stamp(const LocalTime& time, char* text) {
+  write_date(text, STAMP_SIZE, time);
   return text;
 }
 
-char* time_stamp(char* text) {
-  write_time(text, STAMP_SIZE, now());
+char* time_stamp(const LocalTime& time, char* text) {
+  write_time(text, STAMP_SIZE, time);
   return text;
 }
 
 // Date and time from one reading of the clock, so that a stamp taken at midnight is never a day off.
-char* date_time_stamp(char* text) {
-  LocalTime t = now();
-  write_date(text, STAMP_SIZE, t);  // "MM/DD/YYYY", 10 characters
+char* date_time_stamp(const LocalTime& time, char* text) {
+  write_date(text, STAMP_SIZE, time);  // "MM/DD/YYYY", 10 characters
   text[10] = ' ';
-  write_time(text + 11, STAMP_SIZE - 11, t);
+  write_time(text + 11, STAMP_SIZE - 11, time);
   return text;
 }
-
-void set_stamp_clock(LocalTime (*clock)()) { stamp_clock = clock; }

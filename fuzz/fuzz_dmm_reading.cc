@@ -1,6 +1,6 @@
-// The reading path from the DMM's raw bytes to a reading and its ok flag: the bytes arrive on a link,
+// The reading path from the DMM's raw bytes to a reading or a failure: the bytes arrive on a link,
 // the first line is read and thrown away, the answer line is read, and dmm_reading_from_reply turns it
-// into the reading, exactly as dmm_read does after sending READ?. The peer's side is closed after the
+// into the reading, exactly as Dmm::read does after sending READ?. The peer's side is closed after the
 // bytes, so nothing waits for a timeout.
 #include <sys/socket.h>
 #include <unistd.h>
@@ -31,12 +31,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   int r = read_reply(buffer, 127, &link, DMM_ANSWER_FIRST_MS, DMM_ANSWER_TIMEOUT_MS, 13);
   if (r > 126) std::abort();
   if (r >= 0 && strnlen(buffer, sizeof buffer) > 126) std::abort();
-  int ok = -1;
-  double value = dmm_reading_from_reply(buffer, r, ok);
-  if (ok == 0 && value != FAILED_READING) std::abort();
-  if (ok == 1 && (!std::isfinite(value) || std::fabs(value) >= 9.9e37)) std::abort();
-  if (ok != 0 && ok != 1) std::abort();
+  const Result<double> reading = dmm_reading_from_reply(buffer, r);
+  if (!reading) {
+    // A failure always says why.
+    if (reading.reason().empty()) std::abort();
+    return 0;
+  }
+  if (r <= 0) std::abort();
+  if (!std::isfinite(*reading) || std::fabs(*reading) >= 9.9e37) std::abort();
   // A reading never comes from an answer without a digit.
-  if (ok == 1 && std::strpbrk(buffer, "0123456789") == nullptr) std::abort();
+  if (std::strpbrk(buffer, "0123456789") == nullptr) std::abort();
   return 0;  // the link closes pair[0]
 }

@@ -1,6 +1,7 @@
 // edit_line on arbitrary key streams, echo modes, lengths, terminator sets and preloaded texts. The
 // buffer is exactly as large as the caller promises (max_length + 1, or the preloaded text), so a write
 // past it is caught; the result must agree with the text left in the buffer.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -9,7 +10,6 @@
 
 #include "console/console.h"
 #include "console/edit_line.h"
-#include "console/keys.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 5) return 0;
@@ -38,12 +38,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::memcpy(buffer.data(), preload.c_str(), preload.size() + 1);
 
   std::size_t next = at;
-  set_key_source([&]() { return next < size ? static_cast<int>(data[next++]) : KEY_CLOSED; });
-  std::string shown;
-  console_capture(&shown);
-  const int r = edit_line(buffer.data(), echo_mode, max_length, set, preload.empty() ? 0 : 1);
-  console_capture(nullptr);
-  set_key_source({});
+  CapturedConsole console([&]() { return next < size ? static_cast<int>(data[next++]) : KEY_CLOSED; });
+  const int r = edit_line(console, buffer.data(), echo_mode, max_length, set, preload.empty() ? 0 : 1);
+  const std::string& shown = console.text;
 
   const std::size_t length = strnlen(buffer.data(), buffer.size());
   if (length >= buffer.size()) std::abort();

@@ -1,17 +1,16 @@
-// The settings file on arbitrary content: load_program_settings reads it as the program does at start,
-// then the table is saved and read back. The hosts must come out zero-terminated within their 64 bytes,
-// the banner's Last_Run_Time within its 32, and the save must succeed and leave a file the loader
-// reads again.
+// The settings file on arbitrary content: ProgramSettings::load reads it as the program does at start,
+// then the settings are saved and read back by a fresh object. The hosts must come out within their 63
+// characters, the banner's Last_Run_Time within its 31, and the save must succeed and leave a file the
+// loader reads again.
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
+#include "console/console.h"
 #include "settings/program_settings.h"
-#include "settings/settings_table.h"
 
 namespace {
 
@@ -22,8 +21,9 @@ bool write_file(const char* path, const std::uint8_t* data, std::size_t size) {
   return std::fclose(file) == 0 && ok;
 }
 
-void check_text(const char* text, std::size_t size) {
-  if (strnlen(text, size) >= size) std::abort();
+// A host as read: at most HOST_MAX_LENGTH characters, none of them a NUL.
+void check_host(const std::string& host) {
+  if (host.size() > static_cast<std::size_t>(HOST_MAX_LENGTH) || host.find('\0') != std::string::npos) std::abort();
 }
 
 // A text that the file's format writes and reads back unchanged: no separators, no quotes, not empty.
@@ -60,24 +60,20 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (!write_file(SETTINGS_FILE_NAME, data, size)) std::abort();
-  settings.clear_for_tests();
-  load_program_settings();
-  check_text(dmm_host, sizeof dmm_host);
-  check_text(psu_host, sizeof psu_host);
-  char last_run[32];
-  std::memset(last_run, 'x', sizeof last_run);
-  settings.get_value("Last_Run_Time", last_run, sizeof last_run);
-  check_text(last_run, sizeof last_run);
+  CapturedConsole console;
+  ProgramSettings settings;
+  settings.load(console);
+  check_host(settings.dmm.host);
+  check_host(settings.psu.host);
+  if (settings.last_run_time().size() >= 32) std::abort();
 
   // Save and read back: the saved file holds the seven keys, and the hosts and ports survive it.
-  const std::string host_before = dmm_host;
-  const int port_before = dmm_port;
-  if (save_program_settings() != 1) std::abort();
-  settings.clear_for_tests();
+  if (settings.save(LocalTime{2026, 1, 2, 3, 4, 5}) != 1) std::abort();
+  ProgramSettings again;
   // The ports, the stamp and the two methods always read back; an empty host has no token to read.
-  if (load_program_settings() < 5) std::abort();
+  if (again.load(console) < 5) std::abort();
   // A host holding a separator or a quote is cut on reading back (the file has no escapes).
-  if (plain_token(host_before) && host_before != dmm_host) std::abort();
-  if (port_before != dmm_port) std::abort();
+  if (plain_token(settings.dmm.host) && settings.dmm.host != again.dmm.host) std::abort();
+  if (settings.dmm.port != again.dmm.port) std::abort();
   return 0;
 }

@@ -1,9 +1,7 @@
-// The DMM's framing in use, and the framing a settings value names.
+// The framing a settings value names.
 #include "link/framing.h"
 
 #include <cstring>
-
-const DmmFraming* dmm_framing = &TELNET_DMM;
 
 const DmmFraming* dmm_framing_for(const char* method) {
   if (method == nullptr) return nullptr;

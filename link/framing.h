@@ -48,8 +48,5 @@ struct PsuFraming {
 
 inline constexpr PsuFraming DP832_FRAMING{"\r\n", 10, 100, 10, 100, 500};
 
-// The DMM's framing in use: the telnet-style one until another is chosen.
-extern const DmmFraming* dmm_framing;
-
 // The framing a DMM_Connect_Method value names; null for a value that names none.
 const DmmFraming* dmm_framing_for(const char* method);

@@ -1,11 +1,8 @@
-// Measurement and output primitives: all instrument traffic after identification.
+// The pacing of the instrument traffic, and the reading a DMM answer holds.
 #pragma once
 
-#include <string>
-#include <vector>
-
-#include "link/channel.h"
 #include "link/framing.h"
+#include "platform/status.h"
 
 // Pacing, in milliseconds (program time); the DMM's as on a telnet-style port (link/framing.h).
 constexpr int PSU_DRAIN_MS = DP832_FRAMING.command_drain_ms;      // after every DP832 command
@@ -17,30 +14,13 @@ constexpr int DMM_ANSWER_TIMEOUT_MS = TELNET_DMM.answer_ms;       // per byte of
 constexpr int PATH_OUTPUT_ON_WAIT_MS = 200;  // path check: after switching the output on
 constexpr int PATH_APPLY_WAIT_MS = 100;      // path check: after applying the test source
 
-constexpr double FAILED_READING = -999999999999.0;
-
 // The supply's error queue: at most this many SYST:ERR? questions, each answer awaited this long,
 // and no new question once this much time has passed since the first.
 constexpr int SUPPLY_ERRORS_MAX = 20;
 constexpr int SUPPLY_ERROR_ANSWER_MS = 500;
 constexpr int SUPPLY_ERRORS_TIME_MS = 3000;
 
-void psu_command(const char* text);
-// Sends one DMM command line, ended as the DMM's framing ends it; send_text's result.
-int dmm_send(const char* command);
-// 1 while the DP832's link is up; 0 once it is gone (the supply closed it or it failed), after which
-// no command reaches the supply.
-int psu_connected();
-void dmm_set_voltage_mode();
-void dmm_set_current_mode();
-// One DMM reading; ok becomes 1 with the DMM's value, or 0 with FAILED_READING.
-double dmm_read(int& ok);
 // The last step of a reading: the answer line as read_reply left it in buffer, r being read_reply's
-// result. ok becomes 1 with the number the answer holds, or 0 with FAILED_READING when nothing came,
-// the link failed or the answer holds no usable number.
-double dmm_reading_from_reply(const char* buffer, int r, int& ok);
-// Empties the supply's error queue: asks SYST:ERR? until it answers 0 (no error), nothing, or no
-// error number, within the bounds above. Every error, as the supply gave it (line end removed).
-std::vector<std::string> read_supply_errors();
-int check_voltage_path(Channel channel);
-int check_current_path(Channel channel);
+// result. The number the answer holds, or a failure when nothing came, the link failed or the answer
+// holds no usable number.
+Result<double> dmm_reading_from_reply(const char* buffer, int r);

@@ -39,8 +39,6 @@ class Transport {
   int timeout = 0;         // ms, last value given to set_timeout
   int receive_window = 0;  // real ms a receive waits (timeout under the time scale); 0: no limit
   int connected = 0;       // 1 while the stream is connected
-  // 1 while a reply that timed out may still arrive (kept by the DMM reading); 0 on a new link.
-  int reply_overdue = 0;
 
  protected:
   // One send of length (>= 0) bytes. Bytes sent, or -1 with *error set.

@@ -7,19 +7,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "console/console.h"
 #include "console/stamps.h"
 #include "platform/files.h"
-#include "settings/settings_table.h"
-
-std::string settings_path = SETTINGS_FILE_NAME;
-std::string records_folder_option;
-
-char dmm_host[64];
-int dmm_port;
-char dmm_connect_method[16];
-char psu_host[64];
-int psu_port;
 
 namespace {
 
@@ -29,102 +18,105 @@ constexpr const char* DEFAULT_PSU_HOST = "172.16.0.131";
 constexpr int DEFAULT_PSU_PORT = 5555;
 constexpr const char* PSU_CONNECT_METHOD = "TCP.SCPI";
 
-std::string load_problem;
-
-// Declares a setting once: a second start-up in the same process finds the table already holding it.
-void declare(int type, const char* name) {
-  if (settings.find_setting(name) == 0) settings.add_setting(type, name);
-}
-
-void set_integer(const char* name, int value) {
+void set_integer(SettingsTable& table, const char* name, int value) {
   std::int32_t v = value;
-  settings.set_value(name, &v);
+  table.set_value(name, &v);
 }
 
-void get_integer(const char* name, int& value) {
+void get_integer(SettingsTable& table, const char* name, int& value) {
   std::int32_t v = 0;
-  if (settings.get_value(name, &v, sizeof v) != 0) value = v;
+  if (table.get_value(name, &v, sizeof v) != 0) value = v;
 }
 
-// The DMM's connection method from the table; a value that names no framing is refused with a
-// warning, and the default is used (and written back on the next save).
-void take_dmm_method() {
-  char method[136] = "";
-  settings.get_value("DMM_Connect_Method", method, sizeof method);
-  if (std::strcmp(method, DMM_METHOD_RAW) != 0 && std::strcmp(method, DMM_METHOD_TELNET) != 0) {
-    console_print("WARNING: DMM_Connect_Method %.40s is not known (TCP.SCPI or TCP.RAW); using %s.\n", method,
-                  DMM_METHOD_TELNET);
-    std::snprintf(method, sizeof method, "%s", DMM_METHOD_TELNET);
-    settings.set_value("DMM_Connect_Method", method);
-  }
-  // Only the known values get here, and each fits.
-  std::snprintf(dmm_connect_method, sizeof dmm_connect_method, "%.15s", method);
+// A host as the table holds it, cut to HOST_MAX_LENGTH characters.
+std::string get_host(SettingsTable& table, const char* name) {
+  char host[HOST_MAX_LENGTH + 1] = "";
+  table.get_value(name, host, sizeof host);
+  return host;
 }
 
 }  // namespace
 
-int load_program_settings() {
-  declare(TEXT, "DMM_IP");
-  declare(INTEGER, "DMM_Port");
-  declare(TEXT, "DMM_Connect_Method");
-  declare(QUOTED_TEXT, "Last_Run_Time");
+ProgramSettings::ProgramSettings()
+    : dmm{DEFAULT_DMM_HOST, DEFAULT_DMM_PORT}, psu{DEFAULT_PSU_HOST, DEFAULT_PSU_PORT} {
+  table_.add_setting(TEXT, "DMM_IP");
+  table_.add_setting(INTEGER, "DMM_Port");
+  table_.add_setting(TEXT, "DMM_Connect_Method");
+  table_.add_setting(QUOTED_TEXT, "Last_Run_Time");
+  table_.add_setting(TEXT, "DP832_IP");
+  table_.add_setting(INTEGER, "DP832_Port");
+  table_.add_setting(TEXT, "DP832_Connect_Method");
+}
 
-  settings.set_value("Last_Run_Time", "NONE");
-  settings.set_value("DMM_IP", DEFAULT_DMM_HOST);
-  dmm_port = DEFAULT_DMM_PORT;
-  set_integer("DMM_Port", dmm_port);
-  settings.set_value("DMM_Connect_Method", DMM_METHOD_TELNET);
+// The DMM's connection method from the table; a value that names no framing is refused with a
+// warning, and the default is used (and written back on the next save).
+void ProgramSettings::take_dmm_method(Console& console) {
+  char method[136] = "";
+  table_.get_value("DMM_Connect_Method", method, sizeof method);
+  if (std::strcmp(method, DMM_METHOD_RAW) != 0 && std::strcmp(method, DMM_METHOD_TELNET) != 0) {
+    console.print("WARNING: DMM_Connect_Method %.40s is not known (TCP.SCPI or TCP.RAW); using %s.\n", method,
+                  DMM_METHOD_TELNET);
+    std::snprintf(method, sizeof method, "%s", DMM_METHOD_TELNET);
+    table_.set_value("DMM_Connect_Method", method);
+  }
+  dmm_connect_method = method;
+}
 
-  declare(TEXT, "DP832_IP");
-  declare(INTEGER, "DP832_Port");
-  declare(TEXT, "DP832_Connect_Method");
+int ProgramSettings::load(Console& console) {
+  table_.set_value("Last_Run_Time", "NONE");
+  table_.set_value("DMM_IP", DEFAULT_DMM_HOST);
+  set_integer(table_, "DMM_Port", DEFAULT_DMM_PORT);
+  table_.set_value("DMM_Connect_Method", DMM_METHOD_TELNET);
+  table_.set_value("DP832_IP", DEFAULT_PSU_HOST);
+  set_integer(table_, "DP832_Port", DEFAULT_PSU_PORT);
+  table_.set_value("DP832_Connect_Method", PSU_CONNECT_METHOD);
+  dmm.port = DEFAULT_DMM_PORT;
+  psu.port = DEFAULT_PSU_PORT;
 
-  psu_port = DEFAULT_PSU_PORT;
-  settings.set_value("DP832_IP", DEFAULT_PSU_HOST);
-  set_integer("DP832_Port", psu_port);
-  settings.set_value("DP832_Connect_Method", PSU_CONNECT_METHOD);
-
-  load_problem.clear();
+  load_problem_.clear();
   std::string reason;
-  if (file_readable(settings_path.c_str(), reason) < 0) load_problem = reason;
-  int stored = settings.load_file(settings_path.c_str());
+  if (file_readable(path.c_str(), reason) < 0) load_problem_ = reason;
+  int stored = table_.load_file(path.c_str());
 
-  // The hosts are cut to the 63 characters that their globals hold.
-  settings.get_value("DP832_IP", psu_host, sizeof psu_host);
-  get_integer("DP832_Port", psu_port);
-  settings.get_value("DMM_IP", dmm_host, sizeof dmm_host);
-  get_integer("DMM_Port", dmm_port);
-  take_dmm_method();
+  psu.host = get_host(table_, "DP832_IP");
+  get_integer(table_, "DP832_Port", psu.port);
+  dmm.host = get_host(table_, "DMM_IP");
+  get_integer(table_, "DMM_Port", dmm.port);
+  take_dmm_method(console);
   return stored;
 }
 
-const std::string& settings_file_problem() { return load_problem; }
-
-int save_program_settings_at_exit() {
-  if (!load_problem.empty()) return 0;
-  return save_program_settings();
+std::string ProgramSettings::last_run_time() {
+  char text[32] = "";
+  table_.get_value("Last_Run_Time", text, sizeof text);
+  return text;
 }
 
-int save_program_settings() {
+int ProgramSettings::save_at_exit(const LocalTime& now) {
+  if (!load_problem_.empty()) return 0;
+  return save(now);
+}
+
+int ProgramSettings::save(const LocalTime& now) {
   // From now on the file holds what the operator chose.
-  load_problem.clear();
+  load_problem_.clear();
   char date[20];
   char time[20];
   char stamp[48];
-  std::snprintf(stamp, sizeof stamp, "%s %s", date_stamp(date), time_stamp(time));
+  std::snprintf(stamp, sizeof stamp, "%s %s", date_stamp(now, date), time_stamp(now, time));
 
-  settings.set_value("Last_Run_Time", stamp);
-  settings.set_value("DMM_IP", dmm_host);
-  set_integer("DMM_Port", dmm_port);
-  settings.set_value("DMM_Connect_Method", dmm_connect_method[0] != 0 ? dmm_connect_method : DMM_METHOD_TELNET);
-  settings.set_value("DP832_IP", psu_host);
-  set_integer("DP832_Port", psu_port);
-  settings.set_value("DP832_Connect_Method", PSU_CONNECT_METHOD);
-  return settings.save_file(settings_path.c_str());
+  table_.set_value("Last_Run_Time", stamp);
+  table_.set_value("DMM_IP", dmm.host.c_str());
+  set_integer(table_, "DMM_Port", dmm.port);
+  table_.set_value("DMM_Connect_Method", !dmm_connect_method.empty() ? dmm_connect_method.c_str() : DMM_METHOD_TELNET);
+  table_.set_value("DP832_IP", psu.host.c_str());
+  set_integer(table_, "DP832_Port", psu.port);
+  table_.set_value("DP832_Connect_Method", PSU_CONNECT_METHOD);
+  return table_.save_file(path.c_str());
 }
 
-std::string records_folder() {
+std::string ProgramSettings::records_folder() const {
   if (!records_folder_option.empty()) return records_folder_option;
-  const std::filesystem::path beside = std::filesystem::path(settings_path).parent_path();
+  const std::filesystem::path beside = std::filesystem::path(path).parent_path();
   return beside.empty() ? "records" : (beside / "records").string();
 }

@@ -12,7 +12,6 @@
 #include "console/field_parser.h"
 #include "platform/files.h"
 
-SettingsTable settings;
 
 namespace {
 
@@ -61,13 +60,6 @@ int is_text_type(std::int32_t type) { return type == TEXT || type == QUOTED_TEXT
 SettingsTable::SettingsTable() : records(nullptr), count(0), capacity(0), record_tag(1) {}
 
 SettingsTable::~SettingsTable() { delete[] records; }
-
-void SettingsTable::clear_for_tests() {
-  delete[] records;
-  records = nullptr;
-  count = 0;
-  capacity = 0;
-}
 
 void SettingsTable::truncate_text(char* text, int size) {
   if (text == nullptr || size < 1) return;

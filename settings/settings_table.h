@@ -39,14 +39,9 @@ class SettingsTable {
   int record_count() const { return count; }
   const SettingRecord& record(int index) const { return records[index]; }  // 0-based
 
-  // Tests only: forgets every record, as if the table had just been built.
-  void clear_for_tests();
-
  private:
   SettingRecord* records;
   int count;
   int capacity;
   std::int32_t record_tag;
 };
-
-extern SettingsTable settings;

@@ -4,25 +4,31 @@
 // identification_test.cc.)
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "link/instruments.h"
-#include "link/primitives.h"
 #include "tests/fake_transport.h"
 #include "tests/program_fixture.h"
 
 namespace {
 
+constexpr std::optional<double> FAILS = std::nullopt;  // that reading must fail
+
 class BadReplyTest : public ProgramTest {
  protected:
-  BadReplyTest() { scale = 1.0; }
-  // One reading per value, in order; FAILED_READING: that reading must fail.
-  static void expect_readings(const std::vector<double>& values) {
-    for (double value : values) {
-      int ok = -1;
-      EXPECT_DOUBLE_EQ(dmm_read(ok), value);
-      EXPECT_EQ(ok, value == FAILED_READING ? 0 : 1) << value;
+  BadReplyTest() {
+    scale = 1.0;
+    env.virtual_clock = true;
+  }
+  // One reading per value, in order.
+  void expect_readings(const std::vector<std::optional<double>>& values) {
+    for (std::optional<double> value : values) {
+      const Result<double> reading = dmm().read();
+      ASSERT_EQ(reading.ok(), value.has_value()) << (reading ? std::to_string(*reading) : reading.reason());
+      if (value) {
+        EXPECT_DOUBLE_EQ(*reading, *value);
+      }
     }
   }
 };
@@ -30,24 +36,26 @@ class BadReplyTest : public ProgramTest {
 }  // namespace
 
 TEST_F(BadReplyTest, ReadingsWithNulAndHighBytes) {
-  install_dmm(fake_dmm({std::string("+1.50000000E+00\0\0junk", 21), std::string("\0+1.5", 5), "\xff\xfe+4.0",
-                        "+4.25\xe9\xff", "\x80\x81\x82"}));
+  install_dmm(*instruments, fake_dmm({std::string("+1.50000000E+00\0\0junk", 21), std::string("\0+1.5", 5),
+                                      "\xff\xfe+4.0", "+4.25\xe9\xff", "\x80\x81\x82"}));
   // The number before a NUL is the answer; an answer with nothing before its NUL holds no number (a failed
   // reading, not 0.0). Bytes from 128 up are not blanks: a number behind them is not read, one before is.
-  expect_readings({1.5, FAILED_READING, FAILED_READING, 4.25, FAILED_READING});
+  expect_readings({1.5, FAILS, FAILS, 4.25, FAILS});
 }
 
 // 10 KB of digits: the first 126 make a number far beyond any reading; the rest is thrown away and the
 // next READ? gets its own answer, not a piece of this one.
 TEST_F(BadReplyTest, TenKilobyteAnswerIsCutAndItsRestNeverReadLater) {
-  install_dmm(fake_dmm({std::string(10 * 1024, '7'), "+2.25E+00" + std::string(10 * 1024, 'x'), "+3.50000000E+00"}));
-  expect_readings({FAILED_READING, 2.25, 3.5});
+  install_dmm(*instruments,
+              fake_dmm({std::string(10 * 1024, '7'), "+2.25E+00" + std::string(10 * 1024, 'x'), "+3.50000000E+00"}));
+  expect_readings({FAILS, 2.25, 3.5});
 }
 
 // The peer sends the echo and "+4.99" and closes: a cut line is no reading, and the link is gone.
 TEST_F(BadReplyTest, AnswerCutByADroppedConnection) {
-  install_dmm(fake_dmm({DMM_DROP}));
-  expect_readings({FAILED_READING});
-  EXPECT_EQ(dmm_link->is_connected(), 0);
-  expect_readings({FAILED_READING});
+  install_dmm(*instruments, fake_dmm({DMM_DROP}));
+  expect_readings({FAILS});
+  ASSERT_NE(dmm().link(), nullptr);
+  EXPECT_EQ(dmm().link()->is_connected(), 0);
+  expect_readings({FAILS});
 }

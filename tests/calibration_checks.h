@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "calibration/point_tables.h"
+#include "console/environment.h"
 #include "console/stamps.h"
 #include "sim/psu_model.h"
 #include "sim/sim.h"
@@ -25,15 +26,16 @@
   return text;
 }
 
-inline std::string today() {
+// The environment's date, as a CAL:END line carries it.
+inline std::string today(Environment& env) {
   char text[32];
-  return date_stamp(text);
+  return date_stamp(env.local_time().local, text);
 }
 
 // The date that a run's CAL:END line carries, when it is the day the run began or the day it ended
 // (a run over midnight); otherwise the day it began, so that a comparison shows the difference.
-inline std::string date_of_run(const std::vector<std::string>& lines, const std::string& began) {
-  std::string ended = today();
+inline std::string date_of_run(Environment& env, const std::vector<std::string>& lines, const std::string& began) {
+  std::string ended = today(env);
   for (const std::string& line : lines) {
     if (!line.starts_with("CAL:END ")) continue;
     std::string date = line.substr(8, 10);

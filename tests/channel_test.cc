@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "console/keys.h"
+#include "console/console.h"
 #include "link/channel.h"
 
 TEST(ChannelKey, NamesOneOfTheThreeChannelsOrNone) {

@@ -2,13 +2,14 @@
 // a late raw answer is never the next reading, and a DMM set to the wrong framing is named as such.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "app/console_observer.h"
 #include "calibration/factory_calibration.h"
 #include "calibration/voltage_assessment.h"
 #include "link/framing.h"
-#include "link/primitives.h"
 #include "tests/fake_transport.h"
 #include "tests/program_fixture.h"
 
@@ -16,19 +17,15 @@ namespace {
 
 class DmmFramingTest : public ProgramTest {
  protected:
-  void TearDown() override {
-    dmm_framing = &TELNET_DMM;
-    ProgramTest::TearDown();
-  }
   // A DMM on an in-memory stream that answers each command by respond(f, line), in the given framing.
   FakeTransport& fake_in(const DmmFraming& framing, FakeTransport::Responder respond) {
     set_time_scale(1.0);
-    dmm_framing = &framing;
-    auto dmm = std::make_unique<FakeTransport>();
-    dmm->respond(framing.line_end[0], std::move(respond));
-    return install_dmm(std::move(dmm));
+    env.virtual_clock = true;
+    reframe(framing);
+    auto fake = std::make_unique<FakeTransport>();
+    fake->respond(framing.line_end[0], std::move(respond));
+    return install_dmm(*instruments, std::move(fake));
   }
-
 };
 
 // One run on CH3, the DMM served in a style and read in a framing: what the supply and the DMM received,
@@ -36,15 +33,13 @@ class DmmFramingTest : public ProgramTest {
 class SameReadingsTest : public DmmFramingTest, public ::testing::WithParamInterface<bool> {
  protected:
   std::vector<std::vector<std::string>> run_in(SimDmmStyle style, const DmmFraming& framing) {
-    drop_links();
+    reframe(framing);  // the links of the last run go first
     bench.reset();
     options.dmm_style = style;
-    dmm_framing = &framing;
     connect_both();
-    double sum_of_squares = 0.0;
-    double rms = 0.0;
-    if (GetParam()) factory_voltage_calibration(CH3, false);
-    else assess_voltage_accuracy(CH3, sum_of_squares, rms, AssessMode::REPORT_ONLY);
+    ConsoleObserver shown(console);
+    if (GetParam()) factory_voltage_calibration(*instruments, CH3, shown);
+    else assess_voltage_accuracy(*instruments, CH3, shown);
     return {psu_lines(), dmm_lines(), {mask_stamps(out)}};
   }
 };
@@ -81,13 +76,14 @@ TEST_P(WrongFramingTest, HintNamesTheFramingAndNothingElseIsSent) {
   const WrongFraming& c = GetParam();
   options.dmm_style = c.style;
   options.dmm_faults.answer_delay_ms = c.answer_delay_ms;
-  dmm_framing = c.framing;
+  reframe(*c.framing);
   start_bench();
-  EXPECT_EQ(connect_dmm(dmm_host, dmm_port), 0);
-  EXPECT_EQ(dmm_link, nullptr);
+  EXPECT_FALSE(dmm().connect(console, settings.dmm.host, settings.dmm.port));
+  EXPECT_EQ(dmm().link(), nullptr);
   const std::string warning = "WARNING: DMM FAILED TO IDENTIFY. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n";
   if (c.hint[0] != 0)
-    EXPECT_NE(out.find(warning + "The DMM on port " + std::to_string(dmm_port) + c.hint), std::string::npos) << out;
+    EXPECT_NE(out.find(warning + "The DMM on port " + std::to_string(settings.dmm.port) + c.hint), std::string::npos)
+        << out;
   else
     EXPECT_TRUE(out.ends_with(warning)) << out;
   EXPECT_EQ(dmm_lines(), c.received);
@@ -115,10 +111,12 @@ TEST_F(DmmFramingTest, RawLateAnswerIsNeverTheNextReading) {
     // The first answer misses its window by a little and lands just after the next READ? is due.
     f.arrive_after(reads == 1 ? 3015 : 5, "+" + std::to_string(reads) + ".00000000E+00\n");
   });
-  for (double expected : {FAILED_READING, 2.0, 3.0}) {
-    int ok = -1;
-    EXPECT_EQ(dmm_read(ok), expected);
-    EXPECT_EQ(ok, expected == FAILED_READING ? 0 : 1);
+  for (std::optional<double> expected : {std::optional<double>(), std::optional(2.0), std::optional(3.0)}) {
+    const Result<double> reading = dmm().read();
+    ASSERT_EQ(reading.ok(), expected.has_value()) << (reading ? std::to_string(*reading) : reading.reason());
+    if (expected) {
+      EXPECT_EQ(*reading, *expected);
+    }
   }
 }
 
@@ -137,9 +135,9 @@ TEST_P(AnswerTimeTest, SameReadingAsSoonAsTheAnswerIsComplete) {
     if (c.framing->echoes) f.arrive_after(0, line + "\n");
     f.arrive_after(c.delay_ms, std::string("+4.99870000E+00") + (c.framing->echoes ? "\r\n" : "\n"));
   });
-  int ok = 0;
-  EXPECT_EQ(dmm_read(ok), 4.9987);
-  EXPECT_EQ(ok, 1);
+  const Result<double> reading = dmm().read();
+  ASSERT_TRUE(reading) << reading.reason();
+  EXPECT_EQ(*reading, 4.9987);
   EXPECT_EQ(fake.clock_ms, c.framing->command_drain_ms + c.delay_ms);
 }
 

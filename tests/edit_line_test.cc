@@ -1,6 +1,7 @@
 // The line editor with scripted keys and captured output.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -73,13 +74,12 @@ TEST_F(EditLineTest, KeysGiveTheirLineResultAndScreen) {
     char buffer[128];
     std::memset(buffer, '#', sizeof buffer);
     std::strcpy(buffer, c.before);
-    out.clear();
     key_queue.clear();
-    install_keys();  // input closed in an earlier case opens again
     keys(c.typed);
-    EXPECT_EQ(edit_line(buffer, c.echo, c.max_length, c.terminators, c.preload), c.result);
+    CapturedConsole fresh([this] { return next_key(); });  // input closed in an earlier case opens again
+    EXPECT_EQ(edit_line(fresh, buffer, c.echo, c.max_length, c.terminators, c.preload), c.result);
     EXPECT_STREQ(buffer, c.after);
-    EXPECT_EQ(out, c.shown);
+    EXPECT_EQ(fresh.text, c.shown);
     // Nothing written beyond the room of max_length + 1 bytes (or the preload's own bytes).
     const std::size_t room = std::max<std::size_t>(c.max_length + 1, std::strlen(c.before) + 1);
     EXPECT_EQ(std::string(buffer + room, sizeof buffer - room), std::string(sizeof buffer - room, '#'));
@@ -89,9 +89,9 @@ TEST_F(EditLineTest, KeysGiveTheirLineResultAndScreen) {
 TEST_F(EditLineTest, NullBufferOrNoRoomReturnsAtOnceWithoutReadingKeys) {
   char buffer[8] = {};
   keys("abc\r");
-  EXPECT_EQ(edit_line(nullptr, 1, 10, ENTER_ESC, 0), 0);
-  EXPECT_EQ(edit_line(buffer, 1, 0, ENTER_ESC, 0), 0);
-  EXPECT_EQ(edit_line(buffer, 1, -5, nullptr, 0), 0);
+  EXPECT_EQ(edit_line(console, nullptr, 1, 10, ENTER_ESC, 0), 0);
+  EXPECT_EQ(edit_line(console, buffer, 1, 0, ENTER_ESC, 0), 0);
+  EXPECT_EQ(edit_line(console, buffer, 1, -5, nullptr, 0), 0);
   EXPECT_EQ(keys_read, 0);
   EXPECT_EQ(out, "");
 }

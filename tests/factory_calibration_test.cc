@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/console_observer.h"
 #include "calibration/factory_calibration.h"
 #include "calibration/point_tables.h"
 #include "calibration/voltage_assessment.h"
@@ -21,14 +22,15 @@ using ::testing::HasSubstr;
 
 class FactoryTest : public ProgramTest {
  protected:
-  std::string began = today();
+  ConsoleObserver shown{console};
+  std::string began = today(env);
 
   // The DP832's lines and the console against the run expected from these readings.
   void expect_run(const std::string& name, char quantity, std::span<const double> dac_points,
                   const std::vector<double>& dac, std::span<const double> meter_points,
                   const std::vector<double>& meter) {
     std::vector<std::string> lines = psu_lines();
-    ExpectedCalibration expected(name, quantity, dac_points, dac, meter_points, meter, date_of_run(lines, began));
+    ExpectedCalibration expected(name, quantity, dac_points, dac, meter_points, meter, date_of_run(env, lines, began));
     EXPECT_EQ(lines, expected.commands);
     EXPECT_EQ(out, expected.console);
   }
@@ -49,7 +51,7 @@ TEST_F(FactoryTest, Ch1RunOnTheModelCalibratesTheChannel) {
   connect_both();
   std::vector<double> uncalibrated = model_errors(psu_model_make(options.seed), 1);
 
-  factory_voltage_calibration(CH1, false);
+  factory_voltage_calibration(*instruments, CH1, shown);
 
   // The stream, with the values the DMM actually gave: each near its point on the uncalibrated channel.
   std::vector<std::string> lines = psu_lines();
@@ -85,7 +87,7 @@ TEST_F(FactoryTest, Ch3RealTimeRunHonoursEverySettleWait) {
   std::vector<double> vmeter = near_readings(VMETER_POINTS_3, -0.000017);
   bench->script_readings(calibration_script(1.5, vdac, vmeter));  // the path check's threshold: passes
 
-  factory_voltage_calibration(CH3, false);
+  factory_voltage_calibration(*instruments, CH3, shown);
 
   expect_run("CH3", 'V', VDAC_POINTS_3, vdac, VMETER_POINTS_3, vmeter);
   // The rounding cases of the CH3 tables.
@@ -111,11 +113,11 @@ TEST_F(FactoryTest, DmmSilentFromAPointLeavesTheRestUnreported) {
   faults.silent_from_reading = 1 + 20 + 1;
   bench->set_dmm_faults(faults);
 
-  factory_voltage_calibration(CH3, false);
+  factory_voltage_calibration(*instruments, CH3, shown);
 
   std::fill(vmeter.begin() + 7, vmeter.end(), NO_READING);
   expect_run("CH3", 'V', VDAC_POINTS_3, vdac, VMETER_POINTS_3, vmeter);
-  EXPECT_THAT(out, HasSubstr("CAL:END " + date_of_run(psu_lines(), began) + ",CH3\r\n"
+  EXPECT_THAT(out, HasSubstr("CAL:END " + date_of_run(env, psu_lines(), began) + ",CH3\r\n"
                              "\aWARNING: 4 OF 24 POINTS HAD NO DMM MEASUREMENT AND WERE NOT REPORTED TO THE "
                              "SUPPLY.\nTHE CALIBRATION OF CH3 IS INCOMPLETE: REPEAT IT.\n"));
   EXPECT_FALSE(bench->output_on(3));
@@ -143,7 +145,7 @@ TEST_P(FactoryCurrentTest, RunReportsEveryPointWithTheDmmReading) {
   std::vector<double> imeter = near_readings(c.imeter, -0.000021);
   bench->script_readings(calibration_script(c.path_reading, idac, imeter));
 
-  factory_current_calibration(c.channel);
+  factory_current_calibration(*instruments, c.channel, shown);
 
   expect_run(name, 'C', c.idac, idac, c.imeter, imeter);
   for (const std::string& echo : c.echoes) EXPECT_THAT(out, HasSubstr(echo));
@@ -172,10 +174,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 namespace {
 
-enum class Procedure { voltage, current, assessment, full };
+enum class Checked { voltage, current, assessment, full };
 
 struct FailedPathCheck {
-  Procedure procedure;
+  Checked procedure;
   Channel channel;
   double reading;  // NO_READING: the DMM says nothing
 };
@@ -201,38 +203,40 @@ TEST_P(ProcedurePathCheckTest, FailedPathCheckSendsNoCalibrationCommand) {
     bench->script_readings({c.reading});
   }
   keys("k");
-  const double untouched = -7.0;
-  double sum_of_squares = untouched, rms = untouched;
+  ConsoleObserver shown(console);
   std::string before;
 
   switch (c.procedure) {
-    case Procedure::voltage: factory_voltage_calibration(c.channel, false); break;
-    case Procedure::current: factory_current_calibration(c.channel); break;
-    case Procedure::assessment:
-      EXPECT_EQ(assess_voltage_accuracy(c.channel, sum_of_squares, rms, AssessMode::RECALIBRATE), 0);
+    case Checked::voltage: factory_voltage_calibration(*instruments, c.channel, shown); break;
+    case Checked::current: factory_current_calibration(*instruments, c.channel, shown); break;
+    case Checked::assessment: {
+      const SweepResult sweep = assess_voltage_accuracy(*instruments, c.channel, shown);
+      EXPECT_FALSE(sweep.completed);
+      EXPECT_TRUE(std::isnan(sweep.sum_of_squares));
+      EXPECT_TRUE(std::isnan(sweep.rms_error));
+      EXPECT_TRUE(sweep.errors.empty());
       break;
-    case Procedure::full:
-      full_voltage_calibration(c.channel);
+    }
+    case Checked::full:
+      full_voltage_calibration(*instruments, c.channel, shown);
       before = BANNER + c.channel.name()[2] + "\n";
       break;
   }
 
   EXPECT_EQ(out, before + NOT_READING);
-  EXPECT_EQ(psu_lines(), path_check(c.channel.name(), c.procedure == Procedure::current ? 3 : 5, true));
+  EXPECT_EQ(psu_lines(), path_check(c.channel.name(), c.procedure == Checked::current ? 3 : 5, true));
   EXPECT_TRUE(key_waits.empty());
   EXPECT_EQ(key_queue.size(), 1u);
-  EXPECT_EQ(sum_of_squares, untouched);
-  EXPECT_EQ(rms, untouched);
   EXPECT_FALSE(bench->in_calibration());
   EXPECT_FALSE(bench->output_on(static_cast<int>(c.channel.index()) + 1));
 }
 
 // Just below each check's threshold, a reversed lead, and a DMM that does not answer.
 INSTANTIATE_TEST_SUITE_P(Cases, ProcedurePathCheckTest,
-                         ::testing::Values(FailedPathCheck{Procedure::voltage, CH1, 1.4999},
-                                           FailedPathCheck{Procedure::voltage, CH2, -5.0},
-                                           FailedPathCheck{Procedure::voltage, CH3, NO_READING},
-                                           FailedPathCheck{Procedure::current, CH2, 0.4999},
-                                           FailedPathCheck{Procedure::assessment, CH1, 1.4999},
-                                           FailedPathCheck{Procedure::full, CH1, 1.0}),
+                         ::testing::Values(FailedPathCheck{Checked::voltage, CH1, 1.4999},
+                                           FailedPathCheck{Checked::voltage, CH2, -5.0},
+                                           FailedPathCheck{Checked::voltage, CH3, NO_READING},
+                                           FailedPathCheck{Checked::current, CH2, 0.4999},
+                                           FailedPathCheck{Checked::assessment, CH1, 1.4999},
+                                           FailedPathCheck{Checked::full, CH1, 1.0}),
                          [](const auto& info) { return case_name(info.param); });

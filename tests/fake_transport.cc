@@ -5,7 +5,6 @@
 #include <cstring>
 #include <utility>
 
-#include "link/instruments.h"
 #include "platform/sleep.h"
 
 void FakeTransport::arrive(long long at_ms, const std::string& bytes) {
@@ -113,14 +112,14 @@ std::unique_ptr<FakeTransport> fake_psu(std::string identification, long long re
   return fake;
 }
 
-FakeTransport& install_dmm(std::unique_ptr<FakeTransport> fake) {
+FakeTransport& install_dmm(Bench& bench, std::unique_ptr<FakeTransport> fake) {
   FakeTransport& link = *fake;
-  dmm_link = std::move(fake);
+  bench.dmm.attach(std::move(fake));
   return link;
 }
 
-FakeTransport& install_psu(std::unique_ptr<FakeTransport> fake) {
+FakeTransport& install_psu(Bench& bench, std::unique_ptr<FakeTransport> fake) {
   FakeTransport& link = *fake;
-  psu_link = std::move(fake);
+  bench.psu.attach(std::move(fake));
   return link;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "calibration/bench.h"
 #include "link/transport.h"
 
 class FakeTransport final : public Transport {
@@ -80,6 +81,6 @@ std::unique_ptr<FakeTransport> fake_dmm(std::vector<std::string> readings,
 std::unique_ptr<FakeTransport> fake_psu(std::string identification = "ACME,PSU3,SN9,2.0",
                                         long long reply_ms = 1);
 
-// Puts a fake in place as the DMM's or the DP832's link and gives access to it.
-FakeTransport& install_dmm(std::unique_ptr<FakeTransport> fake);
-FakeTransport& install_psu(std::unique_ptr<FakeTransport> fake);
+// Puts a fake in place as the bench's DMM or DP832 link and gives access to it.
+FakeTransport& install_dmm(Bench& bench, std::unique_ptr<FakeTransport> fake);
+FakeTransport& install_psu(Bench& bench, std::unique_ptr<FakeTransport> fake);

@@ -249,7 +249,7 @@ TEST_P(DmmCalibrationFault, SlowEchoLessAndLateAnswers) {
 }
 
 
-// --- Assessment (A on CH3): the first failed reading ends it, with the output left on at that point;
+// --- Assessment (A on CH3): the first failed reading ends it, with the output switched off at that point;
 // every error line shown is its own point's reading.
 
 std::vector<AssessCase> assess_cases() {
@@ -288,14 +288,21 @@ TEST_P(DmmAssessmentFault, EndsAtItsPointAndEveryErrorLineIsItsOwnPointsReading)
     EXPECT_NE(out.find(" SS Error:"), std::string::npos);
   } else {
     EXPECT_EQ(own_lines, c.from);
+    const std::vector<std::string> lines = psu_lines();
     std::vector<std::string> applied;
-    for (const std::string& line : psu_lines())
-      if (line.rfind(":APPL CH3,", 0) == 0 && line != ":APPL CH3,5,2") applied.push_back(line);
+    std::size_t after_last = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+      if (lines[i].rfind(":APPL CH3,", 0) == 0 && lines[i] != ":APPL CH3,5,2") {
+        applied.push_back(lines[i]);
+        after_last = i + 1;
+      }
     ASSERT_EQ(applied.size(), static_cast<std::size_t>(c.from + 1));
     EXPECT_EQ(applied.back(), ":APPL CH3,0.5000,2");
+    ASSERT_LT(after_last, lines.size());
+    EXPECT_EQ(lines[after_last], "OUTPUT CH3,OFF") << "the sweep switches the output off at the failed point";
     EXPECT_NE(out.find("\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n\n"), std::string::npos);
     EXPECT_EQ(out.find(" SS Error:"), std::string::npos);
-    EXPECT_TRUE(bench->output_on(3)) << "the assessment leaves the output on at the failed point";
+    EXPECT_FALSE(bench->output_on(3));
   }
   expect_last_check_passed(code);
   expect_within_timeouts(c.by_count ? 26 : 28);

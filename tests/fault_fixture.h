@@ -43,7 +43,7 @@ class FaultTest : public ProgramTest {
   int run(const std::string& typed) {
     keys(typed);
     const auto start = Clock::now();
-    int code = trimora_main();
+    int code = trimora_main(env, settings);
     elapsed_ms = ms_since(start);
     stop_trigger();
     return code;
@@ -56,7 +56,8 @@ class FaultTest : public ProgramTest {
     before_key.clear();
     keys_read = 0;
     key_queue.clear();
-    drop_links();
+    dmm().drop();
+    psu().drop();
     bench.reset();
     start_bench();
   }

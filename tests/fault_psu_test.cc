@@ -149,13 +149,14 @@ TEST_F(PsuFaultTest, UnsolicitedStreamBoundsEveryDrain) {
   connect_both();
   bench->set_psu_faults({.unsolicited_stream = true});
   const auto start = Clock::now();
-  psu_command("OUTPUT CH1,ON\r\n");
+  psu().command("OUTPUT CH1,ON\r\n");
   const long long one = ms_since(start);
   // The drain ends about DRAIN_LIMIT_MS after it began, not when the stream ends (never).
   EXPECT_GE(one, scaled_ms(DRAIN_LIMIT_MS) - 5);
   EXPECT_LT(one, scaled_ms(DRAIN_LIMIT_MS) + 1500);
   EXPECT_EQ(psu_lines().back(), "OUTPUT CH1,ON");
-  EXPECT_EQ(psu_link->is_connected(), 1);
+  ASSERT_NE(psu().link(), nullptr);
+  EXPECT_EQ(psu().link()->is_connected(), 1);
 }
 
 TEST_F(PsuFaultTest, UnsolicitedStreamDuringAProcedureAndTheMenu) {

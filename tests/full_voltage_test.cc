@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/console_observer.h"
 #include "calibration/point_tables.h"
 #include "calibration/voltage_assessment.h"
 #include "tests/calibration_checks.h"
@@ -48,13 +49,16 @@ std::vector<double> values_after(const std::string& text, const std::string& mar
 
 }  // namespace
 
-class FullVoltageTest : public ProgramTest {};
+class FullVoltageTest : public ProgramTest {
+ protected:
+  ConsoleObserver shown{console};
+};
 
 TEST_F(FullVoltageTest, NormalRunReportsFactoryAndAchievedFigures) {
   connect_both();
   keys("k");
 
-  full_voltage_calibration(CH1);
+  full_voltage_calibration(*instruments, CH1, shown);
 
   ASSERT_TRUE(out.starts_with(BANNER + "1\nCH1 output ON...\n"));
   std::size_t step2 = out.find("STEP 2: BUILD AND APPLY CORRECTIONS TABLE - Channel 1\nCH1 output ON...\n");
@@ -112,7 +116,7 @@ TEST_F(FullVoltageTest, Step2AbortCostsTwoKeysAndShowsNoFactoryFigures) {
   bench->script_readings(script);
   keys("abc");
 
-  full_voltage_calibration(CH2);
+  full_voltage_calibration(*instruments, CH2, shown);
 
   std::string first_wait = "PROCEDURE ABORTED....PRESS ANY KEY...";
   std::string second_wait = "\n\aPROCEDURE ABORTED...Press any key to continue.";

@@ -10,29 +10,24 @@
 
 #include "calibration/factory_calibration.h"
 #include "calibration/voltage_assessment.h"
-#include "console/stamps.h"
+#include "app/console_observer.h"
 #include "tests/program_fixture.h"
 
 namespace {
 
 struct Golden {
   const char* name;  // the records' file names in tests/data, without .log / .console
-  void (*run)();
+  void (*run)(Bench& bench, ProcedureObserver& observer);
 };
 
-void voltage_ch3() { factory_voltage_calibration(CH3, false); }
+void voltage_ch3(Bench& bench, ProcedureObserver& observer) { factory_voltage_calibration(bench, CH3, observer); }
 
-void assess_ch3() {
-  double sum_of_squares = 0.0;
-  double rms = 0.0;
-  assess_voltage_accuracy(CH3, sum_of_squares, rms, AssessMode::REPORT_ONLY);
-}
+void assess_ch3(Bench& bench, ProcedureObserver& observer) { assess_voltage_accuracy(bench, CH3, observer); }
 
 // The records were taken on 12/08/2026, the date CAL:END carries; the runs keep that date.
 class GoldenRecordTest : public ProgramTest, public ::testing::WithParamInterface<Golden> {
  protected:
-  GoldenRecordTest() { set_stamp_clock([] { return LocalTime{2026, 12, 8, 19, 30, 0}; }); }
-  ~GoldenRecordTest() override { set_stamp_clock(nullptr); }
+  GoldenRecordTest() { env.fixed_time = ZonedTime{LocalTime{2026, 12, 8, 19, 30, 0}, 60}; }
 };
 
 }  // namespace
@@ -42,7 +37,8 @@ TEST_P(GoldenRecordTest, SameTrafficAndReadingsAsRecorded) {
   options.seed = 11;
   options.log_file = log;
   connect_both();
-  GetParam().run();
+  ConsoleObserver shown(console);
+  GetParam().run(*instruments, shown);
   bench.reset();  // every line is in the log
 
   const std::string data = std::string(TRIMORA_TEST_DATA) + "/" + GetParam().name;

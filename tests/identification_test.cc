@@ -3,14 +3,10 @@
 // dropped connection). The identification runs on in-memory instruments; the connect itself on loopback.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "console/console.h"
-#include "link/instruments.h"
-#include "link/primitives.h"
-#include "settings/program_settings.h"
 #include "tests/fake_transport.h"
 #include "tests/loopback_peer.h"
 #include "tests/program_fixture.h"
@@ -32,18 +28,18 @@ const std::string DMM_READS = "Checking DMM read data......OK!\n\n";
 const std::string DMM_READ_FAILS = "\aERROR reading DMM data!\n\n";
 const std::string PSU_NO_IDN = "\a\n*IDN? \n WARNING: DP832 FAILED TO IDENTIFY. IS IP/PORT/INSTRUMENT OK?\n\n";
 
+const std::string HOST = "127.0.0.1";
+constexpr int DMM_PORT = 5025;
+constexpr int PSU_PORT = 5555;
+
 class IdentificationTest : public ProgramTest {
  protected:
-  IdentificationTest() { scale = 1.0; }
-  void SetUp() override {
-    ProgramTest::SetUp();
-    std::snprintf(dmm_host, sizeof dmm_host, "%s", "127.0.0.1");
-    std::snprintf(psu_host, sizeof psu_host, "%s", "127.0.0.1");
-    dmm_port = 5025;
-    psu_port = 5555;
+  IdentificationTest() {
+    scale = 1.0;
+    env.virtual_clock = true;
     // As the connect leaves them before the identification.
-    std::snprintf(dmm_description, sizeof dmm_description, "%s", NO_DMM.c_str());
-    std::snprintf(psu_description, sizeof psu_description, "%s", NO_PSU.c_str());
+    dmm().set_description(NO_DMM);
+    psu().set_description(NO_PSU);
   }
 };
 
@@ -71,17 +67,20 @@ class IdentifyTest : public IdentificationTest, public ::testing::WithParamInter
 
 TEST_P(IdentifyTest, ResultDescriptionAndMessages) {
   const IdCase& c = GetParam();
-  if (c.dmm) install_dmm(fake_dmm(c.readings, c.idn, c.line_end));
-  else install_psu(fake_psu(c.idn));
-  EXPECT_EQ(c.dmm ? identify_dmm(dmm_host, dmm_port) : identify_psu(psu_host, psu_port), c.result);
-  EXPECT_EQ((c.dmm ? dmm_link : psu_link) != nullptr, c.result == 1) << "a failed identification drops the link";
-  EXPECT_EQ(std::string(c.dmm ? dmm_description : psu_description), c.description);
+  if (c.dmm) install_dmm(*instruments, fake_dmm(c.readings, c.idn, c.line_end));
+  else install_psu(*instruments, fake_psu(c.idn));
+  const Status identified =
+      c.dmm ? dmm().identify(console, HOST, DMM_PORT) : psu().identify(console, HOST, PSU_PORT);
+  EXPECT_EQ(identified.ok(), c.result == 1) << identified.reason();
+  EXPECT_EQ((c.dmm ? dmm().link() : psu().link()) != nullptr, c.result == 1)
+      << "a failed identification drops the link";
+  EXPECT_EQ(c.dmm ? dmm().description() : psu().description(), c.description);
   EXPECT_EQ(out, c.console);
   if (c.dmm || c.result != 1) return;
   // The rest of a long line is thrown away by the next command's drain and never read as a reply.
-  psu_command("OUTPUT CH1,OFF\r\n");
+  psu().command("OUTPUT CH1,OFF\r\n");
   char reply[128];
-  EXPECT_EQ(read_reply(reply, 127, psu_link.get(), 100, 10), 0) << "left over: " << reply;
+  EXPECT_EQ(read_reply(reply, 127, psu().link(), 100, 10), 0) << "left over: " << reply;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -124,66 +123,64 @@ INSTANTIATE_TEST_SUITE_P(
 }  // namespace
 
 TEST_F(IdentificationTest, Dp832IdentificationCutByADroppedConnection) {
-  FakeTransport& psu = install_psu(std::make_unique<FakeTransport>());
-  psu.respond('\n', [](FakeTransport& link, const std::string& line) {
+  FakeTransport& fake = install_psu(*instruments, std::make_unique<FakeTransport>());
+  fake.respond('\n', [](FakeTransport& link, const std::string& line) {
     if (line != "*IDN?\r\n") return;
     link.arrive_after(1, "Maker,DP8");
     link.close_at(link.clock_ms + 1);
   });
-  EXPECT_EQ(identify_psu(psu_host, psu_port), 0);
-  EXPECT_EQ(psu_link, nullptr);
+  EXPECT_FALSE(psu().identify(console, HOST, PSU_PORT));
+  EXPECT_EQ(psu().link(), nullptr);
   EXPECT_EQ(out, PSU_NO_IDN);
-  EXPECT_EQ(std::string(psu_description), NO_PSU);
+  EXPECT_EQ(psu().description(), NO_PSU);
 }
 
 // --- Bytes and pacing
 
 TEST_F(IdentificationTest, DmmGetsResetIdentifyVoltageModeAndThreeReadings) {
-  FakeTransport& dmm = install_dmm(fake_dmm({GOOD, GOOD, GOOD}));
-  ASSERT_EQ(identify_dmm(dmm_host, dmm_port), 1);
-  EXPECT_EQ(dmm.sent, "*RST\r*IDN?\rCONF:VOLT:DC AUTO\rREAD?\rREAD?\rREAD?\r");
+  FakeTransport& fake = install_dmm(*instruments, fake_dmm({GOOD, GOOD, GOOD}));
+  ASSERT_TRUE(dmm().identify(console, HOST, DMM_PORT)) << out;
+  EXPECT_EQ(fake.sent, "*RST\r*IDN?\rCONF:VOLT:DC AUTO\rREAD?\rREAD?\rREAD?\r");
   // The reset after a 100 ms drain, the query after a 10 ms one.
-  EXPECT_EQ(dmm.sent_at[0], 100);
-  EXPECT_EQ(dmm.sent_at[1], 110);
+  EXPECT_EQ(fake.sent_at[0], 100);
+  EXPECT_EQ(fake.sent_at[1], 110);
 }
 
 TEST_F(IdentificationTest, PsuGetsResetAndIdentifyAndASilentOneIsDroppedAfterHalfASecond) {
-  FakeTransport::Seen psu;  // the dropped link takes its fake with it
-  install_psu(fake_psu("")).leaves_seen_in = &psu;
-  EXPECT_EQ(identify_psu(psu_host, psu_port), 0);
-  EXPECT_EQ(psu_link, nullptr);
-  EXPECT_EQ(psu.sent, "*RST\r\n*IDN?\r\n");
-  EXPECT_EQ(psu.clock_ms, 100 + 10 + 500);
-  EXPECT_EQ(psu.ended, 1) << "the dropped link is closed";
+  FakeTransport::Seen seen;  // the dropped link takes its fake with it
+  install_psu(*instruments, fake_psu("")).leaves_seen_in = &seen;
+  EXPECT_FALSE(psu().identify(console, HOST, PSU_PORT));
+  EXPECT_EQ(psu().link(), nullptr);
+  EXPECT_EQ(seen.sent, "*RST\r\n*IDN?\r\n");
+  EXPECT_EQ(seen.clock_ms, 100 + 10 + 500);
+  EXPECT_EQ(seen.ended, 1) << "the dropped link is closed";
 }
 
 // --- The connect itself, on loopback
 
 TEST_F(IdentificationTest, ConnectReportsTheAddressAndIdentifiesOnTheNewLink) {
-  LoopbackPeer psu([](LoopbackPeer& p) {
+  LoopbackPeer peer([](LoopbackPeer& p) {
     if (p.receive_until("*IDN?\r\n")) p.send("ACME,PSU3,SN9,2.0\n");
     p.receive_until("");
   });
-  psu_port = psu.port();
-  EXPECT_EQ(connect_psu(psu_host, psu_port), 1);
-  ASSERT_NE(psu_link, nullptr);
-  EXPECT_EQ(psu_link->is_connected(), 1);
-  EXPECT_EQ(out, "Connecting to DP832 on IP 127.0.0.1, Port " + std::to_string(psu.port()) + "...OK!\n\n");
-  EXPECT_TRUE(psu.wait_received("*RST\r\n*IDN?\r\n"));
+  EXPECT_TRUE(psu().connect(console, HOST, peer.port()));
+  ASSERT_NE(psu().link(), nullptr);
+  EXPECT_EQ(psu().link()->is_connected(), 1);
+  EXPECT_EQ(out, "Connecting to DP832 on IP 127.0.0.1, Port " + std::to_string(peer.port()) + "...OK!\n\n");
+  EXPECT_TRUE(peer.wait_received("*RST\r\n*IDN?\r\n"));
 }
 
 TEST_F(IdentificationTest, RefusedPortIsReported) {
   RefusingPort refusing;
-  dmm_port = psu_port = refusing.port();
   const std::string port = std::to_string(refusing.port());
-  EXPECT_EQ(connect_dmm(dmm_host, dmm_port), 0);
-  EXPECT_EQ(dmm_link, nullptr);
-  EXPECT_EQ(std::string(dmm_description), NO_DMM);
+  EXPECT_FALSE(dmm().connect(console, HOST, refusing.port()));
+  EXPECT_EQ(dmm().link(), nullptr);
+  EXPECT_EQ(dmm().description(), NO_DMM);
   EXPECT_EQ(out, "Connecting to DMM on IP 127.0.0.1, Port " + port + "...\n\n\aERROR - Failed to connect to DMM!\n\n");
   out.clear();
-  EXPECT_EQ(connect_psu(psu_host, psu_port), 0);
-  EXPECT_EQ(psu_link, nullptr);
-  EXPECT_EQ(std::string(psu_description), NO_PSU);
+  EXPECT_FALSE(psu().connect(console, HOST, refusing.port()));
+  EXPECT_EQ(psu().link(), nullptr);
+  EXPECT_EQ(psu().description(), NO_PSU);
   EXPECT_EQ(out, "Connecting to DP832 on IP 127.0.0.1, Port " + port +
                      "...\n\aWARNING: DP832 FAILED TO CONNECT. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n");
 }

@@ -30,7 +30,7 @@ TEST_P(SpecialKeysTest, DoNothingAtTheMenu) {
   start_bench();
   every_special_key();
   keys("x");
-  ASSERT_EQ(trimora_main(), 0);
+  ASSERT_EQ(trimora_main(env, settings), 0);
   EXPECT_EQ(occurrences(out, "Command >"), 1) << out;
   EXPECT_NE(out.find("Command >X\n\n\nExiting...\n\n"), std::string::npos) << out;
   for (const std::string& line : psu_lines()) EXPECT_EQ(line.find("CAL"), std::string::npos) << line;
@@ -49,7 +49,7 @@ TEST_P(SpecialKeysTest, AreRefusedInBothDialogsAndDeclineTheirConfirmation) {
     key_queue.push_back('Y');
   }
   keys("x");
-  ASSERT_EQ(trimora_main(), 0);
+  ASSERT_EQ(trimora_main(env, settings), 0);
   const std::string bells(KEY_COUNT, '\a');
   for (int port : {bench->dmm_port(), bench->psu_port()}) {
     const std::string p = std::to_string(port);

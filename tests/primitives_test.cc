@@ -1,23 +1,37 @@
-// The measurement and output primitives over in-memory links: bytes sent, readings and their ok flag,
+// The measurement and output primitives over in-memory links: bytes sent, readings or their failure,
 // path checks, and the time each takes on the virtual clock.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
-#include "link/instruments.h"
+#include "calibration/path_checks.h"
 #include "link/primitives.h"
 #include "tests/fake_transport.h"
 #include "tests/program_fixture.h"
 
 namespace {
 
+constexpr std::optional<double> FAILS = std::nullopt;  // the reading must fail
+
+// The reading is the expected value, or a failure where none is expected.
+void expect_reading(const Result<double>& reading, std::optional<double> expected) {
+  ASSERT_EQ(reading.ok(), expected.has_value()) << (reading ? std::to_string(*reading) : reading.reason());
+  if (expected) {
+    EXPECT_DOUBLE_EQ(*reading, *expected);
+  }
+}
+
 class PrimitivesTest : public ProgramTest {
  protected:
-  PrimitivesTest() { scale = 1.0; }
+  PrimitivesTest() {
+    scale = 1.0;
+    env.virtual_clock = true;
+  }
   // One reading from a DMM that answers with the given text.
-  static double reading_of(const std::string& answer, int& ok, const std::string& line_end = "\r\n") {
-    install_dmm(fake_dmm({answer}, "ACME,DMM9,SN123,1.0", line_end));
-    return dmm_read(ok);
+  Result<double> reading_of(const std::string& answer, const std::string& line_end = "\r\n") {
+    install_dmm(*instruments, fake_dmm({answer}, "ACME,DMM9,SN123,1.0", line_end));
+    return dmm().read();
   }
 };
 
@@ -26,32 +40,31 @@ class PrimitivesTest : public ProgramTest {
 // --- What goes on the wire, and when
 
 TEST_F(PrimitivesTest, DmmCommandsEndInACarriageReturnAlone) {
-  FakeTransport& dmm = install_dmm(fake_dmm({"+1.00000000E+00"}, "ACME,DMM9,SN123,1.0", "\r\n", 7));
-  dmm_set_voltage_mode();
-  dmm_set_current_mode();
-  int ok = 0;
-  dmm_read(ok);
-  EXPECT_EQ(ok, 1);
-  EXPECT_EQ(dmm.sent, "CONF:VOLT:DC AUTO\r*RST\rCONF:CURR:DC AUTO\rREAD?\r");
+  FakeTransport& fake =
+      install_dmm(*instruments, fake_dmm({"+1.00000000E+00"}, "ACME,DMM9,SN123,1.0", "\r\n", 7));
+  dmm().set_voltage_mode();
+  dmm().set_current_mode();
+  expect_reading(dmm().read(), 1.0);
+  EXPECT_EQ(fake.sent, "CONF:VOLT:DC AUTO\r*RST\rCONF:CURR:DC AUTO\rREAD?\r");
   // Each command follows the drains before it: 10 after the voltage mode, 100 + 10 + 10 for the
   // current mode's drains, then the reading's own drain; its answer is taken as soon as it comes.
-  EXPECT_EQ(dmm.sent_at, (std::vector<long long>{0, 110, 120, 140}));
-  EXPECT_EQ(dmm.clock_ms, 140 + 7);
+  EXPECT_EQ(fake.sent_at, (std::vector<long long>{0, 110, 120, 140}));
+  EXPECT_EQ(fake.clock_ms, 140 + 7);
 }
 
 TEST_F(PrimitivesTest, PsuCommandIsSentAsGivenAndFollowedByADrain) {
-  FakeTransport& psu = install_psu(fake_psu());
-  psu_command("OUTPUT CH1,ON\r\n");
-  EXPECT_EQ(psu.clock_ms, PSU_DRAIN_MS);
-  psu_command(":APPL CH2,5,2\r\n");
-  EXPECT_EQ(psu.sent, "OUTPUT CH1,ON\r\n:APPL CH2,5,2\r\n");
+  FakeTransport& fake = install_psu(*instruments, fake_psu());
+  psu().command("OUTPUT CH1,ON\r\n");
+  EXPECT_EQ(fake.clock_ms, PSU_DRAIN_MS);
+  psu().command(":APPL CH2,5,2\r\n");
+  EXPECT_EQ(fake.sent, "OUTPUT CH1,ON\r\n:APPL CH2,5,2\r\n");
 }
 
 // --- Readings: a number is the reading (a true zero too); an answer without a usable one fails.
 
 struct ReadingCase {
   std::string answer;
-  double value;  // FAILED_READING: the reading fails
+  std::optional<double> value;  // FAILS: the reading fails
   const char* line_end = "\r\n";
 };
 
@@ -59,12 +72,9 @@ class ReadingTest : public PrimitivesTest, public ::testing::WithParamInterface<
 
 TEST_P(ReadingTest, AnswerIsTheReadingOrFails) {
   const ReadingCase& c = GetParam();
-  int ok = -1;
-  EXPECT_DOUBLE_EQ(reading_of(c.answer, ok, c.line_end), c.value);
-  EXPECT_EQ(ok, c.value == FAILED_READING ? 0 : 1);
+  expect_reading(reading_of(c.answer, c.line_end), c.value);
 }
 
-constexpr double FAILS = FAILED_READING;
 INSTANTIATE_TEST_SUITE_P(
     Answers, ReadingTest,
     ::testing::Values(ReadingCase{"+4.99870000E+00", 4.9987}, ReadingCase{"+4.99870000E+00", 4.9987, "\r"},
@@ -76,29 +86,22 @@ INSTANTIATE_TEST_SUITE_P(
                       ReadingCase{DMM_SILENT, FAILS}, ReadingCase{DMM_DROP, FAILS}));
 
 TEST_F(PrimitivesTest, SuccessiveReadingsEachTakeTheirOwnAnswer) {
-  install_dmm(fake_dmm({"+1.00000000E+00", "+2.00000000E+00", "+3.00000000E+00"}));
-  for (double expected : {1.0, 2.0, 3.0}) {
-    int ok = 0;
-    EXPECT_DOUBLE_EQ(dmm_read(ok), expected);
-    EXPECT_EQ(ok, 1);
-  }
+  install_dmm(*instruments, fake_dmm({"+1.00000000E+00", "+2.00000000E+00", "+3.00000000E+00"}));
+  for (double expected : {1.0, 2.0, 3.0}) expect_reading(dmm().read(), expected);
 }
 
 TEST_F(PrimitivesTest, SilentDmmCostsEveryWindowOfTheReading) {
-  FakeTransport& dmm = install_dmm(fake_dmm({DMM_SILENT}));
-  int ok = 1;
-  EXPECT_EQ(dmm_read(ok), FAILED_READING);
-  EXPECT_EQ(dmm.clock_ms, DMM_DRAIN_MS + DMM_FIRST_LINE_MS + DMM_ANSWER_FIRST_MS);
-  EXPECT_EQ(dmm.reply_overdue, 1);
+  FakeTransport& fake = install_dmm(*instruments, fake_dmm({DMM_SILENT}));
+  expect_reading(dmm().read(), FAILS);
+  EXPECT_EQ(fake.clock_ms, DMM_DRAIN_MS + DMM_FIRST_LINE_MS + DMM_ANSWER_FIRST_MS);
+  EXPECT_TRUE(dmm().reply_overdue());
 }
 
 TEST_F(PrimitivesTest, ReadingOnAClosedOrMissingLinkFails) {
-  install_dmm(fake_dmm({"+1.00000000E+00"})).close();
+  install_dmm(*instruments, fake_dmm({"+1.00000000E+00"})).close();
   for (int link_dropped = 0; link_dropped < 2; ++link_dropped) {
-    int ok = 1;
-    EXPECT_EQ(dmm_read(ok), FAILED_READING);
-    EXPECT_EQ(ok, 0);
-    drop_dmm_link();
+    expect_reading(dmm().read(), FAILS);
+    dmm().drop();
   }
 }
 
@@ -107,8 +110,8 @@ TEST_F(PrimitivesTest, ReadingOnAClosedOrMissingLinkFails) {
 // step again, and a DMM without an echo is read as usual while it owes nothing.
 TEST_F(PrimitivesTest, LateAnswerNeverPassesForTheNextReading) {
   int query = 0;
-  FakeTransport& dmm = install_dmm(std::make_unique<FakeTransport>());
-  dmm.respond('\r', [&query](FakeTransport& link, const std::string&) {
+  FakeTransport& fake = install_dmm(*instruments, std::make_unique<FakeTransport>());
+  fake.respond('\r', [&query](FakeTransport& link, const std::string&) {
     switch (++query) {
       case 1: link.arrive_after(1, "READ?\r\n"); break;  // the answer is held back
       case 2:  // past the first-line wait, inside the answer wait: the late answer, then in step
@@ -119,10 +122,9 @@ TEST_F(PrimitivesTest, LateAnswerNeverPassesForTheNextReading) {
       default: link.arrive_after(1500, "+4.44000000E+00\r\n"); break;  // no echo
     }
   });
-  for (double expected : {FAILED_READING, FAILED_READING, 3.33, 4.44}) {
-    int ok = -1;
-    EXPECT_DOUBLE_EQ(dmm_read(ok), expected) << "reading " << query << " (the second must not take the first's)";
-    EXPECT_EQ(ok, expected == FAILED_READING ? 0 : 1);
+  for (std::optional<double> expected : {FAILS, FAILS, std::optional(3.33), std::optional(4.44)}) {
+    SCOPED_TRACE("reading " + std::to_string(query + 1) + " (the second must not take the first's)");
+    expect_reading(dmm().read(), expected);
   }
 }
 
@@ -132,7 +134,7 @@ struct PathCase {
   char channel;
   bool voltage;
   const char* answer;
-  int expected;
+  bool expected;
 };
 
 class PathCheckTest : public PrimitivesTest, public ::testing::WithParamInterface<PathCase> {};
@@ -140,24 +142,25 @@ class PathCheckTest : public PrimitivesTest, public ::testing::WithParamInterfac
 // The result follows the threshold, and the DP832 gets on, source and off, whatever the reading gave.
 TEST_P(PathCheckTest, ResultAndCommandStream) {
   const PathCase& c = GetParam();
-  FakeTransport& dmm = install_dmm(fake_dmm({c.answer}));
-  FakeTransport& psu = install_psu(fake_psu());
+  FakeTransport& dmm_fake = install_dmm(*instruments, fake_dmm({c.answer}));
+  FakeTransport& psu_fake = install_psu(*instruments, fake_psu());
   const Channel channel = *Channel::from_key(c.channel);
-  EXPECT_EQ(c.voltage ? check_voltage_path(channel) : check_current_path(channel), c.expected);
+  EXPECT_EQ(c.voltage ? check_voltage_path(*instruments, channel) : check_current_path(*instruments, channel),
+            c.expected);
   const std::string name = std::string("CH") + c.channel;
-  EXPECT_EQ(psu.sent, "OUTPUT " + name + ",ON\r\n:APPL " + name + (c.voltage ? ",5,2" : ",3,2") + "\r\nOUTPUT " +
+  EXPECT_EQ(psu_fake.sent, "OUTPUT " + name + ",ON\r\n:APPL " + name + (c.voltage ? ",5,2" : ",3,2") + "\r\nOUTPUT " +
                           name + ",OFF\r\n");
-  EXPECT_EQ(dmm.sent, "READ?\r");
+  EXPECT_EQ(dmm_fake.sent, "READ?\r");
   // The source follows the switch-on's drain and settling wait; the switch-off the apply's.
-  EXPECT_EQ(psu.sent_at[1], PSU_DRAIN_MS + PATH_OUTPUT_ON_WAIT_MS);
+  EXPECT_EQ(psu_fake.sent_at[1], PSU_DRAIN_MS + PATH_OUTPUT_ON_WAIT_MS);
 }
 
 INSTANTIATE_TEST_SUITE_P(Thresholds, PathCheckTest,
-                         ::testing::Values(PathCase{'1', true, "+1.50000000E+00", 1},
-                                           PathCase{'1', true, "+1.49990000E+00", 0},
-                                           PathCase{'2', true, "-5.00000000E+00", 0},
-                                           PathCase{'1', false, "+5.00000000E-01", 1},
-                                           PathCase{'2', false, "+4.99900000E-01", 0},
-                                           PathCase{'3', true, DMM_SILENT, 0},
-                                           PathCase{'3', false, DMM_SILENT, 0},
-                                           PathCase{'2', true, "+9.90000000E+37", 0}));
+                         ::testing::Values(PathCase{'1', true, "+1.50000000E+00", true},
+                                           PathCase{'1', true, "+1.49990000E+00", false},
+                                           PathCase{'2', true, "-5.00000000E+00", false},
+                                           PathCase{'1', false, "+5.00000000E-01", true},
+                                           PathCase{'2', false, "+4.99900000E-01", false},
+                                           PathCase{'3', true, DMM_SILENT, false},
+                                           PathCase{'3', false, DMM_SILENT, false},
+                                           PathCase{'2', true, "+9.90000000E+37", false}));

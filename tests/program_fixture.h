@@ -22,13 +22,12 @@
 #include <string>
 #include <vector>
 
-#include "console/console.h"
-#include "calibration/voltage_corrections.h"
-#include "console/keys.h"
-#include "link/instruments.h"
+#include "calibration/bench.h"
 #include "platform/sleep.h"
 #include "settings/program_settings.h"
 #include "sim/sim.h"
+#include "tests/fake_transport.h"
+#include "tests/test_environment.h"
 
 // A fresh temporary folder that is the working folder while the object lives.
 class WorkingFolder {
@@ -115,7 +114,12 @@ class ProgramTest : public ::testing::Test {
   SimOptions options;
   std::unique_ptr<SimBench> bench;
   std::unique_ptr<WorkingFolder> folder;
-  std::string out;                 // captured console text
+  TestEnvironment env{[this] { return next_key(); }};
+  std::string& out = env.text();   // captured console text
+  Console& console = env.console();
+  // The program's settings (pointed at the simulated bench by start_bench) and the instruments.
+  ProgramSettings settings;
+  std::unique_ptr<Bench> instruments = std::make_unique<Bench>(env, TELNET_DMM);
   std::deque<int> key_queue;       // scripted keys; KEY_CLOSED once empty
   std::map<int, std::function<void()>> before_key;  // run when the key with this index is read
   int keys_read = 0;
@@ -132,49 +136,46 @@ class ProgramTest : public ::testing::Test {
   void SetUp() override {
     set_time_scale(scale);
     folder = std::make_unique<WorkingFolder>();
-    console_capture(&out);
-    install_keys();
   }
 
-  // Scripted keys with the hooks; setting the source also reopens a console that closed.
-  void install_keys() {
-    set_key_source([this]() {
-      key_waits.push_back(out.size());
-      auto hook = before_key.find(keys_read++);
-      if (hook != before_key.end()) hook->second();
-      if (key_queue.empty()) return KEY_CLOSED;
-      int key = key_queue.front();
-      key_queue.pop_front();
-      return key;
-    });
+  // The scripted keys with the hooks.
+  int next_key() {
+    key_waits.push_back(out.size());
+    auto hook = before_key.find(keys_read++);
+    if (hook != before_key.end()) hook->second();
+    if (key_queue.empty()) return KEY_CLOSED;
+    int key = key_queue.front();
+    key_queue.pop_front();
+    return key;
   }
 
   void TearDown() override {
-    std::fill(std::begin(voltage_corrections), std::end(voltage_corrections), 0.0);
-    drop_links();
-    set_key_source({});
-    console_capture(nullptr);
+    instruments.reset();
     bench.reset();
     folder.reset();
     set_time_scale(1.0);
   }
 
-  // Starts the simulated instruments, points the address globals and the settings file at them.
+  Dmm& dmm() { return instruments->dmm; }
+  Psu& psu() { return instruments->psu; }
+
+  // Instruments framed anew (both absent), e.g. for a raw SCPI socket.
+  void reframe(const DmmFraming& framing) { instruments = std::make_unique<Bench>(env, framing); }
+
+  // Starts the simulated instruments, points the settings and the settings file at them.
   void start_bench() {
     bench = std::make_unique<SimBench>(options);
     ASSERT_TRUE(bench->ok());
-    std::snprintf(dmm_host, sizeof dmm_host, "127.0.0.1");
-    std::snprintf(psu_host, sizeof psu_host, "127.0.0.1");
-    dmm_port = bench->dmm_port();
-    psu_port = bench->psu_port();
-    write_loopback_settings(dmm_port, psu_port);
+    settings.dmm = {"127.0.0.1", bench->dmm_port()};
+    settings.psu = {"127.0.0.1", bench->psu_port()};
+    write_loopback_settings(bench->dmm_port(), bench->psu_port());
   }
 
   // Starts the bench and brings both instruments on line, as the program's start-up does.
   void connect_both() {
     start_bench();
-    ASSERT_EQ(connect_dmm(dmm_host, dmm_port), 1) << out;
-    ASSERT_EQ(connect_psu(psu_host, psu_port), 1) << out;
+    ASSERT_TRUE(dmm().connect(console, settings.dmm.host, settings.dmm.port)) << out;
+    ASSERT_TRUE(psu().connect(console, settings.psu.host, settings.psu.port)) << out;
     bench->clear_received();
     out.clear();
   }

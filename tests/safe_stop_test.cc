@@ -18,6 +18,7 @@
 #include <tuple>
 #include <vector>
 
+#include "app/console_observer.h"
 #include "calibration/channel_groups.h"
 #include "calibration/factory_calibration.h"
 #include "link/primitives.h"
@@ -147,7 +148,8 @@ TEST_P(ImplausibleTest, WarnedAndNeverReported) {
       while (!done && bench->psu_received().size() < 14) usleep(10000);
       if (!done) c.meanwhile(*bench);
     });
-  factory_voltage_calibration(CH3, false);
+  ConsoleObserver shown(console);
+  factory_voltage_calibration(*instruments, CH3, shown);
   done = true;
   if (helper.joinable()) helper.join();
   for (const std::string& warning : c.warnings) EXPECT_THAT(out, HasSubstr(warning));
@@ -183,10 +185,7 @@ struct QueueCase {
   std::vector<std::string> errors;
 };
 
-class ErrorQueueTest : public ::testing::TestWithParam<QueueCase> {
- protected:
-  void TearDown() override { drop_links(); }
-};
+class ErrorQueueTest : public ::testing::TestWithParam<QueueCase> {};
 
 TEST_P(ErrorQueueTest, ReadUntilEmptyWithinBounds) {
   const QueueCase& c = GetParam();
@@ -198,8 +197,10 @@ TEST_P(ErrorQueueTest, ReadUntilEmptyWithinBounds) {
     ++*next;
     if (!answer.empty()) link.arrive_after(1, answer + "\n");
   });
-  FakeTransport& link = install_psu(std::move(fake));
-  EXPECT_EQ(read_supply_errors(), c.errors);
+  const FakeTransport& link = *fake;
+  Psu psu;
+  psu.attach(std::move(fake));
+  EXPECT_EQ(psu.read_errors(), c.errors);
   EXPECT_LE(link.clock_ms, SUPPLY_ERRORS_TIME_MS + SUPPLY_ERROR_ANSWER_MS);
 }
 

@@ -25,6 +25,7 @@ struct Unreadable {
 };
 
 const std::string OLD_CONTENT = "DMM_IP    127.0.0.1\nDMM_Port    1\n";
+const LocalTime NOW{2026, 3, 4, 5, 6, 7};
 
 const Unreadable UNREADABLE[] = {
     {"NoPermission", "Permission denied",
@@ -47,7 +48,7 @@ class UnreadableSettingsTest : public ProgramTest, public ::testing::WithParamIn
     GetParam().make();
     keys(typed);
     HeldToPermissions held;
-    ASSERT_EQ(trimora_main(), 0);
+    ASSERT_EQ(trimora_main(env, settings), 0);
   }
 };
 
@@ -78,10 +79,11 @@ TEST_P(UnreadableSettingsTest, IsReportedNothingIsContactedAndTheFileIsLeftAlone
 TEST_P(UnreadableSettingsTest, AnAddressChangedWithMIsSaved) {
   if (is("Folder")) GTEST_SKIP() << "no file can take a folder's place";
   start_bench();
-  run_with("m" + std::string(20, '\b') + "127.0.0.1\r" + std::string(8, '\b') + std::to_string(dmm_port) + "\ryx");
+  run_with("m" + std::string(20, '\b') + "127.0.0.1\r" + std::string(8, '\b') + std::to_string(bench->dmm_port()) +
+           "\ryx");
   EXPECT_NE(out.find("Checking DMM read data......OK!"), std::string::npos) << out;
   chmod(SETTINGS_FILE_NAME, 0600);
-  EXPECT_EQ(mask_stamps(read_file(SETTINGS_FILE_NAME)), saved_settings("127.0.0.1", dmm_port, "172.16.0.131", 5555));
+  EXPECT_EQ(mask_stamps(read_file(SETTINGS_FILE_NAME)), saved_settings("127.0.0.1", bench->dmm_port(), "172.16.0.131", 5555));
   EXPECT_EQ(fs::is_symlink(fs::symlink_status(SETTINGS_FILE_NAME)), is("DanglingLink"));
 }
 
@@ -92,9 +94,9 @@ class SettingsSaveTest : public ProgramTest {
  protected:
   void SetUp() override {
     ProgramTest::SetUp();
-    load_program_settings();
-    std::strcpy(dmm_host, "127.0.0.1");
-    std::strcpy(psu_host, "127.0.0.1");
+    settings.load(console);
+    settings.dmm.host = "127.0.0.1";
+    settings.psu.host = "127.0.0.1";
   }
 };
 
@@ -103,7 +105,7 @@ TEST_F(SettingsSaveTest, ALinkToAFileInAnotherFolderStaysALink) {
   std::ofstream("elsewhere/real.cfg") << OLD_CONTENT;
   chmod("elsewhere/real.cfg", 0640);
   fs::create_symlink("elsewhere/real.cfg", SETTINGS_FILE_NAME);
-  ASSERT_EQ(save_program_settings_at_exit(), 1);
+  ASSERT_EQ(settings.save_at_exit(NOW), 1);
   EXPECT_TRUE(fs::is_symlink(fs::symlink_status(SETTINGS_FILE_NAME)));
   EXPECT_EQ(fs::read_symlink(SETTINGS_FILE_NAME), "elsewhere/real.cfg");
   EXPECT_EQ(mask_stamps(read_file("elsewhere/real.cfg")), saved_settings("127.0.0.1", 5024, "127.0.0.1", 5555));
@@ -130,8 +132,8 @@ TEST_F(SettingsSaveTest, TwoProgramsSavingAtOnceLeaveOneWholeVersion) {
         close(start[1]);
         char ignored;
         (void)!read(start[0], &ignored, 1);  // both wait here until the pipe closes
-        std::snprintf(dmm_host, sizeof dmm_host, "%s", child == 0 ? "127.0.0.1" : long_host.c_str());
-        _exit(save_program_settings() == 1 ? 0 : 1);
+        settings.dmm.host = child == 0 ? "127.0.0.1" : long_host;
+        _exit(settings.save(NOW) == 1 ? 0 : 1);
       }
     }
     close(start[0]);

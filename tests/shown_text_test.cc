@@ -32,10 +32,10 @@ TEST_F(ShownTextTest, ControlBytesBecomeVisibleAndTheProgramsOwnTextStays) {
   EXPECT_NE(shown.find("\\x9F\xa0\xa1"), std::string::npos);
 
   // A supply's error as it will be printed: the format's bell and line end are the program's own.
-  console_print_untrusted("\a%s %d%c\n", std::string("-203,\"\x1b[2J\a\r\0\x7f\x9b\"", 14).c_str(), 7, '!');
+  console.print_untrusted("\a%s %d%c\n", std::string("-203,\"\x1b[2J\a\r\0\x7f\x9b\"", 14).c_str(), 7, '!');
   EXPECT_EQ(out, "\a-203,\"\\x1B[2J\\x07\\x0D 7!\n");  // a C text ends at its NUL
   out.clear();
-  console_print_untrusted("%s|%s", std::string("a\0b", 3), "\x9b" "31m");
+  console.print_untrusted("%s|%s", std::string("a\0b", 3), "\x9b" "31m");
   EXPECT_EQ(out, "a\\x00b|\\x9B31m");
 }
 
@@ -44,7 +44,7 @@ TEST_F(ShownTextTest, IdentificationFieldsShowNoControlByte) {
   options.psu_idn = std::string("EVIL\x1b]0;pwned\x07\x1b[2J,DP832\r\x7f,SN\x1b[31mRED\x9b,1.0\0tail", 44);
   start_bench();
   keys("x");
-  ASSERT_EQ(trimora_main(), 0);
+  ASSERT_EQ(trimora_main(env, settings), 0);
   EXPECT_FALSE(has_foreign_control(out)) << out;
   EXPECT_NE(out.find("Ma\\x1B]0;pwned\\x07ker DMM\\x7F-1 (S/N SN\\x9B31m42 ) at 127.0.0.1:"), std::string::npos)
       << out;
@@ -64,7 +64,7 @@ TEST_F(ShownTextTest, SettingsFileHostIsShownCleanedAtStartAndInTheDialog) {
          << "\nLast_Run_Time \"\x1b[31mred\"\n";
   }
   keys("m\b\033x");
-  ASSERT_EQ(trimora_main(), 0);
+  ASSERT_EQ(trimora_main(env, settings), 0);
   EXPECT_FALSE(has_foreign_control(out)) << out;
   const std::string host = "127.0.0.1\\x1B]0;t\\x07\\x1B[2J\\x9B";
   EXPECT_NE(out.find("Last run: \\x1B[31mred\n"), std::string::npos) << out;

@@ -1,6 +1,6 @@
 // The voltage accuracy assessment against the simulated bench: figures of complete sweeps, the
-// plausibility limit, the failure paths with what they leave in voltage_corrections, and the
-// recalibrate mode that hands the corrections to the factory calibration.
+// plausibility limit, the failure paths with the errors they found, and the corrections that a sweep
+// hands to the factory calibration.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -10,17 +10,16 @@
 #include <string>
 #include <vector>
 
+#include "app/console_observer.h"
+#include "calibration/factory_calibration.h"
 #include "calibration/point_tables.h"
 #include "calibration/voltage_assessment.h"
-#include "calibration/voltage_corrections.h"
 #include "tests/calibration_checks.h"
 #include "tests/program_fixture.h"
 
 using ::testing::HasSubstr;
 
 namespace {
-
-constexpr double UNTOUCHED = -7.0;  // a figure or table entry the assessment must not write
 
 // A value as the DMM reports it (six decimals), so that the test's arithmetic meets the program's.
 double six_decimals(double value) { return std::atof(text_of("%.6f", value).c_str()); }
@@ -39,8 +38,6 @@ std::vector<double> offset_readings(const std::vector<double>& points, double of
   for (std::size_t i = 0; i < std::min(count, points.size()); i++) readings.push_back(six_decimals(points[i] + offset));
   return readings;
 }
-
-std::vector<double> table() { return {std::begin(voltage_corrections), std::end(voltage_corrections)}; }
 
 // What a sweep sends and prints, for readings of the first points (all of them for a complete sweep).
 struct ExpectedSweep {
@@ -72,30 +69,23 @@ struct ExpectedSweep {
 
 class VoltageAssessmentTest : public ProgramTest {
  protected:
-  double sum_of_squares = UNTOUCHED;
-  double rms = UNTOUCHED;
-
-  void SetUp() override {
-    ProgramTest::SetUp();
-    std::fill(std::begin(voltage_corrections), std::end(voltage_corrections), UNTOUCHED);
-  }
+  ConsoleObserver shown{console};
+  SweepResult result;
 
   // Runs one assessment with readings scripted after a passing path check.
-  int assess(Channel channel, const std::vector<double>& readings, AssessMode mode) {
+  bool assess(Channel channel, const std::vector<double>& readings) {
     bench->clear_received();
     out.clear();
-    sum_of_squares = UNTOUCHED;
-    rms = UNTOUCHED;
     std::vector<double> script = {5.0};
     script.insert(script.end(), readings.begin(), readings.end());
     bench->script_readings(script);
-    return assess_voltage_accuracy(channel, sum_of_squares, rms, mode);
+    result = assess_voltage_accuracy(*instruments, channel, shown);
+    return result.completed;
   }
 
   // Runs a sweep over all points that must complete, and compares its stream and console.
-  void expect_complete(Channel channel, const std::vector<double>& points, const std::vector<double>& readings,
-                       AssessMode mode) {
-    ASSERT_EQ(assess(channel, readings, mode), 1);
+  void expect_complete(Channel channel, const std::vector<double>& points, const std::vector<double>& readings) {
+    ASSERT_TRUE(assess(channel, readings));
     ExpectedSweep expected(channel.name(), points, readings);
     expected.complete(channel.name(), points.size());
     EXPECT_EQ(psu_lines(), expected.commands);
@@ -107,31 +97,30 @@ TEST_F(VoltageAssessmentTest, FiguresOfCompleteSweeps) {
   connect_both();
 
   // No error anywhere on CH1.
-  expect_complete(CH1, CH12_POINTS, CH12_POINTS, AssessMode::REPORT_ONLY);
+  expect_complete(CH1, CH12_POINTS, CH12_POINTS);
   EXPECT_THAT(out, HasSubstr("Correction: Setpoint  0.2000 V, Error:   0.000 mV\n"));
   EXPECT_THAT(out, HasSubstr(" SS Error:  0.00000 mV^2\nRMS Error:  0.00000 mV\n\n"));
   EXPECT_EQ(psu_lines()[4], ":APPL CH1,0.2000,2");
-  EXPECT_EQ(sum_of_squares, 0.0);
-  EXPECT_EQ(rms, 0.0);
-  EXPECT_EQ(table(), std::vector<double>(36, 0.0));
+  EXPECT_EQ(result.sum_of_squares, 0.0);
+  EXPECT_EQ(result.rms_error, 0.0);
+  EXPECT_EQ(result.errors, std::vector<double>(36, 0.0));
   EXPECT_FALSE(bench->output_on(1));
   EXPECT_DOUBLE_EQ(bench->set_voltage(1), 32.0);
 
-  // 1 mV everywhere on CH2: the CH2 sweep replaces the CH1 entries of the one table.
-  expect_complete(CH2, CH12_POINTS, offset_readings(CH12_POINTS, 0.001), AssessMode::REPORT_ONLY);
+  // 1 mV everywhere on CH2.
+  expect_complete(CH2, CH12_POINTS, offset_readings(CH12_POINTS, 0.001));
   EXPECT_THAT(out, HasSubstr("Correction: Setpoint 32.0000 V, Error:   1.000 mV\n"));
   EXPECT_THAT(out, HasSubstr(" SS Error: 36.00000 mV^2\nRMS Error:  1.00000 mV\n\n"));
-  EXPECT_NEAR(rms, 1.0, 1e-6);
-  for (std::size_t i = 0; i < 36; i++) EXPECT_NEAR(voltage_corrections[i], 0.001, 1e-9) << i;
-  std::vector<double> after_ch2 = table();
+  EXPECT_NEAR(result.rms_error, 1.0, 1e-6);
+  ASSERT_EQ(result.errors.size(), 36U);
+  for (std::size_t i = 0; i < 36; i++) EXPECT_NEAR(result.errors[i], 0.001, 1e-9) << i;
 
-  // 1 mV everywhere on CH3, in the recalibrate mode: 22 points from 0 V, the table left as it was,
-  // and no calibration.
-  expect_complete(CH3, ch3_points(), offset_readings(ch3_points(), 0.001), AssessMode::RECALIBRATE);
+  // 1 mV everywhere on CH3: 22 points from 0 V, and no calibration.
+  expect_complete(CH3, ch3_points(), offset_readings(ch3_points(), 0.001));
   EXPECT_EQ(psu_lines()[4], ":APPL CH3,0.0000,2");
   EXPECT_EQ(psu_lines()[25], ":APPL CH3,5.2500,2");
   EXPECT_THAT(out, HasSubstr(" SS Error: 22.00000 mV^2\nRMS Error:  1.00000 mV\n\n"));
-  EXPECT_EQ(table(), after_ch2);
+  EXPECT_EQ(result.errors.size(), 22U);
   EXPECT_FALSE(bench->in_calibration());
 }
 
@@ -142,18 +131,17 @@ TEST_F(VoltageAssessmentTest, AnErrorOfOneVoltPassesAndMoreAborts) {
   std::vector<double> readings = CH12_POINTS;
   readings[3] = 3.0;
   readings[35] = 31.0;
-  ASSERT_EQ(assess(CH1, readings, AssessMode::REPORT_ONLY), 1);
-  EXPECT_EQ(sum_of_squares, 2000000.0);
+  ASSERT_TRUE(assess(CH1, readings));
+  EXPECT_EQ(result.sum_of_squares, 2000000.0);
   EXPECT_THAT(out, HasSubstr(" SS Error: 2000000.00000 mV^2\nRMS Error: 235.70226 mV\n\n"));
-  EXPECT_EQ(voltage_corrections[3], 1.0);
-  EXPECT_EQ(voltage_corrections[35], -1.0);
+  EXPECT_EQ(result.errors[3], 1.0);
+  EXPECT_EQ(result.errors[35], -1.0);
 
-  // 1.0001 V at point 5 of CH2: entries 0 to 5 replaced, 6 to 35 as CH1 left them; output off, one key.
-  std::vector<double> before = table();
+  // 1.0001 V at point 5 of CH2: errors of points 0 to 5 only; output off, one key.
   readings = offset_readings(CH12_POINTS, 0.002, 6);
   readings[5] = six_decimals(VDAC_POINTS_12[5] + 1.0001);
   keys("k");
-  EXPECT_EQ(assess(CH2, readings, AssessMode::REPORT_ONLY), 0);
+  EXPECT_FALSE(assess(CH2, readings));
   ExpectedSweep aborted("CH2", CH12_POINTS, readings);
   aborted.commands.insert(aborted.commands.end(), {"OUTPUT CH2,OFF", SUPPLY_ERROR_QUERY});
   aborted.console +=
@@ -164,46 +152,62 @@ TEST_F(VoltageAssessmentTest, AnErrorOfOneVoltPassesAndMoreAborts) {
   EXPECT_THAT(out, HasSubstr("Correction: Setpoint  4.1000 V, Error: 1000.100 mV\n"));
   EXPECT_TRUE(key_queue.empty());
   EXPECT_FALSE(bench->output_on(2));
-  EXPECT_NEAR(sum_of_squares, 5 * 4.0, 1e-6);  // the five points before the implausible one
-  EXPECT_EQ(rms, UNTOUCHED);
-  for (std::size_t i = 0; i < 5; i++) EXPECT_NEAR(voltage_corrections[i], 0.002, 1e-9) << i;
-  EXPECT_NEAR(voltage_corrections[5], 1.0001, 1e-9);
-  for (std::size_t i = 6; i < 36; i++) EXPECT_EQ(voltage_corrections[i], before[i]) << i;
+  EXPECT_NEAR(result.sum_of_squares, 5 * 4.0, 1e-6);  // the five points before the implausible one
+  EXPECT_TRUE(std::isnan(result.rms_error));
+  ASSERT_EQ(result.errors.size(), 6U);
+  for (std::size_t i = 0; i < 5; i++) EXPECT_NEAR(result.errors[i], 0.002, 1e-9) << i;
+  EXPECT_NEAR(result.errors[5], 1.0001, 1e-9);
 }
 
-TEST_F(VoltageAssessmentTest, FailuresLeaveTheFiguresAndTheTableAsTheyStand) {
+TEST_F(VoltageAssessmentTest, FailuresKeepTheErrorsFoundSoFar) {
   connect_both();
 
   // A wrong reading at the first point while the console is closed: the key wait passes at once.
-  EXPECT_EQ(assess(CH2, {VDAC_POINTS_12[0] - 1.5}, AssessMode::REPORT_ONLY), 0);
+  EXPECT_FALSE(assess(CH2, {VDAC_POINTS_12[0] - 1.5}));
   EXPECT_TRUE(out.ends_with("PROCEDURE ABORTED....PRESS ANY KEY...\n"));
   EXPECT_EQ(psu_lines().end()[-2], "OUTPUT CH2,OFF");
   EXPECT_EQ(psu_lines().back(), SUPPLY_ERROR_QUERY);
-  EXPECT_EQ(voltage_corrections[0], VDAC_POINTS_12[0] - 1.5 - VDAC_POINTS_12[0]);
-  voltage_corrections[0] = UNTOUCHED;
+  EXPECT_EQ(result.errors, std::vector<double>{VDAC_POINTS_12[0] - 1.5 - VDAC_POINTS_12[0]});
 
-  // The DMM falls silent at point 4: entries 0 to 3 replaced, the output left on at 3.2 V.
+  // The DMM falls silent at point 4: the errors of points 0 to 3, the output switched off.
   std::vector<double> readings = offset_readings(CH12_POINTS, 0.003, 4);
   SimDmmFaults faults;
   faults.silent_from_reading = 1 + 4 + 1;
   bench->set_dmm_faults(faults);
-  EXPECT_EQ(assess(CH1, readings, AssessMode::RECALIBRATE), 0);
+  EXPECT_FALSE(assess(CH1, readings));
   ExpectedSweep failed("CH1", CH12_POINTS, readings);
-  failed.commands.insert(failed.commands.end(), {":APPL CH1,3.2000,2", SUPPLY_ERROR_QUERY});
+  failed.commands.insert(failed.commands.end(), {":APPL CH1,3.2000,2", "OUTPUT CH1,OFF", SUPPLY_ERROR_QUERY});
   EXPECT_EQ(psu_lines(), failed.commands);
   EXPECT_EQ(out, failed.console + "\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n\n");
-  EXPECT_TRUE(bench->output_on(1));
-  EXPECT_DOUBLE_EQ(bench->set_voltage(1), 3.2);
-  EXPECT_NEAR(sum_of_squares, 4 * 9.0, 1e-6);
-  EXPECT_EQ(rms, UNTOUCHED);
-  for (std::size_t i = 0; i < 4; i++) EXPECT_NEAR(voltage_corrections[i], 0.003, 1e-9) << i;
-  for (std::size_t i = 4; i < 36; i++) EXPECT_EQ(voltage_corrections[i], UNTOUCHED) << i;
+  EXPECT_FALSE(bench->output_on(1));
+  EXPECT_NEAR(result.sum_of_squares, 4 * 9.0, 1e-6);
+  EXPECT_TRUE(std::isnan(result.rms_error));
+  ASSERT_EQ(result.errors.size(), 4U);
+  for (std::size_t i = 0; i < 4; i++) EXPECT_NEAR(result.errors[i], 0.003, 1e-9) << i;
   EXPECT_FALSE(bench->in_calibration());
 }
 
-// The recalibrate mode on CH1: the sweep's errors become the table, and the factory calibration that
-// follows reports each V-DAC reading raised by its point's entry, the voltmeter readings as read.
-TEST_F(VoltageAssessmentTest, RecalibrateModeReportsReadingsPlusCorrections) {
+// A DMM that stops answering mid-sweep ends the sweep with the channel's output off, after the last set
+// point: a channel must never be left live at a voltage the operator was not told of.
+TEST(VoltageAssessmentOnFakes, ReadingFailureSwitchesTheOutputOff) {
+  TestEnvironment env;
+  env.virtual_clock = true;
+  Bench bench(env, TELNET_DMM);
+  install_dmm(bench, fake_dmm({"+5.0", text_of("%f", VDAC_POINTS_12[0]), DMM_SILENT}));
+  const FakeTransport& psu = install_psu(bench, fake_psu());
+  ProcedureObserver quiet;
+  const SweepResult result = assess_voltage_accuracy(bench, CH2, quiet);
+
+  EXPECT_FALSE(result.completed);
+  EXPECT_EQ(result.errors.size(), 1U);
+  const std::size_t last_set = psu.sent.rfind(":APPL CH2,");
+  ASSERT_EQ(last_set, psu.sent.find(text_of(":APPL CH2,%.4f,2", VDAC_POINTS_12[1]))) << psu.sent;
+  EXPECT_NE(psu.sent.find("OUTPUT CH2,OFF\r\n", last_set), std::string::npos) << psu.sent;
+}
+
+// A sweep of CH1 whose errors go to the factory calibration that follows: it reports each V-DAC reading
+// raised by its point's error, the voltmeter readings as read.
+TEST_F(VoltageAssessmentTest, CalibrationWithTheSweepsErrorsReportsReadingsPlusCorrections) {
   connect_both();
   std::vector<double> sweep;
   for (std::size_t i = 0; i < CH12_POINTS.size(); i++)
@@ -214,18 +218,18 @@ TEST_F(VoltageAssessmentTest, RecalibrateModeReportsReadingsPlusCorrections) {
   std::vector<double> script = sweep;
   std::vector<double> calibration = calibration_script(1.5, vdac, vmeter);  // a path check at its threshold
   script.insert(script.end(), calibration.begin(), calibration.end());
-  std::string began = today();
+  std::string began = today(env);
 
-  ASSERT_EQ(assess(CH1, script, AssessMode::RECALIBRATE), 1);
-
+  ASSERT_TRUE(assess(CH1, script));
   std::vector<double> errors;
   for (std::size_t i = 0; i < CH12_POINTS.size(); i++) errors.push_back(sweep[i] - CH12_POINTS[i]);
-  EXPECT_EQ(table(), errors);
+  EXPECT_EQ(result.errors, errors);
+  factory_voltage_calibration(*instruments, CH1, shown, result.errors);
 
   std::vector<std::string> lines = psu_lines();
   ExpectedSweep expected("CH1", CH12_POINTS, sweep);
   expected.complete("CH1", 36);
-  ExpectedCalibration then("CH1", 'V', VDAC_POINTS_12, vdac, VMETER_POINTS_12, vmeter, date_of_run(lines, began),
+  ExpectedCalibration then("CH1", 'V', VDAC_POINTS_12, vdac, VMETER_POINTS_12, vmeter, date_of_run(env, lines, began),
                            errors.data());
   expected.commands.insert(expected.commands.end(), then.commands.begin(), then.commands.end());
   EXPECT_EQ(lines, expected.commands);

@@ -1,0 +1,15 @@
+// Opening the bench.
+#include "calibration/bench.h"
+
+std::unique_ptr<Bench> open_bench(Environment& environment, const ProgramSettings& settings, bool connect) {
+  const DmmFraming* framing = dmm_framing_for(settings.dmm_connect_method.c_str());
+  auto bench = std::make_unique<Bench>(environment, framing != nullptr ? *framing : TELNET_DMM);
+  if (!connect) {
+    bench->dmm.set_description("No DMM detected.");
+    bench->psu.set_description("No DP832 detected.");
+    return bench;
+  }
+  (void)bench->dmm.connect(environment.console(), settings.dmm.host, settings.dmm.port);
+  (void)bench->psu.connect(environment.console(), settings.psu.host, settings.psu.port);
+  return bench;
+}

@@ -1,0 +1,69 @@
+// The reference DMM: one instrument object that owns its link, its framing, what its identification
+// found and whether an answer of its is overdue. Every DMM command of the program goes through here.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "console/console.h"
+#include "link/framing.h"
+#include "link/identity.h"
+#include "link/transport.h"
+#include "platform/status.h"
+
+// What the last identification of an instrument found: all four *IDN? fields whole, and the address it
+// was reached at. Empty from the start of a connect or identification until it succeeds.
+struct IdentifiedInstrument {
+  Identity identity;
+  std::string host;
+  int port = 0;
+};
+
+class Dmm {
+ public:
+  // The framing is fixed for the object's life: the settings name it once, when the bench is made.
+  explicit Dmm(const DmmFraming& framing = TELNET_DMM) : framing_(&framing) {}
+
+  // Connects to host:port, resets and identifies, and checks that readings come (connect_dmm). On
+  // failure the link is dropped; the console has been told why.
+  Status connect(Console& console, const std::string& host, int port);
+  // The identification alone, on the link already attached (identify_dmm); host and port only go
+  // into the description.
+  Status identify(Console& console, const std::string& host, int port);
+
+  // Takes link as the DMM's link (a new connection: nothing is overdue on it).
+  void attach(std::unique_ptr<Transport> link);
+  // Lets the link go: it is closed and the DMM counts as absent.
+  void drop();
+  bool present() const { return link_ != nullptr; }
+  Transport* link() const { return link_.get(); }  // dmm_link; null while absent
+
+  const DmmFraming& framing() const { return *framing_; }
+  const IdentifiedInstrument& identified() const { return identified_; }
+  const std::string& description() const { return description_; }
+  void set_description(const std::string& text) { description_ = text; }
+  // A reply that timed out may still arrive (kept by the readings).
+  bool reply_overdue() const { return reply_overdue_; }
+
+  // One command line, ended as the framing ends it; send_text's result (dmm_send).
+  int send(const char* command);
+  void set_voltage_mode();  // dmm_set_voltage_mode
+  void set_current_mode();  // dmm_set_current_mode
+  // One reading (dmm_read).
+  Result<double> read();
+
+ private:
+  bool answers_as_raw_socket();
+  void report_failed_identification(Console& console, bool echoed, int port);
+  bool resynchronise_raw();
+
+  std::unique_ptr<Transport> link_;
+  const DmmFraming* framing_;
+  IdentifiedInstrument identified_;
+  std::string description_;
+  bool reply_overdue_ = false;
+};
+
+// "maker model (S/N serial ) at host:port" from a *IDN? answer, each field cut to 63 characters and
+// the whole to 127, as the menu's header shows an instrument.
+std::string instrument_description(const char* idn_reply, const std::string& host, int port);
