@@ -158,6 +158,9 @@ INSTANTIATE_TEST_SUITE_P(
     CommandLine, RunModeTest,
     ::testing::Values(
         RunCase{"Passing", {"run", "assess", "3"}, nullptr, EXIT_DONE_PASS},
+        // The settings file's TCP.RAW frames the DMM in a run as in the menu program.
+        RunCase{"RawSocketDmm", {"run", "assess", "3", "--quiet"},
+                [](SimOptions& o) { o.dmm_style = SimDmmStyle::raw; }, EXIT_DONE_PASS},
         // A calibration memory that puts CH3's output 100 mV above its setting, far beyond tolerance.
         RunCase{"Failing", {"run", "assess", "3"},
                 [](SimOptions& o) {

@@ -88,8 +88,9 @@ inline std::string mask_stamps(const std::string& text) {
 
 // Writes a settings file that points both instruments at loopback (the simulator's own writer).
 inline void write_loopback_settings(int dmm_port_number, int psu_port_number,
-                                    const char* path = SETTINGS_FILE_NAME) {
-  ASSERT_TRUE(sim_write_settings(path, dmm_port_number, psu_port_number, SimDmmStyle::telnet)) << path;
+                                    const char* path = SETTINGS_FILE_NAME,
+                                    SimDmmStyle style = SimDmmStyle::telnet) {
+  ASSERT_TRUE(sim_write_settings(path, dmm_port_number, psu_port_number, style)) << path;
 }
 
 // A time scale for tests that must connect reliably on a loaded machine: the program's shortest reply
@@ -168,7 +169,7 @@ class ProgramTest : public ::testing::Test {
     ASSERT_TRUE(bench->ok());
     settings.dmm = {"127.0.0.1", bench->dmm_port()};
     settings.psu = {"127.0.0.1", bench->psu_port()};
-    write_loopback_settings(bench->dmm_port(), bench->psu_port());
+    write_loopback_settings(bench->dmm_port(), bench->psu_port(), SETTINGS_FILE_NAME, options.dmm_style);
   }
 
   // Starts the bench and brings both instruments on line, as the program's start-up does.
