@@ -18,7 +18,7 @@ int raw_key_read();
 void raw_keys_discard_typed_ahead();
 
 // Puts the terminal back as it was before the first raw_key_read (also done at exit and on
-// SIGINT/SIGTERM). Harmless when nothing was changed.
+// SIGINT, SIGTERM and SIGQUIT). Harmless when nothing was changed.
 void raw_keys_restore();
 
 // Prepares the console at program start: standard output unbuffered, so that every print reaches the

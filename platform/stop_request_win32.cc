@@ -57,3 +57,5 @@ void stop_handlers_install() {
 }
 
 void stop_program_finished() { InterlockedExchange(&program_finished, 1); }
+
+void stop_suspend_now() {}

@@ -36,7 +36,7 @@ class PtyProgram {
     size.ws_col = 120;
     pid_ = forkpty(&master_, nullptr, nullptr, &size);
     if (pid_ == 0) {
-      for (int s : {SIGINT, SIGTERM, SIGHUP}) ::signal(s, SIG_DFL);
+      for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP}) ::signal(s, SIG_DFL);
       sigset_t none;
       sigemptyset(&none);
       sigprocmask(SIG_SETMASK, &none, nullptr);
