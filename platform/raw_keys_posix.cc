@@ -29,6 +29,7 @@ volatile sig_atomic_t hung_up = 0;
 termios saved_settings;
 termios raw_settings;
 int settings_saved = 0;
+int discard_at_restore = 0;  // the unattended run's mode: a key typed during it is not left to the shell
 int stdin_kind = -1;  // -1 not yet known, 0 not a terminal, 1 a terminal
 int input_closed = 0;
 
@@ -40,6 +41,7 @@ int queued_next = 0;
 
 void put_terminal_back() {
   if (raw_mode_on) {
+    if (discard_at_restore) tcflush(STDIN_FILENO, TCIFLUSH);
     tcsetattr(STDIN_FILENO, TCSANOW, &saved_settings);
     raw_mode_on = 0;
   }
@@ -229,6 +231,15 @@ void raw_keys_discard_typed_ahead() {
 }
 
 void raw_keys_restore() { put_terminal_back(); }
+
+int raw_keys_single_key_mode() {
+  if (stdin_kind < 0) stdin_kind = isatty(STDIN_FILENO) ? 1 : 0;
+  // A job in the background leaves the terminal to the shell.
+  if (!stdin_kind || tcgetpgrp(STDIN_FILENO) != getpgrp()) return 0;
+  discard_at_restore = 1;
+  enter_raw_mode();
+  return raw_mode_on;
+}
 
 void console_start() {
   std::setvbuf(stdout, nullptr, _IONBF, 0);

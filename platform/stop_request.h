@@ -21,8 +21,9 @@ extern volatile std::sig_atomic_t stop_key_wait;  // 1 while the program waits f
 void stop_handlers_install();
 
 // For unattended runs, which read no keys: from now on a key, or the end of standard input, that comes
-// during the run stops it as Ctrl+C does. Input already waiting, or a standard input that is a file,
-// stops nothing.
+// during the run stops it as Ctrl+C does. On a terminal the program holds in the foreground, the run
+// puts it into single-key mode (no echo, no waiting for Enter; put back at exit) so that any key counts.
+// Input already waiting, or a standard input that is a file, stops nothing.
 void stop_on_console_input();
 
 // Stops the process for job control now, as the signal's usual action does (POSIX; nothing on Windows).

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "platform/raw_keys.h"
 #include "platform/stop_request.h"
 
 namespace {
@@ -62,12 +63,20 @@ void stop_suspend_now() {
 }
 
 // Standard input raises SIGIO when a byte comes or its writer goes away; the run has no other use
-// for it, so the signal is a request to stop.
+// for it, so the signal is a request to stop. A terminal in line mode would raise it only at Enter.
 void stop_on_console_input() {
+  // A run started in the background (`&`) on a terminal set to `stty tostop` would otherwise be
+  // stopped by its next line of output, its supply's output on.
+  struct sigaction current;
+  if (sigaction(SIGTTOU, nullptr, &current) == 0 && current.sa_handler == SIG_DFL)
+    std::signal(SIGTTOU, SIG_IGN);
+  const int single_keys = raw_keys_single_key_mode();
   take(SIGIO, on_interrupt);
   if (fcntl(STDIN_FILENO, F_SETOWN, getpid()) != 0) return;
   const int flags = fcntl(STDIN_FILENO, F_GETFL);
   if (flags >= 0) fcntl(STDIN_FILENO, F_SETFL, flags | O_ASYNC);
+  // Keys typed before the run began stop nothing.
+  if (single_keys) raw_keys_discard_typed_ahead();
 }
 
 void stop_program_finished() {}

@@ -132,6 +132,32 @@ INSTANTIATE_TEST_SUITE_P(VAndAOnCh1, StopTest,
 INSTANTIATE_TEST_SUITE_P(AtTheMenu, StopTest, ::testing::Combine(::testing::Values('M'), ::testing::Values(SIGINT, SIGTSTP, -1)),
                          stop_name);
 
+// `trimora run assess 3` on a terminal, stopped by a single key (no Enter), Ctrl+Z or Ctrl+\ typed
+// during the assessment: the output off, the exit code of a stopped run, the terminal as it was.
+class RunStopTest : public ProgramTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(RunStopTest, OutputOffExitCodeFourTerminalBack) {
+  start_bench();
+  PtyProgram program;
+  ASSERT_TRUE(program.start(TRIMORA_BINARY, {"run", "assess", "3"}));
+  ASSERT_TRUE(program.wait_for("Setpoint  2.0000 V")) << program.shown();
+  ASSERT_TRUE(bench->output_on(3));
+  program.type(GetParam());
+  EXPECT_EQ(program.wait_exit(), 4) << program.shown();
+  EXPECT_FALSE(bench->output_on(3));
+  termios after;
+  ASSERT_TRUE(program.settings(&after));
+  EXPECT_TRUE(after.c_lflag & ICANON);
+  EXPECT_TRUE(after.c_lflag & ECHO);
+}
+
+INSTANTIATE_TEST_SUITE_P(Typed, RunStopTest, ::testing::Values("q", "\032", "\034"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           return std::string(info.index == 0   ? "Key"
+                                              : info.index == 1 ? "CtrlZ"
+                                                                : "CtrlBackslash");
+                         });
+
 // ---- Supplies and DMMs that would have the program report wrong values.
 
 // Sends text to the simulated DP832 over a connection of its own, as a second client would.
