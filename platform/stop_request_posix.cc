@@ -57,8 +57,9 @@ void stop_suspend_now() {
   struct sigaction usual = ours;
   usual.sa_handler = SIG_DFL;
   sigaction(SIGTSTP, &usual, nullptr);
-  // The usual action, which the system skips for a process group that no shell could continue.
-  raise(SIGTSTP);
+  // The usual action, which the system skips for a process group that no shell could continue. (kill
+  // rather than raise, which the static checks take for a function that never returns.)
+  kill(getpid(), SIGTSTP);
   sigaction(SIGTSTP, &ours, nullptr);
 }
 
