@@ -18,8 +18,14 @@ int raw_key_read();
 void raw_keys_discard_typed_ahead();
 
 // Puts the terminal back as it was before the first raw_key_read (also done at exit and on
-// SIGINT/SIGTERM). Harmless when nothing was changed.
+// SIGINT, SIGTERM and SIGQUIT). Harmless when nothing was changed.
 void raw_keys_restore();
+
+// For a run that reads no keys but stops on any (stop_on_console_input): on a terminal (a console on
+// Windows) that the program holds in the foreground, the mode of raw_key_read from now on, without
+// echo and without waiting for Enter, put back at exit; on POSIX the keys typed during the run are
+// thrown away then, so that none reaches the shell. 1 when the terminal is in that mode.
+int raw_keys_single_key_mode();
 
 // Prepares the console at program start: standard output unbuffered, so that every print reaches the
 // console at once; and on a terminal, a hang-up from now on ends key input (the program then ends as

@@ -1,7 +1,7 @@
 // Raw single-key input on POSIX. On a terminal: non-canonical mode without echo (signals kept, so
-// Ctrl-C still stops the program), the terminal's settings put back at exit and on SIGINT/SIGTERM,
-// and escape sequences decoded (terminal_keys.cc) into the two-code form. Otherwise bytes are read as
-// they come.
+// Ctrl-C still stops the program), the terminal's settings put back at exit and on SIGINT, SIGTERM and
+// SIGQUIT, a job-control stop carried out while a key is awaited, and escape sequences decoded
+// (terminal_keys.cc) into the two-code form. Otherwise bytes are read as they come.
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -29,6 +29,7 @@ volatile sig_atomic_t hung_up = 0;
 termios saved_settings;
 termios raw_settings;
 int settings_saved = 0;
+int discard_at_restore = 0;  // the unattended run's mode: a key typed during it is not left to the shell
 int stdin_kind = -1;  // -1 not yet known, 0 not a terminal, 1 a terminal
 int input_closed = 0;
 
@@ -40,13 +41,14 @@ int queued_next = 0;
 
 void put_terminal_back() {
   if (raw_mode_on) {
+    if (discard_at_restore) tcflush(STDIN_FILENO, TCIFLUSH);
     tcsetattr(STDIN_FILENO, TCSANOW, &saved_settings);
     raw_mode_on = 0;
   }
 }
 
-// SIGINT, SIGTERM, when the program has not taken them itself (stop_request.h): terminal back as it
-// was, then the signal's usual end of the process.
+// SIGINT, SIGTERM, SIGQUIT, when the program has not taken them itself (stop_request.h): terminal back
+// as it was, then the signal's usual end of the process.
 void on_stop_signal(int signal_number) {
   put_terminal_back();
   struct sigaction usual;
@@ -95,12 +97,31 @@ void enter_raw_mode() {
     raw_settings.c_cc[VTIME] = 0;
     take_signal(SIGINT, on_stop_signal, 0);
     take_signal(SIGTERM, on_stop_signal, 0);
+    take_signal(SIGQUIT, on_stop_signal, 0);
     take_signal(SIGHUP, on_hangup, 0);  // a blocked read returns, so the hang-up is seen at once
     take_signal(SIGCONT, on_continue, 1);
   }
   raw_mode_on = 1;
   // TCSANOW rather than TCSAFLUSH: keys typed ahead are kept.
   if (tcsetattr(STDIN_FILENO, TCSANOW, &raw_settings) != 0) raw_mode_on = 0;
+}
+
+// Marks a wait for a key (stop_request.h): a Ctrl+Z that comes meanwhile stops the process at once.
+struct KeyWait {
+  KeyWait() { stop_key_wait = 1; }
+  ~KeyWait() { stop_key_wait = 0; }
+  KeyWait(const KeyWait&) = delete;
+  KeyWait& operator=(const KeyWait&) = delete;
+};
+
+// Carries out a pending job-control stop: the terminal as it was while the process is stopped (the
+// shell's prompt comes back to a terminal it can use), raw mode again once it goes on.
+void suspend_if_asked() {
+  if (!stop_suspend) return;
+  const int was_raw = raw_mode_on;
+  put_terminal_back();
+  stop_suspend_now();
+  if (was_raw) enter_raw_mode();
 }
 
 // Reads what standard input has into pending, waiting at most wait_ms (-1: as long as it takes).
@@ -111,6 +132,7 @@ int fill_pending(int wait_ms) {
     if (hung_up) return -1;
     // A stop that the program has taken (stop_request.h) ends this wait for a key, not key input.
     if (stop_requested()) return FILL_STOPPED;
+    suspend_if_asked();
     pollfd watch;
     watch.fd = STDIN_FILENO;
     watch.events = POLLIN;
@@ -141,6 +163,7 @@ int close_input() {
 // Standard input that is not a terminal: one byte per key, a line feed as Enter.
 int read_plain_byte() {
   for (;;) {
+    suspend_if_asked();
     unsigned char byte;
     ssize_t got = read(STDIN_FILENO, &byte, 1);
     if (got == 1) return byte == '\n' ? 13 : byte;
@@ -160,6 +183,7 @@ int read_plain_byte() {
 }  // namespace
 
 int raw_key_read() {
+  const KeyWait waiting;
   if (stop_requested()) return RAW_KEY_CLOSED;  // this wait ends; input stays open
   if (queued_next < queued_count) return queued[queued_next++];
   if (input_closed && pending_length == 0) return RAW_KEY_CLOSED;
@@ -207,6 +231,15 @@ void raw_keys_discard_typed_ahead() {
 }
 
 void raw_keys_restore() { put_terminal_back(); }
+
+int raw_keys_single_key_mode() {
+  if (stdin_kind < 0) stdin_kind = isatty(STDIN_FILENO) ? 1 : 0;
+  // A job in the background leaves the terminal to the shell.
+  if (!stdin_kind || tcgetpgrp(STDIN_FILENO) != getpgrp()) return 0;
+  discard_at_restore = 1;
+  enter_raw_mode();
+  return raw_mode_on;
+}
 
 void console_start() {
   std::setvbuf(stdout, nullptr, _IONBF, 0);

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/raw_keys.h"
 #include "platform/stop_request.h"
@@ -21,6 +22,14 @@ int stdin_is_console() {
     input_kind = handle != INVALID_HANDLE_VALUE && handle != nullptr && GetConsoleMode(handle, &mode) ? 1 : 0;
   }
   return input_kind;
+}
+
+DWORD saved_mode = 0;
+int mode_changed = 0;
+
+void put_console_mode_back() {
+  if (mode_changed) SetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), saved_mode);
+  mode_changed = 0;
 }
 
 }  // namespace
@@ -61,6 +70,19 @@ void raw_keys_discard_typed_ahead() {
   FlushConsoleInputBuffer(GetStdHandle(STD_INPUT_HANDLE));
 }
 
-void raw_keys_restore() {}
+void raw_keys_restore() { put_console_mode_back(); }
+
+int raw_keys_single_key_mode() {
+  if (!stdin_is_console()) return 0;
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode = 0;
+  if (!GetConsoleMode(input, &mode)) return 0;
+  // Ctrl+C stays the control handler's (processed input).
+  if (!SetConsoleMode(input, mode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT))) return 0;
+  saved_mode = mode;
+  mode_changed = 1;
+  std::atexit(put_console_mode_back);
+  return 1;
+}
 
 void console_start() { std::setvbuf(stdout, nullptr, _IONBF, 0); }

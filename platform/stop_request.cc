@@ -3,6 +3,8 @@
 
 volatile std::sig_atomic_t stop_interrupts = 0;
 volatile std::sig_atomic_t stop_terminate = 0;
+volatile std::sig_atomic_t stop_suspend = 0;
+volatile std::sig_atomic_t stop_key_wait = 0;
 
 namespace {
 int cleanup_depth = 0;

@@ -1,6 +1,7 @@
 // Stop requests on Windows: the console control handler runs on a thread of its own; it sets a flag.
 #include <windows.h>
 
+#include "platform/raw_keys.h"
 #include "platform/stop_request.h"
 
 namespace {
@@ -45,6 +46,8 @@ DWORD WINAPI watch_input(LPVOID) {
 void stop_on_console_input() {
   const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   if (input == nullptr || input == INVALID_HANDLE_VALUE || GetFileType(input) == FILE_TYPE_DISK) return;
+  // A console in line mode would hand the reader nothing before Enter.
+  if (raw_keys_single_key_mode()) FlushConsoleInputBuffer(input);
   const HANDLE thread = CreateThread(nullptr, 0, watch_input, nullptr, 0, nullptr);
   if (thread != nullptr) CloseHandle(thread);
 }
@@ -57,3 +60,5 @@ void stop_handlers_install() {
 }
 
 void stop_program_finished() { InterlockedExchange(&program_finished, 1); }
+
+void stop_suspend_now() {}

@@ -12,7 +12,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "tests/program_fixture.h"
 
@@ -30,17 +32,20 @@ class PtyProgram {
   }
 
   // The child starts with the usual stop signals, whatever the test runner ignores or blocks.
-  bool start(const char* path) {
+  bool start(const char* path, std::initializer_list<const char*> arguments = {}) {
+    std::vector<char*> argv = {const_cast<char*>(path)};
+    for (const char* argument : arguments) argv.push_back(const_cast<char*>(argument));
+    argv.push_back(nullptr);
     struct winsize size = {};
     size.ws_row = 40;
     size.ws_col = 120;
     pid_ = forkpty(&master_, nullptr, nullptr, &size);
     if (pid_ == 0) {
-      for (int s : {SIGINT, SIGTERM, SIGHUP}) ::signal(s, SIG_DFL);
+      for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP}) ::signal(s, SIG_DFL);
       sigset_t none;
       sigemptyset(&none);
       sigprocmask(SIG_SETMASK, &none, nullptr);
-      execl(path, path, static_cast<char*>(nullptr));
+      execv(path, argv.data());
       _exit(127);
     }
     if (master_ >= 0) fcntl(master_, F_SETFD, FD_CLOEXEC);  // no later child keeps the terminal open

@@ -1,7 +1,8 @@
-// Safe stops and honest results: Ctrl+C, SIGTERM and SIGHUP during a procedure (the real binary on a
-// pseudo-terminal against the simulated bench) leave every output off and no calibration open; a
-// supply that refuses commands, an output switched off by another client and a DMM in millivolts are
-// warned about, and no implausible value reaches the supply; the error queue is read within bounds.
+// Safe stops and honest results: Ctrl+C, Ctrl+Z, SIGTERM, SIGQUIT and SIGHUP during a procedure (the
+// real binary on a pseudo-terminal against the simulated bench) leave every output off and no
+// calibration open; a supply that refuses commands, an output switched off by another client and a DMM
+// in millivolts are warned about, and no implausible value reaches the supply; the error queue is read
+// within bounds.
 #include <arpa/inet.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -10,8 +11,10 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -22,6 +25,7 @@
 #include "calibration/channel_groups.h"
 #include "calibration/factory_calibration.h"
 #include "link/primitives.h"
+#include "records/record_file.h"
 #include "tests/fake_transport.h"
 #include "tests/program_fixture.h"
 #include "tests/pty_program.h"
@@ -30,16 +34,28 @@ namespace {
 
 using ::testing::HasSubstr;
 
-// A stop of V or A on CH1 well under way, or at the menu (M): SIGINT, SIGTERM, SIGHUP, SIGINT twice (0:
-// the second once the clean-up has begun), or Ctrl+C as the byte itself with the terminal's signals
-// off (-1). At the menu, Ctrl+C ends the program as X does.
+// A stop of V or A on CH1 well under way, or at the menu (M): SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGINT
+// twice (0: the second once the clean-up has begun), Ctrl+Z typed (SIGTSTP), or Ctrl+C as the byte
+// itself with the terminal's signals off (-1). At the menu, Ctrl+C ends the program as X does and
+// Ctrl+Z leaves it at the menu. (The program's process group here has no shell that could continue
+// it, so the system never carries out the stop itself: what is seen is the clean stop before it.)
 using StopCase = std::tuple<char, int>;
+
+// The records the run left in the working folder.
+std::vector<RecordJson> records_written() {
+  std::vector<RecordJson> records;
+  std::error_code missing;  // no folder: no record
+  for (const auto& file : std::filesystem::directory_iterator("records", missing))
+    if (file.path().extension() == ".json") records.push_back(read_record(file.path().string()).record);
+  return records;
+}
 
 class StopTest : public ProgramTest, public ::testing::WithParamInterface<StopCase> {};
 
 TEST_P(StopTest, OutputsOffNoCalibrationOpenSettingsSaved) {
   const auto [what, stop] = GetParam();
   const int signal_number = stop <= 0 ? SIGINT : stop;
+  const bool to_menu = stop == SIGTSTP || (what != 'M' && signal_number == SIGINT);
   start_bench();
   PtyProgram program;
   ASSERT_TRUE(program.start(TRIMORA_BINARY));
@@ -59,6 +75,8 @@ TEST_P(StopTest, OutputsOffNoCalibrationOpenSettingsSaved) {
   if (stop < 0) {
     ASSERT_TRUE(program.set_signals(false));
     program.type("\003");
+  } else if (stop == SIGTSTP) {
+    program.type("\032");
   } else {
     program.signal(signal_number);
   }
@@ -66,21 +84,32 @@ TEST_P(StopTest, OutputsOffNoCalibrationOpenSettingsSaved) {
     ASSERT_TRUE(program.wait_for("CH1 output OFF...")) << program.shown();
     program.signal(SIGINT);
   }
-  if (what != 'M' && signal_number == SIGINT) {
+  if (to_menu && what != 'M') {
     ASSERT_TRUE(program.wait_for("ABORTED BY THE OPERATOR (Ctrl+C).\n")) << program.shown();
     ASSERT_TRUE(program.wait_for("Command >", 2)) << program.shown();
     EXPECT_FALSE(bench->output_on(1));
     EXPECT_FALSE(bench->in_calibration());
-    program.type("x");
   }
+  if (to_menu) program.type("x");
   EXPECT_EQ(program.wait_exit(), 0) << program.shown();
-  EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(signal_number == SIGINT ? 15 : 5));
+  EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(to_menu ? 15 : 5));
   for (int channel = 1; channel <= 3; ++channel) EXPECT_FALSE(bench->output_on(channel)) << channel;
   EXPECT_FALSE(bench->in_calibration());
-  EXPECT_THAT(program.shown(), HasSubstr(what == 'M' ? "Command >\n\nExiting...\n\n" : "Exiting..."));
+  EXPECT_THAT(program.shown(), HasSubstr(what != 'M' ? "Exiting..."
+                                        : to_menu     ? "Command >X\n\n\nExiting...\n\n"
+                                                      : "Command >\n\nExiting...\n\n"));
   EXPECT_THAT(mask_stamps(read_file(SETTINGS_FILE_NAME)), HasSubstr("Last_Run_Time    \"<stamp>\""));
-  // The procedure that was cut short says so, with a bell.
+  // The procedure that was cut short says so, with a bell; the output went off after the last point was
+  // set, and the record says the run is incomplete.
   if (what != 'M') {
+    const std::vector<std::string> lines = psu_lines();
+    const auto last_set = std::find_if(lines.rbegin(), lines.rend(), [](const std::string& line) {
+      return line.starts_with(":APPL") || line.starts_with("CAL:SET");
+    });
+    EXPECT_NE(std::find(last_set.base(), lines.end(), "OUTPUT CH1,OFF"), lines.end());
+    const std::vector<RecordJson> records = records_written();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].value("completed", true), false);
     EXPECT_THAT(program.shown(), HasSubstr(what == 'V' ? "\aWARNING: THE CALIBRATION WAS ABORTED"
                                                        : "\a\nASSESSMENT ABORTED.\nCH1 output OFF...\n"));
   }
@@ -88,15 +117,47 @@ TEST_P(StopTest, OutputsOffNoCalibrationOpenSettingsSaved) {
 
 std::string stop_name(const ::testing::TestParamInfo<StopCase>& info) {
   const auto [what, stop] = info.param;
-  std::string how = stop < 0 ? "byte" : stop == SIGTERM ? "SIGTERM" : stop == SIGHUP ? "SIGHUP" : "SIGINT";
+  std::string how = stop < 0            ? "byte"
+                    : stop == SIGTERM   ? "SIGTERM"
+                    : stop == SIGHUP    ? "SIGHUP"
+                    : stop == SIGQUIT   ? "SIGQUIT"
+                    : stop == SIGTSTP   ? "CtrlZ"
+                                        : "SIGINT";
   return std::string(1, what) + "_" + how + (stop == 0 ? "_twice" : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(VAndAOnCh1, StopTest,
-                         ::testing::Combine(::testing::Values('V', 'A'), ::testing::Values(SIGINT, SIGTERM, SIGHUP, 0)),
+                         ::testing::Combine(::testing::Values('V', 'A'),
+                                            ::testing::Values(SIGINT, SIGTERM, SIGQUIT, SIGHUP, SIGTSTP, 0)),
                          stop_name);
-INSTANTIATE_TEST_SUITE_P(AtTheMenu, StopTest, ::testing::Combine(::testing::Values('M'), ::testing::Values(SIGINT, -1)),
+INSTANTIATE_TEST_SUITE_P(AtTheMenu, StopTest, ::testing::Combine(::testing::Values('M'), ::testing::Values(SIGINT, SIGTSTP, -1)),
                          stop_name);
+
+// `trimora run assess 3` on a terminal, stopped by a single key (no Enter), Ctrl+Z or Ctrl+\ typed
+// during the assessment: the output off, the exit code of a stopped run, the terminal as it was.
+class RunStopTest : public ProgramTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(RunStopTest, OutputOffExitCodeFourTerminalBack) {
+  start_bench();
+  PtyProgram program;
+  ASSERT_TRUE(program.start(TRIMORA_BINARY, {"run", "assess", "3"}));
+  ASSERT_TRUE(program.wait_for("Setpoint  2.0000 V")) << program.shown();
+  ASSERT_TRUE(bench->output_on(3));
+  program.type(GetParam());
+  EXPECT_EQ(program.wait_exit(), 4) << program.shown();
+  EXPECT_FALSE(bench->output_on(3));
+  termios after;
+  ASSERT_TRUE(program.settings(&after));
+  EXPECT_TRUE(after.c_lflag & ICANON);
+  EXPECT_TRUE(after.c_lflag & ECHO);
+}
+
+INSTANTIATE_TEST_SUITE_P(Typed, RunStopTest, ::testing::Values("q", "\032", "\034"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           return std::string(info.index == 0   ? "Key"
+                                              : info.index == 1 ? "CtrlZ"
+                                                                : "CtrlBackslash");
+                         });
 
 // ---- Supplies and DMMs that would have the program report wrong values.
 
