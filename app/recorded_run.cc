@@ -10,20 +10,16 @@
 
 namespace {
 
-// Ends the recorded procedure: its record written as from the menu, then read back for the caller.
+// Ends the recorded procedure: its record written as from the menu, and kept for the caller.
 RecordedRun finish() {
-  const SavedRecord saved = end_recorded_procedure();
-  RecordWrite written;
-  written.json_path = saved.json_path;
-  written.ok = !saved.json_path.empty() && saved.problems.empty();
-  for (const std::string& problem : saved.problems) written.reason += (written.reason.empty() ? "" : "; ") + problem;
-  if (saved.json_path.empty()) return RecordedRun{RecordJson(), std::move(written)};
-  RecordRead read = read_record(saved.json_path);
-  if (!read.ok) {
-    written.ok = false;
-    written.reason = read.error;
-  }
-  return RecordedRun{std::move(read.record), std::move(written)};
+  SavedRecord saved = end_recorded_procedure();
+  RecordedRun run;
+  run.json_path = saved.json_path;
+  std::string reason;
+  for (const std::string& problem : saved.problems) reason += (reason.empty() ? "" : "; ") + problem;
+  if (saved.json_path.empty() || !saved.problems.empty()) run.written = Status::failure(reason);
+  if (!saved.json_path.empty()) run.record = std::move(saved.record);
+  return run;
 }
 
 }  // namespace

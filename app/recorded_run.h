@@ -2,15 +2,18 @@
 // takes its outcome from here alone.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "calibration/run_result.h"
 #include "link/channel.h"
-#include "records/record_file.h"
+#include "platform/status.h"
+#include "records/record.h"
 
 struct RecordedRun {
-  RecordJson record;    // the run's record as built; null when none was built
-  RecordWrite written;  // where it was written, or why it was not
+  std::optional<Record> record;         // the run's record as written; none when none was written
+  std::string json_path;                // where it was written
+  Status written = Status::success();   // or what of it could not be written
 };
 
 // Runs the procedure on the channel (a full voltage calibration on CH1 or CH2 only), with no prompt and

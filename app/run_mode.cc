@@ -11,14 +11,10 @@
 #include "platform/net.h"
 #include "platform/raw_keys.h"
 #include "platform/stop_request.h"
+#include "records/record_codec.h"
 #include "settings/program_settings.h"
 
 namespace {
-
-std::string text_of(const RecordJson& record, const char* key) {
-  auto it = record.find(key);
-  return it != record.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
 
 // What keeps the run from starting: an instrument absent or not answering; empty when both are ready.
 std::string instruments_missing() {
@@ -30,22 +26,19 @@ std::string instruments_missing() {
 
 }  // namespace
 
-RunOutcome run_outcome(const RecordJson& record, bool instruments_present) {
-  if (!record.is_object()) return {EXIT_CALIBRATION, "NO RECORD"};
+RunOutcome run_outcome(const std::optional<Record>& record, bool instruments_present) {
+  if (!record) return {EXIT_CALIBRATION, "NO RECORD"};
   // The supply's own errors, read at the end of the procedure, say first why a run did not count.
-  auto errors = record.find("supply_errors");
-  if (errors != record.end() && errors->is_array() && !errors->empty())
-    return {EXIT_CALIBRATION, "REFUSED BY THE SUPPLY: " + (errors->front().is_string()
-                                                               ? errors->front().get<std::string>()
-                                                               : errors->front().dump())};
-  if (!record.value("completed", false)) {
-    const std::string why = text_of(record, "incomplete_reason");
+  if (!record->supply_errors.empty())
+    return {EXIT_CALIBRATION, "REFUSED BY THE SUPPLY: " + record->supply_errors.front()};
+  if (!record->completed) {
+    const std::string why = record->incomplete_reason.value_or(std::string());
     if (!instruments_present) return {EXIT_INSTRUMENT, "INSTRUMENT ABSENT OR LOST: " + why};
     return {EXIT_CALIBRATION, "INCOMPLETE: " + why};
   }
-  const std::string verdict = text_of(record, "overall_verdict");
-  if (verdict.empty()) return {EXIT_DONE_PASS, "DONE"};  // the factory calibrations give no verdict
-  return {verdict == "PASS" ? EXIT_DONE_PASS : EXIT_VERDICT, verdict};
+  if (!record->overall_verdict) return {EXIT_DONE_PASS, "DONE"};  // the factory calibrations give no verdict
+  const Verdict verdict = *record->overall_verdict;
+  return {verdict == Verdict::pass ? EXIT_DONE_PASS : EXIT_VERDICT, verdict_text(verdict)};
 }
 
 int run_mode(const CommandLine& line) {
@@ -71,23 +64,23 @@ int run_mode(const CommandLine& line) {
   const RecordedRun recorded = missing.empty() ? run_recorded(line.procedure, channel)
                                                : record_unfinished_run(line.procedure, channel, missing);
   // A run that stopped early: was it an instrument that went away?
-  const bool completed = recorded.record.is_object() && recorded.record.value("completed", false);
+  const bool completed = recorded.record && recorded.record->completed;
   const bool present = missing.empty() && (completed || instruments_missing().empty());
   RunOutcome outcome = run_outcome(recorded.record, present);
-  if (!recorded.written.ok && outcome.exit_code == EXIT_DONE_PASS) outcome.exit_code = EXIT_CALIBRATION;
+  if (!recorded.written && outcome.exit_code == EXIT_DONE_PASS) outcome.exit_code = EXIT_CALIBRATION;
 
   drop_links();
   save_program_settings();
   write_run_certificates();
   console_capture(nullptr);
-  if (line.json && recorded.record.is_object()) std::printf("%s\n", recorded.record.dump(2).c_str());
+  if (line.json && recorded.record) std::printf("%s\n", record_json(*recorded.record, 2).c_str());
   // The final line goes to standard error with --json, so that standard output holds the record alone.
   FILE* final_out = line.json ? stderr : stdout;
-  if (recorded.written.ok)
-    std::fprintf(final_out, "Result: %s; record: %s\n", outcome.words.c_str(), recorded.written.json_path.c_str());
+  if (recorded.written)
+    std::fprintf(final_out, "Result: %s; record: %s\n", outcome.words.c_str(), recorded.json_path.c_str());
   else
     std::fprintf(final_out, "Result: %s; THE RECORD COULD NOT BE WRITTEN: %s\n", outcome.words.c_str(),
-                 recorded.written.reason.c_str());
+                 recorded.written.reason().c_str());
   std::fflush(final_out);
   stop_program_finished();
   return outcome.exit_code;

@@ -18,8 +18,8 @@
 namespace {
 
 ZonedTime procedure_started{};
-// The JSON records written in this run of the program, in the order they ran.
-std::vector<std::filesystem::path> run_record_files;
+// The records written in this run of the program, in the order they ran.
+std::vector<RunRecord> run_records_written;
 
 InstrumentRecord instrument_record(const IdentifiedInstrument& instrument) {
   return InstrumentRecord{instrument.identity, instrument.host, instrument.port};
@@ -45,18 +45,18 @@ SavedRecord end_recorded_procedure() {
   SavedRecord saved = save_procedure_record(records_folder(), current_run, context);
   for (const std::string& problem : saved.problems) warn(problem);
   if (saved.json_path.empty()) return saved;
-  run_record_files.emplace_back(saved.json_path);
+  run_records_written.push_back(RunRecord{saved.record, saved.json_path});
   console_print("Record: %s\n", saved.shown_path.c_str());
   return saved;
 }
 
 void write_run_certificates() {
-  if (run_record_files.empty()) return;
-  for (const PageResult& certificate : write_certificates(records_folder(), run_record_files)) {
-    if (certificate.ok)
-      console_print("Certificate: %s\n", certificate.path.string().c_str());
+  if (run_records_written.empty()) return;
+  for (const auto& certificate : write_certificates(records_folder(), run_records_written)) {
+    if (certificate)
+      console_print("Certificate: %s\n", certificate->string().c_str());
     else
-      warn("THE CERTIFICATE COULD NOT BE WRITTEN: " + certificate.reason);
+      warn("THE CERTIFICATE COULD NOT BE WRITTEN: " + certificate.reason());
   }
-  run_record_files.clear();
+  run_records_written.clear();
 }
