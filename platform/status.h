@@ -26,7 +26,9 @@ class [[nodiscard]] Status {
 template <typename T>
 class [[nodiscard]] Result {
  public:
+  // cppcheck-suppress noExplicitConstructor
   Result(T value) : value_(std::move(value)), status_(Status::success()) {}  // NOLINT: implicit by design
+  // cppcheck-suppress noExplicitConstructor
   Result(Status failure) : status_(std::move(failure)) {                       // NOLINT: implicit by design
     if (status_.ok()) status_ = Status::failure("no value");
   }

@@ -2,8 +2,10 @@
 // read back into a Record with every member checked.
 #include "records/record_codec.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -37,8 +39,8 @@ Json step_json(const RecordStep& step) {
             {"unit", unit_name(step.quantity)}};
   if (step.kind == StepKind::assessment) {
     Json points = Json::array();
-    for (const AssessedPoint& p : step.points) {
-      points.push_back(Json{{"index", p.index},
+    std::transform(step.points.begin(), step.points.end(), std::back_inserter(points), [](const AssessedPoint& p) {
+      return Json{{"index", p.index},
                             {"set", p.set},
                             {"reading", optional_json(p.reading)},
                             {"error_mV", optional_json(p.error_mV)},
@@ -49,8 +51,8 @@ Json step_json(const RecordStep& step) {
                             {"tur_below_4", p.tur_below_4},
                             {"verdict", verdict_text(p.verdict)},
                             {"uncertainty_range", p.uncertainty_range},
-                            {"uncertainty_assumed", p.uncertainty_assumed}});
-    }
+                            {"uncertainty_assumed", p.uncertainty_assumed}};
+    });
     const StepSummary& s = step.summary;
     Json counts = Json::object();
     for (std::size_t i = 0; i < s.counts.size(); i++) counts[kVerdictKeys[i]] = s.counts[i];
@@ -65,13 +67,13 @@ Json step_json(const RecordStep& step) {
   Json phases = Json::array();
   for (const RecordPhase& phase : step.phases) {
     Json points = Json::array();
-    for (const CalibrationPoint& p : phase.points) {
-      points.push_back(Json{{"index", p.index},
-                            {"set", p.set},
-                            {"reading", optional_json(p.reading)},
-                            {"reported", optional_json(p.reported)},
-                            {"reported_to_supply", p.reported_to_supply}});
-    }
+    std::transform(phase.points.begin(), phase.points.end(), std::back_inserter(points), [](const CalibrationPoint& p) {
+      return Json{{"index", p.index},
+                  {"set", p.set},
+                  {"reading", optional_json(p.reading)},
+                  {"reported", optional_json(p.reported)},
+                  {"reported_to_supply", p.reported_to_supply}};
+    });
     phases.push_back(Json{{"name", phase.name}, {"points", std::move(points)}});
   }
   json["uses_corrections"] = step.uses_corrections;
@@ -80,22 +82,25 @@ Json step_json(const RecordStep& step) {
 }
 
 Json record_to_json(const Record& r) {
+  const std::vector<RecordRange>& rows = r.reference_accuracy.ranges;
   Json ranges = Json::array();
-  for (const RecordRange& range : r.reference_accuracy.ranges) {
-    ranges.push_back(Json{{"quantity", quantity_name(range.figures.quantity)},
-                          {"range", range.figures.range},
-                          {"percent_of_reading", range.figures.percent_of_reading},
-                          {"percent_of_range", range.figures.percent_of_range},
-                          {"assumed", range.assumed},
-                          {"source", range.source}});
-  }
+  std::transform(rows.begin(), rows.end(), std::back_inserter(ranges), [](const RecordRange& range) {
+    return Json{{"quantity", quantity_name(range.figures.quantity)},
+                {"range", range.figures.range},
+                {"percent_of_reading", range.figures.percent_of_reading},
+                {"percent_of_range", range.figures.percent_of_range},
+                {"assumed", range.assumed},
+                {"source", range.source}};
+  });
   Json steps = Json::array();
-  for (const RecordStep& step : r.steps) steps.push_back(step_json(step));
+  std::transform(r.steps.begin(), r.steps.end(), std::back_inserter(steps), step_json);
   Json corrections = nullptr;
   if (r.corrections) {
     corrections = Json::array();
-    for (const CorrectionEntry& entry : *r.corrections)
-      corrections.push_back(Json{{"set", entry.set}, {"correction_V", entry.correction_v}});
+    std::transform(r.corrections->begin(), r.corrections->end(), std::back_inserter(corrections),
+                   [](const CorrectionEntry& entry) {
+                     return Json{{"set", entry.set}, {"correction_V", entry.correction_v}};
+                   });
   }
   Json json;
   json["format"] = RECORD_FORMAT;
@@ -186,10 +191,10 @@ class Reader {
   }
   Verdict verdict(const Json& o, const char* key) {
     const std::string v = text(o, key);
-    for (Verdict known : {Verdict::pass, Verdict::fail, Verdict::indeterminate, Verdict::no_reading,
-                          Verdict::incomplete}) {
-      if (v == verdict_text(known)) return known;
-    }
+    const Verdict known[] = {Verdict::pass, Verdict::fail, Verdict::indeterminate, Verdict::no_reading,
+                             Verdict::incomplete};
+    const auto it = std::find_if(std::begin(known), std::end(known), [&](Verdict k) { return v == verdict_text(k); });
+    if (it != std::end(known)) return *it;
     fail(std::string("\"") + key + "\" is not a verdict");
     return Verdict::incomplete;
   }
@@ -272,11 +277,11 @@ RecordStep read_step(Reader& in, const Json& s) {
 }
 
 std::optional<Procedure> procedure_of(const std::string& key) {
-  for (Procedure p : {Procedure::assessment, Procedure::voltage_calibration, Procedure::current_calibration,
-                      Procedure::full_voltage_calibration}) {
-    if (key == procedure_key(p)) return p;
-  }
-  return std::nullopt;
+  const Procedure known[] = {Procedure::assessment, Procedure::voltage_calibration, Procedure::current_calibration,
+                             Procedure::full_voltage_calibration};
+  const auto it = std::find_if(std::begin(known), std::end(known), [&](Procedure p) { return key == procedure_key(p); });
+  if (it == std::end(known)) return std::nullopt;
+  return *it;
 }
 
 // The members beyond the ones every reader has always checked.

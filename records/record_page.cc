@@ -1,5 +1,6 @@
 #include "records/record_page.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "platform/files.h"
@@ -46,8 +47,8 @@ std::string calibration_step(const RecordStep& step) {
   const std::string unit = html_escape(unit_name(step.quantity));
   std::string s;
   for (const RecordPhase& phase : step.phases) {
-    std::size_t reported = 0;
-    for (const CalibrationPoint& p : phase.points) reported += p.reported_to_supply ? 1 : 0;
+    const auto reported = std::count_if(phase.points.begin(), phase.points.end(),
+                                        [](const CalibrationPoint& p) { return p.reported_to_supply; });
     s += "<h3>Phase " + html_escape(phase.name) + "</h3><p>" + std::to_string(reported) + " of " +
          std::to_string(phase.points.size()) +
          " points reported to the supply.</p><div class=\"scroll\"><table class=\"points calibration\" "

@@ -1,5 +1,6 @@
 #include "tools/sample_records.h"
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 
@@ -128,8 +129,9 @@ Result<std::vector<RunRecord>> write_sample_run(const std::filesystem::path& dir
     const Status damaged = write_file_atomically((dir / "20261201T080000_DP8C123456789_A_CH2.json").string(),
                                                  record_json_text(run.front().record).substr(0, 36));
     if (!damaged) return damaged;
-    for (const auto& certificate : write_certificates(dir, run))
-      if (!certificate) return certificate.status();
+    const auto certificates = write_certificates(dir, run);
+    const auto failed = std::find_if(certificates.begin(), certificates.end(), [](const auto& c) { return !c; });
+    if (failed != certificates.end()) return failed->status();
     const auto index = write_history_index(dir);
     if (!index) return index.status();
     return run;
