@@ -102,8 +102,9 @@ Record sample_record(const std::string& key, int channel, const std::string& sta
 
 Result<std::vector<RunRecord>> write_sample_run(const std::filesystem::path& dir) {
   try {
-    std::string reason;
-    if (make_folder(dir.string().c_str(), reason) == 0) return Status::failure(reason);
+    std::error_code made;
+    std::filesystem::create_directories(dir, made);
+    if (made) return Status::failure("cannot create the folder " + dir.string() + ": " + made.message());
     struct Run {
       const char* key;
       int channel;
