@@ -8,14 +8,9 @@
 #include "platform/net.h"
 #include "platform/raw_keys.h"
 #include "platform/stop_request.h"
-#include "records/record_file.h"
+#include "records/record_codec.h"
 
 namespace {
-
-std::string text_of(const RecordJson& record, const char* key) {
-  auto it = record.find(key);
-  return it != record.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
 
 // What keeps the run from starting: an instrument absent or not answering; empty when both are ready.
 std::string instruments_missing(Bench& bench) {
@@ -25,44 +20,38 @@ std::string instruments_missing(Bench& bench) {
   return "";
 }
 
-// What the run leaves for its outcome: the record as written and read back, and where it went.
+// What the run leaves for its outcome: the record as written, and where it went or why it did not.
 struct RecordedRun {
-  RecordJson record;    // null when none was written
-  RecordWrite written;  // where it was written, or why it was not
+  std::optional<Record> record;        // none when none was written
+  std::string json_path;
+  Status written = Status::success();  // or what of it could not be written
 };
 
-RecordedRun read_back(const SavedRecord& saved) {
-  RecordWrite written;
-  written.json_path = saved.json_path;
-  written.ok = !saved.json_path.empty() && saved.problems.empty();
-  for (const std::string& problem : saved.problems) written.reason += (written.reason.empty() ? "" : "; ") + problem;
-  if (saved.json_path.empty()) return RecordedRun{RecordJson(), std::move(written)};
-  RecordRead read = read_record(saved.json_path);
-  if (!read.ok) {
-    written.ok = false;
-    written.reason = read.error;
-  }
-  return RecordedRun{std::move(read.record), std::move(written)};
+RecordedRun recorded_run(SavedRecord saved) {
+  RecordedRun run;
+  run.json_path = saved.json_path;
+  std::string reason;
+  for (const std::string& problem : saved.problems) reason += (reason.empty() ? "" : "; ") + problem;
+  if (saved.json_path.empty() || !saved.problems.empty()) run.written = Status::failure(reason);
+  if (!saved.json_path.empty()) run.record = std::move(saved.record);
+  return run;
 }
 
 }  // namespace
 
-RunOutcome run_outcome(const RecordJson& record, bool instruments_present) {
-  if (!record.is_object()) return {EXIT_CALIBRATION, "NO RECORD"};
+RunOutcome run_outcome(const std::optional<Record>& record, bool instruments_present) {
+  if (!record) return {EXIT_CALIBRATION, "NO RECORD"};
   // The supply's own errors, read at the end of the procedure, say first why a run did not count.
-  auto errors = record.find("supply_errors");
-  if (errors != record.end() && errors->is_array() && !errors->empty())
-    return {EXIT_CALIBRATION, "REFUSED BY THE SUPPLY: " + (errors->front().is_string()
-                                                               ? errors->front().get<std::string>()
-                                                               : errors->front().dump())};
-  if (!record.value("completed", false)) {
-    const std::string why = text_of(record, "incomplete_reason");
+  if (!record->supply_errors.empty())
+    return {EXIT_CALIBRATION, "REFUSED BY THE SUPPLY: " + record->supply_errors.front()};
+  if (!record->completed) {
+    const std::string why = record->incomplete_reason.value_or(std::string());
     if (!instruments_present) return {EXIT_INSTRUMENT, "INSTRUMENT ABSENT OR LOST: " + why};
     return {EXIT_CALIBRATION, "INCOMPLETE: " + why};
   }
-  const std::string verdict = text_of(record, "overall_verdict");
-  if (verdict.empty()) return {EXIT_DONE_PASS, "DONE"};  // the factory calibrations give no verdict
-  return {verdict == "PASS" ? EXIT_DONE_PASS : EXIT_VERDICT, verdict};
+  if (!record->overall_verdict) return {EXIT_DONE_PASS, "DONE"};  // the factory calibrations give no verdict
+  const Verdict verdict = *record->overall_verdict;
+  return {verdict == Verdict::pass ? EXIT_DONE_PASS : EXIT_VERDICT, verdict_text(verdict)};
 }
 
 int run_mode(const CommandLine& line, Environment& environment, ProgramSettings& settings) {
@@ -81,26 +70,27 @@ int run_mode(const CommandLine& line, Environment& environment, ProgramSettings&
   const std::string missing = instruments_missing(*bench);
   // Nobody answers questions now: a key, or the end of standard input, aborts the run safely.
   if (missing.empty()) stop_on_console_input();
-  const RecordedRun recorded = read_back(missing.empty() ? records.run(*bench, line.procedure, channel)
-                                                         : records.unfinished(*bench, line.procedure, channel, missing));
+  const RecordedRun recorded =
+      recorded_run(missing.empty() ? records.run(*bench, line.procedure, channel)
+                                   : records.unfinished(*bench, line.procedure, channel, missing));
   // A run that stopped early: was it an instrument that went away?
-  const bool completed = recorded.record.is_object() && recorded.record.value("completed", false);
+  const bool completed = recorded.record && recorded.record->completed;
   const bool present = missing.empty() && (completed || instruments_missing(*bench).empty());
   RunOutcome outcome = run_outcome(recorded.record, present);
-  if (!recorded.written.ok && outcome.exit_code == EXIT_DONE_PASS) outcome.exit_code = EXIT_CALIBRATION;
+  if (!recorded.written && outcome.exit_code == EXIT_DONE_PASS) outcome.exit_code = EXIT_CALIBRATION;
 
   bench->dmm.drop();
   bench->psu.drop();
   settings.save(environment.local_time().local);
   records.write_certificates(environment.console());
-  if (line.json && recorded.record.is_object()) std::printf("%s\n", recorded.record.dump(2).c_str());
+  if (line.json && recorded.record) std::printf("%s\n", record_json(*recorded.record, 2).c_str());
   // The final line goes to standard error with --json, so that standard output holds the record alone.
   FILE* final_out = line.json ? stderr : stdout;
-  if (recorded.written.ok)
-    std::fprintf(final_out, "Result: %s; record: %s\n", outcome.words.c_str(), recorded.written.json_path.c_str());
+  if (recorded.written)
+    std::fprintf(final_out, "Result: %s; record: %s\n", outcome.words.c_str(), recorded.json_path.c_str());
   else
     std::fprintf(final_out, "Result: %s; THE RECORD COULD NOT BE WRITTEN: %s\n", outcome.words.c_str(),
-                 recorded.written.reason.c_str());
+                 recorded.written.reason().c_str());
   std::fflush(final_out);
   stop_program_finished();
   return outcome.exit_code;

@@ -1,6 +1,7 @@
 // trimora run: one procedure on one channel, no menu, its record and an exit code that tells the outcome.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "app/command_line.h"
@@ -19,4 +20,4 @@ struct RunOutcome {
 
 // The outcome a written record shows. instruments_present: both instruments still answer after the run,
 // which tells an instrument lost from any other reason for an incomplete run.
-RunOutcome run_outcome(const RecordJson& record, bool instruments_present);
+RunOutcome run_outcome(const std::optional<Record>& record, bool instruments_present);

@@ -54,18 +54,18 @@ SavedRecord RunRecords::save(Bench& bench, const RunResult& run, const ZonedTime
   Console& console = bench.console();
   for (const std::string& problem : saved.problems) console.print("\aWARNING: %s\n", problem.c_str());
   if (saved.json_path.empty()) return saved;
-  files_.emplace_back(saved.json_path);
+  written_.push_back(RunRecord{saved.record, saved.json_path});
   console.print("Record: %s\n", saved.shown_path.c_str());
   return saved;
 }
 
 void RunRecords::write_certificates(Console& console) {
-  if (files_.empty()) return;
-  for (const PageResult& certificate : ::write_certificates(folder_, files_)) {
-    if (certificate.ok)
-      console.print("Certificate: %s\n", certificate.path.string().c_str());
+  if (written_.empty()) return;
+  for (const Result<std::filesystem::path>& certificate : ::write_certificates(folder_, written_)) {
+    if (certificate)
+      console.print("Certificate: %s\n", certificate->string().c_str());
     else
-      console.print("\aWARNING: %s\n", ("THE CERTIFICATE COULD NOT BE WRITTEN: " + certificate.reason).c_str());
+      console.print("\aWARNING: %s\n", ("THE CERTIFICATE COULD NOT BE WRITTEN: " + certificate.reason()).c_str());
   }
-  files_.clear();
+  written_.clear();
 }

@@ -2,13 +2,13 @@
 // watching, its record written at its end, and the certificates at exit.
 #pragma once
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "calibration/bench.h"
 #include "calibration/run_result.h"
 #include "link/channel.h"
+#include "records/certificate.h"
 #include "records/procedure_record.h"
 
 class RunRecords {
@@ -30,6 +30,6 @@ class RunRecords {
   SavedRecord save(Bench& bench, const RunResult& run, const ZonedTime& started);
 
   std::string folder_;
-  // The JSON records written in this run of the program, in the order they ran.
-  std::vector<std::filesystem::path> files_;
+  // The records written in this run of the program, in the order they ran.
+  std::vector<RunRecord> written_;
 };

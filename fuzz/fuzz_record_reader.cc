@@ -7,7 +7,7 @@
 
 #include "link/identity.h"
 #include "records/record.h"
-#include "records/record_file.h"
+#include "records/record_codec.h"
 
 namespace {
 
@@ -22,13 +22,14 @@ void check_trimmed(const std::string& field) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
-  RecordRead read = parse_record(text);
-  if (read.ok != read.error.empty()) std::abort();  // a refusal always says why, an acceptance never does
-  if (read.ok) {
-    std::string csv = record_csv(read.record);
+  Result<Record> read = parse_record(text);
+  if (read.ok() != read.reason().empty()) std::abort();  // a refusal always says why, an acceptance never does
+  if (read.ok()) {
+    std::string csv = record_csv(*read);
     if (csv.rfind("step,kind,title,", 0) != 0) std::abort();
-    std::string name = record_base_name(read.record);
+    std::string name = record_base_name(*read);
     if (name.find_first_of("/\\.") != std::string::npos) std::abort();  // never leaves the records folder
+    if (parse_record(record_json_text(*read)).ok() != true) std::abort();  // what it accepts, it writes readably
   }
   Identity identity = parse_identity(text);
   check_trimmed(identity.maker);

@@ -42,3 +42,14 @@ std::string link_target(const char* path);
 // owner), or, when there is none, those of a newly made file; on Windows, text mode (CR LF line ends).
 // 1 on success, 0 on failure.
 int take_file_mode(std::FILE* file, const char* target);
+
+#include "platform/status.h"
+
+// Writes text to path whole or not at all: to a new temporary file in path's folder, brought to the disk,
+// then put in path's place in one step (replacing a file there). The file gets the permissions a newly
+// made file gets (on POSIX 0666 less the umask) and keeps its bytes as given (no CR LF on Windows).
+Status write_file_atomically(const std::string& path, const std::string& text);
+
+// The same, but it never replaces a file: true when path now holds text, false when a file of that name
+// was there first (and is left as it was). The file can be read and written by its owner alone.
+Result<bool> write_new_file_atomically(const std::string& path, const std::string& text);

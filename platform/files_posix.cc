@@ -149,3 +149,58 @@ int take_file_mode(std::FILE* file, const char* target) {
   }
   return fchmod(fd, mode) == 0 ? 1 : 0;
 }
+
+namespace {
+
+// Writes text to a new temporary file beside path and brings it to the disk; the temporary's name, or
+// the reason of a failure (nothing is left behind then).
+Result<std::string> write_temporary(const std::string& path, const std::string& text, bool usual_mode) {
+  const std::string::size_type slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+  const std::string prefix = "." + (slash == std::string::npos ? path : path.substr(slash + 1)) + ".";
+  std::string temporary;
+  std::string reason;
+  std::FILE* file = create_unique_file(folder.c_str(), prefix.c_str(), temporary, reason);
+  if (file == nullptr) return Status::failure(reason);
+  errno = 0;
+  bool ok = true;
+  if (usual_mode) {
+    const mode_t mask = umask(0);
+    umask(mask);
+    ok = fchmod(fileno(file), 0666 & ~mask) == 0;
+  }
+  ok = ok && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  ok = ok && sync_file(file) == 1;
+  int error = errno;
+  ok = std::fclose(file) == 0 && ok;
+  if (!ok) {
+    if (error == 0) error = errno;
+    std::remove(temporary.c_str());
+    return Status::failure("cannot write " + temporary + ": " + (error != 0 ? std::strerror(error) : "write failed"));
+  }
+  return temporary;
+}
+
+}  // namespace
+
+Status write_file_atomically(const std::string& path, const std::string& text) {
+  const Result<std::string> temporary = write_temporary(path, text, true);
+  if (!temporary) return temporary.status();
+  if (std::rename(temporary->c_str(), path.c_str()) != 0) {
+    const int error = errno;
+    std::remove(temporary->c_str());
+    return Status::failure("cannot rename into " + path + ": " + std::strerror(error));
+  }
+  return Status::success();
+}
+
+Result<bool> write_new_file_atomically(const std::string& path, const std::string& text) {
+  const Result<std::string> temporary = write_temporary(path, text, false);
+  if (!temporary) return temporary.status();
+  std::string reason;
+  const int placed = place_new_file(temporary->c_str(), path.c_str(), reason);
+  if (placed == 1) return true;
+  std::remove(temporary->c_str());
+  if (placed == -1) return false;
+  return Status::failure(reason);
+}

@@ -123,3 +123,52 @@ int take_file_mode(std::FILE* file, const char*) {
   int fd = _fileno(file);
   return fd >= 0 && _setmode(fd, _O_TEXT) != -1 ? 1 : 0;
 }
+
+namespace {
+
+// Writes text to a new temporary file beside path and brings it to the disk; the temporary's name, or
+// the reason of a failure (nothing is left behind then).
+Result<std::string> write_temporary(const std::string& path, const std::string& text) {
+  const std::string::size_type slash = path.find_last_of("/\\");
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+  const std::string prefix = "." + (slash == std::string::npos ? path : path.substr(slash + 1)) + ".";
+  std::string temporary;
+  std::string reason;
+  std::FILE* file = create_unique_file(folder.c_str(), prefix.c_str(), temporary, reason);
+  if (file == nullptr) return Status::failure(reason);
+  errno = 0;
+  bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+  ok = ok && sync_file(file) == 1;
+  int error = errno;
+  ok = std::fclose(file) == 0 && ok;
+  if (!ok) {
+    if (error == 0) error = errno;
+    _unlink(temporary.c_str());
+    return Status::failure("cannot write " + temporary + ": " + (error != 0 ? std::strerror(error) : "write failed"));
+  }
+  return temporary;
+}
+
+}  // namespace
+
+Status write_file_atomically(const std::string& path, const std::string& text) {
+  const Result<std::string> temporary = write_temporary(path, text);
+  if (!temporary) return temporary.status();
+  if (!MoveFileExA(temporary->c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const DWORD error = GetLastError();
+    _unlink(temporary->c_str());
+    return Status::failure("cannot rename into " + path + ": " + windows_error_text(error));
+  }
+  return Status::success();
+}
+
+Result<bool> write_new_file_atomically(const std::string& path, const std::string& text) {
+  const Result<std::string> temporary = write_temporary(path, text);
+  if (!temporary) return temporary.status();
+  std::string reason;
+  const int placed = place_new_file(temporary->c_str(), path.c_str(), reason);
+  if (placed == 1) return true;
+  _unlink(temporary->c_str());
+  if (placed == -1) return false;
+  return Status::failure(reason);
+}

@@ -1,25 +1,16 @@
 #include "records/certificate.h"
 
+#include <algorithm>
+#include <exception>
 #include <map>
 
+#include "platform/files.h"
 #include "records/html_escape.h"
 #include "records/page_style.h"
-#include "records/record.h"
 #include "records/record_page.h"
 #include "records/svg_plot.h"
 
 namespace {
-
-const nlohmann::json& steps_of(const nlohmann::json& r) {
-  static const nlohmann::json empty = nlohmann::json::array();
-  const auto* s = json_member(r, "steps");
-  return s && s->is_array() ? *s : empty;
-}
-
-int channel_of(const nlohmann::json& r) {
-  const auto* c = json_member(r, "channel");
-  return c && c->is_number_integer() ? c->get<int>() : 0;
-}
 
 // 2026-12-08T19:57:44+00:00 -> 20261208T195744
 std::string compact_time(const std::string& iso) {
@@ -29,33 +20,26 @@ std::string compact_time(const std::string& iso) {
   return out.size() == 15 ? out : "unknown-time";
 }
 
-std::string verdict_of(const nlohmann::json& step) {
-  const auto* s = json_member(step, "summary");
-  return s ? json_text(*s, "verdict") : std::string();
-}
+std::string verdict_of(const RecordStep& step) { return verdict_text(step.summary.verdict); }
 
 }  // namespace
 
-std::vector<ChannelHistory> select_channel_history(const std::vector<nlohmann::json>& records) {
+std::vector<ChannelHistory> select_channel_history(const std::vector<Record>& records) {
   std::map<int, ChannelHistory> channels;
   std::map<int, bool> adjusted;
   for (std::size_t i = 0; i < records.size(); ++i) {
-    const auto& r = records[i];
-    auto& ch = channels[channel_of(r)];
-    ch.channel = channel_of(r);
-    const std::string key = json_text(r, "procedure_key");
-    const bool adjustment = key == "V" || key == "C" || key == "F";
-    if (adjustment) {
+    const Record& r = records[i];
+    auto& ch = channels[r.channel];
+    ch.channel = r.channel;
+    if (r.procedure != Procedure::assessment) {  // V, C and F adjust the supply
       ch.adjustments.push_back(i);
       adjusted[ch.channel] = true;
       ch.as_left.reset();  // whatever was measured before no longer describes the supply
     }
-    const auto& steps = steps_of(r);
-    for (std::size_t s = 0; s < steps.size(); ++s) {
-      const std::string kind = json_text(steps[s], "kind");
-      if (kind == "calibration") {
+    for (std::size_t s = 0; s < r.steps.size(); ++s) {
+      if (r.steps[s].kind == StepKind::calibration) {
         ch.as_left.reset();
-      } else if (kind == "assessment") {
+      } else {
         const StepRef ref{i, s};
         if (!adjusted[ch.channel] && !ch.as_found) ch.as_found = ref;
         ch.as_left = ref;
@@ -81,64 +65,61 @@ std::string conformity_statement(const std::string& verdict, bool measured) {
   return "Conformity cannot be stated: the assessment as left has no verdict.";
 }
 
-std::string render_certificate(const std::vector<nlohmann::json>& records, const std::vector<std::string>& files) {
-  const nlohmann::json empty = nlohmann::json::object();
-  const auto& first = records.empty() ? empty : records.front();
-  const auto* supply = json_member(first, "supply");
-  const std::string serial = supply ? json_text(*supply, "serial") : std::string();
-  std::string started = json_text(first, "started"), ended = json_text(first, "ended");
-  for (const auto& r : records) {
-    if (json_text(r, "started") < started) started = json_text(r, "started");
-    if (json_text(r, "ended") > ended) ended = json_text(r, "ended");
+std::string render_certificate(const std::vector<Record>& records, const std::vector<std::string>& files) {
+  const Record empty;
+  const Record& first = records.empty() ? empty : records.front();
+  const std::string& serial = first.supply.serial;
+  std::string started = first.started, ended = first.ended;
+  for (const Record& r : records) {
+    if (r.started < started) started = r.started;
+    if (r.ended > ended) ended = r.ended;
   }
   auto link = [&](std::size_t i) {
     const std::string page = i < files.size() ? page_file_name(files[i]) : std::string();
-    return "<a href=\"" + html_escape(page) + "\">" + html_escape(json_text(records[i], "record_id")) + "</a>";
+    return "<a href=\"" + html_escape(page) + "\">" + html_escape(records[i].record_id) + "</a>";
   };
+  auto step_of = [&](const StepRef& ref) -> const RecordStep& { return records[ref.record].steps[ref.step]; };
   auto step_line = [&](const char* label, const std::optional<StepRef>& ref) {
     std::string s = std::string("<tr><th>") + label + "</th><td>";
     if (!ref) return s + "<span class=\"flag\">not measured</span></td></tr>";
-    const auto& step = steps_of(records[ref->record])[ref->step];
-    return s + verdict_badge(verdict_of(step)) + " " + html_escape(json_text(step, "title")) + ", " +
-           html_escape(json_text(records[ref->record], "started")) + " (" + link(ref->record) + ")</td></tr>";
+    const RecordStep& step = step_of(*ref);
+    return s + verdict_badge(verdict_of(step)) + " " + html_escape(step.title) + ", " +
+           html_escape(records[ref->record].started) + " (" + link(ref->record) + ")</td></tr>";
   };
 
   std::string h = page_head("Trimora certificate " + serial);
   h += "<header><h1>Calibration certificate</h1><p class=\"id\">Supply serial number " + html_escape(serial) +
        ", program run " + html_escape(started) + " to " + html_escape(ended) + "</p></header>";
-  h += "<h2>Unit calibrated</h2><table class=\"facts\">" + instrument_rows(supply ? *supply : empty) + "</table>";
-  const auto* reference = json_member(first, "reference");
-  h += "<h2>Reference</h2><table class=\"facts\">" + instrument_rows(reference ? *reference : empty) + "</table>";
-  h += "<p><strong>Decision rule:</strong> " + html_escape(json_text(first, "decision_rule")) + "</p>";
+  h += "<h2>Unit calibrated</h2><table class=\"facts\">" + instrument_rows(first.supply) + "</table>";
+  h += "<h2>Reference</h2><table class=\"facts\">" + instrument_rows(first.reference) + "</table>";
+  h += "<p><strong>Decision rule:</strong> " + html_escape(first.decision_rule) + "</p>";
 
   for (const auto& ch : select_channel_history(records)) {
     h += "<section class=\"channel\"><h2>CH" + std::to_string(ch.channel) + "</h2>";
-    const std::string left = ch.as_left ? verdict_of(steps_of(records[ch.as_left->record])[ch.as_left->step]) : "";
+    const std::string left = ch.as_left ? verdict_of(step_of(*ch.as_left)) : "";
     h += "<p class=\"conformity " + verdict_class(ch.as_left ? left : "NO READING") + "\">" +
          html_escape(conformity_statement(left, ch.as_left.has_value())) + "</p>";
     h += "<table class=\"facts\">" + step_line("As found", ch.as_found);
     h += "<tr><th>Adjustments</th><td>";
     if (ch.adjustments.empty()) h += "none";
     for (std::size_t i : ch.adjustments) {
-      const auto* done = json_member(records[i], "completed");
-      const bool completed = done && done->is_boolean() && done->get<bool>();
-      h += "<div>" + html_escape(procedure_title(json_text(records[i], "procedure_key"))) + ", " +
-           (completed ? "completed"
-                      : "<span class=\"flag\">NOT completed</span>: " +
-                            html_escape(json_text(records[i], "incomplete_reason"))) +
+      const Record& r = records[i];
+      h += "<div>" + html_escape(procedure_title(procedure_key(r.procedure))) + ", " +
+           (r.completed ? "completed"
+                        : "<span class=\"flag\">NOT completed</span>: " +
+                              html_escape(r.incomplete_reason.value_or(std::string()))) +
            " (" + link(i) + ")</div>";
     }
     h += "</td></tr>" + step_line("As left", ch.as_left) + "</table>";
     std::vector<PlotSeries> series;
-    if (ch.as_found)
-      series.push_back(assessment_series(steps_of(records[ch.as_found->record])[ch.as_found->step], "As found"));
+    if (ch.as_found) series.push_back(assessment_series(step_of(*ch.as_found), "As found"));
     if (ch.as_left && !(ch.as_found && *ch.as_found == *ch.as_left))
-      series.push_back(assessment_series(steps_of(records[ch.as_left->record])[ch.as_left->step], "As left"));
+      series.push_back(assessment_series(step_of(*ch.as_left), "As left"));
     if (!series.empty())
       h += "<figure>" + svg_error_plot(series, "V", "CH" + std::to_string(ch.channel) + " as found and as left") +
            "</figure>";
     if (ch.as_left) {
-      const auto& step = steps_of(records[ch.as_left->record])[ch.as_left->step];
+      const RecordStep& step = step_of(*ch.as_left);
       h += "<h3>As left, point by point</h3>" + assessment_summary(step) + assessment_table(step);
     }
     h += "</section>";
@@ -146,38 +127,31 @@ std::string render_certificate(const std::vector<nlohmann::json>& records, const
   return h + page_foot("End of certificate");
 }
 
-std::vector<PageResult> write_certificates(const std::filesystem::path& records_dir,
-                                           const std::vector<std::filesystem::path>& run_records) {
-  std::vector<PageResult> results;
+std::vector<Result<std::filesystem::path>> write_certificates(const std::filesystem::path& records_dir,
+                                                              const std::vector<RunRecord>& run_records) {
+  std::vector<Result<std::filesystem::path>> results;
   try {
-    std::map<std::string, std::pair<std::vector<nlohmann::json>, std::vector<std::string>>> by_serial;
+    std::map<std::string, std::pair<std::vector<Record>, std::vector<std::string>>> by_serial;
     std::vector<std::string> order;
-    for (const auto& path : run_records) {
-      nlohmann::json r;
-      std::string reason;
-      if (!load_record_for_page(path, r, reason)) {
-        results.push_back({false, {}, path.string() + ": " + reason});
-        continue;
-      }
-      const auto* supply = json_member(r, "supply");
-      const std::string serial = supply ? json_text(*supply, "serial") : std::string();
+    for (const RunRecord& written : run_records) {
+      const std::string& serial = written.record.supply.serial;
       if (!by_serial.count(serial)) order.push_back(serial);
-      by_serial[serial].first.push_back(std::move(r));
-      by_serial[serial].second.push_back(path.filename().string());
+      by_serial[serial].first.push_back(written.record);
+      by_serial[serial].second.push_back(written.json_path.filename().string());
     }
     for (const auto& serial : order) {
       const auto& [records, files] = by_serial[serial];
-      std::string start = json_text(records.front(), "started");
-      for (const auto& r : records) start = std::min(start, json_text(r, "started"));
+      std::string start = records.front().started;
+      for (const Record& r : records) start = std::min(start, r.started);
       const auto path = records_dir / ("certificate_" + safe_serial(serial) + "_" + compact_time(start) + ".html");
-      PageResult res;
-      res.reason = write_page_file(path, render_certificate(records, files));
-      res.ok = res.reason.empty();
-      if (res.ok) res.path = path;
-      results.push_back(res);
+      const Status written = write_file_atomically(path.string(), render_certificate(records, files));
+      if (written)
+        results.emplace_back(path);
+      else
+        results.emplace_back(written);
     }
   } catch (const std::exception& e) {
-    results.push_back({false, {}, e.what()});
+    results.emplace_back(Status::failure(e.what()));
   }
   return results;
 }

@@ -2,12 +2,13 @@
 #pragma once
 
 #include <filesystem>
-#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/status.h"
 #include "records/page_files.h"
+#include "records/record.h"
 
 // One assessment step: records[record].steps[step].
 struct StepRef {
@@ -26,16 +27,22 @@ struct ChannelHistory {
 // The choice of as found and as left per channel, from one supply's records in the order they ran. Every
 // V, C or F record is an adjustment, and so is each calibration step inside F. Without any adjustment, as
 // found is the first assessment and as left the last. Channels in ascending order.
-std::vector<ChannelHistory> select_channel_history(const std::vector<nlohmann::json>& records);
+std::vector<ChannelHistory> select_channel_history(const std::vector<Record>& records);
 
 // The statement of conformity of a channel from its as-left verdict, in words.
 std::string conformity_statement(const std::string& as_left_verdict, bool measured);
 
 // The certificate page of one supply; files[i] is the file name of records[i]'s JSON.
-std::string render_certificate(const std::vector<nlohmann::json>& records, const std::vector<std::string>& files);
+std::string render_certificate(const std::vector<Record>& records, const std::vector<std::string>& files);
 
-// Writes records/certificate_<serial>_<start time>.html for every supply among the given record files (the
-// JSON records written in this run, in the order they ran); the start time is the earliest start of the
-// supply's records. One result per supply; never throws.
-std::vector<PageResult> write_certificates(const std::filesystem::path& records_dir,
-                                           const std::vector<std::filesystem::path>& run_records);
+// A record written in this run of the program, and its JSON file.
+struct RunRecord {
+  Record record;
+  std::filesystem::path json_path;
+};
+
+// Writes records/certificate_<serial>_<start time>.html for every supply among the records written in
+// this run, in the order they ran; the start time is the earliest start of the supply's records. One
+// result per supply, the certificate's path or why it is missing; never throws.
+std::vector<Result<std::filesystem::path>> write_certificates(const std::filesystem::path& records_dir,
+                                                              const std::vector<RunRecord>& run_records);

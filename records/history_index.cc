@@ -1,40 +1,38 @@
 #include "records/history_index.h"
 
 #include <algorithm>
+#include <exception>
 #include <map>
+#include <optional>
+
+#include "platform/files.h"
+#include "records/record_codec.h"
 
 #include "records/html_escape.h"
 #include "records/page_style.h"
 #include "records/record_page.h"
 #include "records/svg_plot.h"
 
-IndexEntry index_entry(const nlohmann::json& r, const std::string& file) {
+IndexEntry index_entry(const Record& r, const std::string& file) {
   IndexEntry e;
   e.file = file;
-  e.record_id = json_text(r, "record_id");
-  e.started = json_text(r, "started");
-  const auto* supply = json_member(r, "supply");
-  if (supply) e.serial = json_text(*supply, "serial"), e.model = json_text(*supply, "model");
-  e.procedure_key = json_text(r, "procedure_key");
-  e.overall_verdict = json_text(r, "overall_verdict");
-  const auto* ch = json_member(r, "channel");
-  e.channel = ch && ch->is_number_integer() ? ch->get<int>() : 0;
-  const auto* done = json_member(r, "completed");
-  e.completed = done && done->is_boolean() && done->get<bool>();
+  e.record_id = r.record_id;
+  e.started = r.started;
+  e.serial = r.supply.serial;
+  e.model = r.supply.model;
+  e.procedure_key = procedure_key(r.procedure);
+  e.overall_verdict = r.overall_verdict ? verdict_text(*r.overall_verdict) : "";
+  e.channel = r.channel;
+  e.completed = r.completed;
   // The errors of the record's last assessment: A's only one, F's final one.
-  const auto* steps = json_member(r, "steps");
-  if (steps && steps->is_array())
-    for (auto it = steps->rbegin(); it != steps->rend(); ++it) {
-      if (json_text(*it, "kind") != "assessment") continue;
-      e.assessed = true;
-      const auto* sum = json_member(*it, "summary");
-      if (sum) {
-        const bool rms = json_number(*sum, "rms_error_mV", e.rms_mV);
-        const bool largest = json_number(*sum, "max_abs_error_mV", e.max_abs_mV);
-        e.has_errors = rms && largest;
-      }
-      break;
-    }
+  for (auto it = r.steps.rbegin(); it != r.steps.rend(); ++it) {
+    if (it->kind != StepKind::assessment) continue;
+    e.assessed = true;
+    const StepSummary& sum = it->summary;
+    e.has_errors = sum.rms_error_mV.has_value() && sum.max_abs_error_mV.has_value();
+    if (e.has_errors) e.rms_mV = *sum.rms_error_mV, e.max_abs_mV = *sum.max_abs_error_mV;
+    break;
+  }
   return e;
 }
 
@@ -70,13 +68,12 @@ std::string render_history_index(std::vector<IndexEntry> entries, const std::vec
            "<th class=\"v\">Verdict</th><th>RMS (mV)</th><th>Largest (mV)</th></tr></thead><tbody>";
       for (const auto* e : list) {
         const std::string page = page_file_name(e->file);
-        const nlohmann::json errors =
-            e->has_errors ? nlohmann::json{{"r", e->rms_mV}, {"m", e->max_abs_mV}} : nlohmann::json::object();
+        const std::optional<double> rms = e->has_errors ? std::optional<double>(e->rms_mV) : std::nullopt;
+        const std::optional<double> largest = e->has_errors ? std::optional<double>(e->max_abs_mV) : std::nullopt;
         h += "<tr><td class=\"v\"><a href=\"" + html_escape(page) + "\">" + html_escape(e->started) +
              "</a></td><td class=\"v\">" + html_escape(procedure_title(e->procedure_key)) + "</td><td class=\"v\">" +
              (e->completed ? "yes" : "<span class=\"flag\">no</span>") + "</td><td class=\"v\">" +
-             verdict_badge(e->overall_verdict) + "</td><td>" + cell_number(errors, "r", 3) + "</td><td>" +
-             cell_number(errors, "m", 3) + "</td></tr>";
+             verdict_badge(e->overall_verdict) + "</td><td>" + cell_number(rms, 3) + "</td><td>" + cell_number(largest, 3) + "</td></tr>";
       }
       h += "</tbody></table></div>";
     }
@@ -91,8 +88,7 @@ std::string render_history_index(std::vector<IndexEntry> entries, const std::vec
   return h;
 }
 
-PageResult write_history_index(const std::filesystem::path& records_dir) {
-  PageResult result;
+Result<std::filesystem::path> write_history_index(const std::filesystem::path& records_dir) {
   try {
     std::vector<IndexEntry> entries;
     std::vector<SkippedRecord> skipped;
@@ -100,25 +96,19 @@ PageResult write_history_index(const std::filesystem::path& records_dir) {
     for (std::filesystem::directory_iterator it(records_dir, ec), end; !ec && it != end; it.increment(ec)) {
       const auto& path = it->path();
       if (path.extension() != ".json" || path.filename().string().front() == '.') continue;
-      nlohmann::json r;
-      std::string reason;
-      if (load_record_for_page(path, r, reason))
-        entries.push_back(index_entry(r, path.filename().string()));
+      const Result<Record> r = load_record(path.string());
+      if (r)
+        entries.push_back(index_entry(*r, path.filename().string()));
       else
-        skipped.push_back({path.filename().string(), reason});
+        skipped.push_back({path.filename().string(), r.reason()});
     }
-    if (ec) {
-      result.reason = "cannot list " + records_dir.string() + ": " + ec.message();
-      return result;
-    }
+    if (ec) return Status::failure("cannot list " + records_dir.string() + ": " + ec.message());
     std::sort(skipped.begin(), skipped.end(), [](const auto& a, const auto& b) { return a.file < b.file; });
     const auto path = records_dir / "index.html";
-    result.reason = write_page_file(path, render_history_index(std::move(entries), skipped));
-    result.ok = result.reason.empty();
-    if (result.ok) result.path = path;
+    const Status written = write_file_atomically(path.string(), render_history_index(std::move(entries), skipped));
+    if (!written) return written;
+    return path;
   } catch (const std::exception& e) {
-    result.ok = false;
-    result.reason = e.what();
+    return Status::failure(e.what());
   }
-  return result;
 }

@@ -2,11 +2,12 @@
 #pragma once
 
 #include <filesystem>
-#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "platform/status.h"
 #include "records/page_files.h"
+#include "records/record.h"
 
 // One record as the index lists it.
 struct IndexEntry {
@@ -26,10 +27,10 @@ struct SkippedRecord {
 };
 
 // The entry of a loaded record.
-IndexEntry index_entry(const nlohmann::json& record, const std::string& file);
+IndexEntry index_entry(const Record& record, const std::string& file);
 
 // The index page: grouped by serial and channel, newest first, a trend chart per group, then the notes.
 std::string render_history_index(std::vector<IndexEntry> entries, const std::vector<SkippedRecord>& skipped);
 
-// Reads every *.json in records_dir and writes records_dir/index.html. Never throws.
-PageResult write_history_index(const std::filesystem::path& records_dir);
+// Reads every *.json in records_dir and writes records_dir/index.html; returns its path. Never throws.
+Result<std::filesystem::path> write_history_index(const std::filesystem::path& records_dir);

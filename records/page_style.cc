@@ -3,7 +3,6 @@
 #include <cstdio>
 
 #include "records/html_escape.h"
-#include "records/page_files.h"
 #include "records/svg_plot.h"
 
 namespace {
@@ -61,11 +60,10 @@ std::string page_foot(std::string_view end_mark) {
          html_escape(end_mark) + "</p>\n</body></html>\n";
 }
 
-std::string cell_number(const nlohmann::json& j, const char* key, int decimals) {
-  double v = 0;
-  if (!json_number(j, key, v)) return "\xe2\x80\x94";
+std::string cell_number(std::optional<double> value, int decimals) {
+  if (!value) return "\xe2\x80\x94";
   char buf[48];
-  std::snprintf(buf, sizeof buf, "%.*f", decimals, v);
+  std::snprintf(buf, sizeof buf, "%.*f", decimals, *value);
   std::string s = buf;
   if (s[0] == '-') s = "\xe2\x88\x92" + s.substr(1);  // a real minus sign
   return s;
@@ -86,17 +84,16 @@ std::string verdict_badge(std::string_view verdict) {
   return "<span class=\"badge " + verdict_class(verdict) + "\">" + marker + html_escape(verdict) + "</span>";
 }
 
-std::string instrument_rows(const nlohmann::json& ins) {
+std::string instrument_rows(const RecordInstrument& ins) {
   std::string rows;
   auto row = [&](const char* label, const std::string& value) {
     rows += std::string("<tr><th>") + label + "</th><td>" + (value.empty() ? "\xe2\x80\x94" : html_escape(value)) +
             "</td></tr>";
   };
-  row("Maker", json_text(ins, "maker"));
-  row("Model", json_text(ins, "model"));
-  row("Serial number", json_text(ins, "serial"));
-  row("Firmware", json_text(ins, "firmware"));
-  const std::string port = json_text(ins, "port");
-  row("Address", json_text(ins, "address") + (port.empty() ? "" : ":" + port));
+  row("Maker", ins.maker);
+  row("Model", ins.model);
+  row("Serial number", ins.serial);
+  row("Firmware", ins.firmware);
+  row("Address", ins.address + ":" + std::to_string(ins.port));
   return rows;
 }

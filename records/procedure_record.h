@@ -9,6 +9,7 @@
 #include "records/record.h"
 
 struct SavedRecord {
+  Record record;                      // the record as built
   std::string json_path;              // folder/<file>.json; empty when no record was written
   std::string shown_path;             // the page, or the JSON when there is no page; empty with no record
   std::vector<std::string> problems;  // each one warning's text, "THE RECORD COULD NOT BE WRITTEN: ..."

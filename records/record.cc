@@ -3,13 +3,14 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "calibration/decision_rule.h"
+#include "calibration/step_figures.h"
 #include "calibration/tolerances.h"
+#include "records/record_codec.h"
 
 #ifndef TRIMORA_VERSION
 #define TRIMORA_VERSION "unknown"
@@ -17,137 +18,79 @@
 
 namespace {
 
-const char* quantity_name(Quantity quantity) { return quantity == Quantity::voltage ? "voltage" : "current"; }
-const char* unit_name(Quantity quantity) { return quantity == Quantity::voltage ? "V" : "A"; }
-
-RecordJson optional_number(std::optional<double> value) {
-  if (!value.has_value() || !std::isfinite(*value)) return nullptr;
-  return *value;
-}
-
-RecordJson number_or_null(double value) {
-  if (!std::isfinite(value)) return nullptr;
+std::optional<double> finite(std::optional<double> value) {
+  if (!value.has_value() || !std::isfinite(*value)) return std::nullopt;
   return value;
 }
 
-RecordJson instrument_json(const InstrumentRecord& instrument) {
-  return RecordJson{{"maker", instrument.identity.maker},   {"model", instrument.identity.model},
-                    {"serial", instrument.identity.serial}, {"firmware", instrument.identity.firmware},
-                    {"address", instrument.address},        {"port", instrument.port}};
-}
-
-RecordJson range_json(const AccuracyRange& figures, bool assumed, const char* source) {
-  return RecordJson{{"quantity", quantity_name(figures.quantity)},
-                    {"range", figures.range},
-                    {"percent_of_reading", figures.percent_of_reading},
-                    {"percent_of_range", figures.percent_of_range},
-                    {"assumed", assumed},
-                    {"source", source}};
+// The instrument as the record names it, its texts as the file holds them.
+RecordInstrument instrument_of(const InstrumentRecord& instrument) {
+  return RecordInstrument{record_text(instrument.identity.maker),  record_text(instrument.identity.model),
+                          record_text(instrument.identity.serial), record_text(instrument.identity.firmware),
+                          record_text(instrument.address),         instrument.port};
 }
 
 // Collects the DMM figures that the points used beyond the model's own row (assumed ones).
 struct FiguresUsed {
   std::vector<AccuracyRange> extra;
-  void note(const ReferenceAccuracyChoice& reference, const Uncertainty& u) {
-    if (!u.assumed || reference.assumed) return;
+  void note(const ReferenceAccuracyChoice& reference, const PointFigures& point) {
+    if (!point.uncertainty_assumed || reference.assumed) return;
     bool known = std::any_of(extra.begin(), extra.end(), [&](const AccuracyRange& figures) {
-      return figures.quantity == u.figures.quantity && figures.range == u.figures.range;
+      return figures.quantity == point.figures.quantity && figures.range == point.figures.range;
     });
-    if (!known) extra.push_back(u.figures);
+    if (!known) extra.push_back(point.figures);
   }
 };
 
-struct AssessmentOutcome {
-  RecordJson json;
-  Verdict verdict;
-};
-
-AssessmentOutcome assessment_step_json(const StepResult& step, int number, bool run_completed,
-                                       const SupplyToleranceChoice& supply,
-                                       const ReferenceAccuracyChoice& reference, FiguresUsed& used) {
-  RecordJson points = RecordJson::array();
-  std::vector<Verdict> verdicts;
-  double sum_of_squares = 0.0;
-  double max_abs = 0.0;
-  int readings = 0;
-  int counts[5] = {0, 0, 0, 0, 0};
+RecordStep assessment_step(const StepResult& step, bool run_completed, const SupplyToleranceChoice& supply,
+                           const ReferenceAccuracyChoice& reference, FiguresUsed& used) {
+  const StepFigures figures = assessment_figures(step, run_completed, supply, reference);
+  RecordStep out;
   int index = 0;
-  for (const PhaseResult& phase : step.phases) {
-    for (const PointResult& point : phase.points) {
-      std::optional<double> error;
-      if (point.reading.has_value() && std::isfinite(*point.reading)) error = *point.reading - point.set;
-      double t = supply_tolerance(supply, step.quantity, point.set);
-      // Without a reading, U is taken at the set value, where the reading was expected.
-      Uncertainty u = reference_uncertainty(reference, step.quantity, error ? *point.reading : point.set);
-      used.note(reference, u);
-      double tur = test_uncertainty_ratio(t, u.value);
-      Verdict verdict = point_verdict(error, t, u.value);
-      verdicts.push_back(verdict);
-      counts[static_cast<int>(verdict)]++;
-      if (error) {
-        double mv = *error * 1000.0;
-        sum_of_squares += mv * mv;
-        max_abs = std::max(max_abs, std::fabs(mv));
-        readings++;
-      }
-      points.push_back(RecordJson{{"index", index++},
-                                  {"set", point.set},
-                                  {"reading", optional_number(point.reading)},
-                                  {"error_mV", error ? RecordJson(*error * 1000.0) : RecordJson(nullptr)},
-                                  {"tolerance_mV", t * 1000.0},
-                                  {"uncertainty_mV", u.value * 1000.0},
-                                  {"acceptance_limit_mV", (t - u.value) * 1000.0},
-                                  {"tur", number_or_null(tur)},
-                                  {"tur_below_4", tur_flagged(tur)},
-                                  {"verdict", verdict_text(verdict)},
-                                  {"uncertainty_range", u.range_used},
-                                  {"uncertainty_assumed", u.assumed}});
-    }
+  for (const PointFigures& p : figures.points) {
+    used.note(reference, p);
+    AssessedPoint point;
+    point.index = index++;
+    point.set = p.set;
+    point.reading = p.reading;
+    point.error_mV = p.error_mV;
+    point.tolerance_mV = p.tolerance_mV;
+    point.uncertainty_mV = p.uncertainty_mV;
+    point.acceptance_limit_mV = p.acceptance_limit_mV;
+    point.tur = finite(p.tur);
+    point.tur_below_4 = p.tur_below_4;
+    point.verdict = p.verdict;
+    point.uncertainty_range = p.uncertainty_range;
+    point.uncertainty_assumed = p.uncertainty_assumed;
+    out.points.push_back(point);
   }
-  Verdict verdict = overall_verdict(verdicts, step.completed && run_completed);
-  RecordJson summary{
-      {"sum_of_squares_mV2", readings > 0 ? RecordJson(sum_of_squares) : RecordJson(nullptr)},
-      {"rms_error_mV", readings > 0 ? RecordJson(std::sqrt(sum_of_squares / readings)) : RecordJson(nullptr)},
-      {"max_abs_error_mV", readings > 0 ? RecordJson(max_abs) : RecordJson(nullptr)},
-      {"counts", RecordJson{{"PASS", counts[0]},
-                            {"FAIL", counts[1]},
-                            {"INDETERMINATE", counts[2]},
-                            {"NO READING", counts[3]}}},
-      {"verdict", verdict_text(verdict)}};
-  RecordJson json{{"step", number},
-                  {"kind", "assessment"},
-                  {"title", step.title},
-                  {"completed", step.completed},
-                  {"quantity", quantity_name(step.quantity)},
-                  {"unit", unit_name(step.quantity)},
-                  {"points", points},
-                  {"summary", summary}};
-  return {json, verdict};
+  if (figures.errors.count() > 0) {
+    out.summary.sum_of_squares_mV2 = figures.errors.sum_of_squares_mV2();
+    out.summary.rms_error_mV = figures.errors.rms_mV();
+    out.summary.max_abs_error_mV = figures.errors.max_abs_mV();
+  }
+  out.summary.counts = figures.counts;
+  out.summary.verdict = figures.verdict;
+  return out;
 }
 
-RecordJson calibration_step_json(const StepResult& step, int number) {
-  RecordJson phases = RecordJson::array();
+RecordStep calibration_step(const StepResult& step) {
+  RecordStep out;
+  out.uses_corrections = step.uses_corrections;
   for (const PhaseResult& phase : step.phases) {
-    RecordJson points = RecordJson::array();
+    RecordPhase recorded{record_text(phase.name), {}};
     int index = 0;
-    std::transform(phase.points.begin(), phase.points.end(), std::back_inserter(points),
-                   [&](const PointResult& point) {
-                     return RecordJson{{"index", index++},
-                                       {"set", point.set},
-                                       {"reading", optional_number(point.reading)},
-                                       {"reported", optional_number(point.reported)},
-                                       {"reported_to_supply", point.reported_to_supply}};
-                   });
-    phases.push_back(RecordJson{{"name", phase.name}, {"points", points}});
+    for (const PointResult& point : phase.points) {
+      recorded.points.push_back(
+          CalibrationPoint{index++, point.set, finite(point.reading), finite(point.reported), point.reported_to_supply});
+    }
+    out.phases.push_back(std::move(recorded));
   }
-  return RecordJson{{"step", number},
-                    {"kind", "calibration"},
-                    {"title", step.title},
-                    {"completed", step.completed},
-                    {"quantity", quantity_name(step.quantity)},
-                    {"unit", unit_name(step.quantity)},
-                    {"uses_corrections", step.uses_corrections},
-                    {"phases", phases}};
+  return out;
+}
+
+RecordRange range_of(const AccuracyRange& figures, bool assumed, const char* source) {
+  return RecordRange{figures, assumed, source};
 }
 
 }  // namespace
@@ -172,6 +115,9 @@ const char* procedure_name(Procedure procedure) {
   return "assessment";
 }
 
+const char* quantity_name(Quantity quantity) { return quantity == Quantity::voltage ? "voltage" : "current"; }
+const char* unit_name(Quantity quantity) { return quantity == Quantity::voltage ? "V" : "A"; }
+
 std::string safe_serial(const std::string& serial) {
   std::string safe;
   for (char ch : serial) {
@@ -181,94 +127,66 @@ std::string safe_serial(const std::string& serial) {
   return safe.empty() ? "unknown" : safe;
 }
 
-RecordJson build_record(const RunResult& run, const RecordContext& context) {
-  SupplyToleranceChoice supply = supply_tolerance_for(context.supply.identity.model);
-  ReferenceAccuracyChoice reference = reference_accuracy_for(context.reference.identity.model);
+Record build_record(const RunResult& run, const RecordContext& context) {
+  const SupplyToleranceChoice supply = supply_tolerance_for(context.supply.identity.model);
+  const ReferenceAccuracyChoice reference = reference_accuracy_for(context.reference.identity.model);
   FiguresUsed used;
 
-  RecordJson steps = RecordJson::array();
+  Record record;
   std::optional<Verdict> last_assessment;
   for (std::size_t i = 0; i < run.steps.size(); i++) {
     const StepResult& step = run.steps[i];
-    int number = step.number > 0 ? step.number : static_cast<int>(i) + 1;
-    if (step.kind == StepKind::assessment) {
-      AssessmentOutcome outcome = assessment_step_json(step, number, run.completed, supply, reference, used);
-      last_assessment = outcome.verdict;
-      steps.push_back(std::move(outcome.json));
-    } else {
-      steps.push_back(calibration_step_json(step, number));
-    }
+    RecordStep recorded = step.kind == StepKind::assessment
+                              ? assessment_step(step, run.completed, supply, reference, used)
+                              : calibration_step(step);
+    if (step.kind == StepKind::assessment) last_assessment = recorded.summary.verdict;
+    recorded.number = step.number > 0 ? step.number : static_cast<int>(i) + 1;
+    recorded.kind = step.kind;
+    recorded.title = record_text(step.title);
+    recorded.completed = step.completed;
+    recorded.quantity = step.quantity;
+    record.steps.push_back(std::move(recorded));
   }
 
   // A: its assessment; F: its final assessment, the last step when the run got that far.
-  RecordJson overall = nullptr;
   if (run.procedure == Procedure::assessment) {
-    overall = last_assessment ? verdict_text(*last_assessment) : verdict_text(Verdict::incomplete);
+    record.overall_verdict = last_assessment.value_or(Verdict::incomplete);
   } else if (run.procedure == Procedure::full_voltage_calibration) {
-    bool final_reached =
+    const bool final_reached =
         !run.steps.empty() && run.steps.back().kind == StepKind::assessment && run.steps.size() >= 3;
-    overall =
-        final_reached && last_assessment ? verdict_text(*last_assessment) : verdict_text(Verdict::incomplete);
+    record.overall_verdict = final_reached && last_assessment ? *last_assessment : Verdict::incomplete;
   }
 
-  RecordJson ranges = RecordJson::array();
-  std::transform(reference.row.ranges.begin(), reference.row.ranges.end(), std::back_inserter(ranges),
-                 [&](const AccuracyRange& figures) {
-                   return range_json(figures, reference.assumed, reference.row.source);
-                 });
-  std::transform(used.extra.begin(), used.extra.end(), std::back_inserter(ranges),
-                 [](const AccuracyRange& figures) {
-                   return range_json(figures, true, generic_reference_accuracy().source);
-                 });
+  for (const AccuracyRange& figures : reference.row.ranges)
+    record.reference_accuracy.ranges.push_back(range_of(figures, reference.assumed, reference.row.source));
+  for (const AccuracyRange& figures : used.extra)
+    record.reference_accuracy.ranges.push_back(range_of(figures, true, generic_reference_accuracy().source));
 
-  RecordJson corrections = nullptr;
-  if (run.corrections.has_value()) {
-    corrections = RecordJson::array();
-    std::transform(run.corrections->begin(), run.corrections->end(), std::back_inserter(corrections),
-                   [](const CorrectionEntry& entry) {
-                     return RecordJson{{"set", entry.set}, {"correction_V", entry.correction_v}};
-                   });
-  }
-
-  std::string version = context.program_version.empty() ? TRIMORA_VERSION : context.program_version;
-  RecordJson record;
-  record["format"] = RECORD_FORMAT;
-  record["format_version"] = RECORD_FORMAT_VERSION;
-  record["record_id"] = context.record_id;
-  record["program"] = RecordJson{{"name", "Trimora"}, {"version", version}};
-  record["started"] = context.started;
-  record["ended"] = context.ended;
-  record["procedure"] = procedure_name(run.procedure);
-  record["procedure_key"] = procedure_key(run.procedure);
-  record["channel"] = run.channel;
-  record["completed"] = run.completed;
-  record["incomplete_reason"] =
-      run.completed ? RecordJson(nullptr)
-                    : RecordJson(run.incomplete_reason.empty() ? "not completed" : run.incomplete_reason);
-  record["supply"] = instrument_json(context.supply);
-  record["reference"] = instrument_json(context.reference);
-  record["decision_rule"] = decision_rule_text();
-  record["tolerance"] =
-      RecordJson{{"model", supply.row.model},
-                 {"assumed", supply.assumed},
-                 {"source", supply.assumed ? std::string("assumed for an unknown model: ") + supply.row.source
-                                           : std::string(supply.row.source)},
-                 {"voltage", RecordJson{{"percent_of_setting", supply.row.voltage.percent_of_setting},
-                                        {"offset", supply.row.voltage.offset}}},
-                 {"current", RecordJson{{"percent_of_setting", supply.row.current.percent_of_setting},
-                                        {"offset", supply.row.current.offset}}}};
-  record["reference_accuracy"] =
-      RecordJson{{"model", reference.row.model},
-                 {"assumed", reference.assumed},
-                 {"source", reference.assumed
-                                ? std::string("assumed for an unknown DMM, as a generic 6½-digit class: ") +
-                                      reference.row.source
-                                : std::string(reference.row.source)},
-                 {"ranges", ranges}};
-  record["steps"] = steps;
-  record["corrections"] = corrections;
-  record["overall_verdict"] = overall;
-  record["supply_errors"] = run.supply_errors;
+  record.record_id = record_text(context.record_id);
+  record.program_name = "Trimora";
+  record.program_version = record_text(context.program_version.empty() ? TRIMORA_VERSION : context.program_version);
+  record.started = record_text(context.started);
+  record.ended = record_text(context.ended);
+  record.procedure = run.procedure;
+  record.channel = run.channel;
+  record.completed = run.completed;
+  if (!run.completed)
+    record.incomplete_reason = record_text(run.incomplete_reason.empty() ? "not completed" : run.incomplete_reason);
+  record.supply = instrument_of(context.supply);
+  record.reference = instrument_of(context.reference);
+  record.decision_rule = decision_rule_text();
+  record.tolerance = RecordTolerance{
+      supply.row.model, supply.assumed,
+      supply.assumed ? std::string("assumed for an unknown model: ") + supply.row.source
+                     : std::string(supply.row.source),
+      supply.row.voltage, supply.row.current};
+  record.reference_accuracy.model = reference.row.model;
+  record.reference_accuracy.assumed = reference.assumed;
+  record.reference_accuracy.source =
+      reference.assumed ? std::string("assumed for an unknown DMM, as a generic 6½-digit class: ") + reference.row.source
+                        : std::string(reference.row.source);
+  record.corrections = run.corrections;
+  for (const std::string& error : run.supply_errors) record.supply_errors.push_back(record_text(error));
   return record;
 }
 
@@ -285,61 +203,42 @@ std::string csv_cell(const std::string& text) {
   return quoted + "\"";
 }
 
-// A JSON value as a cell: strings as they are, numbers as JSON writes them ("." decimal point), null empty.
-std::string cell(const RecordJson& object, const char* key) {
-  if (!object.is_object()) return "";
-  auto it = object.find(key);
-  if (it == object.end() || it->is_null()) return "";
-  if (it->is_string()) return csv_cell(it->get<std::string>());
-  return csv_cell(it->dump(-1, ' ', false, RecordJson::error_handler_t::replace));
-}
+// Numbers as the JSON writes them ("." decimal point), none as an empty cell.
+std::string number_cell(std::optional<double> value) { return value ? record_number_text(*value) : ""; }
 
 }  // namespace
 
-std::string record_csv(const RecordJson& record) {
+std::string record_csv(const Record& record) {
   std::string csv =
       "step,kind,title,phase,index,set,unit,reading,error_mV,tolerance_mV,uncertainty_mV,acceptance_limit_mV,"
       "tur,"
       "verdict,reported,reported_to_supply\r\n";
-  auto steps = record.find("steps");
-  if (steps == record.end() || !steps->is_array()) return csv;
-  for (const RecordJson& step : *steps) {
-    std::string head = cell(step, "step") + "," + cell(step, "kind") + "," + cell(step, "title") + ",";
-    std::string unit = cell(step, "unit");
-    auto row = [&](const std::string& phase, const RecordJson& point) {
-      csv += head + phase + "," + cell(point, "index") + "," + cell(point, "set") + "," + unit + "," +
-             cell(point, "reading") + "," + cell(point, "error_mV") + "," + cell(point, "tolerance_mV") +
-             "," + cell(point, "uncertainty_mV") + "," + cell(point, "acceptance_limit_mV") + "," +
-             cell(point, "tur") + "," + cell(point, "verdict") + "," + cell(point, "reported") + "," +
-             cell(point, "reported_to_supply") + "\r\n";
-    };
-    if (step.contains("points") && step["points"].is_array()) {
-      for (const RecordJson& point : step["points"]) row("", point);
+  for (const RecordStep& step : record.steps) {
+    const bool assessment = step.kind == StepKind::assessment;
+    const std::string head = std::to_string(step.number) + "," + (assessment ? "assessment" : "calibration") + "," +
+                             csv_cell(step.title) + ",";
+    const std::string unit = unit_name(step.quantity);
+    for (const AssessedPoint& p : step.points) {
+      csv += head + "," + std::to_string(p.index) + "," + number_cell(p.set) + "," + unit + "," +
+             number_cell(p.reading) + "," + number_cell(p.error_mV) + "," + number_cell(p.tolerance_mV) + "," +
+             number_cell(p.uncertainty_mV) + "," + number_cell(p.acceptance_limit_mV) + "," + number_cell(p.tur) +
+             "," + verdict_text(p.verdict) + ",,\r\n";
     }
-    if (step.contains("phases") && step["phases"].is_array()) {
-      for (const RecordJson& phase : step["phases"]) {
-        if (!phase.contains("points") || !phase["points"].is_array()) continue;
-        std::string name = cell(phase, "name");
-        for (const RecordJson& point : phase["points"]) row(name, point);
+    for (const RecordPhase& phase : step.phases) {
+      const std::string name = csv_cell(phase.name);
+      for (const CalibrationPoint& p : phase.points) {
+        csv += head + name + "," + std::to_string(p.index) + "," + number_cell(p.set) + "," + unit + "," +
+               number_cell(p.reading) + ",,,,,,," + number_cell(p.reported) + "," +
+               (p.reported_to_supply ? "true" : "false") + "\r\n";
       }
     }
   }
   return csv;
 }
 
-namespace {
-
-std::string text_of(const RecordJson& object, const char* key) {
-  if (!object.is_object()) return "";
-  auto it = object.find(key);
-  return it != object.end() && it->is_string() ? it->get<std::string>() : "";
-}
-
-}  // namespace
-
-std::string record_base_name(const RecordJson& record) {
+std::string record_base_name(const Record& record) {
   std::string stamp;
-  for (char ch : text_of(record, "started").substr(0, 19)) {
+  for (char ch : record.started.substr(0, 19)) {
     if (ch >= '0' && ch <= '9') stamp += ch;
   }
   if (stamp.size() == 14) {
@@ -347,14 +246,7 @@ std::string record_base_name(const RecordJson& record) {
   } else {
     stamp = "00000000T000000";
   }
-  std::string serial =
-      record.is_object() && record.contains("supply") ? text_of(record["supply"], "serial") : "";
-  std::string key = text_of(record, "procedure_key");
-  if (key.size() != 1 || key.find_first_of("AVCF") != 0) key = "X";
-  long long channel = 0;
-  if (record.is_object() && record.contains("channel") && record["channel"].is_number_integer()) {
-    channel = record["channel"].get<long long>();
-  }
-  if (channel < 0 || channel > 99) channel = 0;
-  return stamp + "_" + safe_serial(serial) + "_" + key + "_CH" + std::to_string(channel);
+  const int channel = record.channel < 0 || record.channel > 99 ? 0 : record.channel;
+  return stamp + "_" + safe_serial(record.supply.serial) + "_" + procedure_key(record.procedure) + "_CH" +
+         std::to_string(channel);
 }

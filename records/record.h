@@ -1,19 +1,17 @@
 // The calibration record: a run's result with the identities of both instruments, the tolerance and
-// accuracy figures applied and a verdict per point, as JSON (format "trimora-calibration-record") and as
-// a CSV with one row per point.
+// accuracy figures applied and a verdict per point. records/record_codec.h writes it as JSON (format
+// "trimora-calibration-record") and reads it back; record_csv gives one CSV row per point.
 #pragma once
 
-#include <nlohmann/json.hpp>
+#include <array>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "calibration/decision_rule.h"
 #include "calibration/run_result.h"
+#include "calibration/tolerances.h"
 #include "link/identity.h"
-
-inline constexpr const char* RECORD_FORMAT = "trimora-calibration-record";
-inline constexpr int RECORD_FORMAT_VERSION = 1;
-
-// Keys keep the order they were written in, so that a person reading the file finds them as documented.
-using RecordJson = nlohmann::ordered_json;
 
 struct InstrumentRecord {
   Identity identity;
@@ -31,18 +29,128 @@ struct RecordContext {
   std::string program_version;
 };
 
+// An instrument as the record names it: its identification and where it was reached.
+struct RecordInstrument {
+  std::string maker;
+  std::string model;
+  std::string serial;
+  std::string firmware;
+  std::string address;
+  int port = 0;
+};
+
+// The supply's tolerance row that was applied.
+struct RecordTolerance {
+  std::string model;
+  bool assumed = false;
+  std::string source;
+  ToleranceFigure voltage{};
+  ToleranceFigure current{};
+};
+
+// One range of the DMM's figures that was applied, with where the figures come from.
+struct RecordRange {
+  AccuracyRange figures{};
+  bool assumed = false;
+  std::string source;
+};
+
+struct RecordAccuracy {
+  std::string model;
+  bool assumed = false;
+  std::string source;
+  std::vector<RecordRange> ranges;
+};
+
+// A point of an assessment with its figures (see calibration/step_figures.h), in mV where named so.
+struct AssessedPoint {
+  int index = 0;
+  double set = 0.0;
+  std::optional<double> reading;  // none: the reading failed
+  std::optional<double> error_mV;
+  double tolerance_mV = 0.0;
+  double uncertainty_mV = 0.0;
+  double acceptance_limit_mV = 0.0;
+  std::optional<double> tur;  // none when U is 0
+  bool tur_below_4 = false;
+  Verdict verdict = Verdict::no_reading;
+  double uncertainty_range = 0.0;
+  bool uncertainty_assumed = false;
+};
+
+struct StepSummary {
+  // None when no point has a reading.
+  std::optional<double> sum_of_squares_mV2;
+  std::optional<double> rms_error_mV;
+  std::optional<double> max_abs_error_mV;
+  std::array<int, 4> counts{};  // by verdict: PASS, FAIL, INDETERMINATE, NO READING
+  Verdict verdict = Verdict::incomplete;
+};
+
+// A point of a calibration: the reading and the value reported to the supply.
+struct CalibrationPoint {
+  int index = 0;
+  double set = 0.0;
+  std::optional<double> reading;
+  std::optional<double> reported;
+  bool reported_to_supply = false;
+};
+
+struct RecordPhase {
+  std::string name;
+  std::vector<CalibrationPoint> points;
+};
+
+struct RecordStep {
+  int number = 0;  // as the console counts the steps (F: 1, 2, 2, 3)
+  StepKind kind = StepKind::assessment;
+  std::string title;
+  bool completed = false;
+  Quantity quantity = Quantity::voltage;
+  // An assessment:
+  std::vector<AssessedPoint> points;
+  StepSummary summary;
+  // A calibration:
+  bool uses_corrections = false;
+  std::vector<RecordPhase> phases;
+};
+
+struct Record {
+  std::string record_id;
+  std::string program_name;
+  std::string program_version;
+  std::string started;
+  std::string ended;
+  Procedure procedure = Procedure::assessment;
+  int channel = 0;
+  bool completed = false;
+  std::optional<std::string> incomplete_reason;  // none when completed
+  RecordInstrument supply;
+  RecordInstrument reference;
+  std::string decision_rule;
+  RecordTolerance tolerance;
+  RecordAccuracy reference_accuracy;
+  std::vector<RecordStep> steps;
+  std::optional<std::vector<CorrectionEntry>> corrections;  // F only
+  std::optional<Verdict> overall_verdict;                   // A and F only
+  std::vector<std::string> supply_errors;
+};
+
 // The record of a run, ready to be written.
-RecordJson build_record(const RunResult& run, const RecordContext& context);
+Record build_record(const RunResult& run, const RecordContext& context);
 
 // The record as CSV: a header row, then one row per point of every step in order.
-std::string record_csv(const RecordJson& record);
+std::string record_csv(const Record& record);
 
 // "A", "V", "C" or "F"; "assessment", "voltage_calibration", ...
 const char* procedure_key(Procedure procedure);
 const char* procedure_name(Procedure procedure);
+// "voltage" or "current"; "V" or "A".
+const char* quantity_name(Quantity quantity);
+const char* unit_name(Quantity quantity);
 
 // The serial number reduced to [A-Za-z0-9-]; "unknown" when nothing is left.
 std::string safe_serial(const std::string& serial);
 
 // The file name without extension: <YYYYMMDDTHHMMSS>_<serial>_<key>_CH<n>, taken from the record.
-std::string record_base_name(const RecordJson& record);
+std::string record_base_name(const Record& record);

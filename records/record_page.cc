@@ -1,84 +1,65 @@
 #include "records/record_page.h"
 
+#include <algorithm>
+#include <exception>
+
+#include "platform/files.h"
 #include "records/html_escape.h"
 #include "records/page_style.h"
 
 namespace {
 
-const nlohmann::json kEmpty = nlohmann::json::object();
-
-const nlohmann::json& member(const nlohmann::json& j, const char* key) {
-  const auto* m = json_member(j, key);
-  return m ? *m : kEmpty;
-}
-
-// The list under key, or an empty list.
-const nlohmann::json& list(const nlohmann::json& j, const char* key) {
-  static const nlohmann::json empty = nlohmann::json::array();
-  const auto* m = json_member(j, key);
-  return m && m->is_array() ? *m : empty;
-}
-
 std::string fact(const char* label, const std::string& escaped_value) {
   return std::string("<tr><th>") + label + "</th><td>" + escaped_value + "</td></tr>";
 }
 
-std::string percent(const nlohmann::json& j, const char* key) { return cell_number(j, key, 4) + " %"; }
+std::string percent(double value) { return cell_number(value, 4) + " %"; }
 
-std::string assumed_mark(const nlohmann::json& row) {
-  const auto* a = json_member(row, "assumed");
-  if (a && a->is_boolean() && a->get<bool>())
-    return " <span class=\"assumed\">(ASSUMED: the model is not in the table)</span>";
+std::string assumed_mark(bool assumed) {
+  if (assumed) return " <span class=\"assumed\">(ASSUMED: the model is not in the table)</span>";
   return {};
 }
 
-std::string tolerance_section(const nlohmann::json& tol) {
+std::string tolerance_section(const RecordTolerance& tol) {
   std::string s = "<table class=\"facts\">";
-  s += fact("Tolerance row", html_escape(json_text(tol, "model")) + assumed_mark(tol));
-  const auto& v = member(tol, "voltage");
-  const auto& c = member(tol, "current");
-  s += fact("Voltage",
-            "\xc2\xb1(" + percent(v, "percent_of_setting") + " of setting + " + cell_number(v, "offset", 4) + " V)");
-  s += fact("Current",
-            "\xc2\xb1(" + percent(c, "percent_of_setting") + " of setting + " + cell_number(c, "offset", 4) + " A)");
-  s += fact("Source", html_escape(json_text(tol, "source")));
+  s += fact("Tolerance row", html_escape(tol.model) + assumed_mark(tol.assumed));
+  s += fact("Voltage", "\xc2\xb1(" + percent(tol.voltage.percent_of_setting) + " of setting + " +
+                           cell_number(tol.voltage.offset, 4) + " V)");
+  s += fact("Current", "\xc2\xb1(" + percent(tol.current.percent_of_setting) + " of setting + " +
+                           cell_number(tol.current.offset, 4) + " A)");
+  s += fact("Source", html_escape(tol.source));
   return s + "</table>";
 }
 
-std::string accuracy_section(const nlohmann::json& acc) {
-  std::string s = "<p>Accuracy row: " + html_escape(json_text(acc, "model")) + assumed_mark(acc) +
-                  ". Source: " + html_escape(json_text(acc, "source")) +
+std::string accuracy_section(const RecordAccuracy& acc) {
+  std::string s = "<p>Accuracy row: " + html_escape(acc.model) + assumed_mark(acc.assumed) +
+                  ". Source: " + html_escape(acc.source) +
                   ".</p><div class=\"scroll\"><table class=\"points\"><thead><tr><th class=\"v\">Quantity</th>"
                   "<th>Range</th><th>% of reading</th><th>% of range</th></tr></thead><tbody>";
-  for (const auto& r : list(acc, "ranges"))
-    s += "<tr><td class=\"v\">" + html_escape(json_text(r, "quantity")) + "</td><td>" + cell_number(r, "range", 1) +
-         "</td><td>" + cell_number(r, "percent_of_reading", 4) + "</td><td>" + cell_number(r, "percent_of_range", 4) +
-         "</td></tr>";
+  for (const RecordRange& r : acc.ranges)
+    s += "<tr><td class=\"v\">" + html_escape(quantity_name(r.figures.quantity)) + "</td><td>" +
+         cell_number(r.figures.range, 1) + "</td><td>" + cell_number(r.figures.percent_of_reading, 4) + "</td><td>" +
+         cell_number(r.figures.percent_of_range, 4) + "</td></tr>";
   return s + "</tbody></table></div>";
 }
 
-std::string calibration_step(const nlohmann::json& step) {
-  const std::string unit = html_escape(json_text(step, "unit"));
+std::string calibration_step(const RecordStep& step) {
+  const std::string unit = html_escape(unit_name(step.quantity));
   std::string s;
-  for (const auto& phase : list(step, "phases")) {
-    const auto& points = list(phase, "points");
-    std::size_t reported = 0;
-    for (const auto& p : points) {
-      const auto* r = json_member(p, "reported_to_supply");
-      if (r && r->is_boolean() && r->get<bool>()) ++reported;
-    }
-    s += "<h3>Phase " + html_escape(json_text(phase, "name")) + "</h3><p>" + std::to_string(reported) + " of " +
-         std::to_string(points.size()) +
+  for (const RecordPhase& phase : step.phases) {
+    const auto reported = std::count_if(phase.points.begin(), phase.points.end(),
+                                        [](const CalibrationPoint& p) { return p.reported_to_supply; });
+    s += "<h3>Phase " + html_escape(phase.name) + "</h3><p>" + std::to_string(reported) + " of " +
+         std::to_string(phase.points.size()) +
          " points reported to the supply.</p><div class=\"scroll\"><table class=\"points calibration\" "
          "data-rows=\"" +
-         std::to_string(points.size()) + "\"><thead><tr><th>#</th><th>Set (" + unit + ")</th><th>Reading (" + unit +
-         ")</th><th>Reported (" + unit + ")</th><th class=\"v\">Reported to the supply</th></tr></thead><tbody>";
-    for (const auto& p : points) {
-      const auto* r = json_member(p, "reported_to_supply");
-      const bool sent = r && r->is_boolean() && r->get<bool>();
-      s += std::string("<tr class=\"") + (sent ? "sent" : "no-reading") + "\"><td>" + cell_number(p, "index", 0) +
-           "</td><td>" + cell_number(p, "set", 4) + "</td><td>" + cell_number(p, "reading", 6) + "</td><td>" +
-           cell_number(p, "reported", 6) + "</td><td class=\"v\">" +
+         std::to_string(phase.points.size()) + "\"><thead><tr><th>#</th><th>Set (" + unit + ")</th><th>Reading (" +
+         unit + ")</th><th>Reported (" + unit + ")</th><th class=\"v\">Reported to the supply</th></tr></thead><tbody>";
+    for (const CalibrationPoint& p : phase.points) {
+      const bool sent = p.reported_to_supply;
+      s += std::string("<tr class=\"") + (sent ? "sent" : "no-reading") + "\"><td>" + cell_number(p.index, 0) +
+           "</td><td>" + cell_number(p.set, 4) + "</td><td>" + cell_number(p.reading, 6) + "</td><td>" +
+           cell_number(p.reported, 6) + "</td><td class=\"v\">" +
            (sent ? "yes" : "<span class=\"flag\">NO, not reported</span>") + "</td></tr>";
     }
     s += "</tbody></table></div>";
@@ -96,160 +77,130 @@ std::string procedure_title(const std::string& key) {
   return key.empty() ? "Unknown procedure" : "Procedure " + key;
 }
 
-PlotSeries assessment_series(const nlohmann::json& step, const std::string& name) {
+PlotSeries assessment_series(const RecordStep& step, const std::string& name) {
   PlotSeries s{name, {}};
-  for (const auto& p : list(step, "points")) {
+  for (const AssessedPoint& p : step.points) {
     PlotPoint pt;
-    double v = 0;
-    if (!json_number(p, "set", pt.set)) continue;
-    if (json_number(p, "error_mV", v)) pt.error_mV = v;
-    json_number(p, "tolerance_mV", pt.tolerance_mV);
-    json_number(p, "uncertainty_mV", pt.uncertainty_mV);
-    pt.verdict = json_text(p, "verdict");
+    pt.set = p.set;
+    pt.error_mV = p.error_mV;
+    pt.tolerance_mV = p.tolerance_mV;
+    pt.uncertainty_mV = p.uncertainty_mV;
+    pt.verdict = verdict_text(p.verdict);
     s.points.push_back(pt);
   }
   return s;
 }
 
-std::string assessment_table(const nlohmann::json& step) {
-  const auto& points = list(step, "points");
-  const std::string unit = html_escape(json_text(step, "unit").empty() ? "V" : json_text(step, "unit"));
+std::string assessment_table(const RecordStep& step) {
+  const std::string unit = html_escape(unit_name(step.quantity));
   std::string s = "<div class=\"scroll\"><table class=\"points assessment\" data-rows=\"" +
-                  std::to_string(points.size()) + "\"><thead><tr><th>#</th><th>Set (" + unit + ")</th><th>Reading (" +
-                  unit +
+                  std::to_string(step.points.size()) + "\"><thead><tr><th>#</th><th>Set (" + unit +
+                  ")</th><th>Reading (" + unit +
                   ")</th><th>Error (mV)</th><th>T (mV)</th><th>U (mV)</th><th>T \xe2\x88\x92 U (mV)</th><th>TUR</th>"
                   "<th class=\"v\">Verdict</th></tr></thead><tbody>";
-  for (const auto& p : points) {
-    const std::string verdict = json_text(p, "verdict");
-    const auto* low = json_member(p, "tur_below_4");
-    const bool flag = low && low->is_boolean() && low->get<bool>();
-    s += "<tr class=\"" + verdict_class(verdict) + "\"><td>" + cell_number(p, "index", 0) + "</td><td>" +
-         cell_number(p, "set", 4) + "</td><td>" + cell_number(p, "reading", 6) + "</td><td>" +
-         cell_number(p, "error_mV", 3) + "</td><td>" + cell_number(p, "tolerance_mV", 3) + "</td><td>" +
-         cell_number(p, "uncertainty_mV", 4) + "</td><td>" + cell_number(p, "acceptance_limit_mV", 3) + "</td><td>" +
-         cell_number(p, "tur", 1) + (flag ? " <span class=\"flag\">(below 4)</span>" : "") + "</td><td class=\"v\">" +
+  for (const AssessedPoint& p : step.points) {
+    const std::string verdict = verdict_text(p.verdict);
+    s += "<tr class=\"" + verdict_class(verdict) + "\"><td>" + cell_number(p.index, 0) + "</td><td>" +
+         cell_number(p.set, 4) + "</td><td>" + cell_number(p.reading, 6) + "</td><td>" + cell_number(p.error_mV, 3) +
+         "</td><td>" + cell_number(p.tolerance_mV, 3) + "</td><td>" + cell_number(p.uncertainty_mV, 4) +
+         "</td><td>" + cell_number(p.acceptance_limit_mV, 3) + "</td><td>" + cell_number(p.tur, 1) +
+         (p.tur_below_4 ? " <span class=\"flag\">(below 4)</span>" : "") + "</td><td class=\"v\">" +
          verdict_badge(verdict) + "</td></tr>";
   }
   return s + "</tbody></table></div>";
 }
 
-std::string assessment_summary(const nlohmann::json& step) {
-  const auto& sum = member(step, "summary");
-  const auto& counts = member(sum, "counts");
-  std::string s = "<p class=\"summary\">Step verdict: " + verdict_badge(json_text(sum, "verdict")) + ". Points: ";
-  bool first = true;
-  for (const char* v : {"PASS", "FAIL", "INDETERMINATE", "NO READING"}) {
-    s += std::string(first ? "" : ", ") + v + " " +
-         (json_text(counts, v).empty() ? "0" : html_escape(json_text(counts, v)));
-    first = false;
-  }
-  s += ". Sum of squares " + cell_number(sum, "sum_of_squares_mV2", 4) + " mV\xc2\xb2, RMS error " +
-       cell_number(sum, "rms_error_mV", 4) + " mV, largest absolute error " + cell_number(sum, "max_abs_error_mV", 4) +
+std::string assessment_summary(const RecordStep& step) {
+  const StepSummary& sum = step.summary;
+  std::string s = "<p class=\"summary\">Step verdict: " + verdict_badge(verdict_text(sum.verdict)) + ". Points: ";
+  const Verdict order[] = {Verdict::pass, Verdict::fail, Verdict::indeterminate, Verdict::no_reading};
+  for (std::size_t i = 0; i < sum.counts.size(); i++)
+    s += std::string(i == 0 ? "" : ", ") + verdict_text(order[i]) + " " + std::to_string(sum.counts[i]);
+  s += ". Sum of squares " + cell_number(sum.sum_of_squares_mV2, 4) + " mV\xc2\xb2, RMS error " +
+       cell_number(sum.rms_error_mV, 4) + " mV, largest absolute error " + cell_number(sum.max_abs_error_mV, 4) +
        " mV.</p>";
   return s;
 }
 
-std::string render_record_page(const nlohmann::json& r) {
-  const std::string key = json_text(r, "procedure_key");
-  const std::string channel = json_text(r, "channel");
-  const auto& steps = list(r, "steps");
+std::string render_record_page(const Record& r) {
+  const std::string key = procedure_key(r.procedure);
+  const std::string channel = std::to_string(r.channel);
   bool has_assessment = false;
-  for (const auto& st : steps) has_assessment |= json_text(st, "kind") == "assessment";
-  const std::string id = json_text(r, "record_id");
+  for (const RecordStep& st : r.steps) has_assessment |= st.kind == StepKind::assessment;
+  const std::string& id = r.record_id;
 
   std::string h = page_head("Trimora record " + id);
   h += "<header><h1>" + html_escape(procedure_title(key)) + ", CH" + html_escape(channel) +
        "</h1><p class=\"id\">Record " + html_escape(id) + "</p>";
-  const std::string overall = json_text(r, "overall_verdict");
+  const std::string overall = r.overall_verdict ? verdict_text(*r.overall_verdict) : "";
   if (has_assessment || !overall.empty())
     h += "<div class=\"verdict-big " + verdict_class(overall) +
          "\">Overall verdict: " + html_escape(overall.empty() ? "none" : overall) + "</div>";
   h += "</header>";
-  if (has_assessment) h += "<p><strong>Decision rule:</strong> " + html_escape(json_text(r, "decision_rule")) + "</p>";
+  if (has_assessment) h += "<p><strong>Decision rule:</strong> " + html_escape(r.decision_rule) + "</p>";
 
-  const auto* done = json_member(r, "completed");
-  const bool completed = done && done->is_boolean() && done->get<bool>();
-  const auto& program = member(r, "program");
   h += "<table class=\"facts\">" + fact("Procedure", html_escape(procedure_title(key))) +
-       fact("Channel", "CH" + html_escape(channel)) + fact("Started", html_escape(json_text(r, "started"))) +
-       fact("Ended", html_escape(json_text(r, "ended"))) +
-       fact("Completed",
-            completed ? "yes" : "<span class=\"flag\">NO</span>: " + html_escape(json_text(r, "incomplete_reason"))) +
-       fact("Program", html_escape(json_text(program, "name") + " " + json_text(program, "version"))) + "</table>";
+       fact("Channel", "CH" + html_escape(channel)) + fact("Started", html_escape(r.started)) +
+       fact("Ended", html_escape(r.ended)) +
+       fact("Completed", r.completed ? "yes"
+                                     : "<span class=\"flag\">NO</span>: " +
+                                           html_escape(r.incomplete_reason.value_or(std::string()))) +
+       fact("Program", html_escape(r.program_name + " " + r.program_version)) + "</table>";
 
-  h += "<h2>Unit calibrated</h2><table class=\"facts\">" + instrument_rows(member(r, "supply")) + "</table>" +
-       tolerance_section(member(r, "tolerance"));
-  h += "<h2>Reference</h2><table class=\"facts\">" + instrument_rows(member(r, "reference")) + "</table>" +
-       accuracy_section(member(r, "reference_accuracy"));
+  h += "<h2>Unit calibrated</h2><table class=\"facts\">" + instrument_rows(r.supply) + "</table>" +
+       tolerance_section(r.tolerance);
+  h += "<h2>Reference</h2><table class=\"facts\">" + instrument_rows(r.reference) + "</table>" +
+       accuracy_section(r.reference_accuracy);
 
   std::vector<PlotSeries> series;
-  for (const auto& st : steps)
-    if (json_text(st, "kind") == "assessment")
-      series.push_back(assessment_series(st, json_text(st, "title").empty() ? "Assessment" : json_text(st, "title")));
+  for (const RecordStep& st : r.steps)
+    if (st.kind == StepKind::assessment)
+      series.push_back(assessment_series(st, st.title.empty() ? "Assessment" : st.title));
   if (!series.empty())
     h +=
         "<h2>Errors against the set value</h2><figure>" + svg_error_plot(series, "V", "Error against set value") +
         "<figcaption class=\"note\">Shaded: within \xc2\xb1(T \xe2\x88\x92 U) a point passes; between T \xe2\x88\x92 U "
         "and T + U it is indeterminate. Bars: \xc2\xb1U.</figcaption></figure>";
 
-  for (const auto& st : steps) {
-    h += "<section><h2>Step " + html_escape(json_text(st, "step")) + ": " + html_escape(json_text(st, "title")) +
-         "</h2>";
-    const auto* sc = json_member(st, "completed");
-    if (sc && sc->is_boolean() && !sc->get<bool>()) h += "<p class=\"flag\">This step did not complete.</p>";
-    if (json_text(st, "kind") == "assessment") {
+  for (const RecordStep& st : r.steps) {
+    h += "<section><h2>Step " + std::to_string(st.number) + ": " + html_escape(st.title) + "</h2>";
+    if (!st.completed) h += "<p class=\"flag\">This step did not complete.</p>";
+    if (st.kind == StepKind::assessment) {
       h += assessment_summary(st) + assessment_table(st);
     } else {
-      const auto* uc = json_member(st, "uses_corrections");
-      if (uc && uc->is_boolean() && uc->get<bool>())
-        h += "<p>The readings were reported with the corrections below.</p>";
+      if (st.uses_corrections) h += "<p>The readings were reported with the corrections below.</p>";
       h += calibration_step(st);
     }
     h += "</section>";
   }
 
-  const auto& corrections = list(r, "corrections");
-  if (!corrections.empty()) {
+  if (r.corrections && !r.corrections->empty()) {
     h += "<h2>Corrections used</h2><div class=\"scroll\"><table class=\"points\" data-rows=\"" +
-         std::to_string(corrections.size()) +
+         std::to_string(r.corrections->size()) +
          "\"><thead><tr><th>Set (V)</th><th>Correction (mV)</th></tr></thead><tbody>";
-    for (const auto& c : corrections) {
-      double v = 0;
-      const bool has = json_number(c, "correction_V", v);
-      nlohmann::json mv = has ? nlohmann::json{{"m", v * 1000}} : nlohmann::json::object();
-      h += "<tr><td>" + cell_number(c, "set", 4) + "</td><td>" + cell_number(mv, "m", 3) + "</td></tr>";
-    }
+    for (const CorrectionEntry& c : *r.corrections)
+      h += "<tr><td>" + cell_number(c.set, 4) + "</td><td>" + cell_number(c.correction_v * 1000, 3) + "</td></tr>";
     h += "</tbody></table></div>";
   }
-  const auto& errors = list(r, "supply_errors");
   h += "<h2>Errors reported by the supply</h2>";
-  if (errors.empty()) {
+  if (r.supply_errors.empty()) {
     h += "<p>None.</p>";
   } else {
     h += "<ul>";
-    for (const auto& e : errors)
-      h += "<li><code>" + html_escape(e.is_string() ? e.get<std::string>() : e.dump()) + "</code></li>";
+    for (const std::string& e : r.supply_errors) h += "<li><code>" + html_escape(e) + "</code></li>";
     h += "</ul>";
   }
   return h + page_foot("End of record " + id);
 }
 
-PageResult write_record_page(const std::filesystem::path& json_path) {
-  PageResult result;
+Result<std::filesystem::path> write_record_page(const Record& record, const std::filesystem::path& json_path) {
   try {
-    nlohmann::json record;
-    if (!load_record_for_page(json_path, record, result.reason)) {
-      result.reason = json_path.string() + ": " + result.reason;
-      return result;
-    }
     auto page = json_path;
     page.replace_extension(".html");
-    result.reason = write_page_file(page, render_record_page(record));
-    result.ok = result.reason.empty();
-    if (result.ok) result.path = page;
+    const Status written = write_file_atomically(page.string(), render_record_page(record));
+    if (!written) return written;
+    return page;
   } catch (const std::exception& e) {  // out of memory and the like: a failure, never a crash
-    result.ok = false;
-    result.reason = e.what();
+    return Status::failure(e.what());
   }
-  return result;
 }

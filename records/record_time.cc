@@ -38,17 +38,15 @@ std::string make_record_id(const ZonedTime& started, const std::string& serial, 
   std::snprintf(stamp, sizeof stamp, "%04d%02d%02dT%02d%02d%02d", t.year % 10000, t.month % 100, t.day % 100,
                 t.hour % 100, t.minute % 100, t.second % 100);
   // Random where the platform gives randomness, and the clock's finest count where it does not.
-  static unsigned counter = 0;
   unsigned random = 0;
   try {
     std::random_device device;
     random = device();
   } catch (const std::exception&) {
-    random = 0;  // no randomness here: the clock and the counter still tell runs apart
+    random = 0;  // no randomness here: the clock still tells runs apart
   }
   auto ticks = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
-  unsigned mixed =
-      random ^ static_cast<unsigned>(ticks) ^ static_cast<unsigned>(ticks >> 32) ^ (++counter * 2654435761u);
+  unsigned mixed = random ^ static_cast<unsigned>(ticks) ^ static_cast<unsigned>(ticks >> 32);
   char suffix[16];
   std::snprintf(suffix, sizeof suffix, "%04x", (mixed ^ (mixed >> 16)) & 0xffffu);
   return std::string(stamp) + offset_text(started.utc_offset_minutes, false) + "-" + safe_serial(serial) +

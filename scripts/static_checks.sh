@@ -6,7 +6,7 @@
 set -eu
 build=${1:-build-static}
 sources="app/*.cc link/*.cc settings/*.cc console/*.cc calibration/*.cc records/*.cc platform/*_posix.cc platform/terminal_keys.cc platform/net_common.cc
-  platform/time_scale.cc platform/stop_request.cc sim/*.cc bench/*.cc"
+  platform/time_scale.cc platform/stop_request.cc sim/*.cc bench/*.cc tools/*.cc"
 
 cmake -S . -B "$build" -DCMAKE_EXPORT_COMPILE_COMMANDS=ON -DTRIMORA_BUILD_TESTS=OFF >/dev/null
 
@@ -23,5 +23,5 @@ echo "== cppcheck"
 # Every platform's files: cppcheck needs no system headers to look at them.
 cppcheck --enable=warning,style,performance,portability --std=c++20 --language=c++ --inline-suppr \
   --error-exitcode=1 --quiet --suppress=missingIncludeSystem -I . \
-  app link settings console calibration records platform sim bench
+  app link settings console calibration records platform sim bench tools
 echo "cppcheck: clean"

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 total=0
 tests=0
 printf '%-12s %7s\n' folder lines
-for folder in platform console settings link calibration records app sim bench tests fuzz; do
+for folder in platform console settings link calibration records app sim bench tools tests fuzz; do
   lines=0
   if [ -d "$folder" ]; then
     lines=$(find "$folder" -type f \( -name '*.cc' -o -name '*.h' \) -exec cat {} + | wc -l)

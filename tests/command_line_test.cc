@@ -11,7 +11,7 @@
 
 #include "app/command_line.h"
 #include "app/run_mode.h"
-#include "records/record_file.h"
+#include "records/record_codec.h"
 #include "tests/program_fixture.h"
 #include "tests/settings_checks.h"
 
@@ -140,16 +140,16 @@ TEST_P(RunModeTest, EndsWithItsCodeAndLeavesItsRecord) {
   const std::size_t at = final_line.find("; record: recs/");
   ASSERT_NE(at, std::string::npos) << final_line;
   const std::string path = final_line.substr(at + 10);
-  RecordRead record = read_record(path);
-  ASSERT_TRUE(record.ok) << path << ": " << record.error;
-  EXPECT_EQ(run_outcome(record.record, c.code != EXIT_INSTRUMENT).exit_code, c.code);
+  Result<Record> record = read_record(path);
+  ASSERT_TRUE(record.ok()) << record.reason();
+  EXPECT_EQ(run_outcome(*record, c.code != EXIT_INSTRUMENT).exit_code, c.code);
   if (*c.close_input_when != 0) {
     EXPECT_FALSE(bench->output_on(3));
     EXPECT_FALSE(bench->in_calibration());
-    EXPECT_NE(record.record.value("incomplete_reason", "").find("aborted by the operator"), std::string::npos);
+    EXPECT_NE(record->incomplete_reason.value_or("").find("aborted by the operator"), std::string::npos);
   }
   if (json) {
-    EXPECT_EQ(parse_record(done.out).record, record.record);
+    EXPECT_EQ(done.out, read_file(path));  // the record alone, as in its file
   }
   EXPECT_FALSE(fs::exists("records"));  // --records, not the default folder
 }
@@ -182,23 +182,30 @@ INSTANTIATE_TEST_SUITE_P(
 // The exit code a record shows (present: the run reached the instruments).
 TEST(CommandLine, RunOutcomeFollowsTheRecord) {
   const struct {
-    const char* record;
+    bool completed;
+    std::optional<Verdict> verdict;
+    const char* supply_error;  // "" for none
     bool present;
     int code;
   } cases[] = {
-      {R"({"completed":true,"overall_verdict":"PASS","supply_errors":[]})", true, 0},
-      {R"({"completed":true,"overall_verdict":"FAIL","supply_errors":[]})", true, 1},
-      {R"({"completed":true,"overall_verdict":"INDETERMINATE","supply_errors":[]})", true, 1},
-      {R"({"completed":true,"overall_verdict":"NO READING","supply_errors":[]})", true, 1},
-      {R"({"completed":true,"overall_verdict":null,"supply_errors":[]})", true, 0},
-      {R"({"completed":true,"overall_verdict":null,"supply_errors":["-203,\"Command protected\""]})", true, 4},
-      {R"({"completed":false,"incomplete_reason":"stopped","overall_verdict":"PASS"})", true, 4},
-      {R"({"completed":false,"incomplete_reason":"DMM lost","overall_verdict":"PASS"})", false, 3},
-      {"null", true, 4},
+      {true, Verdict::pass, "", true, 0},
+      {true, Verdict::fail, "", true, 1},
+      {true, Verdict::indeterminate, "", true, 1},
+      {true, Verdict::no_reading, "", true, 1},
+      {true, std::nullopt, "", true, 0},
+      {true, std::nullopt, "-203,\"Command protected\"", true, 4},
+      {false, Verdict::pass, "", true, 4},
+      {false, Verdict::pass, "", false, 3},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(run_outcome(RecordJson::parse(c.record), c.present).exit_code, c.code) << c.record;
+    Record record;
+    record.completed = c.completed;
+    if (!c.completed) record.incomplete_reason = "stopped";
+    record.overall_verdict = c.verdict;
+    if (*c.supply_error != 0) record.supply_errors.emplace_back(c.supply_error);
+    EXPECT_EQ(run_outcome(record, c.present).exit_code, c.code) << &c - cases;
   }
+  EXPECT_EQ(run_outcome(std::nullopt, true).exit_code, 4);
 }
 
 }  // namespace

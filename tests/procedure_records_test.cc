@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "records/record_file.h"
+#include "records/record_codec.h"
 #include "tests/fault_fixture.h"
 
 namespace {
@@ -23,7 +23,7 @@ const std::string MENU_TOP = "==================================================
 struct Shown {
   std::string text;
   std::string page;
-  RecordJson record;
+  Record record;
 };
 
 std::vector<Shown> procedures_shown(const std::string& out) {
@@ -36,9 +36,9 @@ std::vector<Shown> procedures_shown(const std::string& out) {
     s.text = out.substr(begin, at - begin);
     s.page = out.substr(at + marker.size(), end - at - marker.size());
     EXPECT_EQ(out.compare(end + 1, MENU_TOP.size(), MENU_TOP), 0) << "the menu follows the Record line";
-    RecordRead read = read_record(s.page.substr(0, s.page.size() - 5) + ".json");
-    EXPECT_TRUE(read.ok) << s.page << ": " << read.error;
-    s.record = read.record;
+    Result<Record> read = read_record(s.page.substr(0, s.page.size() - 5) + ".json");
+    EXPECT_TRUE(read.ok()) << s.page << ": " << read.reason();
+    if (read) s.record = *read;
     shown.push_back(s);
   }
   return shown;
@@ -54,8 +54,8 @@ std::string between(const std::string& text, const std::string& from, const std:
 
 // An assessment step against its console text: each point's set value, error and reading; each verdict
 // from its figures; the sum of squares and RMS printed; the step's verdict by the overall rule.
-void expect_assessment_as_shown(const std::string& text, const RecordJson& step) {
-  SCOPED_TRACE(step.value("title", ""));
+void expect_assessment_as_shown(const std::string& text, const RecordStep& step) {
+  SCOPED_TRACE(step.title);
   std::vector<std::pair<double, double>> shown;  // set V, error mV
   const std::string marker = "Correction: Setpoint ";
   for (std::size_t at = text.find(marker); at != std::string::npos; at = text.find(marker, at + 1)) {
@@ -63,37 +63,39 @@ void expect_assessment_as_shown(const std::string& text, const RecordJson& step)
     ASSERT_EQ(std::sscanf(text.c_str() + at, "Correction: Setpoint %lf V, Error: %lf mV", &set, &error), 2);
     shown.emplace_back(set, error);
   }
-  const RecordJson& points = step["points"];
+  const std::vector<AssessedPoint>& points = step.points;
   ASSERT_EQ(points.size(), shown.size());
   bool any_fail = false, any_indeterminate = false;
   for (std::size_t i = 0; i < shown.size(); i++) {
-    const RecordJson& p = points[i];
-    const double e = p["error_mV"].get<double>(), t = p["tolerance_mV"].get<double>();
-    const double u = p["uncertainty_mV"].get<double>();
-    EXPECT_EQ(p["set"].get<double>(), shown[i].first) << i;
+    const AssessedPoint& p = points[i];
+    ASSERT_TRUE(p.error_mV && p.reading) << i;
+    const double e = *p.error_mV, t = p.tolerance_mV;
+    const double u = p.uncertainty_mV;
+    EXPECT_EQ(p.set, shown[i].first) << i;
     EXPECT_NEAR(e, shown[i].second, 0.0005) << i;
-    EXPECT_NEAR(p["reading"].get<double>() - shown[i].first, e / 1000.0, 1e-9) << i;
-    EXPECT_NEAR(p["acceptance_limit_mV"].get<double>(), t - u, 1e-9) << i;
-    const char* verdict = std::fabs(e) <= t - u ? "PASS" : std::fabs(e) > t + u ? "FAIL" : "INDETERMINATE";
-    EXPECT_EQ(p["verdict"], verdict) << i << ": error " << e << ", T " << t << ", U " << u;
-    any_fail = any_fail || p["verdict"] == "FAIL";
-    any_indeterminate = any_indeterminate || p["verdict"] == "INDETERMINATE";
+    EXPECT_NEAR(*p.reading - shown[i].first, e / 1000.0, 1e-9) << i;
+    EXPECT_NEAR(p.acceptance_limit_mV, t - u, 1e-9) << i;
+    const Verdict verdict = std::fabs(e) <= t - u ? Verdict::pass : std::fabs(e) > t + u ? Verdict::fail : Verdict::indeterminate;
+    EXPECT_EQ(p.verdict, verdict) << i << ": error " << e << ", T " << t << ", U " << u;
+    any_fail = any_fail || p.verdict == Verdict::fail;
+    any_indeterminate = any_indeterminate || p.verdict == Verdict::indeterminate;
   }
   double ss = 0, rms = 0;
   std::size_t at = text.find(" SS Error: ");
   ASSERT_NE(at, std::string::npos);
   ASSERT_EQ(std::sscanf(text.c_str() + at, " SS Error: %lf mV^2\nRMS Error: %lf mV", &ss, &rms), 2);
-  EXPECT_NEAR(step["summary"]["sum_of_squares_mV2"].get<double>(), ss, 0.0000051);
-  EXPECT_NEAR(step["summary"]["rms_error_mV"].get<double>(), rms, 0.0000051);
-  EXPECT_EQ(step["summary"]["verdict"], any_fail ? "FAIL" : any_indeterminate ? "INDETERMINATE" : "PASS");
-  EXPECT_TRUE(step["completed"].get<bool>());
+  EXPECT_NEAR(step.summary.sum_of_squares_mV2.value_or(-1), ss, 0.0000051);
+  EXPECT_NEAR(step.summary.rms_error_mV.value_or(-1), rms, 0.0000051);
+  EXPECT_EQ(step.summary.verdict, any_fail ? Verdict::fail : any_indeterminate ? Verdict::indeterminate : Verdict::pass);
+  EXPECT_TRUE(step.completed);
 }
 
 // A calibration step against its console text: each phase's points in order with the set value and
 // the value reported as the console showed them, the reading beneath the correction when one was added.
-void expect_calibration_as_shown(const std::string& text, const RecordJson& step, const RecordJson& corrections) {
-  SCOPED_TRACE(step.value("title", ""));
-  const RecordJson& phases = step["phases"];
+void expect_calibration_as_shown(const std::string& text, const RecordStep& step,
+                                 const std::optional<std::vector<CorrectionEntry>>& corrections) {
+  SCOPED_TRACE(step.title);
+  const std::vector<RecordPhase>& phases = step.phases;
   ASSERT_EQ(phases.size(), 2u);
   for (int field = 1; field >= 0; field--) {
     std::vector<double> sets, reported, corrections_shown;
@@ -109,24 +111,25 @@ void expect_calibration_as_shown(const std::string& text, const RecordJson& step
       if (std::string(kind) == "MEAS" && c != std::string::npos && at - c < 30)
         corrections_shown.push_back(std::atof(text.c_str() + c + 12));
     }
-    const RecordJson& points = phases[static_cast<std::size_t>(1 - field)]["points"];
+    const std::vector<CalibrationPoint>& points = phases[static_cast<std::size_t>(1 - field)].points;
     ASSERT_EQ(points.size(), sets.size()) << "field " << field;
     ASSERT_EQ(reported.size(), sets.size()) << "every point reported";
     for (std::size_t i = 0; i < sets.size(); i++) {
-      const RecordJson& p = points[i];
-      EXPECT_EQ(p["set"].get<double>(), sets[i]) << i;
-      EXPECT_EQ(p["reported"].get<double>(), reported[i]) << i;
-      EXPECT_TRUE(p["reported_to_supply"].get<bool>()) << i;
-      double correction = field == 1 && corrections.is_array() ? corrections[i]["correction_V"].get<double>() : 0.0;
-      EXPECT_NEAR(p["reading"].get<double>() + correction, reported[i], 0.5e-6) << i;
+      const CalibrationPoint& p = points[i];
+      ASSERT_TRUE(p.reading && p.reported) << i;
+      EXPECT_EQ(p.set, sets[i]) << i;
+      EXPECT_EQ(*p.reported, reported[i]) << i;
+      EXPECT_TRUE(p.reported_to_supply) << i;
+      double correction = field == 1 && corrections ? (*corrections)[i].correction_v : 0.0;
+      EXPECT_NEAR(*p.reading + correction, reported[i], 0.5e-6) << i;
     }
-    if (field == 1 && corrections.is_array()) {
+    if (field == 1 && corrections) {
       ASSERT_EQ(corrections_shown.size(), sets.size());
       for (std::size_t i = 0; i < sets.size(); i++)
-        EXPECT_NEAR(corrections[i]["correction_V"].get<double>() * 1000.0, corrections_shown[i], 0.00005) << i;
+        EXPECT_NEAR((*corrections)[i].correction_v * 1000.0, corrections_shown[i], 0.00005) << i;
     }
   }
-  EXPECT_TRUE(step["completed"].get<bool>());
+  EXPECT_TRUE(step.completed);
 }
 
 class ProcedureRecordsTest : public FaultTest {
@@ -152,17 +155,16 @@ TEST_F(ProcedureRecordsTest, EveryProcedureLeavesARecordThatMatchesTheConsole) {
   std::string certificate_page = read_file(certificate.substr(13, certificate.size() - 14));
   std::string index = read_file("records/index.html");
   for (const Shown& s : shown) {
-    EXPECT_TRUE(s.record["completed"].get<bool>()) << s.page;
-    EXPECT_EQ(s.record["supply"]["serial"], "SB83200001");
-    EXPECT_EQ(s.record["supply"]["firmware"], "00.01.16");
-    EXPECT_EQ(s.record["supply"]["port"], bench->psu_port());
-    EXPECT_EQ(s.record["reference"]["model"], "DMM-65");
-    EXPECT_EQ(s.record["reference"]["port"], bench->dmm_port());
+    EXPECT_TRUE(s.record.completed) << s.page;
+    EXPECT_EQ(s.record.supply.serial, "SB83200001");
+    EXPECT_EQ(s.record.supply.firmware, "00.01.16");
+    EXPECT_EQ(s.record.supply.port, bench->psu_port());
+    EXPECT_EQ(s.record.reference.model, "DMM-65");
+    EXPECT_EQ(s.record.reference.port, bench->dmm_port());
     std::size_t points = 0;
-    for (const RecordJson& step : s.record["steps"]) {
-      if (step.contains("points")) points += step["points"].size();
-      if (step.contains("phases"))
-        for (const RecordJson& phase : step["phases"]) points += phase["points"].size();
+    for (const RecordStep& step : s.record.steps) {
+      points += step.points.size();
+      for (const RecordPhase& phase : step.phases) points += phase.points.size();
     }
     const std::string csv = read_file(s.page.substr(0, s.page.size() - 5) + ".csv");
     EXPECT_EQ(static_cast<std::size_t>(occurrences(csv, "\r\n")), 1 + points) << s.page;
@@ -170,45 +172,50 @@ TEST_F(ProcedureRecordsTest, EveryProcedureLeavesARecordThatMatchesTheConsole) {
     EXPECT_NE(certificate_page.find("href=\"" + file + "\""), std::string::npos) << file;
     EXPECT_NE(index.find("href=\"" + file + "\""), std::string::npos) << file;
   }
-  const RecordJson& a = shown[0].record;
-  EXPECT_EQ(a["procedure_key"], "A");
-  EXPECT_EQ(a["channel"], 3);
-  expect_assessment_as_shown(shown[0].text, a["steps"][0]);
-  EXPECT_EQ(a["overall_verdict"], a["steps"][0]["summary"]["verdict"]);
+  const Record& a = shown[0].record;
+  EXPECT_EQ(a.procedure, Procedure::assessment);
+  EXPECT_EQ(a.channel, 3);
+  ASSERT_EQ(a.steps.size(), 1u);
+  expect_assessment_as_shown(shown[0].text, a.steps[0]);
+  EXPECT_EQ(a.overall_verdict, a.steps[0].summary.verdict);
 
   for (std::size_t i : {1u, 2u}) {
-    const RecordJson& r = shown[i].record;
-    EXPECT_EQ(r["procedure_key"], i == 1 ? "V" : "C");
-    ASSERT_EQ(r["steps"].size(), 1u);
-    EXPECT_EQ(r["steps"][0]["phases"][0]["name"], i == 1 ? "V-DAC" : "I-DAC");
-    expect_calibration_as_shown(shown[i].text, r["steps"][0], nullptr);
-    EXPECT_TRUE(r["overall_verdict"].is_null());
+    const Record& r = shown[i].record;
+    EXPECT_EQ(r.procedure, i == 1 ? Procedure::voltage_calibration : Procedure::current_calibration);
+    ASSERT_EQ(r.steps.size(), 1u);
+    ASSERT_FALSE(r.steps[0].phases.empty());
+    EXPECT_EQ(r.steps[0].phases[0].name, i == 1 ? "V-DAC" : "I-DAC");
+    expect_calibration_as_shown(shown[i].text, r.steps[0], std::nullopt);
+    EXPECT_FALSE(r.overall_verdict);
   }
 
   // F: calibration (1), assessment after it (2), calibration with its corrections (2), final (3).
-  const RecordJson& f = shown[3].record;
+  const Record& f = shown[3].record;
   const std::string& ft = shown[3].text;
-  EXPECT_EQ(f["channel"], 1);
-  ASSERT_EQ(f["steps"].size(), 4u);
+  EXPECT_EQ(f.channel, 1);
+  ASSERT_EQ(f.steps.size(), 4u);
   std::string steps;
-  for (const RecordJson& step : f["steps"])
-    steps += std::to_string(step["step"].get<int>()) + " " + step["kind"].get<std::string>() + " " +
-             step["title"].get<std::string>() + "; ";
+  for (const RecordStep& step : f.steps)
+    steps += std::to_string(step.number) + (step.kind == StepKind::assessment ? " assessment " : " calibration ") +
+             step.title + "; ";
   EXPECT_EQ(steps, "1 calibration Factory voltage calibration; 2 assessment After factory calibration; "
                    "2 calibration With corrections; 3 assessment Final; ");
-  expect_calibration_as_shown(between(ft, "STEP 1", "STEP 2"), f["steps"][0], nullptr);
+  expect_calibration_as_shown(between(ft, "STEP 1", "STEP 2"), f.steps[0], std::nullopt);
   std::string step2 = between(ft, "STEP 2", "STEP 3");
-  expect_assessment_as_shown(step2.substr(0, step2.find("### Begin")), f["steps"][1]);
-  expect_calibration_as_shown(step2.substr(step2.find("### Begin")), f["steps"][2], f["corrections"]);
-  expect_assessment_as_shown(between(ft, "STEP 3", "Summary"), f["steps"][3]);
-  ASSERT_EQ(f["corrections"].size(), 36u);
+  expect_assessment_as_shown(step2.substr(0, step2.find("### Begin")), f.steps[1]);
+  expect_calibration_as_shown(step2.substr(step2.find("### Begin")), f.steps[2], f.corrections);
+  expect_assessment_as_shown(between(ft, "STEP 3", "Summary"), f.steps[3]);
+  ASSERT_TRUE(f.corrections);
+  ASSERT_EQ(f.corrections->size(), 36u);
+  ASSERT_EQ(f.steps[1].points.size(), 36u);
   for (std::size_t i = 0; i < 36; i++) {
-    const RecordJson& point = f["steps"][1]["points"][i];
-    EXPECT_EQ(f["corrections"][i]["set"], point["set"]);
-    EXPECT_NEAR(f["corrections"][i]["correction_V"].get<double>() * 1000.0, point["error_mV"].get<double>(), 1e-9);
+    const AssessedPoint& point = f.steps[1].points[i];
+    EXPECT_EQ((*f.corrections)[i].set, point.set);
+    EXPECT_NEAR((*f.corrections)[i].correction_v * 1000.0, point.error_mV.value_or(-1), 1e-9);
   }
-  EXPECT_EQ(f["overall_verdict"], f["steps"][3]["summary"]["verdict"]);
-  expect_assessment_as_shown(shown[4].text, shown[4].record["steps"][0]);
+  EXPECT_EQ(f.overall_verdict, f.steps[3].summary.verdict);
+  ASSERT_EQ(shown[4].record.steps.size(), 1u);
+  expect_assessment_as_shown(shown[4].text, shown[4].record.steps[0]);
 
   if (const char* keep = std::getenv("TRIMORA_PAGES_OUT")) {
     std::filesystem::remove_all(keep);
@@ -237,33 +244,38 @@ TEST_F(ProcedureRecordsTest, DmmFailingMidRunLeavesAnIncompleteRecord) {
     ASSERT_EQ(run(c.keys), 0);
     std::vector<Shown> shown = procedures_shown(out);
     ASSERT_EQ(shown.size(), 1u) << out;
-    const RecordJson& r = shown[0].record;
-    EXPECT_FALSE(r["completed"].get<bool>());
-    EXPECT_EQ(r["incomplete_reason"].get<std::string>().rfind(c.reason, 0), 0u) << r["incomplete_reason"];
-    std::vector<const RecordJson*> points;
-    for (const RecordJson& step : r["steps"]) {
-      EXPECT_FALSE(step["completed"].get<bool>());
-      if (step.contains("points"))
-        for (const RecordJson& p : step["points"]) points.push_back(&p);
-      if (step.contains("phases"))
-        for (const RecordJson& phase : step["phases"])
-          for (const RecordJson& p : phase["points"]) points.push_back(&p);
+    const Record& r = shown[0].record;
+    EXPECT_FALSE(r.completed);
+    const std::string reason = r.incomplete_reason.value_or("");
+    EXPECT_EQ(reason.rfind(c.reason, 0), 0u) << reason;
+    // Each point: whether it has a reading, and (assessed) its verdict or (calibrated) whether it was reported.
+    struct Seen {
+      bool has_reading;
+      std::optional<bool> no_reading_verdict, reported;
+    };
+    std::vector<Seen> points;
+    for (const RecordStep& step : r.steps) {
+      EXPECT_FALSE(step.completed);
+      for (const AssessedPoint& p : step.points)
+        points.push_back({p.reading.has_value(), p.verdict == Verdict::no_reading, std::nullopt});
+      for (const RecordPhase& phase : step.phases)
+        for (const CalibrationPoint& p : phase.points)
+          points.push_back({p.reading.has_value(), std::nullopt, p.reported_to_supply});
     }
     const std::size_t measured = static_cast<std::size_t>(c.readings_before - 2);
     ASSERT_GT(points.size(), measured);
     for (std::size_t i = 0; i < points.size(); i++) {
-      const RecordJson& p = *points[i];
-      EXPECT_EQ(p["reading"].is_null(), i >= measured) << i;
-      if (p.contains("verdict")) {
-        EXPECT_EQ(p["verdict"] == "NO READING", i >= measured) << i;
+      EXPECT_EQ(!points[i].has_reading, i >= measured) << i;
+      if (points[i].no_reading_verdict) {
+        EXPECT_EQ(*points[i].no_reading_verdict, i >= measured) << i;
       }
-      if (p.contains("reported_to_supply")) {
-        EXPECT_EQ(p["reported_to_supply"].get<bool>(), i < measured) << i;
+      if (points[i].reported) {
+        EXPECT_EQ(*points[i].reported, i < measured) << i;
       }
     }
-    if (r["procedure_key"] == "A") {
+    if (r.procedure == Procedure::assessment) {
       EXPECT_EQ(points.size(), measured + 1) << "the sweep stops at the failed point";
-      EXPECT_NE(r["overall_verdict"], "PASS");
+      EXPECT_NE(r.overall_verdict, Verdict::pass);
     }
   }
 }

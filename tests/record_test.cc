@@ -18,10 +18,11 @@
 #include "records/certificate.h"
 #include "records/history_index.h"
 #include "records/html_escape.h"
+#include "records/record_codec.h"
 #include "records/record_file.h"
 #include "records/record_page.h"
 #include "records/record_time.h"
-#include "records/sample_records.h"
+#include "tools/sample_records.h"
 #include "records/svg_plot.h"
 #include "tests/program_fixture.h"
 
@@ -59,28 +60,29 @@ RunResult stopped_assessment() {
 // ---- The record and its CSV. ----
 
 TEST(RecordBuild, AssessmentPointsSummaryAndIdentity) {
-  RecordJson record = build_record(stopped_assessment(), bench_context());
-  EXPECT_EQ(record["started"], "2026-12-08T19:57:44+01:00");
-  EXPECT_EQ(record["record_id"].get<std::string>().rfind("20261208T195744+0100-DP8C1-A-CH3-", 0), 0u);
+  Record record = build_record(stopped_assessment(), bench_context());
+  EXPECT_EQ(record.started, "2026-12-08T19:57:44+01:00");
+  EXPECT_EQ(record.record_id.rfind("20261208T195744+0100-DP8C1-A-CH3-", 0), 0u);
   EXPECT_EQ(record_base_name(record), "20261208T195744_DP8C1_A_CH3");
-  EXPECT_EQ(record["incomplete_reason"], "DMM reading failed at point 3");
-  EXPECT_EQ(record["supply"]["serial"], "DP8/C 1");
-  const RecordJson& points = record["steps"][0]["points"];
+  EXPECT_EQ(record.incomplete_reason, "DMM reading failed at point 3");
+  EXPECT_EQ(record.supply.serial, "DP8/C 1");
+  ASSERT_EQ(record.steps.size(), 1u);
+  const std::vector<AssessedPoint>& points = record.steps[0].points;
   ASSERT_EQ(points.size(), 4u);
-  EXPECT_EQ(points[0]["verdict"], "PASS");
-  EXPECT_EQ(points[1]["verdict"], "INDETERMINATE");
-  EXPECT_EQ(points[2]["verdict"], "FAIL");
-  EXPECT_EQ(points[3]["verdict"], "NO READING");
-  EXPECT_TRUE(points[3]["reading"].is_null());
-  EXPECT_NEAR(points[2]["error_mV"].get<double>(), 30.0, 1e-9);
-  EXPECT_NEAR(points[1]["tolerance_mV"].get<double>(), 20.125, 1e-9);
-  EXPECT_EQ(points[0]["uncertainty_range"], 10.0);  // the 1 V range on the 10 V figures
-  const RecordJson& summary = record["steps"][0]["summary"];
-  EXPECT_NEAR(summary["sum_of_squares_mV2"].get<double>(), 0.09 + 20.1 * 20.1 + 900.0, 1e-6);
-  EXPECT_NEAR(summary["max_abs_error_mV"].get<double>(), 30.0, 1e-9);
-  EXPECT_EQ(summary["counts"]["NO READING"], 1);
-  EXPECT_EQ(summary["verdict"], "FAIL");
-  EXPECT_EQ(record["overall_verdict"], "FAIL");
+  EXPECT_EQ(points[0].verdict, Verdict::pass);
+  EXPECT_EQ(points[1].verdict, Verdict::indeterminate);
+  EXPECT_EQ(points[2].verdict, Verdict::fail);
+  EXPECT_EQ(points[3].verdict, Verdict::no_reading);
+  EXPECT_FALSE(points[3].reading);
+  EXPECT_NEAR(points[2].error_mV.value_or(0), 30.0, 1e-9);
+  EXPECT_NEAR(points[1].tolerance_mV, 20.125, 1e-9);
+  EXPECT_EQ(points[0].uncertainty_range, 10.0);  // the 1 V range on the 10 V figures
+  const StepSummary& summary = record.steps[0].summary;
+  EXPECT_NEAR(summary.sum_of_squares_mV2.value_or(0), 0.09 + 20.1 * 20.1 + 900.0, 1e-6);
+  EXPECT_NEAR(summary.max_abs_error_mV.value_or(0), 30.0, 1e-9);
+  EXPECT_EQ(summary.counts[3], 1);  // NO READING
+  EXPECT_EQ(summary.verdict, Verdict::fail);
+  EXPECT_EQ(record.overall_verdict, Verdict::fail);
 }
 
 TEST(RecordBuild, FullCalibrationStepsCorrectionsAndOverall) {
@@ -101,16 +103,18 @@ TEST(RecordBuild, FullCalibrationStepsCorrectionsAndOverall) {
   run.steps.back().completed = true;
   run.completed = true;
 
-  RecordJson record = build_record(run, bench_context());
-  ASSERT_EQ(record["steps"].size(), 4u);
-  EXPECT_EQ(record["steps"][1]["step"], 2);
-  EXPECT_EQ(record["steps"][2]["step"], 2);
-  EXPECT_EQ(record["steps"][2]["phases"][0]["points"][0]["reported_to_supply"], false);
-  EXPECT_TRUE(record["steps"][2]["phases"][0]["points"][0]["reading"].is_null());
-  EXPECT_EQ(record["corrections"][0]["correction_V"], 0.0001);
+  Record record = build_record(run, bench_context());
+  ASSERT_EQ(record.steps.size(), 4u);
+  EXPECT_EQ(record.steps[1].number, 2);
+  EXPECT_EQ(record.steps[2].number, 2);
+  const CalibrationPoint& unreported = record.steps[2].phases.at(0).points.at(0);
+  EXPECT_FALSE(unreported.reported_to_supply);
+  EXPECT_FALSE(unreported.reading);
+  ASSERT_TRUE(record.corrections);
+  EXPECT_EQ(record.corrections->at(0).correction_v, 0.0001);
   // The earlier assessment is incomplete; the overall verdict is the final one's.
-  EXPECT_EQ(record["overall_verdict"], "PASS");
-  EXPECT_TRUE(record["incomplete_reason"].is_null());
+  EXPECT_EQ(record.overall_verdict, Verdict::pass);
+  EXPECT_FALSE(record.incomplete_reason);
 }
 
 TEST(RecordCsv, HeaderQuotingAndRows) {
@@ -124,29 +128,45 @@ TEST(RecordCsv, HeaderQuotingAndRows) {
   EXPECT_NE(csv.find(",NO READING,,\r\n"), std::string::npos) << csv;
 }
 
+TEST(RecordCodec, EveryKindOfRecordReadsBackAsWritten) {
+  RecordContext unknown = bench_context("ACME,PS-1,S1,1");
+  unknown.reference.identity.model = "DMM-X";  // assumed figures for both instruments
+  for (const Record& record : {sample_record("F", 1, "2026-12-08T20:03:30+00:00", 8),
+                               sample_record("C", 3, "2026-12-08T20:03:30+00:00", 1),
+                               build_record(stopped_assessment(), unknown)}) {
+    const std::string text = record_json_text(record);
+    const Result<Record> read = parse_record(text);
+    ASSERT_TRUE(read.ok()) << read.reason();
+    EXPECT_EQ(record_json_text(*read), text);
+    EXPECT_EQ(record_csv(*read), record_csv(record));
+  }
+}
+
 // A folder for records, removed afterwards.
 class RecordFolder : public testing::Test {
  protected:
   WorkingFolder work;
   fs::path dir = work.path();
   std::string folder() const { return work.path() + "/records"; }
-  RecordJson record = build_record(stopped_assessment(), bench_context());
+  Record record = build_record(stopped_assessment(), bench_context());
 };
 
 TEST_F(RecordFolder, RoundTripAndNeverOverwrite) {
   std::string first_text;
   for (int n = 1; n <= 3; n++) {
-    RecordWrite written = write_record(folder(), record);
-    ASSERT_TRUE(written.ok) << written.reason;
+    Result<std::string> written = write_record_json(folder(), record);
+    ASSERT_TRUE(written.ok()) << written.reason();
+    ASSERT_TRUE(write_record_csv(*written, record).ok());
     std::string base = folder() + "/20261208T195744_DP8C1_A_CH3" + (n == 1 ? "" : "_" + std::to_string(n));
-    EXPECT_EQ(written.json_path, base + ".json");
-    EXPECT_EQ(written.csv_path, base + ".csv");
-    RecordRead read = read_record(written.json_path);
-    ASSERT_TRUE(read.ok) << read.error;
-    EXPECT_EQ(read.record, record);
-    EXPECT_EQ(read_file(written.csv_path), record_csv(record));
-    if (n == 1) first_text = read_file(written.json_path);
+    EXPECT_EQ(*written, base + ".json");
+    Result<Record> read = read_record(*written);
+    ASSERT_TRUE(read.ok()) << read.reason();
+    // What is read back writes the same file again, byte for byte, and the same CSV.
+    EXPECT_EQ(record_json_text(*read), read_file(*written));
+    EXPECT_EQ(read_file(base + ".csv"), record_csv(*read));
+    if (n == 1) first_text = read_file(*written);
   }
+  EXPECT_FALSE(write_record_csv(folder() + "/20261208T195744_DP8C1_A_CH3.json", record).ok()) << "never overwrites";
   EXPECT_EQ(read_file(folder() + "/20261208T195744_DP8C1_A_CH3.json"), first_text);
   int files = 0;
   for (const auto& entry : std::filesystem::directory_iterator(folder())) {
@@ -158,16 +178,16 @@ TEST_F(RecordFolder, RoundTripAndNeverOverwrite) {
 
 TEST_F(RecordFolder, FailureAsAValueWithAReason) {
   std::ofstream(folder()) << "a file where the folder should be";
-  RecordWrite in_place = write_record(folder(), record);
-  EXPECT_FALSE(in_place.ok);
-  EXPECT_NE(in_place.reason.find("not a folder"), std::string::npos) << in_place.reason;
+  Result<std::string> in_place = write_record_json(folder(), record);
+  EXPECT_FALSE(in_place.ok());
+  EXPECT_NE(in_place.reason().find("not a folder"), std::string::npos) << in_place.reason();
 
   std::string read_only = work.path() + "/locked";
   ASSERT_EQ(mkdir(read_only.c_str(), 0555), 0);
   if (access(read_only.c_str(), W_OK) == 0) read_only = "/proc/self";  // root writes anywhere else
-  RecordWrite locked = write_record(read_only, record);
-  EXPECT_FALSE(locked.ok);
-  EXPECT_NE(locked.reason.find("cannot create a file in " + read_only), std::string::npos) << locked.reason;
+  Result<std::string> locked = write_record_json(read_only, record);
+  EXPECT_FALSE(locked.ok());
+  EXPECT_NE(locked.reason().find("cannot create a file in " + read_only), std::string::npos) << locked.reason();
 }
 
 struct DamagedCase {
@@ -179,13 +199,13 @@ struct DamagedCase {
 class RecordReader : public RecordFolder, public testing::WithParamInterface<DamagedCase> {};
 
 TEST_P(RecordReader, RefusesDamagedOrForeignFiles) {
-  std::string text = GetParam().damage(record.dump(2));
-  RecordRead read = parse_record(text);
-  EXPECT_FALSE(read.ok);
-  EXPECT_NE(read.error.find(GetParam().error_part), std::string::npos) << read.error;
+  std::string text = GetParam().damage(record_json_text(record));
+  Result<Record> read = parse_record(text);
+  EXPECT_FALSE(read.ok());
+  EXPECT_NE(read.reason().find(GetParam().error_part), std::string::npos) << read.reason();
   std::string path = work.path() + "/damaged.json";
   std::ofstream(path, std::ios::binary) << text;
-  EXPECT_FALSE(read_record(path).ok);
+  EXPECT_EQ(read_record(path).reason(), path + ": " + read.reason());
 }
 
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
@@ -202,7 +222,11 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"NewerVersion", [](std::string t) { return replaced(t, "version\": 1", "version\": 2"); }, "newer"},
         DamagedCase{"StepsNotAList", [](std::string t) { return replaced(t, "\"steps\": [", "\"steps\": 0, \"a\":["); },
                     "\"steps\""},
-        DamagedCase{"NotAnObject", [](std::string) { return std::string("[1, 2]"); }, "JSON object"}),
+        DamagedCase{"NotAnObject", [](std::string) { return std::string("[1, 2]"); }, "JSON object"},
+        DamagedCase{"VerdictNotKnown", [](std::string t) { return replaced(t, "\"FAIL\"", "\"MAYBE\""); },
+                    "\"verdict\" is not a verdict"},
+        DamagedCase{"PointWithoutSet", [](std::string t) { return replaced(t, "\"set\": 0.0", "\"sat\": 0.0"); },
+                    "\"set\" is missing or not a number"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- The pages. ----
@@ -278,11 +302,11 @@ TEST(ErrorPlot, SeriesNamesAreEscaped) {
 }
 
 // An instrument that answers its identification with markup.
-nlohmann::json hostile_record() {
+Record hostile_record() {
   auto r = sample_record("A", 3, "2026-12-08T19:57:44+00:00", 1.0, "<script>alert(1)</script>");
-  r["supply"]["maker"] = "\"quoted\" & <b>bold</b>";
-  r["reference"]["model"] = "<img src=x onerror=alert(2)>";
-  r["supply"]["address"] = "127.0.0.1\"><script>";
+  r.supply.maker = "\"quoted\" & <b>bold</b>";
+  r.reference.model = "<img src=x onerror=alert(2)>";
+  r.supply.address = "127.0.0.1\"><script>";
   return r;
 }
 
@@ -318,12 +342,15 @@ TEST(RecordPage, FullCalibrationPlotsItsAssessmentsTogetherAfterTheVerdict) {
 
 TEST(RecordPage, IncompleteRunShowsWhyAndItsMissingReadings) {
   auto r = sample_record("A", 3, "2026-12-08T20:01:02+00:00", 1);
-  r["completed"] = false;
-  r["incomplete_reason"] = "DMM reading failed at point 11";
-  r["overall_verdict"] = "INCOMPLETE";
-  for (int i : {11, 12})
-    r["steps"][0]["points"][i].update({{"reading", nullptr}, {"error_mV", nullptr}, {"verdict", "NO READING"}});
-  r["tolerance"]["assumed"] = true;
+  r.completed = false;
+  r.incomplete_reason = "DMM reading failed at point 11";
+  r.overall_verdict = Verdict::incomplete;
+  for (int i : {11, 12}) {
+    AssessedPoint& p = r.steps[0].points.at(static_cast<std::size_t>(i));
+    p.reading = p.error_mV = std::nullopt;
+    p.verdict = Verdict::no_reading;
+  }
+  r.tolerance.assumed = true;
   const std::string page = render_record_page(r);
   EXPECT_NE(page.find("NO</span>: DMM reading failed at point 11"), std::string::npos);
   EXPECT_NE(page.find("Overall verdict: INCOMPLETE"), std::string::npos);
@@ -344,7 +371,7 @@ class CertificateChoice : public testing::TestWithParam<HistoryCase> {};
 
 TEST_P(CertificateChoice, AsFoundAndAsLeft) {
   const auto& c = GetParam();
-  std::vector<nlohmann::json> records;
+  std::vector<Record> records;
   for (const auto& [key, ch] : c.runs) records.push_back(sample_record(key, ch, "2026-12-08T19:57:44+00:00", 1.0));
   const auto history = select_channel_history(records);
   const auto it = std::find_if(history.begin(), history.end(), [&](auto& h) { return h.channel == c.channel; });
@@ -367,7 +394,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CertificateChoice, FinalStepOfAnUnfinishedFullCalibrationIsNotAsLeft) {
   auto f = sample_record("F", 1, "2026-12-08T19:57:44+00:00", 1.0);
-  f["steps"].erase(3);  // stopped after the calibration with corrections
+  f.steps.pop_back();  // stopped after the calibration with corrections
   const auto history = select_channel_history({sample_record("A", 1, "2026-12-08T19:50:00+00:00", 1.0), f});
   ASSERT_EQ(history.size(), 1u);
   EXPECT_EQ(history[0].as_found, (StepRef{0, 0}));
@@ -376,18 +403,20 @@ TEST(CertificateChoice, FinalStepOfAnUnfinishedFullCalibrationIsNotAsLeft) {
 }
 
 TEST_F(RecordFolder, IndexListsGoodRecordsAndSkipsDamagedAndNewerOnes) {
-  write_file(dir / "20261208T195744_S1_A_CH3.json", sample_record("A", 3, "2026-12-08T19:57:44+00:00", 1).dump(2));
-  write_file(dir / "20250101T100000_S1_A_CH3.json", sample_record("A", 3, "2025-01-01T10:00:00+00:00", 9).dump(2));
-  write_file(dir / "20261208T200000_S1_V_CH3.json", sample_record("V", 3, "2026-12-08T20:00:00+00:00", 1).dump(2));
-  auto newer = sample_record("A", 1, "2026-12-08T19:00:00+00:00", 1);
-  newer["format_version"] = 2;
-  write_file(dir / "newer.json", newer.dump());
-  write_file(dir / "damaged.json", sample_record("A", 1, "2026-12-08T19:00:00+00:00", 1).dump().substr(0, 300));
-  write_file(dir / "foreign.json", "{\"format\": \"something else\", \"format_version\": 1}");
+  auto json = [](const char* key, const char* started, double drift) {
+    return record_json_text(sample_record(key, 3, started, drift));
+  };
+  write_file(dir / "20261208T195744_S1_A_CH3.json", json("A", "2026-12-08T19:57:44+00:00", 1));
+  write_file(dir / "20250101T100000_S1_A_CH3.json", json("A", "2025-01-01T10:00:00+00:00", 9));
+  write_file(dir / "20261208T200000_S1_V_CH3.json", json("V", "2026-12-08T20:00:00+00:00", 1));
+  const std::string other = json("A", "2026-12-08T19:00:00+00:00", 1);
+  write_file(dir / "newer.json", replaced(other, "version\": 1", "version\": 2"));
+  write_file(dir / "damaged.json", other.substr(0, 300));
+  write_file(dir / "foreign.json", replaced(other, "trimora-calibration-record", "something else"));
 
   const auto result = write_history_index(dir);
-  ASSERT_TRUE(result.ok) << result.reason;
-  const std::string page = read_file(result.path);
+  ASSERT_TRUE(result.ok()) << result.reason();
+  const std::string page = read_file(*result);
   EXPECT_NE(page.find("data-rows=\"3\""), std::string::npos);  // one group of three records
   EXPECT_NE(page.find("<p>3 records, 1 supply, newest first.</p>"), std::string::npos);
   const auto single = index_entry(sample_record("A", 3, "2026-12-08T19:57:44+00:00", 1), "a.json");
@@ -397,70 +426,73 @@ TEST_F(RecordFolder, IndexListsGoodRecordsAndSkipsDamagedAndNewerOnes) {
   const auto v = page.find("20261208T200000_S1_V_CH3.html"), a = page.find("20261208T195744_S1_A_CH3.html"),
              old = page.find("20250101T100000_S1_A_CH3.html");
   EXPECT_TRUE(v < a && a < old) << "newest first";
-  EXPECT_NE(page.find("damaged.json: damaged"), std::string::npos);
-  EXPECT_NE(page.find("newer.json: written in format version 2"), std::string::npos);
-  EXPECT_NE(page.find("foreign.json: not a Trimora calibration record"), std::string::npos);
+  EXPECT_NE(page.find("damaged.json: not a readable record"), std::string::npos);
+  EXPECT_NE(page.find("newer.json: record format version 2 is newer"), std::string::npos);
+  EXPECT_NE(page.find("foreign.json: not a calibration record"), std::string::npos);
   EXPECT_EQ(count(page, "class=\"trend\""), 1u);
 }
 
 TEST_F(RecordFolder, IndexOfAThousandRecordsIsQuick) {
   auto r = sample_record("A", 3, "2026-01-01T00:00:00+00:00", 1);
   for (int i = 0; i < 1000; ++i) {
-    r["started"] = "2026-01-01T00:00:" + std::to_string(10000 + i) + "+00:00";
-    r["supply"]["serial"] = "S" + std::to_string(i % 7);
-    write_file(dir / ("r" + std::to_string(i) + ".json"), r.dump());
+    r.started = "2026-01-01T00:00:" + std::to_string(10000 + i) + "+00:00";
+    r.supply.serial = "S" + std::to_string(i % 7);
+    write_file(dir / ("r" + std::to_string(i) + ".json"), record_json(r, -1));
   }
   const auto start = std::chrono::steady_clock::now();
   const auto result = write_history_index(dir);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  ASSERT_TRUE(result.ok) << result.reason;
+  ASSERT_TRUE(result.ok()) << result.reason();
   // The sanitizers slow every allocation several times over; the limit is for the program as shipped.
 #if defined(__SANITIZE_ADDRESS__)
   EXPECT_LT(seconds, 20.0);
 #else
   EXPECT_LT(seconds, 2.0);
 #endif
-  const std::string page = read_file(result.path);
+  const std::string page = read_file(*result);
   EXPECT_EQ(count(page, "<tr><td class=\"v\"><a href="), 1000u);
 }
 
-TEST_F(RecordFolder, PagesReadWhatTheRecordWriterWrites) {
+TEST_F(RecordFolder, PagesOfAWrittenRecord) {
   const auto context = bench_context("RIGOL TECHNOLOGIES,DP832,DP8<b>1,00.01.14");
-  const auto written = write_record(dir.string(), build_record(stopped_assessment(), context));
-  ASSERT_TRUE(written.ok) << written.reason;
-  const auto page = write_record_page(written.json_path);
-  ASSERT_TRUE(page.ok) << page.reason;
-  const std::string html = read_file(page.path);
+  const Record built = build_record(stopped_assessment(), context);
+  const auto written = write_record_json(dir.string(), built);
+  ASSERT_TRUE(written.ok()) << written.reason();
+  const auto page = write_record_page(built, *written);
+  ASSERT_TRUE(page.ok()) << page.reason();
+  const std::string html = read_file(*page);
+  EXPECT_EQ(html, render_record_page(*read_record(*written))) << "the page shows what the file holds";
   EXPECT_NE(html.find("data-rows=\"4\""), std::string::npos);
   for (const char* row : {"<tr class=\"indeterminate\">", "<tr class=\"fail\">", "<tr class=\"no-reading\">"})
     EXPECT_EQ(count(html, row), 1u) << row;
   EXPECT_NE(html.find("Overall verdict: FAIL"), std::string::npos);
   EXPECT_NE(html.find("DP8&lt;b&gt;1"), std::string::npos);
-  EXPECT_TRUE(write_history_index(dir).ok);
-  const auto certificates = write_certificates(dir, {written.json_path});
+  EXPECT_TRUE(write_history_index(dir).ok());
+  const auto certificates = write_certificates(dir, {RunRecord{built, *written}});
   ASSERT_EQ(certificates.size(), 1u);
-  EXPECT_EQ(certificates[0].path.filename(), "certificate_DP8b1_20261208T195744.html");
+  ASSERT_TRUE(certificates[0].ok()) << certificates[0].reason();
+  EXPECT_EQ(certificates[0]->filename(), "certificate_DP8b1_20261208T195744.html");
 }
 
 TEST_F(RecordFolder, SampleRunWritesEveryPageCertificateAndIndex) {
-  std::string reason;
-  const auto run = write_sample_run(dir, reason);
-  ASSERT_EQ(run.size(), 4u) << reason;
+  const auto run = write_sample_run(dir);
+  ASSERT_TRUE(run.ok()) << run.reason();
+  ASSERT_EQ(run->size(), 4u);
   EXPECT_TRUE(fs::exists(dir / "index.html"));
   EXPECT_TRUE(fs::exists(dir / "certificate_DP8C123456789_20261208T195744.html"));
-  for (const auto& json : run) {
-    auto page = json;
+  for (const auto& written : *run) {
+    auto page = written.json_path;
     const std::string html = read_file(page.replace_extension(".html"));
     EXPECT_NE(html.find("The results relate only to the item calibrated."), std::string::npos) << page;
     EXPECT_EQ(html.substr(html.size() - 15), "</body></html>\n");
   }
-  const std::string vpage = read_file(fs::path(run[1]).replace_extension(".html"));
+  const std::string vpage = read_file(fs::path((*run)[1].json_path).replace_extension(".html"));
   EXPECT_EQ(count(vpage, "NO, not reported"), 1u);  // the sample keeps the meter's first point back
   EXPECT_EQ(count(vpage, "class=\"plot\""), 0u);
 
-  const auto missing = write_record_page(dir / "absent.json");
-  EXPECT_FALSE(missing.ok);
-  EXPECT_NE(missing.reason.find("absent.json"), std::string::npos);
+  const auto missing = read_record((dir / "absent.json").string());
+  EXPECT_FALSE(missing.ok());
+  EXPECT_NE(missing.reason().find("absent.json"), std::string::npos);
 }
 
 }  // namespace

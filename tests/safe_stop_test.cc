@@ -25,7 +25,7 @@
 #include "calibration/channel_groups.h"
 #include "calibration/factory_calibration.h"
 #include "link/primitives.h"
-#include "records/record_file.h"
+#include "records/record_codec.h"
 #include "tests/fake_transport.h"
 #include "tests/program_fixture.h"
 #include "tests/pty_program.h"
@@ -42,11 +42,11 @@ using ::testing::HasSubstr;
 using StopCase = std::tuple<char, int>;
 
 // The records the run left in the working folder.
-std::vector<RecordJson> records_written() {
-  std::vector<RecordJson> records;
+std::vector<Result<Record>> records_written() {
+  std::vector<Result<Record>> records;
   std::error_code missing;  // no folder: no record
   for (const auto& file : std::filesystem::directory_iterator("records", missing))
-    if (file.path().extension() == ".json") records.push_back(read_record(file.path().string()).record);
+    if (file.path().extension() == ".json") records.push_back(read_record(file.path().string()));
   return records;
 }
 
@@ -107,9 +107,10 @@ TEST_P(StopTest, OutputsOffNoCalibrationOpenSettingsSaved) {
       return line.starts_with(":APPL") || line.starts_with("CAL:SET");
     });
     EXPECT_NE(std::find(last_set.base(), lines.end(), "OUTPUT CH1,OFF"), lines.end());
-    const std::vector<RecordJson> records = records_written();
+    const std::vector<Result<Record>> records = records_written();
     ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].value("completed", true), false);
+    ASSERT_TRUE(records[0]) << records[0].reason();
+    EXPECT_FALSE(records[0]->completed);
     EXPECT_THAT(program.shown(), HasSubstr(what == 'V' ? "\aWARNING: THE CALIBRATION WAS ABORTED"
                                                        : "\a\nASSESSMENT ABORTED.\nCH1 output OFF...\n"));
   }

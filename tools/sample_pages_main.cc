@@ -4,10 +4,11 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/files.h"
 #include "platform/guarded_main.h"
-#include "records/page_files.h"
+#include "records/record_codec.h"
 #include "records/record_page.h"
-#include "records/sample_records.h"
+#include "tools/sample_records.h"
 
 namespace {
 
@@ -15,9 +16,10 @@ int run(int argc, char** argv) {
   if (argc >= 2 && std::string(argv[1]) == "--pages") {
     int failures = 0;
     for (int i = 2; i < argc; ++i) {
-      const auto page = write_record_page(argv[i]);
-      std::printf("%s\n", page.ok ? page.path.string().c_str() : ("FAILED: " + page.reason).c_str());
-      failures += page.ok ? 0 : 1;
+      const Result<Record> record = read_record(argv[i]);
+      const auto page = record ? write_record_page(*record, argv[i]) : Result<std::filesystem::path>(record.status());
+      std::printf("%s\n", page ? page->string().c_str() : ("FAILED: " + page.reason()).c_str());
+      failures += page ? 0 : 1;
     }
     return failures ? 1 : 0;
   }
@@ -25,27 +27,21 @@ int run(int argc, char** argv) {
     std::fprintf(stderr, "usage: trimora-sample-pages DIR [PLOT.svg] | --pages RECORD.json...\n");
     return 2;
   }
-  std::string reason;
-  const auto run = write_sample_run(argv[1], reason);
-  if (run.empty()) {
-    std::fprintf(stderr, "trimora-sample-pages: %s\n", reason.c_str());
+  const auto run = write_sample_run(argv[1]);
+  if (!run) {
+    std::fprintf(stderr, "trimora-sample-pages: %s\n", run.reason().c_str());
     return 1;
   }
   if (argc == 3) {
-    nlohmann::json record;
-    if (!load_record_for_page(run.front(), record, reason)) {
-      std::fprintf(stderr, "trimora-sample-pages: %s\n", reason.c_str());
-      return 1;
-    }
-    const auto svg = svg_error_plot({assessment_series(record["steps"][0], "Assessment")}, "V",
+    const auto svg = svg_error_plot({assessment_series(run->front().record.steps[0], "Assessment")}, "V",
                                     "Error against set value, CH3 as found");
-    reason = write_page_file(argv[2], "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + svg + "\n");
-    if (!reason.empty()) {
-      std::fprintf(stderr, "trimora-sample-pages: %s\n", reason.c_str());
+    const Status written = write_file_atomically(argv[2], "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + svg + "\n");
+    if (!written) {
+      std::fprintf(stderr, "trimora-sample-pages: %s\n", written.reason().c_str());
       return 1;
     }
   }
-  for (const auto& p : run) std::printf("%s\n", p.string().c_str());
+  for (const auto& written : *run) std::printf("%s\n", written.json_path.string().c_str());
   return 0;
 }
 

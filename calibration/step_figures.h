@@ -1,0 +1,68 @@
+// The figures of an assessment step, worked out once from its points: each point's error, tolerance T,
+// uncertainty U, acceptance limit, test uncertainty ratio and verdict, and the sweep's sum of squares,
+// RMS and largest error with the count of points by verdict and the step's verdict. The record copies
+// them; the assessment's console line takes its sum of squares and RMS from SweepErrors.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <optional>
+#include <vector>
+
+#include "calibration/decision_rule.h"
+#include "calibration/run_result.h"
+#include "calibration/tolerances.h"
+
+// The errors of a sweep in mV: each one (reading - set) * 1000, added in the order measured.
+class SweepErrors {
+ public:
+  // A point's error in V (reading - set).
+  void add(double error_v) {
+    const double mv = error_v * 1000.0;
+    sum_of_squares_ += mv * mv;
+    largest_ = std::max(largest_, std::fabs(mv));
+    count_++;
+  }
+  int count() const { return count_; }
+  double sum_of_squares_mV2() const { return sum_of_squares_; }
+  double max_abs_mV() const { return largest_; }
+  // The RMS over the errors added: sqrt(sum of squares / count). The record's figure.
+  double rms_mV() const;
+  // The RMS over the points of the whole sweep: sqrt(sum of squares * (1 / points)). The figure the
+  // assessment prints, and bit for bit the one it always printed.
+  double rms_over_mV(std::size_t points) const;
+
+ private:
+  double sum_of_squares_ = 0.0;
+  double largest_ = 0.0;
+  int count_ = 0;
+};
+
+struct PointFigures {
+  double set = 0.0;
+  std::optional<double> reading;   // none when the reading failed or is not a finite number
+  std::optional<double> error_mV;  // (reading - set) * 1000; none without a reading
+  double tolerance_mV = 0.0;       // T
+  double uncertainty_mV = 0.0;     // U, taken at the set value when there is no reading
+  double acceptance_limit_mV = 0.0;  // T - U
+  double tur = 0.0;                  // T / U; infinite when U is 0
+  bool tur_below_4 = false;
+  Verdict verdict = Verdict::no_reading;
+  double uncertainty_range = 0.0;  // the DMM range whose figures gave U
+  bool uncertainty_assumed = false;
+  AccuracyRange figures{};  // the figures that gave U
+};
+
+struct StepFigures {
+  std::vector<PointFigures> points;  // every point of the step in order
+  SweepErrors errors;                // over the points with a reading
+  std::array<int, 4> counts{};       // by verdict: pass, fail, indeterminate, no reading
+  Verdict verdict = Verdict::incomplete;
+};
+
+// The figures of an assessment step. run_completed: the step's verdict is INCOMPLETE unless both the
+// step and the run completed (and no point failed).
+StepFigures assessment_figures(const StepResult& step, bool run_completed, const SupplyToleranceChoice& supply,
+                               const ReferenceAccuracyChoice& reference);

@@ -1,0 +1,421 @@
+// The record's JSON: written with nlohmann::ordered_json so that the keys keep the documented order, and
+// read back into a Record with every member checked.
+#include "records/record_codec.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <iterator>
+#include <limits>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+const char* const kVerdictKeys[] = {"PASS", "FAIL", "INDETERMINATE", "NO READING"};
+
+Json optional_json(const std::optional<double>& value) { return value ? Json(*value) : Json(nullptr); }
+
+Json instrument_json(const RecordInstrument& instrument) {
+  return Json{{"maker", instrument.maker},       {"model", instrument.model},
+              {"serial", instrument.serial},     {"firmware", instrument.firmware},
+              {"address", instrument.address},   {"port", instrument.port}};
+}
+
+Json figure_json(const ToleranceFigure& figure) {
+  return Json{{"percent_of_setting", figure.percent_of_setting}, {"offset", figure.offset}};
+}
+
+Json step_json(const RecordStep& step) {
+  Json json{{"step", step.number},
+            {"kind", step.kind == StepKind::assessment ? "assessment" : "calibration"},
+            {"title", step.title},
+            {"completed", step.completed},
+            {"quantity", quantity_name(step.quantity)},
+            {"unit", unit_name(step.quantity)}};
+  if (step.kind == StepKind::assessment) {
+    Json points = Json::array();
+    std::transform(step.points.begin(), step.points.end(), std::back_inserter(points), [](const AssessedPoint& p) {
+      return Json{{"index", p.index},
+                            {"set", p.set},
+                            {"reading", optional_json(p.reading)},
+                            {"error_mV", optional_json(p.error_mV)},
+                            {"tolerance_mV", p.tolerance_mV},
+                            {"uncertainty_mV", p.uncertainty_mV},
+                            {"acceptance_limit_mV", p.acceptance_limit_mV},
+                            {"tur", optional_json(p.tur)},
+                            {"tur_below_4", p.tur_below_4},
+                            {"verdict", verdict_text(p.verdict)},
+                            {"uncertainty_range", p.uncertainty_range},
+                            {"uncertainty_assumed", p.uncertainty_assumed}};
+    });
+    const StepSummary& s = step.summary;
+    Json counts = Json::object();
+    for (std::size_t i = 0; i < s.counts.size(); i++) counts[kVerdictKeys[i]] = s.counts[i];
+    json["points"] = std::move(points);
+    json["summary"] = Json{{"sum_of_squares_mV2", optional_json(s.sum_of_squares_mV2)},
+                           {"rms_error_mV", optional_json(s.rms_error_mV)},
+                           {"max_abs_error_mV", optional_json(s.max_abs_error_mV)},
+                           {"counts", std::move(counts)},
+                           {"verdict", verdict_text(s.verdict)}};
+    return json;
+  }
+  Json phases = Json::array();
+  for (const RecordPhase& phase : step.phases) {
+    Json points = Json::array();
+    std::transform(phase.points.begin(), phase.points.end(), std::back_inserter(points), [](const CalibrationPoint& p) {
+      return Json{{"index", p.index},
+                  {"set", p.set},
+                  {"reading", optional_json(p.reading)},
+                  {"reported", optional_json(p.reported)},
+                  {"reported_to_supply", p.reported_to_supply}};
+    });
+    phases.push_back(Json{{"name", phase.name}, {"points", std::move(points)}});
+  }
+  json["uses_corrections"] = step.uses_corrections;
+  json["phases"] = std::move(phases);
+  return json;
+}
+
+Json record_to_json(const Record& r) {
+  const std::vector<RecordRange>& rows = r.reference_accuracy.ranges;
+  Json ranges = Json::array();
+  std::transform(rows.begin(), rows.end(), std::back_inserter(ranges), [](const RecordRange& range) {
+    return Json{{"quantity", quantity_name(range.figures.quantity)},
+                {"range", range.figures.range},
+                {"percent_of_reading", range.figures.percent_of_reading},
+                {"percent_of_range", range.figures.percent_of_range},
+                {"assumed", range.assumed},
+                {"source", range.source}};
+  });
+  Json steps = Json::array();
+  std::transform(r.steps.begin(), r.steps.end(), std::back_inserter(steps), step_json);
+  Json corrections = nullptr;
+  if (r.corrections) {
+    corrections = Json::array();
+    std::transform(r.corrections->begin(), r.corrections->end(), std::back_inserter(corrections),
+                   [](const CorrectionEntry& entry) {
+                     return Json{{"set", entry.set}, {"correction_V", entry.correction_v}};
+                   });
+  }
+  Json json;
+  json["format"] = RECORD_FORMAT;
+  json["format_version"] = RECORD_FORMAT_VERSION;
+  json["record_id"] = r.record_id;
+  json["program"] = Json{{"name", r.program_name}, {"version", r.program_version}};
+  json["started"] = r.started;
+  json["ended"] = r.ended;
+  json["procedure"] = procedure_name(r.procedure);
+  json["procedure_key"] = procedure_key(r.procedure);
+  json["channel"] = r.channel;
+  json["completed"] = r.completed;
+  json["incomplete_reason"] = r.incomplete_reason ? Json(*r.incomplete_reason) : Json(nullptr);
+  json["supply"] = instrument_json(r.supply);
+  json["reference"] = instrument_json(r.reference);
+  json["decision_rule"] = r.decision_rule;
+  json["tolerance"] = Json{{"model", r.tolerance.model},
+                           {"assumed", r.tolerance.assumed},
+                           {"source", r.tolerance.source},
+                           {"voltage", figure_json(r.tolerance.voltage)},
+                           {"current", figure_json(r.tolerance.current)}};
+  json["reference_accuracy"] = Json{{"model", r.reference_accuracy.model},
+                                    {"assumed", r.reference_accuracy.assumed},
+                                    {"source", r.reference_accuracy.source},
+                                    {"ranges", std::move(ranges)}};
+  json["steps"] = std::move(steps);
+  json["corrections"] = std::move(corrections);
+  json["overall_verdict"] = r.overall_verdict ? Json(verdict_text(*r.overall_verdict)) : Json(nullptr);
+  json["supply_errors"] = r.supply_errors;
+  return json;
+}
+
+// Reads the members of a parsed record; the first member that is missing or of another type is the
+// reason of the refusal, and every read after it gives a default.
+class Reader {
+ public:
+  const std::string& error() const { return error_; }
+
+  const Json* member(const Json& object, const char* key, bool (Json::*is)() const noexcept, const char* kind,
+                     bool may_be_null = false) {
+    if (!error_.empty()) return nullptr;
+    const auto it = object.is_object() ? object.find(key) : object.end();
+    if (it != object.end() && may_be_null && it->is_null()) return nullptr;
+    if (it == object.end() || !((*it).*is)()) {
+      fail(std::string("\"") + key + "\" is missing or not " + kind);
+      return nullptr;
+    }
+    return &*it;
+  }
+  std::string text(const Json& o, const char* key) {
+    const Json* m = member(o, key, &Json::is_string, "a text");
+    return m ? m->get<std::string>() : std::string();
+  }
+  std::optional<std::string> optional_text(const Json& o, const char* key) {
+    const Json* m = member(o, key, &Json::is_string, "a text", true);
+    return m ? std::optional<std::string>(m->get<std::string>()) : std::nullopt;
+  }
+  double number(const Json& o, const char* key) {
+    const Json* m = member(o, key, &Json::is_number, "a number");
+    return m ? m->get<double>() : 0.0;
+  }
+  std::optional<double> optional_number(const Json& o, const char* key) {
+    const Json* m = member(o, key, &Json::is_number, "a number", true);
+    return m ? std::optional<double>(m->get<double>()) : std::nullopt;
+  }
+  int whole(const Json& o, const char* key) {
+    const Json* m = member(o, key, &Json::is_number_integer, "a whole number");
+    if (m == nullptr) return 0;
+    if (m->is_number_unsigned() ? m->get<unsigned long long>() > std::numeric_limits<int>::max()
+                                : m->get<long long>() < std::numeric_limits<int>::min() ||
+                                      m->get<long long>() > std::numeric_limits<int>::max()) {
+      fail(std::string("\"") + key + "\" is out of range");
+      return 0;
+    }
+    return static_cast<int>(m->get<long long>());
+  }
+  bool flag(const Json& o, const char* key) {
+    const Json* m = member(o, key, &Json::is_boolean, "true or false");
+    return m != nullptr && m->get<bool>();
+  }
+  const Json& object(const Json& o, const char* key) {
+    const Json* m = member(o, key, &Json::is_object, "an object");
+    return m ? *m : empty_object_;
+  }
+  const Json& list(const Json& o, const char* key, bool may_be_null = false) {
+    const Json* m = member(o, key, &Json::is_array, "a list", may_be_null);
+    return m ? *m : empty_list_;
+  }
+  Verdict verdict(const Json& o, const char* key) {
+    const std::string v = text(o, key);
+    const Verdict known[] = {Verdict::pass, Verdict::fail, Verdict::indeterminate, Verdict::no_reading,
+                             Verdict::incomplete};
+    const auto it = std::find_if(std::begin(known), std::end(known), [&](Verdict k) { return v == verdict_text(k); });
+    if (it != std::end(known)) return *it;
+    fail(std::string("\"") + key + "\" is not a verdict");
+    return Verdict::incomplete;
+  }
+  Quantity quantity(const Json& o, const char* key) {
+    const std::string q = text(o, key);
+    if (q == quantity_name(Quantity::current)) return Quantity::current;
+    if (q != quantity_name(Quantity::voltage)) fail(std::string("\"") + key + "\" is not voltage or current");
+    return Quantity::voltage;
+  }
+  void fail(const std::string& what) {
+    if (error_.empty()) error_ = "damaged record: " + what;
+  }
+
+ private:
+  std::string error_;
+  const Json empty_object_ = Json::object();
+  const Json empty_list_ = Json::array();
+};
+
+RecordInstrument read_instrument(Reader& in, const Json& o) {
+  return RecordInstrument{in.text(o, "maker"),   in.text(o, "model"),   in.text(o, "serial"),
+                          in.text(o, "firmware"), in.text(o, "address"), in.whole(o, "port")};
+}
+
+ToleranceFigure read_figure(Reader& in, const Json& o) {
+  return ToleranceFigure{in.number(o, "percent_of_setting"), in.number(o, "offset")};
+}
+
+RecordStep read_step(Reader& in, const Json& s) {
+  RecordStep step;
+  step.number = in.whole(s, "step");
+  const std::string kind = in.text(s, "kind");
+  if (kind == "calibration") {
+    step.kind = StepKind::calibration;
+  } else if (kind != "assessment") {
+    in.fail("\"kind\" is not assessment or calibration");
+  }
+  step.title = in.text(s, "title");
+  step.completed = in.flag(s, "completed");
+  step.quantity = in.quantity(s, "quantity");
+  if (step.kind == StepKind::assessment) {
+    for (const Json& p : in.list(s, "points")) {
+      AssessedPoint point;
+      point.index = in.whole(p, "index");
+      point.set = in.number(p, "set");
+      point.reading = in.optional_number(p, "reading");
+      point.error_mV = in.optional_number(p, "error_mV");
+      point.tolerance_mV = in.number(p, "tolerance_mV");
+      point.uncertainty_mV = in.number(p, "uncertainty_mV");
+      point.acceptance_limit_mV = in.number(p, "acceptance_limit_mV");
+      point.tur = in.optional_number(p, "tur");
+      point.tur_below_4 = in.flag(p, "tur_below_4");
+      point.verdict = in.verdict(p, "verdict");
+      point.uncertainty_range = in.number(p, "uncertainty_range");
+      point.uncertainty_assumed = in.flag(p, "uncertainty_assumed");
+      step.points.push_back(point);
+    }
+    const Json& summary = in.object(s, "summary");
+    step.summary.sum_of_squares_mV2 = in.optional_number(summary, "sum_of_squares_mV2");
+    step.summary.rms_error_mV = in.optional_number(summary, "rms_error_mV");
+    step.summary.max_abs_error_mV = in.optional_number(summary, "max_abs_error_mV");
+    const Json& counts = in.object(summary, "counts");
+    for (std::size_t i = 0; i < step.summary.counts.size(); i++)
+      step.summary.counts[i] = in.whole(counts, kVerdictKeys[i]);
+    step.summary.verdict = in.verdict(summary, "verdict");
+    return step;
+  }
+  step.uses_corrections = in.flag(s, "uses_corrections");
+  for (const Json& ph : in.list(s, "phases")) {
+    RecordPhase phase;
+    phase.name = in.text(ph, "name");
+    for (const Json& p : in.list(ph, "points")) {
+      phase.points.push_back(CalibrationPoint{in.whole(p, "index"), in.number(p, "set"),
+                                              in.optional_number(p, "reading"), in.optional_number(p, "reported"),
+                                              in.flag(p, "reported_to_supply")});
+    }
+    step.phases.push_back(std::move(phase));
+  }
+  return step;
+}
+
+std::optional<Procedure> procedure_of(const std::string& key) {
+  const Procedure known[] = {Procedure::assessment, Procedure::voltage_calibration, Procedure::current_calibration,
+                             Procedure::full_voltage_calibration};
+  const auto it = std::find_if(std::begin(known), std::end(known), [&](Procedure p) { return key == procedure_key(p); });
+  if (it == std::end(known)) return std::nullopt;
+  return *it;
+}
+
+// The members beyond the ones every reader has always checked.
+Result<Record> read_members(const Json& j) {
+  Reader in;
+  Record r;
+  r.record_id = in.text(j, "record_id");
+  const Json& program = in.object(j, "program");
+  r.program_name = in.text(program, "name");
+  r.program_version = in.text(program, "version");
+  r.started = in.text(j, "started");
+  r.ended = in.text(j, "ended");
+  const std::optional<Procedure> procedure = procedure_of(in.text(j, "procedure_key"));
+  if (!procedure || in.text(j, "procedure") != procedure_name(*procedure))
+    in.fail("\"procedure\" and \"procedure_key\" name no procedure of this program");
+  r.procedure = procedure.value_or(Procedure::assessment);
+  r.channel = in.whole(j, "channel");
+  r.completed = in.flag(j, "completed");
+  r.incomplete_reason = in.optional_text(j, "incomplete_reason");
+  r.supply = read_instrument(in, in.object(j, "supply"));
+  r.reference = read_instrument(in, in.object(j, "reference"));
+  r.decision_rule = in.text(j, "decision_rule");
+  const Json& tolerance = in.object(j, "tolerance");
+  r.tolerance = RecordTolerance{in.text(tolerance, "model"), in.flag(tolerance, "assumed"),
+                                in.text(tolerance, "source"), read_figure(in, in.object(tolerance, "voltage")),
+                                read_figure(in, in.object(tolerance, "current"))};
+  const Json& accuracy = in.object(j, "reference_accuracy");
+  r.reference_accuracy.model = in.text(accuracy, "model");
+  r.reference_accuracy.assumed = in.flag(accuracy, "assumed");
+  r.reference_accuracy.source = in.text(accuracy, "source");
+  for (const Json& range : in.list(accuracy, "ranges")) {
+    RecordRange row;
+    row.figures.quantity = in.quantity(range, "quantity");
+    row.figures.range = in.number(range, "range");
+    row.figures.percent_of_reading = in.number(range, "percent_of_reading");
+    row.figures.percent_of_range = in.number(range, "percent_of_range");
+    row.assumed = in.flag(range, "assumed");
+    row.source = in.text(range, "source");
+    r.reference_accuracy.ranges.push_back(std::move(row));
+  }
+  for (const Json& step : in.list(j, "steps")) r.steps.push_back(read_step(in, step));
+  const Json* corrections = in.member(j, "corrections", &Json::is_array, "a list", true);
+  if (corrections != nullptr) {
+    r.corrections.emplace();
+    for (const Json& c : *corrections)
+      r.corrections->push_back(CorrectionEntry{in.number(c, "set"), in.number(c, "correction_V")});
+  }
+  if (in.member(j, "overall_verdict", &Json::is_string, "a text", true) != nullptr)
+    r.overall_verdict = in.verdict(j, "overall_verdict");
+  for (const Json& e : in.list(j, "supply_errors")) {
+    if (!e.is_string()) in.fail("\"supply_errors\" holds something other than text");
+    if (e.is_string()) r.supply_errors.push_back(e.get<std::string>());
+  }
+  if (!in.error().empty()) return Status::failure(in.error());
+  return r;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+}  // namespace
+
+std::string record_json(const Record& record, int indent) {
+  return record_to_json(record).dump(indent, ' ', false, Json::error_handler_t::replace);
+}
+
+std::string record_json_text(const Record& record) { return record_json(record, 2) + "\n"; }
+
+std::string record_number_text(double value) { return Json(value).dump(); }
+
+std::string record_text(const std::string& text) {
+  return Json::parse(Json(text).dump(-1, ' ', false, Json::error_handler_t::replace)).get<std::string>();
+}
+
+Result<Record> parse_record(const std::string& text) {
+  try {
+    const Json record = Json::parse(text, nullptr, false);
+    if (record.is_discarded()) return Status::failure("not a readable record: the JSON is damaged or cut short");
+    if (!record.is_object())
+      return Status::failure("not a calibration record: the file does not hold a JSON object");
+    const auto format = record.find("format");
+    if (format == record.end() || !format->is_string() || format->get<std::string>() != RECORD_FORMAT)
+      return Status::failure(std::string("not a calibration record: the format is not \"") + RECORD_FORMAT + "\"");
+    const auto version = record.find("format_version");
+    if (version == record.end() || !version->is_number_integer())
+      return Status::failure("damaged record: format_version is missing or not a whole number");
+    const bool newer = version->is_number_unsigned()
+                           ? version->get<unsigned long long>() > static_cast<unsigned long long>(RECORD_FORMAT_VERSION)
+                           : version->get<long long>() > RECORD_FORMAT_VERSION;
+    if (newer) {
+      return Status::failure("record format version " + version->dump() + " is newer than this program reads (" +
+                             std::to_string(RECORD_FORMAT_VERSION) + ")");
+    }
+    if (version->get<long long>() < 1)
+      return Status::failure("damaged record: format_version " + version->dump() + " does not exist");
+    for (const char* key : {"record_id", "started", "procedure", "procedure_key"}) {
+      const auto it = record.find(key);
+      if (it == record.end() || !it->is_string())
+        return Status::failure(std::string("damaged record: \"") + key + "\" is missing or not a text");
+    }
+    const auto channel = record.find("channel");
+    if (channel == record.end() || !channel->is_number_integer())
+      return Status::failure("damaged record: \"channel\" is missing or not a whole number");
+    const auto steps = record.find("steps");
+    if (steps == record.end() || !steps->is_array())
+      return Status::failure("damaged record: \"steps\" is missing or not a list");
+    for (const Json& step : *steps) {
+      const bool points = step.is_object() && step.contains("points") && step["points"].is_array();
+      const bool phases = step.is_object() && step.contains("phases") && step["phases"].is_array();
+      if (!points && !phases) return Status::failure("damaged record: a step holds no points");
+    }
+    return read_members(record);
+  } catch (const std::exception& error) {
+    return Status::failure(error.what());
+  }
+}
+
+Result<Record> load_record(const std::string& path) {
+  try {
+    const std::unique_ptr<std::FILE, FileCloser> in(std::fopen(path.c_str(), "rb"));
+    if (!in) return Status::failure("cannot be opened");
+    std::string text;
+    char buffer[8192];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in.get())) > 0;) text.append(buffer, n);
+    if (std::ferror(in.get()) != 0) return Status::failure("cannot be read");
+    return parse_record(text);
+  } catch (const std::exception& error) {
+    return Status::failure(error.what());
+  }
+}
+
+Result<Record> read_record(const std::string& path) {
+  Result<Record> read = load_record(path);
+  if (!read) return Status::failure(path + ": " + read.reason());
+  return read;
+}
