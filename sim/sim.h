@@ -16,6 +16,10 @@ struct SimDmmFaults {
   int answer_delay_ms = 0;       // extra delay before each query's answer (program-time ms, scaled)
   int drop_at_reading = 0;       // N > 0: the connection is closed on receiving the Nth READ?
   bool refuse_connections = false;
+  // Commands refused with -224,"Illegal parameter value" and no effect: a header in any of its forms
+  // with exactly these parameters ("CONF:CURR:DC AUTO" refuses that, not a bare CONF:CURR:DC).
+  std::vector<std::string> refuse_commands = {};
+  bool overload = false;         // every reading answers the overload value +9.90000000E+37
 };
 
 struct SimPsuFaults {
@@ -26,6 +30,17 @@ struct SimPsuFaults {
   bool unsolicited_stream = false;  // sends a line every 5 ms (real time) while a client is connected
   bool refuse_connections = false;
 };
+
+// Extra Gaussian noise of the DMM on one range: its standard deviation in volts or amperes.
+struct SimDmmNoise {
+  bool amps = false;
+  double range = 0.0;            // one of the meter's ranges: 0.1 to 1000 V, 0.01 to 10 A
+  double sigma = 0.0;
+};
+
+// Parses a noise list such as "10V=20e-6,1A=5e-6" (a range with its unit V, mV, A or mA, then the
+// standard deviation in that unit's base: volts or amperes). false, with why, when it is none.
+bool sim_parse_dmm_noise(const std::string& text, std::vector<SimDmmNoise>* noise, std::string* why);
 
 // How the DMM frames its conversation: a telnet-style port (welcome line, echo of every line, a
 // prompt, CR LF line ends) or a raw SCPI socket (none of those; every answer one line ended by LF).
