@@ -29,6 +29,9 @@ struct SimPsuFaults {
   int drop_after_commands = 0;   // N > 0: the connection is closed after the Nth received command line
   bool unsolicited_stream = false;  // sends a line every 5 ms (real time) while a client is connected
   bool refuse_connections = false;
+  // N > 0: the output-changing commands (:APPL, :OUTP, [:SOUR]:VOLT and :CURR, CAL:SET) act N ms
+  // (program time, scaled) after they arrive, and *OPC? answers once every one of them has acted.
+  int act_delay_ms = 0;
 };
 
 // Extra Gaussian noise of the DMM on one range: its standard deviation in volts or amperes.
@@ -58,6 +61,10 @@ struct SimOptions {
   std::string log_file;             // logs every line each instrument receives when not empty
   SimDmmFaults dmm_faults;
   SimPsuFaults psu_faults;
+  std::vector<SimDmmNoise> dmm_noise = {};  // none: the meter's own noise only
+  // Added to every voltage the supply's own meter reports while the output is on (:MEAS), after its
+  // calibration: a readback that no calibration takes out.
+  double psu_readback_offset_v = 0.0;
   // Identification answers to *IDN? (comma-separated maker, model, serial number, firmware).
   std::string dmm_idn = "Simbench,DMM-65,SB65000001,1.02";
   std::string psu_idn = "Simbench,DP832,SB83200001,00.01.16";
@@ -107,6 +114,12 @@ class SimBench {
   // The same for the current of the constant-current limit.
   double true_output_current(int channel, double set_amps) const;
   double current_error(int channel, double set_amps) const;
+  // What the supply's own meters report (:MEAS:VOLT?, :MEAS:CURR?) at those outputs, readback offset
+  // included, and the readback's error (reported minus true).
+  double voltage_readback(int channel, double set_volts) const;
+  double voltage_readback_error(int channel, double set_volts) const;
+  double current_readback(int channel, double set_amps) const;
+  double current_readback_error(int channel, double set_amps) const;
   bool output_on(int channel) const;
   double set_voltage(int channel) const;   // the channel's programmed voltage and current limit
   double set_current(int channel) const;
