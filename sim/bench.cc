@@ -10,12 +10,12 @@
 #include "sim/line_server.h"
 #include "sim/psu_core.h"
 #include "sim/sim.h"
+#include "platform/sleep.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr double SHUNT_OHMS = 0.1;            // the DMM's current shunt with its leads
 constexpr int STREAM_INTERVAL_MS = 5;         // real ms between lines of the unsolicited stream
 
 }  // namespace
@@ -41,22 +41,23 @@ struct SimBench::Impl {
 
   double now_s() const { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
+  // Under the lock: the supply's clock brought to now (whole real ms, so that an answer held back by
+  // whole ms finds its actions done), and the actions that are due carried out.
+  void catch_up() {
+    psu.now_ms = std::floor(now_s() * 1000.0);
+    psu.act_delay_ms = psu_faults.act_delay_ms > 0 ? scaled_ms(psu_faults.act_delay_ms) : 0;
+    psu_run_due(psu);
+  }
+
   // Under the lock: the channel the leads are on, and the loads that the DMM puts on the supply.
   int wired() const {
     int w = wire < 0 ? psu.last_switched_on : wire;
     return (w >= 1 && w <= PSU_CHANNELS) ? w : 0;
   }
-  void update_loads() {
-    int w = wired();
-    for (int c = 1; c <= PSU_CHANNELS; ++c)
-      psu.load_ohms[c - 1] = (c == w && dmm.amps) ? SHUNT_OHMS : LOAD_OPEN;
-  }
+  void update_loads() { psu_dmm_sees(psu, wired(), dmm.amps); }
   double measure(bool amps) {
-    update_loads();
-    int w = wired();
-    if (w == 0) return 0.0;
-    PsuTerminal t = psu_terminal(psu, w);
-    return amps ? t.amps : t.volts;
+    catch_up();
+    return psu_dmm_sees(psu, wired(), amps);
   }
 
   void save_state() {
@@ -128,7 +129,17 @@ struct SimBench::Impl {
       b.psu.silent_to_idn = b.psu_faults.silent_to_idn;
       b.psu.refuse_calibration = b.psu_faults.refuse_calibration;
       b.psu.refuse_all = b.psu_faults.refuse_all;
-      out.now = psu_handle_line(b.psu, line);
+      b.catch_up();
+      const double received_ms = b.psu.now_ms;
+      std::string reply = psu_handle_line(b.psu, line);
+      // An *OPC? while actions wait: the reply goes once they are due, in program ms for the server.
+      double wait_ms = b.psu.answer_at_ms - received_ms;
+      if (wait_ms > 0.0 && !reply.empty()) {
+        out.later = reply;
+        out.delay_ms = static_cast<int>(std::ceil(wait_ms / time_scale()));
+      } else {
+        out.now = reply;
+      }
       if (b.psu.calibration_changed) {
         b.psu.calibration_changed = false;
         b.save_state();
@@ -167,7 +178,9 @@ SimBench::SimBench(const SimOptions& options) : impl(std::make_unique<Impl>()) {
   }
   b.log_ok = b.command_log.open(options.log_file);
   b.psu = psu_make_state(model, options.psu_idn);
+  b.psu.readback_offset_v = options.psu_readback_offset_v;
   b.dmm = dmm_make_state(options.seed, options.dmm_idn, options.measurement_time_ms, options.dmm_style);
+  b.dmm.extra_noise = options.dmm_noise;
   dmm_set_faults(b.dmm, options.dmm_faults);
   b.psu_faults = options.psu_faults;
   b.wire = options.wire;
@@ -255,26 +268,52 @@ double SimBench::current_error(int channel, double set_amps) const {
   return true_output_current(channel, set_amps) - set_amps;
 }
 
+double SimBench::voltage_readback(int channel, double set_volts) const {
+  if (!valid_channel(channel)) return NAN;
+  std::lock_guard<std::mutex> held(impl->lock);
+  const PsuModel& m = impl->psu.model;
+  return psu_voltmeter(m, channel, psu_output_voltage(m, channel, set_volts)) + impl->psu.readback_offset_v;
+}
+
+double SimBench::voltage_readback_error(int channel, double set_volts) const {
+  return voltage_readback(channel, set_volts) - true_output_voltage(channel, set_volts);
+}
+
+double SimBench::current_readback(int channel, double set_amps) const {
+  if (!valid_channel(channel)) return NAN;
+  std::lock_guard<std::mutex> held(impl->lock);
+  const PsuModel& m = impl->psu.model;
+  return psu_ammeter(m, channel, psu_output_current(m, channel, set_amps));
+}
+
+double SimBench::current_readback_error(int channel, double set_amps) const {
+  return current_readback(channel, set_amps) - true_output_current(channel, set_amps);
+}
+
 bool SimBench::output_on(int channel) const {
   if (!valid_channel(channel)) return false;
   std::lock_guard<std::mutex> held(impl->lock);
+  impl->catch_up();
   return impl->psu.ch[channel - 1].on;
 }
 
 double SimBench::set_voltage(int channel) const {
   if (!valid_channel(channel)) return NAN;
   std::lock_guard<std::mutex> held(impl->lock);
+  impl->catch_up();
   return impl->psu.ch[channel - 1].volts;
 }
 
 double SimBench::set_current(int channel) const {
   if (!valid_channel(channel)) return NAN;
   std::lock_guard<std::mutex> held(impl->lock);
+  impl->catch_up();
   return impl->psu.ch[channel - 1].amps;
 }
 
 bool SimBench::in_calibration() const {
   std::lock_guard<std::mutex> held(impl->lock);
+  impl->catch_up();
   return impl->psu.cal_channel != 0;
 }
 
@@ -292,6 +331,7 @@ bool SimBench::current_calibrated(int channel) const {
 
 int SimBench::wired_channel() const {
   std::lock_guard<std::mutex> held(impl->lock);
+  impl->catch_up();
   return impl->wired();
 }
 

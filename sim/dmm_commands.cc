@@ -232,9 +232,22 @@ void clear_status(Call& k) {
   k.st.event_status = 0;
 }
 
+// The meter finishes every operation before the next command: *OPC? answers at once, *OPC sets
+// event bit 0 at once, *WAI has nothing to wait for.
 void operation_complete(Call& k) {
-  if (no_params(k) && k.c.query) k.answers.push_back("1");
+  if (!no_params(k)) return;
+  if (k.c.query) k.answers.push_back("1");
+  else k.st.event_status |= 1;
 }
+
+void wait(Call& k) { no_params(k); }
+
+void self_test(Call& k) {
+  if (no_params(k)) k.answers.push_back("0");
+}
+
+// STAT:PRES: the meter has no questionable or operation registers of its own to preset.
+void status_preset(Call& k) { no_params(k); }
 
 void event_status(Call& k) {
   if (!no_params(k)) return;
@@ -242,22 +255,28 @@ void event_status(Call& k) {
   k.st.event_status = 0;
 }
 
-void event_enable(Call& k) {
+// An enable mask of 0 to 255 (*ESE, *SRE); keep clears bits that the register does not hold.
+void enable_mask(Call& k, int& mask, int keep) {
   if (k.c.query) {
-    if (no_params(k)) k.answers.push_back(std::to_string(k.st.event_enable));
+    if (no_params(k)) k.answers.push_back(std::to_string(mask));
     return;
   }
   double v = 0.0;
   if (!one_param(k)) return;
   if (!scpi_number(k.c.params[0], &v) || v != std::floor(v)) return dmm_error(k.st, ScpiError::data_type);
   if (v < 0 || v > 255) return dmm_error(k.st, ScpiError::out_of_range);
-  k.st.event_enable = static_cast<int>(v);
+  mask = static_cast<int>(v) & keep;
 }
 
-// Status byte: 4 while the error queue holds an entry, 32 while an enabled event is set.
+void event_enable(Call& k) { enable_mask(k, k.st.event_enable, 255); }
+void service_enable(Call& k) { enable_mask(k, k.st.service_enable, 255 & ~64); }
+
+// Status byte: 4 while the error queue holds an entry, 32 while an enabled event is set, 64 while
+// one of those passes *SRE.
 void status_byte(Call& k) {
   if (!no_params(k)) return;
   int stb = (k.st.errors.empty() ? 0 : 4) | ((k.st.event_status & k.st.event_enable) != 0 ? 32 : 0);
+  if ((stb & k.st.service_enable) != 0) stb |= 64;
   k.answers.push_back(std::to_string(stb));
 }
 
@@ -282,7 +301,10 @@ const Entry COMMANDS[] = {
     {"*RST", SET, reset},
     {"*CLS", SET, clear_status},
     {"*OPC", BOTH, operation_complete},
-    {"*WAI", SET, operation_complete},
+    {"*WAI", SET, wait},
+    {"*TST", QUERY, self_test},
+    {"*SRE", BOTH, service_enable},
+    {"STATus:PRESet", SET, status_preset},
     {"*ESR", QUERY, event_status},
     {"*ESE", BOTH, event_enable},
     {"*STB", QUERY, status_byte},
@@ -306,15 +328,20 @@ const Entry COMMANDS[] = {
 
 }  // namespace
 
+int dmm_find(const ScpiCommand& c) {
+  for (std::size_t i = 0; i < std::size(COMMANDS); ++i) {
+    const Entry& e = COMMANDS[i];
+    if ((e.form == SET && c.query) || (e.form == QUERY && !c.query)) continue;
+    if (scpi_match(c.nodes, c.common, e.pattern)) return static_cast<int>(i);
+  }
+  return -1;
+}
+
 bool dmm_command(DmmState& st, const ScpiCommand& c, std::vector<std::string>& answers, int& measured,
                  const DmmMeasure& measure) {
-  for (const Entry& e : COMMANDS) {
-    if (e.form == SET && c.query) continue;
-    if (e.form == QUERY && !c.query) continue;
-    if (!scpi_match(c.nodes, c.common, e.pattern)) continue;
-    Call k{st, c, answers, measured, measure};
-    e.handle(k);
-    return true;
-  }
-  return false;
+  int entry = dmm_find(c);
+  if (entry < 0) return false;
+  Call k{st, c, answers, measured, measure};
+  COMMANDS[entry].handle(k);
+  return true;
 }

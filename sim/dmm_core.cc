@@ -1,6 +1,7 @@
 // The simulated DMM's core: framing, faults and the reading itself.
 #include "sim/dmm_core.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -30,7 +31,58 @@ double gaussian(std::uint64_t* state) {
   return std::sqrt(-2.0 * std::log(u1)) * std::cos(6.283185307179586 * u2);
 }
 
+bool same_range(double a, double b) { return std::fabs(a - b) <= 1e-9 * b; }
+
+// Is command one that the faults refuse: the same header (any form of it) with the same parameters?
+bool refused(const DmmState& st, const ScpiCommand& c) {
+  for (const std::string& text : st.faults.refuse_commands) {
+    ScpiCommand r;
+    if (!scpi_parse(text, &r) || r.query != c.query || r.common != c.common || r.params.size() != c.params.size())
+      continue;
+    bool same_params = true;
+    for (std::size_t i = 0; i < r.params.size(); ++i)
+      same_params = same_params && scpi_upper(r.params[i]) == scpi_upper(c.params[i]);
+    int entry = dmm_find(r);
+    if (same_params && (r.nodes == c.nodes || (entry >= 0 && entry == dmm_find(c)))) return true;
+  }
+  return false;
+}
+
+bool is_read(const ScpiCommand& c) { return c.query && scpi_match(c.nodes, c.common, "READ"); }
+
 }  // namespace
+
+bool sim_parse_dmm_noise(const std::string& text, std::vector<SimDmmNoise>* noise, std::string* why) {
+  std::vector<SimDmmNoise> parsed;
+  std::size_t at = 0;
+  while (at <= text.size()) {
+    std::size_t comma = std::min(text.find(',', at), text.size());
+    std::string item = text.substr(at, comma - at);
+    at = comma + 1;
+    std::size_t equals = item.find('=');
+    SimDmmNoise n;
+    std::string range = scpi_upper(item.substr(0, std::min(equals, item.size())));
+    while (!range.empty() && range.back() == ' ') range.pop_back();
+    n.amps = !range.empty() && range.back() == 'A';
+    bool unit = n.amps || (!range.empty() && range.back() == 'V');
+    bool known = false;
+    if (unit && scpi_number(range, &n.range))
+      for (int i = 0; i < RANGE_COUNT; ++i) known = known || same_range(dmm_ranges(n.amps)[i], n.range);
+    if (equals == std::string::npos || !known) {
+      *why = "\"" + item + "\" names no range (0.1V to 1000V, 10mA to 10A)";
+      return false;
+    }
+    if (!scpi_number(item.substr(equals + 1), &n.sigma) || n.sigma < 0.0) {
+      *why = "\"" + item + "\" has no standard deviation (a number, 0 or more)";
+      return false;
+    }
+    // A range named again takes the later figure.
+    std::erase_if(parsed, [&](const SimDmmNoise& o) { return o.amps == n.amps && same_range(o.range, n.range); });
+    parsed.push_back(n);
+  }
+  *noise = parsed;
+  return true;
+}
 
 const double* dmm_ranges(bool amps) { return amps ? AMP_RANGES : VOLT_RANGES; }
 int dmm_range_count() { return RANGE_COUNT; }
@@ -41,6 +93,10 @@ void dmm_error(DmmState& st, ScpiError e) {
 }
 
 double dmm_take_reading(DmmState& st, const DmmMeasure& measure) {
+  if (st.faults.overload) {
+    if (!st.scripted.empty()) st.scripted.pop_front();
+    return DMM_OVERLOAD;
+  }
   if (!st.scripted.empty()) {
     double value = st.scripted.front();
     st.scripted.pop_front();
@@ -60,6 +116,10 @@ double dmm_take_reading(DmmState& st, const DmmMeasure& measure) {
     st.auto_range[st.amps] = range;
   }
   double value = truth + gaussian(&st.noise) * (range * NOISE_OF_RANGE + std::fabs(truth) * NOISE_OF_READING);
+  auto extra = std::find_if(st.extra_noise.begin(), st.extra_noise.end(), [&](const SimDmmNoise& n) {
+    return n.amps == st.amps && same_range(n.range, range);
+  });
+  if (extra != st.extra_noise.end()) value += gaussian(&st.noise) * extra->sigma;
   if (std::fabs(value) > range * OVERRANGE) return DMM_OVERLOAD;
   double count = range * RESOLUTION;
   return std::round(value / count) * count;
@@ -123,13 +183,26 @@ DmmReply dmm_handle_line(DmmState& st, const std::string& line, const DmmMeasure
   if (st.silent) return reply;
   std::vector<std::string> answers;
   int measured = 0;
+  std::vector<std::string> path;  // where a relative header of the next command starts
   for (const std::string& text : scpi_split_line(line)) {
     ScpiCommand c;
     if (!scpi_parse(text, &c)) {
       dmm_error(st, ScpiError::syntax);
       continue;
     }
-    if (!(scpi_match(c.nodes, c.common, "READ") && c.query)) {
+    // A header without a leading colon continues from the previous one's level when it names a
+    // command there; else (leniently) from the root.
+    if (!c.common && !c.absolute && !path.empty()) {
+      ScpiCommand relative = c;
+      relative.nodes.insert(relative.nodes.begin(), path.begin(), path.end());
+      if (is_read(relative) || dmm_find(relative) >= 0) c = relative;
+    }
+    if (!c.common) path.assign(c.nodes.begin(), c.nodes.end() - 1);
+    if (refused(st, c)) {
+      dmm_error(st, ScpiError::illegal_parameter);
+      continue;
+    }
+    if (!is_read(c)) {
       if (!dmm_command(st, c, answers, measured, measure)) dmm_error(st, ScpiError::undefined_header);
       continue;
     }

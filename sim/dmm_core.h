@@ -27,6 +27,7 @@ struct DmmState {
   double held_reading = 0.0;
   int event_status = 0;          // standard event status register and its enable mask
   int event_enable = 0;
+  int service_enable = 0;        // *SRE (bit 6 never set)
   std::deque<std::string> errors;
   std::string idn;
   std::uint64_t noise = 1;       // state of the reading-noise generator
@@ -35,6 +36,7 @@ struct DmmState {
   int readings = 0;              // READ? commands received since the faults were set
   bool silent = false;           // the silent fault has struck
   int measurement_time_ms = 200; // program-time ms for one reading
+  std::vector<SimDmmNoise> extra_noise;  // added noise on some ranges; drawn only where one applies
 };
 
 // What to send for one received line.
@@ -75,6 +77,9 @@ const double* dmm_ranges(bool amps);
 int dmm_range_count();
 // A reading of the true value in the present function and range, or the next scripted value.
 double dmm_take_reading(DmmState& state, const DmmMeasure& measure);
+// The place of the command table's entry that the command names, or -1 when it names none (READ?
+// is not in the table).
+int dmm_find(const ScpiCommand& command);
 // Runs one parsed command other than READ?; appends answers; counts the readings taken. false when
 // the header is none the meter knows (nothing done).
 bool dmm_command(DmmState& state, const ScpiCommand& command, std::vector<std::string>& answers,

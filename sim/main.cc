@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/guarded_main.h"
 #include "sim/sim.h"
@@ -26,6 +27,9 @@ int parse_options(int argc, char** argv, SimOptions& options, std::string& setti
   SimDmmFaults& d = options.dmm_faults;
   SimPsuFaults& p = options.psu_faults;
   std::string wire = "auto";
+  std::vector<std::string> refusals;
+  std::string noise;
+  double readback_offset_mv = 0.0;
   std::string style = "telnet";
   auto not_negative = [](const std::string& text) { return text.empty() || text[0] == '-' ? "not a number" : ""; };
 
@@ -62,6 +66,15 @@ int parse_options(int argc, char** argv, SimOptions& options, std::string& setti
       ->type_name("FILE")->group(instruments);
   app.add_option("--dmm-idn", options.dmm_idn, "the DMM's answer to *IDN?")->group(instruments);
   app.add_option("--psu-idn", options.psu_idn, "the DP832's answer to *IDN?")->group(instruments);
+  app.add_option("--dmm-noise", noise,
+                 "extra Gaussian noise of the DMM per range: RANGE=SIGMA,... with the range in V, mV, A or mA "
+                 "and its standard deviation in volts or amperes, e.g. 10V=20e-6,1A=5e-6 (default none: "
+                 "the meter's own 0.3 ppm of range plus 0.2 ppm of reading only); drawn from the seed")
+      ->type_name("LIST")->group(instruments);
+  app.add_option("--psu-readback-offset-mv", readback_offset_mv,
+                 "adds this many mV to every voltage the DP832's own meter reports while an output is on; "
+                 "no calibration takes it out (default 0)")
+      ->check(CLI::Range(-1000.0, 1000.0))->group(instruments);
 
   const char* faults = "Faults";
   auto count = CLI::Range(1, INT_MAX);
@@ -70,11 +83,18 @@ int parse_options(int argc, char** argv, SimOptions& options, std::string& setti
   app.add_option("--dmm-garbage-from", d.garbage_from_reading,
                  "from the Nth READ? on the DMM's answer holds no number")->check(count)->group(faults);
   app.add_flag("--dmm-no-echo", d.no_echo, "the DMM does not echo received lines")->group(faults);
-  app.add_option("--dmm-answer-delay", d.answer_delay_ms, "extra delay in ms before every DMM answer")
+  app.add_option("--dmm-answer-delay,--dmm-delay-ms", d.answer_delay_ms, "extra delay in ms before every DMM answer")
       ->check(CLI::Range(0, 600000))->group(faults);
   app.add_option("--dmm-drop-at", d.drop_at_reading, "the DMM closes the connection on receiving the Nth READ?")
       ->check(count)->group(faults);
-  app.add_flag("--dmm-refuse", d.refuse_connections, "the DMM refuses connections")->group(faults);
+  CLI::Option* refuse =
+      app.add_option("--dmm-refuse", refusals,
+                     "with CMD (repeatable): the DMM refuses that command, header and parameters as given "
+                     "(\"CONF:CURR:DC AUTO\", not a bare CONF:CURR:DC), with -224 on its error queue; "
+                     "alone: the DMM refuses connections")
+          ->expected(0, 1)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)->type_name("[CMD]")->group(faults);
+  app.add_flag("--dmm-overload", d.overload, "every DMM reading answers the overload +9.90000000E+37")
+      ->group(faults);
   app.add_flag("--psu-silent-idn", p.silent_to_idn, "the DP832 does not answer *IDN?")->group(faults);
   app.add_flag("--psu-refuse-cal", p.refuse_calibration,
                "the DP832 refuses every CAL command with -203,\"Command protected\"")->group(faults);
@@ -85,6 +105,10 @@ int parse_options(int argc, char** argv, SimOptions& options, std::string& setti
   app.add_flag("--psu-stream", p.unsolicited_stream,
                "the DP832 sends unsolicited lines continuously to every client")->group(faults);
   app.add_flag("--psu-refuse", p.refuse_connections, "the DP832 refuses connections")->group(faults);
+  app.add_option("--psu-act-delay-ms", p.act_delay_ms,
+                 "the DP832 acts on :APPL, :OUTP, :VOLT, :CURR and CAL:SET N ms after receiving them, "
+                 "and *OPC? answers once they have acted (default 0: at once)")
+      ->check(CLI::Range(0, 600000))->group(faults);
 
   try {
     app.parse(argc, argv);
@@ -97,6 +121,17 @@ int parse_options(int argc, char** argv, SimOptions& options, std::string& setti
     std::fprintf(stderr, "trimora-sim: %s (see --help)\n", why.c_str());
     return 2;
   }
+  std::string why;
+  if (!noise.empty() && !sim_parse_dmm_noise(noise, &options.dmm_noise, &why)) {
+    std::fprintf(stderr, "trimora-sim: --dmm-noise: %s (see --help)\n", why.c_str());
+    return 2;
+  }
+  for (const std::string& command : refusals) {
+    if (command.empty()) d.refuse_connections = true;
+    else d.refuse_commands.push_back(command);
+  }
+  if (refuse->count() > refusals.size()) d.refuse_connections = true;
+  options.psu_readback_offset_v = readback_offset_mv / 1000.0;
   options.wire = wire == "none" ? 0 : wire == "auto" ? -1 : wire[0] - '0';
   options.dmm_style = style == "raw" ? SimDmmStyle::raw : SimDmmStyle::telnet;
   return 0;

@@ -114,6 +114,7 @@ void point(PsuCall& k, bool set) {
   PsuState& st = k.st;
   const ScpiCommand& c = k.c;
   char quantity = 0;
+  if (set && psu_defer(k)) return;
   if (!calibration_head(st, c, 5, &quantity)) return;
   int channel = st.cal_channel;
   double top = quantity == 'V' ? volts_max(channel) : AMPS_MAX;

@@ -1,5 +1,6 @@
 // The simulated DP832's everyday commands: one table of header patterns and handlers (identification,
 // levels, outputs, protection on :OUTPut, channel selection, its meters, the system settings).
+#include <algorithm>
 #include <cstdio>
 
 #include "sim/psu_core.h"
@@ -36,7 +37,9 @@ void idn(PsuCall& k) {
   if (none(k) && !k.st.silent_to_idn) k.out.push_back(k.st.idn);
 }
 void rst(PsuCall& k) {
-  if (none(k)) psu_reset_channels(k.st);
+  if (!none(k)) return;
+  psu_reset_channels(k.st);
+  k.st.actions.clear();
 }
 void cls(PsuCall& k) {
   if (!none(k)) return;
@@ -46,9 +49,20 @@ void cls(PsuCall& k) {
 void opt(PsuCall& k) {
   if (none(k)) k.out.push_back("NONE");
 }
+// *OPC? answers once every waiting action has acted; *OPC sets event bit 0 then.
 void opc(PsuCall& k) {
-  if (none(k) && k.c.query) k.out.push_back("1");
+  PsuState& st = k.st;
+  if (!none(k)) return;
+  if (k.c.query) {
+    k.out.push_back("1");
+    if (!st.actions.empty()) st.answer_at_ms = std::max(st.answer_at_ms, st.actions.back().due_ms);
+  } else if (st.actions.empty()) {
+    st.event_status |= 1;
+  } else {
+    st.opc_armed = true;
+  }
 }
+void wai(PsuCall& k) { none(k); }
 void tst(PsuCall& k) {
   if (none(k)) k.out.push_back("0");
 }
@@ -75,7 +89,7 @@ void apply(PsuCall& k) {
     else psu_error(k.st, ScpiError::illegal_parameter);
     return;
   }
-  if (!psu_count_ok(k.st, k.c, next + 1, next + 2)) return;
+  if (psu_defer(k) || !psu_count_ok(k.st, k.c, next + 1, next + 2)) return;
   double volts = 0.0;
   double amps = ch.amps;
   if (!psu_parse_level(k.st, k.c.params[next], 0.0, psu_volts_max(channel), 0.0, &volts)) return;
@@ -97,6 +111,7 @@ void output(PsuCall& k) {
     if (psu_count_ok(k.st, k.c, next, next)) k.out.push_back(ch.on ? "ON" : "OFF");
     return;
   }
+  if (psu_defer(k)) return;
   bool on = ch.on;
   set_switch(k, next, on);
   if (on == ch.on) return;
@@ -209,7 +224,7 @@ void set_level(PsuCall& k, bool volts) {
     k.out.push_back(format(volts ? "%.3f" : "%.4f", value));
     return;
   }
-  if (!psu_count_ok(k.st, k.c, 1, 1)) return;
+  if (psu_defer(k) || !psu_count_ok(k.st, k.c, 1, 1)) return;
   double v = 0.0;
   if (psu_parse_level(k.st, k.c.params[0], 0.0, top, volts ? 0.0 : top, &v)) (volts ? ch.volts : ch.amps) = v;
 }
@@ -234,6 +249,7 @@ void measure(PsuCall& k, int what) {
   double i = psu_ammeter(k.st.model, channel, t.amps);
   // Nothing at the terminals: the meter shows its last counts of noise, never an offset below zero.
   if (t.mode == MODE_OFF) v = meter_noise(k.st, 0.0001);
+  else v += k.st.readback_offset_v;
   if (t.mode == MODE_OFF || t.amps == 0.0) i = meter_noise(k.st, 0.0001);
   char text[96];
   if (what == 0) std::snprintf(text, sizeof text, "%.4f", v);
@@ -275,7 +291,7 @@ const PsuCommand COMMANDS[] = {
     {"*CLS", PSU_SET, cls},
     {"*OPT", PSU_QUERY, opt},
     {"*OPC", PSU_BOTH, opc},
-    {"*WAI", PSU_SET, opc},
+    {"*WAI", PSU_SET, wai},
     {"*TST", PSU_QUERY, tst},
     {":APPLy", PSU_BOTH, apply},
     {":OUTPut[:STATe]", PSU_BOTH, output},

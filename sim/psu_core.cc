@@ -166,10 +166,52 @@ PsuState psu_make_state(const PsuModel& model, const std::string& idn) {
   return st;
 }
 
+void psu_run_due(PsuState& st) {
+  while (!st.actions.empty() && st.actions.front().due_ms <= st.now_ms) {
+    PsuAction action = std::move(st.actions.front());
+    st.actions.pop_front();
+    const int selected = st.selected;
+    st.selected = action.selected;
+    st.acting = true;
+    Replies none;
+    dispatch(st, action.command, none);
+    st.acting = false;
+    st.selected = selected;
+    check_protection(st);
+    psu_update_status(st);
+  }
+  if (st.actions.empty() && st.opc_armed) {
+    st.opc_armed = false;
+    st.event_status |= 1;
+  }
+}
+
+bool psu_defer(PsuCall& k) {
+  PsuState& st = k.st;
+  if (k.c.query || st.acting || st.act_delay_ms <= 0.0) return false;
+  st.actions.push_back({st.now_ms + st.act_delay_ms, k.c, st.selected});
+  return true;
+}
+
+double psu_dmm_sees(PsuState& st, int wired, bool amps) {
+  for (int c = 1; c <= PSU_CHANNELS; ++c)
+    st.load_ohms[c - 1] = (c == wired && amps) ? DMM_SHUNT_OHMS : LOAD_OPEN;
+  if (wired < 1 || wired > PSU_CHANNELS) return 0.0;
+  PsuTerminal t = psu_terminal(st, wired);
+  return amps ? t.amps : t.volts;
+}
+
 std::string psu_handle_line(PsuState& st, const std::string& line) {
   Replies replies;
+  psu_run_due(st);
+  st.answer_at_ms = 0.0;
   std::vector<std::string> path;  // where a relative header of the next command starts
   for (const std::string& text : scpi_split_line(line)) {
+    // The commands after an *OPC? that waits come after it: the supply's clock moves on to then.
+    if (st.answer_at_ms > st.now_ms) {
+      st.now_ms = st.answer_at_ms;
+      psu_run_due(st);
+    }
     ScpiCommand c;
     if (!scpi_parse(text, &c)) {
       error(st, ScpiError::syntax);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sim/psu_model.h"
+#include "sim/scpi.h"
 
 constexpr int CAL_ACCESS_CODE = 27384;
 constexpr double LOAD_OPEN = std::numeric_limits<double>::infinity();
@@ -33,6 +34,14 @@ struct CalDrive {
   int phase = 1;                // 1 DAC, 0 meter
   int point = 0;
   double value = 0.0;
+};
+
+// An output-changing command received while the supply acts late: carried out at due_ms with the
+// channel selection it arrived under.
+struct PsuAction {
+  double due_ms;
+  ScpiCommand command;
+  int selected;
 };
 
 struct PsuState {
@@ -69,6 +78,16 @@ struct PsuState {
   // Set by the owner before each line: the resistance across each channel's terminals, LOAD_OPEN
   // when nothing draws current (the DMM's voltage input counts as open).
   double load_ohms[PSU_CHANNELS] = {LOAD_OPEN, LOAD_OPEN, LOAD_OPEN};
+
+  double readback_offset_v = 0.0;   // added to every voltage the meter reports while an output is on
+  // Acting late: the owner sets the clock (ms) before each line and each look at the outputs, and
+  // act_delay_ms; above 0 the output-changing commands wait in actions until now_ms reaches their due.
+  double now_ms = 0.0;
+  double act_delay_ms = 0.0;
+  std::deque<PsuAction> actions;
+  bool acting = false;              // an action from the queue is being carried out
+  bool opc_armed = false;           // *OPC came while actions waited: event bit 0 when they are done
+  double answer_at_ms = 0.0;        // set by *OPC? while actions wait: the line's reply waits until then
 };
 
 // Regulation of an output: off, constant voltage, constant current.
@@ -82,6 +101,14 @@ struct PsuTerminal {
 
 // A supply at power-on: outputs off, 0 V, full current limit, calibration as the model holds it.
 PsuState psu_make_state(const PsuModel& model, const std::string& idn);
+
+// Carries out the waiting actions whose time (now_ms) has come.
+void psu_run_due(PsuState& state);
+
+// The DMM's leads on channel wired (0 none): in amps its shunt (DMM_SHUNT_OHMS) is the channel's load,
+// in volts nothing loads it. Sets every channel's load and returns what the meter sees there.
+constexpr double DMM_SHUNT_OHMS = 0.1;
+double psu_dmm_sees(PsuState& state, int wired, bool amps);
 
 // Handles one received line (without its line end); several commands may be joined with ';'. Returns
 // the reply line with its line feed, or an empty text when no command of the line was a query.
@@ -124,6 +151,8 @@ struct PsuCommand {
   PsuForm form;
   void (*handle)(PsuCall&);
 };
+// While the supply acts late, queues an output-changing set command to act later; true when queued.
+bool psu_defer(PsuCall& call);
 // Runs the first entry whose pattern and form fit; false when none does (nothing done).
 bool psu_run_table(const PsuCommand* table, std::size_t count, PsuState& state, const ScpiCommand& command,
                    PsuReplies& out);

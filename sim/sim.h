@@ -16,6 +16,10 @@ struct SimDmmFaults {
   int answer_delay_ms = 0;       // extra delay before each query's answer (program-time ms, scaled)
   int drop_at_reading = 0;       // N > 0: the connection is closed on receiving the Nth READ?
   bool refuse_connections = false;
+  // Commands refused with -224,"Illegal parameter value" and no effect: a header in any of its forms
+  // with exactly these parameters ("CONF:CURR:DC AUTO" refuses that, not a bare CONF:CURR:DC).
+  std::vector<std::string> refuse_commands = {};
+  bool overload = false;         // every reading answers the overload value +9.90000000E+37
 };
 
 struct SimPsuFaults {
@@ -25,7 +29,21 @@ struct SimPsuFaults {
   int drop_after_commands = 0;   // N > 0: the connection is closed after the Nth received command line
   bool unsolicited_stream = false;  // sends a line every 5 ms (real time) while a client is connected
   bool refuse_connections = false;
+  // N > 0: the output-changing commands (:APPL, :OUTP, [:SOUR]:VOLT and :CURR, CAL:SET) act N ms
+  // (program time, scaled) after they arrive, and *OPC? answers once every one of them has acted.
+  int act_delay_ms = 0;
 };
+
+// Extra Gaussian noise of the DMM on one range: its standard deviation in volts or amperes.
+struct SimDmmNoise {
+  bool amps = false;
+  double range = 0.0;            // one of the meter's ranges: 0.1 to 1000 V, 0.01 to 10 A
+  double sigma = 0.0;
+};
+
+// Parses a noise list such as "10V=20e-6,1A=5e-6" (a range with its unit V, mV, A or mA, then the
+// standard deviation in that unit's base: volts or amperes). false, with why, when it is none.
+bool sim_parse_dmm_noise(const std::string& text, std::vector<SimDmmNoise>* noise, std::string* why);
 
 // How the DMM frames its conversation: a telnet-style port (welcome line, echo of every line, a
 // prompt, CR LF line ends) or a raw SCPI socket (none of those; every answer one line ended by LF).
@@ -43,6 +61,10 @@ struct SimOptions {
   std::string log_file;             // logs every line each instrument receives when not empty
   SimDmmFaults dmm_faults;
   SimPsuFaults psu_faults;
+  std::vector<SimDmmNoise> dmm_noise = {};  // none: the meter's own noise only
+  // Added to every voltage the supply's own meter reports while the output is on (:MEAS), after its
+  // calibration: a readback that no calibration takes out.
+  double psu_readback_offset_v = 0.0;
   // Identification answers to *IDN? (comma-separated maker, model, serial number, firmware).
   std::string dmm_idn = "Simbench,DMM-65,SB65000001,1.02";
   std::string psu_idn = "Simbench,DP832,SB83200001,00.01.16";
@@ -92,6 +114,12 @@ class SimBench {
   // The same for the current of the constant-current limit.
   double true_output_current(int channel, double set_amps) const;
   double current_error(int channel, double set_amps) const;
+  // What the supply's own meters report (:MEAS:VOLT?, :MEAS:CURR?) at those outputs, readback offset
+  // included, and the readback's error (reported minus true).
+  double voltage_readback(int channel, double set_volts) const;
+  double voltage_readback_error(int channel, double set_volts) const;
+  double current_readback(int channel, double set_amps) const;
+  double current_readback_error(int channel, double set_amps) const;
   bool output_on(int channel) const;
   double set_voltage(int channel) const;   // the channel's programmed voltage and current limit
   double set_current(int channel) const;

@@ -257,6 +257,25 @@ TEST_F(SimBenchTest, TheDmmReadsTheWiredChannel) {
   EXPECT_DOUBLE_EQ(bench->set_current(1), 2.0);
 }
 
+// The supply acting late answers *OPC? once it has acted; its meters report what the accessors tell,
+// the voltage with its readback offset.
+TEST_F(SimBenchTest, ActingLateAndTheReadback) {
+  options.wire = 1;
+  options.psu_readback_offset_v = 0.015;
+  options.psu_faults.act_delay_ms = 300;
+  start_bench();
+  Client p(bench->psu_port());
+  EXPECT_EQ(ask(p, ":APPL CH1,12,1;OUTP CH1,ON;:OUTP? CH1\n"), "OFF\n");
+  EXPECT_EQ(ask(p, "*OPC?\n"), "1\n");
+  EXPECT_TRUE(bench->output_on(1));
+  EXPECT_NEAR(std::atof(ask(p, ":MEAS:VOLT? CH1\n").c_str()), bench->voltage_readback(1, 12.0), 1e-4);
+  auto d = dmm();
+  ask(*d, "CONF:CURR:DC\r", "DMM> ");
+  EXPECT_EQ(ask(p, ":APPL CH1,1,2;*OPC?;:MEAS:CURR? CH1\n").substr(0, 2), "1;");
+  EXPECT_NEAR(std::atof(p.text.c_str() + 2), bench->current_readback(1, 2.0), 1e-4);
+  EXPECT_GT(std::fabs(bench->current_readback_error(1, 2.0)), 1e-4) << "uncalibrated";
+}
+
 TEST_F(SimBenchTest, ScriptedReadingsOverrideTheModel) {
   options.wire = 1;
   start_bench();
@@ -411,32 +430,48 @@ TEST(SimExecutable, HelpExplainsEveryOption) {
        {"--dmm-port", "--psu-port", "--bind", "--wire", "--dmm-style", "--write-settings", "--measurement-ms",
         "--seed", "--state", "--dmm-idn", "--psu-idn", "--dmm-silent-from", "--dmm-garbage-from", "--dmm-no-echo",
         "--dmm-answer-delay", "--dmm-drop-at", "--dmm-refuse", "--psu-silent-idn", "--psu-drop-after",
-        "--psu-stream", "--psu-refuse"})
+        "--psu-stream", "--psu-refuse", "--dmm-noise", "--dmm-overload", "--dmm-delay-ms", "--psu-act-delay-ms",
+        "--psu-readback-offset-mv"})
     EXPECT_NE(r.text.find(option), std::string::npos) << option;
 }
 
 TEST(SimExecutable, RefusesUnknownOptionsAndBadValues) {
   for (const char* args : {"--frobnicate", "--wire 4", "--dmm-port 70000", "--seed", "--seed -1",
-                           "--dmm-style serial"}) {
+                           "--dmm-style serial", "--dmm-noise 7V=1e-6", "--dmm-noise 10V=-1", "--psu-act-delay-ms -5"}) {
     Running r(args);
     ASSERT_GT(r.pid, 0);
     EXPECT_EQ(r.exit_code(), 2) << args;
   }
 }
 
+// The port a running simulator announced on the line that label starts (waited for), or 0.
+int announced_port(Running& r, const std::string& label) {
+  for (int i = 0; i < 250 && r.text.find('\n', r.text.find(label)) == std::string::npos; ++i) r.read_until("\x01", 20);
+  std::size_t at = r.text.find(label);
+  return at == std::string::npos ? 0 : std::atoi(r.text.c_str() + at + label.size());
+}
+
+// --dmm-refuse with a command refuses that command; alone it refuses connections, as it always did.
+TEST(SimExecutable, DmmFaultOptions) {
+  Running r("--dmm-port 0 --psu-port 0 --dmm-style raw --measurement-ms 0 --dmm-delay-ms 1 --dmm-overload "
+            "--dmm-refuse '*TST?' --dmm-refuse 'CONF:CURR:DC AUTO' --dmm-noise 10V=1e-5");
+  int port = announced_port(r, "DMM listening on 127.0.0.1:");
+  ASSERT_GT(port, 0) << r.text;
+  Client d(port);
+  d.send_text("*TST?;READ?;SYST:ERR?;CONF:CURR:DC AUTO;FUNC?;SYST:ERR?\n");
+  EXPECT_EQ(d.read("\n"), "+9.90000000E+37;-224,\"Illegal parameter value\";\"VOLT\";-224,\"Illegal parameter value\"\n");
+  Running refusing("--dmm-port 0 --psu-port 0 --dmm-refuse");
+  port = announced_port(refusing, "DMM listening on 127.0.0.1:");
+  ASSERT_GT(port, 0) << refusing.text;
+  EXPECT_LT(connect_local(port), 0);
+}
+
 TEST(SimExecutable, ListensOnFreePortsAndStopsOnSigterm) {
   WorkingFolder folder;
   Running r("--dmm-port 0 --psu-port 0 --wire 1 --measurement-ms 10 --write-settings sim.cfg");
   ASSERT_GT(r.pid, 0);
-  ASSERT_TRUE(r.read_until("DP832 listening on 127.0.0.1:")) << r.text;
-  ASSERT_TRUE(r.read_until("\n", 1000));
-  r.read_until("zzz", 200);
-  auto port_after = [&](const std::string& label) {
-    std::size_t at = r.text.find(label);
-    return at == std::string::npos ? 0 : std::atoi(r.text.c_str() + at + label.size());
-  };
-  int dmm_port = port_after("DMM listening on 127.0.0.1:");
-  int psu_port = port_after("DP832 listening on 127.0.0.1:");
+  int dmm_port = announced_port(r, "DMM listening on 127.0.0.1:");
+  int psu_port = announced_port(r, "DP832 listening on 127.0.0.1:");
   ASSERT_GT(dmm_port, 0) << r.text;
   ASSERT_GT(psu_port, 0) << r.text;
   std::string settings = read_file("sim.cfg");

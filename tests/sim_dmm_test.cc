@@ -1,6 +1,7 @@
 // The simulated DMM's protocol core, string in and strings out, without sockets.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -230,12 +231,80 @@ TEST_F(SimDmmCore, RawSetThenQuery) {
       {"FOO;*CLS", "*STB?;*ESR?", "0;0"},
       {"VOLT:RANG 1;*RST", "CONF?", "\"VOLT +1.000000E+01,+3.000000E-06\""},
       {"", "*OPC?;SYST:VERS?", "1;1992.0"},
+      {"*OPC;*WAI", "*ESR?;*ESR?", "1;0"},
+      {"*ESE 1;*SRE 255;*OPC", "*SRE?;*STB?;*TST?", "191;96;0"},
+      {"STAT:PRES", "SYST:ERR?", "0,\"No error\""},
+      // A header without a colon continues from the previous one's level, else from the root.
+      {"SENS:CURR:DC:NPLC 1;RANG 1", "CURR:RANG?;NPLC?", "+1.00000000E+00;+1.00000000E+00"},
+      {"", "CONF:CURR:DC 1;CONF?;:RANG?;SYST:ERR?", "\"CURR +1.000000E+00,+3.000000E-07\";-113,\"Undefined header\""},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row[0] + " then " + row[1]);
     fresh(SimDmmStyle::raw);
     setup(row[0]);
     EXPECT_EQ(all(row[1]), row[2].empty() ? "" : row[2] + "\n");
+  }
+}
+
+// Faults that change answers rather than the connection: refused commands (in any form of the header,
+// with exactly the parameters given) and overloaded readings.
+TEST_F(SimDmmCore, RefusedCommandsAndOverload) {
+  const SimDmmFaults refuse_auto{.refuse_commands = {"CONF:CURR:DC AUTO", "*TST?"}};
+  const std::string ILLEGAL = "-224,\"Illegal parameter value\"", NONE = "0,\"No error\"";
+  const struct {
+    SimDmmFaults faults;
+    const char *setup, *query;
+    std::string answer;
+  } rows[] = {
+      {refuse_auto, "CONF:CURR:DC AUTO", "FUNC?;SYST:ERR?", "\"VOLT\";" + ILLEGAL},
+      {refuse_auto, "configure:current:dc auto", "FUNC?;SYST:ERR?", "\"VOLT\";" + ILLEGAL},
+      {refuse_auto, "CONF:CURR:DC", "FUNC?;SYST:ERR?", "\"CURR\";" + NONE},
+      {refuse_auto, "CONF:CURR:DC 1", "FUNC?;SYST:ERR?", "\"CURR\";" + NONE},
+      {refuse_auto, "", "*TST?;*IDN?;SYST:ERR?", std::string(IDN) + ";" + ILLEGAL},
+      {{.overload = true}, "", "READ?;MEAS:CURR:DC?", "+9.90000000E+37;+9.90000000E+37"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.setup) + " then " + row.query);
+    fresh(SimDmmStyle::raw, row.faults);
+    setup(row.setup);
+    EXPECT_EQ(all(row.query), row.answer + "\n");
+  }
+}
+
+// Extra noise on a range: readings differ, the same seed repeats them, and its size is as given.
+// Another range reads exactly as a meter without it.
+TEST_F(SimDmmCore, ExtraNoiseOnTheRangesGiven) {
+  std::vector<SimDmmNoise> noise;
+  std::string why;
+  ASSERT_TRUE(sim_parse_dmm_noise("10V=20e-6,1A=5E-6", &noise, &why)) << why;
+  st.extra_noise = noise;
+  DmmState same = st;
+  double sum = 0, squares = 0;
+  for (int i = 0; i < 400; ++i) {
+    double a = number(send("READ?")) - volts;
+    EXPECT_EQ(a + volts, number(dmm_handle_line(same, "READ?", measure)));
+    sum += a;
+    squares += a * a;
+  }
+  EXPECT_NEAR(std::sqrt(squares / 400 - sum * sum / 160000), 20e-6, 3e-6);
+  DmmState plain = st;
+  plain.extra_noise.clear();
+  for (DmmState* meter : {&st, &plain}) dmm_handle_line(*meter, "CONF:VOLT:DC 100", measure);
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(number(send("READ?")), number(dmm_handle_line(plain, "READ?", measure)));
+
+  const struct {
+    const char* text;
+    bool ok;
+    double range;
+  } lists[] = {{"100mV=1e-6", true, 0.1}, {"10mA=0", true, 0.01}, {"1000V=1e-3", true, 1000}, {"7V=1e-6", false, 0},
+               {"10=1e-6", false, 0},     {"10V", false, 0},       {"10V=-1", false, 0},     {"10V=1e-6,", false, 0}};
+  for (const auto& list : lists) {
+    noise.clear();
+    EXPECT_EQ(sim_parse_dmm_noise(list.text, &noise, &why), list.ok) << list.text;
+    if (list.ok) {
+      ASSERT_EQ(noise.size(), 1u);
+      EXPECT_NEAR(noise[0].range, list.range, 1e-12) << list.text;
+    }
   }
 }
 

@@ -3,14 +3,17 @@
 // values standing in for the DMM, and the results are checked against what the model predicts.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "calibration/point_tables.h"
+#include "sim/dmm_core.h"
 #include "sim/psu_core.h"
 #include "sim/sim.h"
 #include "tests/program_fixture.h"
@@ -162,6 +165,58 @@ TEST_F(SimModel, FactoryCurrentCalibration) {
   for (double p : {0.1, 1.0, 2.0, 3.0}) EXPECT_NEAR(psu_ammeter(st.model, 2, p), p, 1e-4) << p;
   factory(3, 'C', IDAC_POINTS_3, IMETER_POINTS_3);  // CH3 with its own tables
   for (double p : IDAC_POINTS_3) EXPECT_NEAR(psu_output_current(st.model, 3, p), p, 1.5 * st.model.hw[2].i_step);
+}
+
+// The supply's own meters through :MEAS: off by as much as its output when uncalibrated, close after
+// the meter phases of the factory calibrations; a readback offset shows at every point.
+TEST_F(SimModel, ReadbackFollowsTheMetersAndTheirCalibration) {
+  // The readback error (reported minus true) of CH2 at a point, and the worst over the points.
+  auto error = [&](bool amps, double p) {
+    send("OUTPUT CH2,ON");
+    send(amps ? ":APPL CH2,1,%.2f" : ":APPL CH2,%.2f,2", p);
+    double truth = dmm(2, amps);
+    return std::atof(psu_handle_line(st, amps ? "MEAS:CURR? CH2" : ":MEAS:VOLT? CH2").c_str()) - truth;
+  };
+  auto worst = [&](bool amps, Points points) {
+    double most = 0.0;
+    for (double p : points) most = std::max(most, std::fabs(error(amps, p)));
+    return most;
+  };
+  const double uncalibrated_v = worst(false, VDAC_POINTS_12), uncalibrated_a = worst(true, IDAC_POINTS_12);
+  EXPECT_GT(uncalibrated_v, 0.010);
+  EXPECT_GT(uncalibrated_a, 0.002);
+  factory(2, 'V', VDAC_POINTS_12, VMETER_POINTS_12);
+  factory(2, 'C', IDAC_POINTS_12, IMETER_POINTS_12);
+  // Between the voltmeter's points its interpolation residual stays (a few mV where they lie 10 V apart).
+  EXPECT_LT(worst(false, VDAC_POINTS_12), uncalibrated_v / 3);
+  EXPECT_LT(worst(false, Points(VMETER_POINTS_12).subspan(4)), 0.0005);
+  EXPECT_LT(worst(true, IDAC_POINTS_12), uncalibrated_a / 4);
+  double before = error(false, 12.0);
+  st.readback_offset_v = 0.015;
+  EXPECT_NEAR(error(false, 12.0) - before, 0.015, 1.0001e-4);  // a count of the meter at most
+  send("OUTPUT CH2,OFF");
+  EXPECT_LE(std::atof(psu_handle_line(st, ":MEAS:VOLT? CH2").c_str()), 0.0002) << "an output that is off reads none";
+}
+
+// The DMM on its current function, its shunt across CH1 at a low voltage limit: the channel runs in
+// constant current, and the meter reads its current limit with the model's error.
+TEST_F(SimModel, DmmReadsTheCurrentLimitThroughItsShunt) {
+  DmmState meter = dmm_make_state(1, "x", 0, SimDmmStyle::raw);
+  auto read = [&](const char* line) {
+    return std::atof(dmm_handle_line(meter, line, [&](bool amps) { return psu_dmm_sees(st, 1, amps); }).now.c_str());
+  };
+  read("CONF:CURR:DC AUTO");
+  send(":APPL CH1,1,0;OUTPUT CH1,ON");
+  double largest_error = 0.0;
+  for (int step = 0; step <= 12; ++step) {
+    double amps = 0.25 * step;
+    send(":APPL CH1,1,%.2f", amps);
+    double reading = read("READ?");
+    EXPECT_NEAR(reading, psu_output_current(st.model, 1, amps), 5e-6) << amps;
+    EXPECT_EQ(psu_terminal(st, 1).mode, MODE_CC) << amps;
+    largest_error = std::max(largest_error, std::fabs(reading - amps));
+  }
+  EXPECT_GT(largest_error, 0.002) << "uncalibrated";
 }
 
 // A wrong access code changes nothing; CAL:CLEAR returns to uncalibrated at once, and CAL:END keeps it.

@@ -96,6 +96,7 @@ TEST_F(SimPsuCore, SetThenQuery) {
       {":SOUR2:CURR:PROT 0.5", ":SOUR2:CURR:PROT?;:OUTP:OCP:VAL? CH2;:CURR:PROT? MAX", "0.5000;0.5000;3.3000"},
       {":SOUR3:VOLT:PROT 9", ":SYST:ERR?;:SOUR3:VOLT:PROT?", std::string(RANGE) + ";5.500"},
       {"", ":VOLT? MAX;:VOLT? MIN;:SOUR3:VOLT? MAX;:CURR? MAX", "32.000;0.000;5.300;3.2000"},
+      {"*OPC;*WAI", "*ESR?;*ESR?", "1;0"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row[0] + " then " + row[1]);
@@ -181,6 +182,29 @@ TEST_F(SimPsuCore, ProtectionTripsAndClears) {
   send("OUTPUT CH2,ON");
   EXPECT_EQ(send(":OUTP:OCP:QUES? CH2;:OUTP? CH2;:OUTP:OCP:VAL? CH2;:SYST:ERR?"),
             std::string("YES;OFF;0.2000;") + NO_ERROR + "\n");
+}
+
+// Acting late (on the core's own clock): output changes wait for their time, each under the channel
+// selected when it came; *OPC? tells when the last is due, *OPC sets its event bit then.
+TEST_F(SimPsuCore, OutputChangesActLateAndOpcWaitsForThem) {
+  st.act_delay_ms = 50;
+  EXPECT_EQ(send(":APPL CH1,5,1;OUTPUT CH1,ON;:INST:NSEL 2;:VOLT 7;:INST:NSEL 3;*OPC"), "");
+  st.now_ms = 49;
+  EXPECT_EQ(send(":APPL? CH1;:OUTP? CH1;:APPL? CH2,VOLT;*ESR?"), "CH1:30V/3A,0.000,3.200;OFF;0.000;0\n");
+  EXPECT_EQ(send("*OPC?"), "1\n");
+  EXPECT_EQ(st.answer_at_ms, 50.0);
+  EXPECT_EQ(send("*OPC?;:OUTP? CH1"), "1;ON\n") << "what follows *OPC? on its line comes after it";
+  EXPECT_EQ(send(":APPL? CH1;:APPL? CH2,VOLT;:APPL? CH3,VOLT;*ESR?"), "CH1:30V/3A,5.000,1.000;7.000;0.000;1\n");
+  send("*OPC?");
+  EXPECT_EQ(st.answer_at_ms, 0.0) << "nothing waits: at once";
+  // A calibration point is driven late too: measured before then, it is no point driven yet.
+  send("CAL:START 27384,CH1;CAL:SET CH1,V,0,1.0,1");
+  EXPECT_EQ(error_of("CAL:MEAS CH1,V,0,1.0,1"), std::string(CONFLICT) + "\n");
+  st.now_ms = 200;
+  EXPECT_EQ(error_of("CAL:MEAS CH1,V,0,1.0,1"), std::string(NO_ERROR) + "\n");
+  send(":APPL CH2,3;*RST");
+  st.now_ms = 300;
+  EXPECT_EQ(send(":APPL? CH2,VOLT"), "0.000\n") << "*RST drops what waited";
 }
 
 TEST_F(SimPsuCore, ErrorQueueOverflows) {
