@@ -11,6 +11,7 @@
 #include "calibration/channel_groups.h"
 #include "calibration/output_guard.h"
 #include "calibration/path_checks.h"
+#include "calibration/step_figures.h"
 #include "calibration/supply_errors.h"
 #include "platform/stop_request.h"
 
@@ -49,6 +50,7 @@ SweepResult assess_voltage_accuracy(Bench& bench, Channel channel, ProcedureObse
   observer.output_switched_on(channel);
   output.on();
   bench.env.sleep_ms(ASSESS_OUTPUT_ON_WAIT_MS);
+  SweepErrors sweep;
   result.sum_of_squares = 0.0;
 
   // A stop (Ctrl+C, SIGTERM) during the sweep: the output goes off and the error queue is read, even
@@ -104,13 +106,14 @@ SweepResult assess_voltage_accuracy(Bench& bench, Channel channel, ProcedureObse
       report_supply_errors(bench, channel, ErrorContext::assessment, observer);
       return result;
     }
-    result.sum_of_squares += (error * 1000.0) * (error * 1000.0);
+    sweep.add(error);
+    result.sum_of_squares = sweep.sum_of_squares_mV2();
   }
 
   observer.output_switched_off(channel);
   output.off();
 
-  result.rms_error = std::sqrt(result.sum_of_squares * (1.0 / static_cast<double>(group.sweep.size())));
+  result.rms_error = sweep.rms_over_mV(group.sweep.size());
   observer.sweep_figures(result.sum_of_squares, result.rms_error);
   observer.step_completed();
   result.completed = report_supply_errors(bench, channel, ErrorContext::assessment, observer).empty();
