@@ -2,6 +2,7 @@
 #include "app/console_observer.h"
 
 #include <cmath>
+#include <string>
 
 void ConsoleObserver::pause_for_key(const char* prompt) {
   console_.print("%s", prompt);
@@ -46,6 +47,36 @@ void ConsoleObserver::path_check_failed(Channel channel, const std::vector<std::
   console_.print("\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n");
 }
 
+void ConsoleObserver::supply_recovered(Channel channel, const SupplyRecovery& recovery, bool calibration) {
+  const char* name = channel.name();
+  if (!recovery.reconnected) {
+    console_.print(calibration ? "\aWARNING: THE DP832 COULD NOT BE RECONNECTED: %s OUTPUT MAY STILL BE ON AND ITS "
+                                 "CALIBRATION OPEN. SWITCH THE OUTPUT OFF AT THE SUPPLY.\n\n"
+                               : "\aWARNING: THE DP832 COULD NOT BE RECONNECTED: %s OUTPUT MAY STILL BE ON. SWITCH "
+                                 "THE OUTPUT OFF AT THE SUPPLY.\n\n",
+                   name);
+    return;
+  }
+  if (recovery.output_off)
+    console_.print("THE DP832 WAS RECONNECTED: %s OUTPUT SWITCHED OFF.\n", name);
+  else
+    console_.print("\aWARNING: THE DP832 WAS RECONNECTED, BUT DID NOT CONFIRM %s OUTPUT OFF. SWITCH THE OUTPUT OFF "
+                   "AT THE SUPPLY.\n",
+                   name);
+  if (!calibration) return;
+  if (recovery.calibration_ended)
+    console_.print("THE CALIBRATION OF %s WAS ENDED.\n\n", name);
+  else
+    console_.print("\aWARNING: THE CALIBRATION OF %s COULD NOT BE ENDED.\n\n", name);
+}
+
+// The command as sent, without its line end.
+void ConsoleObserver::unconfirmed(const char* command, const char* then) {
+  std::string text(command);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  console_.print("\aWARNING: THE DP832 DID NOT CONFIRM \"%s\": %s\n", text.c_str(), then);
+}
+
 void ConsoleObserver::sweep_point(double set, double error_v) {
   console_.print("Correction: Setpoint %7.4lf V, Error: %7.3lf mV\n", set, error_v * 1000.0);
 }
@@ -59,6 +90,10 @@ void ConsoleObserver::sweep_supply_lost() {
 }
 
 void ConsoleObserver::sweep_reading_failed() { console_.print("\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n\n"); }
+
+void ConsoleObserver::sweep_point_unconfirmed(const char* command) {
+  unconfirmed(command, "NO READING TAKEN. EXITING ROUTINE.\n");
+}
 
 void ConsoleObserver::sweep_reading_wrong() {
   console_.print("\a\nERROR: DMM is not reading correctly.\nIs it connected to the proper supply output?\n");
@@ -79,6 +114,16 @@ void ConsoleObserver::calibration_reading_implausible(double reading, double set
 }
 
 void ConsoleObserver::calibration_reading_failed() { console_.print("\aWARNING: DMM communication error.\n"); }
+
+void ConsoleObserver::calibration_point_unconfirmed(const char* command) {
+  unconfirmed(command, "THE POINT IS NOT REPORTED TO THE SUPPLY.");
+}
+
+void ConsoleObserver::calibration_unconfirmed(Channel channel) {
+  console_.print("\aWARNING: THE DP832 DID NOT CONFIRM THE CALIBRATION OF %s: ITS ACCEPTANCE IS UNKNOWN. REPEAT "
+                 "IT.\n\n",
+                 channel.name());
+}
 
 void ConsoleObserver::calibration_correction(double correction_v) {
   console_.print("CORRECTION: %7.4lf mV", correction_v * 1000.0);

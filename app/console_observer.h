@@ -14,11 +14,13 @@ class ConsoleObserver final : public ProcedureObserver {
   void output_switched_off(Channel channel) override;
   void supply_errors(Channel channel, ErrorContext context, const std::vector<std::string>& errors) override;
   void path_check_failed(Channel channel, const std::vector<std::string>& errors) override;
+  void supply_recovered(Channel channel, const SupplyRecovery& recovery, bool calibration) override;
 
   void sweep_point(double set, double error_v) override;
   void sweep_stopped(Channel channel) override;
   void sweep_supply_lost() override;
   void sweep_reading_failed() override;
+  void sweep_point_unconfirmed(const char* command) override;
   void sweep_reading_wrong() override;
   void sweep_reading_wrong_acknowledge() override;
   void sweep_figures(double sum_of_squares, double rms_error) override;
@@ -26,6 +28,8 @@ class ConsoleObserver final : public ProcedureObserver {
   void calibration_command(int point, const char* command) override;
   void calibration_reading_implausible(double reading, double set) override;
   void calibration_reading_failed() override;
+  void calibration_point_unconfirmed(const char* command) override;
+  void calibration_unconfirmed(Channel channel) override;
   void calibration_correction(double correction_v) override;
   void calibration_supply_lost(Channel channel) override;
   void calibration_ended(const char* end_command) override;
@@ -40,6 +44,7 @@ class ConsoleObserver final : public ProcedureObserver {
  private:
   void figures(double sum_of_squares, double rms_error, bool last);
   void pause_for_key(const char* prompt);
+  void unconfirmed(const char* command, const char* then);
 
   Console& console_;
 };

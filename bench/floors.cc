@@ -56,6 +56,10 @@ void psu_command(Replay& r) {
   drain(r, r.psu_left, behind, PSU.command_drain_ms);
 }
 
+// A command that changes an output or a calibration point: its drain, then *OPC?, whose answer is
+// already there when it is read.
+void psu_confirmed(Replay& r) { psu_command(r); }
+
 void dmm_set_voltage_mode(Replay& r) {
   dmm_send(r);
   dmm_drain(r, DMM.command_drain_ms);
@@ -80,17 +84,17 @@ void dmm_read(Replay& r) {
 }
 
 void check_path(Replay& r) {
-  psu_command(r);  // output on
+  psu_confirmed(r);  // output on
   wait(r, PATH_OUTPUT_ON_WAIT_MS);
-  psu_command(r);  // the test source
+  psu_confirmed(r);  // the test source
   wait(r, PATH_APPLY_WAIT_MS);
   dmm_read(r);
-  psu_command(r);  // output off
+  psu_confirmed(r);  // output off
 }
 
 void calibration_phase(Replay& r, const CalibrationPhase& phase) {
   for (std::size_t i = 0; i < phase.points.size(); ++i) {
-    psu_command(r);  // CAL:SET
+    psu_confirmed(r);  // CAL:SET
     wait(r, phase.settle_ms);
     dmm_read(r);
     psu_command(r);  // CAL:MEAS
@@ -101,11 +105,12 @@ void factory_calibration(Replay& r, void (*set_mode)(Replay&), const Calibration
                          const CalibrationPhase& meter) {
   set_mode(r);
   check_path(r);
-  for (int i = 0; i < 4; ++i) psu_command(r);  // CAL:START, CAL:CLEAR, *RST, output on
+  for (int i = 0; i < 3; ++i) psu_command(r);  // CAL:START, CAL:CLEAR, *RST
+  psu_confirmed(r);                             // output on
   calibration_phase(r, dac);
   calibration_phase(r, meter);
-  psu_command(r);  // output off
-  psu_command(r);  // CAL:END
+  psu_confirmed(r);  // output off
+  psu_command(r);    // CAL:END
 }
 
 void voltage_calibration_ch12(Replay& r) {
@@ -115,14 +120,14 @@ void voltage_calibration_ch12(Replay& r) {
 void assessment(Replay& r, const ChannelGroup& group, bool recalibrate) {
   dmm_set_voltage_mode(r);
   check_path(r);
-  psu_command(r);  // output on
+  psu_confirmed(r);  // output on
   wait(r, ASSESS_OUTPUT_ON_WAIT_MS);
   for (std::size_t i = 0; i < group.sweep.size(); ++i) {
-    psu_command(r);  // :APPL
+    psu_confirmed(r);  // :APPL
     wait(r, ASSESS_SETTLE_MS);
     dmm_read(r);
   }
-  psu_command(r);  // output off
+  psu_confirmed(r);  // output off
   if (recalibrate) voltage_calibration_ch12(r);
 }
 

@@ -25,8 +25,10 @@ struct PhaseEnd {
 };
 
 // Runs one phase, adding the corrections (one per point) to its readings when they are given.
+// unconfirmed: a command before the phase that the supply did not confirm (its text), which leaves the
+// first point unmeasured too; null when there is none.
 PhaseEnd run_phase(Bench& bench, Channel channel, const CalibrationPhase& phase, std::span<const double> corrections,
-                   ProcedureObserver& observer) {
+                   const char* unconfirmed, ProcedureObserver& observer) {
   const char* name = channel.name();
   char command[128];
   PhaseEnd end;
@@ -43,11 +45,19 @@ PhaseEnd run_phase(Bench& bench, Channel channel, const CalibrationPhase& phase,
       return end;
     }
     std::snprintf(command, sizeof command, phase.texts->set_format, name, point, phase.points[i]);
-    bench.psu.command(command);
+    const bool confirmed = bench.psu.command_confirmed(command);
     observer.calibration_command(point, command);
+    const double set = value_sent(command);
+    if ((!confirmed || unconfirmed != nullptr) && bench.psu.connected()) {
+      // The supply may not have acted on the point yet: the DMM would read the one before it.
+      end.missed++;
+      observer.calibration_point_unconfirmed(confirmed ? unconfirmed : command);
+      observer.point_taken({set, std::nullopt, std::nullopt, false});
+      unconfirmed = nullptr;
+      continue;
+    }
     bench.env.sleep_ms(phase.settle_ms);
 
-    const double set = value_sent(command);
     const Result<double> read = bench.dmm.read();
     const std::optional<double> reading = read ? std::optional<double>(*read) : std::nullopt;
     if (!bench.psu.connected()) {
@@ -119,7 +129,9 @@ CalibrationOutcome run_factory_calibration(Bench& bench, const CalibrationRun& r
   bench.psu.command("*RST\r\n");
   OutputGuard output(bench.psu, channel);
   observer.output_switched_on(channel);
-  output.on();
+  char output_on[32];
+  std::snprintf(output_on, sizeof output_on, "OUTPUT %s,ON\r\n", name);
+  const char* unconfirmed = output.on() ? nullptr : output_on;
 
   bool lost = false;
   bool stopped = false;
@@ -129,28 +141,29 @@ CalibrationOutcome run_factory_calibration(Bench& bench, const CalibrationRun& r
     if (stopped) {
       outcome.missed += static_cast<int>(phase.points.size());
     } else if (!lost) {
-      const PhaseEnd end = run_phase(bench, channel, phase, corrections, observer);
+      const PhaseEnd end = run_phase(bench, channel, phase, corrections, p == 0 ? unconfirmed : nullptr, observer);
       outcome.missed += end.missed;
       lost = end.lost;
       stopped = end.stopped;
     }
     outcome.total += static_cast<int>(phase.points.size());
   }
-  if (lost) {
-    observer.calibration_supply_lost(channel);
-    observer.incomplete(std::string(run.record_title) + ": the connection to the DP832 was lost");
-    return outcome;
-  }
-
   // From here to the end the output goes off and the session is closed whatever else comes, even a
   // second Ctrl+C.
   StopCleanup cleanup;
-  observer.output_switched_off(channel);
-  output.off();
-
   char date[32];
   date_stamp(bench.env.local_time().local, date);
   std::snprintf(command, sizeof command, "CAL:END %s,%s\r\n", date, name);
+  if (lost) {
+    observer.calibration_supply_lost(channel);
+    const std::string recovery = recover_lost_supply(bench, channel, output, command, observer);
+    observer.incomplete(std::string(run.record_title) + ": the connection to the DP832 was lost; " + recovery);
+    return outcome;
+  }
+
+  observer.output_switched_off(channel);
+  output.off();
+
   bench.psu.command(command);
   observer.calibration_ended(command);
 
@@ -168,6 +181,10 @@ CalibrationOutcome run_factory_calibration(Bench& bench, const CalibrationRun& r
     observer.step_completed();
     outcome.completed = true;
   }
-  report_supply_errors(bench, channel, ErrorContext::calibration, observer);
+  if (!report_supply_errors(bench, channel, ErrorContext::calibration, observer)) {
+    // No answer after CAL:END: the supply may have refused the calibration as well as taken it.
+    observer.incomplete(std::string(run.record_title) + ": the supply did not confirm the calibration");
+    outcome.completed = false;
+  }
   return outcome;
 }

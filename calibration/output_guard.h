@@ -15,23 +15,25 @@ class OutputGuard {
   OutputGuard(const OutputGuard&) = delete;
   OutputGuard& operator=(const OutputGuard&) = delete;
 
-  void on() {
-    send("ON");
+  // true once the supply has confirmed it.
+  bool on() {
     on_ = true;
+    return send("ON");
   }
-  // Switches the output off now, once; a second Ctrl+C cannot cut the command's drain short.
-  void off() {
-    if (!on_) return;
+  // Switches the output off now, once; a second Ctrl+C cannot cut the command's drain short. true when
+  // the output is known to be off: the supply confirmed it, or this guard never switched it on.
+  bool off() {
+    if (!on_) return true;
     on_ = false;
     StopCleanup cleanup;
-    send("OFF");
+    return send("OFF");
   }
 
  private:
-  void send(const char* state) {
+  bool send(const char* state) {
     char command[32];
     std::snprintf(command, sizeof command, "OUTPUT %s,%s\r\n", channel_.name(), state);
-    psu_.command(command);
+    return psu_.command_confirmed(command);
   }
 
   Psu& psu_;

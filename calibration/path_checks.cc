@@ -2,6 +2,7 @@
 #include "calibration/path_checks.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "calibration/output_guard.h"
 #include "link/primitives.h"
@@ -13,17 +14,18 @@ constexpr double CURRENT_PATH_MIN = 0.5;
 
 bool check_path(Bench& bench, Channel channel, int source_volts, double threshold) {
   OutputGuard output(bench.psu, channel);
-  output.on();
+  bool confirmed = output.on();
   bench.psu.pause(PATH_OUTPUT_ON_WAIT_MS);
 
   char command[32];
   std::snprintf(command, sizeof command, ":APPL %s,%d,2\r\n", channel.name(), source_volts);
-  bench.psu.command(command);
+  confirmed = bench.psu.command_confirmed(command) && confirmed;
   bench.psu.pause(PATH_APPLY_WAIT_MS);
 
   const Result<double> reading = bench.dmm.read();
   output.off();
-  return reading && *reading >= threshold;
+  // A source the supply did not confirm may not be what the DMM read: the check fails.
+  return confirmed && reading && *reading >= threshold;
 }
 
 }  // namespace
@@ -33,5 +35,6 @@ bool check_voltage_path(Bench& bench, Channel channel) { return check_path(bench
 bool check_current_path(Bench& bench, Channel channel) { return check_path(bench, channel, 3, CURRENT_PATH_MIN); }
 
 void report_path_failure(Bench& bench, Channel channel, ProcedureObserver& observer) {
-  observer.path_check_failed(channel, bench.psu.read_errors());
+  const Result<std::vector<std::string>> errors = bench.psu.read_errors();
+  observer.path_check_failed(channel, errors ? *errors : std::vector<std::string>());
 }

@@ -34,6 +34,13 @@ struct FullCalibrationFigures {
   double achieved_rms;
 };
 
+// What became of a supply whose link was lost in a procedure.
+struct SupplyRecovery {
+  bool reconnected = false;
+  bool output_off = false;         // the supply confirmed the output off
+  bool calibration_ended = false;  // CAL:END sent on the new link, and the link still up after it
+};
+
 class ProcedureObserver {
  public:
   ProcedureObserver() = default;
@@ -60,12 +67,17 @@ class ProcedureObserver {
                              const std::vector<std::string>& /*errors*/) {}
   // The path check found no reading from the channel; errors: what the supply reported meanwhile.
   virtual void path_check_failed(Channel /*channel*/, const std::vector<std::string>& /*errors*/) {}
+  // The supply's link was lost; one new connection was tried to switch the output off (and, in a
+  // calibration, to end it).
+  virtual void supply_recovered(Channel /*channel*/, const SupplyRecovery& /*recovery*/, bool /*calibration*/) {}
 
   // ---- the voltage sweep of an assessment
   virtual void sweep_point(double /*set*/, double /*error_v*/) {}
   virtual void sweep_stopped(Channel /*channel*/) {}
   virtual void sweep_supply_lost() {}
   virtual void sweep_reading_failed() {}
+  // The supply did not confirm a command of the point (its text as sent): the sweep ends there.
+  virtual void sweep_point_unconfirmed(const char* /*command*/) {}
   virtual void sweep_reading_wrong() {}
   // After a wrong reading, with the output off: the operator acknowledges.
   virtual void sweep_reading_wrong_acknowledge() {}
@@ -76,6 +88,10 @@ class ProcedureObserver {
   virtual void calibration_command(int /*point*/, const char* /*command*/) {}
   virtual void calibration_reading_implausible(double /*reading*/, double /*set*/) {}
   virtual void calibration_reading_failed() {}
+  // The supply did not confirm a command of the point (its text as sent): the point is not reported.
+  virtual void calibration_point_unconfirmed(const char* /*command*/) {}
+  // After CAL:END the supply's error queue gave no answer: whether it took the calibration is unknown.
+  virtual void calibration_unconfirmed(Channel /*channel*/) {}
   virtual void calibration_correction(double /*correction_v*/) {}
   virtual void calibration_supply_lost(Channel /*channel*/) {}
   virtual void calibration_ended(const char* /*end_command*/) {}
@@ -133,6 +149,22 @@ class ObserverPair final : public ProcedureObserver {
   void path_check_failed(Channel channel, const std::vector<std::string>& errors) override {
     a_.path_check_failed(channel, errors);
     b_.path_check_failed(channel, errors);
+  }
+  void supply_recovered(Channel channel, const SupplyRecovery& recovery, bool calibration) override {
+    a_.supply_recovered(channel, recovery, calibration);
+    b_.supply_recovered(channel, recovery, calibration);
+  }
+  void sweep_point_unconfirmed(const char* command) override {
+    a_.sweep_point_unconfirmed(command);
+    b_.sweep_point_unconfirmed(command);
+  }
+  void calibration_point_unconfirmed(const char* command) override {
+    a_.calibration_point_unconfirmed(command);
+    b_.calibration_point_unconfirmed(command);
+  }
+  void calibration_unconfirmed(Channel channel) override {
+    a_.calibration_unconfirmed(channel);
+    b_.calibration_unconfirmed(channel);
   }
   void sweep_point(double set, double error_v) override {
     a_.sweep_point(set, error_v);

@@ -7,6 +7,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "calibration/channel_groups.h"
 #include "calibration/output_guard.h"
@@ -48,7 +49,10 @@ SweepResult assess_voltage_accuracy(Bench& bench, Channel channel, ProcedureObse
 
   OutputGuard output(bench.psu, channel);
   observer.output_switched_on(channel);
-  output.on();
+  char output_on[32];
+  std::snprintf(output_on, sizeof output_on, "OUTPUT %s,ON\r\n", name);
+  // Until the first set point is confirmed: the output's switching on too.
+  bool on_confirmed = output.on();
   bench.env.sleep_ms(ASSESS_OUTPUT_ON_WAIT_MS);
   SweepErrors sweep;
   result.sum_of_squares = 0.0;
@@ -60,7 +64,7 @@ SweepResult assess_voltage_accuracy(Bench& bench, Channel channel, ProcedureObse
     StopCleanup cleanup;
     observer.sweep_stopped(channel);
     output.off();
-    report_supply_errors(bench, channel, ErrorContext::assessment, observer);
+    (void)report_supply_errors(bench, channel, ErrorContext::assessment, observer);
   };
 
   char command[128];
@@ -70,13 +74,25 @@ SweepResult assess_voltage_accuracy(Bench& bench, Channel channel, ProcedureObse
       return result;
     }
     std::snprintf(command, sizeof command, ":APPL %s,%.4lf,2\r\n", name, set_point);
-    bench.psu.command(command);
+    const bool confirmed = bench.psu.command_confirmed(command) && on_confirmed;
     if (!bench.psu.connected()) {
       // The set point never reached the supply: a reading now would measure something else.
       observer.sweep_supply_lost();
-      observer.incomplete(stop_reason(step, "the connection to the DP832 was lost", set_point));
+      StopCleanup cleanup;
+      const std::string recovery = recover_lost_supply(bench, channel, output, nullptr, observer);
+      observer.incomplete(stop_reason(step, "the connection to the DP832 was lost", set_point) + "; " + recovery);
       return result;
     }
+    if (!confirmed) {
+      // The supply may not have acted on the set point yet: the DMM would read the point before it.
+      observer.sweep_point_unconfirmed(on_confirmed ? command : output_on);
+      observer.point_taken({set_point, std::nullopt, std::nullopt, false});
+      observer.incomplete(stop_reason(step, "the DP832 did not confirm the set point", set_point));
+      output.off();
+      (void)report_supply_errors(bench, channel, ErrorContext::assessment, observer);
+      return result;
+    }
+    on_confirmed = true;
     bench.env.sleep_ms(ASSESS_SETTLE_MS);
 
     const Result<double> reading = bench.dmm.read();
@@ -90,7 +106,7 @@ SweepResult assess_voltage_accuracy(Bench& bench, Channel channel, ProcedureObse
       observer.incomplete(stop_reason(step, "the DMM reading failed", set_point));
       // The sweep ends here: the channel is switched off before anything else.
       output.off();
-      report_supply_errors(bench, channel, ErrorContext::assessment, observer);
+      (void)report_supply_errors(bench, channel, ErrorContext::assessment, observer);
       return result;
     }
     const double error = *reading - set_point;
@@ -103,7 +119,7 @@ SweepResult assess_voltage_accuracy(Bench& bench, Channel channel, ProcedureObse
       observer.sweep_reading_wrong();
       output.off();
       observer.sweep_reading_wrong_acknowledge();
-      report_supply_errors(bench, channel, ErrorContext::assessment, observer);
+      (void)report_supply_errors(bench, channel, ErrorContext::assessment, observer);
       return result;
     }
     sweep.add(error);
@@ -116,6 +132,7 @@ SweepResult assess_voltage_accuracy(Bench& bench, Channel channel, ProcedureObse
   result.rms_error = sweep.rms_over_mV(group.sweep.size());
   observer.sweep_figures(result.sum_of_squares, result.rms_error);
   observer.step_completed();
-  result.completed = report_supply_errors(bench, channel, ErrorContext::assessment, observer).empty();
+  const Result<std::vector<std::string>> errors = report_supply_errors(bench, channel, ErrorContext::assessment, observer);
+  result.completed = !errors || errors->empty();
   return result;
 }

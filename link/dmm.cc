@@ -5,7 +5,6 @@
 #include <cstring>
 #include <new>
 
-#include "console/field_parser.h"
 #include "link/primitives.h"
 #include "link/tcp_link.h"
 
@@ -33,17 +32,12 @@ void report_raw_answer(Console& console) {
 
 }  // namespace
 
-std::string instrument_description(const char* idn_reply, const std::string& host, int port) {
-  char manufacturer[64] = "";
-  char model[64] = "";
-  char serial[64] = "";
-  FieldParser parser;
-  parser.field(idn_reply, manufacturer, 0, FIELD_MAX, sizeof manufacturer);
-  parser.field(idn_reply, model, 1, FIELD_MAX, sizeof model);
-  parser.field(idn_reply, serial, 2, FIELD_MAX, sizeof serial);
+std::string instrument_description(const Identity& identity, const std::string& host, int port) {
+  // Each field as it is shown: cut to FIELD_MAX characters.
+  auto shown = [](const std::string& field) { return field.substr(0, FIELD_MAX); };
   char description[128];
-  int length = std::snprintf(description, sizeof description, "%s %s (S/N %s ) at %s:%d", manufacturer, model,
-                             serial, host.c_str(), port);
+  int length = std::snprintf(description, sizeof description, "%s %s (S/N %s ) at %s:%d", shown(identity.maker).c_str(),
+                             shown(identity.model).c_str(), shown(identity.serial).c_str(), host.c_str(), port);
   // A longer description is cut to fit; a failed format leaves it empty.
   if (length < 0) description[0] = 0;
   return description;
@@ -116,8 +110,8 @@ Status Dmm::identify(Console& console, const std::string& host, int port) {
     drop();
     return Status::failure("the DMM failed to identify");
   }
-  description_ = instrument_description(reply, host, port);
   identified_ = {parse_identity(reply), host, port};
+  description_ = instrument_description(identified_.identity, host, port);
 
   set_voltage_mode();
   console.print("Checking DMM read data...");
@@ -171,10 +165,12 @@ void Dmm::set_current_mode() {
   drain_input(link_.get(), framing_->command_drain_ms);
 }
 
-// A raw socket has no echo to keep the readings in step. After an answer that came too late, the DMM
-// is asked for its identification, whose answer (with its commas) no reading can be mistaken for, and
-// everything before it, the late answer among it, is thrown away. true once in step again.
-bool Dmm::resynchronise_raw() {
+// After an answer that came too late (on a telnet-style port: also an echo that came too late), the
+// DMM is asked for its identification, whose answer (with its commas) no reading can be mistaken for,
+// and everything before it, the late echo and answer among it, is thrown away. true once in step
+// again. A raw socket has no echo to keep the readings in step; on a telnet-style port a late echo
+// and its answer would otherwise be taken for the next reading's.
+bool Dmm::resynchronise() {
   send("*IDN?");
   char buffer[128];
   for (int i = 0; i < RESYNC_LINES; ++i) {
@@ -193,8 +189,7 @@ Result<double> Dmm::read() {
   if (link_ == nullptr) return Status::failure("no DMM connected");
   const DmmFraming& frame = *framing_;
   drain_input(link_.get(), frame.command_drain_ms);
-  if (!frame.echoes && reply_overdue_ && !resynchronise_raw())
-    return Status::failure("the DMM did not answer in step");
+  if (reply_overdue_ && !resynchronise()) return Status::failure("the DMM did not answer in step");
   send("READ?");
 
   char buffer[128];
@@ -213,10 +208,9 @@ Result<double> Dmm::read() {
     reply_overdue_ = true;
     return Status::failure("the DMM's answer did not come in time");
   }
-  // While a late answer may be on its way, only a reading whose command the DMM has echoed is in
-  // step: without the echo, the line just read may be the late answer to an earlier READ?.
-  if (frame.echoes && reply_overdue_ && !echoed) return Status::failure("the DMM did not answer in step");
   Result<double> value = dmm_reading_from_reply(buffer, r);
-  if (value) reply_overdue_ = false;
+  // No echo in time and no reading in its place: the line was most likely the late echo itself, and
+  // the answer is still to come; the next reading resynchronises first.
+  if (frame.echoes && !echoed && !value) reply_overdue_ = true;
   return value;
 }

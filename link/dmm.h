@@ -55,7 +55,7 @@ class Dmm {
  private:
   bool answers_as_raw_socket();
   void report_failed_identification(Console& console, bool echoed, int port);
-  bool resynchronise_raw();
+  bool resynchronise();
 
   std::unique_ptr<Transport> link_;
   const DmmFraming* framing_;
@@ -64,6 +64,6 @@ class Dmm {
   bool reply_overdue_ = false;
 };
 
-// "maker model (S/N serial ) at host:port" from a *IDN? answer, each field cut to 63 characters and
-// the whole to 127, as the menu's header shows an instrument.
-std::string instrument_description(const char* idn_reply, const std::string& host, int port);
+// "maker model (S/N serial ) at host:port" from the fields of a *IDN? answer (the same fields that the
+// record holds), each cut to 63 characters and the whole to 127, as the menu's header shows an instrument.
+std::string instrument_description(const Identity& identity, const std::string& host, int port);

@@ -14,6 +14,15 @@ constexpr int DMM_ANSWER_TIMEOUT_MS = TELNET_DMM.answer_ms;       // per byte of
 constexpr int PATH_OUTPUT_ON_WAIT_MS = 200;  // path check: after switching the output on
 constexpr int PATH_APPLY_WAIT_MS = 100;      // path check: after applying the test source
 
+// The supply's answer to *OPC? after a command that changes an output or a calibration point, per byte
+// as for its other answers.
+constexpr int PSU_CONFIRM_MS = DP832_FRAMING.identify_ms;
+
+// A lost supply: the new connection, the output switched off and the calibration ended, all within this.
+constexpr int PSU_RECOVERY_MS = 5000;
+// The part of it that the connect may take; the rest is for the commands after it.
+constexpr int PSU_RECONNECT_MS = 3500;
+
 // The supply's error queue: at most this many SYST:ERR? questions, each answer awaited this long,
 // and no new question once this much time has passed since the first.
 constexpr int SUPPLY_ERRORS_MAX = 20;

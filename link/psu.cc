@@ -29,8 +29,8 @@ Status Psu::identify(Console& console, const std::string& host, int port) {
     drop();
     return Status::failure("the DP832 failed to identify");
   }
-  description_ = instrument_description(reply, host, port);
   identified_ = {parse_identity(reply), host, port};
+  description_ = instrument_description(identified_.identity, host, port);
   console.print("OK!\n\n");
   return Status::success();
 }
@@ -40,7 +40,7 @@ Status Psu::connect(Console& console, const std::string& host, int port) {
   identified_ = {};
   console.print_untrusted("Connecting to DP832 on IP %s, Port %d...", host, port);
   drop();
-  attach(std::unique_ptr<Transport>(new (std::nothrow) TcpLink(host.c_str(), port)));
+  attach(connector(host, port, CONNECT_TIMEOUT_MS));
   if (link_ == nullptr || !link_->is_connected()) {
     console.print("\n\aWARNING: DP832 FAILED TO CONNECT. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n");
     drop();
@@ -55,6 +55,31 @@ void Psu::command(const char* text) {
   drain_input(link_.get(), PSU_DRAIN_MS);
 }
 
+std::unique_ptr<Transport> Psu::tcp_connector(const std::string& host, int port, int timeout_ms) {
+  return std::unique_ptr<Transport>(new (std::nothrow) TcpLink(host.c_str(), port, timeout_ms));
+}
+
+bool Psu::command_confirmed(const char* text) {
+  if (link_ == nullptr) return false;
+  command(text);
+  if (!connected()) return false;
+  link_->send_text("*OPC?\r\n");
+  char reply[128];
+  if (read_reply(reply, REPLY_COUNT, link_.get(), PSU_CONFIRM_MS, '\n') <= 0) return false;
+  char* end = nullptr;
+  const long done = std::strtol(reply, &end, 10);
+  return end != reply && done == 1 && (*end == '\r' || *end == '\n' || *end == 0);
+}
+
+bool Psu::reconnect(int timeout_ms) {
+  if (identified_.host.empty()) return false;
+  std::unique_ptr<Transport> fresh = connector(identified_.host, identified_.port, timeout_ms);
+  // Without a new connection the lost link stays, and with it the supply's state: lost.
+  if (fresh == nullptr || !fresh->is_connected()) return false;
+  attach(std::move(fresh));
+  return true;
+}
+
 bool Psu::connected() { return link_ != nullptr && link_->is_connected() != 0; }
 
 void Psu::pause(int ms) {
@@ -64,16 +89,19 @@ void Psu::pause(int ms) {
     sleep_ms(ms);
 }
 
-std::vector<std::string> Psu::read_errors() {
+Result<std::vector<std::string>> Psu::read_errors() {
   std::vector<std::string> errors;
-  if (link_ == nullptr) return errors;
+  if (!connected()) return Status::failure("no connection to the DP832");
   const auto start = link_->now();
   const auto limit = std::chrono::milliseconds(scaled_ms(SUPPLY_ERRORS_TIME_MS));
   for (int i = 0; i < SUPPLY_ERRORS_MAX && connected() && link_->now() - start < limit; ++i) {
     link_->send_text("SYST:ERR?\r\n");
     char reply[128];
     int r = read_reply(reply, REPLY_COUNT, link_.get(), SUPPLY_ERROR_ANSWER_MS, '\n');
-    if (r <= 0) break;
+    if (r <= 0) {
+      if (i == 0) return Status::failure("the DP832 did not answer SYST:ERR?");
+      break;
+    }
     std::size_t length = std::strlen(reply);
     while (length > 0 && (reply[length - 1] == '\n' || reply[length - 1] == '\r')) reply[--length] = 0;
     char* end = nullptr;

@@ -2,6 +2,7 @@
 // Every command to the supply goes through here.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +14,12 @@
 
 class Psu {
  public:
+  // Opens a link to host:port, giving up on the connect after timeout_ms; a TcpLink unless a test hands
+  // in its own. The link it gives may be null or not connected.
+  using Connector = std::function<std::unique_ptr<Transport>(const std::string& host, int port, int timeout_ms)>;
+  static std::unique_ptr<Transport> tcp_connector(const std::string& host, int port, int timeout_ms);
+  Connector connector = tcp_connector;
+
   // Connects to host:port, resets and identifies (connect_psu). On failure the link is dropped; the
   // console has been told why.
   Status connect(Console& console, const std::string& host, int port);
@@ -31,6 +38,13 @@ class Psu {
 
   // One command, then the drain after it (psu_command); nothing is sent while the supply is absent.
   void command(const char* text);
+  // A command that changes an output or a calibration point: the command and its drain, then *OPC?,
+  // whose answer 1 says that the supply has acted on it. true once confirmed; false when the supply
+  // did not confirm in time (or is absent, or its link went meanwhile).
+  bool command_confirmed(const char* text);
+  // A lost link: one new connection to the address the supply was identified at, the connect bounded
+  // by timeout_ms; nothing is sent on it. true once the new link is up (it replaces the lost one).
+  bool reconnect(int timeout_ms);
   // true while the link is up; false once it is gone (the supply closed it or it failed), after which
   // no command reaches the supply (psu_connected).
   bool connected();
@@ -38,8 +52,9 @@ class Psu {
   void pause(int ms);
   // Empties the supply's error queue: asks SYST:ERR? until it answers 0 (no error), nothing, or no
   // error number, within the bounds of link/primitives.h. Every error, as the supply gave it (line end
-  // removed) (read_supply_errors).
-  std::vector<std::string> read_errors();
+  // removed), none for an empty queue (read_supply_errors); a failure when the supply gave no answer at
+  // all (no link, a lost link, silence), so that nothing is known of its queue.
+  Result<std::vector<std::string>> read_errors();
 
  private:
   std::unique_ptr<Transport> link_;

@@ -26,7 +26,7 @@ bool starts_with_letter(const char* text) {
 
 }  // namespace
 
-TcpLink::TcpLink(const char* host, int port_number)
+TcpLink::TcpLink(const char* host, int port_number, int connect_timeout_ms)
     : port(port_number), address(ADDRESS_NONE), remote{FAMILY_INET, 0, ADDRESS_NONE} {
   // A port the protocol cannot carry is refused, never reduced modulo 65536.
   if (host == nullptr || port < 1 || port > 65535) return;
@@ -46,7 +46,7 @@ TcpLink::TcpLink(const char* host, int port_number)
 
   socket = net_tcp_socket();
   if (socket == NET_INVALID_SOCKET) return;
-  if (!net_connect(socket, address, port, CONNECT_TIMEOUT_MS)) {
+  if (!net_connect(socket, address, port, connect_timeout_ms)) {
     net_close(socket);
     socket = NET_INVALID_SOCKET;
     return;

@@ -18,7 +18,7 @@ struct RemoteAddress {
 
 class TcpLink final : public Transport {
  public:
-  TcpLink(const char* host, int port);
+  TcpLink(const char* host, int port, int connect_timeout_ms = CONNECT_TIMEOUT_MS);
   ~TcpLink() override;  // closes the socket
   TcpLink(const TcpLink&) = delete;
   TcpLink& operator=(const TcpLink&) = delete;

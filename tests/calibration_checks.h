@@ -65,17 +65,20 @@ inline std::vector<double> calibration_script(double path_check, const std::vect
 
 // The question that reads the supply's error queue, at the end of every procedure.
 inline const std::string SUPPLY_ERROR_QUERY = "SYST:ERR?";
+// The question that follows every command changing an output or a calibration point.
+inline const std::string CONFIRM_QUERY = "*OPC?";
 inline const std::string NOT_READING = "\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n";
 // The full voltage calibration's start, up to the channel's number.
 inline const std::string BANNER =
     "\n\n** Full Channel Voltage Calibration **\n\nSTEPS: (1) Factory Calibration (2) Assessment of Error "
     "and Fine Calibration (3) Final Assessment.\n\nSTEP 1: INITIAL CALIBRATION PER FACTORY SPEC - Channel ";
 
-// The path check's lines: the output on at <volts> V, 2 A, and off again; a failed check reads the
-// error queue next.
+// The path check's lines: the output on at <volts> V, 2 A, and off again, each confirmed; a failed check
+// reads the error queue next.
 inline std::vector<std::string> path_check(const std::string& name, int volts = 5, bool failed = false) {
-  std::vector<std::string> lines = {"OUTPUT " + name + ",ON", text_of(":APPL %s,%d,2", name.c_str(), volts),
-                                    "OUTPUT " + name + ",OFF"};
+  std::vector<std::string> lines = {"OUTPUT " + name + ",ON",  CONFIRM_QUERY,
+                                    text_of(":APPL %s,%d,2", name.c_str(), volts), CONFIRM_QUERY,
+                                    "OUTPUT " + name + ",OFF", CONFIRM_QUERY};
   if (failed) lines.push_back(SUPPLY_ERROR_QUERY);
   return lines;
 }
@@ -93,11 +96,11 @@ class ExpectedCalibration {
     const bool volts = quantity == 'V';
     commands = path_check(name, volts ? 5 : 3);
     commands.insert(commands.end(), {"CAL:START 27384," + name, text_of("CAL:CLEAR %s,%c", name.c_str(), quantity),
-                                     "*RST", "OUTPUT " + name + ",ON"});
+                                     "*RST", "OUTPUT " + name + ",ON", CONFIRM_QUERY});
     console = name + " output ON...\n";
     phase(volts ? "V-DAC" : "I-DAC", 1, dac_points, dac, corrections);
     phase(volts ? "Voltmeter" : "Ammeter", 0, meter_points, meter, nullptr);
-    commands.push_back("OUTPUT " + name_ + ",OFF");
+    commands.insert(commands.end(), {"OUTPUT " + name_ + ",OFF", CONFIRM_QUERY});
     std::string end_line = "CAL:END " + date + "," + name_;
     commands.push_back(end_line);
     console += name_ + " output OFF...\n" + end_line + "\r\n";
@@ -121,7 +124,7 @@ class ExpectedCalibration {
       int n = static_cast<int>(i);
       std::string set = text_of("CAL:SET %s,%c,%d,", name_.c_str(), quantity_, n) + text_of(set_value, points[i]) +
                         text_of(",%d", field);
-      commands.push_back(set);
+      commands.insert(commands.end(), {set, CONFIRM_QUERY});
       console += text_of("[%2d] %s\r\n", n, set.c_str());
       if (std::isnan(readings.at(i))) {
         console += "\aWARNING: DMM communication error.\n";

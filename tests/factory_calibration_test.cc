@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -14,7 +15,9 @@
 #include "app/console_observer.h"
 #include "calibration/factory_calibration.h"
 #include "calibration/point_tables.h"
+#include "calibration/run_recording.h"
 #include "calibration/voltage_assessment.h"
+#include "link/primitives.h"
 #include "tests/calibration_checks.h"
 #include "tests/program_fixture.h"
 
@@ -240,3 +243,125 @@ INSTANTIATE_TEST_SUITE_P(Cases, ProcedurePathCheckTest,
                                            FailedPathCheck{Checked::assessment, CH1, 1.4999},
                                            FailedPathCheck{Checked::full, CH1, 1.0}),
                          [](const auto& info) { return case_name(info.param); });
+
+// ---- The supply's faults on in-memory links (virtual clock): a late confirmation, an unanswered error
+// queue after CAL:END, a link lost mid-run.
+
+namespace {
+
+// A voltage calibration of CH3 on fakes, told to the console and the run's record. The DMM reads every
+// point exactly, but for the points left out (the supply's confirmation missing, no READ? is sent).
+struct FakeCalibration {
+  TestEnvironment env;
+  Bench bench{env, TELNET_DMM};
+  ConsoleObserver shown{env.console()};
+  RunRecorder recorder{Procedure::voltage_calibration, CH3};
+  ObserverPair both{shown, recorder};
+  FakeTransport* psu = nullptr;
+
+  explicit FakeCalibration(std::unique_ptr<FakeTransport> supply, int skipped = -1) {
+    env.virtual_clock = true;
+    std::vector<std::string> readings = {"+5.0"};
+    for (int i = 0; i < 13; ++i)
+      if (i != skipped) readings.push_back(text_of("%f", VDAC_POINTS_3[i]));
+    for (double point : VMETER_POINTS_3) readings.push_back(text_of("%f", point));
+    install_dmm(bench, fake_dmm(readings));
+    psu = &install_psu(bench, std::move(supply));
+    EXPECT_TRUE(bench.psu.identify(env.console(), "127.0.0.1", 5555));
+    env.text().clear();
+  }
+  CalibrationOutcome run() { return factory_voltage_calibration(bench, CH3, both); }
+  const std::string& out() { return env.text(); }
+};
+
+// A DP832 fake that answers *IDN?, and *OPC? as told: after reply_ms, or, for the line that begins
+// with late_line, after late_ms; SYST:ERR? gets "0" unless errors_silent.
+std::unique_ptr<FakeTransport> supply(const std::string& late_line = "", long long late_ms = 0,
+                                      bool errors_silent = false) {
+  auto fake = std::make_unique<FakeTransport>();
+  auto last = std::make_shared<std::string>();
+  fake->respond('\n', [=](FakeTransport& link, const std::string& line) {
+    if (line == "*IDN?\r\n") link.arrive_after(1, "ACME,DP832,SN9,1.0\n");
+    if (line == "*OPC?\r\n") link.arrive_after(!late_line.empty() && last->starts_with(late_line) ? late_ms : 1, "1\n");
+    if (line == "SYST:ERR?\r\n" && !errors_silent) link.arrive_after(1, "0,\"No error\"\n");
+    *last = line;
+  });
+  return fake;
+}
+
+}  // namespace
+
+// The supply acts on one CAL:SET 600 ms late: its point is never measured nor reported, the rest are.
+TEST(FactoryOnFakes, AnUnconfirmedSetPointIsNotReported) {
+  FakeCalibration cal(supply("CAL:SET CH3,V,8,3.4,1", 600), 8);
+  const CalibrationOutcome outcome = cal.run();
+  EXPECT_FALSE(outcome.completed);
+  EXPECT_EQ(outcome.missed, 1);
+  const std::string dac_phase = cal.psu->sent.substr(0, cal.psu->sent.find("CAL:SET CH3,V,0,0.0,0"));
+  EXPECT_EQ(dac_phase.find("CAL:MEAS CH3,V,8,"), std::string::npos) << dac_phase;
+  EXPECT_NE(dac_phase.find("CAL:MEAS CH3,V,9,4.100000,1"), std::string::npos) << dac_phase;
+  EXPECT_THAT(cal.out(), HasSubstr("[ 8] CAL:SET CH3,V,8,3.4,1\r\n\aWARNING: THE DP832 DID NOT CONFIRM "
+                                   "\"CAL:SET CH3,V,8,3.4,1\": THE POINT IS NOT REPORTED TO THE SUPPLY.\n"));
+  EXPECT_FALSE(cal.recorder.run().completed);
+}
+
+// No answer to SYST:ERR? after CAL:END, or the link reset right after it: the calibration's acceptance
+// is unknown, said on the console and in the record.
+TEST(FactoryOnFakes, AnUnansweredErrorQueueLeavesTheCalibrationUnconfirmed) {
+  for (const bool reset : {false, true}) {
+    SCOPED_TRACE(reset ? "reset" : "silent");
+    auto fake = supply("", 0, !reset);
+    if (reset)
+      fake->respond('\n', [](FakeTransport& link, const std::string& line) {
+        if (line == "*IDN?\r\n") link.arrive_after(1, "ACME,DP832,SN9,1.0\n");
+        if (line == "*OPC?\r\n") link.arrive_after(1, "1\n");
+        if (line.starts_with("CAL:END ")) link.close_at(link.clock_ms + 1);
+      });
+    FakeCalibration cal(std::move(fake));
+    EXPECT_FALSE(cal.run().completed);
+    EXPECT_THAT(cal.out(), HasSubstr("\aWARNING: THE DP832 DID NOT CONFIRM THE CALIBRATION OF CH3: ITS ACCEPTANCE "
+                                     "IS UNKNOWN. REPEAT IT.\n"));
+    EXPECT_FALSE(cal.recorder.run().completed);
+    EXPECT_THAT(cal.recorder.run().incomplete_reason, HasSubstr("the supply did not confirm the calibration"));
+  }
+}
+
+// The link drops at the third V-DAC point: one new connection to the identified address switches the
+// output off and ends the calibration, and nothing else; without one, the console and record say so.
+TEST(FactoryOnFakes, ALostSupplyIsReconnectedOnceToMakeItSafe) {
+  for (const bool answers : {true, false}) {
+    SCOPED_TRACE(answers ? "reconnects" : "cannot reconnect");
+    auto fake = supply();
+    fake->respond('\n', [](FakeTransport& link, const std::string& line) {
+      if (line == "*IDN?\r\n") link.arrive_after(1, "ACME,DP832,SN9,1.0\n");
+      if (line == "*OPC?\r\n") link.arrive_after(1, "1\n");
+      if (line.starts_with("CAL:SET CH3,V,2,")) link.close_at(link.clock_ms);
+    });
+    FakeCalibration cal(std::move(fake));
+    FakeTransport* second = nullptr;
+    std::vector<std::string> asked;
+    cal.bench.psu.connector = [&](const std::string& host, int port, int timeout_ms) -> std::unique_ptr<Transport> {
+      asked.push_back(host + ":" + std::to_string(port));
+      EXPECT_LE(timeout_ms, PSU_RECOVERY_MS);
+      if (!answers) return nullptr;
+      auto link = supply();
+      second = link.get();
+      return link;
+    };
+    EXPECT_FALSE(cal.run().completed);
+    EXPECT_EQ(asked, std::vector<std::string>{"127.0.0.1:5555"});
+    const std::string reason = cal.recorder.run().incomplete_reason;
+    if (answers) {
+      ASSERT_NE(second, nullptr);
+      EXPECT_EQ(second->sent, "OUTPUT CH3,OFF\r\n*OPC?\r\nCAL:END " + today(cal.env) + ",CH3\r\n");
+      EXPECT_LE(second->clock_ms + PSU_RECONNECT_MS, PSU_RECOVERY_MS);
+      EXPECT_THAT(cal.out(), HasSubstr("THE DP832 WAS RECONNECTED: CH3 OUTPUT SWITCHED OFF.\nTHE CALIBRATION OF CH3 "
+                                       "WAS ENDED.\n"));
+      EXPECT_THAT(reason, HasSubstr("lost; reconnected: output switched off, calibration ended"));
+    } else {
+      EXPECT_THAT(cal.out(), HasSubstr("\aWARNING: THE DP832 COULD NOT BE RECONNECTED: CH3 OUTPUT MAY STILL BE ON"));
+      EXPECT_THAT(reason, HasSubstr("could not reconnect: the output may still be on"));
+    }
+    EXPECT_FALSE(cal.bench.psu.connected()) << "the supply stays lost to the program";
+  }
+}

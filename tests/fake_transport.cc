@@ -108,6 +108,7 @@ std::unique_ptr<FakeTransport> fake_psu(std::string identification, long long re
   auto fake = std::make_unique<FakeTransport>();
   fake->respond('\n', [=](FakeTransport& link, const std::string& line) {
     if (line == "*IDN?\r\n" && !identification.empty()) link.arrive_after(reply_ms, identification + "\n");
+    if (line == "*OPC?\r\n") link.arrive_after(reply_ms, "1\n");
   });
   return fake;
 }

@@ -76,8 +76,8 @@ std::unique_ptr<FakeTransport> fake_dmm(std::vector<std::string> readings,
                                         std::string identification = "ACME,DMM9,SN123,1.0",
                                         std::string line_end = "\r\n", long long reply_ms = 1);
 
-// A DP832 on a fake stream: commands end in a line feed; only *IDN? is answered (identification and
-// a line feed, reply_ms later), unless identification is empty.
+// A DP832 on a fake stream: commands end in a line feed; only *IDN? (identification and a line feed,
+// reply_ms later, unless identification is empty) and *OPC? (1) are answered.
 std::unique_ptr<FakeTransport> fake_psu(std::string identification = "ACME,PSU3,SN9,2.0",
                                         long long reply_ms = 1);
 

@@ -117,9 +117,10 @@ class DmmFaultTest : public FaultTest {
       EXPECT_GE(measured, 1) << "the points before the fault are measured";
     }
     // The run ends as always: output off, calibration closed, the error queue read.
-    EXPECT_GE(lines.size(), 3u);
-    if (lines.size() >= 3) {
-      EXPECT_EQ(lines[lines.size() - 3], "OUTPUT CH3,OFF");
+    EXPECT_GE(lines.size(), 4u);
+    if (lines.size() >= 4) {
+      EXPECT_EQ(lines[lines.size() - 4], "OUTPUT CH3,OFF");
+      EXPECT_EQ(lines[lines.size() - 3], "*OPC?");
       const std::string& end = lines[lines.size() - 2];
       EXPECT_EQ(end.rfind("CAL:END ", 0), 0u);
       EXPECT_EQ(end.substr(end.size() - 4), ",CH3");
@@ -299,7 +300,9 @@ TEST_P(DmmAssessmentFault, EndsAtItsPointAndEveryErrorLineIsItsOwnPointsReading)
     ASSERT_EQ(applied.size(), static_cast<std::size_t>(c.from + 1));
     EXPECT_EQ(applied.back(), ":APPL CH3,0.5000,2");
     ASSERT_LT(after_last, lines.size());
-    EXPECT_EQ(lines[after_last], "OUTPUT CH3,OFF") << "the sweep switches the output off at the failed point";
+    EXPECT_EQ(lines[after_last], "*OPC?");
+    ASSERT_LT(after_last + 1, lines.size());
+    EXPECT_EQ(lines[after_last + 1], "OUTPUT CH3,OFF") << "the sweep switches the output off at the failed point";
     EXPECT_NE(out.find("\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n\n"), std::string::npos);
     EXPECT_EQ(out.find(" SS Error:"), std::string::npos);
     EXPECT_FALSE(bench->output_on(3));

@@ -45,9 +45,9 @@ INSTANTIATE_TEST_SUITE_P(VoltageAndCurrent, PsuCalibrationFault, ::testing::Valu
 TEST_P(PsuCalibrationFault, DroppedMidCalibrationStopsTheRunAndDReconnects) {
   const char* procedure = GetParam();
   start_bench();
-  // Path check (3 commands), CAL:START, CAL:CLEAR, *RST, OUTPUT ON, then points: the drop comes
-  // after the 12th command, in the middle of the first phase.
-  before_key[0] = [this]() { bench->set_psu_faults({.drop_after_commands = 12}); };
+  // Path check (3 commands, each with its *OPC?), CAL:START, CAL:CLEAR, *RST, OUTPUT ON and *OPC?,
+  // then points: the drop comes after the 16th line, in the middle of the first phase.
+  before_key[0] = [this]() { bench->set_psu_faults({.drop_after_commands = 16}); };
   before_key[3] = [this]() { bench->set_psu_faults(SimPsuFaults()); };
   int code = run(std::string(procedure) + "ZD\r\rYZX");
   // Nothing was sent into the void and shown as sent.
@@ -56,24 +56,38 @@ TEST_P(PsuCalibrationFault, DroppedMidCalibrationStopsTheRunAndDReconnects) {
   EXPECT_EQ(after(PSU_GONE_IN_RUN).find("] CAL:"), std::string::npos) << "no command shown after the loss";
   EXPECT_EQ(run_text.find("output OFF..."), std::string::npos);
   EXPECT_EQ(occurrences(out, "CAL:END"), 0);
+  // One new connection, only to switch the output off and end the calibration.
+  EXPECT_NE(after(PSU_GONE_IN_RUN).find("THE DP832 WAS RECONNECTED: CH3 OUTPUT SWITCHED OFF.\n"
+                                         "THE CALIBRATION OF CH3 WAS ENDED.\n"),
+            std::string::npos);
+  const std::vector<std::string> lines = psu_lines();
+  // *RST and *IDN? at start-up, the 16 lines of the run, then the new connection's.
+  ASSERT_GE(lines.size(), 21u);
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 18, lines.begin() + 21),
+            (std::vector<std::string>{"OUTPUT CH3,OFF", "*OPC?", lines[20]}));
+  EXPECT_TRUE(lines[20].starts_with("CAL:END ")) << lines[20];
+  EXPECT_FALSE(bench->output_on(3));
+  EXPECT_FALSE(bench->in_calibration());
   // At the menu: the check finds the supply lost; D reconnects it; the next check passes.
   EXPECT_NE(out.find("Command >Z\n" + PSU_LOST), std::string::npos);
   EXPECT_NE(after("Configure DP832 IP Address").find("Connecting to DP832 on IP 127.0.0.1"), std::string::npos);
-  EXPECT_EQ(bench->psu_connections(), 2);
+  EXPECT_EQ(bench->psu_connections(), 3);
   expect_last_check_passed(code);
   EXPECT_LT(elapsed_ms, bound_ms(30));
 }
 
 TEST_F(PsuFaultTest, DroppedMidAssessmentStopsIt) {
   start_bench();
-  // Path check (3), OUTPUT ON, then four set points.
-  before_key[0] = [this]() { bench->set_psu_faults({.drop_after_commands = 8}); };
+  // Path check (3), OUTPUT ON, then four set points, each with its *OPC?.
+  before_key[0] = [this]() { bench->set_psu_faults({.drop_after_commands = 16}); };
   before_key[2] = [this]() { bench->set_psu_faults(SimPsuFaults()); };
   int code = run("A3ZD\r\rYZX");
   EXPECT_NE(out.find(PSU_GONE_IN_RUN), std::string::npos);
   EXPECT_LE(occurrences(out, "Correction: Setpoint"), 4);
   EXPECT_EQ(out.find("PROCEDURE ABORTED"), std::string::npos) << "no key wait for a wrong reading";
   EXPECT_EQ(out.find(" SS Error:"), std::string::npos);
+  EXPECT_NE(after(PSU_GONE_IN_RUN).find("THE DP832 WAS RECONNECTED: CH3 OUTPUT SWITCHED OFF.\n"), std::string::npos);
+  EXPECT_FALSE(bench->output_on(3));
   EXPECT_NE(out.find("Command >Z\n" + PSU_LOST), std::string::npos);
   expect_last_check_passed(code);
   EXPECT_LT(elapsed_ms, bound_ms(30));
@@ -83,13 +97,15 @@ TEST_F(PsuFaultTest, DroppedMidAssessmentStopsIt) {
 // supply, the summary shows no figures, and nothing is sent after the drop.
 TEST_F(PsuFaultTest, DroppedMidFullCalibration) {
   start_bench();
-  // Two path checks, CAL:START, CAL:CLEAR, *RST, OUTPUT ON, points.
-  before_key[0] = [this]() { bench->set_psu_faults({.drop_after_commands = 12}); };
+  // Two path checks, CAL:START, CAL:CLEAR, *RST, OUTPUT ON, points, with their *OPC? questions.
+  before_key[0] = [this]() { bench->set_psu_faults({.drop_after_commands = 24}); };
   int code = run("F1Y  ZX");
   EXPECT_NE(out.find(PSU_GONE_IN_RUN), std::string::npos);
   EXPECT_NE(out.find("FACTORY CALIBRATION:\n SS Error:      n/a mV^2"), std::string::npos);
-  // *RST and *IDN? at start-up, then the 12 commands of the full calibration.
-  EXPECT_EQ(psu_lines().size(), 2u + 12u) << "nothing reaches the supply after the drop";
+  // *RST and *IDN? at start-up, the 24 lines of the full calibration, then on a new connection only
+  // the output off (confirmed) and CAL:END.
+  EXPECT_EQ(psu_lines().size(), 2u + 24u + 3u) << "nothing else reaches the supply after the drop";
+  EXPECT_FALSE(bench->in_calibration());
   EXPECT_NE(out.find("Command >Z\n" + PSU_LOST), std::string::npos);
   EXPECT_EQ(code, 0);
   EXPECT_LT(elapsed_ms, bound_ms(20));

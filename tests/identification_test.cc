@@ -88,8 +88,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         dmm_case("ACME,DMM9,SN123,1.0", "ACME DMM9 (S/N SN123 )"),
         dmm_case("ACME,DMM9,SN123,1.0", "ACME DMM9 (S/N SN123 )", "\r"),
-        // The unquoted last field keeps the line's carriage return.
-        dmm_case("ACME,DMM9", "ACME DMM9\r (S/N  )"),
+        // The line's carriage return is no part of the last field.
+        dmm_case("ACME,DMM9", "ACME DMM9 (S/N  )"),
         // Readings that fail keep the description but lose the link.
         dmm_failing_readings({GOOD, GOOD, DMM_SILENT}, "Checking DMM read data....." + DMM_READ_FAILS),
         dmm_failing_readings({"+9.90000000E+37"}, "Checking DMM read data..." + DMM_READ_FAILS),
@@ -99,16 +99,18 @@ INSTANTIATE_TEST_SUITE_P(
         IdCase{true, "ACME,DMM9,SN123,1.0", 0, NO_DMM, DMM_RAW, {GOOD, GOOD, GOOD}, "\n"},
         // Cut by a dropped connection.
         IdCase{true, DMM_DROP, 0, NO_DMM, DMM_NO_IDN},
-        // Bad bytes never overrun the description: a NUL ends the line's text; bytes from 128 up count as
-        // blanks in front of a field and are kept inside one; the model is cut to its 63 characters.
+        // Bad bytes never overrun the description: a NUL ends the line's text; bytes from 128 up are kept
+        // (as the record keeps them); the model is cut to its 63 characters.
         dmm_case(std::string("ACME\0,DMM9,SN1", 14), "ACME  (S/N  )"),
-        dmm_case("\xc3\x89lan,DMM\xff" "9,SN\x80,1.0", "lan DMM\xff" "9 (S/N SN\x80 )"),
+        dmm_case("\xc3\x89lan,DMM\xff" "9,SN\x80,1.0", "\xc3\x89lan DMM\xff" "9 (S/N SN\x80 )"),
         dmm_case("ACME," + TEN_KB, "ACME " + std::string(63, 'x') + " (S/N  )")));
 
 INSTANTIATE_TEST_SUITE_P(
     Psu, IdentifyTest,
     ::testing::Values(
-        psu_case("ACME,PSU3,SN9,2.0", "ACME PSU3 (S/N SN9 )"), psu_case("ACME,PSU3", "ACME PSU3\n (S/N  )"),
+        psu_case("ACME,PSU3,SN9,2.0", "ACME PSU3 (S/N SN9 )"), psu_case("ACME,PSU3", "ACME PSU3 (S/N  )"),
+        // A blank serial number is empty, as in the record: the firmware never takes its place.
+        psu_case("ACME,DP832,   ,00.01.16", "ACME DP832 (S/N  )"),
         // A field longer than 63 characters is cut to 63, a description longer than 127 to 127.
         psu_case(std::string(70, 'M') + ",P,S,1", std::string(63, 'M') + " P (S/N S )"),
         IdCase{false, std::string(40, 'A') + "," + std::string(40, 'B') + "," + std::string(40, 'C') + ",1", 1,

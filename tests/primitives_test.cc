@@ -2,6 +2,7 @@
 // path checks, and the time each takes on the virtual clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -108,25 +109,57 @@ TEST_F(PrimitivesTest, ReadingOnAClosedOrMissingLinkFails) {
 // A late answer arrives while the next reading waits for its own answer, before that reading's echo.
 // It must not be taken for the second reading's answer; the next reading that the DMM echoes is in
 // step again, and a DMM without an echo is read as usual while it owes nothing.
-TEST_F(PrimitivesTest, LateAnswerNeverPassesForTheNextReading) {
-  int query = 0;
+// A telnet-style DMM that falls behind: the first READ?'s echo comes 400 ms late, its answer 900 ms
+// late, and everything after in order behind them. Neither may pass for the second reading's answer:
+// once late, the link resynchronises on an identification before it trusts a reading again.
+TEST_F(PrimitivesTest, LateEchoAndAnswerNeverPassForTheNextReading) {
+  int reads = 0;
+  long long free_at = 0;  // the DMM answers in order: nothing before what it owes already
   FakeTransport& fake = install_dmm(*instruments, std::make_unique<FakeTransport>());
-  fake.respond('\r', [&query](FakeTransport& link, const std::string&) {
-    switch (++query) {
-      case 1: link.arrive_after(1, "READ?\r\n"); break;  // the answer is held back
-      case 2:  // past the first-line wait, inside the answer wait: the late answer, then in step
-        link.arrive_after(1500, "+1.11000000E+00\r\n");
-        link.arrive_after(1500, "READ?\r\n+2.22000000E+00\r\n");
-        break;
-      case 3: link.arrive_after(1, "READ?\r\n+3.33000000E+00\r\n"); break;
-      default: link.arrive_after(1500, "+4.44000000E+00\r\n"); break;  // no echo
-    }
+  fake.respond('\r', [&](FakeTransport& link, const std::string& line) {
+    const bool read = line == "READ?\r";
+    const long long echo_at = std::max(free_at, link.clock_ms + (read && reads == 0 ? 400 : 1));
+    free_at = std::max(echo_at, link.clock_ms + (read && reads == 0 ? 900 : 1));
+    link.arrive(echo_at, line + "\n");
+    if (read) link.arrive(free_at, "+" + std::to_string(++reads) + ".00000000E+00\r\n");
+    if (line == "*IDN?\r") link.arrive(free_at, "ACME,DMM9,SN123,1.0\r\n");
   });
-  for (std::optional<double> expected : {FAILS, FAILS, std::optional(3.33), std::optional(4.44)}) {
-    SCOPED_TRACE("reading " + std::to_string(query + 1) + " (the second must not take the first's)");
-    expect_reading(dmm().read(), expected);
-  }
+  expect_reading(dmm().read(), FAILS);
+  expect_reading(dmm().read(), 2.0);
+  expect_reading(dmm().read(), 3.0);
+  EXPECT_EQ(fake.sent, "READ?\r*IDN?\rREAD?\rREAD?\r");
 }
+
+// A command that changes an output or a calibration point counts once the supply has answered *OPC?
+// with 1 within its answer window.
+struct ConfirmCase {
+  const char* name;
+  const char* answer;  // null: none
+  long long after_ms;
+  bool confirmed;
+};
+
+class ConfirmTest : public PrimitivesTest, public ::testing::WithParamInterface<ConfirmCase> {};
+
+TEST_P(ConfirmTest, OnlyATimelyOneConfirms) {
+  const ConfirmCase& c = GetParam();
+  FakeTransport& fake = install_psu(*instruments, std::make_unique<FakeTransport>());
+  fake.respond('\n', [&c](FakeTransport& link, const std::string& line) {
+    if (line == "*OPC?\r\n" && c.answer != nullptr) link.arrive_after(c.after_ms, c.answer);
+  });
+  EXPECT_EQ(psu().command_confirmed("CAL:SET CH3,V,8,3.4,1\r\n"), c.confirmed);
+  EXPECT_EQ(fake.sent, "CAL:SET CH3,V,8,3.4,1\r\n*OPC?\r\n");
+  EXPECT_LE(fake.clock_ms, PSU_DRAIN_MS + PSU_CONFIRM_MS);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, ConfirmTest,
+                         ::testing::Values(ConfirmCase{"Prompt", "1\n", 1, true},
+                                           ConfirmCase{"InTheWindow", "1\r\n", PSU_CONFIRM_MS, true},
+                                           ConfirmCase{"TooLate", "1\n", PSU_CONFIRM_MS + 100, false},
+                                           ConfirmCase{"Silent", nullptr, 0, false},
+                                           ConfirmCase{"NotOne", "0\n", 1, false},
+                                           ConfirmCase{"Garbage", "10\n", 1, false}),
+                         [](const ::testing::TestParamInfo<ConfirmCase>& info) { return std::string(info.param.name); });
 
 // --- Path checks
 
@@ -148,11 +181,11 @@ TEST_P(PathCheckTest, ResultAndCommandStream) {
   EXPECT_EQ(c.voltage ? check_voltage_path(*instruments, channel) : check_current_path(*instruments, channel),
             c.expected);
   const std::string name = std::string("CH") + c.channel;
-  EXPECT_EQ(psu_fake.sent, "OUTPUT " + name + ",ON\r\n:APPL " + name + (c.voltage ? ",5,2" : ",3,2") + "\r\nOUTPUT " +
-                          name + ",OFF\r\n");
+  EXPECT_EQ(psu_fake.sent, "OUTPUT " + name + ",ON\r\n*OPC?\r\n:APPL " + name + (c.voltage ? ",5,2" : ",3,2") +
+                               "\r\n*OPC?\r\nOUTPUT " + name + ",OFF\r\n*OPC?\r\n");
   EXPECT_EQ(dmm_fake.sent, "READ?\r");
-  // The source follows the switch-on's drain and settling wait; the switch-off the apply's.
-  EXPECT_EQ(psu_fake.sent_at[1], PSU_DRAIN_MS + PATH_OUTPUT_ON_WAIT_MS);
+  // The source follows the switch-on's drain, its confirmation (1 ms on the fake) and the settling wait.
+  EXPECT_EQ(psu_fake.sent_at[2], PSU_DRAIN_MS + 1 + PATH_OUTPUT_ON_WAIT_MS);
 }
 
 INSTANTIATE_TEST_SUITE_P(Thresholds, PathCheckTest,

@@ -47,10 +47,10 @@ struct ExpectedSweep {
 
   ExpectedSweep(const std::string& name, const std::vector<double>& points, const std::vector<double>& readings) {
     commands = path_check(name);
-    commands.push_back("OUTPUT " + name + ",ON");
+    commands.insert(commands.end(), {"OUTPUT " + name + ",ON", CONFIRM_QUERY});
     console = name + " output ON...\n";
     for (std::size_t i = 0; i < readings.size(); i++) {
-      commands.push_back(text_of(":APPL %s,%.4lf,2", name.c_str(), points[i]));
+      commands.insert(commands.end(), {text_of(":APPL %s,%.4lf,2", name.c_str(), points[i]), CONFIRM_QUERY});
       double error = readings[i] - points[i];
       console += text_of("Correction: Setpoint %7.4lf V, Error: %7.3lf mV\n", points[i], error * 1000.0);
       if (std::fabs(error) <= 1.0) sum_of_squares += (error * 1000.0) * (error * 1000.0);
@@ -59,7 +59,7 @@ struct ExpectedSweep {
 
   // The end of a complete sweep.
   void complete(const std::string& name, std::size_t points) {
-    commands.insert(commands.end(), {"OUTPUT " + name + ",OFF", SUPPLY_ERROR_QUERY});
+    commands.insert(commands.end(), {"OUTPUT " + name + ",OFF", CONFIRM_QUERY, SUPPLY_ERROR_QUERY});
     console += name + " output OFF...\n" + text_of(" SS Error: %8.5lf mV^2\n", sum_of_squares) +
                text_of("RMS Error: %8.5lf mV\n\n", std::sqrt(sum_of_squares / static_cast<double>(points)));
   }
@@ -100,7 +100,7 @@ TEST_F(VoltageAssessmentTest, FiguresOfCompleteSweeps) {
   expect_complete(CH1, CH12_POINTS, CH12_POINTS);
   EXPECT_THAT(out, HasSubstr("Correction: Setpoint  0.2000 V, Error:   0.000 mV\n"));
   EXPECT_THAT(out, HasSubstr(" SS Error:  0.00000 mV^2\nRMS Error:  0.00000 mV\n\n"));
-  EXPECT_EQ(psu_lines()[4], ":APPL CH1,0.2000,2");
+  EXPECT_EQ(psu_lines()[8], ":APPL CH1,0.2000,2");
   EXPECT_EQ(result.sum_of_squares, 0.0);
   EXPECT_EQ(result.rms_error, 0.0);
   EXPECT_EQ(result.errors, std::vector<double>(36, 0.0));
@@ -117,8 +117,8 @@ TEST_F(VoltageAssessmentTest, FiguresOfCompleteSweeps) {
 
   // 1 mV everywhere on CH3: 22 points from 0 V, and no calibration.
   expect_complete(CH3, ch3_points(), offset_readings(ch3_points(), 0.001));
-  EXPECT_EQ(psu_lines()[4], ":APPL CH3,0.0000,2");
-  EXPECT_EQ(psu_lines()[25], ":APPL CH3,5.2500,2");
+  EXPECT_EQ(psu_lines()[8], ":APPL CH3,0.0000,2");
+  EXPECT_EQ(psu_lines()[50], ":APPL CH3,5.2500,2");
   EXPECT_THAT(out, HasSubstr(" SS Error: 22.00000 mV^2\nRMS Error:  1.00000 mV\n\n"));
   EXPECT_EQ(result.errors.size(), 22U);
   EXPECT_FALSE(bench->in_calibration());
@@ -143,7 +143,7 @@ TEST_F(VoltageAssessmentTest, AnErrorOfOneVoltPassesAndMoreAborts) {
   keys("k");
   EXPECT_FALSE(assess(CH2, readings));
   ExpectedSweep aborted("CH2", CH12_POINTS, readings);
-  aborted.commands.insert(aborted.commands.end(), {"OUTPUT CH2,OFF", SUPPLY_ERROR_QUERY});
+  aborted.commands.insert(aborted.commands.end(), {"OUTPUT CH2,OFF", CONFIRM_QUERY, SUPPLY_ERROR_QUERY});
   aborted.console +=
       "\a\nERROR: DMM is not reading correctly.\nIs it connected to the proper supply output?\n"
       "PROCEDURE ABORTED....PRESS ANY KEY...\n";
@@ -165,7 +165,7 @@ TEST_F(VoltageAssessmentTest, FailuresKeepTheErrorsFoundSoFar) {
   // A wrong reading at the first point while the console is closed: the key wait passes at once.
   EXPECT_FALSE(assess(CH2, {VDAC_POINTS_12[0] - 1.5}));
   EXPECT_TRUE(out.ends_with("PROCEDURE ABORTED....PRESS ANY KEY...\n"));
-  EXPECT_EQ(psu_lines().end()[-2], "OUTPUT CH2,OFF");
+  EXPECT_EQ(psu_lines().end()[-3], "OUTPUT CH2,OFF");
   EXPECT_EQ(psu_lines().back(), SUPPLY_ERROR_QUERY);
   EXPECT_EQ(result.errors, std::vector<double>{VDAC_POINTS_12[0] - 1.5 - VDAC_POINTS_12[0]});
 
@@ -176,7 +176,7 @@ TEST_F(VoltageAssessmentTest, FailuresKeepTheErrorsFoundSoFar) {
   bench->set_dmm_faults(faults);
   EXPECT_FALSE(assess(CH1, readings));
   ExpectedSweep failed("CH1", CH12_POINTS, readings);
-  failed.commands.insert(failed.commands.end(), {":APPL CH1,3.2000,2", "OUTPUT CH1,OFF", SUPPLY_ERROR_QUERY});
+  failed.commands.insert(failed.commands.end(), {":APPL CH1,3.2000,2", CONFIRM_QUERY, "OUTPUT CH1,OFF", CONFIRM_QUERY, SUPPLY_ERROR_QUERY});
   EXPECT_EQ(psu_lines(), failed.commands);
   EXPECT_EQ(out, failed.console + "\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n\n");
   EXPECT_FALSE(bench->output_on(1));
