@@ -3,14 +3,14 @@
 #include "records/record_codec.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <exception>
 #include <iterator>
 #include <limits>
-#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+
+#include "platform/files.h"
 
 namespace {
 
@@ -160,11 +160,17 @@ class Reader {
   }
   double number(const Json& o, const char* key) {
     const Json* m = member(o, key, &Json::is_number, "a number");
-    return m ? m->get<double>() : 0.0;
+    return m ? bounded(m->get<double>(), key) : 0.0;
   }
   std::optional<double> optional_number(const Json& o, const char* key) {
     const Json* m = member(o, key, &Json::is_number, "a number", true);
-    return m ? std::optional<double>(m->get<double>()) : std::nullopt;
+    return m ? std::optional<double>(bounded(m->get<double>(), key)) : std::nullopt;
+  }
+  // No measured or derived figure comes near 1e100; beyond it the figures worked out from a number
+  // (an error in mV, its square, a sum of squares) could overflow to infinity.
+  double bounded(double value, const char* key) {
+    if (!(value >= -1e100 && value <= 1e100)) fail(std::string("\"") + key + "\" is not a finite number within ±1e100");
+    return value;
   }
   int whole(const Json& o, const char* key) {
     const Json* m = member(o, key, &Json::is_number_integer, "a whole number");
@@ -299,6 +305,7 @@ Result<Record> read_members(const Json& j) {
     in.fail("\"procedure\" and \"procedure_key\" name no procedure of this program");
   r.procedure = procedure.value_or(Procedure::assessment);
   r.channel = in.whole(j, "channel");
+  if (r.channel < 1 || r.channel > 3) in.fail("\"channel\" is not 1, 2 or 3");
   r.completed = in.flag(j, "completed");
   r.incomplete_reason = in.optional_text(j, "incomplete_reason");
   r.supply = read_instrument(in, in.object(j, "supply"));
@@ -338,10 +345,6 @@ Result<Record> read_members(const Json& j) {
   if (!in.error().empty()) return Status::failure(in.error());
   return r;
 }
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 }  // namespace
 
@@ -402,12 +405,9 @@ Result<Record> parse_record(const std::string& text) {
 
 Result<Record> load_record(const std::string& path) {
   try {
-    const std::unique_ptr<std::FILE, FileCloser> in(std::fopen(path.c_str(), "rb"));
-    if (!in) return Status::failure("cannot be opened");
     std::string text;
-    char buffer[8192];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in.get())) > 0;) text.append(buffer, n);
-    if (std::ferror(in.get()) != 0) return Status::failure("cannot be read");
+    std::string reason;
+    if (read_regular_file(path.c_str(), RECORD_MAX_BYTES, text, reason) == 0) return Status::failure(reason);
     return parse_record(text);
   } catch (const std::exception& error) {
     return Status::failure(error.what());

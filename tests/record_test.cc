@@ -6,12 +6,16 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -226,7 +230,20 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"VerdictNotKnown", [](std::string t) { return replaced(t, "\"FAIL\"", "\"MAYBE\""); },
                     "\"verdict\" is not a verdict"},
         DamagedCase{"PointWithoutSet", [](std::string t) { return replaced(t, "\"set\": 0.0", "\"sat\": 0.0"); },
-                    "\"set\" is missing or not a number"}),
+                    "\"set\" is missing or not a number"},
+        DamagedCase{"ChannelOutOfRange", [](std::string t) { return replaced(t, "\"channel\": 3", "\"channel\": 99"); },
+                    "\"channel\" is not 1, 2 or 3"},
+        DamagedCase{"SerialNotText",
+                    [](std::string t) { return replaced(t, "\"serial\": \"DP8/C 1\"", "\"serial\": 81"); },
+                    "\"serial\" is missing or not a text"},
+        DamagedCase{"PointsNull", [](std::string t) { return replaced(t, "\"points\": [", "\"points\": null, \"x\": ["); },
+                    "a step holds no points"},
+        DamagedCase{"HugeReading", [](std::string t) { return replaced(t, "\"reading\": 0.0003", "\"reading\": 1e308"); },
+                    "\"reading\" is not a finite number"},
+        DamagedCase{"NumberBeyondAnyFigure", [](std::string t) { return replaced(t, "\"set\": 0.0", "\"set\": -1e101"); },
+                    "\"set\" is not a finite number"},
+        DamagedCase{"InfiniteNumber", [](std::string t) { return replaced(t, "\"set\": 0.0", "\"set\": 1e999"); },
+                    "damaged or cut short"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- The pages. ----
@@ -289,6 +306,10 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(PlotCase{"empty", {}, 1, 1}, PlotCase{"single", {{"s", {point(5, 1.0, "PASS")}}}, 1, 1},
                     PlotCase{"all_equal", {{"s", {point(2, 3.0, "PASS"), point(2, 3.0, "PASS")}}}, 1, 1},
                     PlotCase{"no_reading", {{"s", {point(1, {}, "NO READING"), point(2, 30.0, "FAIL")}}}, 2, 2},
+                    PlotCase{"beyond_any_scale",
+                             {{"s", {{1e308, 1e308, 1e308, 1e308, "FAIL"}, {-1e308, -1e308, 1e308, 0, "FAIL"},
+                                     {NAN, 1.0, NAN, NAN, "PASS"}, {2, INFINITY, INFINITY, NAN, "FAIL"}}}},
+                             3, 2},
                     PlotCase{"two_series_and_markup",
                              {{"<b>a</b>", {point(1, 0.1, "PASS")}}, {"b&c", {point(1, 21, "INDETERMINATE")}}}, 1, 1}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -430,6 +451,43 @@ TEST_F(RecordFolder, IndexListsGoodRecordsAndSkipsDamagedAndNewerOnes) {
   EXPECT_NE(page.find("newer.json: record format version 2 is newer"), std::string::npos);
   EXPECT_NE(page.find("foreign.json: not a calibration record"), std::string::npos);
   EXPECT_EQ(count(page, "class=\"trend\""), 1u);
+}
+
+// What else can lie in a shared folder under a record's name: none of it is read, and each is listed
+// with its reason. A named pipe would hold the index up for good; /dev/zero would fill the memory.
+TEST_F(RecordFolder, IndexReadsOnlyRegularFilesOfARecordsSize) {
+  write_file(dir / "good.json", record_json_text(sample_record("A", 3, "2026-12-08T19:57:44+00:00", 1)));
+  ASSERT_EQ(mkfifo((dir / "pipe.json").c_str(), 0644), 0);
+  fs::create_symlink("/dev/zero", dir / "zero.json");
+  fs::create_directory(dir / "folder.json");
+  write_file(dir / "big.json", std::string(RECORD_MAX_BYTES + 1, ' '));
+  fs::create_symlink(dir / "good.json", dir / "link.json");  // a link to a record is read as the record
+  const auto result = write_history_index(dir);
+  ASSERT_TRUE(result.ok()) << result.reason();
+  const std::string page = read_file(*result);
+  EXPECT_NE(page.find("<p>2 records, 1 supply"), std::string::npos);
+  for (const char* skipped : {"pipe.json: not a regular file (a named pipe)", "zero.json: not a regular file (a device)",
+                              "folder.json: not a regular file (a folder)", "big.json: larger than 4194304 bytes"})
+    EXPECT_NE(page.find(skipped), std::string::npos) << skipped;
+}
+
+// Records, pages and the index are for everyone who shares the folder to read, as the umask allows.
+TEST_F(RecordFolder, FilesTakeTheModeOfANewFile) {
+  const mode_t before = umask(022);
+  const auto json = write_record_json(folder(), record);
+  const bool csv = json.ok() && write_record_csv(*json, record).ok();
+  const bool page = json.ok() && write_record_page(record, *json).ok();
+  const bool index = write_history_index(folder()).ok();
+  umask(before);
+  ASSERT_TRUE(json.ok() && csv && page && index) << json.reason();
+  for (const char* extension : {".json", ".csv", ".html"}) {
+    struct stat info {};
+    ASSERT_EQ(stat(fs::path(*json).replace_extension(extension).c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0644u) << extension;
+  }
+  struct stat info {};
+  ASSERT_EQ(stat((folder() + "/index.html").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0644u);
 }
 
 TEST_F(RecordFolder, IndexOfAThousandRecordsIsQuick) {
