@@ -3,6 +3,8 @@
 #include "records/record_codec.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <exception>
 #include <iterator>
 #include <limits>
@@ -348,13 +350,51 @@ Result<Record> read_members(const Json& j) {
 
 }  // namespace
 
+namespace {
+
+// A number in the shortest form that reads back to the same double ("0.41749", never the
+// "0.41749000000000003" that nlohmann's own writer gives for some), with ".0" on a whole number as
+// nlohmann writes it.
+std::string number_text(double value) {
+  if (!std::isfinite(value)) return "null";  // as nlohmann writes them: JSON has no such numbers
+  char text[64];
+  const auto written = std::to_chars(text, text + sizeof text, value, std::chars_format::general);
+  std::string out(text, written.ptr);
+  if (out.find_first_of(".e") == std::string::npos) out += ".0";
+  return out;
+}
+
+// The JSON as nlohmann writes it (the same layout and escapes), but with number_text's numbers.
+void write_json(std::string& out, const Json& json, int indent, int level) {
+  const std::string inner = indent < 0 ? "" : "\n" + std::string(static_cast<std::size_t>(indent * (level + 1)), ' ');
+  const std::string close = indent < 0 ? "" : "\n" + std::string(static_cast<std::size_t>(indent * level), ' ');
+  if (json.is_number_float()) {
+    out += number_text(json.get<double>());
+  } else if ((json.is_object() || json.is_array()) && !json.empty()) {
+    out += json.is_object() ? '{' : '[';
+    bool first = true;
+    for (auto it = json.begin(); it != json.end(); ++it, first = false) {
+      out += (first ? "" : ",") + inner;
+      if (json.is_object()) out += Json(it.key()).dump(-1, ' ', false, Json::error_handler_t::replace) + (indent < 0 ? ":" : ": ");
+      write_json(out, *it, indent, level + 1);
+    }
+    out += close + (json.is_object() ? '}' : ']');
+  } else {
+    out += json.dump(-1, ' ', false, Json::error_handler_t::replace);
+  }
+}
+
+}  // namespace
+
 std::string record_json(const Record& record, int indent) {
-  return record_to_json(record).dump(indent, ' ', false, Json::error_handler_t::replace);
+  std::string out;
+  write_json(out, record_to_json(record), indent, 0);
+  return out;
 }
 
 std::string record_json_text(const Record& record) { return record_json(record, 2) + "\n"; }
 
-std::string record_number_text(double value) { return Json(value).dump(); }
+std::string record_number_text(double value) { return number_text(value); }
 
 std::string record_text(const std::string& text) {
   return Json::parse(Json(text).dump(-1, ' ', false, Json::error_handler_t::replace)).get<std::string>();

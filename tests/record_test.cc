@@ -125,6 +125,7 @@ TEST(RecordCsv, RecordColumnsUnitsDigitsAndReason) {
   RunResult run = stopped_assessment();
   run.steps[0].title = "Say \"hi\", then";
   add_assessed_point(run.steps[0], 6.0, 6.077);  // 77 mV, as (6.077 - 6.0) * 1000 is not in binary
+  add_assessed_point(run.steps[0], 0.4, 0.41749);  // a reading that a plain JSON writer gives 17 digits
   const Record record = build_record(run, bench_context());
   const std::string csv = record_csv(record);
   ASSERT_EQ(csv.rfind("record_id,supply_serial,channel,procedure,started,dmm_serial,overall_verdict,step,kind,title,"
@@ -137,6 +138,8 @@ TEST(RecordCsv, RecordColumnsUnitsDigitsAndReason) {
                           "4,6.0,,6.077,,77.0,23.0,0.26,22.737,87.6,false,10.0,false,FAIL,,,,"})
     EXPECT_NE(csv.find("\r\n" + head + "\"Say \"\"hi\"\", then\",," + row + "DMM reading failed at point 3\r\n"),
               std::string::npos) << row << "\n" << csv;
+  EXPECT_NE(csv.find(",5,0.4,,0.41749,,17.49,"), std::string::npos) << csv;
+  EXPECT_NE(record_json_text(record).find("\"reading\": 0.41749,"), std::string::npos);
   // A run stopped before its first point: one row that names the record and the reason.
   run.steps.clear();
   const std::string none = record_csv(build_record(run, bench_context()));
