@@ -34,6 +34,11 @@ bool path_exists(const char* path);
 // permission, a folder, a symbolic link to nothing, ...) with the reason in words.
 int file_readable(const char* path, std::string& reason);
 
+// Reads the whole file at path into text when it is a regular file (a symbolic link counts as what it
+// names) of at most max_bytes: 1 on success, else 0 with the reason in words. A named pipe, a device, a
+// socket or a folder is refused without a byte read and without waiting for a writer.
+int read_regular_file(const char* path, std::size_t max_bytes, std::string& text, std::string& reason);
+
 // The file that a save to path must replace: path itself, or, when path is a symbolic link (or a chain
 // of them), the file it finally names, so that the save writes through the link and keeps it.
 std::string link_target(const char* path);
@@ -51,5 +56,5 @@ int take_file_mode(std::FILE* file, const char* target);
 Status write_file_atomically(const std::string& path, const std::string& text);
 
 // The same, but it never replaces a file: true when path now holds text, false when a file of that name
-// was there first (and is left as it was). The file can be read and written by its owner alone.
+// was there first (and is left as it was). The file gets the permissions a newly made file gets, as above.
 Result<bool> write_new_file_atomically(const std::string& path, const std::string& text);

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -81,6 +82,56 @@ bool path_exists(const char* path) {
 
 namespace {
 
+const char* kind_of_file(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a named pipe";
+  if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a regular file";
+}
+
+}  // namespace
+
+int read_regular_file(const char* path, std::size_t max_bytes, std::string& text, std::string& reason) {
+  // O_NONBLOCK: opening a named pipe with no writer returns at once instead of waiting for one.
+  const int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    reason = std::string("cannot be opened: ") + std::strerror(errno);
+    return 0;
+  }
+  struct stat info;
+  int done = 0;
+  if (fstat(fd, &info) != 0) {
+    reason = std::string("cannot be read: ") + std::strerror(errno);
+  } else if (!S_ISREG(info.st_mode)) {
+    reason = std::string("not a regular file (") + kind_of_file(info.st_mode) + ")";
+  } else if (static_cast<unsigned long long>(info.st_size) > max_bytes) {
+    reason = "larger than " + std::to_string(max_bytes) + " bytes (" + std::to_string(info.st_size) + ")";
+  } else {
+    // The size can change while it is read: never more than max_bytes + 1 are taken.
+    text.clear();
+    char buffer[8192];
+    ssize_t n = 0;
+    while (text.size() <= max_bytes && (n = read(fd, buffer, sizeof buffer)) != 0) {
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) break;
+      text.append(buffer, static_cast<std::size_t>(n));
+    }
+    if (n < 0) {
+      reason = std::string("cannot be read: ") + std::strerror(errno);
+    } else if (text.size() > max_bytes) {
+      reason = "larger than " + std::to_string(max_bytes) + " bytes";
+    } else {
+      done = 1;
+    }
+  }
+  close(fd);
+  if (done == 0) text.clear();
+  return done;
+}
+
+namespace {
+
 // The text of the symbolic link at path, or "" when it cannot be read.
 std::string link_text(const char* path) {
   char text[4096];
@@ -135,6 +186,31 @@ std::string link_target(const char* path) {
   return path;
 }
 
+namespace {
+
+// The process's umask, read without changing it where the system tells it (Linux's /proc/self/status):
+// setting it to 0 and back would let a file made by another thread meanwhile get mode 0666.
+mode_t current_umask() {
+  if (std::FILE* status = std::fopen("/proc/self/status", "r")) {
+    char line[256];
+    unsigned long mask = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, status) != nullptr) {
+      if (std::strncmp(line, "Umask:", 6) != 0) continue;
+      char* end = nullptr;
+      mask = std::strtoul(line + 6, &end, 8);
+      found = end != line + 6;
+    }
+    std::fclose(status);
+    if (found) return static_cast<mode_t>(mask & 0777);
+  }
+  const mode_t mask = umask(077);
+  umask(mask);
+  return mask;
+}
+
+}  // namespace
+
 int take_file_mode(std::FILE* file, const char* target) {
   int fd = fileno(file);
   if (fd < 0) return 0;
@@ -143,18 +219,16 @@ int take_file_mode(std::FILE* file, const char* target) {
   if (stat(target, &info) == 0) {
     mode = (info.st_mode & 07777) | 0600;  // the owner must be able to read it back
   } else {
-    mode_t mask = umask(0);
-    umask(mask);
-    mode = 0666 & ~mask;
+    mode = 0666 & ~current_umask();
   }
   return fchmod(fd, mode) == 0 ? 1 : 0;
 }
 
 namespace {
 
-// Writes text to a new temporary file beside path and brings it to the disk; the temporary's name, or
-// the reason of a failure (nothing is left behind then).
-Result<std::string> write_temporary(const std::string& path, const std::string& text, bool usual_mode) {
+// Writes text to a new temporary file beside path, with the mode a newly made file gets, and brings it to
+// the disk; the temporary's name, or the reason of a failure (nothing is left behind then).
+Result<std::string> write_temporary(const std::string& path, const std::string& text) {
   const std::string::size_type slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
   const std::string prefix = "." + (slash == std::string::npos ? path : path.substr(slash + 1)) + ".";
@@ -163,12 +237,8 @@ Result<std::string> write_temporary(const std::string& path, const std::string& 
   std::FILE* file = create_unique_file(folder.c_str(), prefix.c_str(), temporary, reason);
   if (file == nullptr) return Status::failure(reason);
   errno = 0;
-  bool ok = true;
-  if (usual_mode) {
-    const mode_t mask = umask(0);
-    umask(mask);
-    ok = fchmod(fileno(file), 0666 & ~mask) == 0;
-  }
+  // mkstemp makes the file 0600 whatever the umask; the file in its place must be readable as any other.
+  bool ok = fchmod(fileno(file), 0666 & ~current_umask()) == 0;
   ok = ok && std::fwrite(text.data(), 1, text.size(), file) == text.size();
   ok = ok && sync_file(file) == 1;
   int error = errno;
@@ -184,7 +254,7 @@ Result<std::string> write_temporary(const std::string& path, const std::string& 
 }  // namespace
 
 Status write_file_atomically(const std::string& path, const std::string& text) {
-  const Result<std::string> temporary = write_temporary(path, text, true);
+  const Result<std::string> temporary = write_temporary(path, text);
   if (!temporary) return temporary.status();
   if (std::rename(temporary->c_str(), path.c_str()) != 0) {
     const int error = errno;
@@ -195,7 +265,7 @@ Status write_file_atomically(const std::string& path, const std::string& text) {
 }
 
 Result<bool> write_new_file_atomically(const std::string& path, const std::string& text) {
-  const Result<std::string> temporary = write_temporary(path, text, false);
+  const Result<std::string> temporary = write_temporary(path, text);
   if (!temporary) return temporary.status();
   std::string reason;
   const int placed = place_new_file(temporary->c_str(), path.c_str(), reason);

@@ -114,6 +114,44 @@ int file_readable(const char* path, std::string& reason) {
   return 1;
 }
 
+int read_regular_file(const char* path, std::size_t max_bytes, std::string& text, std::string& reason) {
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    reason = "not a regular file (a folder)";
+    return 0;
+  }
+  const HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    reason = "cannot be opened: " + windows_error_text(GetLastError());
+    return 0;
+  }
+  int done = 0;
+  LARGE_INTEGER size{};
+  if (GetFileType(file) != FILE_TYPE_DISK) {
+    reason = "not a regular file (a device or a pipe)";
+  } else if (!GetFileSizeEx(file, &size) || static_cast<unsigned long long>(size.QuadPart) > max_bytes) {
+    reason = "larger than " + std::to_string(max_bytes) + " bytes (" + std::to_string(size.QuadPart) + ")";
+  } else {
+    text.clear();
+    char buffer[8192];
+    DWORD n = 0;
+    BOOL ok = TRUE;
+    while (text.size() <= max_bytes && (ok = ReadFile(file, buffer, sizeof buffer, &n, nullptr)) && n > 0)
+      text.append(buffer, n);
+    if (!ok) {
+      reason = "cannot be read: " + windows_error_text(GetLastError());
+    } else if (text.size() > max_bytes) {
+      reason = "larger than " + std::to_string(max_bytes) + " bytes";
+    } else {
+      done = 1;
+    }
+  }
+  CloseHandle(file);
+  if (done == 0) text.clear();
+  return done;
+}
+
 // Links are rare on Windows and need rights to make; a save replaces the name itself.
 std::string link_target(const char* path) { return path; }
 

@@ -23,6 +23,34 @@ std::optional<double> finite(std::optional<double> value) {
   return value;
 }
 
+// Derived figures are recorded with the digits that mean something, so that no binary rounding noise
+// (76.99999999999999) reaches the files. Worked out without the maths library, as the plots are.
+double decimals_rounded(double value, int decimals) {
+  double scale = 1;
+  for (int i = 0; i < decimals; i++) scale *= 10;
+  const double scaled = value * scale;
+  if (!(scaled > -4e15 && scaled < 4e15)) return value;  // whole already, or not a number
+  const auto whole = static_cast<long long>(scaled < 0 ? scaled - 0.5 : scaled + 0.5);
+  return static_cast<double>(whole) / scale;
+}
+
+// 1 µV in mV (or 1 µA in mA).
+double to_microunit(double mV) { return decimals_rounded(mV, 3); }
+std::optional<double> to_microunit(std::optional<double> mV) {
+  return mV ? std::optional<double>(to_microunit(*mV)) : std::nullopt;
+}
+
+// Two significant digits, as an uncertainty is stated.
+double two_digits(double value) {
+  const double size = value < 0 ? -value : value;
+  if (!(size > 0 && size < 1e15)) return value;
+  int decimals = 1;  // for 1 <= size < 10
+  double scaled = size;
+  while (scaled < 1 && decimals < 300) scaled *= 10, decimals++;
+  while (scaled >= 10 && decimals > 0) scaled /= 10, decimals--;
+  return decimals_rounded(value, decimals);
+}
+
 // The instrument as the record names it, its texts as the file holds them.
 RecordInstrument instrument_of(const InstrumentRecord& instrument) {
   return RecordInstrument{record_text(instrument.identity.maker),  record_text(instrument.identity.model),
@@ -53,11 +81,12 @@ RecordStep assessment_step(const StepResult& step, bool run_completed, const Sup
     point.index = index++;
     point.set = p.set;
     point.reading = p.reading;
-    point.error_mV = p.error_mV;
-    point.tolerance_mV = p.tolerance_mV;
-    point.uncertainty_mV = p.uncertainty_mV;
-    point.acceptance_limit_mV = p.acceptance_limit_mV;
-    point.tur = finite(p.tur);
+    point.error_mV = to_microunit(finite(p.error_mV));
+    point.tolerance_mV = to_microunit(p.tolerance_mV);
+    point.uncertainty_mV = two_digits(p.uncertainty_mV);
+    point.acceptance_limit_mV = to_microunit(p.acceptance_limit_mV);
+    const std::optional<double> tur = finite(p.tur);
+    point.tur = tur ? std::optional<double>(decimals_rounded(*tur, 1)) : std::nullopt;
     point.tur_below_4 = p.tur_below_4;
     point.verdict = p.verdict;
     point.uncertainty_range = p.uncertainty_range;
@@ -65,9 +94,9 @@ RecordStep assessment_step(const StepResult& step, bool run_completed, const Sup
     out.points.push_back(point);
   }
   if (figures.errors.count() > 0) {
-    out.summary.sum_of_squares_mV2 = figures.errors.sum_of_squares_mV2();
-    out.summary.rms_error_mV = figures.errors.rms_mV();
-    out.summary.max_abs_error_mV = figures.errors.max_abs_mV();
+    out.summary.sum_of_squares_mV2 = decimals_rounded(figures.errors.sum_of_squares_mV2(), 6);
+    out.summary.rms_error_mV = to_microunit(figures.errors.rms_mV());
+    out.summary.max_abs_error_mV = to_microunit(figures.errors.max_abs_mV());
   }
   out.summary.counts = figures.counts;
   out.summary.verdict = figures.verdict;
@@ -185,7 +214,11 @@ Record build_record(const RunResult& run, const RecordContext& context) {
   record.reference_accuracy.source =
       reference.assumed ? std::string("assumed for an unknown DMM, as a generic 6½-digit class: ") + reference.row.source
                         : std::string(reference.row.source);
-  record.corrections = run.corrections;
+  if (run.corrections) {  // to 0.1 µV, as the console shows them
+    record.corrections.emplace();
+    for (const CorrectionEntry& entry : *run.corrections)
+      record.corrections->push_back(CorrectionEntry{entry.set, decimals_rounded(entry.correction_v, 7)});
+  }
   for (const std::string& error : run.supply_errors) record.supply_errors.push_back(record_text(error));
   return record;
 }
@@ -210,29 +243,45 @@ std::string number_cell(std::optional<double> value) { return value ? record_num
 
 std::string record_csv(const Record& record) {
   std::string csv =
-      "step,kind,title,phase,index,set,unit,reading,error_mV,tolerance_mV,uncertainty_mV,acceptance_limit_mV,"
-      "tur,"
-      "verdict,reported,reported_to_supply\r\n";
+      "record_id,supply_serial,channel,procedure,started,dmm_serial,overall_verdict,"
+      "step,kind,title,phase,index,set_V,set_A,reading_V,reading_A,"
+      "error_mV,tolerance_mV,uncertainty_mV,acceptance_limit_mV,tur_ratio,tur_below_4,uncertainty_range_V,"
+      "uncertainty_assumed,verdict,reported_V,reported_A,reported_to_supply,incomplete_reason\r\n";
+  // Every row names its record, so that rows from many records can go into one table.
+  const std::string head = csv_cell(record.record_id) + "," + csv_cell(record.supply.serial) + "," +
+                           std::to_string(record.channel) + "," + procedure_name(record.procedure) + "," +
+                           csv_cell(record.started) + "," + csv_cell(record.reference.serial) + "," +
+                           (record.overall_verdict ? verdict_text(*record.overall_verdict) : "") + ",";
+  const std::string tail = "," + csv_cell(record.incomplete_reason.value_or("")) + "\r\n";
+  const auto flag = [](bool value) { return value ? "true" : "false"; };
+  // A value in the column of its unit, the other left empty: "1.5," or ",0.25".
+  const auto in_unit = [](Quantity quantity, std::optional<double> value) {
+    return quantity == Quantity::voltage ? number_cell(value) + "," : "," + number_cell(value);
+  };
+  std::size_t rows = 0;
   for (const RecordStep& step : record.steps) {
     const bool assessment = step.kind == StepKind::assessment;
-    const std::string head = std::to_string(step.number) + "," + (assessment ? "assessment" : "calibration") + "," +
-                             csv_cell(step.title) + ",";
-    const std::string unit = unit_name(step.quantity);
+    const std::string step_head = head + std::to_string(step.number) + "," +
+                                  (assessment ? "assessment" : "calibration") + "," + csv_cell(step.title) + ",";
     for (const AssessedPoint& p : step.points) {
-      csv += head + "," + std::to_string(p.index) + "," + number_cell(p.set) + "," + unit + "," +
-             number_cell(p.reading) + "," + number_cell(p.error_mV) + "," + number_cell(p.tolerance_mV) + "," +
-             number_cell(p.uncertainty_mV) + "," + number_cell(p.acceptance_limit_mV) + "," + number_cell(p.tur) +
-             "," + verdict_text(p.verdict) + ",,\r\n";
+      csv += step_head + "," + std::to_string(p.index) + "," + in_unit(step.quantity, p.set) + "," +
+             in_unit(step.quantity, p.reading) + "," + number_cell(p.error_mV) + "," + number_cell(p.tolerance_mV) +
+             "," + number_cell(p.uncertainty_mV) + "," + number_cell(p.acceptance_limit_mV) + "," +
+             number_cell(p.tur) + "," + flag(p.tur_below_4) + "," + number_cell(p.uncertainty_range) + "," +
+             flag(p.uncertainty_assumed) + "," + verdict_text(p.verdict) + ",,," + tail;
+      rows++;
     }
     for (const RecordPhase& phase : step.phases) {
-      const std::string name = csv_cell(phase.name);
       for (const CalibrationPoint& p : phase.points) {
-        csv += head + name + "," + std::to_string(p.index) + "," + number_cell(p.set) + "," + unit + "," +
-               number_cell(p.reading) + ",,,,,,," + number_cell(p.reported) + "," +
-               (p.reported_to_supply ? "true" : "false") + "\r\n";
+        csv += step_head + csv_cell(phase.name) + "," + std::to_string(p.index) + "," +
+               in_unit(step.quantity, p.set) + "," + in_unit(step.quantity, p.reading) + ",,,,,,,,,," +
+               in_unit(step.quantity, p.reported) + "," + flag(p.reported_to_supply) + tail;
+        rows++;
       }
     }
   }
+  // A run stopped before its first point still says which record it is and why it ended.
+  if (rows == 0) csv += head + std::string(21, ',') + csv_cell(record.incomplete_reason.value_or("")) + "\r\n";
   return csv;
 }
 

@@ -3,14 +3,16 @@
 #include "records/record_codec.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
+#include <cmath>
 #include <exception>
 #include <iterator>
 #include <limits>
-#include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+
+#include "platform/files.h"
 
 namespace {
 
@@ -160,11 +162,17 @@ class Reader {
   }
   double number(const Json& o, const char* key) {
     const Json* m = member(o, key, &Json::is_number, "a number");
-    return m ? m->get<double>() : 0.0;
+    return m ? bounded(m->get<double>(), key) : 0.0;
   }
   std::optional<double> optional_number(const Json& o, const char* key) {
     const Json* m = member(o, key, &Json::is_number, "a number", true);
-    return m ? std::optional<double>(m->get<double>()) : std::nullopt;
+    return m ? std::optional<double>(bounded(m->get<double>(), key)) : std::nullopt;
+  }
+  // No measured or derived figure comes near 1e100; beyond it the figures worked out from a number
+  // (an error in mV, its square, a sum of squares) could overflow to infinity.
+  double bounded(double value, const char* key) {
+    if (!(value >= -1e100 && value <= 1e100)) fail(std::string("\"") + key + "\" is not a finite number within ±1e100");
+    return value;
   }
   int whole(const Json& o, const char* key) {
     const Json* m = member(o, key, &Json::is_number_integer, "a whole number");
@@ -299,6 +307,7 @@ Result<Record> read_members(const Json& j) {
     in.fail("\"procedure\" and \"procedure_key\" name no procedure of this program");
   r.procedure = procedure.value_or(Procedure::assessment);
   r.channel = in.whole(j, "channel");
+  if (r.channel < 1 || r.channel > 3) in.fail("\"channel\" is not 1, 2 or 3");
   r.completed = in.flag(j, "completed");
   r.incomplete_reason = in.optional_text(j, "incomplete_reason");
   r.supply = read_instrument(in, in.object(j, "supply"));
@@ -339,19 +348,53 @@ Result<Record> read_members(const Json& j) {
   return r;
 }
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
+}  // namespace
+
+namespace {
+
+// A number in the shortest form that reads back to the same double ("0.41749", never the
+// "0.41749000000000003" that nlohmann's own writer gives for some), with ".0" on a whole number as
+// nlohmann writes it.
+std::string number_text(double value) {
+  if (!std::isfinite(value)) return "null";  // as nlohmann writes them: JSON has no such numbers
+  char text[64];
+  const auto written = std::to_chars(text, text + sizeof text, value, std::chars_format::general);
+  std::string out(text, written.ptr);
+  if (out.find_first_of(".e") == std::string::npos) out += ".0";
+  return out;
+}
+
+// The JSON as nlohmann writes it (the same layout and escapes), but with number_text's numbers.
+void write_json(std::string& out, const Json& json, int indent, int level) {
+  const std::string inner = indent < 0 ? "" : "\n" + std::string(static_cast<std::size_t>(indent * (level + 1)), ' ');
+  const std::string close = indent < 0 ? "" : "\n" + std::string(static_cast<std::size_t>(indent * level), ' ');
+  if (json.is_number_float()) {
+    out += number_text(json.get<double>());
+  } else if ((json.is_object() || json.is_array()) && !json.empty()) {
+    out += json.is_object() ? '{' : '[';
+    bool first = true;
+    for (auto it = json.begin(); it != json.end(); ++it, first = false) {
+      out += (first ? "" : ",") + inner;
+      if (json.is_object()) out += Json(it.key()).dump(-1, ' ', false, Json::error_handler_t::replace) + (indent < 0 ? ":" : ": ");
+      write_json(out, *it, indent, level + 1);
+    }
+    out += close + (json.is_object() ? '}' : ']');
+  } else {
+    out += json.dump(-1, ' ', false, Json::error_handler_t::replace);
+  }
+}
 
 }  // namespace
 
 std::string record_json(const Record& record, int indent) {
-  return record_to_json(record).dump(indent, ' ', false, Json::error_handler_t::replace);
+  std::string out;
+  write_json(out, record_to_json(record), indent, 0);
+  return out;
 }
 
 std::string record_json_text(const Record& record) { return record_json(record, 2) + "\n"; }
 
-std::string record_number_text(double value) { return Json(value).dump(); }
+std::string record_number_text(double value) { return number_text(value); }
 
 std::string record_text(const std::string& text) {
   return Json::parse(Json(text).dump(-1, ' ', false, Json::error_handler_t::replace)).get<std::string>();
@@ -402,12 +445,9 @@ Result<Record> parse_record(const std::string& text) {
 
 Result<Record> load_record(const std::string& path) {
   try {
-    const std::unique_ptr<std::FILE, FileCloser> in(std::fopen(path.c_str(), "rb"));
-    if (!in) return Status::failure("cannot be opened");
     std::string text;
-    char buffer[8192];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in.get())) > 0;) text.append(buffer, n);
-    if (std::ferror(in.get()) != 0) return Status::failure("cannot be read");
+    std::string reason;
+    if (read_regular_file(path.c_str(), RECORD_MAX_BYTES, text, reason) == 0) return Status::failure(reason);
     return parse_record(text);
   } catch (const std::exception& error) {
     return Status::failure(error.what());

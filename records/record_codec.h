@@ -2,6 +2,7 @@
 // writes a Record and reads one back with checks; failures are values with a reason in words.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "platform/status.h"
@@ -11,6 +12,9 @@ inline constexpr const char* RECORD_FORMAT = "trimora-calibration-record";
 // The newest format version this program writes and reads.
 inline constexpr int RECORD_FORMAT_VERSION = 1;
 
+// The largest file taken for a record: a record of F, the largest, is about 55 KB.
+inline constexpr std::size_t RECORD_MAX_BYTES = std::size_t{4} * 1024 * 1024;
+
 // The record's file: JSON indented by two spaces, keys in the documented order, ending in a line end.
 std::string record_json_text(const Record& record);
 // The same, indented by `indent` spaces (-1: on one line), with no line end; text that is not UTF-8 is
@@ -18,7 +22,8 @@ std::string record_json_text(const Record& record);
 std::string record_json(const Record& record, int indent);
 
 // Reads a record and checks it: refuses damaged or cut-short JSON, another format, a newer
-// format_version and a record that lacks what a record holds. parse_record's and load_record's reasons
+// format_version and a record that lacks what a record holds; load_record and read_record read only a
+// regular file of at most RECORD_MAX_BYTES (never a named pipe or a device). parse_record's and load_record's reasons
 // name no file; read_record's begin with the path.
 Result<Record> parse_record(const std::string& text);
 Result<Record> load_record(const std::string& path);

@@ -5,13 +5,17 @@
 #include <cstdio>
 #include <iterator>
 #include <map>
+#include <optional>
 
 #include "records/html_escape.h"
 
 namespace {
 
 // SVG coordinates with two decimals: enough for the screen and print, short in the file.
+// Never "inf" or "nan": a coordinate that is not finite is drawn at 0, one far outside the picture at
+// the edge of what a viewer draws.
 std::string num(double v) {
+  if (!(std::fabs(v) <= 1e7)) v = std::isnan(v) ? 0 : (v < 0 ? -1e7 : 1e7);
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.2f", v);
   return buf;
@@ -62,6 +66,7 @@ double power_of_ten(int k) {
 
 // A tick label with as many decimals as the step needs, and never "-0".
 std::string tick_label(double v, double step) {
+  if (!std::isfinite(v) || !std::isfinite(step)) return "";
   int decimals = std::max(0, -decade_exponent(step * (1 + 3e-9)));
   if (std::fabs(v) < step * 1e-6) v = 0;
   char buf[32];
@@ -101,6 +106,12 @@ void draw_axes(std::string& svg, const Frame& f, std::string_view x_title, std::
          cx + " " + cy + ")\">" + html_escape(y_title) + "</text></g>";
 }
 
+// A value held within ±1e12, so that sums and differences of the values stay finite (what a supply can
+// show is some ten orders of magnitude less); not a number and infinities are left as they are, and
+// treated as missing where they are drawn.
+double held(double v) { return std::isfinite(v) ? std::clamp(v, -1e12, 1e12) : v; }
+std::optional<double> held(std::optional<double> v) { return v ? std::optional<double>(held(*v)) : v; }
+
 bool usable(const PlotPoint& p) { return p.error_mV && std::isfinite(*p.error_mV) && std::isfinite(p.set); }
 
 // The band |e| <= limit(set) as a polygon over the x range, the limit held flat beyond the end points.
@@ -132,6 +143,7 @@ const char* const kSeriesDash[] = {"6 4", "2 3", ""};
 
 AxisScale round_scale(double lo, double hi, int max_ticks) {
   if (!std::isfinite(lo) || !std::isfinite(hi)) lo = 0, hi = 1;
+  lo = std::clamp(lo, -1e300, 1e300), hi = std::clamp(hi, -1e300, 1e300);  // hi − lo stays finite
   if (lo > hi) std::swap(lo, hi);
   if (hi - lo <= 1e-9 * std::max(1.0, std::fabs(lo))) {
     const double pad = lo == 0 ? 1.0 : std::fabs(lo) * 0.5;  // one value: a range around it
@@ -172,8 +184,14 @@ std::string svg_verdict_marker(std::string_view verdict, double x, double y) {
          "\" width=\"9\" height=\"9\" fill=\"#ffffff\" stroke=\"#606060\" stroke-width=\"2\"/>";
 }
 
-std::string svg_error_plot(const std::vector<PlotSeries>& series, std::string_view set_unit,
+std::string svg_error_plot(const std::vector<PlotSeries>& given, std::string_view set_unit,
                            std::string_view aria_label) {
+  std::vector<PlotSeries> series = given;
+  for (auto& s : series)
+    for (auto& p : s.points) {
+      p.set = held(p.set), p.error_mV = held(p.error_mV);
+      p.tolerance_mV = held(p.tolerance_mV), p.uncertainty_mV = held(p.uncertainty_mV);
+    }
   double xlo = INFINITY, xhi = -INFINITY, ylo = 0, yhi = 0;
   std::map<double, double> tol, guard;  // by set value: T and T − U (the smallest T − U seen there)
   bool no_reading = false;
@@ -283,7 +301,9 @@ std::string svg_error_plot(const std::vector<PlotSeries>& series, std::string_vi
   return svg;
 }
 
-std::string svg_trend_chart(const std::vector<TrendPoint>& points, std::string_view aria_label) {
+std::string svg_trend_chart(const std::vector<TrendPoint>& given, std::string_view aria_label) {
+  std::vector<TrendPoint> points = given;
+  for (auto& p : points) p.rms_mV = held(p.rms_mV), p.max_abs_mV = held(p.max_abs_mV);
   double yhi = 0;
   for (const auto& p : points) {
     if (p.rms_mV && std::isfinite(*p.rms_mV)) yhi = std::max(yhi, *p.rms_mV);

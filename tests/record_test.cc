@@ -6,12 +6,16 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -117,23 +121,40 @@ TEST(RecordBuild, FullCalibrationStepsCorrectionsAndOverall) {
   EXPECT_FALSE(record.incomplete_reason);
 }
 
-TEST(RecordCsv, HeaderQuotingAndRows) {
+TEST(RecordCsv, RecordColumnsUnitsDigitsAndReason) {
   RunResult run = stopped_assessment();
   run.steps[0].title = "Say \"hi\", then";
-  std::string csv = record_csv(build_record(run, bench_context()));
-  ASSERT_EQ(csv.rfind("step,kind,title,phase,index,set,unit,reading,error_mV,tolerance_mV,uncertainty_mV,"
-                      "acceptance_limit_mV,tur,verdict,reported,reported_to_supply\r\n", 0), 0u);
-  EXPECT_NE(csv.find("\r\n1,assessment,\"Say \"\"hi\"\", then\",,0,0.0,V,0.0003,0.3"), std::string::npos) << csv;
-  EXPECT_NE(csv.find(",,3,0.75,V,,,20.375,"), std::string::npos) << csv;  // no reading: empty cells
-  EXPECT_NE(csv.find(",NO READING,,\r\n"), std::string::npos) << csv;
+  add_assessed_point(run.steps[0], 6.0, 6.077);  // 77 mV, as (6.077 - 6.0) * 1000 is not in binary
+  add_assessed_point(run.steps[0], 0.4, 0.41749);  // a reading that a plain JSON writer gives 17 digits
+  const Record record = build_record(run, bench_context());
+  const std::string csv = record_csv(record);
+  ASSERT_EQ(csv.rfind("record_id,supply_serial,channel,procedure,started,dmm_serial,overall_verdict,step,kind,title,"
+                      "phase,index,set_V,set_A,reading_V,reading_A,error_mV,tolerance_mV,uncertainty_mV,"
+                      "acceptance_limit_mV,tur_ratio,tur_below_4,uncertainty_range_V,uncertainty_assumed,verdict,"
+                      "reported_V,reported_A,reported_to_supply,incomplete_reason\r\n", 0), 0u);
+  const std::string head = record.record_id + ",DP8/C 1,3,assessment,2026-12-08T19:57:44+01:00,MY1,FAIL,1,assessment,";
+  for (const char* row : {"0,0.0,,0.0003,,0.3,20.0,0.05,19.95,399.9,false,10.0,false,PASS,,,,",
+                          "3,0.75,,,,,20.375,0.076,20.299,267.2,false,10.0,false,NO READING,,,,",
+                          "4,6.0,,6.077,,77.0,23.0,0.26,22.737,87.6,false,10.0,false,FAIL,,,,"})
+    EXPECT_NE(csv.find("\r\n" + head + "\"Say \"\"hi\"\", then\",," + row + "DMM reading failed at point 3\r\n"),
+              std::string::npos) << row << "\n" << csv;
+  EXPECT_NE(csv.find(",5,0.4,,0.41749,,17.49,"), std::string::npos) << csv;
+  EXPECT_NE(record_json_text(record).find("\"reading\": 0.41749,"), std::string::npos);
+  // A run stopped before its first point: one row that names the record and the reason.
+  run.steps.clear();
+  const std::string none = record_csv(build_record(run, bench_context()));
+  EXPECT_TRUE(none.ends_with(",3,assessment,2026-12-08T19:57:44+01:00,MY1,INCOMPLETE" + std::string(22, ',') +
+                             "DMM reading failed at point 3\r\n")) << none;
+  // A current calibration's values in the columns in A.
+  const std::string current = record_csv(sample_record("C", 3, "2026-12-08T20:03:30+00:00", 1));
+  EXPECT_NE(current.find(",I-DAC,0,,0.1,,0.100203,,,,,,,,,,,0.100203,true,\r\n"), std::string::npos) << current;
+  EXPECT_NE(current.find(",I-meter,0,,0.0,,0.0002,,,,,,,,,,,,false,\r\n"), std::string::npos) << current;
 }
 
+std::vector<Record> every_kind_of_record();
+
 TEST(RecordCodec, EveryKindOfRecordReadsBackAsWritten) {
-  RecordContext unknown = bench_context("ACME,PS-1,S1,1");
-  unknown.reference.identity.model = "DMM-X";  // assumed figures for both instruments
-  for (const Record& record : {sample_record("F", 1, "2026-12-08T20:03:30+00:00", 8),
-                               sample_record("C", 3, "2026-12-08T20:03:30+00:00", 1),
-                               build_record(stopped_assessment(), unknown)}) {
+  for (const Record& record : every_kind_of_record()) {
     const std::string text = record_json_text(record);
     const Result<Record> read = parse_record(text);
     ASSERT_TRUE(read.ok()) << read.reason();
@@ -150,6 +171,56 @@ class RecordFolder : public testing::Test {
   std::string folder() const { return work.path() + "/records"; }
   Record record = build_record(stopped_assessment(), bench_context());
 };
+
+// ---- The published schema. ----
+
+using Json = nlohmann::json;
+const std::string kSource = TRIMORA_TEST_DATA "/../..";
+
+// Whether the members of value are the ones schema node names, all of them and no other, down to the
+// last point. The types and values are scripts/validate_records.py's to check.
+bool members_fit(const Json& value, const Json& node, const Json& schema) {
+  if (node.contains("$ref"))
+    return members_fit(value, schema["$defs"][node["$ref"].get<std::string>().substr(8)], schema);
+  if (node.contains("oneOf"))
+    return std::any_of(node["oneOf"].begin(), node["oneOf"].end(), [&](const Json& n) { return members_fit(value, n, schema); });
+  if (value.is_array())
+    return node.contains("items") &&
+           std::all_of(value.begin(), value.end(), [&](const Json& v) { return members_fit(v, node["items"], schema); });
+  if (!value.is_object()) return !node.contains("properties") && !node.contains("items");
+  if (!node.contains("properties") || node["required"].size() != value.size()) return false;
+  return std::all_of(value.items().begin(), value.items().end(), [&](const auto& member) {
+    return node["properties"].contains(member.key()) && members_fit(member.value(), node["properties"][member.key()], schema);
+  });
+}
+
+std::vector<Record> every_kind_of_record() {
+  RecordContext unknown = bench_context("ACME,PS-1,S1,1");
+  unknown.reference.identity.model = "DMM-X";  // assumed figures for both instruments
+  return {sample_record("A", 3, "2026-12-08T19:57:44+00:00", 24), sample_record("V", 3, "2026-12-08T19:59:10+00:00", 1),
+          sample_record("C", 2, "2026-12-08T20:00:00+00:00", 1), sample_record("F", 1, "2026-12-08T20:03:30+00:00", 8),
+          build_record(stopped_assessment(), unknown)};
+}
+
+TEST(RecordSchema, NamesEveryMemberTheCodecWrites) {
+  const Json schema = Json::parse(read_file(kSource + "/schema/trimora-calibration-record.schema.json"));
+  for (const Record& record : every_kind_of_record()) {
+    Json json = Json::parse(record_json(record, -1));
+    EXPECT_TRUE(members_fit(json, schema, schema)) << record_json(record, 2);
+    json["steps"][0]["added"] = 1;
+    EXPECT_FALSE(members_fit(json, schema, schema));
+  }
+}
+
+// The schema's own validator over records as written, and over records one change away from them.
+TEST_F(RecordFolder, SchemaValidatorTakesRecordsAndRefusesUnknownMembers) {
+  for (const Record& r : every_kind_of_record()) ASSERT_TRUE(write_record_json(folder(), r).ok());
+  const std::string out = work.path() + "/validator.txt";
+  const int status =
+      std::system(("sh " + kSource + "/scripts/validate_records.sh --self-test " + folder() + " >" + out + " 2>&1").c_str());
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << read_file(out);
+  EXPECT_NE(read_file(out).find("5 passed, 0 failed"), std::string::npos) << read_file(out);
+}
 
 TEST_F(RecordFolder, RoundTripAndNeverOverwrite) {
   std::string first_text;
@@ -226,7 +297,17 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"VerdictNotKnown", [](std::string t) { return replaced(t, "\"FAIL\"", "\"MAYBE\""); },
                     "\"verdict\" is not a verdict"},
         DamagedCase{"PointWithoutSet", [](std::string t) { return replaced(t, "\"set\": 0.0", "\"sat\": 0.0"); },
-                    "\"set\" is missing or not a number"}),
+                    "\"set\" is missing or not a number"},
+        DamagedCase{"ChannelOutOfRange", [](std::string t) { return replaced(t, "\"channel\": 3", "\"channel\": 99"); },
+                    "\"channel\" is not 1, 2 or 3"},
+        DamagedCase{"SerialNotText", [](std::string t) { return replaced(t, "\"serial\": \"DP8/C 1\"", "\"serial\": 8"); },
+                    "\"serial\" is missing or not a text"},
+        DamagedCase{"PointsNull", [](std::string t) { return replaced(t, "\"points\": [", "\"points\": null, \"x\": ["); },
+                    "a step holds no points"},
+        DamagedCase{"HugeReading", [](std::string t) { return replaced(t, "\"reading\": 0.0003", "\"reading\": 1e308"); },
+                    "\"reading\" is not a finite number"},
+        DamagedCase{"NumberBeyondAnyFigure", [](std::string t) { return replaced(t, "\"set\": 0.0", "\"set\": -1e101"); },
+                    "\"set\" is not a finite number"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- The pages. ----
@@ -289,6 +370,10 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(PlotCase{"empty", {}, 1, 1}, PlotCase{"single", {{"s", {point(5, 1.0, "PASS")}}}, 1, 1},
                     PlotCase{"all_equal", {{"s", {point(2, 3.0, "PASS"), point(2, 3.0, "PASS")}}}, 1, 1},
                     PlotCase{"no_reading", {{"s", {point(1, {}, "NO READING"), point(2, 30.0, "FAIL")}}}, 2, 2},
+                    PlotCase{"beyond_any_scale",
+                             {{"s", {{1e308, 1e308, 1e308, 1e308, "FAIL"}, {-1e308, -1e308, 1e308, 0, "FAIL"},
+                                     {NAN, 1.0, NAN, NAN, "PASS"}, {2, INFINITY, INFINITY, NAN, "FAIL"}}}},
+                             3, 2},
                     PlotCase{"two_series_and_markup",
                              {{"<b>a</b>", {point(1, 0.1, "PASS")}}, {"b&c", {point(1, 21, "INDETERMINATE")}}}, 1, 1}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -430,6 +515,39 @@ TEST_F(RecordFolder, IndexListsGoodRecordsAndSkipsDamagedAndNewerOnes) {
   EXPECT_NE(page.find("newer.json: record format version 2 is newer"), std::string::npos);
   EXPECT_NE(page.find("foreign.json: not a calibration record"), std::string::npos);
   EXPECT_EQ(count(page, "class=\"trend\""), 1u);
+}
+
+// What else can lie in a shared folder under a record's name: none of it is read, and each is listed
+// with its reason. A named pipe would hold the index up for good; /dev/zero would fill the memory.
+TEST_F(RecordFolder, IndexReadsOnlyRegularFilesOfARecordsSize) {
+  write_file(dir / "good.json", record_json_text(sample_record("A", 3, "2026-12-08T19:57:44+00:00", 1)));
+  ASSERT_EQ(mkfifo((dir / "pipe.json").c_str(), 0644), 0);
+  fs::create_symlink("/dev/zero", dir / "zero.json");
+  fs::create_directory(dir / "folder.json");
+  write_file(dir / "big.json", std::string(RECORD_MAX_BYTES + 1, ' '));
+  fs::create_symlink(dir / "good.json", dir / "link.json");  // a link to a record is read as the record
+  const auto result = write_history_index(dir);
+  ASSERT_TRUE(result.ok()) << result.reason();
+  const std::string page = read_file(*result);
+  EXPECT_NE(page.find("<p>2 records, 1 supply"), std::string::npos);
+  for (const char* skipped : {"pipe.json: not a regular file (a named pipe)", "zero.json: not a regular file (a device)",
+                              "folder.json: not a regular file (a folder)", "big.json: larger than 4194304 bytes"})
+    EXPECT_NE(page.find(skipped), std::string::npos) << skipped;
+}
+
+// Records, pages and the index are for everyone who shares the folder to read, as the umask allows.
+TEST_F(RecordFolder, FilesTakeTheModeOfANewFile) {
+  const mode_t before = umask(022);
+  const auto json = write_record_json(folder(), record);
+  const bool written = json.ok() && write_record_csv(*json, record).ok() && write_record_page(record, *json).ok() &&
+                       write_history_index(folder()).ok();
+  umask(before);
+  ASSERT_TRUE(written) << json.reason();
+  for (const char* file : {".json", ".csv", ".html", "index.html"}) {
+    const std::string path = *file == '.' ? fs::path(*json).replace_extension(file).string() : folder() + "/" + file;
+    struct stat info {};
+    EXPECT_TRUE(stat(path.c_str(), &info) == 0 && (info.st_mode & 0777) == 0644) << path << " " << std::oct << info.st_mode;
+  }
 }
 
 TEST_F(RecordFolder, IndexOfAThousandRecordsIsQuick) {
