@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "app/console_observer.h"
 #include "app/trimora.h"
 #include "tests/program_fixture.h"
 
@@ -37,6 +38,13 @@ TEST_F(ShownTextTest, ControlBytesBecomeVisibleAndTheProgramsOwnTextStays) {
   out.clear();
   console.print_untrusted("%s|%s", std::string("a\0b", 3), "\x9b" "31m");
   EXPECT_EQ(out, "a\\x00b|\\x9B31m");
+
+  // The supply's errors as a procedure shows them: no erased line, no forged verdict, no bell of its own.
+  out.clear();
+  ConsoleObserver(console).supply_errors(*Channel::from_key('1'), ErrorContext::calibration,
+                                         {"-203,\"\x1b[2K\rPASS\a\x9b\""});
+  EXPECT_EQ(out, "\aERROR: THE DP832 REPORTED: -203,\"\\x1B[2K\\x0DPASS\\x07\\x9B\"\n"
+                 "THE DP832 DID NOT ACCEPT THE CALIBRATION OF CH1: REPEAT THE CALIBRATION.\n\n");
 }
 
 TEST_F(ShownTextTest, IdentificationFieldsShowNoControlByte) {
