@@ -55,6 +55,25 @@ int copy_text(char* dest, int size, const char* source) {
 
 int is_text_type(std::int32_t type) { return type == TEXT || type == QUOTED_TEXT; }
 
+// The next line of the file, or its next piece of at most size - 1 bytes, without its line end: a line
+// ends at LF, at CR LF or at a CR alone (files from old editors). false once the file has no more.
+bool read_piece(std::FILE* file, char* line, int size) {
+  int k = 0;
+  int c = std::getc(file);
+  if (c == EOF) return false;
+  while (c != EOF && c != '\n' && c != '\r') {
+    line[k++] = static_cast<char>(c);
+    if (k == size - 1) break;
+    c = std::getc(file);
+  }
+  if (c == '\r') {
+    const int next = std::getc(file);
+    if (next != '\n' && next != EOF) std::ungetc(next, file);
+  }
+  line[k] = '\0';
+  return true;
+}
+
 }  // namespace
 
 SettingsTable::SettingsTable() : records(nullptr), count(0), capacity(0), record_tag(1) {}
@@ -154,7 +173,7 @@ int SettingsTable::load_file(const char* path) {
   int stored = 0;
   // A line longer than the buffer arrives in pieces, each handled as a line; a piece ends at its
   // first zero byte.
-  while (std::fgets(line, sizeof line, file) != nullptr) {
+  while (read_piece(file, line, sizeof line)) {
     if (parser.token(line, name, 0, sizeof name) < 0) continue;
     int i = find_setting(name);
     if (i == 0) continue;
