@@ -55,23 +55,27 @@ int copy_text(char* dest, int size, const char* source) {
 
 int is_text_type(std::int32_t type) { return type == TEXT || type == QUOTED_TEXT; }
 
-// The next line of the file, or its next piece of at most size - 1 bytes, without its line end: a line
-// ends at LF, at CR LF or at a CR alone (files from old editors). false once the file has no more.
+// The next line of the file as fgets reads it (its line end kept, a longer line in pieces of at most
+// size - 1 bytes), but a CR alone ends a line too, as LF and CR LF do: files from old editors. false
+// once the file has no more.
 bool read_piece(std::FILE* file, char* line, int size) {
   int k = 0;
-  int c = std::getc(file);
-  if (c == EOF) return false;
-  while (c != EOF && c != '\n' && c != '\r') {
+  while (k < size - 1) {
+    const int c = std::getc(file);
+    if (c == EOF) break;
     line[k++] = static_cast<char>(c);
-    if (k == size - 1) break;
-    c = std::getc(file);
-  }
-  if (c == '\r') {
-    const int next = std::getc(file);
-    if (next != '\n' && next != EOF) std::ungetc(next, file);
+    if (c == '\n') break;
+    if (c == '\r') {
+      const int next = std::getc(file);
+      if (next == '\n' && k < size - 1)
+        line[k++] = '\n';
+      else if (next != EOF)
+        std::ungetc(next, file);
+      break;
+    }
   }
   line[k] = '\0';
-  return true;
+  return k > 0;
 }
 
 }  // namespace
