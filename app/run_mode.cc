@@ -104,7 +104,8 @@ int run_mode(const CommandLine& line, Environment& environment, ProgramSettings&
   bench->psu.drop();
   settings.save_at_exit(environment.local_time().local);
   std::vector<std::string> unwritten = recorded.problems;
-  for (const std::string& problem : records.write_certificates(environment.console())) unwritten.push_back(problem);
+  const std::vector<std::string> certificates = records.write_certificates(environment.console());
+  unwritten.insert(unwritten.end(), certificates.begin(), certificates.end());
   // A record or certificate that is missing is the outcome: whatever the run found, nobody can show it.
   if (!unwritten.empty()) outcome = {EXIT_CALIBRATION, "RECORD NOT WRITTEN: " + not_written_reason(unwritten)};
   if (line.json && recorded.record) std::printf("%s\n", record_json(*recorded.record, 2).c_str());
