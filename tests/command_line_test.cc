@@ -11,6 +11,7 @@
 
 #include "app/command_line.h"
 #include "app/run_mode.h"
+#include "app/run_records.h"
 #include "records/record_codec.h"
 #include "tests/loopback_peer.h"
 #include "tests/program_fixture.h"
@@ -149,6 +150,17 @@ TEST_F(CommandLineTest, FinalLineIsCleanAndSaysOneOutcome) {
     EXPECT_EQ(shown.find('\n'), shown.size() - 1) << shown;
     EXPECT_EQ(shown.find("WRITTEN", begins.size()), std::string::npos) << shown;
   }
+}
+
+// A certificate that cannot be written is a problem the run hands on to its final line (and exit code 4).
+TEST_F(CommandLineTest, CertificateNotWrittenIsAProblem) {
+  RunRecords records("recs");
+  ASSERT_FALSE(records.unfinished(*instruments, Procedure::assessment, CH1, "no DMM connected").json_path.empty());
+  fs::rename("recs", "io/recs");
+  write_file("recs", "a file where the records folder was");
+  const std::vector<std::string> problems = records.write_certificates(console);
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].rfind("THE CERTIFICATE COULD NOT BE WRITTEN: ", 0), 0u) << problems[0];
 }
 
 // --settings: read from there and saved there at exit; the working folder's own file (pointing at a
