@@ -80,26 +80,23 @@ TEST_F(ProgramSettingsTest, PartialFileInAnyOrderAndCase) {
 // The DMM's method as read from the file: a known one is kept and saved, an unknown one warned of and
 // replaced. The DP832's method is always written as TCP.SCPI.
 TEST_F(ProgramSettingsTest, KnownDmmMethodKeptUnknownRefused) {
-  const struct {
-    const char* in_file;  // empty: no such line
-    const char* kept;
-  } methods[] = {{"TCP.RAW", "TCP.RAW"}, {"TCP.SCPI", "TCP.SCPI"}, {"", "TCP.SCPI"},
-                 {"TCP.FOO", "TCP.SCPI"}, {"USB", "TCP.SCPI"}};
-  for (const auto& m : methods) {
-    SCOPED_TRACE(m.in_file);
+  const std::pair<const char*, const char*> methods[] = {  // in the file ("": no such line), kept
+      {"TCP.RAW", "TCP.RAW"}, {"TCP.SCPI", "TCP.SCPI"}, {"", "TCP.SCPI"}, {"TCP.FOO", "TCP.SCPI"}, {"USB", "TCP.SCPI"}};
+  for (const auto& [in_file, kept] : methods) {
+    SCOPED_TRACE(in_file);
     restart();
     std::string file = "DP832_Connect_Method    \"GPIB 5\"\n";
-    if (m.in_file[0] != 0) file += std::string("DMM_Connect_Method    ") + m.in_file + "\n";
+    if (in_file[0] != 0) file += std::string("DMM_Connect_Method    ") + in_file + "\n";
     write_file(SETTINGS_FILE_NAME, file);
     console.text.clear();
     load();
-    EXPECT_EQ(settings->dmm_connect_method, m.kept);
-    const bool warns = m.in_file[0] != 0 && std::strcmp(m.in_file, m.kept) != 0;
-    EXPECT_EQ(console.text, warns ? std::string("WARNING: DMM_Connect_Method ") + m.in_file +
+    EXPECT_EQ(settings->dmm_connect_method, kept);
+    const bool warns = in_file[0] != 0 && std::strcmp(in_file, kept) != 0;
+    EXPECT_EQ(console.text, warns ? std::string("WARNING: DMM_Connect_Method ") + in_file +
                                         " is not known (TCP.SCPI or TCP.RAW); using TCP.SCPI.\n"
                                   : "");
     ASSERT_EQ(save(), 1);
-    EXPECT_EQ(saved_now(), saved_settings("", 5024, "", 5555, m.kept));
+    EXPECT_EQ(saved_now(), saved_settings("", 5024, "", 5555, kept));
   }
 }
 

@@ -37,8 +37,7 @@ const Unreadable UNREADABLE[] = {
      [] { fs::create_symlink("gone.cfg", SETTINGS_FILE_NAME); }},
     {"Folder", "it is a folder", [] { fs::create_directory(SETTINGS_FILE_NAME); }},
     // Files that are read but give no address: never the built-in ones instead.
-    {"Misspelled", "it gives no DMM_IP and no DP832_IP",
-     [] { std::ofstream(SETTINGS_FILE_NAME) << "DMM_lP    127.0.0.1\nDP832_lP    127.0.0.1\n"; }},
+    {"Misspelled", "it gives no DMM_IP and no DP832_IP", [] { std::ofstream(SETTINGS_FILE_NAME) << "DMM_lP 1\nDP832_lP 1\n"; }},
     {"Utf16", "it is UTF-16 text, which is not read (save it as plain ASCII text); it gives no DMM_IP and no DP832_IP",
      [] { std::ofstream(SETTINGS_FILE_NAME) << std::string("\xff\xfe" "D\0M\0M\0_\0I\0P\0", 14); }},
 };

@@ -41,8 +41,7 @@ TEST_F(ShownTextTest, ControlBytesBecomeVisibleAndTheProgramsOwnTextStays) {
 
   // The supply's errors as a procedure shows them: no erased line, no forged verdict, no bell of its own.
   out.clear();
-  ConsoleObserver(console).supply_errors(*Channel::from_key('1'), ErrorContext::calibration,
-                                         {"-203,\"\x1b[2K\rPASS\a\x9b\""});
+  ConsoleObserver(console).supply_errors(CH1, ErrorContext::calibration, {"-203,\"\x1b[2K\rPASS\a\x9b\""});
   EXPECT_EQ(out, "\aERROR: THE DP832 REPORTED: -203,\"\\x1B[2K\\x0DPASS\\x07\\x9B\"\n"
                  "THE DP832 DID NOT ACCEPT THE CALIBRATION OF CH1: REPEAT THE CALIBRATION.\n\n");
 }
