@@ -47,14 +47,16 @@ void set_instrument_address(Bench& bench, ProgramSettings& settings, const Addre
                           target.address.port);
 
   std::snprintf(field, FIELD_SIZE, "%s", target.address.host.c_str());
-  console.print("New IP Address ([ESC] to quit): >");
+  const char* const host_prompt = "New IP Address ([ESC] to quit): >";
+  console.print("%s", host_prompt);
   // Esc, or a console that closed while editing: leave without a change.
-  if (edit_line(console, field, 1, MAX_FIELD_LENGTH, "\r\033", 1) < 0) return;
+  if (edit_line(console, field, 1, MAX_FIELD_LENGTH, "\r\033", 1, host_prompt) < 0) return;
   std::memcpy(new_host, field, FIELD_SIZE);  // the field is zero-terminated within its 64 bytes
 
   std::snprintf(field, FIELD_SIZE, "%d", target.address.port);
-  console.print("New Service Port ([ESC] to quit): >");
-  if (edit_line(console, field, 1, MAX_FIELD_LENGTH, "\r\033", 1) < 0) return;
+  const char* const port_prompt = "New Service Port ([ESC] to quit): >";
+  console.print("%s", port_prompt);
+  if (edit_line(console, field, 1, MAX_FIELD_LENGTH, "\r\033", 1, port_prompt) < 0) return;
   int new_port = port_from_text(field);
 
   console.discard_typed_ahead();  // keys typed before the question is shown never answer it

@@ -26,9 +26,11 @@ const char* const EXIT_CODES =
     "Exit codes of run:\n"
     "  0  done, every verdict PASS (voltage and current: the calibration completed)\n"
     "  1  done, some verdict FAIL, INDETERMINATE or NO READING\n"
-    "  2  usage error: a bad option or value, or a calibration without --yes\n"
+    "  2  usage error: a bad option or value, a calibration without --yes, or a settings file that\n"
+    "     cannot be read or gives no address\n"
     "  3  an instrument absent or lost\n"
-    "  4  the calibration incomplete or refused by the supply, or its record not written\n"
+    "  4  the calibration incomplete or refused by the supply, or its record or certificate not\n"
+    "     written (RECORD NOT WRITTEN)\n"
     "The menu program ends with 0 after X.";
 
 const std::map<std::string, Procedure> PROCEDURE_NAMES = {

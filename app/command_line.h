@@ -8,9 +8,9 @@
 // Exit codes of the program.
 constexpr int EXIT_DONE_PASS = 0;       // done, every verdict PASS (and the menu program after X)
 constexpr int EXIT_VERDICT = 1;         // done, some verdict FAIL, INDETERMINATE or NO READING
-constexpr int EXIT_USAGE = 2;           // the command line is wrong; nothing was started
+constexpr int EXIT_USAGE = 2;           // the command line or the settings file is wrong; nothing was started
 constexpr int EXIT_INSTRUMENT = 3;      // an instrument absent or lost
-constexpr int EXIT_CALIBRATION = 4;     // the run incomplete, or the calibration refused by the supply
+constexpr int EXIT_CALIBRATION = 4;     // the run incomplete, the calibration refused, or its record not written
 
 struct CommandLine {
   std::string settings_file;  // empty: SETTINGS_FILE_NAME in the working folder

@@ -20,7 +20,7 @@ void ConsoleObserver::output_switched_off(Channel channel) { console_.print("%s 
 
 void ConsoleObserver::supply_errors(Channel channel, ErrorContext context, const std::vector<std::string>& errors) {
   if (errors.empty()) return;
-  for (const std::string& error : errors) console_.print("\aERROR: THE DP832 REPORTED: %s\n", error.c_str());
+  for (const std::string& error : errors) console_.print_untrusted("\aERROR: THE DP832 REPORTED: %s\n", error);
   const char* name = channel.name();
   switch (context) {
     case ErrorContext::calibration:

@@ -2,6 +2,8 @@
 #include "app/run_mode.h"
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "app/run_records.h"
 #include "app/trimora.h"
@@ -24,17 +26,36 @@ std::string instruments_missing(Bench& bench) {
 struct RecordedRun {
   std::optional<Record> record;        // none when none was written
   std::string json_path;
-  Status written = Status::success();  // or what of it could not be written
+  std::vector<std::string> problems;  // what of it could not be written, as warned on the console
 };
+
+// The problems of writing a record, as one reason for the final line: each as its warning says it, but
+// without the words the final line itself begins with.
+std::string not_written_reason(const std::vector<std::string>& problems) {
+  static const std::string RECORD_PREFIX = "THE RECORD COULD NOT BE WRITTEN: ";
+  std::string reason;
+  for (const std::string& problem : problems) {
+    const bool prefixed = problem.rfind(RECORD_PREFIX, 0) == 0;
+    reason += (reason.empty() ? "" : "; ") + (prefixed ? problem.substr(RECORD_PREFIX.size()) : problem);
+  }
+  return reason;
+}
 
 RecordedRun recorded_run(SavedRecord saved) {
   RecordedRun run;
   run.json_path = saved.json_path;
-  std::string reason;
-  for (const std::string& problem : saved.problems) reason += (reason.empty() ? "" : "; ") + problem;
-  if (saved.json_path.empty() || !saved.problems.empty()) run.written = Status::failure(reason);
+  run.problems = saved.problems;
+  if (saved.json_path.empty() && run.problems.empty()) run.problems.emplace_back("no record file");
   if (!saved.json_path.empty()) run.record = std::move(saved.record);
   return run;
+}
+
+// Why the settings file keeps the run from starting, on one line of standard error: the run contacts
+// nothing at an address nobody has seen.
+int refuse_settings(const ProgramSettings& settings) {
+  std::fprintf(stderr, "trimora: the settings file %s cannot be read: %s; nothing was contacted\n",
+               console_visible_text(settings.path).c_str(), console_visible_text(settings.file_problem()).c_str());
+  return EXIT_USAGE;
 }
 
 }  // namespace
@@ -56,10 +77,11 @@ RunOutcome run_outcome(const std::optional<Record>& record, bool instruments_pre
 
 int run_mode(const CommandLine& line, Environment& environment, ProgramSettings& settings) {
   const Channel channel = *Channel::from_key('0' + line.channel);
+  settings.load(environment.console());
+  if (!settings.file_problem().empty()) return refuse_settings(settings);
   // Ctrl+C, SIGTERM and SIGHUP stop the procedure safely: its output off, its calibration closed.
   stop_handlers_install();
   console_start();
-  settings.load(environment.console());
   if (!net_startup()) {
     std::fputs("trimora: cannot start socket services\n", stderr);
     return EXIT_INSTRUMENT;
@@ -77,20 +99,24 @@ int run_mode(const CommandLine& line, Environment& environment, ProgramSettings&
   const bool completed = recorded.record && recorded.record->completed;
   const bool present = missing.empty() && (completed || instruments_missing(*bench).empty());
   RunOutcome outcome = run_outcome(recorded.record, present);
-  if (!recorded.written && outcome.exit_code == EXIT_DONE_PASS) outcome.exit_code = EXIT_CALIBRATION;
 
   bench->dmm.drop();
   bench->psu.drop();
-  settings.save(environment.local_time().local);
-  records.write_certificates(environment.console());
+  settings.save_at_exit(environment.local_time().local);
+  std::vector<std::string> unwritten = recorded.problems;
+  const std::vector<std::string> certificates = records.write_certificates(environment.console());
+  unwritten.insert(unwritten.end(), certificates.begin(), certificates.end());
+  // A record or certificate that is missing is the outcome: whatever the run found, nobody can show it.
+  if (!unwritten.empty()) outcome = {EXIT_CALIBRATION, "RECORD NOT WRITTEN: " + not_written_reason(unwritten)};
   if (line.json && recorded.record) std::printf("%s\n", record_json(*recorded.record, 2).c_str());
   // The final line goes to standard error with --json, so that standard output holds the record alone.
+  // Its words hold what the supply said and what the file system said: shown cleaned, as on the console.
   FILE* final_out = line.json ? stderr : stdout;
-  if (recorded.written)
-    std::fprintf(final_out, "Result: %s; record: %s\n", outcome.words.c_str(), recorded.json_path.c_str());
+  if (unwritten.empty())
+    std::fprintf(final_out, "Result: %s; record: %s\n", console_visible_text(outcome.words).c_str(),
+                 console_visible_text(recorded.json_path).c_str());
   else
-    std::fprintf(final_out, "Result: %s; THE RECORD COULD NOT BE WRITTEN: %s\n", outcome.words.c_str(),
-                 recorded.written.reason().c_str());
+    std::fprintf(final_out, "Result: %s\n", console_visible_text(outcome.words).c_str());
   std::fflush(final_out);
   stop_program_finished();
   return outcome.exit_code;

@@ -52,20 +52,25 @@ SavedRecord RunRecords::save(Bench& bench, const RunResult& run, const ZonedTime
       make_record_id(started, bench.psu.identified().identity.serial, procedure_key(run.procedure), run.channel);
   SavedRecord saved = save_procedure_record(folder_, run, context);
   Console& console = bench.console();
-  for (const std::string& problem : saved.problems) console.print("\aWARNING: %s\n", problem.c_str());
+  // Paths hold the supply's serial number and the reasons the file system's words: shown cleaned.
+  for (const std::string& problem : saved.problems) console.print_untrusted("\aWARNING: %s\n", problem);
   if (saved.json_path.empty()) return saved;
   written_.push_back(RunRecord{saved.record, saved.json_path});
-  console.print("Record: %s\n", saved.shown_path.c_str());
+  console.print_untrusted("Record: %s\n", saved.shown_path);
   return saved;
 }
 
-void RunRecords::write_certificates(Console& console) {
-  if (written_.empty()) return;
+std::vector<std::string> RunRecords::write_certificates(Console& console) {
+  std::vector<std::string> problems;
+  if (written_.empty()) return problems;
   for (const Result<std::filesystem::path>& certificate : ::write_certificates(folder_, written_)) {
-    if (certificate)
-      console.print("Certificate: %s\n", certificate->string().c_str());
-    else
-      console.print("\aWARNING: %s\n", ("THE CERTIFICATE COULD NOT BE WRITTEN: " + certificate.reason()).c_str());
+    if (certificate) {
+      console.print_untrusted("Certificate: %s\n", certificate->string());
+    } else {
+      problems.push_back("THE CERTIFICATE COULD NOT BE WRITTEN: " + certificate.reason());
+      console.print_untrusted("\aWARNING: %s\n", problems.back());
+    }
   }
   written_.clear();
+  return problems;
 }

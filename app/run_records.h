@@ -24,7 +24,8 @@ class RunRecords {
   SavedRecord unfinished(Bench& bench, Procedure procedure, Channel channel, const std::string& reason);
 
   // At exit: the certificate of every supply that had records in this run, each named on the console.
-  void write_certificates(Console& console);
+  // Returns the warnings of those that could not be written (none: all were).
+  std::vector<std::string> write_certificates(Console& console);
 
  private:
   SavedRecord save(Bench& bench, const RunResult& run, const ZonedTime& started);

@@ -110,11 +110,12 @@ void shut_down(Menu& menu) {
   if (menu.bench.dmm.link() != nullptr) menu.bench.dmm.link()->close();
   if (menu.bench.psu.link() != nullptr) menu.bench.psu.link()->close();
   menu.settings.save_at_exit(menu.env.local_time().local);
-  menu.records.write_certificates(menu.console);
+  (void)menu.records.write_certificates(menu.console);  // each one missing is warned of on the console
 }
 
-// A settings file that exists but cannot be read: say so, and contact nobody until the operator has
-// seen the addresses. The built-in addresses are a guess at a bench that may not be this one.
+// A settings file that exists but cannot be read, or gives no address for an instrument: say so, and
+// contact nobody until the operator has set the addresses. The built-in addresses are a guess at a
+// bench that may not be this one, and are not used where there is a file.
 void report_unreadable_settings(Console& console, const ProgramSettings& settings) {
   console.print_untrusted("\a\nWARNING: THE SETTINGS FILE %s CANNOT BE READ: %s.\n", settings.path,
                           settings.file_problem());

@@ -23,9 +23,22 @@ int terminator_kind(int key, const char* terminators) {
   return 0;
 }
 
+// The line as the edit has shown it: the preloaded part with its control bytes made visible, the
+// typed part as the echo mode shows it (mode 0: not at all).
+void show_line(Console& console, const char* buffer, int len, int preloaded, int echo_mode) {
+  const std::string_view line(buffer, static_cast<size_t>(len));
+  console.print("%s", console_visible_text(line.substr(0, static_cast<size_t>(preloaded))).c_str());
+  if (echo_mode == 1) {
+    console.print("%s", console_visible_text(line.substr(static_cast<size_t>(preloaded))).c_str());
+  } else if (echo_mode > 1) {
+    for (int i = preloaded; i < len; ++i) console.put_char(echo_mode);
+  }
+}
+
 }  // namespace
 
-int edit_line(Console& console, char* buffer, int echo_mode, int max_length, const char* terminators, int preload) {
+int edit_line(Console& console, char* buffer, int echo_mode, int max_length, const char* terminators, int preload,
+              const char* prompt) {
   if (buffer == nullptr || max_length < 1) return 0;
 
   // The line only ever grows below max_length; a longer preload only shrinks. So every byte
@@ -36,8 +49,10 @@ int edit_line(Console& console, char* buffer, int echo_mode, int max_length, con
     if (carriage_return != nullptr) *carriage_return = '\0';
     len = static_cast<int>(std::strlen(buffer));
     // Text from outside (a host read from the settings file) is shown with its controls made visible.
-    console.print("%s", console_visible_text(std::string_view(buffer, static_cast<size_t>(len))).c_str());
+    show_line(console, buffer, len, len, 1);
   }
+  int preloaded = len;  // how much of the line is the preload, shown as it is whatever the echo mode
+  bool told_ascii_only = false;
 
   for (;;) {
     int key = console.read_key();
@@ -56,6 +71,7 @@ int edit_line(Console& console, char* buffer, int echo_mode, int max_length, con
       } else {
         // A byte shown as \xNN takes its four characters off the screen with it.
         int width = console_visible_width(static_cast<unsigned char>(buffer[--len]));
+        preloaded = preloaded < len ? preloaded : len;
         for (int i = 0; i < width; ++i) {
           console.put_char(BACKSPACE);
           console.put_char(' ');
@@ -74,8 +90,18 @@ int edit_line(Console& console, char* buffer, int echo_mode, int max_length, con
       }
       return len;
     }
-    // Control codes, the lead codes of two-code keys and every code from 128 up.
-    if (static_cast<signed char>(key) < 32) continue;
+    // A letter outside ASCII is never dropped unseen: a host that lost it would be contacted as it is.
+    if (key >= 128) {
+      console.put_char(BELL);
+      if (!told_ascii_only) {
+        told_ascii_only = true;
+        console.print("%s%s", EDIT_ASCII_ONLY, prompt != nullptr ? prompt : "");
+        show_line(console, buffer, len, preloaded, echo_mode);
+      }
+      continue;
+    }
+    // Control codes and the lead code 0 of two-code keys.
+    if (key < 32) continue;
     if (len >= max_length) {
       console.put_char(BELL);
       continue;

@@ -40,7 +40,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t next = at;
   CapturedConsole console([&]() { return next < size ? static_cast<int>(data[next++]) : KEY_CLOSED; });
   const int r = edit_line(console, buffer.data(), echo_mode, max_length, set, preload.empty() ? 0 : 1);
-  const std::string& shown = console.text;
+  std::string shown = console.text;
+  // The notice that the editor takes ASCII only shows the line again: in echo mode 0 that is the part
+  // of the preload still kept, and nothing that was typed.
+  const std::size_t notice = shown.find(EDIT_ASCII_ONLY);
+  if (notice != std::string::npos) {
+    const std::string after = shown.substr(notice + std::strlen(EDIT_ASCII_ONLY));
+    const std::string preload_visible = console_visible_text(preload);
+    std::size_t same = 0;
+    while (same < after.size() && same < preload_visible.size() && after[same] == preload_visible[same]) ++same;
+    shown = shown.substr(0, notice) + after.substr(same);
+  }
 
   const std::size_t length = strnlen(buffer.data(), buffer.size());
   if (length >= buffer.size()) std::abort();

@@ -66,6 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check_host(settings.dmm.host);
   check_host(settings.psu.host);
   if (settings.last_run_time().size() >= 32) std::abort();
+  // A file without an address for each instrument is refused (nothing is contacted); one with both is not.
+  if ((settings.dmm.host.empty() || settings.psu.host.empty()) == settings.file_problem().empty()) std::abort();
 
   // Save and read back: the saved file holds the seven keys, and the hosts and ports survive it.
   if (settings.save(LocalTime{2026, 1, 2, 3, 4, 5}) != 1) std::abort();

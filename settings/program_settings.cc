@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include "console/stamps.h"
 #include "platform/files.h"
@@ -35,6 +36,29 @@ std::string get_host(SettingsTable& table, const char* name) {
   return host;
 }
 
+// What keeps a file that is there from being read as text, named for the operator: a UTF-16 file (a
+// byte-order mark, or a NUL in one of its first two bytes), any other file with NUL bytes, or an empty
+// one; empty when it is plain text.
+std::string file_kind_problem(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  char head[2] = {1, 1};
+  in.read(head, 2);
+  const std::streamsize got = in.gcount();
+  if (got == 0) return "it is empty; ";
+  const unsigned char a = static_cast<unsigned char>(head[0]);
+  const unsigned char b = static_cast<unsigned char>(head[1]);
+  if ((a == 0xFF && b == 0xFE) || (a == 0xFE && b == 0xFF) || (got == 2 && (a == 0) != (b == 0)))
+    return "it is UTF-16 text, which is not read (save it as plain ASCII text); ";
+  in.clear();
+  in.seekg(0);
+  char block[4096];
+  while (in.read(block, sizeof block) || in.gcount() > 0) {
+    if (std::memchr(block, 0, static_cast<std::size_t>(in.gcount())) != nullptr)
+      return "it is a binary file (it holds NUL bytes); ";
+  }
+  return "";
+}
+
 }  // namespace
 
 ProgramSettings::ProgramSettings()
@@ -54,8 +78,8 @@ void ProgramSettings::take_dmm_method(Console& console) {
   char method[136] = "";
   table_.get_value("DMM_Connect_Method", method, sizeof method);
   if (std::strcmp(method, DMM_METHOD_RAW) != 0 && std::strcmp(method, DMM_METHOD_TELNET) != 0) {
-    console.print("WARNING: DMM_Connect_Method %.40s is not known (TCP.SCPI or TCP.RAW); using %s.\n", method,
-                  DMM_METHOD_TELNET);
+    console.print_untrusted("WARNING: DMM_Connect_Method %s is not known (TCP.SCPI or TCP.RAW); using %s.\n",
+                            std::string(method).substr(0, 40), DMM_METHOD_TELNET);
     std::snprintf(method, sizeof method, "%s", DMM_METHOD_TELNET);
     table_.set_value("DMM_Connect_Method", method);
   }
@@ -63,19 +87,24 @@ void ProgramSettings::take_dmm_method(Console& console) {
 }
 
 int ProgramSettings::load(Console& console) {
+  load_problem_.clear();
+  std::string reason;
+  const int readable = file_readable(path.c_str(), reason);
+  if (readable < 0) load_problem_ = reason;
+  // The built-in addresses stand only where there is no settings file at all. A file that is there
+  // names the operator's instruments: an address it does not give is none, never a guess at another
+  // bench that would be contacted and then written into the file.
+  const bool no_file = readable == 0;
   table_.set_value("Last_Run_Time", "NONE");
-  table_.set_value("DMM_IP", DEFAULT_DMM_HOST);
+  table_.set_value("DMM_IP", no_file ? DEFAULT_DMM_HOST : "");
   set_integer(table_, "DMM_Port", DEFAULT_DMM_PORT);
   table_.set_value("DMM_Connect_Method", DMM_METHOD_TELNET);
-  table_.set_value("DP832_IP", DEFAULT_PSU_HOST);
+  table_.set_value("DP832_IP", no_file ? DEFAULT_PSU_HOST : "");
   set_integer(table_, "DP832_Port", DEFAULT_PSU_PORT);
   table_.set_value("DP832_Connect_Method", PSU_CONNECT_METHOD);
   dmm.port = DEFAULT_DMM_PORT;
   psu.port = DEFAULT_PSU_PORT;
 
-  load_problem_.clear();
-  std::string reason;
-  if (file_readable(path.c_str(), reason) < 0) load_problem_ = reason;
   int stored = table_.load_file(path.c_str());
 
   psu.host = get_host(table_, "DP832_IP");
@@ -83,6 +112,12 @@ int ProgramSettings::load(Console& console) {
   dmm.host = get_host(table_, "DMM_IP");
   get_integer(table_, "DMM_Port", dmm.port);
   take_dmm_method(console);
+  // A file read without an address for each instrument is handled as one that cannot be read.
+  if (readable > 0 && (dmm.host.empty() || psu.host.empty())) {
+    std::string missing = dmm.host.empty() ? "DMM_IP" : "";
+    if (psu.host.empty()) missing += missing.empty() ? "DP832_IP" : " and no DP832_IP";
+    load_problem_ = file_kind_problem(path) + "it gives no " + missing;
+  }
   return stored;
 }
 

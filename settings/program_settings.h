@@ -39,12 +39,16 @@ class ProgramSettings {
   std::string dmm_connect_method = DMM_METHOD_TELNET;
 
   // Reads the settings file over the built-in defaults (load_program_settings); a connection method
-  // that names no framing is refused on the console, and the default used. The number of settings read.
+  // that names no framing is refused on the console, and the default used. The built-in addresses
+  // stand only when there is no file: where there is one, an address it does not give stays empty.
+  // The number of settings read.
   int load(Console& console);
 
   // Why the settings file found at start could not be read (no permission, a folder, a symbolic link
-  // to nothing, ...); empty when it was read or there was none. While it is not empty, the built-in
-  // addresses stand but the file is the operator's, not ours to overwrite (settings_file_problem).
+  // to nothing, ...) or gives no address for an instrument (a key missing or misspelled, an empty,
+  // UTF-16 or binary file; the reason names the keys); empty when it was read whole or there was none.
+  // While it is not empty, nothing is to be contacted, and the file is the operator's, not ours to
+  // overwrite (settings_file_problem).
   const std::string& file_problem() const { return load_problem_; }
 
   // The file's Last_Run_Time as it was read.

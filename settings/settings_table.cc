@@ -55,6 +55,29 @@ int copy_text(char* dest, int size, const char* source) {
 
 int is_text_type(std::int32_t type) { return type == TEXT || type == QUOTED_TEXT; }
 
+// The next line of the file as fgets reads it (its line end kept, a longer line in pieces of at most
+// size - 1 bytes), but a CR alone ends a line too, as LF and CR LF do: files from old editors. false
+// once the file has no more.
+bool read_piece(std::FILE* file, char* line, int size) {
+  int k = 0;
+  while (k < size - 1) {
+    const int c = std::getc(file);
+    if (c == EOF) break;
+    line[k++] = static_cast<char>(c);
+    if (c == '\n') break;
+    if (c == '\r') {
+      const int next = std::getc(file);
+      if (next == '\n' && k < size - 1)
+        line[k++] = '\n';
+      else if (next != EOF)
+        std::ungetc(next, file);
+      break;
+    }
+  }
+  line[k] = '\0';
+  return k > 0;
+}
+
 }  // namespace
 
 SettingsTable::SettingsTable() : records(nullptr), count(0), capacity(0), record_tag(1) {}
@@ -154,7 +177,7 @@ int SettingsTable::load_file(const char* path) {
   int stored = 0;
   // A line longer than the buffer arrives in pieces, each handled as a line; a piece ends at its
   // first zero byte.
-  while (std::fgets(line, sizeof line, file) != nullptr) {
+  while (read_piece(file, line, sizeof line)) {
     if (parser.token(line, name, 0, sizeof name) < 0) continue;
     int i = find_setting(name);
     if (i == 0) continue;

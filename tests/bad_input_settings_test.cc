@@ -73,6 +73,7 @@ TEST_F(BadSettingsTest, ProgramRunsOnDamagedFilesAndSavesThemWhole) {
       {"NUL bytes", nul_dmm + dmm_lines_of() + nul_psu + psu_lines_of()},
       {"no final newline", dmm_lines_of() + "DP832_IP 127.0.0.1\nDP832_Port    " + std::to_string(bench->psu_port())},
       {"CR LF", dmm_lines_of("\r\n") + psu_lines_of("\r\n")},
+      {"CR alone", dmm_lines_of("\r") + psu_lines_of("\r")},
       {"10 MB", ten_mb + dmm_lines_of() + psu_lines_of()},
       {"duplicate keys", "DMM_Port 1\nDP832_Port 2\n" + dmm_lines_of() + psu_lines_of() + "dmm_ip,127.0.0.1\n"},
   };

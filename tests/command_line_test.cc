@@ -11,7 +11,9 @@
 
 #include "app/command_line.h"
 #include "app/run_mode.h"
+#include "app/run_records.h"
 #include "records/record_codec.h"
+#include "tests/loopback_peer.h"
 #include "tests/program_fixture.h"
 #include "tests/settings_checks.h"
 
@@ -19,16 +21,48 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t from = 0;
-  for (std::size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', from)) {
-    lines.push_back(text.substr(from, end - from));
-    from = end + 1;
+// Hands lines from one socket to the other until either end closes, each holding `from` with `to` in its place.
+void pump_lines(int in, int out, const std::string& from, const std::string& to) {
+  std::string pending;
+  char chunk[4096];
+  for (ssize_t n; (n = recv(in, chunk, sizeof chunk, 0)) > 0;) {
+    pending.append(chunk, static_cast<std::size_t>(n));
+    for (std::size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
+      std::string line = pending.substr(0, end + 1);
+      if (const std::size_t at = line.find(from); at != std::string::npos) line.replace(at, from.size(), to);
+      (void)send(out, line.data(), line.size(), MSG_NOSIGNAL);
+    }
   }
-  if (from < text.size()) lines.push_back(text.substr(from));
-  return lines;
+  shutdown(out, SHUT_RDWR);
 }
+
+// Stands between trimora and the simulated supply on a loopback port of its own: a supply whose replies
+// holding `from` say `to` instead.
+struct RewritingRelay {
+  RewritingRelay(int supply_port, const std::string& from, const std::string& to) {
+    sockaddr_in address;
+    listener = bind_loopback(&port, &address);
+    listen(listener, 1);
+    address.sin_port = htons(static_cast<std::uint16_t>(supply_port));
+    thread = std::thread([=, this] {
+      client = accept(listener, nullptr, nullptr);
+      if (client < 0 || connect(supply, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return;
+      std::thread commands(pump_lines, client.load(), supply, std::string(), std::string());
+      pump_lines(supply, client, from, to);
+      commands.join();
+    });
+  }
+  ~RewritingRelay() {
+    for (int fd : {listener, client.load(), supply}) shutdown(fd, SHUT_RDWR);
+    thread.join();
+    for (int fd : {listener, client.load(), supply}) ::close(fd);
+  }
+  int port = 0;
+  int listener = -1;
+  std::atomic<int> client{-1};
+  int supply = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  std::thread thread;
+};
 
 class CommandLineTest : public ProgramTest {
  protected:
@@ -66,8 +100,13 @@ TEST_F(CommandLineTest, WhatStartsNothingPrintsAndEnds) {
       {{"run", "full", "3", "--yes"}, 2, "CHANNEL 3"},
       {{"run", "assess", "3", "--settings", "missing.cfg"}, 2, "no file missing.cfg"},
       {{"--settings", "missing.cfg"}, 2, "no file missing.cfg"},
+      // A settings file without an address for each instrument: never the built-in ones instead.
+      {{"run", "assess", "3", "--settings", "io/typo.cfg"}, 2,
+       "trimora: the settings file io/typo.cfg cannot be read: it gives no DP832_IP; nothing was contacted\n"},
   };
   start_bench();
+  const std::string typo = "DMM_IP 127.0.0.1\nDMM_Port " + std::to_string(bench->dmm_port()) + "\nDP832_lP 127.0.0.1\n";
+  write_file("io/typo.cfg", typo);
   const std::string settings_before = read_file(SETTINGS_FILE_NAME);
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -78,13 +117,50 @@ TEST_F(CommandLineTest, WhatStartsNothingPrintsAndEnds) {
       EXPECT_EQ(done.err, "");
     } else {
       EXPECT_EQ(done.out, "");
-      EXPECT_EQ(lines_of(done.err).size(), 1u) << done.err;
+      EXPECT_EQ(occurrences(done.err, "\n"), 1) << done.err;
       EXPECT_EQ(done.err.rfind("trimora: ", 0), 0u) << done.err;
     }
     EXPECT_EQ(bench->dmm_connections() + bench->psu_connections(), 0);
     EXPECT_EQ(read_file(SETTINGS_FILE_NAME), settings_before);
     EXPECT_EQ(folder_listing(), (std::vector<std::string>{SETTINGS_FILE_NAME, "io"}));
   }
+  EXPECT_EQ(read_file("io/typo.cfg"), typo);
+}
+
+// The final line shows the supply's words cleaned (no erased line, no forged verdict), on standard output
+// with --quiet and on standard error with --json; a record that cannot be written is its own outcome.
+TEST_F(CommandLineTest, FinalLineIsCleanAndSaysOneOutcome) {
+  options.psu_faults.refuse_calibration = true;
+  options.measurement_time_ms = 0;
+  start_bench();
+  write_file("io/blocked", "a file where the records folder would be");
+  const std::string refused = "Result: REFUSED BY THE SUPPLY: -203,\"\\x1B[2K\\x0DResult: PASS\\x07\xc2\\x9B\"; record: recs/";
+  const std::pair<std::vector<std::string>, std::string> cases[] = {  // the arguments, how the final line begins
+      {{"run", "voltage", "3", "--yes", "--quiet", "--records", "recs"}, refused},
+      {{"run", "voltage", "3", "--yes", "--json", "--records", "recs"}, refused},
+      {{"run", "assess", "3", "--quiet", "--records", "io/blocked"}, "Result: RECORD NOT WRITTEN: "},
+  };
+  for (const auto& [args, begins] : cases) {
+    RewritingRelay relay(bench->psu_port(), "Command protected", "\x1b[2K\rResult: PASS\a\xc2\x9b");  // C1 as UTF-8
+    write_loopback_settings(bench->dmm_port(), relay.port);
+    Finished done = run_trimora(args);
+    EXPECT_EQ(done.code, EXIT_CALIBRATION) << done.out << done.err;
+    const std::string& shown = args[4] == "--json" ? done.err : done.out;  // the final line alone
+    EXPECT_EQ(shown.rfind(begins, 0), 0u) << shown;
+    EXPECT_EQ(shown.find('\n'), shown.size() - 1) << shown;
+    EXPECT_EQ(shown.find("WRITTEN", begins.size()), std::string::npos) << shown;
+  }
+}
+
+// A certificate that cannot be written is a problem the run hands on to its final line (and exit code 4).
+TEST_F(CommandLineTest, CertificateNotWrittenIsAProblem) {
+  RunRecords records("recs");
+  ASSERT_FALSE(records.unfinished(*instruments, Procedure::assessment, CH1, "no DMM connected").json_path.empty());
+  fs::rename("recs", "io/recs");
+  write_file("recs", "a file where the records folder was");
+  const std::vector<std::string> problems = records.write_certificates(console);
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].rfind("THE CERTIFICATE COULD NOT BE WRITTEN: ", 0), 0u) << problems[0];
 }
 
 // --settings: read from there and saved there at exit; the working folder's own file (pointing at a
@@ -131,15 +207,14 @@ TEST_P(RunModeTest, EndsWithItsCodeAndLeavesItsRecord) {
 
   const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
   const bool quiet = std::find(args.begin(), args.end(), "--quiet") != args.end();
-  std::vector<std::string> final_lines = lines_of(json ? done.err : done.out);
-  ASSERT_FALSE(final_lines.empty()) << done.out << done.err;
+  const std::string& shown = json ? done.err : done.out;
   if (quiet) {
-    EXPECT_EQ(final_lines.size(), 1u) << done.out;
+    EXPECT_EQ(occurrences(shown, "\n"), 1) << shown;
   }
-  const std::string& final_line = final_lines.back();
-  const std::size_t at = final_line.find("; record: recs/");
-  ASSERT_NE(at, std::string::npos) << final_line;
-  const std::string path = final_line.substr(at + 10);
+  const std::size_t at = shown.rfind("; record: recs/");
+  ASSERT_NE(at, std::string::npos) << shown;
+  ASSERT_EQ(shown.find('\n', at), shown.size() - 1) << shown;  // on the final line
+  const std::string path = shown.substr(at + 10, shown.size() - at - 11);
   Result<Record> record = read_record(path);
   ASSERT_TRUE(record.ok()) << record.reason();
   EXPECT_EQ(run_outcome(*record, c.code != EXIT_INSTRUMENT).exit_code, c.code);

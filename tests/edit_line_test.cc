@@ -26,7 +26,10 @@ struct EditCase {
   int result;
   const char* after;
   std::string shown;
+  const char* prompt = nullptr;
 };
+
+const std::string ASCII_ONLY = "\a\nONLY ASCII LETTERS, DIGITS AND SIGNS ARE TAKEN HERE.\n";
 
 const EditCase EDITS[] = {
     // Accepting: Enter (also with null terminators, where Esc is an ignored control code), on an empty line.
@@ -45,8 +48,13 @@ const EditCase EDITS[] = {
     {"", 0, "ab\bc\r", 1, 63, ENTER_ESC, 2, "ac", "ab\b \bc\r\n"},
     // A full line rings and drops until Backspace makes room.
     {"", 0, "abcd\be\r", 1, 3, ENTER_ESC, 3, "abe", "abc\a\b \be\r\n"},
-    // Control codes and bytes from 128 up are dropped silently; DEL is typed.
-    {"", 0, "\ta\x01\x1f\nb\x7f\x80\xe9\xff\r", 1, 63, ENTER_ESC, 3, "ab\x7f", "ab\x7f\r\n"},
+    // Control codes are dropped silently; DEL is typed. A byte from 128 up rings the bell; the first one
+    // of the edit also says that only ASCII is taken and shows the prompt and the line again.
+    {"", 0, "\ta\x01\x1f\nb\x7f\x80\xe9\xff\r", 1, 63, ENTER_ESC, 3, "ab\x7f", "ab\x7f" + ASCII_ONLY + "ab\\x7F\a\a\r\n"},
+    {"127.0.", 1, "\b\bpr\xc3\xbc" "f\r", 1, 63, ENTER_ESC, 7, "127.prf",
+     "127.0.\b \b\b \bpr" + ASCII_ONLY + "IP: >127.pr\af\r\n", "IP: >"},
+    {"ab", 1, "c\xfc\xfc" "d\033", '*', 63, ENTER_ESC, -27, "abcd", "ab*" + ASCII_ONLY + ">ab*\a*", ">"},
+    {"ab", 1, "c\xfc\r", 0, 63, ENTER_ESC, 3, "abc", "ab" + ASCII_ONLY + "ab"},
     // Up, F1, Left, Del and Esc's code behind a lead code: each one key refused with the bell, never a
     // letter or a terminator.
     {"", 0, "a\xe0H\0;\xe0K\0S\xe0\x1b\0\rb\r"s, 1, 63, ENTER_ESC, 2, "ab", "a\a\a\a\a\a\ab\r\n"},
@@ -77,7 +85,7 @@ TEST_F(EditLineTest, KeysGiveTheirLineResultAndScreen) {
     key_queue.clear();
     keys(c.typed);
     CapturedConsole fresh([this] { return next_key(); });  // input closed in an earlier case opens again
-    EXPECT_EQ(edit_line(fresh, buffer, c.echo, c.max_length, c.terminators, c.preload), c.result);
+    EXPECT_EQ(edit_line(fresh, buffer, c.echo, c.max_length, c.terminators, c.preload, c.prompt), c.result);
     EXPECT_STREQ(buffer, c.after);
     EXPECT_EQ(fresh.text, c.shown);
     // Nothing written beyond the room of max_length + 1 bytes (or the preload's own bytes).

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <climits>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -29,6 +28,10 @@ class ProgramSettingsTest : public ::testing::Test {
   void restart() { settings = std::make_unique<ProgramSettings>(); }
   int load() { return settings->load(console); }
   int save(const LocalTime& now = LocalTime{2026, 1, 2, 3, 4, 5}) { return settings->save(now); }
+  std::string addresses() const {  // "host:port host:port", the DMM's first
+    const ProgramSettings& s = *settings;
+    return s.dmm.host + ":" + std::to_string(s.dmm.port) + " " + s.psu.host + ":" + std::to_string(s.psu.port);
+  }
 };
 
 }  // namespace
@@ -36,10 +39,7 @@ class ProgramSettingsTest : public ::testing::Test {
 // Without a file: the built-in values, nothing written; the save writes the seven lines with a stamp.
 TEST_F(ProgramSettingsTest, DefaultsWithoutAFileAndTheirSave) {
   EXPECT_EQ(load(), 0);
-  EXPECT_EQ(settings->dmm.host, "172.16.0.133");
-  EXPECT_EQ(settings->dmm.port, 5024);
-  EXPECT_EQ(settings->psu.host, "172.16.0.131");
-  EXPECT_EQ(settings->psu.port, 5555);
+  EXPECT_EQ(addresses(), "172.16.0.133:5024 172.16.0.131:5555");
   EXPECT_EQ(settings->last_run_time(), "\"NONE\"");
   EXPECT_EQ(settings->dmm_connect_method, "TCP.SCPI");
   EXPECT_EQ(settings->file_problem(), "");
@@ -62,48 +62,41 @@ TEST_F(ProgramSettingsTest, RoundTrip) {
   // The next start reads everything back; the stamp comes back bare.
   restart();
   EXPECT_EQ(load(), 7);
-  EXPECT_EQ(settings->dmm.host, "127.0.0.1");
-  EXPECT_EQ(settings->dmm.port, 6001);
-  EXPECT_EQ(settings->psu.host, "localhost");
-  EXPECT_EQ(settings->psu.port, 6002);
+  EXPECT_EQ(addresses(), "127.0.0.1:6001 localhost:6002");
   EXPECT_EQ(settings->last_run_time(), "12/31/2026 23:59:58");
 }
 
 TEST_F(ProgramSettingsTest, PartialFileInAnyOrderAndCase) {
   write_file(SETTINGS_FILE_NAME, "dp832_port 7000\nComment about this file\ndmm_ip,127.0.0.2\n");
   EXPECT_EQ(load(), 2);
-  EXPECT_EQ(settings->dmm.host, "127.0.0.2");
-  EXPECT_EQ(settings->dmm.port, 5024);
-  EXPECT_EQ(settings->psu.host, "172.16.0.131");
-  EXPECT_EQ(settings->psu.port, 7000);
+  EXPECT_EQ(addresses(), "127.0.0.2:5024 :7000");  // a file that is there never gives a built-in address
   EXPECT_EQ(settings->last_run_time(), "\"NONE\"");
-  ASSERT_EQ(save(), 1);
-  EXPECT_EQ(saved_now(), saved_settings("127.0.0.2", 5024, "172.16.0.131", 7000));
+  EXPECT_EQ(settings->file_problem(), "it gives no DP832_IP");
+  EXPECT_EQ(settings->save_at_exit(LocalTime{2026, 1, 2, 3, 4, 5}), 0);
+  ASSERT_EQ(save(), 1);  // as after D or M
+  EXPECT_EQ(saved_now(), saved_settings("127.0.0.2", 5024, "", 7000));
 }
 
 // The DMM's method as read from the file: a known one is kept and saved, an unknown one warned of and
 // replaced. The DP832's method is always written as TCP.SCPI.
 TEST_F(ProgramSettingsTest, KnownDmmMethodKeptUnknownRefused) {
-  const struct {
-    const char* in_file;  // empty: no such line
-    const char* kept;
-  } methods[] = {{"TCP.RAW", "TCP.RAW"}, {"TCP.SCPI", "TCP.SCPI"}, {"", "TCP.SCPI"},
-                 {"TCP.FOO", "TCP.SCPI"}, {"USB", "TCP.SCPI"}};
-  for (const auto& m : methods) {
-    SCOPED_TRACE(m.in_file);
+  const std::pair<const char*, const char*> methods[] = {  // in the file ("": no such line), kept
+      {"TCP.RAW", "TCP.RAW"}, {"TCP.SCPI", "TCP.SCPI"}, {"", "TCP.SCPI"}, {"TCP.FOO", "TCP.SCPI"}, {"USB", "TCP.SCPI"}};
+  for (const auto& [in_file, kept] : methods) {
+    SCOPED_TRACE(in_file);
     restart();
     std::string file = "DP832_Connect_Method    \"GPIB 5\"\n";
-    if (m.in_file[0] != 0) file += std::string("DMM_Connect_Method    ") + m.in_file + "\n";
+    if (in_file[0] != 0) file += std::string("DMM_Connect_Method    ") + in_file + "\n";
     write_file(SETTINGS_FILE_NAME, file);
     console.text.clear();
     load();
-    EXPECT_EQ(settings->dmm_connect_method, m.kept);
-    const bool warns = m.in_file[0] != 0 && std::strcmp(m.in_file, m.kept) != 0;
-    EXPECT_EQ(console.text, warns ? std::string("WARNING: DMM_Connect_Method ") + m.in_file +
+    EXPECT_EQ(settings->dmm_connect_method, kept);
+    const bool warns = in_file[0] != 0 && std::strcmp(in_file, kept) != 0;
+    EXPECT_EQ(console.text, warns ? std::string("WARNING: DMM_Connect_Method ") + in_file +
                                         " is not known (TCP.SCPI or TCP.RAW); using TCP.SCPI.\n"
                                   : "");
     ASSERT_EQ(save(), 1);
-    EXPECT_EQ(saved_now(), saved_settings("172.16.0.133", 5024, "172.16.0.131", 5555, m.kept));
+    EXPECT_EQ(saved_now(), saved_settings("", 5024, "", 5555, kept));
   }
 }
 
@@ -113,23 +106,19 @@ TEST_F(ProgramSettingsTest, HostsCutToSixtyThreeAndPortsAsRead) {
                                      "\nDMM_Port 99999999999\nDP832_Port -1\nLast_Run_Time \"" +
                                      std::string(80, '9') + "\"\n");
   EXPECT_EQ(load(), 5);
-  EXPECT_EQ(settings->dmm.host, std::string(63, 'd'));
-  EXPECT_EQ(settings->psu.host, exact);
-  EXPECT_EQ(settings->dmm.port, INT_MAX);
-  EXPECT_EQ(settings->psu.port, -1);
+  EXPECT_EQ(addresses(), std::string(63, 'd') + ":2147483647 " + exact + ":-1");
   EXPECT_EQ(settings->last_run_time(), std::string(31, '9'));
 
   write_file(SETTINGS_FILE_NAME, "DMM_Port 0\nDP832_Port 65536\n");
   restart();
   EXPECT_EQ(load(), 2);
-  EXPECT_EQ(settings->dmm.port, 0);
-  EXPECT_EQ(settings->psu.port, 65536);
+  EXPECT_EQ(addresses(), ":0 :65536");
 }
 
 TEST_F(ProgramSettingsTest, FolderInTheSettingsFilesPlace) {
   std::filesystem::create_directory(SETTINGS_FILE_NAME);
   EXPECT_EQ(load(), 0);
-  EXPECT_EQ(settings->dmm.host, "172.16.0.133");
+  EXPECT_EQ(settings->dmm.host, "");
   EXPECT_EQ(settings->file_problem(), "it is a folder");
   settings->dmm.host = "127.0.0.1";
   EXPECT_EQ(settings->save_at_exit(LocalTime{2026, 1, 2, 3, 4, 5}), 0);  // the operator's, not ours
@@ -139,7 +128,25 @@ TEST_F(ProgramSettingsTest, FolderInTheSettingsFilesPlace) {
   // The run goes on: the next save, once the folder is gone, writes the file.
   std::filesystem::remove(SETTINGS_FILE_NAME);
   EXPECT_EQ(save(), 1);
-  EXPECT_EQ(saved_now(), saved_settings("127.0.0.1", 5024, "172.16.0.131", 5555));
+  EXPECT_EQ(saved_now(), saved_settings("127.0.0.1", 5024, "", 5555));
+}
+
+// A file that gives no address for an instrument names the key and what is wrong with the file.
+TEST_F(ProgramSettingsTest, FileWithoutAnAddressIsRefusedWithTheKey) {
+  const std::string utf16("\xff\xfe" "D\0M\0M\0_\0I\0P\0 \0" "1\0\r\0\n\0", 22);
+  const std::pair<std::string, const char*> cases[] = {
+      {"", "it is empty; it gives no DMM_IP and no DP832_IP"},
+      {"DMM_IP 127.0.0.1\nDP832_lP 127.0.0.2\n", "it gives no DP832_IP"},
+      {"DMM_IP\nDP832_IP 127.0.0.2\n", "it gives no DMM_IP"},
+      {utf16, "it is UTF-16 text, which is not read (save it as plain ASCII text); it gives no DMM_IP and no DP832_IP"},
+      {std::string("DMM_IP 127.0.0.1\n\0\0DP832_IP 127.0.0.2\n", 38), "it is a binary file (it holds NUL bytes); it gives no DP832_IP"},
+  };
+  for (const auto& [content, problem] : cases) {
+    write_file(SETTINGS_FILE_NAME, content);
+    restart();
+    load();
+    EXPECT_EQ(settings->file_problem(), problem) << testing::PrintToString(content);
+  }
 }
 
 // The records go beside the settings file unless the command line names their folder.

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "app/console_observer.h"
 #include "app/trimora.h"
 #include "tests/program_fixture.h"
 
@@ -37,6 +38,12 @@ TEST_F(ShownTextTest, ControlBytesBecomeVisibleAndTheProgramsOwnTextStays) {
   out.clear();
   console.print_untrusted("%s|%s", std::string("a\0b", 3), "\x9b" "31m");
   EXPECT_EQ(out, "a\\x00b|\\x9B31m");
+
+  // The supply's errors as a procedure shows them: no erased line, no forged verdict, no bell of its own.
+  out.clear();
+  ConsoleObserver(console).supply_errors(CH1, ErrorContext::calibration, {"-203,\"\x1b[2K\rPASS\a\x9b\""});
+  EXPECT_EQ(out, "\aERROR: THE DP832 REPORTED: -203,\"\\x1B[2K\\x0DPASS\\x07\\x9B\"\n"
+                 "THE DP832 DID NOT ACCEPT THE CALIBRATION OF CH1: REPEAT THE CALIBRATION.\n\n");
 }
 
 TEST_F(ShownTextTest, IdentificationFieldsShowNoControlByte) {
@@ -61,13 +68,15 @@ TEST_F(ShownTextTest, SettingsFileHostIsShownCleanedAtStartAndInTheDialog) {
   {
     std::ofstream file(SETTINGS_FILE_NAME, std::ios::binary);
     file << "DMM_IP \"127.0.0.1\x1b]0;t\x07\x1b[2J\x9b\"\nDMM_Port " << bench->dmm_port()
-         << "\nLast_Run_Time \"\x1b[31mred\"\n";
+         << "\nLast_Run_Time \"\x1b[31mred\"\nDMM_Connect_Method \"\x1b[2Jx\"\nDP832_IP 127.0.0.1\nDP832_Port "
+         << bench->psu_port() << "\n";
   }
   keys("m\b\033x");
   ASSERT_EQ(trimora_main(env, settings), 0);
   EXPECT_FALSE(has_foreign_control(out)) << out;
   const std::string host = "127.0.0.1\\x1B]0;t\\x07\\x1B[2J\\x9B";
   EXPECT_NE(out.find("Last run: \\x1B[31mred\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("WARNING: DMM_Connect_Method \\x1B[2Jx is not known"), std::string::npos) << out;
   EXPECT_NE(out.find("Connecting to DMM on IP " + host + ", Port"), std::string::npos) << out;
   EXPECT_NE(out.find("IP address or hostname: " + host + "\nService Port: "), std::string::npos) << out;
   EXPECT_NE(out.find("New IP Address ([ESC] to quit): >" + host + "\b \b\b \b\b \b\b \b="), std::string::npos)
