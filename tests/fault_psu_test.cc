@@ -156,6 +156,22 @@ TEST_F(PsuFaultTest, UnsolicitedStreamBoundsEveryDrain) {
   EXPECT_EQ(psu().link()->is_connected(), 1);
 }
 
+// The bench in memory keeps the served bench's faults: a supply that closes after its Nth command line
+// is gone for the link at once, and refusing instruments give no connection.
+TEST_F(PsuFaultTest, InMemoryDropAndRefusalAsServed) {
+  connect_both();
+  bench->set_psu_faults({.drop_after_commands = 2});
+  psu().command("OUTPUT CH1,ON\r\n");
+  EXPECT_TRUE(psu().connected());
+  psu().command("OUTPUT CH1,OFF\r\n");
+  EXPECT_FALSE(psu().connected());
+  EXPECT_EQ(psu_lines(), (std::vector<std::string>{"OUTPUT CH1,ON", "OUTPUT CH1,OFF"}));
+  bench->set_psu_faults({.refuse_connections = true});
+  bench->set_dmm_faults({.refuse_connections = true});
+  EXPECT_EQ(bench->connect_psu(), nullptr);
+  EXPECT_EQ(bench->connect_dmm(), nullptr);
+}
+
 TEST_F(PsuFaultTest, UnsolicitedStreamDuringAProcedureAndTheMenu) {
   set_time_scale(0.1);
   options.wire = 0;  // the DMM on nothing: the path check fails after its three commands
