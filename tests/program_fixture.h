@@ -1,7 +1,7 @@
 // The one test fixture: the test time scale, captured console text, scripted keys (with hooks run as a
 // chosen key is read), links dropped and the correction table cleared after each test, a fresh working
-// folder, and on demand the simulated instruments on ephemeral loopback ports with a settings file that
-// points at them.
+// folder, and on demand the simulated instruments: in memory on the test's virtual clock, or served on
+// ephemeral loopback ports with a settings file that points at them.
 #pragma once
 
 #include <gtest/gtest.h>
