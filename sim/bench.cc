@@ -1,5 +1,6 @@
-// The simulated bench: the DMM and the DP832 cores behind one line server, their wiring (the DMM's leads
-// and its current shunt as the supply's load), the logs of what each received, and the faults.
+// The simulated bench: the DMM and the DP832 cores behind one line server (on loopback, in real time) or
+// its in-memory counterpart (on a virtual clock), their wiring (the DMM's leads and its current shunt as
+// the supply's load), the logs of what each received, and the faults.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include "sim/command_log.h"
 #include "sim/dmm_core.h"
 #include "sim/line_server.h"
+#include "sim/memory_link.h"
 #include "sim/psu_core.h"
 #include "sim/sim.h"
 #include "platform/sleep.h"
@@ -39,7 +41,21 @@ struct SimBench::Impl {
   int psu_accepted = 0;
   std::string state_message;
 
-  double now_s() const { return std::chrono::duration<double>(Clock::now() - start).count(); }
+  // In memory, the hub and its clock stand in for the server and the steady clock.
+  std::shared_ptr<MemoryHub> hub;
+
+  double now_s() const {
+    if (hub) return static_cast<double>(hub->now_ms()) / 1000.0;
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  }
+  // In memory, carries out what is due by the clock; called before the lock is taken.
+  void advance() const {
+    if (hub) hub->advance();
+  }
+  // Asks the listeners to follow a refusal fault (the hub asks at each connect).
+  void refresh() {
+    if (server) server->refresh();
+  }
 
   // Under the lock: the supply's clock brought to now (whole real ms, so that an answer held back by
   // whole ms finds its actions done), and the actions that are due carried out.
@@ -164,8 +180,15 @@ struct SimBench::Impl {
   std::unique_ptr<LineServer> server;  // started last, stopped first
 };
 
-SimBench::SimBench(const SimOptions& options) : impl(std::make_unique<Impl>()) {
+SimBench::SimBench(const SimOptions& options) : SimBench(options, nullptr) {
   Impl& b = *impl;
+  b.server = std::make_unique<LineServer>(options.bind_address, std::vector<int>{options.dmm_port, options.psu_port},
+                                          std::vector<LinePeer*>{&b.dmm_peer, &b.psu_peer});
+}
+
+SimBench::SimBench(const SimOptions& options, long long* virtual_clock) : impl(std::make_unique<Impl>()) {
+  Impl& b = *impl;
+  if (virtual_clock != nullptr) b.hub = std::make_shared<MemoryHub>(virtual_clock);
   b.options = options;
   PsuModel model = psu_model_make(options.seed);
   if (!options.state_file.empty()) {
@@ -184,23 +207,41 @@ SimBench::SimBench(const SimOptions& options) : impl(std::make_unique<Impl>()) {
   dmm_set_faults(b.dmm, options.dmm_faults);
   b.psu_faults = options.psu_faults;
   b.wire = options.wire;
-  b.server = std::make_unique<LineServer>(options.bind_address, std::vector<int>{options.dmm_port, options.psu_port},
-                                          std::vector<LinePeer*>{&b.dmm_peer, &b.psu_peer});
 }
 
-SimBench::~SimBench() { impl->server.reset(); }
+SimBench::~SimBench() {
+  impl->server.reset();
+  if (impl->hub) impl->hub->stop();
+}
 
-bool SimBench::ok() const { return impl->server->ok(); }
+bool SimBench::ok() const { return impl->hub || (impl->server && impl->server->ok()); }
 bool SimBench::log_ok() const { return impl->log_ok; }
-int SimBench::dmm_port() const { return impl->server->port(0); }
-int SimBench::psu_port() const { return impl->server->port(1); }
+int SimBench::dmm_port() const { return impl->server ? impl->server->port(0) : 0; }
+int SimBench::psu_port() const { return impl->server ? impl->server->port(1) : 0; }
+
+namespace {
+std::unique_ptr<SimStream> connect_to(const std::shared_ptr<MemoryHub>& hub, LinePeer* peer) {
+  if (!hub) return nullptr;
+  std::shared_ptr<MemoryClient> client = hub->connect(peer);
+  if (!client) return nullptr;
+  auto state = std::make_unique<SimStream::State>();
+  state->hub = hub;
+  state->client = std::move(client);
+  return std::make_unique<SimStream>(std::move(state));
+}
+}  // namespace
+
+std::unique_ptr<SimStream> SimBench::connect_dmm() { return connect_to(impl->hub, &impl->dmm_peer); }
+std::unique_ptr<SimStream> SimBench::connect_psu() { return connect_to(impl->hub, &impl->psu_peer); }
 
 std::vector<SimReceived> SimBench::psu_received() const {
+  impl->advance();
   std::lock_guard<std::mutex> held(impl->lock);
   return impl->psu_log;
 }
 
 std::vector<SimReceived> SimBench::dmm_received() const {
+  impl->advance();
   std::lock_guard<std::mutex> held(impl->lock);
   return impl->dmm_log;
 }
@@ -222,7 +263,7 @@ void SimBench::set_dmm_faults(const SimDmmFaults& faults) {
     std::lock_guard<std::mutex> held(impl->lock);
     dmm_set_faults(impl->dmm, faults);
   }
-  impl->server->refresh();
+  impl->refresh();
 }
 
 void SimBench::set_psu_faults(const SimPsuFaults& faults) {
@@ -231,7 +272,7 @@ void SimBench::set_psu_faults(const SimPsuFaults& faults) {
     impl->psu_faults = faults;
     impl->psu_commands = 0;
   }
-  impl->server->refresh();
+  impl->refresh();
 }
 
 void SimBench::script_readings(const std::vector<double>& values) {
@@ -292,6 +333,7 @@ double SimBench::current_readback_error(int channel, double set_amps) const {
 
 bool SimBench::output_on(int channel) const {
   if (!valid_channel(channel)) return false;
+  impl->advance();
   std::lock_guard<std::mutex> held(impl->lock);
   impl->catch_up();
   return impl->psu.ch[channel - 1].on;
@@ -299,6 +341,7 @@ bool SimBench::output_on(int channel) const {
 
 double SimBench::set_voltage(int channel) const {
   if (!valid_channel(channel)) return NAN;
+  impl->advance();
   std::lock_guard<std::mutex> held(impl->lock);
   impl->catch_up();
   return impl->psu.ch[channel - 1].volts;
@@ -306,12 +349,14 @@ double SimBench::set_voltage(int channel) const {
 
 double SimBench::set_current(int channel) const {
   if (!valid_channel(channel)) return NAN;
+  impl->advance();
   std::lock_guard<std::mutex> held(impl->lock);
   impl->catch_up();
   return impl->psu.ch[channel - 1].amps;
 }
 
 bool SimBench::in_calibration() const {
+  impl->advance();
   std::lock_guard<std::mutex> held(impl->lock);
   impl->catch_up();
   return impl->psu.cal_channel != 0;
@@ -330,6 +375,7 @@ bool SimBench::current_calibrated(int channel) const {
 }
 
 int SimBench::wired_channel() const {
+  impl->advance();
   std::lock_guard<std::mutex> held(impl->lock);
   impl->catch_up();
   return impl->wired();

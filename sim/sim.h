@@ -79,19 +79,53 @@ bool sim_write_settings(const std::string& path, int dmm_port, int psu_port, Sim
 // One command as an instrument received it, with the time it arrived.
 struct SimReceived {
   std::string line;          // the command line without its line end
-  double time_s;             // seconds since the bench started (steady clock)
+  double time_s;             // seconds since the bench started (steady clock), or on the virtual clock
+};
+
+// The client's end of an in-memory connection to an instrument of a bench on a virtual clock: what a
+// socket would carry, with no socket and no real time. The clock is the bench's; whoever reads and
+// waits moves it on, and the instrument's answers arrive when it reaches their time.
+class SimStream {
+ public:
+  struct State;
+  explicit SimStream(std::unique_ptr<State> state);
+  ~SimStream();  // closes
+  SimStream(const SimStream&) = delete;
+  SimStream& operator=(const SimStream&) = delete;
+
+  // Sends bytes at the clock's present time.
+  void send(const std::string& bytes);
+  // Takes at most `most` bytes of what has arrived by now.
+  std::string take(std::size_t most);
+  bool input_ready();       // bytes have arrived by now
+  bool closed_by_peer();    // the instrument has closed by now (what came before it stays readable)
+  // The time of the bench's next event (an answer held back, a line of a stream); -1 when none is due.
+  long long next_event_ms();
+  long long& clock();       // the virtual clock, in ms
+  void close();
+
+ private:
+  std::unique_ptr<State> state_;
 };
 
 class SimBench {
  public:
+  // Serves both instruments on loopback TCP ports, in real time.
   explicit SimBench(const SimOptions& options);
+  // The same instruments in memory on a virtual clock (ms, owned by the caller, who must keep it while
+  // the bench and its streams live): no sockets, no threads, no real time. They are reached through
+  // connect_dmm() and connect_psu(); the options' ports and address are not used.
+  SimBench(const SimOptions& options, long long* virtual_clock);
   ~SimBench();  // stops serving and closes every connection
   SimBench(const SimBench&) = delete;
   SimBench& operator=(const SimBench&) = delete;
 
-  bool ok() const;            // both listeners are up
-  int dmm_port() const;
+  bool ok() const;            // both listeners are up (in memory: always)
+  int dmm_port() const;       // 0 in memory
   int psu_port() const;
+  // In memory: a new connection to the instrument; null when it refuses connections, or on loopback.
+  std::unique_ptr<SimStream> connect_dmm();
+  std::unique_ptr<SimStream> connect_psu();
 
   // Received commands, in order, for each instrument (safe to call while serving).
   std::vector<SimReceived> psu_received() const;

@@ -60,8 +60,7 @@ INSTANTIATE_TEST_SUITE_P(Procedures, SameReadingsTest, ::testing::Bool());
 
 // The wrong framing for the DMM's style: identification fails with a hint naming the right one, and the
 // DMM hears nothing after the identification (and, from a telnet-set program, its raw probe).
-// A slow telnet-style port that echoes but answers too late (4 s of program time, 0.4 s at the test
-// time scale) is told apart: no hint, no probe.
+// A slow telnet-style port that echoes but answers too late (4 s) is told apart: no hint, no probe.
 struct WrongFraming {
   SimDmmStyle style;
   const DmmFraming* framing;
@@ -77,8 +76,8 @@ TEST_P(WrongFramingTest, HintNamesTheFramingAndNothingElseIsSent) {
   options.dmm_style = c.style;
   options.dmm_faults.answer_delay_ms = c.answer_delay_ms;
   reframe(*c.framing);
-  start_bench();
-  EXPECT_FALSE(dmm().connect(console, settings.dmm.host, settings.dmm.port));
+  start_in_memory();
+  EXPECT_FALSE(dmm().identify(console, settings.dmm.host, settings.dmm.port));
   EXPECT_EQ(dmm().link(), nullptr);
   const std::string warning = "WARNING: DMM FAILED TO IDENTIFY. ARE IP/PORT/INSTRUMENT SETTINGS CORRECT?\n";
   if (c.hint[0] != 0)

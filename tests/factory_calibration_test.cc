@@ -38,15 +38,19 @@ class FactoryTest : public ProgramTest {
     EXPECT_EQ(out, expected.console);
   }
 
-  // The settle waits at the time scale 0.1: 500 ms after each DAC point, 200 ms after each meter
-  // point, with half of the two drains before each READ?.
+  // The settle waits on the virtual clock, exact: from each CAL:SET reaching the supply to the next
+  // READ? reaching the DMM, 500 ms after a DAC point and 200 ms after a meter point, each with the
+  // 120 ms of the drains around it.
   void expect_settles(const std::string& head, std::size_t dac, std::size_t meter) {
     Settles dac_settles = settles_of(*bench, head, ",1");
     Settles meter_settles = settles_of(*bench, head, ",0");
     EXPECT_EQ(dac_settles.count, dac);
     EXPECT_EQ(meter_settles.count, meter);
-    EXPECT_GE(dac_settles.shortest, 0.0001 * 500 + 0.01);
-    EXPECT_GE(meter_settles.shortest, 0.0001 * 200 + 0.01);
+    auto ms = [](double s) { return std::lround(s * 1000.0); };
+    EXPECT_EQ(ms(dac_settles.shortest), 620);
+    EXPECT_EQ(ms(dac_settles.longest), 620);
+    EXPECT_EQ(ms(meter_settles.shortest), 320);
+    EXPECT_EQ(ms(meter_settles.longest), 320);
   }
 };
 
@@ -85,7 +89,7 @@ TEST_F(FactoryTest, Ch1RunOnTheModelCalibratesTheChannel) {
 // set point's drain (100 ms), the settle wait (200 ms on CH3) and the DMM drain (10 ms).
 TEST_F(FactoryTest, Ch3RealTimeRunHonoursEverySettleWait) {
   set_time_scale(1.0);
-  connect_both();
+  connect_both_served();
   std::vector<double> vdac = near_readings(VDAC_POINTS_3, 0.000113);
   std::vector<double> vmeter = near_readings(VMETER_POINTS_3, -0.000017);
   bench->script_readings(calibration_script(1.5, vdac, vmeter));  // the path check's threshold: passes

@@ -124,3 +124,32 @@ FakeTransport& install_psu(Bench& bench, std::unique_ptr<FakeTransport> fake) {
   bench.psu.attach(std::move(fake));
   return link;
 }
+
+int SimLink::send_bytes(const char* data, int length, NetError* error) {
+  if (stream_->closed_by_peer()) {
+    *error = NET_OTHER;  // the instrument has closed or reset the connection
+    return -1;
+  }
+  stream_->send(std::string(data, static_cast<std::size_t>(length)));
+  return length;
+}
+
+int SimLink::receive_bytes(char* buffer, int size, int window_ms, NetError* error) {
+  long long& clock = stream_->clock();
+  const long long deadline = clock + window_ms;
+  // Waits from event to event of the bench until input comes, the instrument closes or the window ends.
+  while (!stream_->input_ready()) {
+    if (stream_->closed_by_peer()) return 0;
+    const long long next = stream_->next_event_ms();
+    if (next < 0 || (window_ms > 0 && next > deadline)) {
+      // Silence. Without a limit a real socket would wait for ever; here it times out at once.
+      if (window_ms > 0) clock = std::max(clock, deadline);
+      *error = NET_TIMED_OUT;
+      return -1;
+    }
+    clock = std::max(clock, next);
+  }
+  const std::string taken = stream_->take(static_cast<std::size_t>(size));
+  std::memcpy(buffer, taken.data(), taken.size());
+  return static_cast<int>(taken.size());
+}

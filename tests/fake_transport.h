@@ -10,6 +10,8 @@
 
 #include "calibration/bench.h"
 #include "link/transport.h"
+#include "platform/sleep.h"
+#include "sim/sim.h"
 
 class FakeTransport final : public Transport {
  public:
@@ -84,3 +86,24 @@ std::unique_ptr<FakeTransport> fake_psu(std::string identification = "ACME,PSU3,
 // Puts a fake in place as the bench's DMM or DP832 link and gives access to it.
 FakeTransport& install_dmm(Bench& bench, std::unique_ptr<FakeTransport> fake);
 FakeTransport& install_psu(Bench& bench, std::unique_ptr<FakeTransport> fake);
+
+// The link to an instrument of the simulated bench in memory (SimBench on a virtual clock): every byte
+// goes to the simulator's cores, answers arrive at their time on the bench's clock, and every wait the
+// link makes moves that clock on instead of passing real time.
+class SimLink final : public Transport {
+ public:
+  explicit SimLink(std::unique_ptr<SimStream> stream) : stream_(std::move(stream)) { connected = 1; }
+  ~SimLink() override { close(); }
+
+  void pause(int ms) override { stream_->clock() += scaled_ms(ms); }
+  Clock::time_point now() override { return Clock::time_point(std::chrono::milliseconds(stream_->clock())); }
+
+ protected:
+  int send_bytes(const char* data, int length, NetError* error) override;
+  int receive_bytes(char* buffer, int size, int window_ms, NetError* error) override;
+  int peer_closed() override { return !stream_->input_ready() && stream_->closed_by_peer() ? 1 : 0; }
+  void end_stream() override { stream_->close(); }
+
+ private:
+  std::unique_ptr<SimStream> stream_;
+};

@@ -1,7 +1,7 @@
 // The one test fixture: the test time scale, captured console text, scripted keys (with hooks run as a
 // chosen key is read), links dropped and the correction table cleared after each test, a fresh working
-// folder, and on demand the simulated instruments on ephemeral loopback ports with a settings file that
-// points at them.
+// folder, and on demand the simulated instruments: in memory on the test's virtual clock, or served on
+// ephemeral loopback ports with a settings file that points at them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -172,8 +172,36 @@ class ProgramTest : public ::testing::Test {
     write_loopback_settings(bench->dmm_port(), bench->psu_port(), SETTINGS_FILE_NAME, options.dmm_style);
   }
 
-  // Starts the bench and brings both instruments on line, as the program's start-up does.
+  // Starts the simulated instruments in memory and links both to them, unidentified: the clock turns
+  // virtual and counts the program's own milliseconds (time scale 1), and no real time passes. The
+  // settings and the settings file point at loopback ports where nothing listens.
+  void start_in_memory() {
+    set_time_scale(1.0);
+    env.virtual_clock = true;
+    bench = std::make_unique<SimBench>(options, &env.clock_ms);
+    settings.dmm = {"127.0.0.1", 5024};
+    settings.psu = {"127.0.0.1", 5555};
+    write_loopback_settings(settings.dmm.port, settings.psu.port, SETTINGS_FILE_NAME, options.dmm_style);
+    std::unique_ptr<SimStream> to_dmm = bench->connect_dmm();
+    std::unique_ptr<SimStream> to_psu = bench->connect_psu();
+    ASSERT_TRUE(to_dmm && to_psu);
+    dmm().attach(std::make_unique<SimLink>(std::move(to_dmm)));
+    psu().attach(std::make_unique<SimLink>(std::move(to_psu)));
+  }
+
+  // Brings both instruments on line in memory as the program's start-up does (reset, identification,
+  // the DMM's read check).
   void connect_both() {
+    start_in_memory();
+    ASSERT_TRUE(dmm().identify(console, settings.dmm.host, settings.dmm.port)) << out;
+    ASSERT_TRUE(psu().identify(console, settings.psu.host, settings.psu.port)) << out;
+    bench->clear_received();
+    out.clear();
+  }
+
+  // The same over loopback TCP against the bench served in real time (under the present time scale),
+  // for the runs whose pacing is under test.
+  void connect_both_served() {
     start_bench();
     ASSERT_TRUE(dmm().connect(console, settings.dmm.host, settings.dmm.port)) << out;
     ASSERT_TRUE(psu().connect(console, settings.psu.host, settings.psu.port)) << out;

@@ -203,7 +203,7 @@ void expect_only_plausible_reports(const std::vector<std::string>& lines) {
 TEST_P(ImplausibleTest, WarnedAndNeverReported) {
   const FaultCase& c = GetParam();
   c.configure(options);
-  connect_both();
+  connect_both_served();  // a second client and a helper thread: over loopback
   std::atomic<bool> done{false};
   std::thread helper;
   if (c.meanwhile) helper = std::thread([&] {
