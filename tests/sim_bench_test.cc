@@ -186,7 +186,8 @@ TEST_F(SimBenchTest, LinesSentJustBeforeTheCloseAreCarriedOutAndAnswered) {
     Client(bench->psu_port()).send_text(":APPL CH2," + std::to_string(i % 30) + ",1\nOUTP CH2," +
                                         (i % 2 ? "ON" : "OFF") + "\n");
     Clock::time_point start = Clock::now();
-    while (bench->set_voltage(2) != i % 30 && ms_since(start) < 5000)
+    // Both lines are carried out, the second after the first: wait for the second as well.
+    while ((bench->set_voltage(2) != i % 30 || bench->output_on(2) != (i % 2 == 1)) && ms_since(start) < 5000)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ASSERT_EQ(bench->set_voltage(2), i % 30) << "round " << i;
     ASSERT_EQ(bench->output_on(2), i % 2 == 1) << "round " << i;
