@@ -7,7 +7,6 @@
 // Pacing, in milliseconds (program time); the DMM's as on a telnet-style port (link/framing.h).
 constexpr int PSU_DRAIN_MS = DP832_FRAMING.command_drain_ms;      // after every DP832 command
 constexpr int DMM_DRAIN_MS = TELNET_DMM.command_drain_ms;         // around DMM commands
-constexpr int DMM_MODE_DRAIN_MS = TELNET_DMM.mode_drain_ms;       // before the reset of the current mode
 constexpr int DMM_FIRST_LINE_MS = TELNET_DMM.echo_ms;             // per byte of the echo line
 constexpr int DMM_ANSWER_FIRST_MS = TELNET_DMM.answer_first_ms;  // to the first byte of the answer
 constexpr int DMM_ANSWER_TIMEOUT_MS = TELNET_DMM.answer_ms;       // per byte of the answer after that
