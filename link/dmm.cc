@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 #include "link/primitives.h"
 #include "link/tcp_link.h"
@@ -131,7 +130,7 @@ Status Dmm::identify(Console& console, const std::string& host, int port) {
 Status Dmm::connect(Console& console, const std::string& host, int port) {
   console.print_untrusted("Connecting to DMM on IP %s, Port %d...", host, port);
   drop();
-  attach(std::unique_ptr<Transport>(new (std::nothrow) TcpLink(host.c_str(), port)));
+  attach(connector(host, port, CONNECT_TIMEOUT_MS));
   description_ = "No DMM detected.";
   identified_ = {};
   if (link_ == nullptr || !link_->is_connected()) {

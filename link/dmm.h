@@ -8,6 +8,7 @@
 #include "console/console.h"
 #include "link/framing.h"
 #include "link/identity.h"
+#include "link/tcp_link.h"
 #include "link/transport.h"
 #include "platform/status.h"
 
@@ -23,6 +24,9 @@ class Dmm {
  public:
   // The framing is fixed for the object's life: the settings name it once, when the bench is made.
   explicit Dmm(const DmmFraming& framing = TELNET_DMM) : framing_(&framing) {}
+
+  // How the DMM's links are opened (link/tcp_link.h).
+  Connector connector = tcp_connector;
 
   // Connects to host:port, resets and identifies, and checks that readings come (connect_dmm). On
   // failure the link is dropped; the console has been told why.

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "link/framing.h"
 #include "link/primitives.h"
@@ -53,10 +52,6 @@ void Psu::command(const char* text) {
   if (link_ == nullptr) return;
   link_->send_text(text);
   drain_input(link_.get(), PSU_DRAIN_MS);
-}
-
-std::unique_ptr<Transport> Psu::tcp_connector(const std::string& host, int port, int timeout_ms) {
-  return std::unique_ptr<Transport>(new (std::nothrow) TcpLink(host.c_str(), port, timeout_ms));
 }
 
 bool Psu::command_confirmed(const char* text) {

@@ -9,15 +9,13 @@
 
 #include "console/console.h"
 #include "link/dmm.h"
+#include "link/tcp_link.h"
 #include "link/transport.h"
 #include "platform/status.h"
 
 class Psu {
  public:
-  // Opens a link to host:port, giving up on the connect after timeout_ms; a TcpLink unless a test hands
-  // in its own. The link it gives may be null or not connected.
-  using Connector = std::function<std::unique_ptr<Transport>(const std::string& host, int port, int timeout_ms)>;
-  static std::unique_ptr<Transport> tcp_connector(const std::string& host, int port, int timeout_ms);
+  // How the supply's links are opened (link/tcp_link.h).
   Connector connector = tcp_connector;
 
   // Connects to host:port, resets and identifies (connect_psu). On failure the link is dropped; the

@@ -2,6 +2,7 @@
 #include "link/tcp_link.h"
 
 #include <cstring>
+#include <new>
 
 #include "platform/sleep.h"
 
@@ -80,4 +81,8 @@ void TcpLink::end_stream() {
   net_shutdown(socket);
   net_close(socket);
   socket = NET_INVALID_SOCKET;
+}
+
+std::unique_ptr<Transport> tcp_connector(const std::string& host, int port, int timeout_ms) {
+  return std::unique_ptr<Transport>(new (std::nothrow) TcpLink(host.c_str(), port, timeout_ms));
 }

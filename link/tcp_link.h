@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
 
 #include "link/transport.h"
 #include "platform/net.h"
@@ -40,3 +43,8 @@ class TcpLink final : public Transport {
  private:
   int send_window = 0;  // the send timeout the socket holds (real ms; 0: none)
 };
+
+// Opens a link to host:port, giving up on the connect after timeout_ms: a TcpLink unless a test hands
+// an instrument its own. The link it gives may be null or not connected.
+using Connector = std::function<std::unique_ptr<Transport>(const std::string& host, int port, int timeout_ms)>;
+std::unique_ptr<Transport> tcp_connector(const std::string& host, int port, int timeout_ms);
