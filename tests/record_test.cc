@@ -435,7 +435,9 @@ TEST(PageEscaping, InstrumentTextsAppearAsText) {
 
 TEST(RecordPage, FullCalibrationPlotsItsAssessmentsTogetherAfterTheVerdict) {
   const std::string page = render_record_page(sample_record("F", 1, "2026-12-08T20:03:30+00:00", 8));
-  EXPECT_EQ(count(page, "class=\"plot\""), 1u);
+  // One plot per figure measured, voltage programming and readback, each with both assessments.
+  EXPECT_EQ(count(page, "class=\"plot\""), 2u);
+  EXPECT_EQ(count(page, "class=\"legend\""), 2u);
   EXPECT_LT(page.find("Overall verdict: PASS"), page.find("<svg"));
   EXPECT_LT(page.find("Decision rule:"), page.find("<svg"));
   const auto legend = page.substr(page.find("class=\"legend\""));
@@ -444,6 +446,22 @@ TEST(RecordPage, FullCalibrationPlotsItsAssessmentsTogetherAfterTheVerdict) {
   EXPECT_NE(page.find("<table class=\"points\" data-rows=\"36\"><thead><tr><th>Set (V)</th><th>Correction"),
             std::string::npos);
   EXPECT_EQ(count(page, "class=\"points assessment\" data-rows=\"36\""), 2u);
+}
+
+// A current step: its two plots in mA, a TUR below 4 said in words, and on the certificate the voltage
+// figures as not verified.
+TEST(RecordPage, CurrentFiguresAndALowTurInWords) {
+  RunResult run = current_assessment();
+  add_assessed_point(run.steps[0], 3.0, 3.001, 3.004);  // TUR 3.8 programming, 2.3 readback
+  const Record record = build_record(run, bench_context());
+  const std::string page = render_record_page(record);
+  EXPECT_EQ(count(page, "class=\"plot\""), 2u);
+  EXPECT_EQ(count(page, "Error, readback \xe2\x88\x92 reading (mA)"), 1u);
+  EXPECT_NE(page.find("below 4 at 1 of 3 points of the programming and at 1 of 3 points of the readback"),
+            std::string::npos);
+  const std::string certificate = render_certificate({record}, {"a.json"});
+  EXPECT_EQ(count(certificate, "not verified in this run"), 2u);
+  EXPECT_EQ(count(certificate, "not measured"), 0u);
 }
 
 TEST(RecordPage, IncompleteRunShowsWhyAndItsMissingReadings) {
