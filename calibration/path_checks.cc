@@ -11,14 +11,17 @@ namespace {
 
 constexpr double VOLTAGE_PATH_MIN = 1.5;
 constexpr double CURRENT_PATH_MIN = 0.5;
+// The current assessment's check: 0.1 A, at least half of it read.
+constexpr double SMALL_CURRENT_PATH_AMPS = 0.1;
+constexpr double SMALL_CURRENT_PATH_MIN = 0.05;
 
-bool check_path(Bench& bench, Channel channel, int source_volts, double threshold) {
+bool check_path(Bench& bench, Channel channel, int source_volts, double threshold, double limit_amps = 2.0) {
   OutputGuard output(bench.psu, channel);
   bool confirmed = output.on();
   bench.psu.pause(PATH_OUTPUT_ON_WAIT_MS);
 
   char command[32];
-  std::snprintf(command, sizeof command, ":APPL %s,%d,2\r\n", channel.name(), source_volts);
+  std::snprintf(command, sizeof command, ":APPL %s,%d,%g\r\n", channel.name(), source_volts, limit_amps);
   confirmed = bench.psu.command_confirmed(command) && confirmed;
   bench.psu.pause(PATH_APPLY_WAIT_MS);
 
@@ -33,6 +36,10 @@ bool check_path(Bench& bench, Channel channel, int source_volts, double threshol
 bool check_voltage_path(Bench& bench, Channel channel) { return check_path(bench, channel, 5, VOLTAGE_PATH_MIN); }
 
 bool check_current_path(Bench& bench, Channel channel) { return check_path(bench, channel, 3, CURRENT_PATH_MIN); }
+
+bool check_small_current_path(Bench& bench, Channel channel) {
+  return check_path(bench, channel, 3, SMALL_CURRENT_PATH_MIN, SMALL_CURRENT_PATH_AMPS);
+}
 
 void report_path_failure(Bench& bench, Channel channel, ProcedureObserver& observer) {
   const Result<std::vector<std::string>> errors = bench.psu.read_errors();

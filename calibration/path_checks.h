@@ -10,6 +10,8 @@
 // least 1.5 V (0.5 A).
 bool check_voltage_path(Bench& bench, Channel channel);
 bool check_current_path(Bench& bench, Channel channel);
+// The same with a small current: 3 V with a 0.1 A limit; true when the DMM read at least 0.05 A.
+bool check_small_current_path(Bench& bench, Channel channel);
 
 // The path check failed: the supply's errors when it reported any, else the DMM is blamed.
 void report_path_failure(Bench& bench, Channel channel, ProcedureObserver& observer);
