@@ -41,7 +41,8 @@ std::string menu(const std::string& dmm, const std::string& psu) {
          "V. Factory Voltage Calibration\n"
          "F. Do FULL Voltage Calibration with Corrections\n\n"
          "D. Set DP832 IP Address and Port\n"
-         "M. Set DMM IP Address and Port\n\n"
+         "M. Set DMM IP Address and Port\n"
+         "S. Set Session Details\n\n"
          "X. Exit\n\nCommand >";
 }
 
