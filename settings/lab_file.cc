@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <iterator>
 #include <nlohmann/json.hpp>
 
 #include "platform/files.h"
@@ -90,8 +91,9 @@ LabFile read(const Json& j) {
 
 bool is_iso_date(const std::string& s) {
   if (s.size() != 10 || s[4] != '-' || s[7] != '-') return false;
-  for (std::size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
-    if (s[i] < '0' || s[i] > '9') return false;
+  const std::size_t digits[] = {0, 1, 2, 3, 5, 6, 8, 9};
+  if (!std::all_of(std::begin(digits), std::end(digits), [&](std::size_t i) { return s[i] >= '0' && s[i] <= '9'; }))
+    return false;
   const int year = std::stoi(s.substr(0, 4)), month = std::stoi(s.substr(5, 2)), day = std::stoi(s.substr(8, 2));
   static const int DAYS[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (month < 1 || month > 12 || day < 1 || day > DAYS[month - 1]) return false;
@@ -128,7 +130,7 @@ Result<std::optional<LabFile>> load_lab_file(const std::string& path, bool named
 }
 
 const ReferenceEntry* find_reference(const LabFile& lab, const std::string& serial) {
-  for (const ReferenceEntry& entry : lab.references)
-    if (entry.serial == serial) return &entry;
-  return nullptr;
+  const auto found = std::find_if(lab.references.begin(), lab.references.end(),
+                                  [&](const ReferenceEntry& entry) { return entry.serial == serial; });
+  return found == lab.references.end() ? nullptr : &*found;
 }
