@@ -123,6 +123,10 @@ TEST(Dcc, SampleRunIssuesANumberedCertificateWithAValidDcc) {
   const std::string xml = read_file("sample/certificate_TSL-2026-0001.xml");
   EXPECT_EQ(dcc_schema_problem("sample/certificate_TSL-2026-0001.xml"), "");
   EXPECT_NE(xml.find("<dcc:uniqueIdentifier>TSL-2026-0001</dcc:uniqueIdentifier>"), std::string::npos);
+  // A run that assessed nothing still gives a DCC that validates.
+  write_file("adjusted.xml", render_dcc({sample_record("V", 3, "2026-12-08T19:59:10+00:00", 0.2)},
+                                        CertificateIssue{"TSL-2026-0002", "2026-12-08", sample_lab()}));
+  EXPECT_EQ(dcc_schema_problem("adjusted.xml"), "");
   const std::string page = read_file("sample/certificate_TSL-2026-0001.html");
   EXPECT_EQ(page.find("DRAFT"), std::string::npos);
   for (const char* item : {"Trimora Sample Laboratory", "Example Instruments Ltd", "ASSET-0042", "2026-12-07",
