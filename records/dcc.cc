@@ -87,15 +87,29 @@ std::string influence(const std::string& name, double value, const char* unit, c
          "</dcc:influenceCondition>";
 }
 
-// The result of one assessment step: set values, measured values, errors with U, tolerance limits and
-// the conformity per point. Units come from the step's quantity: values in its unit, the rest in milli.
-std::string step_result(const RecordStep& step, const std::string& label) {
+using Figure = std::function<std::optional<double>(const AssessedPoint&)>;
+
+// What one figure of a step shows per point: the measured value, the error with the reading's U, the
+// tolerance and acceptance limits, and the conformity.
+struct FigureColumns {
+  const char* measured_name;
+  Figure measured;
+  Figure error;
+  Figure tolerance;
+  Figure acceptance;
+  std::function<const char*(const AssessedPoint&)> conformity;
+};
+
+// The result of one figure of an assessment step: set values, measured values, errors with U, tolerance
+// limits and the conformity per point. Units come from the step's quantity: values in its unit, the rest
+// in milli.
+std::string figure_result(const RecordStep& step, const std::string& label, const FigureColumns& figure) {
   const std::string unit = unit_name(step.quantity);
   const std::string milli = "m" + unit;
   const std::vector<AssessedPoint>& points = step.points;
   const std::size_t n = points.size();
   std::string conformity;
-  for (const AssessedPoint& p : points) conformity += (conformity.empty() ? "" : " ") + std::string(dcc_conformity(p));
+  for (const AssessedPoint& p : points) conformity += (conformity.empty() ? "" : " ") + std::string(figure.conformity(p));
   const std::string uncertainty =
       "<si:measurementUncertaintyUnivariateXMLList><si:expandedMUXMLList><si:valueExpandedMUXMLList>" +
       values(points, [](const AssessedPoint& p) { return std::optional<double>(p.uncertainty_mV); }) +
@@ -106,37 +120,56 @@ std::string step_result(const RecordStep& step, const std::string& label) {
       element("measurementMetaData",
               element("metaData", text_element("name", "Conformity per point") +
                                       text_element("description", "The decision rule applied to each point.") +
-                                      element("conformityXMLList", conformity.empty() ? "noPass" : conformity)));
-  std::string list =
-      quantity_list("Set value", "basic_nominalValue", values(points, [](const AssessedPoint& p) {
-                      return std::optional<double>(p.set);
-                    }), unit, n) +
-      quantity_list("Measured value", "basic_measuredValue", values(points, [](const AssessedPoint& p) {
-                      return p.reading;
-                    }), unit, n) +
-      quantity_list("Error (measured less set)", "basic_measurementError", values(points, [](const AssessedPoint& p) {
-                      return p.error_mV;
-                    }), milli, n, uncertainty, metadata) +
-      quantity_list("Tolerance limit (plus or minus)", "basic_toleranceLimit", values(points, [](const AssessedPoint& p) {
-                      return std::optional<double>(p.tolerance_mV);
-                    }), milli, n) +
-      quantity_list("Acceptance limit (plus or minus)", "basic_acceptanceLimit", values(points, [](const AssessedPoint& p) {
-                      return std::optional<double>(p.acceptance_limit_mV);
-                    }), milli, n);
-  if (n == 0) list = element("quantity", text_element("name", "No points") + text_element("noQuantity", "The step recorded no point."));
-  return "<dcc:result>" + text_element("name", label + ": " + step.title) +
-         text_element("description", std::string("Verdict ") + verdict_text(step.summary.verdict) + ".") +
-         element("data", element("list", list)) + "</dcc:result>";
+                                      element("conformityXMLList", conformity)));
+  const std::string list =
+      quantity_list("Set value", "basic_nominalValue",
+                    values(points, [](const AssessedPoint& p) { return std::optional<double>(p.set); }), unit, n) +
+      quantity_list(figure.measured_name, "basic_measuredValue", values(points, figure.measured), unit, n) +
+      quantity_list("Error", "basic_measurementError", values(points, figure.error), milli, n, uncertainty, metadata) +
+      quantity_list("Tolerance limit (plus or minus)", "basic_toleranceLimit", values(points, figure.tolerance), milli, n) +
+      quantity_list("Acceptance limit (plus or minus)", "basic_acceptanceLimit", values(points, figure.acceptance),
+                    milli, n);
+  return "<dcc:result>" + text_element("name", label + ": " + step.title) + element("data", element("list", list)) +
+         "</dcc:result>";
+}
+
+// The results of an assessment step: the output as the reference measured it, and, when the step asked
+// it, the supply's readback against the reference.
+std::string step_results(const RecordStep& step, const std::string& label) {
+  if (step.points.empty()) return "";
+  const std::string quantity = quantity_name(step.quantity);
+  std::string out = figure_result(
+      step, label + ", " + quantity + " output",
+      {"Measured value (reference)", [](const AssessedPoint& p) { return p.reading; },
+       [](const AssessedPoint& p) { return p.error_mV; },
+       [](const AssessedPoint& p) { return std::optional<double>(p.tolerance_mV); },
+       [](const AssessedPoint& p) { return std::optional<double>(p.acceptance_limit_mV); },
+       [](const AssessedPoint& p) { return dcc_conformity(p.verdict, p.error_mV, p.tolerance_mV); }});
+  const bool readback = std::any_of(step.points.begin(), step.points.end(), [](const AssessedPoint& p) {
+    return p.readback.has_value();
+  });
+  if (!readback) return out;
+  const auto of = [](const AssessedPoint& p) { return p.readback.value_or(AssessedReadback{}); };
+  return out + figure_result(
+                   step, label + ", " + quantity + " readback",
+                   {"Readback of the supply", [of](const AssessedPoint& p) { return of(p).value; },
+                    [of](const AssessedPoint& p) { return of(p).error_mV; },
+                    [of](const AssessedPoint& p) { return std::optional<double>(of(p).tolerance_mV); },
+                    [of](const AssessedPoint& p) { return std::optional<double>(of(p).acceptance_limit_mV); },
+                    [of](const AssessedPoint& p) {
+                      const AssessedReadback r = of(p);
+                      return dcc_conformity(r.verdict, r.error_mV, r.tolerance_mV);
+                    }});
 }
 
 }  // namespace
 
-const char* dcc_conformity(const AssessedPoint& point) {
-  switch (point.verdict) {
+const char* dcc_conformity(Verdict verdict, std::optional<double> error, double tolerance) {
+  switch (verdict) {
     case Verdict::pass: return "pass";
     case Verdict::fail: return "fail";
     case Verdict::indeterminate:
-      return point.error_mV && std::fabs(*point.error_mV) <= point.tolerance_mV ? "conditionalPass" : "conditionalFail";
+      return error && std::fabs(*error) <= tolerance ? "conditionalPass" : "conditionalFail";
     case Verdict::no_reading:
     case Verdict::incomplete: return "noPass";
   }
@@ -246,9 +279,9 @@ std::string render_dcc(const std::vector<Record>& records, const CertificateIssu
   bool any = false;
   for (const ChannelHistory& ch : select_channel_history(records)) {
     std::string results;
-    if (ch.as_found) results += step_result(records[ch.as_found->record].steps[ch.as_found->step], "As found");
+    if (ch.as_found) results += step_results(records[ch.as_found->record].steps[ch.as_found->step], "As found");
     if (ch.as_left && !(ch.as_found && *ch.as_found == *ch.as_left))
-      results += step_result(records[ch.as_left->record].steps[ch.as_left->step], "As left");
+      results += step_results(records[ch.as_left->record].steps[ch.as_left->step], "As left");
     if (results.empty()) continue;
     any = true;
     x += element("measurementResult", text_element("name", "CH" + std::to_string(ch.channel)) +

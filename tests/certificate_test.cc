@@ -103,13 +103,7 @@ TEST(Dcc, ConformityOfEachVerdictAndUnitsOfEachSymbol) {
       {Verdict::indeterminate, -20.1, "conditionalFail"},  // outside T, within the guard band
       {Verdict::no_reading, std::nullopt, "noPass"},
   };
-  for (const auto& c : cases) {
-    AssessedPoint point;
-    point.verdict = c.verdict;
-    point.error_mV = c.error_mV;
-    point.tolerance_mV = 20.0;
-    EXPECT_STREQ(dcc_conformity(point), c.conformity) << verdict_text(c.verdict);
-  }
+  for (const auto& c : cases) EXPECT_STREQ(dcc_conformity(c.verdict, c.error_mV, 20.0), c.conformity) << verdict_text(c.verdict);
   const std::pair<const char*, const char*> units[] = {
       {"V", "\\volt"}, {"mV", "\\milli\\volt"}, {"A", "\\ampere"}, {"mA", "\\milli\\ampere"}, {"degC", ""}};
   for (const auto& [symbol, dsi] : units) EXPECT_EQ(dsi_unit(symbol), dsi) << symbol;
