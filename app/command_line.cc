@@ -10,6 +10,7 @@
 
 #include "app/run_mode.h"
 #include "app/trimora.h"
+#include "settings/lab_file.h"
 #include "settings/program_settings.h"
 
 #ifndef TRIMORA_VERSION
@@ -26,8 +27,9 @@ const char* const EXIT_CODES =
     "Exit codes of run:\n"
     "  0  done, every verdict PASS (voltage and current: the calibration completed)\n"
     "  1  done, some verdict FAIL, INDETERMINATE or NO READING\n"
-    "  2  usage error: a bad option or value, a calibration or assess-current without --yes, or a\n"
-    "     settings file that cannot be read or gives no address\n"
+    "  2  usage error: a bad option or value, a calibration or assess-current without --yes, a\n"
+    "     settings file that cannot be read or gives no address, a lab file refused, or a reference\n"
+    "     DMM whose calibration is overdue without --allow-overdue-reference\n"
     "  3  an instrument absent or lost\n"
     "  4  the calibration incomplete or refused by the supply, or its record or certificate not\n"
     "     written (RECORD NOT WRITTEN)\n"
@@ -65,6 +67,10 @@ int parse(int argc, const char* const* argv, CommandLine& line) {
   app.add_option("--records", line.records_dir,
                  "the folder for the records and pages, instead of records/ beside the settings file")
       ->type_name("DIR")->check(not_empty);
+  app.add_option("--lab", line.lab_file,
+                 "the lab file (laboratory, certificate prefix, register of reference DMMs), instead of "
+                 "trimora-lab.json beside the settings file")
+      ->type_name("FILE")->check(not_empty);
 
   std::string procedure;
   CLI::App* run = app.add_subcommand(
@@ -80,6 +86,21 @@ int parse(int argc, const char* const* argv, CommandLine& line) {
                 "current assessment (assess-current, the DMM's current input), which refuse to run without it");
   run->add_flag("--quiet", line.quiet, "prints only the final line");
   run->add_flag("--json", line.json, "prints the record on standard output instead of the console text");
+  SessionDetails& session = line.session;
+  run->add_option("--operator", session.operator_name, "the operator, responsible for the certificate")
+      ->type_name("NAME");
+  run->add_option("--customer", session.customer, "the customer's name")->type_name("NAME");
+  run->add_option("--customer-address", session.customer_address, "the customer's address")->type_name("TEXT");
+  run->add_option("--asset", session.asset, "the customer's asset number for the supply")->type_name("TEXT");
+  run->add_option("--received", session.received, "the date of receipt (default today)")
+      ->type_name("YYYY-MM-DD")
+      ->check([](const std::string& text) { return is_iso_date(text) ? std::string() : "not a date YYYY-MM-DD"; });
+  run->add_option("--temperature", session.temperature_C, "the ambient temperature in degrees Celsius")
+      ->type_name("C")->check(CLI::Range(-40.0, 80.0));
+  run->add_option("--humidity", session.humidity_percent, "the relative humidity in %")
+      ->type_name("PERCENT")->check(CLI::Range(0.0, 100.0));
+  run->add_flag("--allow-overdue-reference", line.allow_overdue,
+                "runs even when the DMM's calibration is past its due date in the lab file (else exit 2)");
 
   try {
     app.parse(argc, argv);
@@ -137,6 +158,7 @@ int trimora_command(int argc, const char* const* argv) {
   ProgramSettings settings;
   if (!line.settings_file.empty()) settings.path = line.settings_file;
   settings.records_folder_option = line.records_dir;
+  settings.lab_file_option = line.lab_file;
   TerminalConsole terminal;
   if (!line.run) {
     ProgramEnvironment environment(terminal);

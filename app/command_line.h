@@ -4,6 +4,7 @@
 #include <string>
 
 #include "calibration/run_result.h"
+#include "settings/session_details.h"
 
 // Exit codes of the program.
 constexpr int EXIT_DONE_PASS = 0;       // done, every verdict PASS (and the menu program after X)
@@ -21,6 +22,9 @@ struct CommandLine {
   bool yes = false;           // the operator has wired the DMM and confirms the run
   bool quiet = false;         // only the final line
   bool json = false;          // the record on standard output instead of the console text
+  std::string lab_file;       // empty: trimora-lab.json beside the settings file, if it is there
+  SessionDetails session;     // the session details for run's record and certificate
+  bool allow_overdue = false;  // run with a reference whose calibration is overdue
 };
 
 // Reads the command line. -1: go on with what it asks for. Otherwise the exit code, after printing the

@@ -11,6 +11,8 @@
 #include "platform/raw_keys.h"
 #include "platform/stop_request.h"
 #include "records/record_codec.h"
+#include "records/record_time.h"
+#include "settings/lab_file.h"
 
 namespace {
 
@@ -86,8 +88,25 @@ int run_mode(const CommandLine& line, Environment& environment, ProgramSettings&
     std::fputs("trimora: cannot start socket services\n", stderr);
     return EXIT_INSTRUMENT;
   }
+  const std::string lab_path = line.lab_file.empty() ? lab_file_beside(settings.path) : line.lab_file;
+  Result<std::optional<LabFile>> lab = load_lab_file(lab_path, !line.lab_file.empty());
+  if (!lab) {
+    std::fprintf(stderr, "trimora: %s; nothing was contacted\n", console_visible_text(lab.reason()).c_str());
+    return EXIT_USAGE;
+  }
   std::unique_ptr<Bench> bench = open_bench(environment, settings, true);
-  RunRecords records(settings.records_folder());
+  RunRecords records(settings.records_folder(), *lab);
+  records.session = line.session;
+  records.default_session(iso8601_local(environment.local_time()).substr(0, 10));
+  if (const auto [reference, overdue] = records.reference_of(*bench); overdue && !line.allow_overdue) {
+    (void)records.warn_of_overdue_reference(*bench);
+    bench->dmm.drop();
+    bench->psu.drop();
+    std::fprintf(stderr, "trimora: the DMM's calibration was due on %s; nothing was run (--allow-overdue-reference "
+                 "runs all the same)\n", console_visible_text(reference->due).c_str());
+    stop_program_finished();
+    return EXIT_USAGE;
+  }
 
   const std::string missing = instruments_missing(*bench);
   // Nobody answers questions now: a key, or the end of standard input, aborts the run safely.

@@ -28,7 +28,30 @@ void run_procedure(Bench& bench, Procedure procedure, Channel channel, Procedure
 
 }  // namespace
 
+void RunRecords::default_session(const std::string& today) {
+  if (session.operator_name.empty() && lab_) {
+    session.operator_name = lab_->person_name;
+    session.operator_role = lab_->person_role;
+  }
+  if (session.received.empty()) session.received = today;
+}
+
+std::pair<std::optional<ReferenceEntry>, bool> RunRecords::reference_of(Bench& bench) const {
+  if (!lab_ || !bench.dmm.present()) return {std::nullopt, false};
+  const ReferenceEntry* entry = find_reference(*lab_, bench.dmm.identified().identity.serial);
+  if (entry == nullptr) return {std::nullopt, false};
+  const std::string today = iso8601_local(bench.env.local_time()).substr(0, 10);
+  return {*entry, entry->due < today};
+}
+
+bool RunRecords::warn_of_overdue_reference(Bench& bench) const {
+  const auto [entry, overdue] = reference_of(bench);
+  if (overdue) bench.console().print_untrusted("\aWARNING: THE DMM'S CALIBRATION WAS DUE ON %s.\n", entry->due);
+  return overdue;
+}
+
 SavedRecord RunRecords::run(Bench& bench, Procedure procedure, Channel channel) {
+  (void)warn_of_overdue_reference(bench);
   const ZonedTime started = bench.env.local_time();
   RunRecorder recorder(procedure, channel);
   ConsoleObserver console(bench.console());
@@ -50,6 +73,10 @@ SavedRecord RunRecords::save(Bench& bench, const RunResult& run, const ZonedTime
   context.reference = instrument_record(bench.dmm.identified());
   context.started = iso8601_local(started);
   context.ended = iso8601_local(bench.env.local_time());
+  context.session = session;
+  const auto [reference, overdue] = reference_of(bench);
+  context.reference_calibration = reference;
+  context.reference_overdue = overdue;
   context.record_id =
       make_record_id(started, bench.psu.identified().identity.serial, procedure_key(run.procedure), run.channel);
   SavedRecord saved = save_procedure_record(folder_, run, context);
@@ -65,9 +92,21 @@ SavedRecord RunRecords::save(Bench& bench, const RunResult& run, const ZonedTime
 std::vector<std::string> RunRecords::write_certificates(Console& console) {
   std::vector<std::string> problems;
   if (written_.empty()) return problems;
-  for (const Result<std::filesystem::path>& certificate : ::write_certificates(folder_, written_)) {
+  for (const Result<WrittenCertificate>& certificate : ::write_certificates(folder_, written_, lab_)) {
     if (certificate) {
-      console.print_untrusted("Certificate: %s\n", certificate->string());
+      if (certificate->missing.empty())
+        console.print_untrusted("Certificate: %s\n", certificate->page.string());
+      else
+        console.print_untrusted("Certificate (draft: %s): %s\n", joined(certificate->missing),
+                                certificate->page.string());
+      if (certificate->dcc) {
+        console.print_untrusted("DCC: %s\n", certificate->dcc->string());
+      } else if (certificate->missing.empty()) {  // a certificate to sign, and its DCC is lost
+        problems.push_back("THE DCC COULD NOT BE WRITTEN: " + certificate->no_dcc);
+        console.print_untrusted("\aWARNING: %s\n", problems.back());
+      } else {
+        console.print_untrusted("No DCC: %s.\n", certificate->no_dcc);
+      }
     } else {
       problems.push_back("THE CERTIFICATE COULD NOT BE WRITTEN: " + certificate.reason());
       console.print_untrusted("\aWARNING: %s\n", problems.back());

@@ -11,6 +11,8 @@
 #include "platform/net.h"
 #include "platform/raw_keys.h"
 #include "platform/stop_request.h"
+#include "records/record_time.h"
+#include "settings/lab_file.h"
 
 namespace {
 
@@ -57,7 +59,8 @@ void print_header_and_menu(Menu& menu) {
   console.print("V. Factory Voltage Calibration\n");
   console.print("F. Do FULL Voltage Calibration with Corrections\n\n");
   console.print("D. Set DP832 IP Address and Port\n");
-  console.print("M. Set DMM IP Address and Port\n\n");
+  console.print("M. Set DMM IP Address and Port\n");
+  console.print("S. Set Session Details\n\n");
   console.print("X. Exit\n\nCommand >");
 }
 
@@ -189,7 +192,16 @@ int trimora_main(Environment& env, ProgramSettings& settings) {
   const bool readable = settings.file_problem().empty();
   if (!readable) report_unreadable_settings(console, settings);
   std::unique_ptr<Bench> bench = open_bench(env, settings, readable);
-  RunRecords records(settings.records_folder());
+  const std::string lab_path = settings.lab_file_option.empty() ? lab_file_beside(settings.path)
+                                                                 : settings.lab_file_option;
+  Result<std::optional<LabFile>> lab = load_lab_file(lab_path, !settings.lab_file_option.empty());
+  if (!lab) {
+    console.print_untrusted("\a\nWARNING: %s.\n", lab.reason());
+    console.print("THE CERTIFICATES OF THIS RUN ARE DRAFTS.\n\n");
+  }
+  RunRecords records(settings.records_folder(), lab ? *lab : std::nullopt);
+  records.default_session(iso8601_local(env.local_time()).substr(0, 10));
+  (void)records.warn_of_overdue_reference(*bench);
   Menu menu{env, settings, *bench, records, console};
 
   for (;;) {
@@ -209,7 +221,7 @@ int trimora_main(Environment& env, ProgramSettings& settings) {
     key = upper_key(key);
     console.print("%c\n", key);
     if (key == 'X') break;
-    if (key != 'M' && key != 'D' && !instruments_ready(*bench)) {
+    if (key != 'M' && key != 'D' && key != 'S' && !instruments_ready(*bench)) {
       if (!command_stopped(console)) break;
       continue;
     }
@@ -221,6 +233,7 @@ int trimora_main(Environment& env, ProgramSettings& settings) {
       case 'F': full_calibration_command(menu); break;
       case 'D': set_psu_address(*bench, settings); break;
       case 'M': set_dmm_address(*bench, settings); break;
+      case 'S': set_session_details(console, records.session); break;
       default: console.print("\n\a?Unknown command.\n\n"); break;
     }
     if (!command_stopped(console)) break;

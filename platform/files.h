@@ -27,6 +27,11 @@ std::FILE* create_unique_file(const char* folder, const char* prefix, std::strin
 // -1 when target exists (both unchanged), 0 on any other failure with the reason in words.
 int place_new_file(const char* temporary, const char* target, std::string& reason);
 
+// Creates an empty file at path, but only when no file of that name exists, in one step of the file
+// system (O_EXCL, CREATE_NEW): of several processes that try the same name at once, exactly one gets 1.
+// -1 when the name was taken, 0 on any other failure with the reason in words.
+int create_new_file(const char* path, std::string& reason);
+
 // Whether a file or folder of that name exists.
 bool path_exists(const char* path);
 

@@ -75,6 +75,18 @@ int place_new_file(const char* temporary, const char* target, std::string& reaso
   return 0;
 }
 
+int create_new_file(const char* path, std::string& reason) {
+  const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (fd >= 0) {
+    close(fd);
+    return 1;
+  }
+  const int error = errno;
+  if (error == EEXIST) return -1;
+  reason = std::string("cannot create the file ") + path + ": " + std::strerror(error);
+  return 0;
+}
+
 bool path_exists(const char* path) {
   struct stat info;
   return stat(path, &info) == 0;

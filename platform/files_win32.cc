@@ -91,6 +91,18 @@ int place_new_file(const char* temporary, const char* target, std::string& reaso
   return 0;
 }
 
+int create_new_file(const char* path, std::string& reason) {
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    CloseHandle(file);
+    return 1;
+  }
+  const DWORD error = GetLastError();
+  if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return -1;
+  reason = std::string("cannot create the file ") + path + ": " + windows_error_text(error);
+  return 0;
+}
+
 bool path_exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
 int file_readable(const char* path, std::string& reason) {

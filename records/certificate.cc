@@ -1,24 +1,19 @@
 #include "records/certificate.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <exception>
 #include <map>
 
 #include "platform/files.h"
+#include "records/certificate_number.h"
+#include "records/dcc.h"
 #include "records/html_escape.h"
 #include "records/page_style.h"
 #include "records/record_page.h"
 #include "records/svg_plot.h"
 
 namespace {
-
-// 2026-12-08T19:57:44+00:00 -> 20261208T195744
-std::string compact_time(const std::string& iso) {
-  std::string out;
-  for (char c : iso.substr(0, 19))
-    if ((c >= '0' && c <= '9') || c == 'T') out += c;
-  return out.size() == 15 ? out : "unknown-time";
-}
 
 std::string verdict_of(const RecordStep& step) { return verdict_text(step.summary.verdict); }
 
@@ -117,7 +112,8 @@ std::string conformity_statement(const std::string& verdict, bool measured) {
   return "Conformity cannot be stated: the assessment as left has no verdict.";
 }
 
-std::string render_certificate(const std::vector<Record>& records, const std::vector<std::string>& files) {
+std::string render_certificate(const std::vector<Record>& records, const std::vector<std::string>& files,
+                               const CertificateIssue& issue) {
   const Record empty;
   const Record& first = records.empty() ? empty : records.front();
   const std::string& serial = first.supply.serial;
@@ -139,12 +135,11 @@ std::string render_certificate(const std::vector<Record>& records, const std::ve
            html_escape(records[ref->record].started) + " (" + link(ref->record) + ")</td></tr>";
   };
 
-  std::string h = page_head("Trimora certificate " + serial);
-  h += "<header><h1>Calibration certificate</h1><p class=\"id\">Supply serial number " + html_escape(serial) +
-       ", program run " + html_escape(started) + " to " + html_escape(ended) + "</p></header>";
-  h += "<h2>Unit calibrated</h2><table class=\"facts\">" + instrument_rows(first.supply) + "</table>";
-  h += "<h2>Reference</h2><table class=\"facts\">" + instrument_rows(first.reference) + "</table>";
-  h += "<p><strong>Decision rule:</strong> " + html_escape(first.decision_rule) + "</p>";
+  std::string h = page_head("Trimora certificate " + (issue.number.empty() ? serial : issue.number));
+  h += certificate_print_style(issue.number);
+  h += certificate_front(records, issue);
+  h += "<h2>Results</h2><p class=\"id\">Supply serial number " + html_escape(serial) + ", program run " +
+       html_escape(started) + " to " + html_escape(ended) + "</p>";
 
   for (const auto& ch : select_channel_history(records)) {
     h += "<section class=\"channel\"><h2>CH" + std::to_string(ch.channel) + "</h2>";
@@ -187,12 +182,48 @@ std::string render_certificate(const std::vector<Record>& records, const std::ve
     }
     h += "</section>";
   }
-  return h + page_foot("End of certificate");
+  return h + certificate_authorisation(records, issue) + page_foot("End of certificate");
 }
 
-std::vector<Result<std::filesystem::path>> write_certificates(const std::filesystem::path& records_dir,
-                                                              const std::vector<RunRecord>& run_records) {
-  std::vector<Result<std::filesystem::path>> results;
+namespace {
+
+Result<WrittenCertificate> write_certificate(const std::filesystem::path& records_dir, const std::vector<Record>& records,
+                                             const std::vector<std::string>& files, const std::optional<LabFile>& lab) {
+  std::string start = records.front().started, end = records.front().ended;
+  for (const Record& r : records) {
+    start = std::min(start, r.started);
+    end = std::max(end, r.ended);
+  }
+  const int year = static_cast<int>(std::strtol(start.substr(0, 4).c_str(), nullptr, 10));
+  const Result<std::string> number =
+      allocate_certificate_number(records_dir, lab ? lab->certificate_prefix : DEFAULT_CERTIFICATE_PREFIX, year);
+  if (!number) return number.status();
+  const CertificateIssue issue{*number, end.substr(0, 10), lab};
+  WrittenCertificate written;
+  written.number = *number;
+  written.missing = certificate_missing(records, lab);
+  written.page = records_dir / ("certificate_" + *number + ".html");
+  const Status page = write_file_atomically(written.page.string(), render_certificate(records, files, issue));
+  if (!page) return page;
+  if (!written.missing.empty()) {
+    written.no_dcc = "a draft certificate lacks what a DCC must hold";
+    return written;
+  }
+  const std::filesystem::path xml = records_dir / ("certificate_" + *number + ".xml");
+  const Status dcc = write_file_atomically(xml.string(), render_dcc(records, issue));
+  if (dcc)
+    written.dcc = xml;
+  else
+    written.no_dcc = dcc.reason();
+  return written;
+}
+
+}  // namespace
+
+std::vector<Result<WrittenCertificate>> write_certificates(const std::filesystem::path& records_dir,
+                                                           const std::vector<RunRecord>& run_records,
+                                                           const std::optional<LabFile>& lab) {
+  std::vector<Result<WrittenCertificate>> results;
   try {
     std::map<std::string, std::pair<std::vector<Record>, std::vector<std::string>>> by_serial;
     std::vector<std::string> order;
@@ -204,14 +235,7 @@ std::vector<Result<std::filesystem::path>> write_certificates(const std::filesys
     }
     for (const auto& serial : order) {
       const auto& [records, files] = by_serial[serial];
-      std::string start = records.front().started;
-      for (const Record& r : records) start = std::min(start, r.started);
-      const auto path = records_dir / ("certificate_" + safe_serial(serial) + "_" + compact_time(start) + ".html");
-      const Status written = write_file_atomically(path.string(), render_certificate(records, files));
-      if (written)
-        results.emplace_back(path);
-      else
-        results.emplace_back(written);
+      results.push_back(write_certificate(records_dir, records, files, lab));
     }
   } catch (const std::exception& e) {
     results.emplace_back(Status::failure(e.what()));

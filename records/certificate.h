@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/status.h"
+#include "records/certificate_content.h"
 #include "records/page_files.h"
 #include "records/record.h"
 
@@ -33,7 +34,8 @@ std::vector<ChannelHistory> select_channel_history(const std::vector<Record>& re
 std::string conformity_statement(const std::string& as_left_verdict, bool measured);
 
 // The certificate page of one supply; files[i] is the file name of records[i]'s JSON.
-std::string render_certificate(const std::vector<Record>& records, const std::vector<std::string>& files);
+std::string render_certificate(const std::vector<Record>& records, const std::vector<std::string>& files,
+                               const CertificateIssue& issue = {});
 
 // A record written in this run of the program, and its JSON file.
 struct RunRecord {
@@ -41,8 +43,20 @@ struct RunRecord {
   std::filesystem::path json_path;
 };
 
-// Writes records/certificate_<serial>_<start time>.html for every supply among the records written in
-// this run, in the order they ran; the start time is the earliest start of the supply's records. One
-// result per supply, the certificate's path or why it is missing; never throws.
-std::vector<Result<std::filesystem::path>> write_certificates(const std::filesystem::path& records_dir,
-                                                              const std::vector<RunRecord>& run_records);
+// A certificate as written: its page, its number, what it lacks for a signature (a draft when anything),
+// and its DCC beside it, or why there is none.
+struct WrittenCertificate {
+  std::filesystem::path page;
+  std::string number;
+  std::vector<std::string> missing;
+  std::optional<std::filesystem::path> dcc;
+  std::string no_dcc;  // why there is no DCC
+};
+
+// Writes records/certificate_<number>.html for every supply among the records written in this run, in
+// the order they ran, each under a number newly taken in the folder (prefix from the lab file, year of
+// the supply's first record), and beside each one that is no draft its DCC, certificate_<number>.xml.
+// One result per supply, the certificate or why it is missing; never throws.
+std::vector<Result<WrittenCertificate>> write_certificates(const std::filesystem::path& records_dir,
+                                                           const std::vector<RunRecord>& run_records,
+                                                           const std::optional<LabFile>& lab = std::nullopt);

@@ -227,6 +227,10 @@ Record build_record(const RunResult& run, const RecordContext& context) {
     record.incomplete_reason = record_text(run.incomplete_reason.empty() ? "not completed" : run.incomplete_reason);
   record.supply = instrument_of(context.supply);
   record.reference = instrument_of(context.reference);
+  record.session = context.session;
+  record.reference_calibration = context.reference_calibration;
+  if (record.reference_calibration) record.reference_calibration->serial.clear();
+  record.reference_overdue = context.reference_calibration && context.reference_overdue;
   record.decision_rule = decision_rule_text();
   record.tolerance = RecordTolerance{
       supply.row.model, supply.assumed,

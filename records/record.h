@@ -12,6 +12,8 @@
 #include "calibration/run_result.h"
 #include "calibration/tolerances.h"
 #include "link/identity.h"
+#include "settings/lab_file.h"
+#include "settings/session_details.h"
 
 struct InstrumentRecord {
   Identity identity;
@@ -27,6 +29,10 @@ struct RecordContext {
   std::string ended;
   std::string record_id;  // see make_record_id
   std::string program_version;
+  SessionDetails session;  // as it stood when the procedure ran
+  // The reference DMM's own calibration from the lab file's register; none when it is not there.
+  std::optional<ReferenceEntry> reference_calibration;
+  bool reference_overdue = false;  // its due date had passed on the day of the run
 };
 
 // An instrument as the record names it: its identification and where it was reached.
@@ -158,6 +164,9 @@ struct Record {
   std::optional<std::vector<CorrectionEntry>> corrections;  // F only
   std::optional<Verdict> overall_verdict;                   // A, F and I only
   std::vector<std::string> supply_errors;
+  SessionDetails session;
+  std::optional<ReferenceEntry> reference_calibration;  // serial left empty: the reference's serial is above
+  bool reference_overdue = false;
 };
 
 // The record of a run, ready to be written.

@@ -163,6 +163,22 @@ Json record_to_json(const Record& r) {
   json["corrections"] = std::move(corrections);
   json["overall_verdict"] = r.overall_verdict ? Json(verdict_text(*r.overall_verdict)) : Json(nullptr);
   json["supply_errors"] = r.supply_errors;
+  const SessionDetails& session = r.session;
+  json["session"] = Json{{"operator", session.operator_name},
+                         {"operator_role", session.operator_role},
+                         {"customer", session.customer},
+                         {"customer_address", session.customer_address},
+                         {"asset", session.asset},
+                         {"received", session.received},
+                         {"temperature_C", optional_json(session.temperature_C)},
+                         {"humidity_percent", optional_json(session.humidity_percent)}};
+  const std::optional<ReferenceEntry>& calibration = r.reference_calibration;
+  json["reference_calibration"] = calibration ? Json{{"certificate", calibration->certificate},
+                                                     {"calibrated", calibration->calibrated},
+                                                     {"due", calibration->due},
+                                                     {"traceability", calibration->traceability},
+                                                     {"overdue", r.reference_overdue}}
+                                              : Json(nullptr);
   return json;
 }
 
@@ -400,6 +416,21 @@ Result<Record> read_members(const Json& j) {
   for (const Json& e : in.list(j, "supply_errors")) {
     if (!e.is_string()) in.fail("\"supply_errors\" holds something other than text");
     if (e.is_string()) r.supply_errors.push_back(e.get<std::string>());
+  }
+  // Records written before the session details and the reference's calibration were kept lack both.
+  if (j.contains("session")) {
+    const Json& session = in.object(j, "session");
+    r.session = SessionDetails{in.text(session, "operator"),         in.text(session, "operator_role"),
+                               in.text(session, "customer"),         in.text(session, "customer_address"),
+                               in.text(session, "asset"),            in.text(session, "received"),
+                               in.optional_number(session, "temperature_C"),
+                               in.optional_number(session, "humidity_percent")};
+  }
+  if (j.contains("reference_calibration") && !j.at("reference_calibration").is_null()) {
+    const Json& calibration = in.object(j, "reference_calibration");
+    r.reference_calibration = ReferenceEntry{"", in.text(calibration, "certificate"), in.text(calibration, "calibrated"),
+                                             in.text(calibration, "due"), in.text(calibration, "traceability")};
+    r.reference_overdue = in.flag(calibration, "overdue");
   }
   if (!in.error().empty()) return Status::failure(in.error());
   return r;

@@ -46,7 +46,8 @@ MENU = ("A. Assess Channel Voltage Accuracy\n"
         "V. Factory Voltage Calibration\n"
         "F. Do FULL Voltage Calibration with Corrections\n\n"
         "D. Set DP832 IP Address and Port\n"
-        "M. Set DMM IP Address and Port\n\n"
+        "M. Set DMM IP Address and Port\n"
+        "S. Set Session Details\n\n"
         "X. Exit\n\nCommand >")
 STAMP = r"\d\d/\d\d/\d{4} \d\d:\d\d:\d\d"
 ESC_ESC = b"\x1b\x1b"  # Wine's console swallows a lone Esc; two in one write deliver one 27

@@ -33,6 +33,8 @@ class ProgramSettings {
   // The folder the command line gives for the records and pages; empty: records/ beside the settings
   // file (records_folder_option).
   std::string records_folder_option;
+  // The lab file the command line names; empty: LAB_FILE_NAME beside the settings file, if it is there.
+  std::string lab_file_option;
 
   InstrumentAddress dmm;    // dmm_host, dmm_port
   InstrumentAddress psu;    // psu_host, psu_port

@@ -164,6 +164,24 @@ TEST_F(CommandLineTest, CertificateNotWrittenIsAProblem) {
   EXPECT_EQ(problems[0].rfind("THE CERTIFICATE COULD NOT BE WRITTEN: ", 0), 0u) << problems[0];
 }
 
+// A reference DMM past its due date stops trimora run before anything is measured, unless allowed.
+TEST_F(CommandLineTest, OverdueReferenceRefusesTheRunUnlessAllowed) {
+  options.measurement_time_ms = 0;
+  start_bench();
+  write_file("trimora-lab.json", R"({"laboratory": {"name": "L", "address": "A", "city": "C", "country": "DE"},
+    "certificate_prefix": "L", "performance_location": "laboratory", "responsible_person": {"name": "N", "role": "R"},
+    "references": [{"serial": "SB65000001", "certificate": "C", "calibrated": "1999-01-01", "due": "2000-01-01",
+                    "traceability": "T"}]})");
+  Finished refused = run_trimora({"run", "assess", "3", "--records", "recs"});
+  EXPECT_EQ(refused.code, EXIT_USAGE) << refused.out << refused.err;
+  EXPECT_NE(refused.err.find("due on 2000-01-01"), std::string::npos) << refused.err;
+  EXPECT_FALSE(fs::exists("recs"));
+  Finished allowed = run_trimora({"run", "assess", "3", "--records", "recs", "--allow-overdue-reference",
+                                  "--customer", "ACME", "--temperature", "23", "--humidity", "40"});
+  EXPECT_EQ(allowed.code, EXIT_DONE_PASS) << allowed.out << allowed.err;
+  EXPECT_NE(allowed.out.find("Certificate (draft: customer): recs/certificate_L-"), std::string::npos) << allowed.out;
+}
+
 // --settings: read from there and saved there at exit; the working folder's own file (pointing at a
 // second bench) is neither read nor written, and nothing else appears beside it.
 TEST_F(CommandLineTest, SettingsFileElsewhereIsReadAndSavedThere) {

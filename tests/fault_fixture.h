@@ -116,15 +116,22 @@ class FaultTest : public ProgramTest {
     return static_cast<long long>(program_ms * time_scale() * 1.5) + 3000;
   }
 
-  // The line after Exiting when the run left records: the supply's certificate, named by its serial and
-  // the start of the run's first record (as the first Record line shows them); else empty.
+  // The lines after Exiting when the run left records: the supply's certificate, a draft without a lab
+  // file, the first number of the year of the run's first record (as the first Record line shows it), and
+  // why it has no DCC; else empty.
   std::string certificate_line() const {
     const std::string marker = "Record: records/";
     std::size_t at = out.find(marker);
     if (at == std::string::npos) return "";
-    std::string base = out.substr(at + marker.size(), out.find('\n', at) - at - marker.size());
-    std::string serial = base.substr(16, base.find('_', 16) - 16);
-    return "Certificate: records/certificate_" + serial + "_" + base.substr(0, 15) + ".html\n";
+    const std::string year = out.substr(at + marker.size(), 4);
+    return "Certificate (draft: laboratory, customer, responsible person, ambient conditions, reference "
+           "traceability): records/certificate_TRIMORA-" + year + "-0001.html\n"
+           "No DCC: a draft certificate lacks what a DCC must hold.\n";
+  }
+  // The certificate page's path in those lines.
+  static std::string certificate_path(const std::string& lines) {
+    const std::size_t at = lines.find("records/certificate_");
+    return lines.substr(at, lines.find(".html", at) + 5 - at);
   }
 
   // The console text from the first occurrence of marker on (empty when it is missing).

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/trimora.h"
+#include "settings/lab_file.h"
 #include "tests/loopback_peer.h"
 #include "tests/program_fixture.h"
 
@@ -42,7 +43,8 @@ std::string menu(const std::string& dmm, const std::string& psu) {
          "V. Factory Voltage Calibration\n"
          "F. Do FULL Voltage Calibration with Corrections\n\n"
          "D. Set DP832 IP Address and Port\n"
-         "M. Set DMM IP Address and Port\n\n"
+         "M. Set DMM IP Address and Port\n"
+         "S. Set Session Details\n\n"
          "X. Exit\n\nCommand >";
 }
 
@@ -133,6 +135,23 @@ TEST_F(MenuTest, AbsentDmmIsReportedBeforeEveryCommandButMAndD) {
   std::string m = menu("No DMM detected.", PSU_DESCRIPTION);
   EXPECT_EQ(mask_stamps(out), ported(banner("NONE") + DMM_REFUSED + PSU_OK + m + "A\n" + no_dmm + m + "Q\n" + no_dmm +
                                          m + DMM_DIALOG + m + "X\n" + EXITING, refusing.port()));
+}
+
+// S needs no instrument; Enter takes a field, Esc keeps what was there, a bad date or figure is refused
+// and the field kept: the second S shows what the first left.
+TEST_F(MenuTest, SessionDetailsNeedNoInstrumentAndEscKeepsAField) {
+  start_bench();
+  RefusingPort refusing;
+  write_loopback_settings(refusing.port(), bench->psu_port());
+  keys("sAnn\r\033ACME\r\033\033\b\b\b\b\b\b\b\b\b\b2026-13-01\rabc\r50\r" "s\033\033\033\033\033\033\033\033x");
+  EXPECT_EQ(run(), 0);
+  EXPECT_EQ(out.find("No active DMM connection"), std::string::npos) << out;
+  EXPECT_EQ(occurrences(out, "KEPT AS IT WAS."), 2) << out;
+  const std::string second = out.substr(out.rfind("Session details"));
+  for (const char* kept : {"Operator (responsible person): >Ann\n", "Operator's role: >\n", "Customer: >ACME\n",
+                           "Ambient temperature (deg C): >\n", "Relative humidity (%): >50\n"})
+    EXPECT_NE(second.find(kept), std::string::npos) << kept << "\n" << second;
+  EXPECT_TRUE(is_iso_date(second.substr(second.find("(YYYY-MM-DD): >") + 15, 10))) << "today kept";
 }
 
 TEST_F(MenuTest, AbsentDp832IsReported) {

@@ -1,6 +1,7 @@
 // The records the whole program leaves on the simulated bench, held against what the console showed:
 // verdicts against their figures, F's steps and corrections, a DMM failing mid-run, an unwritable records
-// folder, the certificate and index after X. TRIMORA_PAGES_OUT receives the full run's records folder.
+// folder, the certificate and index after X, the certificate to sign and its DCC. TRIMORA_PAGES_OUT receives
+// the full run's records folder, TRIMORA_DCC_OUT that of the run with a lab file.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -153,7 +154,7 @@ TEST_F(ProcedureRecordsTest, EveryProcedureLeavesARecordThatMatchesTheConsole) {
   // certificate of the supply and from the index, both written at X.
   std::string certificate = certificate_line();
   EXPECT_TRUE(out.ends_with("Command >X\n" + EXITING + certificate)) << out.substr(out.size() - 300);
-  std::string certificate_page = read_file(certificate.substr(13, certificate.size() - 14));
+  std::string certificate_page = read_file(certificate_path(certificate));
   std::string index = read_file("records/index.html");
   for (const Shown& s : shown) {
     EXPECT_TRUE(s.record.completed) << s.page;
@@ -319,7 +320,66 @@ TEST_F(ProcedureRecordsTest, UnwritableRecordsFolderOnlyWarns) {
   std::size_t record = written.find("Record: records/");
   ASSERT_NE(record, std::string::npos);
   written.replace(record, written.find('\n', record) + 1 - record, shown[0].substr(at, end + 1 - at));
-  written.erase(written.find("Certificate: "));
+  written.erase(written.find("Certificate (draft: "));
   EXPECT_EQ(shown[0], written);
   EXPECT_EQ(traffic[0], traffic[1]);
+}
+
+namespace {
+
+// A lab file beside the settings file whose register holds the simulated DMM, due on the date given.
+void write_lab_file(const std::string& due) {
+  write_file("trimora-lab.json",
+             R"({"laboratory": {"name": "Bench Lab", "address": "1 Road", "city": "Town", "country": "DE"},
+  "certificate_prefix": "LAB", "performance_location": "laboratory",
+  "responsible_person": {"name": "B. Signer", "role": "Head"},
+  "references": [{"serial": "SB65000001", "certificate": "C-77", "calibrated": "1999-01-01", "due": ")" +
+                 due + R"(", "traceability": "Traceable to national standards."}]})");
+}
+
+}  // namespace
+
+// The demo run with a lab file and the session details: a certificate to sign, and its DCC, which
+// validates, carries the page's number and holds CH3 as found and as left with U and k.
+TEST_F(ProcedureRecordsTest, LabFileAndSessionGiveACertificateToSignWithItsDcc) {
+  start_bench();
+  write_lab_file("2099-12-31");
+  ASSERT_EQ(run("S\r\rACME Corp\r1 Road\rAS-7\r\r23.5\r45\r" "A3" "V3\r" "A3" "X"), 0);
+  const std::string year = out.substr(out.find("Record: records/") + 16, 4);
+  const std::string number = "LAB-" + year + "-0001";
+  ASSERT_TRUE(out.ends_with(EXITING + "Certificate: records/certificate_" + number + ".html\nDCC: records/certificate_" +
+                            number + ".xml\n"))
+      << out.substr(out.size() - 300);
+  const std::string page = read_file("records/certificate_" + number + ".html");
+  EXPECT_EQ(page.find("DRAFT"), std::string::npos);
+  for (const std::string& item : {number, std::string("ACME Corp"), std::string("AS-7"), std::string("23.5"),
+                                   std::string("C-77"), std::string("B. Signer")})
+    EXPECT_NE(page.find(item), std::string::npos) << item;
+  if (const char* keep = std::getenv("TRIMORA_DCC_OUT")) {
+    std::filesystem::remove_all(keep);
+    std::filesystem::copy("records", keep, std::filesystem::copy_options::recursive);
+  }
+  if (dcc_schema_folder().empty()) GTEST_SKIP() << "no DCC schema set (TRIMORA_DCC_SCHEMA)";
+  const std::string xml_path = "records/certificate_" + number + ".xml";
+  EXPECT_EQ(dcc_schema_problem(xml_path), "");
+  const std::string xml = read_file(xml_path);
+  EXPECT_NE(xml.find("<dcc:uniqueIdentifier>" + number + "</dcc:uniqueIdentifier>"), std::string::npos);
+  for (const char* result : {"As found, voltage output: ", "As found, voltage readback: ", "As left, voltage output: ",
+                             "As left, voltage readback: "})
+    EXPECT_EQ(occurrences(xml, result), 1) << result;
+  EXPECT_EQ(occurrences(xml, "<si:coverageFactorXMLList>2</si:coverageFactorXMLList>"), 4);
+}
+
+// A reference past its due date: warned of at start and before the procedure, kept in the record.
+TEST_F(ProcedureRecordsTest, OverdueReferenceIsWarnedOfAndRecorded) {
+  start_bench();
+  write_lab_file("2000-01-01");
+  ASSERT_EQ(run("A3X"), 0);
+  EXPECT_EQ(occurrences(out, "\aWARNING: THE DMM'S CALIBRATION WAS DUE ON 2000-01-01.\n"), 2) << out;
+  const std::vector<Shown> shown = procedures_shown(out);
+  ASSERT_EQ(shown.size(), 1u);
+  ASSERT_TRUE(shown[0].record.reference_calibration);
+  EXPECT_TRUE(shown[0].record.reference_overdue);
+  EXPECT_NE(read_file(certificate_path(out.substr(out.rfind("Certificate")))).find("WAS DUE ON 2000-01-01"),
+            std::string::npos);
 }

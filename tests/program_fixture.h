@@ -29,6 +29,24 @@
 #include "tests/fake_transport.h"
 #include "tests/test_environment.h"
 
+// The DCC schema set: the folder TRIMORA_DCC_SCHEMA names, else shared/dcc-schema beside the source tree;
+// empty when neither holds dcc.xsd.
+inline std::string dcc_schema_folder() {
+  const char* named = std::getenv("TRIMORA_DCC_SCHEMA");
+  const std::string folder = named != nullptr && *named != 0 ? named : TRIMORA_TEST_DATA "/../../../shared/dcc-schema";
+  return std::filesystem::exists(folder + "/dcc.xsd") ? folder : std::string();
+}
+
+// What xmllint says of a DCC checked against the schema set offline: empty when it validates.
+inline std::string dcc_schema_problem(const std::string& xml_path) {
+  const std::string said = xml_path + ".xmllint";
+  const std::string command = "xmllint --nonet --noout --schema '" + dcc_schema_folder() + "/dcc.xsd' '" + xml_path +
+                              "' 2>'" + said + "'";
+  if (std::system(command.c_str()) == 0) return "";
+  std::ifstream in(said);
+  return "xmllint: " + std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 // A fresh temporary folder that is the working folder while the object lives.
 class WorkingFolder {
  public:

@@ -628,7 +628,8 @@ TEST_F(RecordFolder, PagesOfAWrittenRecord) {
   const auto certificates = write_certificates(dir, {RunRecord{built, *written}});
   ASSERT_EQ(certificates.size(), 1u);
   ASSERT_TRUE(certificates[0].ok()) << certificates[0].reason();
-  EXPECT_EQ(certificates[0]->filename(), "certificate_DP8b1_20261208T195744.html");
+  EXPECT_EQ(certificates[0]->page.filename(), "certificate_TRIMORA-2026-0001.html");
+  EXPECT_FALSE(certificates[0]->dcc) << "a draft without a lab file";
 }
 
 TEST_F(RecordFolder, SampleRunWritesEveryPageCertificateAndIndex) {
@@ -636,7 +637,8 @@ TEST_F(RecordFolder, SampleRunWritesEveryPageCertificateAndIndex) {
   ASSERT_TRUE(run.ok()) << run.reason();
   ASSERT_EQ(run->size(), 4u);
   EXPECT_TRUE(fs::exists(dir / "index.html"));
-  EXPECT_TRUE(fs::exists(dir / "certificate_DP8C123456789_20261208T195744.html"));
+  EXPECT_TRUE(fs::exists(dir / "certificate_TSL-2026-0001.html"));
+  EXPECT_TRUE(fs::exists(dir / "certificate_TSL-2026-0001.xml"));
   for (const auto& written : *run) {
     auto page = written.json_path;
     const std::string html = read_file(page.replace_extension(".html"));

@@ -95,7 +95,24 @@ RecordContext sample_context(const std::string& key, int channel, const std::str
   context.ended.replace(17, 2, "59");  // later in the same minute, near enough for a sample
   context.record_id = compact + "+0000-" + serial + "-" + key + "-CH" + std::to_string(channel) + "-5a1e";
   context.program_version = "1.1.0";
+  context.session = SessionDetails{"A. Meter", "Calibration technician", "Example Instruments Ltd",
+                                   "1 Bench Road, Testville", "ASSET-0042", "2026-12-07", 23.1, 41.5};
+  context.reference_calibration = sample_lab().references.front();
   return context;
+}
+
+LabFile sample_lab() {
+  return LabFile{"Trimora Sample Laboratory",
+                 "12 Standards Street",
+                 "Calibra",
+                 "DE",
+                 "D-K-00000-00-00",
+                 "TSL",
+                 "laboratory",
+                 "B. Signer",
+                 "Head of laboratory",
+                 {ReferenceEntry{"MY12345678", "REF-2026-117", "2026-03-01", "2027-03-01",
+                                 "Calibrated by an accredited laboratory, traceable to national standards."}}};
 }
 
 Record sample_record(const std::string& key, int channel, const std::string& started, double drift_mV,
@@ -133,7 +150,7 @@ Result<std::vector<RunRecord>> write_sample_run(const std::filesystem::path& dir
     const Status damaged = write_file_atomically((dir / "20261201T080000_DP8C123456789_A_CH2.json").string(),
                                                  record_json_text(run.front().record).substr(0, 36));
     if (!damaged) return damaged;
-    const auto certificates = write_certificates(dir, run);
+    const auto certificates = write_certificates(dir, run, sample_lab());
     const auto failed = std::find_if(certificates.begin(), certificates.end(), [](const auto& c) { return !c; });
     if (failed != certificates.end()) return failed->status();
     const auto index = write_history_index(dir);

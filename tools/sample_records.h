@@ -19,11 +19,15 @@ RunResult sample_run(const std::string& key, int channel, double drift_mV);
 RecordContext sample_context(const std::string& key, int channel, const std::string& started,
                              const std::string& serial = "DP8C123456789");
 
+// The lab of the sample run: a laboratory, its prefix and responsible person, and the sample DMM in its
+// register.
+LabFile sample_lab();
+
 // The record of sample_run with sample_context.
 Record sample_record(const std::string& key, int channel, const std::string& started, double drift_mV,
                      const std::string& serial = "DP8C123456789");
 
 // Writes a demo-style run into dir (A on CH3, V on CH3, A on CH3, F on CH1, after two older assessments of
-// CH3 and a damaged file) with every page, the certificate and the index. Returns the records of the run
+// CH3 and a damaged file) with every page, the certificate (issued by sample_lab, with its DCC) and the index. Returns the records of the run
 // in order with their JSON files.
 Result<std::vector<RunRecord>> write_sample_run(const std::filesystem::path& dir);
