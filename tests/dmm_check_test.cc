@@ -1,0 +1,103 @@
+// The DMM checked before it is trusted, on the simulated bench in memory: the function it takes (with
+// the portable form after a refusal), and each way its readings fail named on the console and in the
+// record.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/console_observer.h"
+#include "calibration/factory_calibration.h"
+#include "calibration/run_recording.h"
+#include "tests/program_fixture.h"
+
+using ::testing::HasSubstr;
+
+namespace {
+
+// Sets the DMM's faults when the first phase of points begins: the function and the path check went
+// well, and every point's reading meets the fault.
+class FaultsAtFirstPoint final : public ProcedureObserver {
+ public:
+  FaultsAtFirstPoint(SimBench& bench, const SimDmmFaults& faults) : bench_(bench), faults_(faults) {}
+  void phase_begun(const PhaseTexts& /*texts*/, Channel /*channel*/) override {
+    if (!set_) bench_.set_dmm_faults(faults_);
+    set_ = true;
+  }
+
+ private:
+  SimBench& bench_;
+  SimDmmFaults faults_;
+  bool set_ = false;
+};
+
+struct DmmCase {
+  const char* name;
+  SimDmmFaults faults;
+  bool from_start;     // the faults are there before the procedure; else from its first point on
+  const char* fault;   // the DMM FAULT line's words and part of the record's reason; empty: none
+  bool starts;         // CAL:START is sent
+};
+
+class DmmCheckTest : public ProgramTest, public ::testing::WithParamInterface<DmmCase> {};
+
+}  // namespace
+
+// C on CH3: a DMM that refuses the function with AUTO but takes it plain calibrates; one that refuses
+// both leaves the supply untouched; every reading failure has its own line after the fixed one and its
+// own words in the record.
+TEST_P(DmmCheckTest, CurrentCalibrationOfCh3) {
+  const DmmCase& c = GetParam();
+  options.state_file = "psu.cal";
+  connect_both();
+  const std::string cal_before = read_file("psu.cal");
+  const double error_before = bench->current_error(3, 1.0);
+  if (c.from_start) bench->set_dmm_faults(c.faults);
+  ConsoleObserver shown(console);
+  RunRecorder recorder(Procedure::current_calibration, CH3);
+  FaultsAtFirstPoint hook(*bench, c.faults);
+  ObserverPair record_and_hook(recorder, hook);
+  ObserverPair all(shown, record_and_hook);
+
+  const CalibrationOutcome outcome = factory_current_calibration(*instruments, CH3, all);
+
+  const std::vector<std::string> sent = psu_lines();
+  const bool started =
+      std::any_of(sent.begin(), sent.end(), [](const std::string& line) { return line.starts_with("CAL:START"); });
+  EXPECT_EQ(started, c.starts);
+  EXPECT_EQ(outcome.completed, std::string(c.fault).empty()) << out;
+  if (std::string(c.fault).empty()) {
+    EXPECT_EQ(recorder.run().incomplete_reason, "");
+    EXPECT_THAT(dmm_lines(), ::testing::Contains("CONF:CURR:DC"));
+    return;
+  }
+  EXPECT_THAT(out, HasSubstr(".\nDMM FAULT: " + std::string(c.fault) + ".\n")) << out;
+  EXPECT_THAT(recorder.run().incomplete_reason, HasSubstr(c.fault));
+  if (!c.starts) {
+    EXPECT_THAT(out, HasSubstr("\aERROR: THE DMM'S FUNCTION COULD NOT BE SET. NOTHING WAS SENT TO THE SUPPLY.\n"));
+    EXPECT_TRUE(sent.empty());
+    EXPECT_EQ(read_file("psu.cal"), cal_before);
+    EXPECT_EQ(bench->current_error(3, 1.0), error_before);
+  } else {
+    EXPECT_THAT(out, HasSubstr("\aWARNING: DMM communication error.\nDMM FAULT: "));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, DmmCheckTest,
+    ::testing::Values(
+        DmmCase{"RefusesAutoTakesPlain", {.refuse_commands = {"CONF:CURR:DC AUTO"}}, true, "", true},
+        DmmCase{"RefusesBoth",
+                {.refuse_commands = {"CONF:CURR:DC AUTO", "CONF:CURR:DC"}},
+                true,
+                "the DMM refused CONF:CURR:DC: -224,\"Illegal parameter value\"",
+                false},
+        DmmCase{"Overload", {.overload = true}, false, "the DMM reports an overload (+9.9E37)", true},
+        DmmCase{"TooLate", {.answer_delay_ms = 3600}, false, "the DMM's answer came too late (window 3000 ms)", true},
+        DmmCase{"NoAnswer", {.silent_from_reading = 1}, false, "the DMM gave no answer", true},
+        DmmCase{"Lost", {.drop_at_reading = 1}, false, "the connection to the DMM was lost", true},
+        DmmCase{"Garbage", {.garbage_from_reading = 1}, false, "the DMM's answer holds no number: \"ERR:NO_DATA\"",
+                true}),
+    [](const auto& info) { return std::string(info.param.name); });
