@@ -1,6 +1,6 @@
 // The DMM checked before it is trusted, on the simulated bench in memory: the function it takes (with
-// the portable form after a refusal), and each way its readings fail named on the console and in the
-// record.
+// the portable form after a refusal), each way its readings fail named on the console and in the
+// record, and the reading window that DMM_Timeout_ms sets.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -11,6 +11,7 @@
 #include "app/console_observer.h"
 #include "calibration/factory_calibration.h"
 #include "calibration/run_recording.h"
+#include "calibration/voltage_assessment.h"
 #include "tests/program_fixture.h"
 
 using ::testing::HasSubstr;
@@ -101,3 +102,44 @@ INSTANTIATE_TEST_SUITE_P(
         DmmCase{"Garbage", {.garbage_from_reading = 1}, false, "the DMM's answer holds no number: \"ERR:NO_DATA\"",
                 true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+namespace {
+
+struct WindowCase {
+  const char* line;  // added to the settings file
+  int window_ms;     // the reading window taken
+  bool warned;
+};
+
+class DmmWindowTest : public ProgramTest, public ::testing::WithParamInterface<WindowCase> {};
+
+}  // namespace
+
+// DMM_Timeout_ms sets the reading window within 500 to 60000 ms; any other value is refused with a
+// warning and the default taken. A DMM that answers in 3.5 s gets through the whole assessment of CH3
+// with a 5 s window, and not with the default one.
+TEST_P(DmmWindowTest, SettingSetsTheReadingWindow) {
+  const WindowCase& c = GetParam();
+  write_file(SETTINGS_FILE_NAME, std::string("DMM_IP    127.0.0.1\nDP832_IP    127.0.0.1\n") + c.line);
+  settings.load(console);
+  EXPECT_EQ(settings.dmm_timeout_ms, c.window_ms);
+  EXPECT_EQ(out.find("WARNING: DMM_Timeout_ms") != std::string::npos, c.warned) << out;
+  if (c.warned || (c.window_ms != 5000 && c.window_ms != 3000)) return;
+
+  instruments = open_bench(env, settings, false);
+  connect_both();
+  SimDmmFaults slow;
+  slow.answer_delay_ms = 3500;
+  bench->set_dmm_faults(slow);
+  RunRecorder recorder(Procedure::assessment, CH3);
+  const SweepResult sweep = assess_voltage_accuracy(*instruments, CH3, recorder);
+  EXPECT_EQ(sweep.completed, c.window_ms == 5000) << recorder.run().incomplete_reason;
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, DmmWindowTest,
+                         ::testing::Values(WindowCase{"DMM_Timeout_ms    5000\n", 5000, false},
+                                           WindowCase{"", 3000, false}, WindowCase{"DMM_Timeout_ms    500\n", 500, false},
+                                           WindowCase{"DMM_Timeout_ms    60000\n", 60000, false},
+                                           WindowCase{"DMM_Timeout_ms    499\n", 3000, true},
+                                           WindowCase{"DMM_Timeout_ms    60001\n", 3000, true},
+                                           WindowCase{"DMM_Timeout_ms    slow\n", 3000, true}));
