@@ -18,26 +18,17 @@ using ::testing::HasSubstr;
 
 namespace {
 
-// Sets the DMM's faults when the first phase of points begins: the function and the path check went
-// well, and every point's reading meets the fault.
-class FaultsAtFirstPoint final : public ProcedureObserver {
- public:
-  FaultsAtFirstPoint(SimBench& bench, const SimDmmFaults& faults) : bench_(bench), faults_(faults) {}
-  void phase_begun(const PhaseTexts& /*texts*/, Channel /*channel*/) override {
-    if (!set_) bench_.set_dmm_faults(faults_);
-    set_ = true;
-  }
-
- private:
-  SimBench& bench_;
-  SimDmmFaults faults_;
-  bool set_ = false;
+// Sets the DMM's faults once the path check has passed: every point's reading meets them.
+struct FaultsAfterPathCheck final : ProcedureObserver {
+  FaultsAfterPathCheck(SimBench& bench, const SimDmmFaults& faults) : bench(bench), faults(faults) {}
+  void step_begun(StepKind, int, const char*, Quantity, bool) override { bench.set_dmm_faults(faults); }
+  SimBench& bench;
+  SimDmmFaults faults;
 };
 
 struct DmmCase {
   const char* name;
-  SimDmmFaults faults;
-  bool from_start;     // the faults are there before the procedure; else from its first point on
+  SimDmmFaults faults;  // refusals from the start, other faults once the path check has passed
   const char* fault;   // the DMM FAULT line's words and part of the record's reason; empty: none
   bool starts;         // CAL:START is sent
 };
@@ -55,10 +46,10 @@ TEST_P(DmmCheckTest, CurrentCalibrationOfCh3) {
   connect_both();
   const std::string cal_before = read_file("psu.cal");
   const double error_before = bench->current_error(3, 1.0);
-  if (c.from_start) bench->set_dmm_faults(c.faults);
+  if (!c.faults.refuse_commands.empty()) bench->set_dmm_faults(c.faults);
   ConsoleObserver shown(console);
   RunRecorder recorder(Procedure::current_calibration, CH3);
-  FaultsAtFirstPoint hook(*bench, c.faults);
+  FaultsAfterPathCheck hook(*bench, c.faults);
   ObserverPair record_and_hook(recorder, hook);
   ObserverPair all(shown, record_and_hook);
 
@@ -72,35 +63,30 @@ TEST_P(DmmCheckTest, CurrentCalibrationOfCh3) {
   if (std::string(c.fault).empty()) {
     EXPECT_EQ(recorder.run().incomplete_reason, "");
     EXPECT_THAT(dmm_lines(), ::testing::Contains("CONF:CURR:DC"));
+    EXPECT_NE(read_file("psu.cal"), cal_before);  // the calibration memory is where a change shows
     return;
   }
-  EXPECT_THAT(out, HasSubstr(".\nDMM FAULT: " + std::string(c.fault) + ".\n")) << out;
+  EXPECT_THAT(out, HasSubstr((c.starts ? "\aWARNING: DMM communication error."
+                                       : "\aERROR: THE DMM'S FUNCTION COULD NOT BE SET. NOTHING WAS SENT TO THE SUPPLY.") +
+                             std::string("\nDMM FAULT: ") + c.fault + ".\n"));
   EXPECT_THAT(recorder.run().incomplete_reason, HasSubstr(c.fault));
-  if (!c.starts) {
-    EXPECT_THAT(out, HasSubstr("\aERROR: THE DMM'S FUNCTION COULD NOT BE SET. NOTHING WAS SENT TO THE SUPPLY.\n"));
-    EXPECT_TRUE(sent.empty());
-    EXPECT_EQ(read_file("psu.cal"), cal_before);
-    EXPECT_EQ(bench->current_error(3, 1.0), error_before);
-  } else {
-    EXPECT_THAT(out, HasSubstr("\aWARNING: DMM communication error.\nDMM FAULT: "));
-  }
+  if (c.starts) return;
+  EXPECT_TRUE(sent.empty());
+  EXPECT_EQ(read_file("psu.cal"), cal_before);
+  EXPECT_EQ(bench->current_error(3, 1.0), error_before);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, DmmCheckTest,
     ::testing::Values(
-        DmmCase{"RefusesAutoTakesPlain", {.refuse_commands = {"CONF:CURR:DC AUTO"}}, true, "", true},
-        DmmCase{"RefusesBoth",
-                {.refuse_commands = {"CONF:CURR:DC AUTO", "CONF:CURR:DC"}},
-                true,
-                "the DMM refused CONF:CURR:DC: -224,\"Illegal parameter value\"",
-                false},
-        DmmCase{"Overload", {.overload = true}, false, "the DMM reports an overload (+9.9E37)", true},
-        DmmCase{"TooLate", {.answer_delay_ms = 3600}, false, "the DMM's answer came too late (window 3000 ms)", true},
-        DmmCase{"NoAnswer", {.silent_from_reading = 1}, false, "the DMM gave no answer", true},
-        DmmCase{"Lost", {.drop_at_reading = 1}, false, "the connection to the DMM was lost", true},
-        DmmCase{"Garbage", {.garbage_from_reading = 1}, false, "the DMM's answer holds no number: \"ERR:NO_DATA\"",
-                true}),
+        DmmCase{"RefusesAutoTakesPlain", {.refuse_commands = {"CONF:CURR:DC AUTO"}}, "", true},
+        DmmCase{"RefusesBoth", {.refuse_commands = {"CONF:CURR:DC AUTO", "CONF:CURR:DC"}},
+                "the DMM refused CONF:CURR:DC: -224,\"Illegal parameter value\"", false},
+        DmmCase{"Overload", {.overload = true}, "the DMM reports an overload (+9.9E37)", true},
+        DmmCase{"TooLate", {.answer_delay_ms = 3600}, "the DMM's answer came too late (window 3000 ms)", true},
+        DmmCase{"NoAnswer", {.silent_from_reading = 1}, "the DMM gave no answer", true},
+        DmmCase{"Lost", {.drop_at_reading = 1}, "the connection to the DMM was lost", true},
+        DmmCase{"Garbage", {.garbage_from_reading = 1}, "the DMM's answer holds no number: \"ERR:NO_DATA\"", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 namespace {
@@ -128,18 +114,16 @@ TEST_P(DmmWindowTest, SettingSetsTheReadingWindow) {
 
   instruments = open_bench(env, settings, false);
   connect_both();
-  SimDmmFaults slow;
-  slow.answer_delay_ms = 3500;
-  bench->set_dmm_faults(slow);
+  bench->set_dmm_faults({.answer_delay_ms = 3500});
   RunRecorder recorder(Procedure::assessment, CH3);
   const SweepResult sweep = assess_voltage_accuracy(*instruments, CH3, recorder);
   EXPECT_EQ(sweep.completed, c.window_ms == 5000) << recorder.run().incomplete_reason;
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, DmmWindowTest,
-                         ::testing::Values(WindowCase{"DMM_Timeout_ms    5000\n", 5000, false},
-                                           WindowCase{"", 3000, false}, WindowCase{"DMM_Timeout_ms    500\n", 500, false},
-                                           WindowCase{"DMM_Timeout_ms    60000\n", 60000, false},
-                                           WindowCase{"DMM_Timeout_ms    499\n", 3000, true},
-                                           WindowCase{"DMM_Timeout_ms    60001\n", 3000, true},
-                                           WindowCase{"DMM_Timeout_ms    slow\n", 3000, true}));
+                         ::testing::Values(WindowCase{"DMM_Timeout_ms    5000\n", 5000, false}, WindowCase{"", 3000, false},
+                                           WindowCase{"DMM_Timeout_ms 500\n", 500, false},
+                                           WindowCase{"DMM_Timeout_ms 60000\n", 60000, false},
+                                           WindowCase{"DMM_Timeout_ms 499\n", 3000, true},
+                                           WindowCase{"DMM_Timeout_ms 60001\n", 3000, true},
+                                           WindowCase{"DMM_Timeout_ms slow\n", 3000, true}));
