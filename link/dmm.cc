@@ -225,6 +225,8 @@ Result<std::vector<std::string>> Dmm::read_errors() {
 Result<std::string> Dmm::query(const char* command) {
   const DmmFraming& frame = *framing_;
   drain_input(link_.get(), frame.command_drain_ms);
+  // A late answer still on its way must not pass for this one.
+  if (reply_overdue_ && !resynchronise()) return Status::failure("the DMM gave no answer");
   send(command);
   char buffer[128];
   bool received_first = false;
@@ -261,7 +263,8 @@ bool Dmm::resynchronise() {
     int r = read_reply(buffer, REPLY_COUNT, link_.get(), answer_window_ms_, framing_->answer_ms,
                        framing_->terminator);
     if (r <= 0) return false;
-    if (std::strchr(buffer, ',') != nullptr) {
+    // Two commas at least: no error-queue answer ("+0,\"No error\"") passes for it.
+    if (looks_like_identification(buffer)) {
       reply_overdue_ = false;
       return true;
     }
