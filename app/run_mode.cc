@@ -111,6 +111,8 @@ int run_mode(const CommandLine& line, Environment& environment, ProgramSettings&
   if (dmm_not_ready) outcome = {EXIT_INSTRUMENT, "INSTRUMENT NOT READY: " + missing};
   else if (not_ready_after && outcome.exit_code == EXIT_INSTRUMENT)
     outcome = {EXIT_INSTRUMENT, "INSTRUMENT NOT READY: " + missing_after};
+  else if (!completed && !bench->dmm.check_failure().empty())  // it refused the procedure's function
+    outcome = {EXIT_INSTRUMENT, "INSTRUMENT NOT READY: " + bench->dmm.check_failure()};
 
   bench->dmm.drop();
   bench->psu.drop();

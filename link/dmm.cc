@@ -192,6 +192,7 @@ Status Dmm::set_current_mode() {
 // Many meters take a range, DEF, MIN or MAX, or nothing after the function, but not AUTO: a refusal of
 // the first form is answered with the portable one, which every meter takes, ranging automatically.
 Status Dmm::set_function(const char* command, const char* portable) {
+  check_failure_.clear();
   send(command);
   drain_input(link_.get(), framing_->command_drain_ms);
   Result<std::vector<std::string>> errors = read_errors();
@@ -202,7 +203,8 @@ Status Dmm::set_function(const char* command, const char* portable) {
   errors = read_errors();
   if (!errors) return errors.status();
   if (errors->empty()) return Status::success();
-  return Status::failure(std::string("the DMM refused ") + portable + ": " + errors->front());
+  check_failure_ = std::string("the DMM refused ") + portable + ": " + errors->front();
+  return Status::failure(check_failure_);
 }
 
 Result<std::vector<std::string>> Dmm::read_errors() {

@@ -50,8 +50,9 @@ class Dmm {
   // A reply that timed out may still arrive (kept by the readings).
   bool reply_overdue() const { return reply_overdue_; }
 
-  // Why the DMM, once identified, failed its function or read check at connect; empty otherwise. The
-  // DMM is dropped then, but it answered: it is not ready rather than absent.
+  // Why the DMM, once identified, failed its function or read check at connect (it is dropped then,
+  // but it answered: it is not ready rather than absent), or its last function check since; empty
+  // otherwise.
   const std::string& check_failure() const { return check_failure_; }
 
   // The window to the first byte of a reading's or an error's answer (DMM_Timeout_ms); the framing's

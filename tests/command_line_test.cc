@@ -252,6 +252,9 @@ INSTANTIATE_TEST_SUITE_P(
         // A DMM that identifies but reads only overloads is there, and not ready.
         RunCase{"DmmNotReady", {"run", "assess", "3", "--quiet"}, [](SimOptions& o) { o.dmm_faults.overload = true; },
                 EXIT_INSTRUMENT, "", "INSTRUMENT NOT READY: the DMM reports an overload (+9.9E37)"},
+        RunCase{"DmmRefusesCurrent", {"run", "current", "3", "--yes", "--quiet"},
+                [](SimOptions& o) { o.dmm_faults.refuse_commands = {"CONF:CURR:DC AUTO", "CONF:CURR:DC"}; },
+                EXIT_INSTRUMENT, "", "INSTRUMENT NOT READY: the DMM refused CONF:CURR:DC: -224,\"Illegal parameter value\""},
         RunCase{"SupplyAbsent", {"run", "full", "1", "--yes", "--quiet"},
                 [](SimOptions& o) { o.psu_faults.refuse_connections = true; }, EXIT_INSTRUMENT},
         RunCase{"CalibrationDone", {"run", "voltage", "3", "--yes"}, nullptr, EXIT_DONE_PASS},
