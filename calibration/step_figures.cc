@@ -9,38 +9,70 @@ double SweepErrors::rms_over_mV(std::size_t points) const {
   return std::sqrt(sum_of_squares_ * (1.0 / static_cast<double>(points)));
 }
 
+namespace {
+
+std::optional<double> finite(std::optional<double> value) {
+  if (!value.has_value() || !std::isfinite(*value)) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+FigureJudgement judge_figure(FigureKind kind, Quantity quantity, const PointResult& point,
+                             const SupplyToleranceChoice& supply, const ReferenceAccuracyChoice& reference) {
+  FigureJudgement j;
+  const std::optional<double> reading = finite(point.reading);
+  // Programming compares the DMM's reading with the set value; readback, the supply's own reading with
+  // the DMM's.
+  const std::optional<double> measured = kind == FigureKind::programming ? reading : finite(point.readback);
+  const std::optional<double> against = kind == FigureKind::programming ? std::optional<double>(point.set) : reading;
+  std::optional<double> error;
+  if (measured && against) {
+    error = *measured - *against;
+    j.error_mV = *error * 1000.0;
+  }
+  // Without a reading, T and U are taken at the set value, where the reading was expected.
+  const double at = reading ? *reading : point.set;
+  const double t = supply_tolerance(supply, quantity, kind, kind == FigureKind::programming ? point.set : at);
+  const Uncertainty u = reference_uncertainty(reference, quantity, at);
+  j.tolerance_mV = t * 1000.0;
+  j.uncertainty_mV = u.value * 1000.0;
+  j.acceptance_limit_mV = (t - u.value) * 1000.0;
+  j.tur = test_uncertainty_ratio(t, u.value);
+  j.tur_below_4 = tur_flagged(j.tur);
+  j.verdict = point_verdict(error, t, u.value);
+  j.uncertainty_range = u.range_used;
+  j.uncertainty_assumed = u.assumed;
+  j.figures = u.figures;
+  return j;
+}
+
 StepFigures assessment_figures(const StepResult& step, bool run_completed, const SupplyToleranceChoice& supply,
                                const ReferenceAccuracyChoice& reference) {
   StepFigures figures;
   std::vector<Verdict> verdicts;
+  std::vector<Verdict> readback_verdicts;
+  if (step.readback) figures.readback.emplace();
   for (const PhaseResult& phase : step.phases) {
     for (const PointResult& point : phase.points) {
       PointFigures p;
+      static_cast<FigureJudgement&>(p) = judge_figure(FigureKind::programming, step.quantity, point, supply, reference);
       p.set = point.set;
-      std::optional<double> error;
-      if (point.reading.has_value() && std::isfinite(*point.reading)) {
-        p.reading = point.reading;
-        error = *point.reading - point.set;
-        p.error_mV = *error * 1000.0;
-      }
-      const double t = supply_tolerance(supply, step.quantity, point.set);
-      // Without a reading, U is taken at the set value, where the reading was expected.
-      const Uncertainty u = reference_uncertainty(reference, step.quantity, error ? *point.reading : point.set);
-      p.tolerance_mV = t * 1000.0;
-      p.uncertainty_mV = u.value * 1000.0;
-      p.acceptance_limit_mV = (t - u.value) * 1000.0;
-      p.tur = test_uncertainty_ratio(t, u.value);
-      p.tur_below_4 = tur_flagged(p.tur);
-      p.verdict = point_verdict(error, t, u.value);
-      p.uncertainty_range = u.range_used;
-      p.uncertainty_assumed = u.assumed;
-      p.figures = u.figures;
+      p.reading = finite(point.reading);
       verdicts.push_back(p.verdict);
       figures.counts[static_cast<std::size_t>(p.verdict)]++;
-      if (error) figures.errors.add(*error);
+      if (p.error_mV) figures.errors.add(*p.reading - point.set);
+      if (figures.readback) {
+        p.readback = finite(point.readback);
+        p.readback_figures = judge_figure(FigureKind::readback, step.quantity, point, supply, reference);
+        readback_verdicts.push_back(p.readback_figures->verdict);
+        figures.readback->counts[static_cast<std::size_t>(p.readback_figures->verdict)]++;
+        if (p.readback_figures->error_mV) figures.readback->errors.add(*p.readback - *p.reading);
+      }
       figures.points.push_back(p);
     }
   }
   figures.verdict = overall_verdict(verdicts, step.completed && run_completed);
+  if (figures.readback) figures.readback->verdict = overall_verdict(readback_verdicts, step.completed && run_completed);
   return figures;
 }

@@ -46,6 +46,10 @@ struct RecordTolerance {
   std::string source;
   ToleranceFigure voltage{};
   ToleranceFigure current{};
+  // The readback figures and their source; none in a record written before they were kept.
+  std::optional<ToleranceFigure> voltage_readback;
+  std::optional<ToleranceFigure> current_readback;
+  std::string readback_source;
 };
 
 // One range of the DMM's figures that was applied, with where the figures come from.
@@ -62,7 +66,17 @@ struct RecordAccuracy {
   std::vector<RecordRange> ranges;
 };
 
-// A point of an assessment with its figures (see calibration/step_figures.h), in mV where named so.
+// The supply's readback at a point, judged against the DMM's reading, in mV (mA on a current step).
+struct AssessedReadback {
+  std::optional<double> value;  // the supply's readback, V or A; none: it gave no usable answer
+  std::optional<double> error_mV;  // readback - reading
+  double tolerance_mV = 0.0;       // taken at the DMM's reading
+  double acceptance_limit_mV = 0.0;
+  Verdict verdict = Verdict::no_reading;
+};
+
+// A point of an assessment with its figures (see calibration/step_figures.h), in mV where named so (mA
+// on a current step).
 struct AssessedPoint {
   int index = 0;
   double set = 0.0;
@@ -76,6 +90,15 @@ struct AssessedPoint {
   Verdict verdict = Verdict::no_reading;
   double uncertainty_range = 0.0;
   bool uncertainty_assumed = false;
+  std::optional<AssessedReadback> readback;  // none when the step did not ask the readback
+};
+
+// The readback over an assessment step.
+struct ReadbackSummary {
+  std::optional<double> rms_error_mV;  // none when no point has a readback error
+  std::optional<double> max_abs_error_mV;
+  std::array<int, 4> counts{};  // by verdict: PASS, FAIL, INDETERMINATE, NO READING
+  Verdict verdict = Verdict::incomplete;
 };
 
 struct StepSummary {
@@ -85,6 +108,7 @@ struct StepSummary {
   std::optional<double> max_abs_error_mV;
   std::array<int, 4> counts{};  // by verdict: PASS, FAIL, INDETERMINATE, NO READING
   Verdict verdict = Verdict::incomplete;
+  std::optional<ReadbackSummary> readback;  // when the step asked the readback
 };
 
 // A point of a calibration: the reading and the value reported to the supply.

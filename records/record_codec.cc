@@ -3,6 +3,7 @@
 #include "records/record_codec.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <exception>
@@ -32,6 +33,18 @@ Json figure_json(const ToleranceFigure& figure) {
   return Json{{"percent_of_setting", figure.percent_of_setting}, {"offset", figure.offset}};
 }
 
+// A key of a figure in the step's milli-unit: "error" gives "error_mV" on a voltage step, "error_mA" on
+// a current step.
+std::string milli_key(const char* name, Quantity quantity) {
+  return std::string(name) + (quantity == Quantity::voltage ? "_mV" : "_mA");
+}
+
+Json counts_json(const std::array<int, 4>& counts) {
+  Json json = Json::object();
+  for (std::size_t i = 0; i < counts.size(); i++) json[kVerdictKeys[i]] = counts[i];
+  return json;
+}
+
 Json step_json(const RecordStep& step) {
   Json json{{"step", step.number},
             {"kind", step.kind == StepKind::assessment ? "assessment" : "calibration"},
@@ -40,30 +53,43 @@ Json step_json(const RecordStep& step) {
             {"quantity", quantity_name(step.quantity)},
             {"unit", unit_name(step.quantity)}};
   if (step.kind == StepKind::assessment) {
+    const Quantity q = step.quantity;
     Json points = Json::array();
-    std::transform(step.points.begin(), step.points.end(), std::back_inserter(points), [](const AssessedPoint& p) {
-      return Json{{"index", p.index},
-                            {"set", p.set},
-                            {"reading", optional_json(p.reading)},
-                            {"error_mV", optional_json(p.error_mV)},
-                            {"tolerance_mV", p.tolerance_mV},
-                            {"uncertainty_mV", p.uncertainty_mV},
-                            {"acceptance_limit_mV", p.acceptance_limit_mV},
-                            {"tur", optional_json(p.tur)},
-                            {"tur_below_4", p.tur_below_4},
-                            {"verdict", verdict_text(p.verdict)},
-                            {"uncertainty_range", p.uncertainty_range},
-                            {"uncertainty_assumed", p.uncertainty_assumed}};
+    std::transform(step.points.begin(), step.points.end(), std::back_inserter(points), [q](const AssessedPoint& p) {
+      Json point{{"index", p.index},
+                 {"set", p.set},
+                 {"reading", optional_json(p.reading)},
+                 {milli_key("error", q), optional_json(p.error_mV)},
+                 {milli_key("tolerance", q), p.tolerance_mV},
+                 {milli_key("uncertainty", q), p.uncertainty_mV},
+                 {milli_key("acceptance_limit", q), p.acceptance_limit_mV},
+                 {"tur", optional_json(p.tur)},
+                 {"tur_below_4", p.tur_below_4},
+                 {"verdict", verdict_text(p.verdict)},
+                 {"uncertainty_range", p.uncertainty_range},
+                 {"uncertainty_assumed", p.uncertainty_assumed}};
+      if (p.readback) {
+        point["readback"] = optional_json(p.readback->value);
+        point[milli_key("readback_error", q)] = optional_json(p.readback->error_mV);
+        point[milli_key("readback_tolerance", q)] = p.readback->tolerance_mV;
+        point[milli_key("readback_acceptance_limit", q)] = p.readback->acceptance_limit_mV;
+        point["readback_verdict"] = verdict_text(p.readback->verdict);
+      }
+      return point;
     });
     const StepSummary& s = step.summary;
-    Json counts = Json::object();
-    for (std::size_t i = 0; i < s.counts.size(); i++) counts[kVerdictKeys[i]] = s.counts[i];
     json["points"] = std::move(points);
-    json["summary"] = Json{{"sum_of_squares_mV2", optional_json(s.sum_of_squares_mV2)},
-                           {"rms_error_mV", optional_json(s.rms_error_mV)},
-                           {"max_abs_error_mV", optional_json(s.max_abs_error_mV)},
-                           {"counts", std::move(counts)},
+    json["summary"] = Json{{milli_key("sum_of_squares", q) + "2", optional_json(s.sum_of_squares_mV2)},
+                           {milli_key("rms_error", q), optional_json(s.rms_error_mV)},
+                           {milli_key("max_abs_error", q), optional_json(s.max_abs_error_mV)},
+                           {"counts", counts_json(s.counts)},
                            {"verdict", verdict_text(s.verdict)}};
+    if (s.readback) {
+      json["summary"]["readback"] = Json{{milli_key("rms_error", q), optional_json(s.readback->rms_error_mV)},
+                                         {milli_key("max_abs_error", q), optional_json(s.readback->max_abs_error_mV)},
+                                         {"counts", counts_json(s.readback->counts)},
+                                         {"verdict", verdict_text(s.readback->verdict)}};
+    }
     return json;
   }
   Json phases = Json::array();
@@ -124,6 +150,11 @@ Json record_to_json(const Record& r) {
                            {"source", r.tolerance.source},
                            {"voltage", figure_json(r.tolerance.voltage)},
                            {"current", figure_json(r.tolerance.current)}};
+  if (r.tolerance.voltage_readback && r.tolerance.current_readback) {
+    json["tolerance"]["voltage_readback"] = figure_json(*r.tolerance.voltage_readback);
+    json["tolerance"]["current_readback"] = figure_json(*r.tolerance.current_readback);
+    json["tolerance"]["readback_source"] = r.tolerance.readback_source;
+  }
   json["reference_accuracy"] = Json{{"model", r.reference_accuracy.model},
                                     {"assumed", r.reference_accuracy.assumed},
                                     {"source", r.reference_accuracy.source},
@@ -244,30 +275,50 @@ RecordStep read_step(Reader& in, const Json& s) {
   step.completed = in.flag(s, "completed");
   step.quantity = in.quantity(s, "quantity");
   if (step.kind == StepKind::assessment) {
+    const Quantity q = step.quantity;
+    const Json& summary = in.object(s, "summary");
+    const bool readback = summary.contains("readback");
     for (const Json& p : in.list(s, "points")) {
       AssessedPoint point;
       point.index = in.whole(p, "index");
       point.set = in.number(p, "set");
       point.reading = in.optional_number(p, "reading");
-      point.error_mV = in.optional_number(p, "error_mV");
-      point.tolerance_mV = in.number(p, "tolerance_mV");
-      point.uncertainty_mV = in.number(p, "uncertainty_mV");
-      point.acceptance_limit_mV = in.number(p, "acceptance_limit_mV");
+      point.error_mV = in.optional_number(p, milli_key("error", q).c_str());
+      point.tolerance_mV = in.number(p, milli_key("tolerance", q).c_str());
+      point.uncertainty_mV = in.number(p, milli_key("uncertainty", q).c_str());
+      point.acceptance_limit_mV = in.number(p, milli_key("acceptance_limit", q).c_str());
       point.tur = in.optional_number(p, "tur");
       point.tur_below_4 = in.flag(p, "tur_below_4");
       point.verdict = in.verdict(p, "verdict");
       point.uncertainty_range = in.number(p, "uncertainty_range");
       point.uncertainty_assumed = in.flag(p, "uncertainty_assumed");
+      // A step that asked the readback has it at every point.
+      if (readback) {
+        point.readback = AssessedReadback{in.optional_number(p, "readback"),
+                                          in.optional_number(p, milli_key("readback_error", q).c_str()),
+                                          in.number(p, milli_key("readback_tolerance", q).c_str()),
+                                          in.number(p, milli_key("readback_acceptance_limit", q).c_str()),
+                                          in.verdict(p, "readback_verdict")};
+      }
       step.points.push_back(point);
     }
-    const Json& summary = in.object(s, "summary");
-    step.summary.sum_of_squares_mV2 = in.optional_number(summary, "sum_of_squares_mV2");
-    step.summary.rms_error_mV = in.optional_number(summary, "rms_error_mV");
-    step.summary.max_abs_error_mV = in.optional_number(summary, "max_abs_error_mV");
+    step.summary.sum_of_squares_mV2 = in.optional_number(summary, (milli_key("sum_of_squares", q) + "2").c_str());
+    step.summary.rms_error_mV = in.optional_number(summary, milli_key("rms_error", q).c_str());
+    step.summary.max_abs_error_mV = in.optional_number(summary, milli_key("max_abs_error", q).c_str());
     const Json& counts = in.object(summary, "counts");
     for (std::size_t i = 0; i < step.summary.counts.size(); i++)
       step.summary.counts[i] = in.whole(counts, kVerdictKeys[i]);
     step.summary.verdict = in.verdict(summary, "verdict");
+    if (readback) {
+      const Json& part = in.object(summary, "readback");
+      ReadbackSummary r;
+      r.rms_error_mV = in.optional_number(part, milli_key("rms_error", q).c_str());
+      r.max_abs_error_mV = in.optional_number(part, milli_key("max_abs_error", q).c_str());
+      const Json& readback_counts = in.object(part, "counts");
+      for (std::size_t i = 0; i < r.counts.size(); i++) r.counts[i] = in.whole(readback_counts, kVerdictKeys[i]);
+      r.verdict = in.verdict(part, "verdict");
+      step.summary.readback = r;
+    }
     return step;
   }
   step.uses_corrections = in.flag(s, "uses_corrections");
@@ -316,7 +367,13 @@ Result<Record> read_members(const Json& j) {
   const Json& tolerance = in.object(j, "tolerance");
   r.tolerance = RecordTolerance{in.text(tolerance, "model"), in.flag(tolerance, "assumed"),
                                 in.text(tolerance, "source"), read_figure(in, in.object(tolerance, "voltage")),
-                                read_figure(in, in.object(tolerance, "current"))};
+                                read_figure(in, in.object(tolerance, "current")), std::nullopt, std::nullopt, ""};
+  // A record written before the readback figures were kept has none.
+  if (tolerance.is_object() && tolerance.contains("readback_source")) {
+    r.tolerance.voltage_readback = read_figure(in, in.object(tolerance, "voltage_readback"));
+    r.tolerance.current_readback = read_figure(in, in.object(tolerance, "current_readback"));
+    r.tolerance.readback_source = in.text(tolerance, "readback_source");
+  }
   const Json& accuracy = in.object(j, "reference_accuracy");
   r.reference_accuracy.model = in.text(accuracy, "model");
   r.reference_accuracy.assumed = in.flag(accuracy, "assumed");

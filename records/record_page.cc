@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <exception>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "platform/files.h"
 #include "records/html_escape.h"
@@ -28,7 +31,41 @@ std::string tolerance_section(const RecordTolerance& tol) {
   s += fact("Current", "\xc2\xb1(" + percent(tol.current.percent_of_setting) + " of setting + " +
                            cell_number(tol.current.offset, 4) + " A)");
   s += fact("Source", html_escape(tol.source));
+  if (tol.voltage_readback && tol.current_readback) {
+    s += fact("Voltage readback", "\xc2\xb1(" + percent(tol.voltage_readback->percent_of_setting) + " of reading + " +
+                                      cell_number(tol.voltage_readback->offset, 4) + " V)");
+    s += fact("Current readback", "\xc2\xb1(" + percent(tol.current_readback->percent_of_setting) + " of reading + " +
+                                      cell_number(tol.current_readback->offset, 4) + " A)");
+    s += fact("Readback source", html_escape(tol.readback_source));
+  }
   return s + "</table>";
+}
+
+// T / U of a readback figure, from its T and T − U; none when U is 0.
+std::optional<double> readback_tur(const AssessedReadback& r) {
+  const double u = r.tolerance_mV - r.acceptance_limit_mV;
+  if (!(u > 0)) return std::nullopt;
+  return r.tolerance_mV / u;
+}
+
+// A sentence on the points whose TUR is below 4, or nothing when there are none.
+std::string tur_words(const RecordStep& step) {
+  int programming = 0, readback = 0;
+  for (const AssessedPoint& p : step.points) {
+    programming += p.tur_below_4 ? 1 : 0;
+    const std::optional<double> tur = p.readback ? readback_tur(*p.readback) : std::nullopt;
+    readback += tur && *tur < TUR_FLAG_BELOW ? 1 : 0;
+  }
+  if (programming == 0 && readback == 0) return {};
+  const std::string total = std::to_string(step.points.size());
+  std::string which;
+  if (programming > 0) which = std::to_string(programming) + " of " + total + " points of the programming";
+  if (readback > 0)
+    which += (which.empty() ? "" : " and at ") + std::to_string(readback) + " of " + total + " points of the readback";
+  return "<p class=\"flag\">The test uncertainty ratio is below 4 at " + which +
+         ": there the reference DMM's own uncertainty is more than a quarter of the tolerance, so those "
+         "verdicts rest on a wide guard band and are more often INDETERMINATE. A reference with a smaller "
+         "uncertainty on that range would judge them more sharply.</p>";
 }
 
 std::string accuracy_section(const RecordAccuracy& acc) {
@@ -77,6 +114,31 @@ std::string procedure_title(const std::string& key) {
   return key.empty() ? "Unknown procedure" : "Procedure " + key;
 }
 
+const char* milli_unit(Quantity quantity) { return quantity == Quantity::voltage ? "mV" : "mA"; }
+
+PlotSeries readback_series(const RecordStep& step, const std::string& name) {
+  PlotSeries s{name, {}};
+  for (const AssessedPoint& p : step.points) {
+    if (!p.readback) continue;
+    PlotPoint pt;
+    pt.set = p.set;
+    pt.error_mV = p.readback->error_mV;
+    pt.tolerance_mV = p.readback->tolerance_mV;
+    pt.uncertainty_mV = p.readback->tolerance_mV - p.readback->acceptance_limit_mV;
+    pt.verdict = verdict_text(p.readback->verdict);
+    s.points.push_back(pt);
+  }
+  return s;
+}
+
+std::string figure_plot(const std::vector<PlotSeries>& series, Quantity quantity, FigureKind kind,
+                        const std::string& aria_label) {
+  const std::string unit = milli_unit(quantity);
+  const std::string label = kind == FigureKind::programming ? "Error, reading \xe2\x88\x92 set (" + unit + ")"
+                                                            : "Error, readback \xe2\x88\x92 reading (" + unit + ")";
+  return svg_error_plot(series, unit_name(quantity), aria_label, label);
+}
+
 PlotSeries assessment_series(const RecordStep& step, const std::string& name) {
   PlotSeries s{name, {}};
   for (const AssessedPoint& p : step.points) {
@@ -93,11 +155,16 @@ PlotSeries assessment_series(const RecordStep& step, const std::string& name) {
 
 std::string assessment_table(const RecordStep& step) {
   const std::string unit = html_escape(unit_name(step.quantity));
+  const std::string mu = milli_unit(step.quantity);
+  const bool readback = step.summary.readback.has_value();
   std::string s = "<div class=\"scroll\"><table class=\"points assessment\" data-rows=\"" +
                   std::to_string(step.points.size()) + "\"><thead><tr><th>#</th><th>Set (" + unit +
-                  ")</th><th>Reading (" + unit +
-                  ")</th><th>Error (mV)</th><th>T (mV)</th><th>U (mV)</th><th>T \xe2\x88\x92 U (mV)</th><th>TUR</th>"
-                  "<th class=\"v\">Verdict</th></tr></thead><tbody>";
+                  ")</th><th>Reading (" + unit + ")</th><th>Error (" + mu + ")</th><th>T (" + mu + ")</th><th>U (" + mu +
+                  ")</th><th>T \xe2\x88\x92 U (" + mu + ")</th><th>TUR</th><th class=\"v\">Verdict</th>";
+  if (readback)
+    s += "<th>Readback (" + unit + ")</th><th>Readback error (" + mu + ")</th><th>Readback T (" + mu +
+         ")</th><th>Readback T \xe2\x88\x92 U (" + mu + ")</th><th>Readback TUR</th><th class=\"v\">Readback verdict</th>";
+  s += "</tr></thead><tbody>";
   for (const AssessedPoint& p : step.points) {
     const std::string verdict = verdict_text(p.verdict);
     s += "<tr class=\"" + verdict_class(verdict) + "\"><td>" + cell_number(p.index, 0) + "</td><td>" +
@@ -105,7 +172,18 @@ std::string assessment_table(const RecordStep& step) {
          "</td><td>" + cell_number(p.tolerance_mV, 3) + "</td><td>" + cell_number(p.uncertainty_mV, 4) +
          "</td><td>" + cell_number(p.acceptance_limit_mV, 3) + "</td><td>" + cell_number(p.tur, 1) +
          (p.tur_below_4 ? " <span class=\"flag\">(below 4)</span>" : "") + "</td><td class=\"v\">" +
-         verdict_badge(verdict) + "</td></tr>";
+         verdict_badge(verdict) + "</td>";
+    if (readback && p.readback) {
+      const AssessedReadback& r = *p.readback;
+      const std::optional<double> tur = readback_tur(r);
+      s += "<td>" + cell_number(r.value, 4) + "</td><td>" + cell_number(r.error_mV, 3) + "</td><td>" +
+           cell_number(r.tolerance_mV, 3) + "</td><td>" + cell_number(r.acceptance_limit_mV, 3) + "</td><td>" +
+           cell_number(tur, 1) + (tur && *tur < TUR_FLAG_BELOW ? " <span class=\"flag\">(below 4)</span>" : "") +
+           "</td><td class=\"v\">" + verdict_badge(verdict_text(r.verdict)) + "</td>";
+    } else if (readback) {
+      s += "<td></td><td></td><td></td><td></td><td></td><td class=\"v\"></td>";
+    }
+    s += "</tr>";
   }
   return s + "</tbody></table></div>";
 }
@@ -116,10 +194,18 @@ std::string assessment_summary(const RecordStep& step) {
   const Verdict order[] = {Verdict::pass, Verdict::fail, Verdict::indeterminate, Verdict::no_reading};
   for (std::size_t i = 0; i < sum.counts.size(); i++)
     s += std::string(i == 0 ? "" : ", ") + verdict_text(order[i]) + " " + std::to_string(sum.counts[i]);
-  s += ". Sum of squares " + cell_number(sum.sum_of_squares_mV2, 4) + " mV\xc2\xb2, RMS error " +
-       cell_number(sum.rms_error_mV, 4) + " mV, largest absolute error " + cell_number(sum.max_abs_error_mV, 4) +
-       " mV.</p>";
-  return s;
+  const std::string mu = milli_unit(step.quantity);
+  s += ". Sum of squares " + cell_number(sum.sum_of_squares_mV2, 4) + " " + mu + "\xc2\xb2, RMS error " +
+       cell_number(sum.rms_error_mV, 4) + " " + mu + ", largest absolute error " +
+       cell_number(sum.max_abs_error_mV, 4) + " " + mu + ".</p>";
+  if (sum.readback) {
+    s += "<p class=\"summary\">Readback verdict: " + verdict_badge(verdict_text(sum.readback->verdict)) + ". Points: ";
+    for (std::size_t i = 0; i < sum.readback->counts.size(); i++)
+      s += std::string(i == 0 ? "" : ", ") + verdict_text(order[i]) + " " + std::to_string(sum.readback->counts[i]);
+    s += ". RMS readback error " + cell_number(sum.readback->rms_error_mV, 4) + " " + mu +
+         ", largest absolute readback error " + cell_number(sum.readback->max_abs_error_mV, 4) + " " + mu + ".</p>";
+  }
+  return s + tur_words(step);
 }
 
 std::string render_record_page(const Record& r) {
@@ -152,15 +238,29 @@ std::string render_record_page(const Record& r) {
   h += "<h2>Reference</h2><table class=\"facts\">" + instrument_rows(r.reference) + "</table>" +
        accuracy_section(r.reference_accuracy);
 
-  std::vector<PlotSeries> series;
-  for (const RecordStep& st : r.steps)
-    if (st.kind == StepKind::assessment)
-      series.push_back(assessment_series(st, st.title.empty() ? "Assessment" : st.title));
-  if (!series.empty())
-    h +=
-        "<h2>Errors against the set value</h2><figure>" + svg_error_plot(series, "V", "Error against set value") +
-        "<figcaption class=\"note\">Shaded: within \xc2\xb1(T \xe2\x88\x92 U) a point passes; between T \xe2\x88\x92 U "
-        "and T + U it is indeterminate. Bars: \xc2\xb1U.</figcaption></figure>";
+  // A plot per figure measured: voltage and current, programming and readback.
+  for (const FigureId& figure : SUPPLY_FIGURES) {
+    std::vector<PlotSeries> series;
+    for (const RecordStep& st : r.steps) {
+      if (st.kind != StepKind::assessment || st.quantity != figure.quantity) continue;
+      const std::string name = st.title.empty() ? "Assessment" : st.title;
+      if (figure.kind == FigureKind::programming) series.push_back(assessment_series(st, name));
+      if (figure.kind == FigureKind::readback && st.summary.readback) series.push_back(readback_series(st, name));
+    }
+    if (series.empty()) continue;
+    std::string title = figure_name(figure.quantity, figure.kind);
+    title[0] = static_cast<char>(title[0] - 'a' + 'A');
+    const bool voltage_programming = figure.quantity == Quantity::voltage && figure.kind == FigureKind::programming;
+    h += "<h2>" + (voltage_programming ? std::string("Errors against the set value")
+                                       : title + (figure.kind == FigureKind::programming
+                                                      ? ": errors against the set value"
+                                                      : ": the supply's reading against the DMM's")) +
+         "</h2><figure>" +
+         figure_plot(series, figure.quantity, figure.kind,
+                     voltage_programming ? std::string("Error against set value") : title + " error") +
+         "<figcaption class=\"note\">Shaded: within \xc2\xb1(T \xe2\x88\x92 U) a point passes; between T \xe2\x88\x92 U "
+         "and T + U it is indeterminate. Bars: \xc2\xb1U.</figcaption></figure>";
+  }
 
   for (const RecordStep& st : r.steps) {
     h += "<section><h2>Step " + std::to_string(st.number) + ": " + html_escape(st.title) + "</h2>";

@@ -18,6 +18,14 @@ Result<std::filesystem::path> write_record_page(const Record& record, const std:
 
 // The plot series of an assessment step.
 PlotSeries assessment_series(const RecordStep& step, const std::string& name);
+// The plot series of an assessment step's readback: readback − reading, with its T and U, at each set
+// value; no points when the step did not ask the readback.
+PlotSeries readback_series(const RecordStep& step, const std::string& name);
+// The error plot of one figure (programming or readback) of the given series, with its axis titles.
+std::string figure_plot(const std::vector<PlotSeries>& series, Quantity quantity, FigureKind kind,
+                        const std::string& aria_label);
+// "mV" on a voltage step, "mA" on a current step: the unit of its errors, T and U.
+const char* milli_unit(Quantity quantity);
 // The table of an assessment step's points: set value, reading, error, T, U, T − U, TUR and verdict.
 std::string assessment_table(const RecordStep& step);
 // "PASS: 36, FAIL: 0 ..., RMS ... mV, largest ... mV" of an assessment step, escaped.
