@@ -26,8 +26,8 @@ const char* const EXIT_CODES =
     "Exit codes of run:\n"
     "  0  done, every verdict PASS (voltage and current: the calibration completed)\n"
     "  1  done, some verdict FAIL, INDETERMINATE or NO READING\n"
-    "  2  usage error: a bad option or value, a calibration without --yes, or a settings file that\n"
-    "     cannot be read or gives no address\n"
+    "  2  usage error: a bad option or value, a calibration or assess-current without --yes, or a\n"
+    "     settings file that cannot be read or gives no address\n"
     "  3  an instrument absent or lost\n"
     "  4  the calibration incomplete or refused by the supply, or its record or certificate not\n"
     "     written (RECORD NOT WRITTEN)\n"
@@ -38,6 +38,7 @@ const std::map<std::string, Procedure> PROCEDURE_NAMES = {
     {"voltage", Procedure::voltage_calibration},
     {"current", Procedure::current_calibration},
     {"full", Procedure::full_voltage_calibration},
+    {"assess-current", Procedure::current_assessment},
 };
 
 // One line on standard error naming what is wrong.
@@ -71,12 +72,12 @@ int parse(int argc, const char* const* argv, CommandLine& line) {
   run->fallthrough();  // --settings and --records may follow the subcommand
   run->add_option("PROCEDURE", procedure,
                   "assess (voltage accuracy), voltage or current (factory calibration), full (full voltage "
-                  "calibration, channel 1 or 2)")
-      ->required()->check(CLI::IsMember({"assess", "voltage", "current", "full"}));
+                  "calibration, channel 1 or 2), assess-current (current accuracy, through the DMM's current input)")
+      ->required()->check(CLI::IsMember({"assess", "voltage", "current", "full", "assess-current"}));
   run->add_option("CHANNEL", line.channel, "the channel: 1, 2 or 3")->required()->check(CLI::Range(1, 3));
   run->add_flag("--yes", line.yes,
-                "the DMM is wired to the channel: confirms the calibrations (voltage, current, full), which "
-                "refuse to run without it");
+                "the DMM is wired to the channel: confirms the calibrations (voltage, current, full) and the "
+                "current assessment (assess-current, the DMM's current input), which refuse to run without it");
   run->add_flag("--quiet", line.quiet, "prints only the final line");
   run->add_flag("--json", line.json, "prints the record on standard output instead of the console text");
 
@@ -110,6 +111,9 @@ int parse(int argc, const char* const* argv, CommandLine& line) {
   if (!std::filesystem::is_regular_file(settings_file, ignored))
     return usage_error("run needs the settings file with the instruments' addresses; there is no file " +
                        settings_file);
+  if (line.procedure == Procedure::current_assessment && !line.yes)
+    return usage_error("run assess-current asks to confirm that the DMM's current input is connected to channel " +
+                       std::to_string(line.channel) + "'s output terminals: wire it and add --yes");
   if (line.procedure != Procedure::assessment && !line.yes)
     return usage_error("run " + procedure + " asks to confirm that the DMM is connected to channel " +
                        std::to_string(line.channel) + "'s output terminals: wire it and add --yes");

@@ -135,6 +135,27 @@ void ConsoleObserver::sweep_figures(double sum_of_squares, double rms_error) {
   console_.print("\n");
 }
 
+void ConsoleObserver::current_sweep_point(double set, double error_a, double readback_error_a) {
+  if (std::isnan(readback_error_a))
+    console_.print("Setpoint %6.4lf A, Error: %8.3lf mA, Readback error: %8s mA\n", set, error_a * 1000.0, "n/a");
+  else
+    console_.print("Setpoint %6.4lf A, Error: %8.3lf mA, Readback error: %8.3lf mA\n", set, error_a * 1000.0,
+                   readback_error_a * 1000.0);
+}
+
+void ConsoleObserver::current_sweep_figures(double rms_mA, Verdict verdict, double readback_rms_mA,
+                                            Verdict readback_verdict) {
+  const auto rms = [this](const char* label, double value, Verdict judged) {
+    if (std::isnan(value))
+      console_.print("%s RMS Error: %8s mA, %s\n", label, "n/a", verdict_text(judged));
+    else
+      console_.print("%s RMS Error: %8.5lf mA, %s\n", label, value, verdict_text(judged));
+  };
+  rms("Programming", rms_mA, verdict);
+  rms("   Readback", readback_rms_mA, readback_verdict);
+  console_.print("\n");
+}
+
 void ConsoleObserver::calibration_command(int point, const char* command) { console_.print("[%2d] %s", point, command); }
 
 void ConsoleObserver::calibration_reading_implausible(double reading, double set) {

@@ -30,6 +30,10 @@ class ConsoleObserver final : public ProcedureObserver {
   void sweep_readback(Verdict verdict, double largest_error_mV) override;
   void sweep_figures(double sum_of_squares, double rms_error) override;
 
+  void current_sweep_point(double set, double error_a, double readback_error_a) override;
+  void current_sweep_figures(double rms_mA, Verdict verdict, double readback_rms_mA,
+                             Verdict readback_verdict) override;
+
   void calibration_command(int point, const char* command) override;
   void calibration_reading_implausible(double reading, double set) override;
   void calibration_reading_failed(const std::string& reason) override;

@@ -3,6 +3,7 @@
 #include "app/run_records.h"
 
 #include "app/console_observer.h"
+#include "calibration/current_assessment.h"
 #include "calibration/factory_calibration.h"
 #include "calibration/run_recording.h"
 #include "calibration/voltage_assessment.h"
@@ -21,6 +22,7 @@ void run_procedure(Bench& bench, Procedure procedure, Channel channel, Procedure
     case Procedure::voltage_calibration: factory_voltage_calibration(bench, channel, observer); break;
     case Procedure::current_calibration: factory_current_calibration(bench, channel, observer); break;
     case Procedure::full_voltage_calibration: full_voltage_calibration(bench, channel, observer); break;
+    case Procedure::current_assessment: assess_current_accuracy(bench, channel, observer); break;
   }
 }
 

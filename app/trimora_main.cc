@@ -52,6 +52,7 @@ void print_header_and_menu(Menu& menu) {
   console.print("%s", EQUALS_LINE);
   console.print("\n");
   console.print("A. Assess Channel Voltage Accuracy\n");
+  console.print("I. Assess Channel Current Accuracy\n");
   console.print("C. Factory Current Calibration\n");
   console.print("V. Factory Voltage Calibration\n");
   console.print("F. Do FULL Voltage Calibration with Corrections\n\n");
@@ -69,6 +70,20 @@ void assess_command(Menu& menu) {
   if (!channel) return;
   console.print("\n\n");
   menu.records.run(menu.bench, Procedure::assessment, *channel);
+}
+
+// I: the channel, the reminder to wire the DMM's current input and Enter, then the assessment.
+void assess_current_command(Menu& menu) {
+  Console& console = menu.console;
+  console.print("What channel (1, 2, or 3) to do current accuracy assessment on?");
+  std::optional<Channel> channel = Channel::from_key(console.read_key_echo());
+  if (!channel) return;
+  console.discard_typed_ahead();
+  console.print("\a\nREADY TO ASSESS CURRENT ON %s. MAKE SURE THE DMM'S CURRENT INPUT IS\n", channel->name());
+  console.print("CONNECTED TO CHANNEL %c OUTPUT TERMINALS, THEN PRESS ENTER:", channel->key());
+  if (upper_key(console.read_key()) != KEY_ENTER) return;
+  console.print("\n\n");
+  menu.records.run(menu.bench, Procedure::current_assessment, *channel);
 }
 
 // C and V: the channel, the wiring reminder and Enter, then the channel's factory calibration.
@@ -203,6 +218,7 @@ int trimora_main(Environment& env, ProgramSettings& settings) {
     }
     switch (key) {
       case 'A': assess_command(menu); break;
+      case 'I': assess_current_command(menu); break;
       case 'C': factory_command(menu, false); break;
       case 'V': factory_command(menu, true); break;
       case 'F': full_calibration_command(menu); break;

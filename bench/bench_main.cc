@@ -66,6 +66,8 @@ const Procedure PROCEDURES[] = {
     // F: channel, confirmation, and the key that the summary waits for.
     {"F on CH1", "f-ch1", "F1Y\n", &Floors::full_ch1_ms, "Summary of performance from Factory to Full Calibration",
      false, 1, 1, true},
+    // I: channel and the wiring confirmation.
+    {"I on CH1", "i-ch1", "I1\n", &Floors::current_assess_ch1_ms, "Readback RMS Error:", false, 1, 1, false},
 };
 
 // Texts that show a procedure did not run as it should have.
@@ -110,7 +112,7 @@ void usage() {
       "\n"
       "  --quick        start-up, V on CH3 and A on CH3 only\n"
       "  --only LIST    these procedures only: start-up, check, v-ch3, v-ch1, c-ch3, c-ch1, a-ch3,\n"
-      "                 a-ch1, f-ch1\n"
+      "                 a-ch1, f-ch1, i-ch1\n"
       "  --trimora PATH the program to run (default: the one built with this benchmark)\n"
       "  --work DIR     make the working folders in DIR (default: a new folder under /tmp)\n"
       "  --keep         keep the working folders: the transcript (output.txt) the commands each\n"

@@ -13,8 +13,10 @@
 #include "bench/floors.h"
 
 #include <cstddef>
+#include <iterator>
 
 #include "calibration/channel_groups.h"
+#include "calibration/current_assessment.h"
 #include "calibration/voltage_assessment.h"
 #include "link/framing.h"
 #include "link/primitives.h"
@@ -140,6 +142,19 @@ void assessment(Replay& r, const ChannelGroup& group, bool recalibrate) {
   if (recalibrate) voltage_calibration_ch12(r);
 }
 
+// The supply's readback after each reading is answered at once and read whole: it adds no wait.
+void current_assessment(Replay& r, const ChannelGroup& group) {
+  dmm_set_current_mode(r);
+  check_path(r);
+  psu_confirmed(r);  // output on
+  for (std::size_t i = 0; i < std::size(CURRENT_SWEEP_POINTS); ++i) {
+    psu_confirmed(r);  // :APPL
+    wait(r, group.idac.settle_ms);
+    dmm_read(r);
+  }
+  psu_confirmed(r);  // output off
+}
+
 void connect_dmm(Replay& r) {
   r.dmm_left = true;  // the welcome line and the first prompt
   dmm_drain(r, DMM.connect_drain_ms);
@@ -203,5 +218,6 @@ Floors compute_floors(int reading_wait_ms, int answer_window_ms) {
     assessment(r, CH12_GROUP, true);
     assessment(r, CH12_GROUP, false);
   });
+  f.current_assess_ch1_ms = command_floor(w, [](Replay& r) { current_assessment(r, CH12_GROUP); });
   return f;
 }

@@ -16,6 +16,7 @@ struct Floors {
   double assess_ch3_ms;        // A on CH3
   double assess_ch1_ms;
   double full_ch1_ms;          // F on CH1
+  double current_assess_ch1_ms;  // I on CH1
 };
 
 // The pause before every DMM answer that readings once had; the former floors put it back.

@@ -18,10 +18,13 @@ struct PathTest {
   double low;
   double high;
   const char* expected;
+  double limit_amps = 2.0;
 };
 
 constexpr PathTest VOLTAGE_PATH = {5, 3.0, 7.0, "about 5 V"};
 constexpr PathTest CURRENT_PATH = {3, 1.2, 2.8, "about 2 A"};
+// The current assessment's check: 0.1 A, at least half of it read.
+constexpr PathTest SMALL_CURRENT_PATH = {3, 0.05, 0.14, "about 0.1 A", 0.1};
 
 PathCheck check_path(Bench& bench, Channel channel, const PathTest& test) {
   OutputGuard output(bench.psu, channel);
@@ -29,7 +32,7 @@ PathCheck check_path(Bench& bench, Channel channel, const PathTest& test) {
   bench.psu.pause(PATH_OUTPUT_ON_WAIT_MS);
 
   char command[32];
-  std::snprintf(command, sizeof command, ":APPL %s,%d,2\r\n", channel.name(), test.source_volts);
+  std::snprintf(command, sizeof command, ":APPL %s,%d,%g\r\n", channel.name(), test.source_volts, test.limit_amps);
   confirmed = bench.psu.command_confirmed(command) && confirmed;
   bench.psu.pause(PATH_APPLY_WAIT_MS);
 
@@ -51,6 +54,10 @@ PathCheck check_path(Bench& bench, Channel channel, const PathTest& test) {
 PathCheck check_voltage_path(Bench& bench, Channel channel) { return check_path(bench, channel, VOLTAGE_PATH); }
 
 PathCheck check_current_path(Bench& bench, Channel channel) { return check_path(bench, channel, CURRENT_PATH); }
+
+PathCheck check_small_current_path(Bench& bench, Channel channel) {
+  return check_path(bench, channel, SMALL_CURRENT_PATH);
+}
 
 PathCheck checked_path(Bench& bench, Channel channel, Quantity quantity) {
   const bool amps = quantity == Quantity::current;

@@ -22,6 +22,8 @@ struct PathCheck {
 };
 PathCheck check_voltage_path(Bench& bench, Channel channel);
 PathCheck check_current_path(Bench& bench, Channel channel);
+// The same with a small current: 3 V with a 0.1 A limit; plausible from 0.05 A to 0.14 A.
+PathCheck check_small_current_path(Bench& bench, Channel channel);
 
 // What every procedure does before it changes anything: the DMM set to the quantity the procedure
 // measures, its acceptance read from its error queue, then the path check in that quantity.

@@ -92,6 +92,15 @@ class ProcedureObserver {
   // point has one). Told just before sweep_figures.
   virtual void sweep_readback(Verdict /*verdict*/, double /*largest_error_mV*/) {}
 
+  // ---- the current assessment's sweep (its stops, losses and failures are the voltage sweep's events)
+  // A point: its set current, the DMM's reading minus it and the readback minus the reading, in A (the
+  // readback error NaN when the supply gave no readback).
+  virtual void current_sweep_point(double /*set*/, double /*error_a*/, double /*readback_error_a*/) {}
+  // A completed sweep: the RMS errors in mA (NaN when unmeasured) and the verdicts of programming and
+  // readback.
+  virtual void current_sweep_figures(double /*rms_mA*/, Verdict /*verdict*/, double /*readback_rms_mA*/,
+                                     Verdict /*readback_verdict*/) {}
+
   // ---- a factory calibration
   // A CAL:SET or CAL:MEAS command as sent for point number point.
   virtual void calibration_command(int /*point*/, const char* /*command*/) {}
@@ -211,6 +220,15 @@ class ObserverPair final : public ProcedureObserver {
   void sweep_readback(Verdict verdict, double largest_error_mV) override {
     a_.sweep_readback(verdict, largest_error_mV);
     b_.sweep_readback(verdict, largest_error_mV);
+  }
+  void current_sweep_point(double set, double error_a, double readback_error_a) override {
+    a_.current_sweep_point(set, error_a, readback_error_a);
+    b_.current_sweep_point(set, error_a, readback_error_a);
+  }
+  void current_sweep_figures(double rms_mA, Verdict verdict, double readback_rms_mA,
+                             Verdict readback_verdict) override {
+    a_.current_sweep_figures(rms_mA, verdict, readback_rms_mA, readback_verdict);
+    b_.current_sweep_figures(rms_mA, verdict, readback_rms_mA, readback_verdict);
   }
   void calibration_command(int point, const char* command) override {
     a_.calibration_command(point, command);

@@ -6,7 +6,13 @@
 #include <string>
 #include <vector>
 
-enum class Procedure { assessment, voltage_calibration, current_calibration, full_voltage_calibration };
+enum class Procedure {
+  assessment,
+  voltage_calibration,
+  current_calibration,
+  full_voltage_calibration,
+  current_assessment
+};
 
 enum class StepKind { assessment, calibration };
 

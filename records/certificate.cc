@@ -82,7 +82,8 @@ std::vector<ChannelHistory> select_channel_history(const std::vector<Record>& re
     const Record& r = records[i];
     auto& ch = channels[r.channel];
     ch.channel = r.channel;
-    if (r.procedure != Procedure::assessment) {  // V, C and F adjust the supply
+    // V, C and F adjust the supply; the assessments (A and I) only measure it.
+    if (r.procedure != Procedure::assessment && r.procedure != Procedure::current_assessment) {
       ch.adjustments.push_back(i);
       adjusted[ch.channel] = true;
       ch.as_left.reset();  // whatever was measured before no longer describes the supply

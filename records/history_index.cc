@@ -26,7 +26,8 @@ IndexEntry index_entry(const Record& r, const std::string& file) {
   e.completed = r.completed;
   // The errors of the record's last assessment: A's only one, F's final one.
   for (auto it = r.steps.rbegin(); it != r.steps.rend(); ++it) {
-    if (it->kind != StepKind::assessment) continue;
+    // The index's errors and trend are in mV: a current assessment's (in mA) stays on its own page.
+    if (it->kind != StepKind::assessment || it->quantity != Quantity::voltage) continue;
     e.assessed = true;
     const StepSummary& sum = it->summary;
     e.has_errors = sum.rms_error_mV.has_value() && sum.max_abs_error_mV.has_value();

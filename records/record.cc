@@ -145,6 +145,7 @@ const char* procedure_key(Procedure procedure) {
     case Procedure::voltage_calibration: return "V";
     case Procedure::current_calibration: return "C";
     case Procedure::full_voltage_calibration: return "F";
+    case Procedure::current_assessment: return "I";
   }
   return "A";
 }
@@ -155,6 +156,7 @@ const char* procedure_name(Procedure procedure) {
     case Procedure::voltage_calibration: return "voltage_calibration";
     case Procedure::current_calibration: return "current_calibration";
     case Procedure::full_voltage_calibration: return "full_voltage_calibration";
+    case Procedure::current_assessment: return "current_assessment";
   }
   return "assessment";
 }
@@ -199,6 +201,13 @@ Record build_record(const RunResult& run, const RecordContext& context) {
     const bool final_reached =
         !run.steps.empty() && run.steps.back().kind == StepKind::assessment && run.steps.size() >= 3;
     record.overall_verdict = final_reached && last_assessment ? *last_assessment : Verdict::incomplete;
+  } else if (run.procedure == Procedure::current_assessment) {
+    // I: programming and readback together, the worse of the two.
+    const RecordStep* step = record.steps.empty() ? nullptr : &record.steps.back();
+    record.overall_verdict = Verdict::incomplete;
+    if (step != nullptr && step->summary.readback)
+      record.overall_verdict = overall_verdict({step->summary.verdict, step->summary.readback->verdict},
+                                               run.completed && step->completed);
   }
 
   for (const AccuracyRange& figures : reference.row.ranges)

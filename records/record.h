@@ -156,7 +156,7 @@ struct Record {
   RecordAccuracy reference_accuracy;
   std::vector<RecordStep> steps;
   std::optional<std::vector<CorrectionEntry>> corrections;  // F only
-  std::optional<Verdict> overall_verdict;                   // A and F only
+  std::optional<Verdict> overall_verdict;                   // A, F and I only
   std::vector<std::string> supply_errors;
 };
 
@@ -166,7 +166,7 @@ Record build_record(const RunResult& run, const RecordContext& context);
 // The record as CSV: a header row, then one row per point of every step in order.
 std::string record_csv(const Record& record);
 
-// "A", "V", "C" or "F"; "assessment", "voltage_calibration", ...
+// "A", "V", "C", "F" or "I"; "assessment", "voltage_calibration", ...
 const char* procedure_key(Procedure procedure);
 const char* procedure_name(Procedure procedure);
 // "voltage" or "current"; "V" or "A".

@@ -337,7 +337,7 @@ RecordStep read_step(Reader& in, const Json& s) {
 
 std::optional<Procedure> procedure_of(const std::string& key) {
   const Procedure known[] = {Procedure::assessment, Procedure::voltage_calibration, Procedure::current_calibration,
-                             Procedure::full_voltage_calibration};
+                             Procedure::full_voltage_calibration, Procedure::current_assessment};
   const auto it = std::find_if(std::begin(known), std::end(known), [&](Procedure p) { return key == procedure_key(p); });
   if (it == std::end(known)) return std::nullopt;
   return *it;

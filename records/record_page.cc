@@ -111,6 +111,7 @@ std::string procedure_title(const std::string& key) {
   if (key == "V") return "Factory voltage calibration (V)";
   if (key == "C") return "Factory current calibration (C)";
   if (key == "F") return "Full voltage calibration (F)";
+  if (key == "I") return "Current assessment (I)";
   return key.empty() ? "Unknown procedure" : "Procedure " + key;
 }
 

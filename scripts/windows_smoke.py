@@ -41,6 +41,7 @@ TOTAL_TIMEOUT_S = 900         # last resort for the whole script
 
 EQUALS_LINE = "=" * 52 + "\n"
 MENU = ("A. Assess Channel Voltage Accuracy\n"
+        "I. Assess Channel Current Accuracy\n"
         "C. Factory Current Calibration\n"
         "V. Factory Voltage Calibration\n"
         "F. Do FULL Voltage Calibration with Corrections\n\n"

@@ -97,6 +97,7 @@ TEST_F(CommandLineTest, WhatStartsNothingPrintsAndEnds) {
       {{"run", "voltage", "3"}, 2, "--yes"},
       {{"run", "current", "1"}, 2, "--yes"},
       {{"run", "full", "1"}, 2, "--yes"},
+      {{"run", "assess-current", "3"}, 2, "current input"},
       {{"run", "full", "3", "--yes"}, 2, "CHANNEL 3"},
       {{"run", "assess", "3", "--settings", "missing.cfg"}, 2, "no file missing.cfg"},
       {{"--settings", "missing.cfg"}, 2, "no file missing.cfg"},

@@ -37,6 +37,7 @@ std::string menu(const std::string& dmm, const std::string& psu) {
   return EQUALS + "Trimora\nVersion 1.1 (Trimora)\n" + WEB_LINE + EQUALS + "Instruments Detected: ( <stamp> )\n" + dmm +
          "\n" + psu + "\n" + EQUALS + "\n" +
          "A. Assess Channel Voltage Accuracy\n"
+         "I. Assess Channel Current Accuracy\n"
          "C. Factory Current Calibration\n"
          "V. Factory Voltage Calibration\n"
          "F. Do FULL Voltage Calibration with Corrections\n\n"
