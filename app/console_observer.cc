@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "link/dmm.h"
+
 void ConsoleObserver::pause_for_key(const char* prompt) {
   console_.print("%s", prompt);
   console_.read_key();  // any key, or a closed console: either way the pause ends here
@@ -40,12 +42,21 @@ void ConsoleObserver::supply_errors(Channel channel, ErrorContext context, const
   }
 }
 
-void ConsoleObserver::path_check_failed(Channel channel, const std::vector<std::string>& errors) {
+void ConsoleObserver::path_check_failed(Channel channel, const std::vector<std::string>& errors,
+                                        const std::string& dmm_fault) {
   if (!errors.empty()) {
     supply_errors(channel, ErrorContext::path_check, errors);
     return;
   }
-  console_.print("\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n");
+  console_.print("\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n");
+  if (!dmm_fault.empty()) report_dmm_fault(console_, dmm_fault);
+  console_.print("\n");
+}
+
+void ConsoleObserver::dmm_function_failed(const std::string& reason) {
+  console_.print("\aERROR: THE DMM'S FUNCTION COULD NOT BE SET. NOTHING WAS SENT TO THE SUPPLY.\n");
+  report_dmm_fault(console_, reason);
+  console_.print("\n");
 }
 
 void ConsoleObserver::supply_recovered(Channel channel, const SupplyRecovery& recovery, bool calibration) {
@@ -90,7 +101,11 @@ void ConsoleObserver::sweep_supply_lost() {
   console_.print("\a\nERROR: THE CONNECTION TO THE DP832 HAS BEEN LOST. EXITING ROUTINE.\n\n");
 }
 
-void ConsoleObserver::sweep_reading_failed() { console_.print("\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n\n"); }
+void ConsoleObserver::sweep_reading_failed(const std::string& reason) {
+  console_.print("\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n");
+  report_dmm_fault(console_, reason);
+  console_.print("\n");
+}
 
 void ConsoleObserver::sweep_point_unconfirmed(const char* command) {
   unconfirmed(command, "NO READING TAKEN. EXITING ROUTINE.\n");
@@ -147,7 +162,10 @@ void ConsoleObserver::calibration_reading_implausible(double reading, double set
   console_.print("\aWARNING: DMM READING %lf IS FAR FROM THE SET VALUE %g: NOT REPORTED TO THE SUPPLY.\n", reading, set);
 }
 
-void ConsoleObserver::calibration_reading_failed() { console_.print("\aWARNING: DMM communication error.\n"); }
+void ConsoleObserver::calibration_reading_failed(const std::string& reason) {
+  console_.print("\aWARNING: DMM communication error.\n");
+  report_dmm_fault(console_, reason);
+}
 
 void ConsoleObserver::calibration_point_unconfirmed(const char* command) {
   unconfirmed(command, "THE POINT IS NOT REPORTED TO THE SUPPLY.");

@@ -15,13 +15,15 @@ class ConsoleObserver final : public ProcedureObserver {
   void output_switched_on(Channel channel) override;
   void output_switched_off(Channel channel) override;
   void supply_errors(Channel channel, ErrorContext context, const std::vector<std::string>& errors) override;
-  void path_check_failed(Channel channel, const std::vector<std::string>& errors) override;
+  void path_check_failed(Channel channel, const std::vector<std::string>& errors,
+                         const std::string& dmm_fault) override;
+  void dmm_function_failed(const std::string& reason) override;
   void supply_recovered(Channel channel, const SupplyRecovery& recovery, bool calibration) override;
 
   void sweep_point(double set, double error_v) override;
   void sweep_stopped(Channel channel) override;
   void sweep_supply_lost() override;
-  void sweep_reading_failed() override;
+  void sweep_reading_failed(const std::string& reason) override;
   void sweep_point_unconfirmed(const char* command) override;
   void sweep_reading_wrong() override;
   void sweep_reading_wrong_acknowledge() override;
@@ -34,7 +36,7 @@ class ConsoleObserver final : public ProcedureObserver {
 
   void calibration_command(int point, const char* command) override;
   void calibration_reading_implausible(double reading, double set) override;
-  void calibration_reading_failed() override;
+  void calibration_reading_failed(const std::string& reason) override;
   void calibration_point_unconfirmed(const char* command) override;
   void calibration_unconfirmed(Channel channel) override;
   void calibration_correction(double correction_v) override;

@@ -17,11 +17,16 @@
 namespace {
 
 // What keeps the run from starting: an instrument absent or not answering; empty when both are ready.
-std::string instruments_missing(Bench& bench) {
-  if (!bench.dmm.present()) return "no DMM connected";
-  if (!bench.psu.present()) return "no DP832 connected";
-  if (!instruments_ready(bench)) return "an instrument does not answer";
-  return "";
+// not_ready, when given, is set when the DMM answered but failed its function or read check: the
+// reason is then the DMM's fault.
+std::string instruments_missing(Bench& bench, bool* not_ready = nullptr) {
+  std::string dmm_fault = bench.dmm.present() ? std::string() : bench.dmm.check_failure();
+  if (!bench.dmm.present() && dmm_fault.empty()) return "no DMM connected";
+  if (dmm_fault.empty() && !bench.psu.present()) return "no DP832 connected";
+  if (dmm_fault.empty() && !instruments_ready(bench, &dmm_fault) && dmm_fault.empty())
+    return "an instrument does not answer";
+  if (not_ready != nullptr) *not_ready = !dmm_fault.empty();
+  return dmm_fault;
 }
 
 // What the run leaves for its outcome: the record as written, and where it went or why it did not.
@@ -108,7 +113,8 @@ int run_mode(const CommandLine& line, Environment& environment, ProgramSettings&
     return EXIT_USAGE;
   }
 
-  const std::string missing = instruments_missing(*bench);
+  bool dmm_not_ready = false;
+  const std::string missing = instruments_missing(*bench, &dmm_not_ready);
   // Nobody answers questions now: a key, or the end of standard input, aborts the run safely.
   if (missing.empty()) stop_on_console_input();
   const RecordedRun recorded =
@@ -116,8 +122,16 @@ int run_mode(const CommandLine& line, Environment& environment, ProgramSettings&
                                    : records.unfinished(*bench, line.procedure, channel, missing));
   // A run that stopped early: was it an instrument that went away?
   const bool completed = recorded.record && recorded.record->completed;
-  const bool present = missing.empty() && (completed || instruments_missing(*bench).empty());
+  bool not_ready_after = false;
+  const std::string missing_after = missing.empty() && !completed ? instruments_missing(*bench, &not_ready_after) : "";
+  const bool present = missing.empty() && missing_after.empty();
   RunOutcome outcome = run_outcome(recorded.record, present);
+  // A DMM that is connected but fails its check is not absent: the outcome names what it did wrong.
+  if (dmm_not_ready) outcome = {EXIT_INSTRUMENT, "INSTRUMENT NOT READY: " + missing};
+  else if (not_ready_after && outcome.exit_code == EXIT_INSTRUMENT)
+    outcome = {EXIT_INSTRUMENT, "INSTRUMENT NOT READY: " + missing_after};
+  else if (!completed && !bench->dmm.check_failure().empty())  // it refused the procedure's function
+    outcome = {EXIT_INSTRUMENT, "INSTRUMENT NOT READY: " + bench->dmm.check_failure()};
 
   bench->dmm.drop();
   bench->psu.drop();

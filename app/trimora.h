@@ -12,7 +12,7 @@ int trimora_main(Environment& environment, ProgramSettings& settings);
 
 // The connection check before a command: true when both instruments are present, the DMM still reads
 // and the DP832 link is open; otherwise the first failure is printed and false returned.
-bool instruments_ready(Bench& bench);
+bool instruments_ready(Bench& bench, std::string* dmm_fault = nullptr);
 
 // The dialogs of M and D: edit the instrument's address, save the settings, connect again.
 void set_dmm_address(Bench& bench, ProgramSettings& settings);

@@ -156,7 +156,8 @@ bool command_stopped(Console& console) {
 
 // Both instruments present, the DMM still reading and the DP832 link still open; otherwise the
 // first failure is reported and false returned.
-bool instruments_ready(Bench& bench) {
+// dmm_fault, when given, is set to why the DMM's reading failed, when it did.
+bool instruments_ready(Bench& bench, std::string* dmm_fault) {
   Console& console = bench.console();
   if (!bench.dmm.present()) {
     console.print("\a\nNo active DMM connection.\n");
@@ -166,8 +167,10 @@ bool instruments_ready(Bench& bench) {
     console.print("\a\nNo active DP832 connection.\n");
     return false;
   }
-  if (!bench.dmm.read()) {
+  if (const Result<double> reading = bench.dmm.read(); !reading) {
     console.print("\a\nThe connection to the DMM has been lost. Check connections/settings and retry.\n");
+    report_dmm_fault(console, reading.reason());
+    if (dmm_fault != nullptr) *dmm_fault = reading.reason();
     return false;
   }
   if (!bench.psu.link()->is_connected()) {

@@ -20,6 +20,7 @@
 #include "calibration/voltage_assessment.h"
 #include "link/framing.h"
 #include "link/primitives.h"
+#include "settings/program_settings.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ constexpr const PsuFraming& PSU = DP832_FRAMING;
 struct Replay {
   double ms = 0.0;
   int reading_wait_ms = 0;  // from the echo of READ? to its answer
+  int answer_window_ms = DMM_TIMEOUT_DEFAULT_MS;  // DMM_Timeout_ms
   bool dmm_left = false;    // the DMM has bytes waiting that no read has taken
   bool dmm_behind = false;  // and the echo of a command sent since then is still on its way
   bool psu_left = false;    // bytes waiting from the DP832 (it answers queries only)
@@ -62,9 +64,22 @@ void psu_command(Replay& r) {
 // already there when it is read.
 void psu_confirmed(Replay& r) { psu_command(r); }
 
+// A query: its drain, then the echo line at once and the answer after wait_ms (at most the reading
+// window, past which the program gives up). The answer is read up to its CR, so the LF and the prompt
+// stay behind.
+void dmm_query(Replay& r, int wait_ms) {
+  dmm_drain(r, DMM.command_drain_ms);
+  dmm_send(r);  // the reads wait for the echo and the answer, so nothing is behind
+  wait(r, wait_ms < r.answer_window_ms ? wait_ms : r.answer_window_ms);
+  r.dmm_left = true;
+  r.dmm_behind = false;
+}
+
+// The function set, then the error queue asked whether the DMM took it: "+0" at once.
 void dmm_set_voltage_mode(Replay& r) {
   dmm_send(r);
   dmm_drain(r, DMM.command_drain_ms);
+  dmm_query(r, 0);  // SYST:ERR?
 }
 
 void dmm_set_current_mode(Replay& r) {
@@ -73,17 +88,10 @@ void dmm_set_current_mode(Replay& r) {
   dmm_drain(r, DMM.command_drain_ms);
   dmm_send(r);  // CONF:CURR:DC AUTO
   dmm_drain(r, DMM.command_drain_ms);
+  dmm_query(r, 0);  // SYST:ERR?
 }
 
-// The echo line is there at once, the answer after the wait for it. The answer is read up to its CR,
-// so the LF and the prompt stay behind.
-void dmm_read(Replay& r) {
-  dmm_drain(r, DMM.command_drain_ms);
-  dmm_send(r);  // READ?: the reads wait for the echo and the answer, so nothing is behind
-  wait(r, r.reading_wait_ms);
-  r.dmm_left = true;
-  r.dmm_behind = false;
-}
+void dmm_read(Replay& r) { dmm_query(r, r.reading_wait_ms); }
 
 void check_path(Replay& r) {
   psu_confirmed(r);  // output on
@@ -165,17 +173,18 @@ void connect_psu(Replay& r) {
   // *IDN? is answered at once and read whole.
 }
 
-Replay after_start_up(int reading_wait_ms) {
+Replay after_start_up(int reading_wait_ms, int answer_window_ms) {
   Replay r;
   r.reading_wait_ms = reading_wait_ms;
+  r.answer_window_ms = answer_window_ms;
   connect_dmm(r);
   connect_psu(r);
   return r;
 }
 
 // The floor of one menu command: the connection check (one DMM reading), then the command itself.
-double command_floor(int reading_wait_ms, void (*command)(Replay&)) {
-  Replay r = after_start_up(reading_wait_ms);
+double command_floor(int reading_wait_ms, int answer_window_ms, void (*command)(Replay&)) {
+  Replay r = after_start_up(reading_wait_ms, answer_window_ms);
   double before = r.ms;
   dmm_read(r);
   if (command != nullptr) command(r);
@@ -184,24 +193,25 @@ double command_floor(int reading_wait_ms, void (*command)(Replay&)) {
 
 }  // namespace
 
-Floors compute_floors(int reading_wait_ms) {
+Floors compute_floors(int reading_wait_ms, int answer_window_ms) {
   const int w = reading_wait_ms;
+  const int a = answer_window_ms;
   Floors f;
-  f.start_up_ms = after_start_up(w).ms;
-  f.connection_check_ms = command_floor(w, nullptr);
-  f.voltage_ch3_ms = command_floor(w, [](Replay& r) {
+  f.start_up_ms = after_start_up(w, a).ms;
+  f.connection_check_ms = command_floor(w, a, nullptr);
+  f.voltage_ch3_ms = command_floor(w, a, [](Replay& r) {
     factory_calibration(r, dmm_set_voltage_mode, CH3_GROUP.vdac, CH3_GROUP.vmeter);
   });
-  f.voltage_ch1_ms = command_floor(w, voltage_calibration_ch12);
-  f.current_ch3_ms = command_floor(w, [](Replay& r) {
+  f.voltage_ch1_ms = command_floor(w, a, voltage_calibration_ch12);
+  f.current_ch3_ms = command_floor(w, a, [](Replay& r) {
     factory_calibration(r, dmm_set_current_mode, CH3_GROUP.idac, CH3_GROUP.imeter);
   });
-  f.current_ch1_ms = command_floor(w, [](Replay& r) {
+  f.current_ch1_ms = command_floor(w, a, [](Replay& r) {
     factory_calibration(r, dmm_set_current_mode, CH12_GROUP.idac, CH12_GROUP.imeter);
   });
-  f.assess_ch3_ms = command_floor(w, [](Replay& r) { assessment(r, CH3_GROUP, false); });
-  f.assess_ch1_ms = command_floor(w, [](Replay& r) { assessment(r, CH12_GROUP, false); });
-  f.full_ch1_ms = command_floor(w, [](Replay& r) {
+  f.assess_ch3_ms = command_floor(w, a, [](Replay& r) { assessment(r, CH3_GROUP, false); });
+  f.assess_ch1_ms = command_floor(w, a, [](Replay& r) { assessment(r, CH12_GROUP, false); });
+  f.full_ch1_ms = command_floor(w, a, [](Replay& r) {
     dmm_set_voltage_mode(r);
     check_path(r);
     voltage_calibration_ch12(r);

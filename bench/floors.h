@@ -4,6 +4,8 @@
 // the same constants and point tables that the program uses.
 #pragma once
 
+#include "settings/program_settings.h"
+
 struct Floors {
   double start_up_ms;          // program start to the first menu (both connect routines)
   double connection_check_ms;  // an unknown key: the connection check and the message
@@ -21,5 +23,6 @@ struct Floors {
 constexpr int FORMER_ANSWER_PAUSE_MS = 500;
 
 // The floors when each reading waits reading_wait_ms for its answer after the echo: the DMM's
-// measurement time now, or the larger of that and FORMER_ANSWER_PAUSE_MS for the former floors.
-Floors compute_floors(int reading_wait_ms);
+// measurement time now, or the larger of that and FORMER_ANSWER_PAUSE_MS for the former floors. No
+// answer is waited for longer than answer_window_ms, the DMM's reading window (DMM_Timeout_ms).
+Floors compute_floors(int reading_wait_ms, int answer_window_ms = DMM_TIMEOUT_DEFAULT_MS);

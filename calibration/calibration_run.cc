@@ -22,6 +22,7 @@ struct PhaseEnd {
   int missed = 0;
   bool lost = false;
   bool stopped = false;
+  std::string dmm_fault;  // why the DMM's reading failed, the first time it did
 };
 
 // Runs one phase, adding the corrections (one per point) to its readings when they are given.
@@ -91,7 +92,8 @@ PhaseEnd run_phase(Bench& bench, Channel channel, const CalibrationPhase& phase,
       // No reading: reporting a made-up value would calibrate the supply to it, so the point is
       // left without a measurement.
       end.missed++;
-      observer.calibration_reading_failed();
+      if (end.dmm_fault.empty()) end.dmm_fault = read.reason();
+      observer.calibration_reading_failed(read.reason());
       observer.point_taken({set, std::nullopt, std::nullopt, false, std::nullopt});
     }
   }
@@ -106,16 +108,15 @@ CalibrationOutcome run_factory_calibration(Bench& bench, const CalibrationRun& r
   const Channel channel = run.channel;
   const char* name = channel.name();
 
-  (bench.dmm.*run.set_dmm_mode)();
-  const bool path_ok = run.check_path(bench, channel);
+  // Nothing is started or cleared before the DMM has taken the quantity and read it plausibly.
+  const PathCheck path = checked_path(bench, channel, run.quantity);
   if (stop_requested()) {  // the path check has switched the output off; no session is open
     observer.incomplete(std::string(run.record_title) + ": aborted by the operator");
     return outcome;
   }
-  if (!path_ok) {
-    report_path_failure(bench, channel, observer);
-    observer.incomplete(std::string(run.record_title) + ": the DMM is not reading from " + name +
-                        " (path check failed)");
+  if (!path) {
+    report_path_failure(bench, channel, path, observer);
+    observer.incomplete(std::string(run.record_title) + ": " + path_failure_reason(channel, path));
     return outcome;
   }
   observer.step_begun(StepKind::calibration, run.record_step, run.record_title, run.quantity,
@@ -135,6 +136,7 @@ CalibrationOutcome run_factory_calibration(Bench& bench, const CalibrationRun& r
 
   bool lost = false;
   bool stopped = false;
+  std::string dmm_fault;
   for (std::size_t p = 0; p < std::size(run.phases); p++) {
     const CalibrationPhase& phase = run.phases[p];
     const std::span<const double> corrections = p == 0 ? run.dac_corrections : std::span<const double>();
@@ -145,6 +147,7 @@ CalibrationOutcome run_factory_calibration(Bench& bench, const CalibrationRun& r
       outcome.missed += end.missed;
       lost = end.lost;
       stopped = end.stopped;
+      if (dmm_fault.empty()) dmm_fault = end.dmm_fault;
     }
     outcome.total += static_cast<int>(phase.points.size());
   }
@@ -176,7 +179,8 @@ CalibrationOutcome run_factory_calibration(Bench& bench, const CalibrationRun& r
     observer.calibration_points_missed(channel, outcome.missed, outcome.total);
     observer.incomplete(std::string(run.record_title) + ": " + std::to_string(outcome.missed) + " of " +
                         std::to_string(outcome.total) +
-                        " points had no DMM measurement and were not reported to the supply");
+                        " points had no DMM measurement and were not reported to the supply" +
+                        (dmm_fault.empty() ? std::string() : " (" + dmm_fault + ")"));
   } else {
     observer.step_completed();
     outcome.completed = true;

@@ -12,8 +12,6 @@
 
 struct CalibrationRun {
   Channel channel;
-  void (Dmm::*set_dmm_mode)();
-  bool (*check_path)(Bench& bench, Channel channel);
   const char* clear_command;  // "CAL:CLEAR %s,V\r\n" or "CAL:CLEAR %s,C\r\n"
   CalibrationPhase phases[2];  // the DAC phase, then the meter phase
   // Added to the DAC phase's readings (and shown), one per point, when not empty.

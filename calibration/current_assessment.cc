@@ -33,15 +33,18 @@ bool assess_current_accuracy(Bench& bench, Channel channel, ProcedureObserver& o
   const char* name = channel.name();
   const int settle_ms = channel_group(channel).idac.settle_ms;
 
-  bench.dmm.set_current_mode();
-  const bool path_ok = check_small_current_path(bench, channel);
+  const Status function = bench.dmm.set_current_mode();
+  const PathCheck path = function ? check_small_current_path(bench, channel) : PathCheck{function, true, true};
   if (stop_requested()) {  // the path check has switched the output off
     observer.incomplete(std::string(TITLE) + ": aborted by the operator");
     return false;
   }
-  if (!path_ok) {
-    report_path_failure(bench, channel, observer);
-    observer.incomplete(std::string(TITLE) + ": the DMM sees no current from " + name + " (path check failed)");
+  if (!path) {
+    report_path_failure(bench, channel, path, observer);
+    observer.incomplete(std::string(TITLE) + ": " +
+                        (path.function_failed ? path_failure_reason(channel, path)
+                                              : std::string("the DMM sees no current from ") + name +
+                                                    " (path check failed: " + path.status.reason() + ")"));
     return false;
   }
   observer.step_begun(StepKind::assessment, 1, TITLE, Quantity::current, false);
@@ -101,9 +104,9 @@ bool assess_current_accuracy(Bench& bench, Channel channel, ProcedureObserver& o
       return false;
     }
     if (!reading) {
-      observer.sweep_reading_failed();
+      observer.sweep_reading_failed(reading.reason());
       observer.point_taken({set_point, std::nullopt, std::nullopt, false, std::nullopt});
-      observer.incomplete(stop_reason("the DMM reading failed", set_point));
+      observer.incomplete(stop_reason("the DMM reading failed", set_point) + ": " + reading.reason());
       output.off();
       (void)report_supply_errors(bench, channel, ErrorContext::assessment, observer);
       return false;

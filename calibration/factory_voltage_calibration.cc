@@ -2,7 +2,6 @@
 #include "calibration/calibration_run.h"
 #include "calibration/channel_groups.h"
 #include "calibration/factory_calibration.h"
-#include "calibration/path_checks.h"
 
 // cppcheck-suppress constParameter
 CalibrationOutcome factory_voltage_calibration(Bench& bench, Channel channel, ProcedureObserver& observer,
@@ -12,8 +11,6 @@ CalibrationOutcome factory_voltage_calibration(Bench& bench, Channel channel, Pr
   return run_factory_calibration(
       bench,
       {.channel = channel,
-       .set_dmm_mode = &Dmm::set_voltage_mode,
-       .check_path = check_voltage_path,
        .clear_command = "CAL:CLEAR %s,V\r\n",
        .phases = {group.vdac, group.vmeter},
        .dac_corrections = corrected ? corrections : std::span<const double>(),

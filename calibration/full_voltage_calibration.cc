@@ -9,15 +9,14 @@
 void full_voltage_calibration(Bench& bench, Channel channel, ProcedureObserver& observer) {
   observer.full_calibration_begun(channel);
   observer.full_calibration_step(1, channel);
-  bench.dmm.set_voltage_mode();
-  const bool path_ok = check_voltage_path(bench, channel);
+  const PathCheck path = checked_path(bench, channel, Quantity::voltage);
   if (stop_requested()) {  // the path check has switched the output off
     observer.incomplete("aborted by the operator");
     return;
   }
-  if (!path_ok) {
-    report_path_failure(bench, channel, observer);
-    observer.incomplete(std::string("the DMM is not reading from ") + channel.name() + " (path check failed)");
+  if (!path) {
+    report_path_failure(bench, channel, path, observer);
+    observer.incomplete(path_failure_reason(channel, path));
     return;
   }
   factory_voltage_calibration(bench, channel, observer);

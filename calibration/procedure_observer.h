@@ -67,7 +67,12 @@ class ProcedureObserver {
   virtual void supply_errors(Channel /*channel*/, ErrorContext /*context*/,
                              const std::vector<std::string>& /*errors*/) {}
   // The path check found no reading from the channel; errors: what the supply reported meanwhile.
-  virtual void path_check_failed(Channel /*channel*/, const std::vector<std::string>& /*errors*/) {}
+  // dmm_fault: why the DMM's reading failed, when it did; empty when it read something implausible.
+  virtual void path_check_failed(Channel /*channel*/, const std::vector<std::string>& /*errors*/,
+                                 const std::string& /*dmm_fault*/) {}
+  // The DMM did not take the procedure's function (reason: its error, or why it could not be asked):
+  // the procedure ends before anything is switched on or calibrated.
+  virtual void dmm_function_failed(const std::string& /*reason*/) {}
   // The supply's link was lost; one new connection was tried to switch the output off (and, in a
   // calibration, to end it).
   virtual void supply_recovered(Channel /*channel*/, const SupplyRecovery& /*recovery*/, bool /*calibration*/) {}
@@ -76,7 +81,7 @@ class ProcedureObserver {
   virtual void sweep_point(double /*set*/, double /*error_v*/) {}
   virtual void sweep_stopped(Channel /*channel*/) {}
   virtual void sweep_supply_lost() {}
-  virtual void sweep_reading_failed() {}
+  virtual void sweep_reading_failed(const std::string& /*reason*/) {}
   // The supply did not confirm a command of the point (its text as sent): the sweep ends there.
   virtual void sweep_point_unconfirmed(const char* /*command*/) {}
   virtual void sweep_reading_wrong() {}
@@ -100,7 +105,7 @@ class ProcedureObserver {
   // A CAL:SET or CAL:MEAS command as sent for point number point.
   virtual void calibration_command(int /*point*/, const char* /*command*/) {}
   virtual void calibration_reading_implausible(double /*reading*/, double /*set*/) {}
-  virtual void calibration_reading_failed() {}
+  virtual void calibration_reading_failed(const std::string& /*reason*/) {}
   // The supply did not confirm a command of the point (its text as sent): the point is not reported.
   virtual void calibration_point_unconfirmed(const char* /*command*/) {}
   // After CAL:END the supply's error queue gave no answer: whether it took the calibration is unknown.
@@ -159,9 +164,14 @@ class ObserverPair final : public ProcedureObserver {
     a_.supply_errors(channel, context, errors);
     b_.supply_errors(channel, context, errors);
   }
-  void path_check_failed(Channel channel, const std::vector<std::string>& errors) override {
-    a_.path_check_failed(channel, errors);
-    b_.path_check_failed(channel, errors);
+  void path_check_failed(Channel channel, const std::vector<std::string>& errors,
+                         const std::string& dmm_fault) override {
+    a_.path_check_failed(channel, errors, dmm_fault);
+    b_.path_check_failed(channel, errors, dmm_fault);
+  }
+  void dmm_function_failed(const std::string& reason) override {
+    a_.dmm_function_failed(reason);
+    b_.dmm_function_failed(reason);
   }
   void supply_recovered(Channel channel, const SupplyRecovery& recovery, bool calibration) override {
     a_.supply_recovered(channel, recovery, calibration);
@@ -191,9 +201,9 @@ class ObserverPair final : public ProcedureObserver {
     a_.sweep_supply_lost();
     b_.sweep_supply_lost();
   }
-  void sweep_reading_failed() override {
-    a_.sweep_reading_failed();
-    b_.sweep_reading_failed();
+  void sweep_reading_failed(const std::string& reason) override {
+    a_.sweep_reading_failed(reason);
+    b_.sweep_reading_failed(reason);
   }
   void sweep_reading_wrong() override {
     a_.sweep_reading_wrong();
@@ -228,9 +238,9 @@ class ObserverPair final : public ProcedureObserver {
     a_.calibration_reading_implausible(reading, set);
     b_.calibration_reading_implausible(reading, set);
   }
-  void calibration_reading_failed() override {
-    a_.calibration_reading_failed();
-    b_.calibration_reading_failed();
+  void calibration_reading_failed(const std::string& reason) override {
+    a_.calibration_reading_failed(reason);
+    b_.calibration_reading_failed(reason);
   }
   void calibration_correction(double correction_v) override {
     a_.calibration_correction(correction_v);

@@ -35,15 +35,14 @@ SweepResult assess_voltage_accuracy(Bench& bench, Channel channel, ProcedureObse
   result.sum_of_squares = std::numeric_limits<double>::quiet_NaN();
   result.rms_error = std::numeric_limits<double>::quiet_NaN();
 
-  bench.dmm.set_voltage_mode();
-  const bool path_ok = check_voltage_path(bench, channel);
+  const PathCheck path = checked_path(bench, channel, Quantity::voltage);
   if (stop_requested()) {  // the path check has switched the output off
     observer.incomplete(std::string(step.title) + ": aborted by the operator");
     return result;
   }
-  if (!path_ok) {
-    report_path_failure(bench, channel, observer);
-    observer.incomplete(std::string(step.title) + ": the DMM is not reading from " + name + " (path check failed)");
+  if (!path) {
+    report_path_failure(bench, channel, path, observer);
+    observer.incomplete(std::string(step.title) + ": " + path_failure_reason(channel, path));
     return result;
   }
   observer.step_begun(StepKind::assessment, step.number, step.title, Quantity::voltage, false);
@@ -105,9 +104,9 @@ SweepResult assess_voltage_accuracy(Bench& bench, Channel channel, ProcedureObse
       return result;
     }
     if (!reading) {
-      observer.sweep_reading_failed();
+      observer.sweep_reading_failed(reading.reason());
       observer.point_taken({set_point, std::nullopt, std::nullopt, false, std::nullopt});
-      observer.incomplete(stop_reason(step, "the DMM reading failed", set_point));
+      observer.incomplete(stop_reason(step, "the DMM reading failed", set_point) + ": " + reading.reason());
       // The sweep ends here: the channel is switched off before anything else.
       output.off();
       (void)report_supply_errors(bench, channel, ErrorContext::assessment, observer);

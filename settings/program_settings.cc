@@ -86,6 +86,27 @@ void ProgramSettings::take_dmm_method(Console& console) {
   dmm_connect_method = method;
 }
 
+// The DMM's reading window, from the file alone: it joins the table (and so is written back) only
+// where the file gives it, so that a file without the line is saved as it was. A value outside the
+// accepted range is refused with a warning, and the default is used (and written back on the next save).
+void ProgramSettings::take_dmm_timeout(Console& console) {
+  dmm_timeout_ms = DMM_TIMEOUT_DEFAULT_MS;
+  SettingsTable given;
+  given.add_setting(INTEGER, "DMM_Timeout_ms");
+  set_integer(given, "DMM_Timeout_ms", DMM_TIMEOUT_DEFAULT_MS);
+  if (given.load_file(path.c_str()) == 0) return;
+  int timeout = DMM_TIMEOUT_DEFAULT_MS;
+  get_integer(given, "DMM_Timeout_ms", timeout);
+  if (timeout < DMM_TIMEOUT_MIN_MS || timeout > DMM_TIMEOUT_MAX_MS) {
+    console.print("WARNING: DMM_Timeout_ms %d is out of range (%d to %d); using %d.\n", timeout, DMM_TIMEOUT_MIN_MS,
+                  DMM_TIMEOUT_MAX_MS, DMM_TIMEOUT_DEFAULT_MS);
+    timeout = DMM_TIMEOUT_DEFAULT_MS;
+  }
+  if (table_.find_setting("DMM_Timeout_ms") == 0) table_.add_setting(INTEGER, "DMM_Timeout_ms");
+  set_integer(table_, "DMM_Timeout_ms", timeout);
+  dmm_timeout_ms = timeout;
+}
+
 int ProgramSettings::load(Console& console) {
   load_problem_.clear();
   std::string reason;
@@ -112,6 +133,7 @@ int ProgramSettings::load(Console& console) {
   dmm.host = get_host(table_, "DMM_IP");
   get_integer(table_, "DMM_Port", dmm.port);
   take_dmm_method(console);
+  take_dmm_timeout(console);
   // A file read without an address for each instrument is handled as one that cannot be read.
   if (readable > 0 && (dmm.host.empty() || psu.host.empty())) {
     std::string missing = dmm.host.empty() ? "DMM_IP" : "";
@@ -147,6 +169,7 @@ int ProgramSettings::save(const LocalTime& now) {
   table_.set_value("DP832_IP", psu.host.c_str());
   set_integer(table_, "DP832_Port", psu.port);
   table_.set_value("DP832_Connect_Method", PSU_CONNECT_METHOD);
+  if (table_.find_setting("DMM_Timeout_ms") != 0) set_integer(table_, "DMM_Timeout_ms", dmm_timeout_ms);
   return table_.save_file(path.c_str());
 }
 

@@ -15,6 +15,12 @@ constexpr const char* SETTINGS_FILE_NAME = "QUELT_Trimora.cfg";
 constexpr const char* DMM_METHOD_TELNET = "TCP.SCPI";
 constexpr const char* DMM_METHOD_RAW = "TCP.RAW";
 
+// The DMM's reading window (DMM_Timeout_ms): the time a reading's answer has to its first byte, in ms.
+// A value outside the accepted range is refused with a warning, and the default used.
+constexpr int DMM_TIMEOUT_DEFAULT_MS = 3000;
+constexpr int DMM_TIMEOUT_MIN_MS = 500;
+constexpr int DMM_TIMEOUT_MAX_MS = 60000;
+
 // Hosts hold at most this many characters (a longer one in the file is cut).
 constexpr int HOST_MAX_LENGTH = 63;
 
@@ -39,9 +45,11 @@ class ProgramSettings {
   InstrumentAddress dmm;    // dmm_host, dmm_port
   InstrumentAddress psu;    // psu_host, psu_port
   std::string dmm_connect_method = DMM_METHOD_TELNET;
+  int dmm_timeout_ms = DMM_TIMEOUT_DEFAULT_MS;
 
   // Reads the settings file over the built-in defaults (load_program_settings); a connection method
-  // that names no framing is refused on the console, and the default used. The built-in addresses
+  // that names no framing, or a DMM_Timeout_ms outside its range, is refused on the console, and the
+  // default used. The built-in addresses
   // stand only when there is no file: where there is one, an address it does not give stays empty.
   // The number of settings read.
   int load(Console& console);
@@ -71,6 +79,7 @@ class ProgramSettings {
 
  private:
   void take_dmm_method(Console& console);
+  void take_dmm_timeout(Console& console);
 
   SettingsTable table_;
   std::string load_problem_;

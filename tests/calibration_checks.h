@@ -127,7 +127,7 @@ class ExpectedCalibration {
       commands.insert(commands.end(), {set, CONFIRM_QUERY});
       console += text_of("[%2d] %s\r\n", n, set.c_str());
       if (std::isnan(readings.at(i))) {
-        console += "\aWARNING: DMM communication error.\n";
+        console += "\aWARNING: DMM communication error.\nDMM FAULT: the DMM gave no answer.\n";
         missed_++;
         continue;
       }

@@ -210,6 +210,7 @@ struct RunCase {
   std::function<void(SimOptions&)> bench_setup;
   int code;
   const char* close_input_when = "";  // the end of standard input once the output shows this
+  const char* result = "";            // the final line's outcome, when the case names it
 };
 
 class RunModeTest : public CommandLineTest, public ::testing::WithParamInterface<RunCase> {};
@@ -229,6 +230,9 @@ TEST_P(RunModeTest, EndsWithItsCodeAndLeavesItsRecord) {
   const std::string& shown = json ? done.err : done.out;
   if (quiet) {
     EXPECT_EQ(occurrences(shown, "\n"), 1) << shown;
+  }
+  if (*c.result != 0) {
+    EXPECT_NE(shown.find(std::string("Result: ") + c.result + "; record: "), std::string::npos) << shown;
   }
   const std::size_t at = shown.rfind("; record: recs/");
   ASSERT_NE(at, std::string::npos) << shown;
@@ -264,6 +268,12 @@ INSTANTIATE_TEST_SUITE_P(
                 EXIT_VERDICT},
         RunCase{"DmmAbsent", {"run", "assess", "3", "--quiet"},
                 [](SimOptions& o) { o.dmm_faults.refuse_connections = true; }, EXIT_INSTRUMENT},
+        // A DMM that identifies but reads only overloads is there, and not ready.
+        RunCase{"DmmNotReady", {"run", "assess", "3", "--quiet"}, [](SimOptions& o) { o.dmm_faults.overload = true; },
+                EXIT_INSTRUMENT, "", "INSTRUMENT NOT READY: the DMM reports an overload (+9.9E37)"},
+        RunCase{"DmmRefusesCurrent", {"run", "current", "3", "--yes", "--quiet"},
+                [](SimOptions& o) { o.dmm_faults.refuse_commands = {"CONF:CURR:DC AUTO", "CONF:CURR:DC"}; },
+                EXIT_INSTRUMENT, "", "INSTRUMENT NOT READY: the DMM refused CONF:CURR:DC: -224,\"Illegal parameter value\""},
         RunCase{"SupplyAbsent", {"run", "full", "1", "--yes", "--quiet"},
                 [](SimOptions& o) { o.psu_faults.refuse_connections = true; }, EXIT_INSTRUMENT},
         RunCase{"CalibrationDone", {"run", "voltage", "3", "--yes"}, nullptr, EXIT_DONE_PASS},

@@ -92,7 +92,7 @@ TEST_F(FactoryTest, Ch3RealTimeRunHonoursEverySettleWait) {
   connect_both_served();
   std::vector<double> vdac = near_readings(VDAC_POINTS_3, 0.000113);
   std::vector<double> vmeter = near_readings(VMETER_POINTS_3, -0.000017);
-  bench->script_readings(calibration_script(1.5, vdac, vmeter));  // the path check's threshold: passes
+  bench->script_readings(calibration_script(3.0, vdac, vmeter));  // the path check's band's edge: passes
 
   factory_voltage_calibration(*instruments, CH3, shown);
 
@@ -170,12 +170,12 @@ TEST_P(FactoryCurrentTest, RunReportsEveryPointWithTheDmmReading) {
 INSTANTIATE_TEST_SUITE_P(
     Channels, FactoryCurrentTest,
     ::testing::Values(
-        // The path check's threshold exactly: passes. Numbering restarts with the ammeter phase.
-        CurrentRun{CH1, IDAC_POINTS_12, IMETER_POINTS_12, 0.5,
+        // The path check's band exactly: passes. Numbering restarts with the ammeter phase.
+        CurrentRun{CH1, IDAC_POINTS_12, IMETER_POINTS_12, 1.2,
                    {"[ 0] CAL:SET CH1,C,0,0.10,1\r\n", "[ 9] CAL:SET CH1,C,9,2.15,1\r\n",
                     "[14] CAL:SET CH1,C,14,3.20,1\r\n", "[ 0] CAL:SET CH1,C,0,0.00,0\r\n"}},
-        CurrentRun{CH2, IDAC_POINTS_12, IMETER_POINTS_12, 3.0, {"[ 6] CAL:SET CH2,C,6,3.20,0\r\n"}},
-        CurrentRun{CH3, IDAC_POINTS_3, IMETER_POINTS_3, 2.95,
+        CurrentRun{CH2, IDAC_POINTS_12, IMETER_POINTS_12, 2.8, {"[ 6] CAL:SET CH2,C,6,3.20,0\r\n"}},
+        CurrentRun{CH3, IDAC_POINTS_3, IMETER_POINTS_3, 2.0,
                    {"[ 0] CAL:SET CH3,C,0,0.10,1\r\n", "[ 5] CAL:SET CH3,C,5,3.20,0\r\n"}}),
     [](const auto& info) { return std::string(info.param.channel.name()); });
 
@@ -230,7 +230,9 @@ TEST_P(ProcedurePathCheckTest, FailedPathCheckSendsNoCalibrationCommand) {
       break;
   }
 
-  EXPECT_EQ(out, before + NOT_READING);
+  EXPECT_EQ(out, before + (std::isnan(c.reading) ? "\aERROR: DMM NOT READING FROM TARGET CHANNEL.\nDMM FAULT: the DMM "
+                                                   "gave no answer.\n\n"
+                                                 : NOT_READING));
   EXPECT_EQ(psu_lines(), path_check(c.channel.name(), c.procedure == Checked::current ? 3 : 5, true));
   EXPECT_TRUE(key_waits.empty());
   EXPECT_EQ(key_queue.size(), 1u);
@@ -238,13 +240,14 @@ TEST_P(ProcedurePathCheckTest, FailedPathCheckSendsNoCalibrationCommand) {
   EXPECT_FALSE(bench->output_on(static_cast<int>(c.channel.index()) + 1));
 }
 
-// Just below each check's threshold, a reversed lead, and a DMM that does not answer.
+// Just below each check's band, a reversed lead, a DMM left on volts, and a DMM that does not answer.
 INSTANTIATE_TEST_SUITE_P(Cases, ProcedurePathCheckTest,
-                         ::testing::Values(FailedPathCheck{Checked::voltage, CH1, 1.4999},
+                         ::testing::Values(FailedPathCheck{Checked::voltage, CH1, 2.9999},
                                            FailedPathCheck{Checked::voltage, CH2, -5.0},
                                            FailedPathCheck{Checked::voltage, CH3, NO_READING},
-                                           FailedPathCheck{Checked::current, CH2, 0.4999},
-                                           FailedPathCheck{Checked::assessment, CH1, 1.4999},
+                                           FailedPathCheck{Checked::current, CH2, 1.1999},
+                                           FailedPathCheck{Checked::current, CH3, 5.3},
+                                           FailedPathCheck{Checked::assessment, CH1, 2.9999},
                                            FailedPathCheck{Checked::full, CH1, 1.0}),
                          [](const auto& info) { return case_name(info.param); });
 

@@ -88,6 +88,8 @@ std::unique_ptr<FakeTransport> fake_dmm(std::vector<std::string> readings, std::
         return;
       }
       link.arrive_after(reply_ms, "*IDN?" + line_end + identification + line_end);
+    } else if (line == "SYST:ERR?\r") {
+      link.arrive_after(reply_ms, "SYST:ERR?" + line_end + "+0,\"No error\"" + line_end);
     } else if (line == "READ?\r") {
       if (queue->empty()) return;
       const std::string answer = queue->front();

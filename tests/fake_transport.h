@@ -70,7 +70,8 @@ class FakeTransport final : public Transport {
 };
 
 // A DMM on a fake stream: commands end in a carriage return; *IDN? and READ? are answered by an echo
-// line and then the answer, each ended by line_end, reply_ms after the command. Readings are the
+// line and then the answer, each ended by line_end, reply_ms after the command; SYST:ERR? is
+// answered +0 (no error). Readings are the
 // answers to successive READ? queries; once they run out, READ? gets nothing.
 constexpr const char* DMM_SILENT = "<silent>";  // a READ? (or *IDN?) that gets nothing
 constexpr const char* DMM_DROP = "<drop>";      // READ?: closes after "+4.99"; *IDN?: closes at once

@@ -40,7 +40,7 @@ struct Procedure {
 const Procedure VOLTAGE_CH3 = {"V3\r", 'V', {std::begin(VDAC_POINTS_3), std::end(VDAC_POINTS_3)},
                                {std::begin(VMETER_POINTS_3), std::end(VMETER_POINTS_3)}, 5.0};
 const Procedure CURRENT_CH3 = {"C3\r", 'C', {std::begin(IDAC_POINTS_3), std::end(IDAC_POINTS_3)},
-                               {std::begin(IMETER_POINTS_3), std::end(IMETER_POINTS_3)}, 1.0};
+                               {std::begin(IMETER_POINTS_3), std::end(IMETER_POINTS_3)}, 2.0};
 
 int read_number(const Procedure& proc, int flag, int index) {
   return 3 + (flag == 1 ? index : static_cast<int>(proc.dac.size()) + index);
@@ -303,7 +303,7 @@ TEST_P(DmmAssessmentFault, EndsAtItsPointAndEveryErrorLineIsItsOwnPointsReading)
     EXPECT_EQ(lines[after_last], "*OPC?");
     ASSERT_LT(after_last + 1, lines.size());
     EXPECT_EQ(lines[after_last + 1], "OUTPUT CH3,OFF") << "the sweep switches the output off at the failed point";
-    EXPECT_NE(out.find("\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n\n"), std::string::npos);
+    EXPECT_NE(out.find("\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\nDMM FAULT: "), std::string::npos);
     EXPECT_EQ(out.find(" SS Error:"), std::string::npos);
     EXPECT_FALSE(bench->output_on(3));
   }
@@ -322,11 +322,12 @@ TEST_P(DmmFullCalibrationFault, EndsItWithoutCalibrating) {
   int code = run(std::string("F1YZ") + (c.reconnect ? "M\r\rY" : "") + "ZX");
   // Step 1's path check fails: nothing more is done, no calibration is started, no key is awaited.
   // Then the run's record is named and the menu follows.
-  const std::string stopped =
-      "STEP 1: INITIAL CALIBRATION PER FACTORY SPEC - Channel 1\n" + NOT_READING + "Record: records/";
+  const std::string stopped = "STEP 1: INITIAL CALIBRATION PER FACTORY SPEC - Channel 1\n" + NOT_READING_LINE + "DMM FAULT: ";
   const std::size_t at = out.find(stopped);
   ASSERT_NE(at, std::string::npos);
-  EXPECT_EQ(out.compare(out.find('\n', at + stopped.size()) + 1, 1, "="), 0);
+  const std::size_t after_fault = out.find('\n', at + stopped.size()) + 1;
+  EXPECT_EQ(out.compare(after_fault, 17, "\nRecord: records/"), 0) << out.substr(at);
+  EXPECT_EQ(out.compare(out.find('\n', after_fault + 1) + 1, 1, "="), 0);
   EXPECT_EQ(out.find("STEP 2"), std::string::npos);
   for (const std::string& line : psu_lines()) EXPECT_EQ(line.rfind("CAL:", 0), std::string::npos) << line;
   EXPECT_FALSE(bench->output_on(1));
@@ -353,8 +354,9 @@ TEST_P(DmmFullCalibrationStepFault, GivesTheSummaryWithoutFigures) {
   // Keys: F, 1, Y, the step-2 abort's key, the closing key, then the menu.
   clear_faults_at_key(5);
   int code = run("F1Y  ZZX");
-  // Step 1's own check passed; the factory calibration's check failed, so did both assessments'.
-  EXPECT_EQ(occurrences(out, NOT_READING), 3);
+  // Step 1's own check passed; the factory calibration's check failed, so did both assessments': on
+  // the path, or already on the DMM's function.
+  EXPECT_EQ(occurrences(out, NOT_READING_LINE) + occurrences(out, "\aERROR: THE DMM'S FUNCTION COULD NOT BE SET."), 3);
   EXPECT_NE(out.find("\n\aPROCEDURE ABORTED...Press any key to continue."), std::string::npos);
   EXPECT_NE(out.find("FACTORY CALIBRATION:\n SS Error:      n/a mV^2\nRMS Error:      n/a mV\n\n"
                      "ACHIEVED CALIBRATION:\n SS Error:      n/a mV^2\nRMS Error:      n/a mV\n"),
@@ -382,7 +384,11 @@ TEST_P(DmmCheckFault, ReportsTheFaultAndRecovers) {
   clear_faults_at_key(1);
   // The check fails on the fault; once the DMM is well again (or reconnected with M) it passes.
   int code = run(std::string("Z") + (c.reconnect ? "M\r\rY" : "") + "ZZX");
-  EXPECT_NE(out.find("Command >Z\n" + DMM_LOST + "="), std::string::npos);
+  // The lost DMM, one line that names its fault, and the menu again.
+  const std::string lost = "Command >Z\n" + DMM_LOST + "DMM FAULT: ";
+  const std::size_t at = out.find(lost);
+  ASSERT_NE(at, std::string::npos) << out;
+  EXPECT_EQ(out.compare(out.find('\n', at + lost.size()) - 1, 3, ".\n="), 0) << out.substr(at);
   EXPECT_EQ(out.find("\a\nNo active"), std::string::npos);
   expect_last_check_passed(code);
   expect_within_timeouts(2);

@@ -26,7 +26,8 @@ const std::string DMM_LOST =
     "\a\nThe connection to the DMM has been lost. Check connections/settings and retry.\n";
 const std::string PSU_LOST =
     "\a\nThe connection to the DP832 has been lost. Check connections/settings and retry.\n";
-const std::string NOT_READING = "\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n\n";
+const std::string NOT_READING_LINE = "\aERROR: DMM NOT READING FROM TARGET CHANNEL.\n";
+const std::string NOT_READING = NOT_READING_LINE + "\n";
 const std::string DMM_COMM_WARNING = "\aWARNING: DMM communication error.\n";
 const std::string EXITING = "\n\nExiting...\n\n";
 

@@ -25,7 +25,8 @@ const std::string DMM_RAW =
     "\n\aWARNING: THE DMM ANSWERED, BUT ITS LINES END IN A LINE FEED ALONE (A RAW SCPI SOCKET).\n"
     "SET DMM_Connect_Method TO TCP.RAW IN THE SETTINGS FILE, OR USE THE DMM'S TELNET PORT.\n";
 const std::string DMM_READS = "Checking DMM read data......OK!\n\n";
-const std::string DMM_READ_FAILS = "\aERROR reading DMM data!\n\n";
+// The fixed line, then the one that names the fault.
+std::string dmm_read_fails(const std::string& fault) { return "\aERROR reading DMM data!\nDMM FAULT: " + fault + ".\n\n"; }
 const std::string PSU_NO_IDN = "\a\n*IDN? \n WARNING: DP832 FAILED TO IDENTIFY. IS IP/PORT/INSTRUMENT OK?\n\n";
 
 const std::string HOST = "127.0.0.1";
@@ -91,9 +92,12 @@ INSTANTIATE_TEST_SUITE_P(
         // The line's carriage return is no part of the last field.
         dmm_case("ACME,DMM9", "ACME DMM9 (S/N  )"),
         // Readings that fail keep the description but lose the link.
-        dmm_failing_readings({GOOD, GOOD, DMM_SILENT}, "Checking DMM read data....." + DMM_READ_FAILS),
-        dmm_failing_readings({"+9.90000000E+37"}, "Checking DMM read data..." + DMM_READ_FAILS),
-        dmm_failing_readings({"OVLD"}, "Checking DMM read data..." + DMM_READ_FAILS),
+        dmm_failing_readings({GOOD, GOOD, DMM_SILENT},
+                             "Checking DMM read data....." + dmm_read_fails("the DMM gave no answer")),
+        dmm_failing_readings({"+9.90000000E+37"},
+                             "Checking DMM read data..." + dmm_read_fails("the DMM reports an overload (+9.9E37)")),
+        dmm_failing_readings({"OVLD"}, "Checking DMM read data..." +
+                                           dmm_read_fails("the DMM's answer holds no number: \"OVLD\"")),
         IdCase{true, DMM_SILENT, 0, NO_DMM, DMM_NO_IDN},
         // Lines ended by a line feed alone: it answered, on a raw socket.
         IdCase{true, "ACME,DMM9,SN123,1.0", 0, NO_DMM, DMM_RAW, {GOOD, GOOD, GOOD}, "\n"},
@@ -142,7 +146,7 @@ TEST_F(IdentificationTest, Dp832IdentificationCutByADroppedConnection) {
 TEST_F(IdentificationTest, DmmGetsResetIdentifyVoltageModeAndThreeReadings) {
   FakeTransport& fake = install_dmm(*instruments, fake_dmm({GOOD, GOOD, GOOD}));
   ASSERT_TRUE(dmm().identify(console, HOST, DMM_PORT)) << out;
-  EXPECT_EQ(fake.sent, "*RST\r*IDN?\rCONF:VOLT:DC AUTO\rREAD?\rREAD?\rREAD?\r");
+  EXPECT_EQ(fake.sent, "*RST\r*IDN?\rCONF:VOLT:DC AUTO\rSYST:ERR?\rREAD?\rREAD?\rREAD?\r");
   // The reset after a 100 ms drain, the query after a 10 ms one.
   EXPECT_EQ(fake.sent_at[0], 100);
   EXPECT_EQ(fake.sent_at[1], 110);

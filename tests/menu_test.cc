@@ -251,7 +251,8 @@ TEST_F(MenuTest, LostInstrumentIsReportedAtTheNextCommand) {
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(mask_stamps(out), both_present_start() + both_menu() + (lost == "DMM" ? "C\n" : "A\n") +
                                     "\a\nThe connection to the " + lost +
-                                    " has been lost. Check connections/settings and retry.\n" + both_menu() + "X\n" +
+                                    " has been lost. Check connections/settings and retry.\n" +
+                                    (lost == "DMM" ? "DMM FAULT: the DMM gave no answer.\n" : "") + both_menu() + "X\n" +
                                     EXITING);
   }
 }

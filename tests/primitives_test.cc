@@ -43,14 +43,15 @@ class PrimitivesTest : public ProgramTest {
 TEST_F(PrimitivesTest, DmmCommandsEndInACarriageReturnAlone) {
   FakeTransport& fake =
       install_dmm(*instruments, fake_dmm({"+1.00000000E+00"}, "ACME,DMM9,SN123,1.0", "\r\n", 7));
-  dmm().set_voltage_mode();
-  dmm().set_current_mode();
+  EXPECT_TRUE(dmm().set_voltage_mode());
+  EXPECT_TRUE(dmm().set_current_mode());
   expect_reading(dmm().read(), 1.0);
-  EXPECT_EQ(fake.sent, "CONF:VOLT:DC AUTO\r*RST\rCONF:CURR:DC AUTO\rREAD?\r");
-  // Each command follows the drains before it: 10 after the voltage mode, 100 + 10 + 10 for the
-  // current mode's drains, then the reading's own drain; its answer is taken as soon as it comes.
-  EXPECT_EQ(fake.sent_at, (std::vector<long long>{0, 110, 120, 140}));
-  EXPECT_EQ(fake.clock_ms, 140 + 7);
+  EXPECT_EQ(fake.sent, "CONF:VOLT:DC AUTO\rSYST:ERR?\r*RST\rCONF:CURR:DC AUTO\rSYST:ERR?\rREAD?\r");
+  // Each command follows the drains before it: 10 after each function, 10 before each question (its
+  // answer taken 7 ms later, as soon as it comes), 100 + 10 for the current mode's drains before its
+  // function. A drain that finds the line feed left after an answer waits its interval twice.
+  EXPECT_EQ(fake.sent_at, (std::vector<long long>{0, 20, 227, 237, 257, 284}));
+  EXPECT_EQ(fake.clock_ms, 284 + 7);
 }
 
 TEST_F(PrimitivesTest, PsuCommandIsSentAsGivenAndFollowedByADrain) {
@@ -172,14 +173,15 @@ struct PathCase {
 
 class PathCheckTest : public PrimitivesTest, public ::testing::WithParamInterface<PathCase> {};
 
-// The result follows the threshold, and the DP832 gets on, source and off, whatever the reading gave.
+// The result follows the plausible band, and the DP832 gets on, source and off, whatever the reading gave.
 TEST_P(PathCheckTest, ResultAndCommandStream) {
   const PathCase& c = GetParam();
   FakeTransport& dmm_fake = install_dmm(*instruments, fake_dmm({c.answer}));
   FakeTransport& psu_fake = install_psu(*instruments, fake_psu());
   const Channel channel = *Channel::from_key(c.channel);
-  EXPECT_EQ(c.voltage ? check_voltage_path(*instruments, channel) : check_current_path(*instruments, channel),
-            c.expected);
+  const PathCheck path =
+      c.voltage ? check_voltage_path(*instruments, channel) : check_current_path(*instruments, channel);
+  EXPECT_EQ(static_cast<bool>(path), c.expected) << path.status.reason();
   const std::string name = std::string("CH") + c.channel;
   EXPECT_EQ(psu_fake.sent, "OUTPUT " + name + ",ON\r\n*OPC?\r\n:APPL " + name + (c.voltage ? ",5,2" : ",3,2") +
                                "\r\n*OPC?\r\nOUTPUT " + name + ",OFF\r\n*OPC?\r\n");
@@ -189,11 +191,18 @@ TEST_P(PathCheckTest, ResultAndCommandStream) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Thresholds, PathCheckTest,
-                         ::testing::Values(PathCase{'1', true, "+1.50000000E+00", true},
-                                           PathCase{'1', true, "+1.49990000E+00", false},
+                         ::testing::Values(PathCase{'1', true, "+3.00000000E+00", true},
+                                           PathCase{'1', true, "+2.99990000E+00", false},
+                                           PathCase{'3', true, "+7.00000000E+00", true},
+                                           PathCase{'3', true, "+7.00010000E+00", false},
                                            PathCase{'2', true, "-5.00000000E+00", false},
-                                           PathCase{'1', false, "+5.00000000E-01", true},
-                                           PathCase{'2', false, "+4.99900000E-01", false},
+                                           PathCase{'2', true, "+2.00000000E+00", false},
+                                           PathCase{'1', false, "+1.20000000E+00", true},
+                                           PathCase{'2', false, "+1.19990000E+00", false},
+                                           PathCase{'3', false, "+2.80000000E+00", true},
+                                           // The DMM left on volts reads the 3 V source.
+                                           PathCase{'3', false, "+3.00000000E+00", false},
+                                           PathCase{'3', false, "+5.30000000E+00", false},
                                            PathCase{'3', true, DMM_SILENT, false},
                                            PathCase{'3', false, DMM_SILENT, false},
                                            PathCase{'2', true, "+9.90000000E+37", false}));

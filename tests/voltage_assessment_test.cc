@@ -190,7 +190,7 @@ TEST_F(VoltageAssessmentTest, FailuresKeepTheErrorsFoundSoFar) {
   ExpectedSweep failed("CH1", CH12_POINTS, readings);
   failed.commands.insert(failed.commands.end(), {":APPL CH1,3.2000,2", CONFIRM_QUERY, "OUTPUT CH1,OFF", CONFIRM_QUERY, SUPPLY_ERROR_QUERY});
   EXPECT_EQ(psu_lines(), failed.commands);
-  EXPECT_EQ(out, failed.console + "\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\n\n");
+  EXPECT_EQ(out, failed.console + "\aERROR: FAILED TO READ FROM DMM. EXITING ROUTINE.\nDMM FAULT: the DMM gave no answer.\n\n");
   EXPECT_FALSE(bench->output_on(1));
   EXPECT_NEAR(result.sum_of_squares, 4 * 9.0, 1e-6);
   EXPECT_TRUE(std::isnan(result.rms_error));
@@ -271,7 +271,7 @@ TEST_F(VoltageAssessmentTest, CalibrationWithTheSweepsErrorsReportsReadingsPlusC
   vdac[0] = 0.199880;
   std::vector<double> vmeter = offset_readings({std::begin(VMETER_POINTS_12), std::end(VMETER_POINTS_12)}, 0.000043);
   std::vector<double> script = sweep;
-  std::vector<double> calibration = calibration_script(1.5, vdac, vmeter);  // a path check at its threshold
+  std::vector<double> calibration = calibration_script(3.0, vdac, vmeter);  // a path check at its band's edge
   script.insert(script.end(), calibration.begin(), calibration.end());
   std::string began = today(env);
 
