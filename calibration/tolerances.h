@@ -13,11 +13,21 @@ struct ToleranceFigure {
   double offset;
 };
 
+// The supply's resolution: the smallest step of a setting and of its readback, in V or A.
+struct SupplyResolution {
+  double setting_voltage;
+  double setting_current;
+  double readback_voltage;
+  double readback_current;
+  const char* source;
+};
+
 struct SupplyTolerance {
   const char* model;
   ToleranceFigure voltage;
   ToleranceFigure current;
   const char* source;
+  SupplyResolution resolution;
 };
 
 // ±(percent_of_reading % of the reading + percent_of_range % of the range) on one range.
@@ -32,6 +42,7 @@ struct ReferenceAccuracy {
   const char* model;
   std::vector<AccuracyRange> ranges;
   const char* source;
+  double digits;  // the display's digits at the reading rate used: 6.5 for 6½
 };
 
 // The row applied for a model, and whether it was assumed because the table does not know the model.
@@ -68,3 +79,6 @@ struct Uncertainty {
 // The figures given to a DMM the table does not know.
 const ReferenceAccuracy& generic_reference_accuracy();
 Uncertainty reference_uncertainty(const ReferenceAccuracyChoice& choice, Quantity quantity, double reading);
+
+// The DMM's display resolution on a range: one count of its digits (6½ digits: the range / 10^6).
+double reference_resolution(const ReferenceAccuracy& row, double range);
