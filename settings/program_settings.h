@@ -15,6 +15,12 @@ constexpr const char* SETTINGS_FILE_NAME = "QUELT_Trimora.cfg";
 constexpr const char* DMM_METHOD_TELNET = "TCP.SCPI";
 constexpr const char* DMM_METHOD_RAW = "TCP.RAW";
 
+// The decision rule as the settings file names it (Decision_Rule): guard-band (the default) or simple.
+constexpr const char* DECISION_RULE_GUARD_BAND = "guard-band";
+constexpr const char* DECISION_RULE_SIMPLE = "simple";
+// The DMM readings taken at each point of an assessment (Readings_Per_Point): 1 (the default) to 10.
+constexpr int READINGS_PER_POINT_MAX = 10;
+
 // Hosts hold at most this many characters (a longer one in the file is cut).
 constexpr int HOST_MAX_LENGTH = 63;
 
@@ -37,6 +43,11 @@ class ProgramSettings {
   InstrumentAddress dmm;    // dmm_host, dmm_port
   InstrumentAddress psu;    // psu_host, psu_port
   std::string dmm_connect_method = DMM_METHOD_TELNET;
+  // How the points are judged and how often the DMM reads each one. Both are written to the file only
+  // when the operator has put them there; a value the program does not know is refused on the console
+  // at start, and the default used.
+  std::string decision_rule = DECISION_RULE_GUARD_BAND;
+  int readings_per_point = 1;
 
   // Reads the settings file over the built-in defaults (load_program_settings); a connection method
   // that names no framing is refused on the console, and the default used. The built-in addresses
@@ -69,6 +80,7 @@ class ProgramSettings {
 
  private:
   void take_dmm_method(Console& console);
+  void take_procedure_settings(Console& console);
 
   SettingsTable table_;
   std::string load_problem_;
