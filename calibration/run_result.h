@@ -17,6 +17,8 @@ struct PointResult {
   std::optional<double> reading;    // the DMM's reading; none when the reading failed
   std::optional<double> reported;   // calibration: the value sent to the supply (reading + correction)
   bool reported_to_supply = false;  // calibration: whether the value reached the supply
+  // Every reading taken at the point when there were several (their mean is reading); empty for one.
+  std::vector<double> readings = {};
 };
 
 // One phase of a calibration step (V-DAC, V-meter, I-DAC, I-meter); an assessment step has one phase

@@ -14,6 +14,7 @@
 #include "calibration/decision_rule.h"
 #include "calibration/run_result.h"
 #include "calibration/tolerances.h"
+#include "calibration/uncertainty_budget.h"
 
 // The errors of a sweep in mV: each one (reading - set) * 1000, added in the order measured.
 class SweepErrors {
@@ -46,6 +47,8 @@ struct PointFigures {
   std::optional<double> error_mV;  // (reading - set) * 1000; none without a reading
   double tolerance_mV = 0.0;       // T
   double uncertainty_mV = 0.0;     // U, taken at the set value when there is no reading
+  double combined_uncertainty_mV = 0.0;  // u_c
+  UncertaintyBudget budget;              // what U is made of, in V or A
   double acceptance_limit_mV = 0.0;  // T - U
   double tur = 0.0;                  // T / U; infinite when U is 0
   bool tur_below_4 = false;
@@ -53,6 +56,9 @@ struct PointFigures {
   double uncertainty_range = 0.0;  // the DMM range whose figures gave U
   bool uncertainty_assumed = false;
   AccuracyRange figures{};  // the figures that gave U
+  // The risk that the verdict is wrong: of a false accept for a PASS, of a false reject for a FAIL.
+  std::optional<double> false_accept_risk;
+  std::optional<double> false_reject_risk;
 };
 
 struct StepFigures {
@@ -60,9 +66,16 @@ struct StepFigures {
   SweepErrors errors;                // over the points with a reading
   std::array<int, 4> counts{};       // by verdict: pass, fail, indeterminate, no reading
   Verdict verdict = Verdict::incomplete;
+  std::optional<double> max_false_accept_risk;  // the largest among the passes; none without a pass
 };
+
+// The uncertainty of one figure of a point (the output as set, or the supply's readback of it), from
+// the DMM's readings at the point: the one place U is worked out.
+UncertaintyBudget figure_uncertainty(const PointResult& point, Quantity quantity, JudgedFigure figure,
+                                     const SupplyToleranceChoice& supply, const ReferenceAccuracyChoice& reference);
 
 // The figures of an assessment step. run_completed: the step's verdict is INCOMPLETE unless both the
 // step and the run completed (and no point failed).
 StepFigures assessment_figures(const StepResult& step, bool run_completed, const SupplyToleranceChoice& supply,
-                               const ReferenceAccuracyChoice& reference);
+                               const ReferenceAccuracyChoice& reference,
+                               DecisionRuleKind rule = DecisionRuleKind::guard_band);

@@ -95,7 +95,19 @@ SweepResult assess_voltage_accuracy(Bench& bench, Channel channel, ProcedureObse
     on_confirmed = true;
     bench.env.sleep_ms(ASSESS_SETTLE_MS);
 
-    const Result<double> reading = bench.dmm.read();
+    // One reading, or the mean of readings_per_point readings taken one after the other.
+    Result<double> reading = bench.dmm.read();
+    std::vector<double> readings;
+    while (reading && static_cast<int>(readings.size()) + 1 < bench.readings_per_point && !stop_requested()) {
+      readings.push_back(*reading);
+      reading = bench.dmm.read();
+    }
+    if (reading && !readings.empty()) {
+      readings.push_back(*reading);
+      double sum = 0.0;
+      for (double r : readings) sum += r;
+      reading = sum / static_cast<double>(readings.size());
+    }
     if (stop_requested()) {
       stop_sweep(set_point);
       return result;
@@ -112,7 +124,7 @@ SweepResult assess_voltage_accuracy(Bench& bench, Channel channel, ProcedureObse
     const double error = *reading - set_point;
     result.errors.push_back(error);
     observer.sweep_point(set_point, error);
-    observer.point_taken({set_point, *reading, std::nullopt, false});
+    observer.point_taken({set_point, *reading, std::nullopt, false, readings});
     if (std::fabs(error) > ASSESS_ERROR_LIMIT_V) {
       observer.incomplete(stop_reason(step, "the DMM read more than 1 V off (wrong connection?), aborted", set_point));
       // The DMM reads far from the set point: switch off and wait for the operator.

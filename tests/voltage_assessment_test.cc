@@ -13,6 +13,8 @@
 #include "app/console_observer.h"
 #include "calibration/factory_calibration.h"
 #include "calibration/point_tables.h"
+#include "calibration/run_recording.h"
+#include "calibration/step_figures.h"
 #include "calibration/voltage_assessment.h"
 #include "tests/calibration_checks.h"
 #include "tests/program_fixture.h"
@@ -122,6 +124,39 @@ TEST_F(VoltageAssessmentTest, FiguresOfCompleteSweeps) {
   EXPECT_THAT(out, HasSubstr(" SS Error: 22.00000 mV^2\nRMS Error:  1.00000 mV\n\n"));
   EXPECT_EQ(result.errors.size(), 22U);
   EXPECT_FALSE(bench->in_calibration());
+}
+
+// Five readings a point: five READ? each, the supply's traffic and the console as with one reading of
+// their mean, and the readings kept for the point's repeatability (deviations 0, ±0.1, ±0.2 mV:
+// s = 158.11 µV, s/√5 = 70.71 µV).
+TEST_F(VoltageAssessmentTest, FiveReadingsPerPointTakeTheirMean) {
+  connect_both();
+  instruments->readings_per_point = 5;
+  std::vector<double> script;
+  for (double point : ch3_points())
+    for (double deviation : {0.0011, 0.0009, 0.001, 0.0012, 0.0008}) script.push_back(six_decimals(point + deviation));
+  RunRecorder recorder(Procedure::assessment, CH3);
+  ObserverPair both(shown, recorder);
+  bench->clear_received();
+  out.clear();
+  script.insert(script.begin(), 5.0);
+  bench->script_readings(script);
+  ASSERT_TRUE(assess_voltage_accuracy(*instruments, CH3, both).completed);
+  EXPECT_EQ(reads(), 1 + 22 * 5);
+  ExpectedSweep expected(CH3.name(), ch3_points(), offset_readings(ch3_points(), 0.001));
+  expected.complete(CH3.name(), 22);
+  EXPECT_EQ(psu_lines(), expected.commands);
+  EXPECT_EQ(out, expected.console);
+
+  const PointResult& point = recorder.run().steps.at(0).phases.at(0).points.at(4);
+  EXPECT_EQ(point.readings.size(), 5U);
+  EXPECT_NEAR(*point.reading, 1.001, 1e-9);
+  const UncertaintyBudget budget = figure_uncertainty(point, Quantity::voltage, JudgedFigure::programming,
+                                                      supply_tolerance_for("DP832"), reference_accuracy_for("34401A"));
+  ASSERT_EQ(budget.components.size(), 4U);
+  EXPECT_EQ(budget.components[3].type, EvaluationType::a);
+  EXPECT_NEAR(budget.components[3].standard_deviation, 158.114e-6, 1e-9);
+  EXPECT_NEAR(budget.components[3].standard_uncertainty, 70.711e-6, 1e-9);
 }
 
 TEST_F(VoltageAssessmentTest, AnErrorOfOneVoltPassesAndMoreAborts) {
