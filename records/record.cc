@@ -70,9 +70,35 @@ struct FiguresUsed {
   }
 };
 
+// A budget's components in the point's error unit (mV or mA).
+std::vector<RecordBudgetComponent> budget_of(const UncertaintyBudget& budget) {
+  std::vector<RecordBudgetComponent> components;
+  for (const BudgetComponent& c : budget.components) {
+    RecordBudgetComponent out;
+    out.name = c.name;
+    out.source = record_text(c.source);
+    out.type = c.type == EvaluationType::a ? "A" : "B";
+    const bool rectangular = c.distribution == Distribution::rectangular;
+    out.distribution = rectangular ? "rectangular" : "normal";
+    if (rectangular) {
+      out.half_width = decimals_rounded(c.half_width * 1000.0, 6);
+    } else {
+      out.standard_deviation = decimals_rounded(c.standard_deviation * 1000.0, 6);
+    }
+    out.standard_uncertainty = decimals_rounded(c.standard_uncertainty * 1000.0, 6);
+    components.push_back(std::move(out));
+  }
+  return components;
+}
+
+// A probability to 0.01 %, as the risk is stated.
+std::optional<double> risk_of(std::optional<double> risk) {
+  return risk ? std::optional<double>(decimals_rounded(*risk, 4)) : std::nullopt;
+}
+
 RecordStep assessment_step(const StepResult& step, bool run_completed, const SupplyToleranceChoice& supply,
-                           const ReferenceAccuracyChoice& reference, FiguresUsed& used) {
-  const StepFigures figures = assessment_figures(step, run_completed, supply, reference);
+                           const ReferenceAccuracyChoice& reference, DecisionRuleKind rule, FiguresUsed& used) {
+  const StepFigures figures = assessment_figures(step, run_completed, supply, reference, rule);
   RecordStep out;
   int index = 0;
   for (const PointFigures& p : figures.points) {
@@ -91,6 +117,14 @@ RecordStep assessment_step(const StepResult& step, bool run_completed, const Sup
     point.verdict = p.verdict;
     point.uncertainty_range = p.uncertainty_range;
     point.uncertainty_assumed = p.uncertainty_assumed;
+    point.uncertainty_budget = budget_of(p.budget);
+    point.coverage_factor = p.budget.coverage_factor;
+    point.coverage_probability = p.budget.coverage_probability;
+    point.combined_standard_uncertainty = decimals_rounded(p.combined_uncertainty_mV, 6);
+    point.readings = std::max(p.budget.readings, 1);
+    point.repeatability_evaluated = p.budget.repeatability_evaluated;
+    point.false_accept_risk = risk_of(p.false_accept_risk);
+    point.false_reject_risk = risk_of(p.false_reject_risk);
     out.points.push_back(point);
   }
   if (figures.errors.count() > 0) {
@@ -100,6 +134,7 @@ RecordStep assessment_step(const StepResult& step, bool run_completed, const Sup
   }
   out.summary.counts = figures.counts;
   out.summary.verdict = figures.verdict;
+  out.summary.max_false_accept_risk = risk_of(figures.max_false_accept_risk);
   return out;
 }
 
@@ -166,7 +201,7 @@ Record build_record(const RunResult& run, const RecordContext& context) {
   for (std::size_t i = 0; i < run.steps.size(); i++) {
     const StepResult& step = run.steps[i];
     RecordStep recorded = step.kind == StepKind::assessment
-                              ? assessment_step(step, run.completed, supply, reference, used)
+                              ? assessment_step(step, run.completed, supply, reference, context.decision_rule, used)
                               : calibration_step(step);
     if (step.kind == StepKind::assessment) last_assessment = recorded.summary.verdict;
     recorded.number = step.number > 0 ? step.number : static_cast<int>(i) + 1;
@@ -203,7 +238,11 @@ Record build_record(const RunResult& run, const RecordContext& context) {
     record.incomplete_reason = record_text(run.incomplete_reason.empty() ? "not completed" : run.incomplete_reason);
   record.supply = instrument_of(context.supply);
   record.reference = instrument_of(context.reference);
-  record.decision_rule = decision_rule_text();
+  const DecisionRule& rule = decision_rule(context.decision_rule);
+  record.format_version = RECORD_FORMAT_VERSION;
+  record.decision_rule = rule.text;
+  record.decision_rule_name = rule.name;
+  record.decision_rule_reference = rule.reference;
   record.tolerance = RecordTolerance{
       supply.row.model, supply.assumed,
       supply.assumed ? std::string("assumed for an unknown model: ") + supply.row.source

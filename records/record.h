@@ -27,6 +27,7 @@ struct RecordContext {
   std::string ended;
   std::string record_id;  // see make_record_id
   std::string program_version;
+  DecisionRuleKind decision_rule = DecisionRuleKind::guard_band;  // the rule the verdicts follow
 };
 
 // An instrument as the record names it: its identification and where it was reached.
@@ -62,6 +63,17 @@ struct RecordAccuracy {
   std::vector<RecordRange> ranges;
 };
 
+// A component of a point's uncertainty budget, in the point's error unit (mV, or mA for current).
+struct RecordBudgetComponent {
+  std::string name;
+  std::string source;
+  std::string type;          // "A" or "B"
+  std::string distribution;  // "rectangular" or "normal"
+  std::optional<double> half_width;          // rectangular
+  std::optional<double> standard_deviation;  // normal
+  double standard_uncertainty = 0.0;
+};
+
 // A point of an assessment with its figures (see calibration/step_figures.h), in mV where named so.
 struct AssessedPoint {
   int index = 0;
@@ -76,6 +88,16 @@ struct AssessedPoint {
   Verdict verdict = Verdict::no_reading;
   double uncertainty_range = 0.0;
   bool uncertainty_assumed = false;
+  // Format 2 on: what U is made of (format 1 records have no budget and their U is the reference
+  // DMM's accuracy limit), and the risk that the verdict is wrong.
+  std::vector<RecordBudgetComponent> uncertainty_budget;
+  double coverage_factor = 0.0;
+  double coverage_probability = 0.0;
+  double combined_standard_uncertainty = 0.0;
+  int readings = 1;
+  bool repeatability_evaluated = false;
+  std::optional<double> false_accept_risk;
+  std::optional<double> false_reject_risk;
 };
 
 struct StepSummary {
@@ -85,6 +107,7 @@ struct StepSummary {
   std::optional<double> max_abs_error_mV;
   std::array<int, 4> counts{};  // by verdict: PASS, FAIL, INDETERMINATE, NO READING
   Verdict verdict = Verdict::incomplete;
+  std::optional<double> max_false_accept_risk;  // format 2 on: the largest among the passes
 };
 
 // A point of a calibration: the reading and the value reported to the supply.
@@ -116,6 +139,7 @@ struct RecordStep {
 };
 
 struct Record {
+  int format_version = 0;  // as read; build_record gives the version it writes
   std::string record_id;
   std::string program_name;
   std::string program_version;
@@ -127,7 +151,9 @@ struct Record {
   std::optional<std::string> incomplete_reason;  // none when completed
   RecordInstrument supply;
   RecordInstrument reference;
-  std::string decision_rule;
+  std::string decision_rule;            // the rule in words
+  std::string decision_rule_name;       // format 2 on: "guard-band" or "simple"
+  std::string decision_rule_reference;  // format 2 on: the document the rule follows
   RecordTolerance tolerance;
   RecordAccuracy reference_accuracy;
   std::vector<RecordStep> steps;

@@ -32,7 +32,31 @@ Json figure_json(const ToleranceFigure& figure) {
   return Json{{"percent_of_setting", figure.percent_of_setting}, {"offset", figure.offset}};
 }
 
-Json step_json(const RecordStep& step) {
+// "_mV" for a voltage step, "_mA" for a current step: the unit of its errors and uncertainties.
+std::string error_unit(Quantity quantity) { return quantity == Quantity::voltage ? "_mV" : "_mA"; }
+
+// Format 2's members of an assessed point: its uncertainty budget and the risk of a wrong verdict.
+void add_budget_json(Json& json, const AssessedPoint& p, Quantity quantity) {
+  const std::string unit = error_unit(quantity);
+  Json budget = Json::array();
+  for (const RecordBudgetComponent& c : p.uncertainty_budget) {
+    Json component{{"name", c.name}, {"source", c.source}, {"type", c.type}, {"distribution", c.distribution}};
+    if (c.half_width) component["half_width" + unit] = *c.half_width;
+    if (c.standard_deviation) component["standard_deviation" + unit] = *c.standard_deviation;
+    component["standard_uncertainty" + unit] = c.standard_uncertainty;
+    budget.push_back(std::move(component));
+  }
+  json["uncertainty_budget"] = std::move(budget);
+  json["coverage_factor"] = p.coverage_factor;
+  json["coverage_probability"] = p.coverage_probability;
+  json["combined_standard_uncertainty" + unit] = p.combined_standard_uncertainty;
+  json["readings"] = p.readings;
+  json["repeatability_evaluated"] = p.repeatability_evaluated;
+  json["false_accept_risk"] = optional_json(p.false_accept_risk);
+  json["false_reject_risk"] = optional_json(p.false_reject_risk);
+}
+
+Json step_json(const RecordStep& step, bool budgets) {
   Json json{{"step", step.number},
             {"kind", step.kind == StepKind::assessment ? "assessment" : "calibration"},
             {"title", step.title},
@@ -41,8 +65,8 @@ Json step_json(const RecordStep& step) {
             {"unit", unit_name(step.quantity)}};
   if (step.kind == StepKind::assessment) {
     Json points = Json::array();
-    std::transform(step.points.begin(), step.points.end(), std::back_inserter(points), [](const AssessedPoint& p) {
-      return Json{{"index", p.index},
+    std::transform(step.points.begin(), step.points.end(), std::back_inserter(points), [&](const AssessedPoint& p) {
+      Json point{{"index", p.index},
                             {"set", p.set},
                             {"reading", optional_json(p.reading)},
                             {"error_mV", optional_json(p.error_mV)},
@@ -54,6 +78,8 @@ Json step_json(const RecordStep& step) {
                             {"verdict", verdict_text(p.verdict)},
                             {"uncertainty_range", p.uncertainty_range},
                             {"uncertainty_assumed", p.uncertainty_assumed}};
+      if (budgets) add_budget_json(point, p, step.quantity);
+      return point;
     });
     const StepSummary& s = step.summary;
     Json counts = Json::object();
@@ -64,6 +90,7 @@ Json step_json(const RecordStep& step) {
                            {"max_abs_error_mV", optional_json(s.max_abs_error_mV)},
                            {"counts", std::move(counts)},
                            {"verdict", verdict_text(s.verdict)}};
+    if (budgets) json["summary"]["max_false_accept_risk"] = optional_json(s.max_false_accept_risk);
     return json;
   }
   Json phases = Json::array();
@@ -95,7 +122,10 @@ Json record_to_json(const Record& r) {
                 {"source", range.source}};
   });
   Json steps = Json::array();
-  std::transform(r.steps.begin(), r.steps.end(), std::back_inserter(steps), step_json);
+  // A record read from format 1 is written as it was, without what format 2 added.
+  const int version = r.format_version == 1 ? 1 : RECORD_FORMAT_VERSION;
+  std::transform(r.steps.begin(), r.steps.end(), std::back_inserter(steps),
+                 [&](const RecordStep& step) { return step_json(step, version >= 2); });
   Json corrections = nullptr;
   if (r.corrections) {
     corrections = Json::array();
@@ -106,7 +136,7 @@ Json record_to_json(const Record& r) {
   }
   Json json;
   json["format"] = RECORD_FORMAT;
-  json["format_version"] = RECORD_FORMAT_VERSION;
+  json["format_version"] = version;
   json["record_id"] = r.record_id;
   json["program"] = Json{{"name", r.program_name}, {"version", r.program_version}};
   json["started"] = r.started;
@@ -119,6 +149,10 @@ Json record_to_json(const Record& r) {
   json["supply"] = instrument_json(r.supply);
   json["reference"] = instrument_json(r.reference);
   json["decision_rule"] = r.decision_rule;
+  if (version >= 2) {
+    json["decision_rule_name"] = r.decision_rule_name;
+    json["decision_rule_reference"] = r.decision_rule_reference;
+  }
   json["tolerance"] = Json{{"model", r.tolerance.model},
                            {"assumed", r.tolerance.assumed},
                            {"source", r.tolerance.source},
@@ -231,7 +265,36 @@ ToleranceFigure read_figure(Reader& in, const Json& o) {
   return ToleranceFigure{in.number(o, "percent_of_setting"), in.number(o, "offset")};
 }
 
-RecordStep read_step(Reader& in, const Json& s) {
+// Format 2's members of an assessed point.
+void read_budget(Reader& in, const Json& p, Quantity quantity, AssessedPoint& point) {
+  const std::string unit = error_unit(quantity);
+  for (const Json& c : in.list(p, "uncertainty_budget")) {
+    RecordBudgetComponent component;
+    component.name = in.text(c, "name");
+    component.source = in.text(c, "source");
+    component.type = in.text(c, "type");
+    if (component.type != "A" && component.type != "B") in.fail("\"type\" is not A or B");
+    component.distribution = in.text(c, "distribution");
+    if (component.distribution == "rectangular") {
+      component.half_width = in.number(c, ("half_width" + unit).c_str());
+    } else if (component.distribution == "normal") {
+      component.standard_deviation = in.number(c, ("standard_deviation" + unit).c_str());
+    } else {
+      in.fail("\"distribution\" is not rectangular or normal");
+    }
+    component.standard_uncertainty = in.number(c, ("standard_uncertainty" + unit).c_str());
+    point.uncertainty_budget.push_back(std::move(component));
+  }
+  point.coverage_factor = in.number(p, "coverage_factor");
+  point.coverage_probability = in.number(p, "coverage_probability");
+  point.combined_standard_uncertainty = in.number(p, ("combined_standard_uncertainty" + unit).c_str());
+  point.readings = in.whole(p, "readings");
+  point.repeatability_evaluated = in.flag(p, "repeatability_evaluated");
+  point.false_accept_risk = in.optional_number(p, "false_accept_risk");
+  point.false_reject_risk = in.optional_number(p, "false_reject_risk");
+}
+
+RecordStep read_step(Reader& in, const Json& s, int version) {
   RecordStep step;
   step.number = in.whole(s, "step");
   const std::string kind = in.text(s, "kind");
@@ -258,6 +321,7 @@ RecordStep read_step(Reader& in, const Json& s) {
       point.verdict = in.verdict(p, "verdict");
       point.uncertainty_range = in.number(p, "uncertainty_range");
       point.uncertainty_assumed = in.flag(p, "uncertainty_assumed");
+      if (version >= 2) read_budget(in, p, step.quantity, point);
       step.points.push_back(point);
     }
     const Json& summary = in.object(s, "summary");
@@ -268,6 +332,7 @@ RecordStep read_step(Reader& in, const Json& s) {
     for (std::size_t i = 0; i < step.summary.counts.size(); i++)
       step.summary.counts[i] = in.whole(counts, kVerdictKeys[i]);
     step.summary.verdict = in.verdict(summary, "verdict");
+    if (version >= 2) step.summary.max_false_accept_risk = in.optional_number(summary, "max_false_accept_risk");
     return step;
   }
   step.uses_corrections = in.flag(s, "uses_corrections");
@@ -296,6 +361,7 @@ std::optional<Procedure> procedure_of(const std::string& key) {
 Result<Record> read_members(const Json& j) {
   Reader in;
   Record r;
+  r.format_version = in.whole(j, "format_version");
   r.record_id = in.text(j, "record_id");
   const Json& program = in.object(j, "program");
   r.program_name = in.text(program, "name");
@@ -313,6 +379,10 @@ Result<Record> read_members(const Json& j) {
   r.supply = read_instrument(in, in.object(j, "supply"));
   r.reference = read_instrument(in, in.object(j, "reference"));
   r.decision_rule = in.text(j, "decision_rule");
+  if (r.format_version >= 2) {
+    r.decision_rule_name = in.text(j, "decision_rule_name");
+    r.decision_rule_reference = in.text(j, "decision_rule_reference");
+  }
   const Json& tolerance = in.object(j, "tolerance");
   r.tolerance = RecordTolerance{in.text(tolerance, "model"), in.flag(tolerance, "assumed"),
                                 in.text(tolerance, "source"), read_figure(in, in.object(tolerance, "voltage")),
@@ -331,7 +401,7 @@ Result<Record> read_members(const Json& j) {
     row.source = in.text(range, "source");
     r.reference_accuracy.ranges.push_back(std::move(row));
   }
-  for (const Json& step : in.list(j, "steps")) r.steps.push_back(read_step(in, step));
+  for (const Json& step : in.list(j, "steps")) r.steps.push_back(read_step(in, step, r.format_version));
   const Json* corrections = in.member(j, "corrections", &Json::is_array, "a list", true);
   if (corrections != nullptr) {
     r.corrections.emplace();
