@@ -91,13 +91,61 @@ PlotSeries assessment_series(const RecordStep& step, const std::string& name) {
   return s;
 }
 
-std::string assessment_table(const RecordStep& step) {
+namespace {
+
+// "0.12 %"
+std::string risk_percent(double risk) { return cell_number(risk * 100.0, 2) + " %"; }
+
+// The risk that a point's verdict is wrong, in words; flagged when a pass is above the limit.
+std::string risk_cell(const AssessedPoint& p) {
+  if (p.false_accept_risk) {
+    const std::string text = "false accept " + risk_percent(*p.false_accept_risk);
+    return *p.false_accept_risk > FALSE_ACCEPT_RISK_LIMIT ? "<span class=\"flag\">" + text + "</span>" : text;
+  }
+  if (p.false_reject_risk) return "false reject " + risk_percent(*p.false_reject_risk);
+  return "\xe2\x80\x94";
+}
+
+// A number in the point's error unit, to 1 nV or 1 nA.
+std::string budget_number(std::optional<double> value) { return cell_number(value, 6); }
+
+}  // namespace
+
+std::string budget_table(const RecordStep& step) {
+  const bool volts = step.quantity == Quantity::voltage;
+  const std::string unit = volts ? "mV" : "mA";
+  std::string s = "<details class=\"budget\"><summary>Uncertainty budget of each point</summary>"
+                  "<div class=\"scroll\"><table class=\"points budget\"><thead><tr><th>#</th>"
+                  "<th class=\"v\">Component</th><th class=\"v\">Source</th><th class=\"v\">Type</th>"
+                  "<th class=\"v\">Distribution</th><th>Half-width or s (" + unit + ")</th><th>u (" + unit +
+                  ")</th></tr></thead><tbody>";
+  for (const AssessedPoint& p : step.points) {
+    for (const RecordBudgetComponent& c : p.uncertainty_budget) {
+      s += "<tr><td>" + cell_number(p.index, 0) + "</td><td class=\"v\">" + html_escape(c.name) +
+           "</td><td class=\"v\">" + html_escape(c.source) + "</td><td class=\"v\">" + html_escape(c.type) +
+           "</td><td class=\"v\">" + html_escape(c.distribution) + "</td><td>" +
+           budget_number(c.half_width ? c.half_width : c.standard_deviation) + "</td><td>" +
+           budget_number(c.standard_uncertainty) + "</td></tr>";
+    }
+    s += "<tr class=\"total\"><td>" + cell_number(p.index, 0) + "</td><td class=\"v\" colspan=\"4\">u<sub>c</sub> " +
+         "(root sum of squares); U = k u<sub>c</sub>, k = " + cell_number(p.coverage_factor, 0) + " (" +
+         cell_number(p.coverage_probability * 100.0, 0) + " %), rounded up to two digits" +
+         (p.repeatability_evaluated ? "" : "; repeatability not evaluated (one reading)") +
+         "</td><td>U = " + cell_number(p.uncertainty_mV, 4) + "</td><td>" +
+         budget_number(p.combined_standard_uncertainty) + "</td></tr>";
+  }
+  return s + "</tbody></table></div></details>";
+}
+
+std::string assessment_table(const RecordStep& step, bool format_1) {
   const std::string unit = html_escape(unit_name(step.quantity));
+  const std::string u_head =
+      format_1 ? "U (mV), reference accuracy limit (format 1)" : "U (mV), k = 2";
   std::string s = "<div class=\"scroll\"><table class=\"points assessment\" data-rows=\"" +
                   std::to_string(step.points.size()) + "\"><thead><tr><th>#</th><th>Set (" + unit +
-                  ")</th><th>Reading (" + unit +
-                  ")</th><th>Error (mV)</th><th>T (mV)</th><th>U (mV)</th><th>T \xe2\x88\x92 U (mV)</th><th>TUR</th>"
-                  "<th class=\"v\">Verdict</th></tr></thead><tbody>";
+                  ")</th><th>Reading (" + unit + ")</th><th>Error (mV)</th><th>T (mV)</th><th>" + u_head +
+                  "</th><th>Acceptance limit (mV)</th><th>TUR</th><th class=\"v\">Verdict</th>" +
+                  (format_1 ? "" : "<th class=\"v\">Risk of a wrong verdict</th>") + "</tr></thead><tbody>";
   for (const AssessedPoint& p : step.points) {
     const std::string verdict = verdict_text(p.verdict);
     s += "<tr class=\"" + verdict_class(verdict) + "\"><td>" + cell_number(p.index, 0) + "</td><td>" +
@@ -105,7 +153,7 @@ std::string assessment_table(const RecordStep& step) {
          "</td><td>" + cell_number(p.tolerance_mV, 3) + "</td><td>" + cell_number(p.uncertainty_mV, 4) +
          "</td><td>" + cell_number(p.acceptance_limit_mV, 3) + "</td><td>" + cell_number(p.tur, 1) +
          (p.tur_below_4 ? " <span class=\"flag\">(below 4)</span>" : "") + "</td><td class=\"v\">" +
-         verdict_badge(verdict) + "</td></tr>";
+         verdict_badge(verdict) + "</td>" + (format_1 ? "" : "<td class=\"v\">" + risk_cell(p) + "</td>") + "</tr>";
   }
   return s + "</tbody></table></div>";
 }
@@ -118,8 +166,24 @@ std::string assessment_summary(const RecordStep& step) {
     s += std::string(i == 0 ? "" : ", ") + verdict_text(order[i]) + " " + std::to_string(sum.counts[i]);
   s += ". Sum of squares " + cell_number(sum.sum_of_squares_mV2, 4) + " mV\xc2\xb2, RMS error " +
        cell_number(sum.rms_error_mV, 4) + " mV, largest absolute error " + cell_number(sum.max_abs_error_mV, 4) +
-       " mV.</p>";
-  return s;
+       " mV.";
+  if (sum.max_false_accept_risk) {
+    s += " Largest risk of a false accept among the passes: " + risk_percent(*sum.max_false_accept_risk);
+    if (*sum.max_false_accept_risk > FALSE_ACCEPT_RISK_LIMIT)
+      s += " <span class=\"flag\">(above the 2 % limit of ANSI/NCSL Z540.3)</span>";
+    s += ".";
+  }
+  return s + "</p>";
+}
+
+std::string decision_rule_paragraph(const Record& r) {
+  if (r.format_version == 1)
+    return "<p><strong>Decision rule:</strong> " + html_escape(r.decision_rule) +
+           " <em>This record is of format 1: its U is the reference DMM's accuracy limit, not an expanded "
+           "uncertainty.</em></p>";
+  return "<p><strong>Decision rule:</strong> " + html_escape(r.decision_rule_name) + ", " +
+         html_escape(r.decision_rule_reference) + ". " + html_escape(r.decision_rule) +
+         " Each point's budget is shown under its step.</p>";
 }
 
 std::string render_record_page(const Record& r) {
@@ -137,7 +201,7 @@ std::string render_record_page(const Record& r) {
     h += "<div class=\"verdict-big " + verdict_class(overall) +
          "\">Overall verdict: " + html_escape(overall.empty() ? "none" : overall) + "</div>";
   h += "</header>";
-  if (has_assessment) h += "<p><strong>Decision rule:</strong> " + html_escape(r.decision_rule) + "</p>";
+  if (has_assessment) h += decision_rule_paragraph(r);
 
   h += "<table class=\"facts\">" + fact("Procedure", html_escape(procedure_title(key))) +
        fact("Channel", "CH" + html_escape(channel)) + fact("Started", html_escape(r.started)) +
@@ -159,14 +223,18 @@ std::string render_record_page(const Record& r) {
   if (!series.empty())
     h +=
         "<h2>Errors against the set value</h2><figure>" + svg_error_plot(series, "V", "Error against set value") +
-        "<figcaption class=\"note\">Shaded: within \xc2\xb1(T \xe2\x88\x92 U) a point passes; between T \xe2\x88\x92 U "
-        "and T + U it is indeterminate. Bars: \xc2\xb1U.</figcaption></figure>";
+        (r.decision_rule_name == "simple"
+             ? "<figcaption class=\"note\">Simple acceptance: within \xc2\xb1T a point passes, beyond it fails. Bars: "
+               "\xc2\xb1U.</figcaption></figure>"
+             : "<figcaption class=\"note\">Shaded: within \xc2\xb1(T \xe2\x88\x92 U) a point passes; between T "
+               "\xe2\x88\x92 U and T + U it is indeterminate. Bars: \xc2\xb1U.</figcaption></figure>");
 
   for (const RecordStep& st : r.steps) {
     h += "<section><h2>Step " + std::to_string(st.number) + ": " + html_escape(st.title) + "</h2>";
     if (!st.completed) h += "<p class=\"flag\">This step did not complete.</p>";
     if (st.kind == StepKind::assessment) {
-      h += assessment_summary(st) + assessment_table(st);
+      h += assessment_summary(st) + assessment_table(st, r.format_version == 1);
+      if (r.format_version != 1) h += budget_table(st);
     } else {
       if (st.uses_corrections) h += "<p>The readings were reported with the corrections below.</p>";
       h += calibration_step(st);

@@ -18,8 +18,14 @@ Result<std::filesystem::path> write_record_page(const Record& record, const std:
 
 // The plot series of an assessment step.
 PlotSeries assessment_series(const RecordStep& step, const std::string& name);
-// The table of an assessment step's points: set value, reading, error, T, U, T − U, TUR and verdict.
-std::string assessment_table(const RecordStep& step);
+// The table of an assessment step's points: set value, reading, error, T, U, the acceptance limit, TUR,
+// verdict and the risk of a wrong verdict; a format-1 record's U is labelled as what it was, and it has
+// no risk.
+std::string assessment_table(const RecordStep& step, bool format_1 = false);
+// Each point's uncertainty budget of an assessment step, a collapsed table (format 2 on).
+std::string budget_table(const RecordStep& step);
+// The decision-rule paragraph: which rule, its reference, and what U contains.
+std::string decision_rule_paragraph(const Record& record);
 // "PASS: 36, FAIL: 0 ..., RMS ... mV, largest ... mV" of an assessment step, escaped.
 std::string assessment_summary(const RecordStep& step);
 // The name of a procedure in words, from its key (A, V, C, F).
