@@ -48,8 +48,11 @@ UncertaintyBudget uncertainty_budget(const ReferenceAccuracyChoice& reference, c
 
   const ReferenceAccuracy& row = u.assumed ? generic_reference_accuracy() : reference.row;
   const double resolution = reference_resolution(row, u.range_measured);
+  // "6½ digits", as a DMM's digits are named.
+  const int whole = static_cast<int>(row.digits);
+  const bool half = row.digits - whole >= 0.25;
   char digits[96];
-  std::snprintf(digits, sizeof digits, "%s, %g digits on the %s range", row.model, row.digits,
+  std::snprintf(digits, sizeof digits, "%s, %d%s digits on the %s range", row.model, whole, half ? "\xc2\xbd" : "",
                 range_text(quantity, u.range_measured).c_str());
   budget.components.push_back(rectangular("reference DMM resolution", digits, resolution / 2.0));
 

@@ -106,7 +106,8 @@ RecordStep assessment_step(const StepResult& step, bool run_completed, const Sup
     AssessedPoint point;
     point.index = index++;
     point.set = p.set;
-    point.reading = p.reading;
+    // The mean of several readings, without the binary noise of the division.
+    point.reading = p.budget.readings > 1 && p.reading ? std::optional<double>(decimals_rounded(*p.reading, 9)) : p.reading;
     point.error_mV = to_microunit(finite(p.error_mV));
     point.tolerance_mV = to_microunit(p.tolerance_mV);
     point.uncertainty_mV = two_digits(p.uncertainty_mV);

@@ -93,8 +93,8 @@ PlotSeries assessment_series(const RecordStep& step, const std::string& name) {
 
 namespace {
 
-// "0.12 %"
-std::string risk_percent(double risk) { return cell_number(risk * 100.0, 2) + " %"; }
+// "0.12 %"; "< 0.01 %" below what the record keeps.
+std::string risk_percent(double risk) { return risk < 0.0001 ? "&lt; 0.01 %" : cell_number(risk * 100.0, 2) + " %"; }
 
 // The risk that a point's verdict is wrong, in words; flagged when a pass is above the limit.
 std::string risk_cell(const AssessedPoint& p) {
@@ -107,32 +107,47 @@ std::string risk_cell(const AssessedPoint& p) {
 }
 
 // A number in the point's error unit, to 1 nV or 1 nA.
-std::string budget_number(std::optional<double> value) { return cell_number(value, 6); }
+std::string budget_number(std::optional<double> value) { return cell_number(value, 4); }
 
 }  // namespace
 
 std::string budget_table(const RecordStep& step) {
-  const bool volts = step.quantity == Quantity::voltage;
-  const std::string unit = volts ? "mV" : "mA";
-  std::string s = "<details class=\"budget\"><summary>Uncertainty budget of each point</summary>"
-                  "<div class=\"scroll\"><table class=\"points budget\"><thead><tr><th>#</th>"
-                  "<th class=\"v\">Component</th><th class=\"v\">Source</th><th class=\"v\">Type</th>"
-                  "<th class=\"v\">Distribution</th><th>Half-width or s (" + unit + ")</th><th>u (" + unit +
-                  ")</th></tr></thead><tbody>";
+  const std::string unit = step.quantity == Quantity::voltage ? "mV" : "mA";
+  // The components by name in the order they first appear, each source named once.
+  std::vector<std::string> names;
+  std::vector<std::string> sources;
+  bool repeatability = false;
   for (const AssessedPoint& p : step.points) {
+    repeatability |= p.repeatability_evaluated;
     for (const RecordBudgetComponent& c : p.uncertainty_budget) {
-      s += "<tr><td>" + cell_number(p.index, 0) + "</td><td class=\"v\">" + html_escape(c.name) +
-           "</td><td class=\"v\">" + html_escape(c.source) + "</td><td class=\"v\">" + html_escape(c.type) +
-           "</td><td class=\"v\">" + html_escape(c.distribution) + "</td><td>" +
-           budget_number(c.half_width ? c.half_width : c.standard_deviation) + "</td><td>" +
-           budget_number(c.standard_uncertainty) + "</td></tr>";
+      if (std::find(names.begin(), names.end(), c.name) == names.end()) names.push_back(c.name);
+      const std::string line = "<li><strong>" + html_escape(c.name) + "</strong>: Type " + html_escape(c.type) + ", " +
+                               html_escape(c.distribution) + "; " + html_escape(c.source) + "</li>";
+      if (std::find(sources.begin(), sources.end(), line) == sources.end()) sources.push_back(line);
     }
-    s += "<tr class=\"total\"><td>" + cell_number(p.index, 0) + "</td><td class=\"v\" colspan=\"4\">u<sub>c</sub> " +
-         "(root sum of squares); U = k u<sub>c</sub>, k = " + cell_number(p.coverage_factor, 0) + " (" +
-         cell_number(p.coverage_probability * 100.0, 0) + " %), rounded up to two digits" +
-         (p.repeatability_evaluated ? "" : "; repeatability not evaluated (one reading)") +
-         "</td><td>U = " + cell_number(p.uncertainty_mV, 4) + "</td><td>" +
-         budget_number(p.combined_standard_uncertainty) + "</td></tr>";
+  }
+  std::string s = "<details class=\"budget\"><summary>Uncertainty budget of each point</summary><ul>";
+  for (const std::string& line : sources) s += line;
+  s += "</ul><p>Each cell: the half-width a (rectangular, u = a / \xe2\x88\x9a" "3) or the standard deviation s of the "
+       "readings (normal, u = s / \xe2\x88\x9a" "n), then u, in " + unit + ". u<sub>c</sub> is their root sum of squares; "
+       "U = k u<sub>c</sub> with k = 2 (about 95 %), rounded up to two significant digits." +
+       (repeatability ? "" : " Repeatability was not evaluated (one reading per point).") +
+       "</p><div class=\"scroll\"><table class=\"points budget\" data-rows=\"" + std::to_string(step.points.size()) +
+       "\"><thead><tr><th>#</th>";
+  for (const std::string& name : names) s += "<th>" + html_escape(name) + "</th>";
+  s += "<th>u<sub>c</sub> (" + unit + ")</th><th>U (" + unit + ")</th></tr></thead><tbody>";
+  for (const AssessedPoint& p : step.points) {
+    s += "<tr><td>" + cell_number(p.index, 0) + "</td>";
+    for (const std::string& name : names) {
+      const auto c = std::find_if(p.uncertainty_budget.begin(), p.uncertainty_budget.end(),
+                                  [&](const RecordBudgetComponent& component) { return component.name == name; });
+      s += c == p.uncertainty_budget.end()
+               ? std::string("<td>\xe2\x80\x94</td>")
+               : "<td>" + budget_number(c->half_width ? c->half_width : c->standard_deviation) + " \xe2\x86\x92 " +
+                     budget_number(c->standard_uncertainty) + "</td>";
+    }
+    s += "<td>" + budget_number(p.combined_standard_uncertainty) + "</td><td>" + cell_number(p.uncertainty_mV, 4) +
+         "</td></tr>";
   }
   return s + "</tbody></table></div></details>";
 }
@@ -140,12 +155,12 @@ std::string budget_table(const RecordStep& step) {
 std::string assessment_table(const RecordStep& step, bool format_1) {
   const std::string unit = html_escape(unit_name(step.quantity));
   const std::string u_head =
-      format_1 ? "U (mV), reference accuracy limit (format 1)" : "U (mV), k = 2";
+      format_1 ? "U (mV): reference accuracy limit (format 1)" : "U (mV), k = 2";
   std::string s = "<div class=\"scroll\"><table class=\"points assessment\" data-rows=\"" +
                   std::to_string(step.points.size()) + "\"><thead><tr><th>#</th><th>Set (" + unit +
                   ")</th><th>Reading (" + unit + ")</th><th>Error (mV)</th><th>T (mV)</th><th>" + u_head +
                   "</th><th>Acceptance limit (mV)</th><th>TUR</th><th class=\"v\">Verdict</th>" +
-                  (format_1 ? "" : "<th class=\"v\">Risk of a wrong verdict</th>") + "</tr></thead><tbody>";
+                  (format_1 ? "" : "<th class=\"v\">Risk</th>") + "</tr></thead><tbody>";
   for (const AssessedPoint& p : step.points) {
     const std::string verdict = verdict_text(p.verdict);
     s += "<tr class=\"" + verdict_class(verdict) + "\"><td>" + cell_number(p.index, 0) + "</td><td>" +
