@@ -93,6 +93,7 @@ std::string render_certificate(const std::vector<Record>& records, const std::ve
   h += "<h2>Unit calibrated</h2><table class=\"facts\">" + instrument_rows(first.supply) + "</table>";
   h += "<h2>Reference</h2><table class=\"facts\">" + instrument_rows(first.reference) + "</table>";
   h += "<p><strong>Decision rule:</strong> " + html_escape(first.decision_rule) + "</p>";
+  h += rule_and_risk_sentence(records);
 
   for (const auto& ch : select_channel_history(records)) {
     h += "<section class=\"channel\"><h2>CH" + std::to_string(ch.channel) + "</h2>";

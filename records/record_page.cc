@@ -201,6 +201,30 @@ std::string decision_rule_paragraph(const Record& r) {
          " Each point's budget is shown under its step.</p>";
 }
 
+std::string rule_and_risk_sentence(const std::vector<Record>& records) {
+  const Record* rated = nullptr;
+  int risky = 0;
+  double largest = 0.0;
+  for (const Record& r : records) {
+    if (r.format_version == 1) continue;
+    if (rated == nullptr) rated = &r;
+    for (const RecordStep& step : r.steps) {
+      for (const AssessedPoint& p : step.points) {
+        if (!p.false_accept_risk || *p.false_accept_risk <= FALSE_ACCEPT_RISK_LIMIT) continue;
+        risky++;
+        largest = std::max(largest, *p.false_accept_risk);
+      }
+    }
+  }
+  if (rated == nullptr) return "";
+  std::string s = "<p>The verdicts follow the " + html_escape(rated->decision_rule_name) + " rule, " +
+                  html_escape(rated->decision_rule_reference) + ", with U the expanded uncertainty at k = 2; ";
+  if (risky == 0) return s + "no pass carries a risk of a false accept above 2 %.</p>";
+  return s + "<span class=\"flag\">" + std::to_string(risky) + (risky == 1 ? " pass carries" : " passes carry") +
+         " a risk of a false accept above 2 % (the ANSI/NCSL Z540.3 limit), the largest " + risk_percent(largest) +
+         "</span>.</p>";
+}
+
 std::string render_record_page(const Record& r) {
   const std::string key = procedure_key(r.procedure);
   const std::string channel = std::to_string(r.channel);

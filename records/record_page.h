@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "platform/status.h"
 #include "records/page_files.h"
@@ -26,6 +27,9 @@ std::string assessment_table(const RecordStep& step, bool format_1 = false);
 std::string budget_table(const RecordStep& step);
 // The decision-rule paragraph: which rule, its reference, and what U contains.
 std::string decision_rule_paragraph(const Record& record);
+// One sentence over records: the rule their verdicts follow, and whether any pass carries a risk of a
+// false accept above 2 %; empty when none of them is of format 2.
+std::string rule_and_risk_sentence(const std::vector<Record>& records);
 // "PASS: 36, FAIL: 0 ..., RMS ... mV, largest ... mV" of an assessment step, escaped.
 std::string assessment_summary(const RecordStep& step);
 // The name of a procedure in words, from its key (A, V, C, F).

@@ -173,6 +173,9 @@ TEST(RecordBuild, DecisionRuleChosenWithBudgetAndRisk) {
     const bool risky = c.rule == DecisionRuleKind::simple;
     EXPECT_EQ(render_history_index({index_entry(record, "a.json")}, {}).find("above 2 %") != std::string::npos, risky);
     EXPECT_EQ(render_record_page(record).find("<span class=\"flag\">false accept 46.57 %") != std::string::npos, risky);
+    EXPECT_EQ(render_certificate({record}, {"a.json"}).find("1 pass carries a risk of a false accept above 2 %") !=
+                  std::string::npos,
+              risky);
   }
 }
 
@@ -348,7 +351,7 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"Empty", [](std::string) { return std::string(); }, "cut short"},
         DamagedCase{"OtherFormat", [](std::string t) { return replaced(t, "trimora-calibration-record", "x"); },
                     "not a calibration record"},
-        DamagedCase{"NewerVersion", [](std::string t) { return replaced(t, "version\": 1", "version\": 2"); }, "newer"},
+        DamagedCase{"NewerVersion", [](std::string t) { return replaced(t, "version\": 2", "version\": 3"); }, "newer"},
         DamagedCase{"StepsNotAList", [](std::string t) { return replaced(t, "\"steps\": [", "\"steps\": 0, \"a\":["); },
                     "\"steps\""},
         DamagedCase{"NotAnObject", [](std::string) { return std::string("[1, 2]"); }, "JSON object"},
