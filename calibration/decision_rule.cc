@@ -2,7 +2,9 @@
 // acceptance at the limit.
 #include "calibration/decision_rule.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 
 namespace {
@@ -44,10 +46,10 @@ const DecisionRule& decision_rule(DecisionRuleKind kind) {
 }
 
 std::optional<DecisionRuleKind> decision_rule_named(std::string_view name) {
-  for (const DecisionRule& rule : RULES) {
-    if (name == rule.name) return rule.kind;
-  }
-  return std::nullopt;
+  const auto found =
+      std::find_if(std::begin(RULES), std::end(RULES), [&](const DecisionRule& rule) { return name == rule.name; });
+  if (found == std::end(RULES)) return std::nullopt;
+  return found->kind;
 }
 
 Verdict point_verdict(std::optional<double> error, double tolerance, double uncertainty, DecisionRuleKind rule) {

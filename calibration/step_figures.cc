@@ -14,7 +14,8 @@ double SweepErrors::rms_over_mV(std::size_t points) const {
 UncertaintyBudget figure_uncertainty(const PointResult& point, Quantity quantity, JudgedFigure figure,
                                      const SupplyToleranceChoice& supply, const ReferenceAccuracyChoice& reference) {
   std::vector<double> readings = point.readings;
-  if (readings.empty() && point.reading.has_value() && std::isfinite(*point.reading)) readings.push_back(*point.reading);
+  if (readings.empty() && point.reading.has_value() && std::isfinite(*point.reading))
+    readings.push_back(*point.reading);
   if (!point.reading.has_value() || !std::isfinite(*point.reading)) readings.clear();
   return uncertainty_budget(reference, supply, quantity, figure, readings, point.set);
 }

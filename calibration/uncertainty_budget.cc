@@ -42,8 +42,8 @@ UncertaintyBudget uncertainty_budget(const ReferenceAccuracyChoice& reference, c
 
   budget.reference = reference_uncertainty(reference, quantity, mean);
   const Uncertainty& u = budget.reference;
-  const std::string accuracy_source = std::string(u.assumed ? generic_reference_accuracy().source : reference.row.source) +
-                                      ", " + range_text(quantity, u.range_used) + " range";
+  const char* row_source = u.assumed ? generic_reference_accuracy().source : reference.row.source;
+  const std::string accuracy_source = std::string(row_source) + ", " + range_text(quantity, u.range_used) + " range";
   budget.components.push_back(rectangular("reference DMM accuracy", accuracy_source, u.value));
 
   const ReferenceAccuracy& row = u.assumed ? generic_reference_accuracy() : reference.row;
@@ -67,8 +67,8 @@ UncertaintyBudget uncertainty_budget(const ReferenceAccuracyChoice& reference, c
   }
 
   if (readings.size() > 1) {
-    double squares = 0.0;
-    for (double r : readings) squares += (r - mean) * (r - mean);
+    const double squares = std::accumulate(readings.begin(), readings.end(), 0.0,
+                                           [&](double sum, double r) { return sum + (r - mean) * (r - mean); });
     const double s = std::sqrt(squares / (n - 1.0));
     const std::string source = "Readings_Per_Point " + std::to_string(readings.size()) + ": s of the readings / √n";
     budget.components.push_back(
@@ -76,8 +76,10 @@ UncertaintyBudget uncertainty_budget(const ReferenceAccuracyChoice& reference, c
     budget.repeatability_evaluated = true;
   }
 
-  double sum = 0.0;
-  for (const BudgetComponent& c : budget.components) sum += c.standard_uncertainty * c.standard_uncertainty;
+  const double sum = std::accumulate(budget.components.begin(), budget.components.end(), 0.0,
+                                     [](double total, const BudgetComponent& c) {
+                                       return total + c.standard_uncertainty * c.standard_uncertainty;
+                                     });
   budget.combined = std::sqrt(sum);
   budget.expanded = round_up_two_digits(budget.coverage_factor * budget.combined);
   return budget;

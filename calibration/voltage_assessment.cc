@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <vector>
@@ -104,9 +105,7 @@ SweepResult assess_voltage_accuracy(Bench& bench, Channel channel, ProcedureObse
     }
     if (reading && !readings.empty()) {
       readings.push_back(*reading);
-      double sum = 0.0;
-      for (double r : readings) sum += r;
-      reading = sum / static_cast<double>(readings.size());
+      reading = std::accumulate(readings.begin(), readings.end(), 0.0) / static_cast<double>(readings.size());
     }
     if (stop_requested()) {
       stop_sweep(set_point);

@@ -107,7 +107,8 @@ RecordStep assessment_step(const StepResult& step, bool run_completed, const Sup
     point.index = index++;
     point.set = p.set;
     // The mean of several readings, without the binary noise of the division.
-    point.reading = p.budget.readings > 1 && p.reading ? std::optional<double>(decimals_rounded(*p.reading, 9)) : p.reading;
+    point.reading = p.reading;
+    if (p.budget.readings > 1 && p.reading) point.reading = decimals_rounded(*p.reading, 9);
     point.error_mV = to_microunit(finite(p.error_mV));
     point.tolerance_mV = to_microunit(p.tolerance_mV);
     point.uncertainty_mV = two_digits(p.uncertainty_mV);
