@@ -2,6 +2,7 @@
 #include "app/console_observer.h"
 
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 void ConsoleObserver::pause_for_key(const char* prompt) {
@@ -102,9 +103,21 @@ void ConsoleObserver::sweep_reading_wrong() {
 
 void ConsoleObserver::sweep_reading_wrong_acknowledge() { pause_for_key(""); }
 
+void ConsoleObserver::sweep_readback(Verdict verdict, double largest_error_mV) {
+  char line[96];
+  if (std::isnan(largest_error_mV))
+    std::snprintf(line, sizeof line, "Readback: %s, largest error %8s mV\n", verdict_text(verdict), "n/a");
+  else
+    std::snprintf(line, sizeof line, "Readback: %s, largest error %8.5lf mV\n", verdict_text(verdict), largest_error_mV);
+  readback_line_ = line;
+}
+
 void ConsoleObserver::sweep_figures(double sum_of_squares, double rms_error) {
   console_.print(" SS Error: %8.5lf mV^2\n", sum_of_squares);
-  console_.print("RMS Error: %8.5lf mV\n\n", rms_error);
+  console_.print("RMS Error: %8.5lf mV\n", rms_error);
+  if (!readback_line_.empty()) console_.print("%s", readback_line_.c_str());
+  readback_line_.clear();
+  console_.print("\n");
 }
 
 void ConsoleObserver::calibration_command(int point, const char* command) { console_.print("[%2d] %s", point, command); }

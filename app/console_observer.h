@@ -2,6 +2,8 @@
 // report. The key pauses of a procedure are the operator's, so they are here too.
 #pragma once
 
+#include <string>
+
 #include "calibration/procedure_observer.h"
 #include "console/console.h"
 
@@ -23,6 +25,7 @@ class ConsoleObserver final : public ProcedureObserver {
   void sweep_point_unconfirmed(const char* command) override;
   void sweep_reading_wrong() override;
   void sweep_reading_wrong_acknowledge() override;
+  void sweep_readback(Verdict verdict, double largest_error_mV) override;
   void sweep_figures(double sum_of_squares, double rms_error) override;
 
   void calibration_command(int point, const char* command) override;
@@ -42,6 +45,8 @@ class ConsoleObserver final : public ProcedureObserver {
   void full_calibration_summary(const FullCalibrationFigures& figures) override;
 
  private:
+  // The readback's line, shown after the RMS error of the sweep it was told for.
+  std::string readback_line_;
   void figures(double sum_of_squares, double rms_error, bool last);
   void pause_for_key(const char* prompt);
   void unconfirmed(const char* command, const char* then);

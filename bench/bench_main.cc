@@ -60,8 +60,9 @@ const Procedure PROCEDURES[] = {
     {"V on CH1", "v-ch1", "V1\n", &Floors::voltage_ch1_ms, "CAL:END ", false, 1, 1, true},
     {"C on CH3", "c-ch3", "C3\n", &Floors::current_ch3_ms, "CAL:END ", false, 1, 1, false},
     {"C on CH1", "c-ch1", "C1\n", &Floors::current_ch1_ms, "CAL:END ", false, 1, 1, false},
-    {"A on CH3", "a-ch3", "A3", &Floors::assess_ch3_ms, "RMS Error:", true, 1, 1, false},
-    {"A on CH1", "a-ch1", "A1", &Floors::assess_ch1_ms, "RMS Error:", false, 1, 1, false},
+    // A asks the supply's readback at every point, and its summary ends in the readback's verdict.
+    {"A on CH3", "a-ch3", "A3", &Floors::assess_ch3_ms, "Readback:", true, 1, 1, false},
+    {"A on CH1", "a-ch1", "A1", &Floors::assess_ch1_ms, "Readback:", false, 1, 1, false},
     // F: channel, confirmation, and the key that the summary waits for.
     {"F on CH1", "f-ch1", "F1Y\n", &Floors::full_ch1_ms, "Summary of performance from Factory to Full Calibration",
      false, 1, 1, true},

@@ -126,6 +126,7 @@ void assessment(Replay& r, const ChannelGroup& group, bool recalibrate) {
     psu_confirmed(r);  // :APPL
     wait(r, ASSESS_SETTLE_MS);
     dmm_read(r);
+    // :MEAS:VOLT?, the supply's readback: answered at once, no wait of the program's own.
   }
   psu_confirmed(r);  // output off
   if (recalibrate) voltage_calibration_ch12(r);

@@ -52,7 +52,7 @@ PhaseEnd run_phase(Bench& bench, Channel channel, const CalibrationPhase& phase,
       // The supply may not have acted on the point yet: the DMM would read the one before it.
       end.missed++;
       observer.calibration_point_unconfirmed(confirmed ? unconfirmed : command);
-      observer.point_taken({set, std::nullopt, std::nullopt, false});
+      observer.point_taken({set, std::nullopt, std::nullopt, false, std::nullopt});
       unconfirmed = nullptr;
       continue;
     }
@@ -61,7 +61,7 @@ PhaseEnd run_phase(Bench& bench, Channel channel, const CalibrationPhase& phase,
     const Result<double> read = bench.dmm.read();
     const std::optional<double> reading = read ? std::optional<double>(*read) : std::nullopt;
     if (!bench.psu.connected()) {
-      observer.point_taken({set, reading, std::nullopt, false});
+      observer.point_taken({set, reading, std::nullopt, false, std::nullopt});
       end.lost = true;
       return end;
     }
@@ -76,7 +76,7 @@ PhaseEnd run_phase(Bench& bench, Channel channel, const CalibrationPhase& phase,
       // ruin the channel, so the point is left without a measurement.
       end.missed++;
       observer.calibration_reading_implausible(*reading, phase.points[i]);
-      observer.point_taken({set, reading, std::nullopt, false});
+      observer.point_taken({set, reading, std::nullopt, false, std::nullopt});
     } else if (reading) {
       double value = *reading;
       if (!corrections.empty()) {
@@ -86,13 +86,13 @@ PhaseEnd run_phase(Bench& bench, Channel channel, const CalibrationPhase& phase,
       std::snprintf(command, sizeof command, phase.texts->measure_format, name, point, value);
       bench.psu.command(command);
       observer.calibration_command(point, command);
-      observer.point_taken({set, reading, value_sent(command), bench.psu.connected()});
+      observer.point_taken({set, reading, value_sent(command), bench.psu.connected(), std::nullopt});
     } else {
       // No reading: reporting a made-up value would calibrate the supply to it, so the point is
       // left without a measurement.
       end.missed++;
       observer.calibration_reading_failed();
-      observer.point_taken({set, std::nullopt, std::nullopt, false});
+      observer.point_taken({set, std::nullopt, std::nullopt, false, std::nullopt});
     }
   }
   return end;

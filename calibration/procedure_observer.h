@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "calibration/channel_groups.h"
+#include "calibration/decision_rule.h"
 #include "calibration/run_result.h"
 #include "link/channel.h"
 
@@ -82,6 +83,9 @@ class ProcedureObserver {
   // After a wrong reading, with the output off: the operator acknowledges.
   virtual void sweep_reading_wrong_acknowledge() {}
   virtual void sweep_figures(double /*sum_of_squares*/, double /*rms_error*/) {}
+  // The supply's readback over a completed sweep: its verdict and its largest error in mV (NaN when no
+  // point has one). Told just before sweep_figures.
+  virtual void sweep_readback(Verdict /*verdict*/, double /*largest_error_mV*/) {}
 
   // ---- a factory calibration
   // A CAL:SET or CAL:MEAS command as sent for point number point.
@@ -193,6 +197,10 @@ class ObserverPair final : public ProcedureObserver {
   void sweep_figures(double sum_of_squares, double rms_error) override {
     a_.sweep_figures(sum_of_squares, rms_error);
     b_.sweep_figures(sum_of_squares, rms_error);
+  }
+  void sweep_readback(Verdict verdict, double largest_error_mV) override {
+    a_.sweep_readback(verdict, largest_error_mV);
+    b_.sweep_readback(verdict, largest_error_mV);
   }
   void calibration_command(int point, const char* command) override {
     a_.calibration_command(point, command);

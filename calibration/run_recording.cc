@@ -37,6 +37,7 @@ void RunRecorder::point_taken(const PointResult& point) {
   StepResult& step = run_.steps.back();
   if (step.phases.empty()) step.phases.emplace_back();
   step.phases.back().points.push_back(point);
+  if (point.readback) step.readback = true;
 }
 
 void RunRecorder::step_completed() {

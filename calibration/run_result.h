@@ -17,6 +17,9 @@ struct PointResult {
   std::optional<double> reading;    // the DMM's reading; none when the reading failed
   std::optional<double> reported;   // calibration: the value sent to the supply (reading + correction)
   bool reported_to_supply = false;  // calibration: whether the value reached the supply
+  // Assessment: the supply's own reading (readback) taken after the DMM's, V or A; none when it was not
+  // asked, NaN when the supply gave no usable answer.
+  std::optional<double> readback;
   // Every reading taken at the point when there were several (their mean is reading); empty for one.
   std::vector<double> readings = {};
 };
@@ -36,6 +39,8 @@ struct StepResult {
   bool uses_corrections = false;
   bool completed = false;
   std::vector<PhaseResult> phases;
+  // An assessment that asked the supply's readback at its points: the readback is judged too.
+  bool readback = false;
 };
 
 struct CorrectionEntry {
@@ -74,14 +79,22 @@ inline PhaseResult& begin_phase(StepResult& step, const std::string& name) {
 // An assessment point: the set value and the reading, or none when the reading failed.
 inline void add_assessed_point(StepResult& step, double set, std::optional<double> reading) {
   if (step.phases.empty()) step.phases.emplace_back();
-  step.phases.back().points.push_back(PointResult{set, reading, std::nullopt, false});
+  step.phases.back().points.push_back(PointResult{set, reading, std::nullopt, false, std::nullopt});
 }
 
 // A calibration point: the set value, the reading, and the value reported to the supply if it was.
 inline void add_calibration_point(StepResult& step, double set, std::optional<double> reading,
                                   std::optional<double> reported, bool reported_to_supply) {
   if (step.phases.empty()) step.phases.emplace_back();
-  step.phases.back().points.push_back(PointResult{set, reading, reported, reported_to_supply});
+  step.phases.back().points.push_back(PointResult{set, reading, reported, reported_to_supply, std::nullopt});
+}
+
+// An assessment point with the supply's readback: the step then judges its readback as well.
+inline void add_assessed_point(StepResult& step, double set, std::optional<double> reading,
+                               std::optional<double> readback) {
+  add_assessed_point(step, set, reading);
+  step.phases.back().points.back().readback = readback;
+  step.readback = true;
 }
 
 // Marks the run as stopped early, with the reason in words; the current step stays incomplete.

@@ -1,7 +1,8 @@
 // The figures of an assessment step, worked out once from its points: each point's error, tolerance T,
 // uncertainty U, acceptance limit, test uncertainty ratio and verdict, and the sweep's sum of squares,
-// RMS and largest error with the count of points by verdict and the step's verdict. The record copies
-// them; the assessment's console line takes its sum of squares and RMS from SweepErrors.
+// RMS and largest error with the count of points by verdict and the step's verdict; the same for the
+// supply's readback when the step asked it. The record copies them; the assessment's console line takes
+// its sum of squares and RMS from SweepErrors. Figures named _mV are in mA on a current step.
 #pragma once
 
 #include <algorithm>
@@ -41,10 +42,11 @@ class SweepErrors {
   int count_ = 0;
 };
 
-struct PointFigures {
-  double set = 0.0;
-  std::optional<double> reading;   // none when the reading failed or is not a finite number
-  std::optional<double> error_mV;  // (reading - set) * 1000; none without a reading
+// One figure of one point judged. Programming: the DMM's reading against the set value, T at the set
+// value. Readback: the supply's readback against the DMM's reading, T at the reading. U is the
+// expanded uncertainty of the point's budget either way.
+struct FigureJudgement {
+  std::optional<double> error_mV;  // (measured - reference) * 1000; none without both
   double tolerance_mV = 0.0;       // T
   double uncertainty_mV = 0.0;     // U, taken at the set value when there is no reading
   double combined_uncertainty_mV = 0.0;  // u_c
@@ -61,18 +63,36 @@ struct PointFigures {
   std::optional<double> false_reject_risk;
 };
 
+// A point's programming figure (the members it inherits) and, when asked, its readback figure.
+struct PointFigures : FigureJudgement {
+  double set = 0.0;
+  std::optional<double> reading;   // none when the reading failed or is not a finite number
+  std::optional<double> readback;  // the supply's readback; none when not asked or not a finite number
+  std::optional<FigureJudgement> readback_figures;  // none when the step did not ask the readback
+};
+
+// The errors, counts by verdict, verdict and largest false-accept risk of one figure over a step.
+struct FigureSummary {
+  SweepErrors errors;           // over the points with an error
+  std::array<int, 4> counts{};  // by verdict: pass, fail, indeterminate, no reading
+  Verdict verdict = Verdict::incomplete;
+  std::optional<double> max_false_accept_risk;  // the largest among the passes; none without a pass
+};
+
 struct StepFigures {
   std::vector<PointFigures> points;  // every point of the step in order
   SweepErrors errors;                // over the points with a reading
   std::array<int, 4> counts{};       // by verdict: pass, fail, indeterminate, no reading
   Verdict verdict = Verdict::incomplete;
   std::optional<double> max_false_accept_risk;  // the largest among the passes; none without a pass
+  std::optional<FigureSummary> readback;        // when the step asked the readback
 };
 
-// The uncertainty of one figure of a point (the output as set, or the supply's readback of it), from
-// the DMM's readings at the point: the one place U is worked out.
-UncertaintyBudget figure_uncertainty(const PointResult& point, Quantity quantity, JudgedFigure figure,
-                                     const SupplyToleranceChoice& supply, const ReferenceAccuracyChoice& reference);
+// Judges one figure of one point of a step of quantity by the rule: U from the point's budget (the
+// readback's with the supply's readback resolution), the verdict, and the risk that it is wrong.
+FigureJudgement judge_figure(FigureKind kind, Quantity quantity, const PointResult& point,
+                             const SupplyToleranceChoice& supply, const ReferenceAccuracyChoice& reference,
+                             DecisionRuleKind rule = DecisionRuleKind::guard_band);
 
 // The figures of an assessment step. run_completed: the step's verdict is INCOMPLETE unless both the
 // step and the run completed (and no point failed).

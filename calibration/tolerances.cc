@@ -10,22 +10,31 @@
 
 namespace {
 
-// Supply programming accuracy, ±(% of setting + offset).
+// Supply accuracy, 12 months at 25 ± 5 °C: programming ±(% of setting + offset), readback ±(% of
+// reading + offset).
 const SupplyTolerance SUPPLY_ROWS[] = {
-    // DP832 data sheet, programming accuracy, every channel: voltage ±(0.05 % + 20 mV), current
-    // ±(0.2 % + 10 mA).
+    // DP832 data sheet and performance verification, every channel: programming voltage ±(0.05 % +
+    // 20 mV), current ±(0.2 % + 10 mA); readback voltage ±(0.05 % + 10 mV), current ±(0.15 % + 5 mA).
     {"DP832",
      {0.05, 0.020},
      {0.2, 0.010},
      "DP832 data sheet, programming accuracy: voltage ±(0.05 % of setting + 20 mV), "
      "current ±(0.2 % of setting + 10 mA), every channel",
+     {0.05, 0.010},
+     {0.15, 0.005},
+     "DP832 data sheet and performance verification, readback accuracy: voltage ±(0.05 % of reading + "
+     "10 mV), current ±(0.15 % of reading + 5 mA), every channel, 12 months, 25 ± 5 °C",
      {0.001, 0.001, 0.001, 0.001, "DP832 data sheet, setting and readback resolution: 1 mV, 1 mA"}},
-    // DP832A data sheet: current ±(0.2 % + 5 mA); voltage as the DP832.
+    // DP832A data sheet: programming current ±(0.2 % + 5 mA); everything else as the DP832.
     {"DP832A",
      {0.05, 0.020},
      {0.2, 0.005},
      "DP832A data sheet, programming accuracy: voltage ±(0.05 % of setting + 20 mV), "
      "current ±(0.2 % of setting + 5 mA), every channel",
+     {0.05, 0.010},
+     {0.15, 0.005},
+     "DP832A data sheet and performance verification, readback accuracy: voltage ±(0.05 % of reading + "
+     "10 mV), current ±(0.15 % of reading + 5 mA), every channel, 12 months, 25 ± 5 °C",
      {0.001, 0.001, 0.001, 0.001, "DP832A data sheet, setting and readback resolution: 1 mV, 1 mA"}},
 };
 constexpr int SUPPLY_GENERIC = 0;  // an unknown supply is judged as a DP832, marked assumed
@@ -95,8 +104,26 @@ ReferenceAccuracyChoice reference_accuracy_for(const std::string& model) {
 const ReferenceAccuracy& generic_reference_accuracy() { return REFERENCE_ROWS[REFERENCE_GENERIC]; }
 
 double supply_tolerance(const SupplyToleranceChoice& choice, Quantity quantity, double set_value) {
-  const ToleranceFigure& figure = quantity == Quantity::voltage ? choice.row.voltage : choice.row.current;
-  return figure.percent_of_setting / 100.0 * std::fabs(set_value) + figure.offset;
+  return supply_tolerance(choice, quantity, FigureKind::programming, set_value);
+}
+
+double supply_tolerance(const SupplyToleranceChoice& choice, Quantity quantity, FigureKind kind, double value) {
+  const ToleranceFigure& figure = tolerance_figure(choice.row, quantity, kind);
+  return figure.percent_of_setting / 100.0 * std::fabs(value) + figure.offset;
+}
+
+const ToleranceFigure& tolerance_figure(const SupplyTolerance& row, Quantity quantity, FigureKind kind) {
+  if (kind == FigureKind::readback) return quantity == Quantity::voltage ? row.voltage_readback : row.current_readback;
+  return quantity == Quantity::voltage ? row.voltage : row.current;
+}
+
+const char* figure_name(Quantity quantity, FigureKind kind) {
+  if (quantity == Quantity::voltage) return kind == FigureKind::programming ? "voltage programming" : "voltage readback";
+  return kind == FigureKind::programming ? "current programming" : "current readback";
+}
+
+const char* figure_source(const SupplyTolerance& row, FigureKind kind) {
+  return kind == FigureKind::programming ? row.source : row.readback_source;
 }
 
 double measurement_range(Quantity quantity, double reading) {

@@ -1,5 +1,6 @@
-// The tolerance table: the supply's programming accuracy and the reference DMM's 1-year DC accuracy, as
-// data, chosen by the model in the identification. Each row names its source.
+// The tolerance table: the supply's published accuracy figures (voltage and current, programming and
+// readback) and the reference DMM's 1-year DC accuracy, as data, chosen by the model in the
+// identification. Each row names its sources.
 #pragma once
 
 #include <string>
@@ -7,7 +8,8 @@
 
 #include "calibration/run_result.h"
 
-// ±(percent_of_setting % of the set value + offset), offset in V or A.
+// ±(percent_of_setting % of the set value + offset), offset in V or A. A readback figure has the same
+// shape, its percentage taken of the reading.
 struct ToleranceFigure {
   double percent_of_setting;
   double offset;
@@ -22,11 +24,18 @@ struct SupplyResolution {
   const char* source;
 };
 
+// Which of a quantity's figures: how well the supply sets it (programming), or how well its own meter
+// reads it back (readback).
+enum class FigureKind { programming, readback };
+
 struct SupplyTolerance {
   const char* model;
-  ToleranceFigure voltage;
-  ToleranceFigure current;
+  ToleranceFigure voltage;  // programming
+  ToleranceFigure current;  // programming
   const char* source;
+  ToleranceFigure voltage_readback;
+  ToleranceFigure current_readback;
+  const char* readback_source;
   SupplyResolution resolution;
 };
 
@@ -58,8 +67,25 @@ struct ReferenceAccuracyChoice {
 SupplyToleranceChoice supply_tolerance_for(const std::string& model);
 ReferenceAccuracyChoice reference_accuracy_for(const std::string& model);
 
-// The supply's tolerance T at a set value, in V or A.
+// The supply's programming tolerance T at a set value, in V or A.
 double supply_tolerance(const SupplyToleranceChoice& choice, Quantity quantity, double set_value);
+// The tolerance T of one figure, in V or A: programming at the set value, readback at the reading.
+double supply_tolerance(const SupplyToleranceChoice& choice, Quantity quantity, FigureKind kind, double value);
+
+// One of the four published figures, as a row holds it, and its name ("voltage readback").
+const ToleranceFigure& tolerance_figure(const SupplyTolerance& row, Quantity quantity, FigureKind kind);
+const char* figure_name(Quantity quantity, FigureKind kind);
+// The source of the row's programming or readback figures.
+const char* figure_source(const SupplyTolerance& row, FigureKind kind);
+// The four figures in the order a certificate lists them.
+struct FigureId {
+  Quantity quantity;
+  FigureKind kind;
+};
+inline constexpr FigureId SUPPLY_FIGURES[] = {{Quantity::voltage, FigureKind::programming},
+                                             {Quantity::voltage, FigureKind::readback},
+                                             {Quantity::current, FigureKind::programming},
+                                             {Quantity::current, FigureKind::readback}};
 
 // The smallest decade range that holds the reading: 1, 10, 100 V; 1, 3 A (the largest when beyond).
 double measurement_range(Quantity quantity, double reading);

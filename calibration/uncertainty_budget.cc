@@ -33,7 +33,7 @@ double round_up_two_digits(double value) {
 }
 
 UncertaintyBudget uncertainty_budget(const ReferenceAccuracyChoice& reference, const SupplyToleranceChoice& supply,
-                                     Quantity quantity, JudgedFigure figure, std::span<const double> readings,
+                                     Quantity quantity, FigureKind figure, std::span<const double> readings,
                                      double set_value) {
   UncertaintyBudget budget;
   budget.readings = static_cast<int>(readings.size());
@@ -58,7 +58,7 @@ UncertaintyBudget uncertainty_budget(const ReferenceAccuracyChoice& reference, c
 
   const SupplyResolution& own = supply.row.resolution;
   const bool volts = quantity == Quantity::voltage;
-  if (figure == JudgedFigure::programming) {
+  if (figure == FigureKind::programming) {
     budget.components.push_back(rectangular("supply setting resolution", own.source,
                                             (volts ? own.setting_voltage : own.setting_current) / 2.0));
   } else {

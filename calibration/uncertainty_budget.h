@@ -10,10 +10,6 @@
 #include "calibration/run_result.h"
 #include "calibration/tolerances.h"
 
-// Which of the point's figures is judged: the output as set (programming) or the supply's own
-// measurement of it (readback).
-enum class JudgedFigure { programming, readback };
-
 enum class Distribution { rectangular, normal };
 
 enum class EvaluationType { a, b };  // Type A: from the readings; Type B: from published figures
@@ -46,7 +42,7 @@ struct UncertaintyBudget {
 // is the reading; none: the reading failed, and the DMM's figures are taken at the set value).
 // Repeatability s/√n enters when there are two readings or more.
 UncertaintyBudget uncertainty_budget(const ReferenceAccuracyChoice& reference, const SupplyToleranceChoice& supply,
-                                     Quantity quantity, JudgedFigure figure, std::span<const double> readings,
+                                     Quantity quantity, FigureKind figure, std::span<const double> readings,
                                      double set_value);
 
 // The value rounded up to two significant digits (0.6331 -> 0.64; 0.64 stays 0.64).

@@ -15,6 +15,7 @@
 #include "calibration/path_checks.h"
 #include "calibration/step_figures.h"
 #include "calibration/supply_errors.h"
+#include "calibration/supply_readback.h"
 #include "platform/stop_request.h"
 
 namespace {
@@ -57,6 +58,9 @@ SweepResult assess_voltage_accuracy(Bench& bench, Channel channel, ProcedureObse
   bench.env.sleep_ms(ASSESS_OUTPUT_ON_WAIT_MS);
   SweepErrors sweep;
   result.sum_of_squares = 0.0;
+  // The points as measured, for the readback's verdict at the end of the sweep.
+  StepResult measured;
+  measured.phases.emplace_back();
 
   // A stop (Ctrl+C, SIGTERM) during the sweep: the output goes off and the error queue is read, even
   // through a second Ctrl+C.
@@ -87,7 +91,7 @@ SweepResult assess_voltage_accuracy(Bench& bench, Channel channel, ProcedureObse
     if (!confirmed) {
       // The supply may not have acted on the set point yet: the DMM would read the point before it.
       observer.sweep_point_unconfirmed(on_confirmed ? command : output_on);
-      observer.point_taken({set_point, std::nullopt, std::nullopt, false});
+      observer.point_taken({set_point, std::nullopt, std::nullopt, false, std::nullopt});
       observer.incomplete(stop_reason(step, "the DP832 did not confirm the set point", set_point));
       output.off();
       (void)report_supply_errors(bench, channel, ErrorContext::assessment, observer);
@@ -113,17 +117,21 @@ SweepResult assess_voltage_accuracy(Bench& bench, Channel channel, ProcedureObse
     }
     if (!reading) {
       observer.sweep_reading_failed();
-      observer.point_taken({set_point, std::nullopt, std::nullopt, false});
+      observer.point_taken({set_point, std::nullopt, std::nullopt, false, std::nullopt});
       observer.incomplete(stop_reason(step, "the DMM reading failed", set_point));
       // The sweep ends here: the channel is switched off before anything else.
       output.off();
       (void)report_supply_errors(bench, channel, ErrorContext::assessment, observer);
       return result;
     }
+    // The supply's own voltmeter at the same moment, with no wait of its own.
+    const double readback = supply_readback(bench.psu, channel, Quantity::voltage);
     const double error = *reading - set_point;
     result.errors.push_back(error);
     observer.sweep_point(set_point, error);
-    observer.point_taken({set_point, *reading, std::nullopt, false, readings});
+    const PointResult point{set_point, *reading, std::nullopt, false, readback, readings};
+    measured.phases.back().points.push_back(point);
+    observer.point_taken(point);
     if (std::fabs(error) > ASSESS_ERROR_LIMIT_V) {
       observer.incomplete(stop_reason(step, "the DMM read more than 1 V off (wrong connection?), aborted", set_point));
       // The DMM reads far from the set point: switch off and wait for the operator.
@@ -141,6 +149,14 @@ SweepResult assess_voltage_accuracy(Bench& bench, Channel channel, ProcedureObse
   output.off();
 
   result.rms_error = sweep.rms_over_mV(group.sweep.size());
+  measured.readback = true;
+  measured.completed = true;
+  const StepFigures figures =
+      assessment_figures(measured, true, supply_tolerance_for(bench.psu.identified().identity.model),
+                         reference_accuracy_for(bench.dmm.identified().identity.model), bench.decision_rule);
+  observer.sweep_readback(figures.readback->verdict, figures.readback->errors.count() > 0
+                                                         ? figures.readback->errors.max_abs_mV()
+                                                         : std::numeric_limits<double>::quiet_NaN());
   observer.sweep_figures(result.sum_of_squares, result.rms_error);
   observer.step_completed();
   const Result<std::vector<std::string>> errors = report_supply_errors(bench, channel, ErrorContext::assessment, observer);

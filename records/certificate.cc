@@ -22,6 +22,57 @@ std::string compact_time(const std::string& iso) {
 
 std::string verdict_of(const RecordStep& step) { return verdict_text(step.summary.verdict); }
 
+// One figure of a channel as found and as left: its verdicts, empty where it was not measured.
+struct FigureHistory {
+  std::string as_found;
+  std::string as_left;
+};
+
+// The channel's history over the assessment steps that measured the figure, chosen as for the channel.
+FigureHistory figure_history(const std::vector<Record>& records, int channel, FigureId figure) {
+  std::vector<Record> kept = records;
+  for (Record& r : kept) {
+    std::erase_if(r.steps, [&](const RecordStep& s) {
+      return s.kind == StepKind::assessment &&
+             (s.quantity != figure.quantity || (figure.kind == FigureKind::readback && !s.summary.readback));
+    });
+  }
+  const auto verdict = [&](const std::optional<StepRef>& ref) {
+    if (!ref) return std::string();
+    const StepSummary& s = kept[ref->record].steps[ref->step].summary;
+    return std::string(verdict_text(figure.kind == FigureKind::readback ? s.readback->verdict : s.verdict));
+  };
+  FigureHistory out;
+  for (const ChannelHistory& ch : select_channel_history(kept)) {
+    if (ch.channel != channel) continue;
+    out.as_found = verdict(ch.as_found);
+    out.as_left = verdict(ch.as_left);
+  }
+  return out;
+}
+
+// The four figures of a channel: as found and as left with their verdicts where measured, and a line for
+// each figure not measured.
+std::string figure_table(const std::vector<Record>& records, int channel) {
+  std::string s = "<h3>The four figures</h3><table class=\"points figures\"><thead><tr><th class=\"v\">Figure</th>"
+                  "<th class=\"v\">As found</th><th class=\"v\">As left</th></tr></thead><tbody>";
+  for (const FigureId& figure : SUPPLY_FIGURES) {
+    const FigureHistory found = figure_history(records, channel, figure);
+    std::string name = figure_name(figure.quantity, figure.kind);
+    name[0] = static_cast<char>(name[0] - 'a' + 'A');
+    if (found.as_found.empty() && found.as_left.empty()) {
+      s += "<tr class=\"no-reading\"><td class=\"v\">" + html_escape(name) +
+           "</td><td class=\"v\" colspan=\"2\">not verified in this run</td></tr>";
+      continue;
+    }
+    const auto cell = [](const std::string& verdict) {
+      return "<td class=\"v\">" + (verdict.empty() ? std::string("not measured") : verdict_badge(verdict)) + "</td>";
+    };
+    s += "<tr><td class=\"v\">" + html_escape(name) + "</td>" + cell(found.as_found) + cell(found.as_left) + "</tr>";
+  }
+  return s + "</tbody></table>";
+}
+
 }  // namespace
 
 std::vector<ChannelHistory> select_channel_history(const std::vector<Record>& records) {
@@ -112,12 +163,23 @@ std::string render_certificate(const std::vector<Record>& records, const std::ve
            " (" + link(i) + ")</div>";
     }
     h += "</td></tr>" + step_line("As left", ch.as_left) + "</table>";
+    h += figure_table(records, ch.channel);
     std::vector<PlotSeries> series;
     if (ch.as_found) series.push_back(assessment_series(step_of(*ch.as_found), "As found"));
     if (ch.as_left && !(ch.as_found && *ch.as_found == *ch.as_left))
       series.push_back(assessment_series(step_of(*ch.as_left), "As left"));
     if (!series.empty())
       h += "<figure>" + svg_error_plot(series, "V", "CH" + std::to_string(ch.channel) + " as found and as left") +
+           "</figure>";
+    std::vector<PlotSeries> readback;
+    if (ch.as_found && step_of(*ch.as_found).summary.readback)
+      readback.push_back(readback_series(step_of(*ch.as_found), "As found"));
+    if (ch.as_left && !(ch.as_found && *ch.as_found == *ch.as_left) && step_of(*ch.as_left).summary.readback)
+      readback.push_back(readback_series(step_of(*ch.as_left), "As left"));
+    if (!readback.empty())
+      h += "<figure>" +
+           figure_plot(readback, step_of(ch.as_left ? *ch.as_left : *ch.as_found).quantity, FigureKind::readback,
+                       "CH" + std::to_string(ch.channel) + " readback as found and as left") +
            "</figure>";
     if (ch.as_left) {
       const RecordStep& step = step_of(*ch.as_left);

@@ -127,7 +127,30 @@ RecordStep assessment_step(const StepResult& step, bool run_completed, const Sup
     point.repeatability_evaluated = p.budget.repeatability_evaluated;
     point.false_accept_risk = risk_of(p.false_accept_risk);
     point.false_reject_risk = risk_of(p.false_reject_risk);
+    if (p.readback_figures) {
+      const FigureJudgement& r = *p.readback_figures;
+      point.readback = AssessedReadback{p.readback, to_microunit(finite(r.error_mV)), to_microunit(r.tolerance_mV),
+                                        to_microunit(r.acceptance_limit_mV), r.verdict};
+      point.readback->uncertainty_mV = two_digits(r.uncertainty_mV);
+      point.readback->uncertainty_budget = budget_of(r.budget);
+      point.readback->coverage_factor = r.budget.coverage_factor;
+      point.readback->coverage_probability = r.budget.coverage_probability;
+      point.readback->combined_standard_uncertainty = decimals_rounded(r.combined_uncertainty_mV, 6);
+      point.readback->false_accept_risk = risk_of(r.false_accept_risk);
+      point.readback->false_reject_risk = risk_of(r.false_reject_risk);
+    }
     out.points.push_back(point);
+  }
+  if (figures.readback) {
+    ReadbackSummary readback;
+    if (figures.readback->errors.count() > 0) {
+      readback.rms_error_mV = to_microunit(figures.readback->errors.rms_mV());
+      readback.max_abs_error_mV = to_microunit(figures.readback->errors.max_abs_mV());
+    }
+    readback.counts = figures.readback->counts;
+    readback.verdict = figures.readback->verdict;
+    readback.max_false_accept_risk = risk_of(figures.readback->max_false_accept_risk);
+    out.summary.readback = readback;
   }
   if (figures.errors.count() > 0) {
     out.summary.sum_of_squares_mV2 = decimals_rounded(figures.errors.sum_of_squares_mV2(), 6);
@@ -249,7 +272,9 @@ Record build_record(const RunResult& run, const RecordContext& context) {
       supply.row.model, supply.assumed,
       supply.assumed ? std::string("assumed for an unknown model: ") + supply.row.source
                      : std::string(supply.row.source),
-      supply.row.voltage, supply.row.current};
+      supply.row.voltage, supply.row.current, supply.row.voltage_readback, supply.row.current_readback,
+      supply.assumed ? std::string("assumed for an unknown model: ") + supply.row.readback_source
+                     : std::string(supply.row.readback_source)};
   record.reference_accuracy.model = reference.row.model;
   record.reference_accuracy.assumed = reference.assumed;
   record.reference_accuracy.source =
@@ -287,13 +312,18 @@ std::string record_csv(const Record& record) {
       "record_id,supply_serial,channel,procedure,started,dmm_serial,overall_verdict,"
       "step,kind,title,phase,index,set_V,set_A,reading_V,reading_A,"
       "error_mV,tolerance_mV,uncertainty_mV,acceptance_limit_mV,tur_ratio,tur_below_4,uncertainty_range_V,"
-      "uncertainty_assumed,verdict,reported_V,reported_A,reported_to_supply,incomplete_reason\r\n";
+      "uncertainty_assumed,verdict,reported_V,reported_A,reported_to_supply,incomplete_reason,"
+      "error_mA,tolerance_mA,uncertainty_mA,acceptance_limit_mA,readback_V,readback_A,readback_error_mV,"
+      "readback_error_mA,readback_tolerance_mV,readback_tolerance_mA,readback_acceptance_limit_mV,"
+      "readback_acceptance_limit_mA,readback_verdict\r\n";
+  // The cells after incomplete_reason, empty.
+  const std::string no_more = std::string(13, ',') + "\r\n";
   // Every row names its record, so that rows from many records can go into one table.
   const std::string head = csv_cell(record.record_id) + "," + csv_cell(record.supply.serial) + "," +
                            std::to_string(record.channel) + "," + procedure_name(record.procedure) + "," +
                            csv_cell(record.started) + "," + csv_cell(record.reference.serial) + "," +
                            (record.overall_verdict ? verdict_text(*record.overall_verdict) : "") + ",";
-  const std::string tail = "," + csv_cell(record.incomplete_reason.value_or("")) + "\r\n";
+  const std::string tail = "," + csv_cell(record.incomplete_reason.value_or(""));
   const auto flag = [](bool value) { return value ? "true" : "false"; };
   // A value in the column of its unit, the other left empty: "1.5," or ",0.25".
   const auto in_unit = [](Quantity quantity, std::optional<double> value) {
@@ -304,25 +334,36 @@ std::string record_csv(const Record& record) {
     const bool assessment = step.kind == StepKind::assessment;
     const std::string step_head = head + std::to_string(step.number) + "," +
                                   (assessment ? "assessment" : "calibration") + "," + csv_cell(step.title) + ",";
+    // A current step's figures are in mA, in the columns after incomplete_reason.
+    const bool volts = step.quantity == Quantity::voltage;
+    const auto mV = [volts](std::optional<double> value) { return volts ? number_cell(value) : std::string(); };
+    const auto mA = [volts](std::optional<double> value) { return volts ? std::string() : number_cell(value); };
     for (const AssessedPoint& p : step.points) {
+      const std::optional<AssessedReadback>& r = p.readback;
       csv += step_head + "," + std::to_string(p.index) + "," + in_unit(step.quantity, p.set) + "," +
-             in_unit(step.quantity, p.reading) + "," + number_cell(p.error_mV) + "," + number_cell(p.tolerance_mV) +
-             "," + number_cell(p.uncertainty_mV) + "," + number_cell(p.acceptance_limit_mV) + "," +
-             number_cell(p.tur) + "," + flag(p.tur_below_4) + "," + number_cell(p.uncertainty_range) + "," +
-             flag(p.uncertainty_assumed) + "," + verdict_text(p.verdict) + ",,," + tail;
+             in_unit(step.quantity, p.reading) + "," + mV(p.error_mV) + "," + mV(p.tolerance_mV) + "," +
+             mV(p.uncertainty_mV) + "," + mV(p.acceptance_limit_mV) + "," + number_cell(p.tur) + "," +
+             flag(p.tur_below_4) + "," + number_cell(p.uncertainty_range) + "," + flag(p.uncertainty_assumed) +
+             "," + verdict_text(p.verdict) + ",,," + tail + "," + mA(p.error_mV) + "," + mA(p.tolerance_mV) + "," +
+             mA(p.uncertainty_mV) + "," + mA(p.acceptance_limit_mV) + "," +
+             (r ? in_unit(step.quantity, r->value) + "," + in_unit(step.quantity, r->error_mV) + "," +
+                      in_unit(step.quantity, r->tolerance_mV) + "," + in_unit(step.quantity, r->acceptance_limit_mV) +
+                      "," + verdict_text(r->verdict)
+                : std::string(8, ',')) +
+             "\r\n";
       rows++;
     }
     for (const RecordPhase& phase : step.phases) {
       for (const CalibrationPoint& p : phase.points) {
         csv += step_head + csv_cell(phase.name) + "," + std::to_string(p.index) + "," +
                in_unit(step.quantity, p.set) + "," + in_unit(step.quantity, p.reading) + ",,,,,,,,,," +
-               in_unit(step.quantity, p.reported) + "," + flag(p.reported_to_supply) + tail;
+               in_unit(step.quantity, p.reported) + "," + flag(p.reported_to_supply) + tail + no_more;
         rows++;
       }
     }
   }
   // A run stopped before its first point still says which record it is and why it ended.
-  if (rows == 0) csv += head + std::string(21, ',') + csv_cell(record.incomplete_reason.value_or("")) + "\r\n";
+  if (rows == 0) csv += head + std::string(21, ',') + csv_cell(record.incomplete_reason.value_or("")) + no_more;
   return csv;
 }
 

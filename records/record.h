@@ -47,6 +47,10 @@ struct RecordTolerance {
   std::string source;
   ToleranceFigure voltage{};
   ToleranceFigure current{};
+  // The readback figures and their source; none in a record written before they were kept.
+  std::optional<ToleranceFigure> voltage_readback;
+  std::optional<ToleranceFigure> current_readback;
+  std::string readback_source;
 };
 
 // One range of the DMM's figures that was applied, with where the figures come from.
@@ -74,7 +78,26 @@ struct RecordBudgetComponent {
   double standard_uncertainty = 0.0;
 };
 
-// A point of an assessment with its figures (see calibration/step_figures.h), in mV where named so.
+// The supply's readback at a point, judged against the DMM's reading, in mV (mA on a current step).
+struct AssessedReadback {
+  std::optional<double> value;  // the supply's readback, V or A; none: it gave no usable answer
+  std::optional<double> error_mV;  // readback - reading
+  double tolerance_mV = 0.0;       // taken at the DMM's reading
+  double acceptance_limit_mV = 0.0;
+  Verdict verdict = Verdict::no_reading;
+  // Format 2 on: the readback's own U (its budget holds the supply's readback resolution), and the risk
+  // that its verdict is wrong. A format 1 record judged the readback with the programming figure's U.
+  std::optional<double> uncertainty_mV;
+  std::vector<RecordBudgetComponent> uncertainty_budget;
+  double coverage_factor = 0.0;
+  double coverage_probability = 0.0;
+  double combined_standard_uncertainty = 0.0;
+  std::optional<double> false_accept_risk;
+  std::optional<double> false_reject_risk;
+};
+
+// A point of an assessment with its figures (see calibration/step_figures.h), in mV where named so (mA
+// on a current step).
 struct AssessedPoint {
   int index = 0;
   double set = 0.0;
@@ -98,6 +121,16 @@ struct AssessedPoint {
   bool repeatability_evaluated = false;
   std::optional<double> false_accept_risk;
   std::optional<double> false_reject_risk;
+  std::optional<AssessedReadback> readback;  // none when the step did not ask the readback
+};
+
+// The readback over an assessment step.
+struct ReadbackSummary {
+  std::optional<double> rms_error_mV;  // none when no point has a readback error
+  std::optional<double> max_abs_error_mV;
+  std::array<int, 4> counts{};  // by verdict: PASS, FAIL, INDETERMINATE, NO READING
+  Verdict verdict = Verdict::incomplete;
+  std::optional<double> max_false_accept_risk;  // format 2 on: the largest among the readback's passes
 };
 
 struct StepSummary {
@@ -108,6 +141,7 @@ struct StepSummary {
   std::array<int, 4> counts{};  // by verdict: PASS, FAIL, INDETERMINATE, NO READING
   Verdict verdict = Verdict::incomplete;
   std::optional<double> max_false_accept_risk;  // format 2 on: the largest among the passes
+  std::optional<ReadbackSummary> readback;  // when the step asked the readback
 };
 
 // A point of a calibration: the reading and the value reported to the supply.

@@ -3,6 +3,7 @@
 #include "records/record_codec.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <exception>
@@ -32,28 +33,36 @@ Json figure_json(const ToleranceFigure& figure) {
   return Json{{"percent_of_setting", figure.percent_of_setting}, {"offset", figure.offset}};
 }
 
-// "_mV" for a voltage step, "_mA" for a current step: the unit of its errors and uncertainties.
-std::string error_unit(Quantity quantity) { return quantity == Quantity::voltage ? "_mV" : "_mA"; }
+// A key of a figure in the step's milli-unit: "error" gives "error_mV" on a voltage step, "error_mA" on
+// a current step.
+std::string milli_key(const char* name, Quantity quantity) {
+  return std::string(name) + (quantity == Quantity::voltage ? "_mV" : "_mA");
+}
 
-// Format 2's members of an assessed point: its uncertainty budget and the risk of a wrong verdict.
-void add_budget_json(Json& json, const AssessedPoint& p, Quantity quantity) {
-  const std::string unit = error_unit(quantity);
+Json counts_json(const std::array<int, 4>& counts) {
+  Json json = Json::object();
+  for (std::size_t i = 0; i < counts.size(); i++) json[kVerdictKeys[i]] = counts[i];
+  return json;
+}
+
+// Format 2's members of a judged figure: its uncertainty budget, U's coverage and the risk of a wrong
+// verdict, each key led by prefix ("" for the programming figure, "readback_" for the readback).
+template <typename Judged>
+void add_budget_json(Json& json, const Judged& p, Quantity quantity, const std::string& prefix) {
   Json budget = Json::array();
   for (const RecordBudgetComponent& c : p.uncertainty_budget) {
     Json component{{"name", c.name}, {"source", c.source}, {"type", c.type}, {"distribution", c.distribution}};
-    if (c.half_width) component["half_width" + unit] = *c.half_width;
-    if (c.standard_deviation) component["standard_deviation" + unit] = *c.standard_deviation;
-    component["standard_uncertainty" + unit] = c.standard_uncertainty;
+    if (c.half_width) component[milli_key("half_width", quantity)] = *c.half_width;
+    if (c.standard_deviation) component[milli_key("standard_deviation", quantity)] = *c.standard_deviation;
+    component[milli_key("standard_uncertainty", quantity)] = c.standard_uncertainty;
     budget.push_back(std::move(component));
   }
-  json["uncertainty_budget"] = std::move(budget);
-  json["coverage_factor"] = p.coverage_factor;
-  json["coverage_probability"] = p.coverage_probability;
-  json["combined_standard_uncertainty" + unit] = p.combined_standard_uncertainty;
-  json["readings"] = p.readings;
-  json["repeatability_evaluated"] = p.repeatability_evaluated;
-  json["false_accept_risk"] = optional_json(p.false_accept_risk);
-  json["false_reject_risk"] = optional_json(p.false_reject_risk);
+  json[prefix + "uncertainty_budget"] = std::move(budget);
+  json[prefix + "coverage_factor"] = p.coverage_factor;
+  json[prefix + "coverage_probability"] = p.coverage_probability;
+  json[prefix + milli_key("combined_standard_uncertainty", quantity)] = p.combined_standard_uncertainty;
+  json[prefix + "false_accept_risk"] = optional_json(p.false_accept_risk);
+  json[prefix + "false_reject_risk"] = optional_json(p.false_reject_risk);
 }
 
 Json step_json(const RecordStep& step, bool budgets) {
@@ -64,33 +73,54 @@ Json step_json(const RecordStep& step, bool budgets) {
             {"quantity", quantity_name(step.quantity)},
             {"unit", unit_name(step.quantity)}};
   if (step.kind == StepKind::assessment) {
+    const Quantity q = step.quantity;
     Json points = Json::array();
     std::transform(step.points.begin(), step.points.end(), std::back_inserter(points), [&](const AssessedPoint& p) {
       Json point{{"index", p.index},
-                            {"set", p.set},
-                            {"reading", optional_json(p.reading)},
-                            {"error_mV", optional_json(p.error_mV)},
-                            {"tolerance_mV", p.tolerance_mV},
-                            {"uncertainty_mV", p.uncertainty_mV},
-                            {"acceptance_limit_mV", p.acceptance_limit_mV},
-                            {"tur", optional_json(p.tur)},
-                            {"tur_below_4", p.tur_below_4},
-                            {"verdict", verdict_text(p.verdict)},
-                            {"uncertainty_range", p.uncertainty_range},
-                            {"uncertainty_assumed", p.uncertainty_assumed}};
-      if (budgets) add_budget_json(point, p, step.quantity);
+                 {"set", p.set},
+                 {"reading", optional_json(p.reading)},
+                 {milli_key("error", q), optional_json(p.error_mV)},
+                 {milli_key("tolerance", q), p.tolerance_mV},
+                 {milli_key("uncertainty", q), p.uncertainty_mV},
+                 {milli_key("acceptance_limit", q), p.acceptance_limit_mV},
+                 {"tur", optional_json(p.tur)},
+                 {"tur_below_4", p.tur_below_4},
+                 {"verdict", verdict_text(p.verdict)},
+                 {"uncertainty_range", p.uncertainty_range},
+                 {"uncertainty_assumed", p.uncertainty_assumed}};
+      if (budgets) {
+        add_budget_json(point, p, q, "");
+        point["readings"] = p.readings;
+        point["repeatability_evaluated"] = p.repeatability_evaluated;
+      }
+      if (p.readback) {
+        point["readback"] = optional_json(p.readback->value);
+        point[milli_key("readback_error", q)] = optional_json(p.readback->error_mV);
+        point[milli_key("readback_tolerance", q)] = p.readback->tolerance_mV;
+        point[milli_key("readback_acceptance_limit", q)] = p.readback->acceptance_limit_mV;
+        point["readback_verdict"] = verdict_text(p.readback->verdict);
+        if (budgets) {
+          point[milli_key("readback_uncertainty", q)] = optional_json(p.readback->uncertainty_mV);
+          add_budget_json(point, *p.readback, q, "readback_");
+        }
+      }
       return point;
     });
     const StepSummary& s = step.summary;
-    Json counts = Json::object();
-    for (std::size_t i = 0; i < s.counts.size(); i++) counts[kVerdictKeys[i]] = s.counts[i];
     json["points"] = std::move(points);
-    json["summary"] = Json{{"sum_of_squares_mV2", optional_json(s.sum_of_squares_mV2)},
-                           {"rms_error_mV", optional_json(s.rms_error_mV)},
-                           {"max_abs_error_mV", optional_json(s.max_abs_error_mV)},
-                           {"counts", std::move(counts)},
+    json["summary"] = Json{{milli_key("sum_of_squares", q) + "2", optional_json(s.sum_of_squares_mV2)},
+                           {milli_key("rms_error", q), optional_json(s.rms_error_mV)},
+                           {milli_key("max_abs_error", q), optional_json(s.max_abs_error_mV)},
+                           {"counts", counts_json(s.counts)},
                            {"verdict", verdict_text(s.verdict)}};
     if (budgets) json["summary"]["max_false_accept_risk"] = optional_json(s.max_false_accept_risk);
+    if (s.readback) {
+      json["summary"]["readback"] = Json{{milli_key("rms_error", q), optional_json(s.readback->rms_error_mV)},
+                                         {milli_key("max_abs_error", q), optional_json(s.readback->max_abs_error_mV)},
+                                         {"counts", counts_json(s.readback->counts)},
+                                         {"verdict", verdict_text(s.readback->verdict)}};
+      if (budgets) json["summary"]["readback"]["max_false_accept_risk"] = optional_json(s.readback->max_false_accept_risk);
+    }
     return json;
   }
   Json phases = Json::array();
@@ -158,6 +188,11 @@ Json record_to_json(const Record& r) {
                            {"source", r.tolerance.source},
                            {"voltage", figure_json(r.tolerance.voltage)},
                            {"current", figure_json(r.tolerance.current)}};
+  if (r.tolerance.voltage_readback && r.tolerance.current_readback) {
+    json["tolerance"]["voltage_readback"] = figure_json(*r.tolerance.voltage_readback);
+    json["tolerance"]["current_readback"] = figure_json(*r.tolerance.current_readback);
+    json["tolerance"]["readback_source"] = r.tolerance.readback_source;
+  }
   json["reference_accuracy"] = Json{{"model", r.reference_accuracy.model},
                                     {"assumed", r.reference_accuracy.assumed},
                                     {"source", r.reference_accuracy.source},
@@ -266,9 +301,9 @@ ToleranceFigure read_figure(Reader& in, const Json& o) {
 }
 
 // Format 2's members of an assessed point.
-void read_budget(Reader& in, const Json& p, Quantity quantity, AssessedPoint& point) {
-  const std::string unit = error_unit(quantity);
-  for (const Json& c : in.list(p, "uncertainty_budget")) {
+template <typename Judged>
+void read_budget(Reader& in, const Json& p, Quantity quantity, const std::string& prefix, Judged& judged) {
+  for (const Json& c : in.list(p, (prefix + "uncertainty_budget").c_str())) {
     RecordBudgetComponent component;
     component.name = in.text(c, "name");
     component.source = in.text(c, "source");
@@ -276,22 +311,21 @@ void read_budget(Reader& in, const Json& p, Quantity quantity, AssessedPoint& po
     if (component.type != "A" && component.type != "B") in.fail("\"type\" is not A or B");
     component.distribution = in.text(c, "distribution");
     if (component.distribution == "rectangular") {
-      component.half_width = in.number(c, ("half_width" + unit).c_str());
+      component.half_width = in.number(c, milli_key("half_width", quantity).c_str());
     } else if (component.distribution == "normal") {
-      component.standard_deviation = in.number(c, ("standard_deviation" + unit).c_str());
+      component.standard_deviation = in.number(c, milli_key("standard_deviation", quantity).c_str());
     } else {
       in.fail("\"distribution\" is not rectangular or normal");
     }
-    component.standard_uncertainty = in.number(c, ("standard_uncertainty" + unit).c_str());
-    point.uncertainty_budget.push_back(std::move(component));
+    component.standard_uncertainty = in.number(c, milli_key("standard_uncertainty", quantity).c_str());
+    judged.uncertainty_budget.push_back(std::move(component));
   }
-  point.coverage_factor = in.number(p, "coverage_factor");
-  point.coverage_probability = in.number(p, "coverage_probability");
-  point.combined_standard_uncertainty = in.number(p, ("combined_standard_uncertainty" + unit).c_str());
-  point.readings = in.whole(p, "readings");
-  point.repeatability_evaluated = in.flag(p, "repeatability_evaluated");
-  point.false_accept_risk = in.optional_number(p, "false_accept_risk");
-  point.false_reject_risk = in.optional_number(p, "false_reject_risk");
+  judged.coverage_factor = in.number(p, (prefix + "coverage_factor").c_str());
+  judged.coverage_probability = in.number(p, (prefix + "coverage_probability").c_str());
+  judged.combined_standard_uncertainty =
+      in.number(p, (prefix + milli_key("combined_standard_uncertainty", quantity)).c_str());
+  judged.false_accept_risk = in.optional_number(p, (prefix + "false_accept_risk").c_str());
+  judged.false_reject_risk = in.optional_number(p, (prefix + "false_reject_risk").c_str());
 }
 
 RecordStep read_step(Reader& in, const Json& s, int version) {
@@ -307,32 +341,61 @@ RecordStep read_step(Reader& in, const Json& s, int version) {
   step.completed = in.flag(s, "completed");
   step.quantity = in.quantity(s, "quantity");
   if (step.kind == StepKind::assessment) {
+    const Quantity q = step.quantity;
+    const Json& summary = in.object(s, "summary");
+    const bool readback = summary.contains("readback");
     for (const Json& p : in.list(s, "points")) {
       AssessedPoint point;
       point.index = in.whole(p, "index");
       point.set = in.number(p, "set");
       point.reading = in.optional_number(p, "reading");
-      point.error_mV = in.optional_number(p, "error_mV");
-      point.tolerance_mV = in.number(p, "tolerance_mV");
-      point.uncertainty_mV = in.number(p, "uncertainty_mV");
-      point.acceptance_limit_mV = in.number(p, "acceptance_limit_mV");
+      point.error_mV = in.optional_number(p, milli_key("error", q).c_str());
+      point.tolerance_mV = in.number(p, milli_key("tolerance", q).c_str());
+      point.uncertainty_mV = in.number(p, milli_key("uncertainty", q).c_str());
+      point.acceptance_limit_mV = in.number(p, milli_key("acceptance_limit", q).c_str());
       point.tur = in.optional_number(p, "tur");
       point.tur_below_4 = in.flag(p, "tur_below_4");
       point.verdict = in.verdict(p, "verdict");
       point.uncertainty_range = in.number(p, "uncertainty_range");
       point.uncertainty_assumed = in.flag(p, "uncertainty_assumed");
-      if (version >= 2) read_budget(in, p, step.quantity, point);
+      if (version >= 2) {
+        read_budget(in, p, q, "", point);
+        point.readings = in.whole(p, "readings");
+        point.repeatability_evaluated = in.flag(p, "repeatability_evaluated");
+      }
+      // A step that asked the readback has it at every point.
+      if (readback) {
+        point.readback = AssessedReadback{in.optional_number(p, "readback"),
+                                          in.optional_number(p, milli_key("readback_error", q).c_str()),
+                                          in.number(p, milli_key("readback_tolerance", q).c_str()),
+                                          in.number(p, milli_key("readback_acceptance_limit", q).c_str()),
+                                          in.verdict(p, "readback_verdict")};
+        if (version >= 2) {
+          point.readback->uncertainty_mV = in.number(p, milli_key("readback_uncertainty", q).c_str());
+          read_budget(in, p, q, "readback_", *point.readback);
+        }
+      }
       step.points.push_back(point);
     }
-    const Json& summary = in.object(s, "summary");
-    step.summary.sum_of_squares_mV2 = in.optional_number(summary, "sum_of_squares_mV2");
-    step.summary.rms_error_mV = in.optional_number(summary, "rms_error_mV");
-    step.summary.max_abs_error_mV = in.optional_number(summary, "max_abs_error_mV");
+    step.summary.sum_of_squares_mV2 = in.optional_number(summary, (milli_key("sum_of_squares", q) + "2").c_str());
+    step.summary.rms_error_mV = in.optional_number(summary, milli_key("rms_error", q).c_str());
+    step.summary.max_abs_error_mV = in.optional_number(summary, milli_key("max_abs_error", q).c_str());
     const Json& counts = in.object(summary, "counts");
     for (std::size_t i = 0; i < step.summary.counts.size(); i++)
       step.summary.counts[i] = in.whole(counts, kVerdictKeys[i]);
     step.summary.verdict = in.verdict(summary, "verdict");
     if (version >= 2) step.summary.max_false_accept_risk = in.optional_number(summary, "max_false_accept_risk");
+    if (readback) {
+      const Json& part = in.object(summary, "readback");
+      ReadbackSummary r;
+      r.rms_error_mV = in.optional_number(part, milli_key("rms_error", q).c_str());
+      r.max_abs_error_mV = in.optional_number(part, milli_key("max_abs_error", q).c_str());
+      const Json& readback_counts = in.object(part, "counts");
+      for (std::size_t i = 0; i < r.counts.size(); i++) r.counts[i] = in.whole(readback_counts, kVerdictKeys[i]);
+      r.verdict = in.verdict(part, "verdict");
+      if (version >= 2) r.max_false_accept_risk = in.optional_number(part, "max_false_accept_risk");
+      step.summary.readback = r;
+    }
     return step;
   }
   step.uses_corrections = in.flag(s, "uses_corrections");
@@ -386,7 +449,13 @@ Result<Record> read_members(const Json& j) {
   const Json& tolerance = in.object(j, "tolerance");
   r.tolerance = RecordTolerance{in.text(tolerance, "model"), in.flag(tolerance, "assumed"),
                                 in.text(tolerance, "source"), read_figure(in, in.object(tolerance, "voltage")),
-                                read_figure(in, in.object(tolerance, "current"))};
+                                read_figure(in, in.object(tolerance, "current")), std::nullopt, std::nullopt, ""};
+  // A record written before the readback figures were kept has none.
+  if (tolerance.is_object() && tolerance.contains("readback_source")) {
+    r.tolerance.voltage_readback = read_figure(in, in.object(tolerance, "voltage_readback"));
+    r.tolerance.current_readback = read_figure(in, in.object(tolerance, "current_readback"));
+    r.tolerance.readback_source = in.text(tolerance, "readback_source");
+  }
   const Json& accuracy = in.object(j, "reference_accuracy");
   r.reference_accuracy.model = in.text(accuracy, "model");
   r.reference_accuracy.assumed = in.flag(accuracy, "assumed");

@@ -19,12 +19,20 @@ Result<std::filesystem::path> write_record_page(const Record& record, const std:
 
 // The plot series of an assessment step.
 PlotSeries assessment_series(const RecordStep& step, const std::string& name);
+// The plot series of an assessment step's readback: readback − reading, with its T and U, at each set
+// value; no points when the step did not ask the readback.
+PlotSeries readback_series(const RecordStep& step, const std::string& name);
+// The error plot of one figure (programming or readback) of the given series, with its axis titles.
+std::string figure_plot(const std::vector<PlotSeries>& series, Quantity quantity, FigureKind kind,
+                        const std::string& aria_label);
+// "mV" on a voltage step, "mA" on a current step: the unit of its errors, T and U.
+const char* milli_unit(Quantity quantity);
 // The table of an assessment step's points: set value, reading, error, T, U, the acceptance limit, TUR,
-// verdict and the risk of a wrong verdict; a format-1 record's U is labelled as what it was, and it has
-// no risk.
+// verdict and the risk of a wrong verdict, and the same for the readback when the step asked it; a
+// format-1 record's U is labelled as what it was, and it has no risk.
 std::string assessment_table(const RecordStep& step, bool format_1 = false);
-// Each point's uncertainty budget of an assessment step, a collapsed table (format 2 on).
-std::string budget_table(const RecordStep& step);
+// Each point's uncertainty budget of one figure of an assessment step, a collapsed table (format 2 on).
+std::string budget_table(const RecordStep& step, FigureKind kind = FigureKind::programming);
 // The decision-rule paragraph: which rule, its reference, and what U contains.
 std::string decision_rule_paragraph(const Record& record);
 // One sentence over records: the rule their verdicts follow, and whether any pass carries a risk of a

@@ -185,7 +185,7 @@ std::string svg_verdict_marker(std::string_view verdict, double x, double y) {
 }
 
 std::string svg_error_plot(const std::vector<PlotSeries>& given, std::string_view set_unit,
-                           std::string_view aria_label) {
+                           std::string_view aria_label, std::string_view error_label) {
   std::vector<PlotSeries> series = given;
   for (auto& s : series)
     for (auto& p : s.points) {
@@ -231,7 +231,7 @@ std::string svg_error_plot(const std::vector<PlotSeries>& given, std::string_vie
   svg += "<rect width=\"100%\" height=\"100%\" fill=\"#ffffff\"/>";
   svg += band(f, tol, "#f3dca0", true);  // T − U < |e| <= T: the guard band, where the verdict can be undecided
   svg += band(f, guard, "#dcefdc");      // |e| <= T − U: the acceptance zone
-  draw_axes(svg, f, "Set value (" + std::string(set_unit) + ")", "Error, reading \xe2\x88\x92 set (mV)");
+  draw_axes(svg, f, "Set value (" + std::string(set_unit) + ")", std::string(error_label));
 
   // series: a line through the readings, error bars, markers
   for (std::size_t si = 0; si < series.size(); ++si) {

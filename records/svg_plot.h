@@ -33,9 +33,11 @@ struct AxisScale {
 AxisScale round_scale(double lo, double hi, int max_ticks = 7);
 
 // The error plot of one or more series, with the tolerance band ±T and the guard band ±(T − U) shaded,
-// markers by verdict (shape and colour), error bars ±U, and a legend. set_unit names the x axis' unit.
+// markers by verdict (shape and colour), error bars ±U, and a legend. set_unit names the x axis' unit;
+// error_label names the y axis (escaped here).
 std::string svg_error_plot(const std::vector<PlotSeries>& series, std::string_view set_unit,
-                           std::string_view aria_label);
+                           std::string_view aria_label,
+                           std::string_view error_label = "Error, reading \xe2\x88\x92 set (mV)");
 
 // One point of a trend chart: an assessment's RMS and largest absolute error, oldest first.
 struct TrendPoint {

@@ -1,6 +1,7 @@
 // The judgement of a point: identity fields, the tolerance table and its ranges, the decision rule.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <iterator>
 #include <optional>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "calibration/decision_rule.h"
+#include "calibration/step_figures.h"
 #include "calibration/tolerances.h"
 #include "calibration/uncertainty_budget.h"
 #include "link/identity.h"
@@ -85,6 +87,53 @@ TEST(SupplyTolerance, ChosenByModel) {
   EXPECT_STREQ(unknown.row.model, "DP832");
 }
 
+// The four published figures of both models, T at 10 V or 2 A.
+TEST(SupplyTolerance, FourFiguresOfBothModels) {
+  const auto V = Quantity::voltage;
+  const auto A = Quantity::current;
+  const auto P = FigureKind::programming;
+  const auto R = FigureKind::readback;
+  const struct {
+    const char* model;
+    Quantity quantity;
+    FigureKind kind;
+    double value;
+    double expected;
+  } cases[] = {{"DP832", V, P, 10, 0.025},  {"DP832", V, R, 10, 0.015},  {"DP832", A, P, 2, 0.014},
+               {"DP832", A, R, 2, 0.008},   {"DP832A", V, P, 10, 0.025}, {"DP832A", V, R, 10, 0.015},
+               {"DP832A", A, P, 2, 0.009},  {"DP832A", A, R, 2, 0.008}};
+  for (const auto& c : cases)
+    EXPECT_NEAR(supply_tolerance(supply_tolerance_for(c.model), c.quantity, c.kind, c.value), c.expected, 1e-12)
+        << c.model << " " << figure_name(c.quantity, c.kind);
+}
+
+// The readback is judged against the DMM's reading, its T taken there; a current step's errors in mA.
+TEST(StepFigures, ReadbackAgainstTheReading) {
+  const auto supply = supply_tolerance_for("DP832");
+  const auto reference = reference_accuracy_for("34401A");
+  StepResult volts{1, StepKind::assessment, "A", Quantity::voltage, false, true, {{"", {}}}, true};
+  volts.phases[0].points = {{10.0, 10.8, std::nullopt, false, 10.812}};
+  const StepFigures v = assessment_figures(volts, true, supply, reference);
+  EXPECT_EQ(v.points[0].verdict, Verdict::fail);  // 800 mV off its setting
+  ASSERT_TRUE(v.points[0].readback_figures);
+  EXPECT_NEAR(v.points[0].readback_figures->tolerance_mV, 15.4, 1e-9);
+  EXPECT_NEAR(v.points[0].readback_figures->error_mV.value_or(0), 12.0, 1e-9);
+  EXPECT_EQ(v.readback->verdict, Verdict::pass);
+
+  StepResult amps{1, StepKind::assessment, "I", Quantity::current, false, true, {{"", {}}}, true};
+  amps.phases[0].points = {{1.0, 1.002, std::nullopt, false, 0.996}, {2.0, 2.001, std::nullopt, false, NAN}};
+  const StepFigures a = assessment_figures(amps, true, supply, reference);
+  EXPECT_EQ(a.verdict, Verdict::pass);
+  EXPECT_NEAR(a.points[0].error_mV.value_or(0), 2.0, 1e-9);
+  EXPECT_NEAR(a.points[0].readback_figures->error_mV.value_or(0), -6.0, 1e-9);
+  EXPECT_NEAR(a.points[0].readback_figures->tolerance_mV, 6.503, 1e-9);  // 0.15 % of 1.002 A + 5 mA
+  EXPECT_EQ(a.points[0].readback_figures->verdict, Verdict::indeterminate);
+  EXPECT_EQ(a.points[1].readback_figures->verdict, Verdict::no_reading);
+  EXPECT_EQ(a.readback->counts, (std::array<int, 4>{0, 0, 1, 1}));
+  EXPECT_EQ(a.readback->verdict, Verdict::indeterminate);
+  EXPECT_FALSE(assessment_figures(StepResult{}, true, supply, reference).readback) << "no readback asked";
+}
+
 TEST(ReferenceUncertainty, FiguresAndRange) {
   const auto V = Quantity::voltage;
   const auto A = Quantity::current;
@@ -132,16 +181,16 @@ TEST(UncertaintyBudget, ExpandedFromTheComponents) {
   const std::vector<double> current = {0.5};
   const struct {
     Quantity quantity;
-    JudgedFigure figure;
+    FigureKind figure;
     const std::vector<double>& readings;
     std::vector<double> standard_uncertainties;  // in the order of the budget
     double combined;
     double expanded;
   } cases[] = {
-      {Quantity::voltage, JudgedFigure::programming, one, {129.904e-6, 2.8868e-6, 288.675e-6}, 316.570e-6, 0.64e-3},
-      {Quantity::voltage, JudgedFigure::programming, five, {129.904e-6, 2.8868e-6, 288.675e-6, 70.711e-6},
+      {Quantity::voltage, FigureKind::programming, one, {129.904e-6, 2.8868e-6, 288.675e-6}, 316.570e-6, 0.64e-3},
+      {Quantity::voltage, FigureKind::programming, five, {129.904e-6, 2.8868e-6, 288.675e-6, 70.711e-6},
        324.371e-6, 0.65e-3},
-      {Quantity::current, JudgedFigure::readback, current, {346.410e-6, 0.28868e-6, 288.675e-6}, 450.925e-6, 0.91e-3},
+      {Quantity::current, FigureKind::readback, current, {346.410e-6, 0.28868e-6, 288.675e-6}, 450.925e-6, 0.91e-3},
   };
   const auto choice_dp832 = supply_tolerance_for("DP832");
   const auto choice_34401a = reference_accuracy_for("34401A");

@@ -61,6 +61,17 @@ RunResult stopped_assessment() {
   return run;
 }
 
+// A current step with the supply's readback, one readback missing.
+RunResult current_assessment() {
+  RunResult run;
+  StepResult& step = begin_step(run, StepKind::assessment, "Assessment", Quantity::current);
+  add_assessed_point(step, 0.3, 0.3011, 0.2996);
+  add_assessed_point(step, 0.6, 0.6008, NAN);
+  step.completed = true;
+  run.completed = true;
+  return run;
+}
+
 // ---- The record and its CSV. ----
 
 TEST(RecordBuild, AssessmentPointsSummaryAndIdentity) {
@@ -189,13 +200,16 @@ TEST(RecordCsv, RecordColumnsUnitsDigitsAndReason) {
   ASSERT_EQ(csv.rfind("record_id,supply_serial,channel,procedure,started,dmm_serial,overall_verdict,step,kind,title,"
                       "phase,index,set_V,set_A,reading_V,reading_A,error_mV,tolerance_mV,uncertainty_mV,"
                       "acceptance_limit_mV,tur_ratio,tur_below_4,uncertainty_range_V,uncertainty_assumed,verdict,"
-                      "reported_V,reported_A,reported_to_supply,incomplete_reason\r\n", 0), 0u);
+                      "reported_V,reported_A,reported_to_supply,incomplete_reason,error_mA,tolerance_mA,"
+                      "uncertainty_mA,acceptance_limit_mA,readback_V,readback_A,readback_error_mV,readback_error_mA,"
+                      "readback_tolerance_mV,readback_tolerance_mA,readback_acceptance_limit_mV,"
+                      "readback_acceptance_limit_mA,readback_verdict\r\n", 0), 0u);
   const std::string head = record.record_id + ",DP8/C 1,3,assessment,2026-12-08T19:57:44+01:00,MY1,FAIL,1,assessment,";
   // U = 2 u_c rounded up: 0.5802, 0.5840 and 0.6522 mV (see the decision-rule test for the budget).
   for (const char* row : {"0,0.0,,0.0003,,0.3,20.0,0.59,19.41,33.9,false,10.0,false,PASS,,,,",
                           "3,0.75,,,,,20.375,0.59,19.785,34.5,false,10.0,false,NO READING,,,,",
                           "4,6.0,,6.077,,77.0,23.0,0.66,22.34,34.8,false,10.0,false,FAIL,,,,"})
-    EXPECT_NE(csv.find("\r\n" + head + "\"Say \"\"hi\"\", then\",," + row + "DMM reading failed at point 3\r\n"),
+    EXPECT_NE(csv.find("\r\n" + head + "\"Say \"\"hi\"\", then\",," + row + "DMM reading failed at point 3,,,,,,,,,,,,,\r\n"),
               std::string::npos) << row << "\n" << csv;
   EXPECT_NE(csv.find(",5,0.4,,0.41749,,17.49,"), std::string::npos) << csv;
   EXPECT_NE(record_json_text(record).find("\"reading\": 0.41749,"), std::string::npos);
@@ -203,11 +217,19 @@ TEST(RecordCsv, RecordColumnsUnitsDigitsAndReason) {
   run.steps.clear();
   const std::string none = record_csv(build_record(run, bench_context()));
   EXPECT_TRUE(none.ends_with(",3,assessment,2026-12-08T19:57:44+01:00,MY1,INCOMPLETE" + std::string(22, ',') +
-                             "DMM reading failed at point 3\r\n")) << none;
+                             "DMM reading failed at point 3" + std::string(13, ',') + "\r\n")) << none;
   // A current calibration's values in the columns in A.
   const std::string current = record_csv(sample_record("C", 3, "2026-12-08T20:03:30+00:00", 1));
-  EXPECT_NE(current.find(",I-DAC,0,,0.1,,0.100203,,,,,,,,,,,0.100203,true,\r\n"), std::string::npos) << current;
-  EXPECT_NE(current.find(",I-meter,0,,0.0,,0.0002,,,,,,,,,,,,false,\r\n"), std::string::npos) << current;
+  EXPECT_NE(current.find(",I-DAC,0,,0.1,,0.100203,,,,,,,,,,,0.100203,true," + std::string(13, ',') + "\r\n"),
+            std::string::npos) << current;
+  EXPECT_NE(current.find(",I-meter,0,,0.0,,0.0002,,,,,,,,,,,,false," + std::string(13, ',') + "\r\n"),
+            std::string::npos) << current;
+  // A current assessment's figures in mA, and its readback, in the columns after the reason; both U from
+  // the budget (0.401 mA accuracy and 0.5 mA setting or readback resolution, rectangular: U = 0.75 mA).
+  const std::string amps = record_csv(build_record(current_assessment(), bench_context()));
+  EXPECT_NE(amps.find(",0,,0.3,,0.3011,,,,,14.1,false,1.0,false,PASS,,,,,1.1,10.6,0.75,9.85,,0.2996,,-1.5,,5.452,,"
+                      "4.702,PASS\r\n"),
+            std::string::npos) << amps;
 }
 
 std::vector<Record> every_kind_of_record();
@@ -260,7 +282,7 @@ std::vector<Record> every_kind_of_record() {
   format_1.format_version = 1;  // written as the program wrote it before budgets
   return {format_1, sample_record("A", 3, "2026-12-08T19:57:44+00:00", 24), sample_record("V", 3, "2026-12-08T19:59:10+00:00", 1),
           sample_record("C", 2, "2026-12-08T20:00:00+00:00", 1), sample_record("F", 1, "2026-12-08T20:03:30+00:00", 8),
-          build_record(stopped_assessment(), unknown)};
+          build_record(stopped_assessment(), unknown), build_record(current_assessment(), bench_context())};
 }
 
 TEST(RecordSchema, NamesEveryMemberTheCodecWrites) {
@@ -280,7 +302,7 @@ TEST_F(RecordFolder, SchemaValidatorTakesRecordsAndRefusesUnknownMembers) {
   const int status =
       std::system(("sh " + kSource + "/scripts/validate_records.sh --self-test " + folder() + " >" + out + " 2>&1").c_str());
   if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << read_file(out);
-  EXPECT_NE(read_file(out).find("6 passed, 0 failed"), std::string::npos) << read_file(out);
+  EXPECT_NE(read_file(out).find("7 passed, 0 failed"), std::string::npos) << read_file(out);
 }
 
 TEST_F(RecordFolder, RoundTripAndNeverOverwrite) {
@@ -475,7 +497,9 @@ TEST(PageEscaping, InstrumentTextsAppearAsText) {
 
 TEST(RecordPage, FullCalibrationPlotsItsAssessmentsTogetherAfterTheVerdict) {
   const std::string page = render_record_page(sample_record("F", 1, "2026-12-08T20:03:30+00:00", 8));
-  EXPECT_EQ(count(page, "class=\"plot\""), 1u);
+  // One plot per figure measured, voltage programming and readback, each with both assessments.
+  EXPECT_EQ(count(page, "class=\"plot\""), 2u);
+  EXPECT_EQ(count(page, "class=\"legend\""), 2u);
   EXPECT_LT(page.find("Overall verdict: PASS"), page.find("<svg"));
   EXPECT_LT(page.find("Decision rule:"), page.find("<svg"));
   const auto legend = page.substr(page.find("class=\"legend\""));
@@ -484,6 +508,22 @@ TEST(RecordPage, FullCalibrationPlotsItsAssessmentsTogetherAfterTheVerdict) {
   EXPECT_NE(page.find("<table class=\"points\" data-rows=\"36\"><thead><tr><th>Set (V)</th><th>Correction"),
             std::string::npos);
   EXPECT_EQ(count(page, "class=\"points assessment\" data-rows=\"36\""), 2u);
+}
+
+// A current step: its two plots in mA, a TUR below 4 said in words, and on the certificate the voltage
+// figures as not verified.
+TEST(RecordPage, CurrentFiguresAndALowTurInWords) {
+  RunResult run = current_assessment();
+  add_assessed_point(run.steps[0], 3.0, 3.001, 3.004);  // TUR 3.8 programming, 2.3 readback
+  const Record record = build_record(run, bench_context());
+  const std::string page = render_record_page(record);
+  EXPECT_EQ(count(page, "class=\"plot\""), 2u);
+  EXPECT_EQ(count(page, "Error, readback \xe2\x88\x92 reading (mA)"), 1u);
+  EXPECT_NE(page.find("below 4 at 1 of 3 points of the programming and at 1 of 3 points of the readback"),
+            std::string::npos);
+  const std::string certificate = render_certificate({record}, {"a.json"});
+  EXPECT_EQ(count(certificate, "not verified in this run"), 2u);
+  EXPECT_EQ(count(certificate, "not measured"), 0u);
 }
 
 TEST(RecordPage, IncompleteRunShowsWhyAndItsMissingReadings) {
@@ -576,7 +616,8 @@ TEST_F(RecordFolder, IndexListsGoodRecordsAndSkipsDamagedAndNewerOnes) {
   EXPECT_NE(old_page.find("reference accuracy limit (format 1)"), std::string::npos);
   EXPECT_EQ(old_page.find("<details"), std::string::npos);
   EXPECT_EQ(new_page.find("(format 1)"), std::string::npos);
-  EXPECT_EQ(count(new_page, "<details class=\"budget\">"), 1u);
+  EXPECT_EQ(count(new_page, "<details class=\"budget\">"), 2u);  // the programming's and the readback's
+  EXPECT_NE(new_page.find("Uncertainty budget of each point: the readback"), std::string::npos);
   EXPECT_NE(new_page.find("ILAC-G8:09/2019 section 4.2.2"), std::string::npos);
   const auto single = index_entry(sample_record("A", 3, "2026-12-08T19:57:44+00:00", 1), "a.json");
   const std::string one = render_history_index({single}, {});

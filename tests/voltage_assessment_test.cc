@@ -16,6 +16,8 @@
 #include "calibration/run_recording.h"
 #include "calibration/step_figures.h"
 #include "calibration/voltage_assessment.h"
+#include "records/record.h"
+#include "records/record_codec.h"
 #include "tests/calibration_checks.h"
 #include "tests/program_fixture.h"
 
@@ -52,7 +54,8 @@ struct ExpectedSweep {
     commands.insert(commands.end(), {"OUTPUT " + name + ",ON", CONFIRM_QUERY});
     console = name + " output ON...\n";
     for (std::size_t i = 0; i < readings.size(); i++) {
-      commands.insert(commands.end(), {text_of(":APPL %s,%.4lf,2", name.c_str(), points[i]), CONFIRM_QUERY});
+      commands.insert(commands.end(), {text_of(":APPL %s,%.4lf,2", name.c_str(), points[i]), CONFIRM_QUERY,
+                                       ":MEAS:VOLT? " + name});
       double error = readings[i] - points[i];
       console += text_of("Correction: Setpoint %7.4lf V, Error: %7.3lf mV\n", points[i], error * 1000.0);
       if (std::fabs(error) <= 1.0) sum_of_squares += (error * 1000.0) * (error * 1000.0);
@@ -63,9 +66,18 @@ struct ExpectedSweep {
   void complete(const std::string& name, std::size_t points) {
     commands.insert(commands.end(), {"OUTPUT " + name + ",OFF", CONFIRM_QUERY, SUPPLY_ERROR_QUERY});
     console += name + " output OFF...\n" + text_of(" SS Error: %8.5lf mV^2\n", sum_of_squares) +
-               text_of("RMS Error: %8.5lf mV\n\n", std::sqrt(sum_of_squares / static_cast<double>(points)));
+               text_of("RMS Error: %8.5lf mV\n", std::sqrt(sum_of_squares / static_cast<double>(points))) +
+               "Readback: \n\n";
   }
 };
+
+// The console with the figures of its Readback: line left out: they follow the simulated supply's own
+// voltmeter, not the scripted readings (ReadbackOffBy15mV checks them).
+std::string without_readback_figures(std::string text) {
+  const std::size_t at = text.find("Readback: ");
+  if (at != std::string::npos) text.erase(at + 10, text.find('\n', at) - at - 10);
+  return text;
+}
 
 }  // namespace
 
@@ -91,7 +103,7 @@ class VoltageAssessmentTest : public ProgramTest {
     ExpectedSweep expected(channel.name(), points, readings);
     expected.complete(channel.name(), points.size());
     EXPECT_EQ(psu_lines(), expected.commands);
-    EXPECT_EQ(out, expected.console);
+    EXPECT_EQ(without_readback_figures(out), expected.console);
   }
 };
 
@@ -101,7 +113,7 @@ TEST_F(VoltageAssessmentTest, FiguresOfCompleteSweeps) {
   // No error anywhere on CH1.
   expect_complete(CH1, CH12_POINTS, CH12_POINTS);
   EXPECT_THAT(out, HasSubstr("Correction: Setpoint  0.2000 V, Error:   0.000 mV\n"));
-  EXPECT_THAT(out, HasSubstr(" SS Error:  0.00000 mV^2\nRMS Error:  0.00000 mV\n\n"));
+  EXPECT_THAT(out, HasSubstr(" SS Error:  0.00000 mV^2\nRMS Error:  0.00000 mV\nReadback: "));
   EXPECT_EQ(psu_lines()[8], ":APPL CH1,0.2000,2");
   EXPECT_EQ(result.sum_of_squares, 0.0);
   EXPECT_EQ(result.rms_error, 0.0);
@@ -112,7 +124,7 @@ TEST_F(VoltageAssessmentTest, FiguresOfCompleteSweeps) {
   // 1 mV everywhere on CH2.
   expect_complete(CH2, CH12_POINTS, offset_readings(CH12_POINTS, 0.001));
   EXPECT_THAT(out, HasSubstr("Correction: Setpoint 32.0000 V, Error:   1.000 mV\n"));
-  EXPECT_THAT(out, HasSubstr(" SS Error: 36.00000 mV^2\nRMS Error:  1.00000 mV\n\n"));
+  EXPECT_THAT(out, HasSubstr(" SS Error: 36.00000 mV^2\nRMS Error:  1.00000 mV\nReadback: "));
   EXPECT_NEAR(result.rms_error, 1.0, 1e-6);
   ASSERT_EQ(result.errors.size(), 36U);
   for (std::size_t i = 0; i < 36; i++) EXPECT_NEAR(result.errors[i], 0.001, 1e-9) << i;
@@ -120,8 +132,8 @@ TEST_F(VoltageAssessmentTest, FiguresOfCompleteSweeps) {
   // 1 mV everywhere on CH3: 22 points from 0 V, and no calibration.
   expect_complete(CH3, ch3_points(), offset_readings(ch3_points(), 0.001));
   EXPECT_EQ(psu_lines()[8], ":APPL CH3,0.0000,2");
-  EXPECT_EQ(psu_lines()[50], ":APPL CH3,5.2500,2");
-  EXPECT_THAT(out, HasSubstr(" SS Error: 22.00000 mV^2\nRMS Error:  1.00000 mV\n\n"));
+  EXPECT_EQ(psu_lines()[71], ":APPL CH3,5.2500,2");
+  EXPECT_THAT(out, HasSubstr(" SS Error: 22.00000 mV^2\nRMS Error:  1.00000 mV\nReadback: "));
   EXPECT_EQ(result.errors.size(), 22U);
   EXPECT_FALSE(bench->in_calibration());
 }
@@ -146,13 +158,14 @@ TEST_F(VoltageAssessmentTest, FiveReadingsPerPointTakeTheirMean) {
   ExpectedSweep expected(CH3.name(), ch3_points(), offset_readings(ch3_points(), 0.001));
   expected.complete(CH3.name(), 22);
   EXPECT_EQ(psu_lines(), expected.commands);
-  EXPECT_EQ(out, expected.console);
+  EXPECT_EQ(without_readback_figures(out), expected.console);
 
   const PointResult& point = recorder.run().steps.at(0).phases.at(0).points.at(4);
   EXPECT_EQ(point.readings.size(), 5U);
   EXPECT_NEAR(*point.reading, 1.001, 1e-9);
-  const UncertaintyBudget budget = figure_uncertainty(point, Quantity::voltage, JudgedFigure::programming,
-                                                      supply_tolerance_for("DP832"), reference_accuracy_for("34401A"));
+  const UncertaintyBudget budget = judge_figure(FigureKind::programming, Quantity::voltage, point,
+                                                supply_tolerance_for("DP832"), reference_accuracy_for("34401A"))
+                                       .budget;
   ASSERT_EQ(budget.components.size(), 4U);
   EXPECT_EQ(budget.components[3].type, EvaluationType::a);
   EXPECT_NEAR(budget.components[3].standard_deviation, 158.114e-6, 1e-9);
@@ -168,7 +181,7 @@ TEST_F(VoltageAssessmentTest, AnErrorOfOneVoltPassesAndMoreAborts) {
   readings[35] = 31.0;
   ASSERT_TRUE(assess(CH1, readings));
   EXPECT_EQ(result.sum_of_squares, 2000000.0);
-  EXPECT_THAT(out, HasSubstr(" SS Error: 2000000.00000 mV^2\nRMS Error: 235.70226 mV\n\n"));
+  EXPECT_THAT(out, HasSubstr(" SS Error: 2000000.00000 mV^2\nRMS Error: 235.70226 mV\nReadback: "));
   EXPECT_EQ(result.errors[3], 1.0);
   EXPECT_EQ(result.errors[35], -1.0);
 
@@ -240,6 +253,62 @@ TEST(VoltageAssessmentOnFakes, ReadingFailureSwitchesTheOutputOff) {
   EXPECT_NE(psu.sent.find("OUTPUT CH2,OFF\r\n", last_set), std::string::npos) << psu.sent;
 }
 
+// A supply whose own voltmeter reads 15 mV high at every point, against a DMM that reads each set value
+// exactly: the programming passes at every point, the readback fails at every point.
+TEST(VoltageAssessmentOnFakes, ReadbackOffBy15mV) {
+  TestEnvironment env;
+  env.virtual_clock = true;
+  Bench bench(env, TELNET_DMM);
+  std::vector<std::string> readings = {"+5.0"};  // the path check
+  for (double set : ch3_points()) readings.push_back(text_of("%f", set));
+  install_dmm(bench, fake_dmm(readings));
+  auto psu = fake_psu();
+  double set = 0.0;
+  psu->respond('\n', [&set](FakeTransport& link, const std::string& line) {
+    std::sscanf(line.c_str(), ":APPL CH3,%lf", &set);
+    if (line == ":MEAS:VOLT? CH3\r\n") link.arrive_after(1, text_of("%.4f\n", set + 0.015));
+    if (line == "*OPC?\r\n") link.arrive_after(1, "1\n");
+    if (line == "SYST:ERR?\r\n") link.arrive_after(1, "0,\"No error\"\n");
+  });
+  const FakeTransport& sent = install_psu(bench, std::move(psu));
+  ConsoleObserver shown(env.console());
+  RunRecorder recorder(Procedure::assessment, CH3);
+  ObserverPair both(shown, recorder);
+  ASSERT_TRUE(assess_voltage_accuracy(bench, CH3, both).completed);
+
+  EXPECT_EQ(occurrences(sent.sent, ":MEAS:VOLT? CH3\r\n"), 22);
+  EXPECT_THAT(env.text(), HasSubstr("RMS Error:  0.00000 mV\nReadback: FAIL, largest error 15.00000 mV\n\n"));
+  RecordContext context;
+  context.supply.identity.model = "DP832";
+  const Record record = build_record(recorder.run(), context);
+  ASSERT_EQ(record.steps.size(), 1U);
+  const RecordStep& step = record.steps[0];
+  ASSERT_EQ(step.points.size(), 22U);
+  for (const AssessedPoint& p : step.points) {
+    EXPECT_EQ(p.verdict, Verdict::pass) << p.set;
+    ASSERT_TRUE(p.readback) << p.set;
+    EXPECT_NEAR(p.readback->error_mV.value_or(0), 15.0, 1e-6) << p.set;
+    EXPECT_EQ(p.readback->verdict, Verdict::fail) << p.set;
+    // The readback's own budget: the supply's readback resolution where the programming has its setting's.
+    ASSERT_EQ(p.readback->uncertainty_budget.size(), 3U) << p.set;
+    EXPECT_EQ(p.readback->uncertainty_budget[2].name, "supply readback resolution");
+    EXPECT_EQ(p.uncertainty_budget[2].name, "supply setting resolution");
+    EXPECT_TRUE(p.false_accept_risk && p.readback->false_reject_risk && !p.readback->false_accept_risk) << p.set;
+  }
+  EXPECT_EQ(step.summary.verdict, Verdict::pass);
+  ASSERT_TRUE(step.summary.readback);
+  EXPECT_EQ(step.summary.readback->counts[1], 22);
+  EXPECT_EQ(step.summary.readback->verdict, Verdict::fail);
+  EXPECT_TRUE(step.summary.max_false_accept_risk && !step.summary.readback->max_false_accept_risk);
+  // Written and read back, the readback's budget and risks stay.
+  const Result<Record> again = parse_record(record_json_text(record));
+  ASSERT_TRUE(again.ok()) << again.reason();
+  const AssessedReadback& first = *again->steps[0].points[0].readback;
+  EXPECT_EQ(first.uncertainty_budget.size(), 3U);
+  EXPECT_EQ(first.false_reject_risk, step.points[0].readback->false_reject_risk);
+  EXPECT_EQ(first.uncertainty_mV, step.points[0].readback->uncertainty_mV);
+}
+
 // A sweep of CH1 whose errors go to the factory calibration that follows: it reports each V-DAC reading
 // raised by its point's error, the voltmeter readings as read.
 TEST_F(VoltageAssessmentTest, CalibrationWithTheSweepsErrorsReportsReadingsPlusCorrections) {
@@ -268,7 +337,7 @@ TEST_F(VoltageAssessmentTest, CalibrationWithTheSweepsErrorsReportsReadingsPlusC
                            errors.data());
   expected.commands.insert(expected.commands.end(), then.commands.begin(), then.commands.end());
   EXPECT_EQ(lines, expected.commands);
-  EXPECT_EQ(out, expected.console + then.console);
+  EXPECT_EQ(without_readback_figures(out), expected.console + then.console);
   EXPECT_THAT(out, HasSubstr("[ 0] CAL:SET CH1,V,0,0.2,1\r\n"
                              "CORRECTION: -0.1200 mV[ 0] CAL:MEAS CH1,V,0,0.199760,1\r\n"));
   EXPECT_EQ(occurrences(out, "CORRECTION: "), 36);
