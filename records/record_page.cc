@@ -182,6 +182,14 @@ std::string largest_risk_words(std::optional<double> largest) {
   return s + ".";
 }
 
+// One figure's budget, u_c and U at a point; the readback's holds the supply's readback resolution.
+struct BudgetRow {
+  const AssessedPoint* point;
+  const std::vector<RecordBudgetComponent>* budget;
+  double combined;
+  double expanded;
+};
+
 // A number in the point's error unit, to 1 nV or 1 nA.
 std::string budget_number(std::optional<double> value) { return cell_number(value, 4); }
 
@@ -190,25 +198,19 @@ std::string budget_number(std::optional<double> value) { return cell_number(valu
 std::string budget_table(const RecordStep& step, FigureKind kind) {
   const std::string unit = milli_unit(step.quantity);
   const bool readback = kind == FigureKind::readback;
-  // The figure's budget, u_c and U at a point; the readback's holds the supply's readback resolution.
-  struct Row {
-    const std::vector<RecordBudgetComponent>* budget;
-    double combined;
-    double expanded;
-  };
-  std::vector<std::pair<const AssessedPoint*, Row>> rows;
+  std::vector<BudgetRow> rows;
   for (const AssessedPoint& p : step.points) {
-    if (!readback) rows.push_back({&p, {&p.uncertainty_budget, p.combined_standard_uncertainty, p.uncertainty_mV}});
+    if (!readback) rows.push_back({&p, &p.uncertainty_budget, p.combined_standard_uncertainty, p.uncertainty_mV});
     else if (p.readback)
-      rows.push_back({&p, {&p.readback->uncertainty_budget, p.readback->combined_standard_uncertainty,
-                           readback_u(*p.readback)}});
+      rows.push_back({&p, &p.readback->uncertainty_budget, p.readback->combined_standard_uncertainty,
+                      readback_u(*p.readback)});
   }
   // The components by name in the order they first appear, each source named once.
   std::vector<std::string> names;
   std::vector<std::string> sources;
   bool repeatability = false;
-  for (const auto& [p, row] : rows) {
-    repeatability |= p->repeatability_evaluated;
+  for (const BudgetRow& row : rows) {
+    repeatability |= row.point->repeatability_evaluated;
     for (const RecordBudgetComponent& c : *row.budget) {
       if (std::find(names.begin(), names.end(), c.name) == names.end()) names.push_back(c.name);
       const std::string line = "<li><strong>" + html_escape(c.name) + "</strong>: Type " + html_escape(c.type) + ", " +
@@ -227,8 +229,8 @@ std::string budget_table(const RecordStep& step, FigureKind kind) {
        "\"><thead><tr><th>#</th>";
   for (const std::string& name : names) s += "<th>" + html_escape(name) + "</th>";
   s += "<th>u<sub>c</sub> (" + unit + ")</th><th>U (" + unit + ")</th></tr></thead><tbody>";
-  for (const auto& [p, row] : rows) {
-    s += "<tr><td>" + cell_number(p->index, 0) + "</td>";
+  for (const BudgetRow& row : rows) {
+    s += "<tr><td>" + cell_number(row.point->index, 0) + "</td>";
     for (const std::string& name : names) {
       const auto c = std::find_if(row.budget->begin(), row.budget->end(),
                                   [&](const RecordBudgetComponent& component) { return component.name == name; });
