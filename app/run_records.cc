@@ -71,6 +71,7 @@ SavedRecord RunRecords::save(Bench& bench, const RunResult& run, const ZonedTime
   RecordContext context;
   context.supply = instrument_record(bench.psu.identified());
   context.reference = instrument_record(bench.dmm.identified());
+  context.decision_rule = bench.decision_rule;
   context.started = iso8601_local(started);
   context.ended = iso8601_local(bench.env.local_time());
   context.session = session;

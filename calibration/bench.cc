@@ -8,6 +8,8 @@ std::unique_ptr<Bench> open_bench(Environment& environment, const ProgramSetting
   const DmmFraming* framing = dmm_framing_for(settings.dmm_connect_method.c_str());
   auto bench = std::make_unique<Bench>(environment, framing != nullptr ? *framing : TELNET_DMM);
   bench->dmm.set_answer_window_ms(settings.dmm_timeout_ms);
+  bench->readings_per_point = settings.readings_per_point;
+  bench->decision_rule = decision_rule_named(settings.decision_rule).value_or(DecisionRuleKind::guard_band);
   if (!connect) {
     bench->dmm.set_description("No DMM detected.");
     bench->psu.set_description("No DP832 detected.");

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+#include "calibration/decision_rule.h"
 #include "console/environment.h"
 #include "link/dmm.h"
 #include "link/psu.h"
@@ -16,6 +17,10 @@ class Bench {
   Environment& env;
   Dmm dmm;
   Psu psu;
+  // From the settings: the DMM readings taken at each assessed point (their mean is the point's
+  // reading), and the rule its verdict follows.
+  int readings_per_point = 1;
+  DecisionRuleKind decision_rule = DecisionRuleKind::guard_band;
 
   Console& console() { return env.console(); }
 };

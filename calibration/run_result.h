@@ -26,6 +26,8 @@ struct PointResult {
   // Assessment: the supply's own reading (readback) taken after the DMM's, V or A; none when it was not
   // asked, NaN when the supply gave no usable answer.
   std::optional<double> readback;
+  // Every reading taken at the point when there were several (their mean is reading); empty for one.
+  std::vector<double> readings = {};
 };
 
 // One phase of a calibration step (V-DAC, V-meter, I-DAC, I-meter); an assessment step has one phase

@@ -15,6 +15,7 @@
 #include "calibration/decision_rule.h"
 #include "calibration/run_result.h"
 #include "calibration/tolerances.h"
+#include "calibration/uncertainty_budget.h"
 
 // The errors of a sweep in mV: each one (reading - set) * 1000, added in the order measured.
 class SweepErrors {
@@ -42,12 +43,14 @@ class SweepErrors {
 };
 
 // One figure of one point judged. Programming: the DMM's reading against the set value, T at the set
-// value. Readback: the supply's readback against the DMM's reading, T at the reading. U is the DMM's
-// at its reading either way.
+// value. Readback: the supply's readback against the DMM's reading, T at the reading. U is the
+// expanded uncertainty of the point's budget either way.
 struct FigureJudgement {
   std::optional<double> error_mV;  // (measured - reference) * 1000; none without both
   double tolerance_mV = 0.0;       // T
   double uncertainty_mV = 0.0;     // U, taken at the set value when there is no reading
+  double combined_uncertainty_mV = 0.0;  // u_c
+  UncertaintyBudget budget;              // what U is made of, in V or A
   double acceptance_limit_mV = 0.0;  // T - U
   double tur = 0.0;                  // T / U; infinite when U is 0
   bool tur_below_4 = false;
@@ -55,6 +58,9 @@ struct FigureJudgement {
   double uncertainty_range = 0.0;  // the DMM range whose figures gave U
   bool uncertainty_assumed = false;
   AccuracyRange figures{};  // the figures that gave U
+  // The risk that the verdict is wrong: of a false accept for a PASS, of a false reject for a FAIL.
+  std::optional<double> false_accept_risk;
+  std::optional<double> false_reject_risk;
 };
 
 // A point's programming figure (the members it inherits) and, when asked, its readback figure.
@@ -65,11 +71,12 @@ struct PointFigures : FigureJudgement {
   std::optional<FigureJudgement> readback_figures;  // none when the step did not ask the readback
 };
 
-// The errors, counts by verdict and verdict of one figure over a step.
+// The errors, counts by verdict, verdict and largest false-accept risk of one figure over a step.
 struct FigureSummary {
   SweepErrors errors;           // over the points with an error
   std::array<int, 4> counts{};  // by verdict: pass, fail, indeterminate, no reading
   Verdict verdict = Verdict::incomplete;
+  std::optional<double> max_false_accept_risk;  // the largest among the passes; none without a pass
 };
 
 struct StepFigures {
@@ -77,14 +84,18 @@ struct StepFigures {
   SweepErrors errors;                // over the points with a reading
   std::array<int, 4> counts{};       // by verdict: pass, fail, indeterminate, no reading
   Verdict verdict = Verdict::incomplete;
-  std::optional<FigureSummary> readback;  // when the step asked the readback
+  std::optional<double> max_false_accept_risk;  // the largest among the passes; none without a pass
+  std::optional<FigureSummary> readback;        // when the step asked the readback
 };
 
-// Judges one figure of one point of a step of quantity.
+// Judges one figure of one point of a step of quantity by the rule: U from the point's budget (the
+// readback's with the supply's readback resolution), the verdict, and the risk that it is wrong.
 FigureJudgement judge_figure(FigureKind kind, Quantity quantity, const PointResult& point,
-                             const SupplyToleranceChoice& supply, const ReferenceAccuracyChoice& reference);
+                             const SupplyToleranceChoice& supply, const ReferenceAccuracyChoice& reference,
+                             DecisionRuleKind rule = DecisionRuleKind::guard_band);
 
 // The figures of an assessment step. run_completed: the step's verdict is INCOMPLETE unless both the
 // step and the run completed (and no point failed).
 StepFigures assessment_figures(const StepResult& step, bool run_completed, const SupplyToleranceChoice& supply,
-                               const ReferenceAccuracyChoice& reference);
+                               const ReferenceAccuracyChoice& reference,
+                               DecisionRuleKind rule = DecisionRuleKind::guard_band);

@@ -23,7 +23,8 @@ const SupplyTolerance SUPPLY_ROWS[] = {
      {0.05, 0.010},
      {0.15, 0.005},
      "DP832 data sheet and performance verification, readback accuracy: voltage ±(0.05 % of reading + "
-     "10 mV), current ±(0.15 % of reading + 5 mA), every channel, 12 months, 25 ± 5 °C"},
+     "10 mV), current ±(0.15 % of reading + 5 mA), every channel, 12 months, 25 ± 5 °C",
+     {0.001, 0.001, 0.001, 0.001, "DP832 data sheet, setting and readback resolution: 1 mV, 1 mA"}},
     // DP832A data sheet: programming current ±(0.2 % + 5 mA); everything else as the DP832.
     {"DP832A",
      {0.05, 0.020},
@@ -33,7 +34,8 @@ const SupplyTolerance SUPPLY_ROWS[] = {
      {0.05, 0.010},
      {0.15, 0.005},
      "DP832A data sheet and performance verification, readback accuracy: voltage ±(0.05 % of reading + "
-     "10 mV), current ±(0.15 % of reading + 5 mA), every channel, 12 months, 25 ± 5 °C"},
+     "10 mV), current ±(0.15 % of reading + 5 mA), every channel, 12 months, 25 ± 5 °C",
+     {0.001, 0.001, 0.001, 0.001, "DP832A data sheet, setting and readback resolution: 1 mV, 1 mA"}},
 };
 constexpr int SUPPLY_GENERIC = 0;  // an unknown supply is judged as a DP832, marked assumed
 
@@ -46,11 +48,13 @@ const ReferenceAccuracy REFERENCE_ROWS[] = {
       {Quantity::voltage, 100.0, 0.0045, 0.0006},
       {Quantity::current, 1.0, 0.10, 0.01},
       {Quantity::current, 3.0, 0.12, 0.02}},
-     "34401A published 1-year DC accuracy, ±(% of reading + % of range)"},
+     "34401A published 1-year DC accuracy, ±(% of reading + % of range)",
+     6.5},
     // DMM6500 published 1-year DC voltage accuracy on the 10 V range: 0.0025 + 0.0005.
     {"DMM6500",
      {{Quantity::voltage, 10.0, 0.0025, 0.0005}},
-     "DMM6500 published 1-year DC voltage accuracy, 10 V range, ±(% of reading + % of range)"},
+     "DMM6500 published 1-year DC voltage accuracy, 10 V range, ±(% of reading + % of range)",
+     6.5},
 };
 constexpr int REFERENCE_GENERIC = 0;  // any other DMM: the 34401A's figures as a 6½-digit class, assumed
 
@@ -145,4 +149,10 @@ Uncertainty reference_uncertainty(const ReferenceAccuracyChoice& choice, Quantit
   double value =
       entry->percent_of_reading / 100.0 * std::fabs(reading) + entry->percent_of_range / 100.0 * entry->range;
   return {value, entry->range, range, assumed, *entry};
+}
+
+double reference_resolution(const ReferenceAccuracy& row, double range) {
+  // 6½ digits count to the range in steps of range / 10^6; 5½ in steps of range / 10^5.
+  const double digits = row.digits > 0 ? row.digits : 6.5;
+  return range / std::pow(10.0, std::floor(digits));
 }

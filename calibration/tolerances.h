@@ -15,6 +15,15 @@ struct ToleranceFigure {
   double offset;
 };
 
+// The supply's resolution: the smallest step of a setting and of its readback, in V or A.
+struct SupplyResolution {
+  double setting_voltage;
+  double setting_current;
+  double readback_voltage;
+  double readback_current;
+  const char* source;
+};
+
 // Which of a quantity's figures: how well the supply sets it (programming), or how well its own meter
 // reads it back (readback).
 enum class FigureKind { programming, readback };
@@ -27,6 +36,7 @@ struct SupplyTolerance {
   ToleranceFigure voltage_readback;
   ToleranceFigure current_readback;
   const char* readback_source;
+  SupplyResolution resolution;
 };
 
 // ±(percent_of_reading % of the reading + percent_of_range % of the range) on one range.
@@ -41,6 +51,7 @@ struct ReferenceAccuracy {
   const char* model;
   std::vector<AccuracyRange> ranges;
   const char* source;
+  double digits;  // the display's digits at the reading rate used: 6.5 for 6½
 };
 
 // The row applied for a model, and whether it was assumed because the table does not know the model.
@@ -94,3 +105,6 @@ struct Uncertainty {
 // The figures given to a DMM the table does not know.
 const ReferenceAccuracy& generic_reference_accuracy();
 Uncertainty reference_uncertainty(const ReferenceAccuracyChoice& choice, Quantity quantity, double reading);
+
+// The DMM's display resolution on a range: one count of its digits (6½ digits: the range / 10^6).
+double reference_resolution(const ReferenceAccuracy& row, double range);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <vector>
@@ -98,7 +99,17 @@ SweepResult assess_voltage_accuracy(Bench& bench, Channel channel, ProcedureObse
     on_confirmed = true;
     bench.env.sleep_ms(ASSESS_SETTLE_MS);
 
-    const Result<double> reading = bench.dmm.read();
+    // One reading, or the mean of readings_per_point readings taken one after the other.
+    Result<double> reading = bench.dmm.read();
+    std::vector<double> readings;
+    while (reading && static_cast<int>(readings.size()) + 1 < bench.readings_per_point && !stop_requested()) {
+      readings.push_back(*reading);
+      reading = bench.dmm.read();
+    }
+    if (reading && !readings.empty()) {
+      readings.push_back(*reading);
+      reading = std::accumulate(readings.begin(), readings.end(), 0.0) / static_cast<double>(readings.size());
+    }
     if (stop_requested()) {
       stop_sweep(set_point);
       return result;
@@ -117,7 +128,7 @@ SweepResult assess_voltage_accuracy(Bench& bench, Channel channel, ProcedureObse
     const double error = *reading - set_point;
     result.errors.push_back(error);
     observer.sweep_point(set_point, error);
-    const PointResult point{set_point, *reading, std::nullopt, false, readback};
+    const PointResult point{set_point, *reading, std::nullopt, false, readback, readings};
     measured.phases.back().points.push_back(point);
     observer.point_taken(point);
     if (std::fabs(error) > ASSESS_ERROR_LIMIT_V) {
@@ -141,7 +152,7 @@ SweepResult assess_voltage_accuracy(Bench& bench, Channel channel, ProcedureObse
   measured.completed = true;
   const StepFigures figures =
       assessment_figures(measured, true, supply_tolerance_for(bench.psu.identified().identity.model),
-                         reference_accuracy_for(bench.dmm.identified().identity.model));
+                         reference_accuracy_for(bench.dmm.identified().identity.model), bench.decision_rule);
   observer.sweep_readback(figures.readback->verdict, figures.readback->errors.count() > 0
                                                          ? figures.readback->errors.max_abs_mV()
                                                          : std::numeric_limits<double>::quiet_NaN());

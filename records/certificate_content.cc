@@ -151,7 +151,7 @@ std::string certificate_front(const std::vector<Record>& records, const Certific
   h += "<h2>Measurement uncertainty</h2><p>The expanded uncertainty U of each point is the standard uncertainty "
        "multiplied by the coverage factor k = 2, which for a normal distribution gives a coverage probability "
        "of about 95 %. It is stated with each point below.</p>";
-  h += "<p><strong>Decision rule:</strong> " + html_escape(last.decision_rule) + "</p>";
+  h += decision_rule_paragraph(last) + rule_and_risk_sentence(records);
   return h;
 }
 

@@ -13,6 +13,17 @@
 #include "records/record_page.h"
 #include "records/svg_plot.h"
 
+namespace {
+
+// Words beside a verdict whose passes carry more than the limit's risk of a false accept.
+std::string risk_note(const IndexEntry& e) {
+  if (!e.max_false_accept_risk || *e.max_false_accept_risk <= FALSE_ACCEPT_RISK_LIMIT) return "";
+  return " <span class=\"flag\">a pass carries a " + cell_number(*e.max_false_accept_risk * 100.0, 2) +
+         " % risk of a false accept, above 2 %</span>";
+}
+
+}  // namespace
+
 IndexEntry index_entry(const Record& r, const std::string& file) {
   IndexEntry e;
   e.file = file;
@@ -24,6 +35,10 @@ IndexEntry index_entry(const Record& r, const std::string& file) {
   e.overall_verdict = r.overall_verdict ? verdict_text(*r.overall_verdict) : "";
   e.channel = r.channel;
   e.completed = r.completed;
+  for (const RecordStep& step : r.steps) {
+    const std::optional<double>& risk = step.summary.max_false_accept_risk;
+    if (risk && (!e.max_false_accept_risk || *risk > *e.max_false_accept_risk)) e.max_false_accept_risk = risk;
+  }
   // The errors of the record's last assessment: A's only one, F's final one.
   for (auto it = r.steps.rbegin(); it != r.steps.rend(); ++it) {
     // The index's errors and trend are in mV: a current assessment's (in mA) stays on its own page.
@@ -48,7 +63,15 @@ std::string render_history_index(std::vector<IndexEntry> entries, const std::vec
   std::string h = page_head("Trimora calibration records");
   h += "<header><h1>Calibration records</h1><p>" + std::to_string(entries.size()) +
        (entries.size() == 1 ? " record, " : " records, ") + std::to_string(groups.size()) +
-       (groups.size() == 1 ? " supply" : " supplies") + ", newest first.</p></header>";
+       (groups.size() == 1 ? " supply" : " supplies") + ", newest first.</p>";
+  const auto risky = std::count_if(entries.begin(), entries.end(), [](const IndexEntry& e) {
+    return e.max_false_accept_risk && *e.max_false_accept_risk > FALSE_ACCEPT_RISK_LIMIT;
+  });
+  if (risky > 0)
+    h += "<p class=\"flag\">" + std::to_string(risky) + (risky == 1 ? " record holds" : " records hold") +
+         " a pass whose risk of a false accept is above 2 % (the ANSI/NCSL Z540.3 limit); each is marked "
+         "below.</p>";
+  h += "</header>";
   for (const auto& [serial, channels] : groups) {
     const std::string model = channels.begin()->second.front()->model;
     h += "<section class=\"supply\"><h2>Supply " + html_escape(serial.empty() ? "(no serial number)" : serial) +
@@ -74,7 +97,8 @@ std::string render_history_index(std::vector<IndexEntry> entries, const std::vec
         h += "<tr><td class=\"v\"><a href=\"" + html_escape(page) + "\">" + html_escape(e->started) +
              "</a></td><td class=\"v\">" + html_escape(procedure_title(e->procedure_key)) + "</td><td class=\"v\">" +
              (e->completed ? "yes" : "<span class=\"flag\">no</span>") + "</td><td class=\"v\">" +
-             verdict_badge(e->overall_verdict) + "</td><td>" + cell_number(rms, 3) + "</td><td>" + cell_number(largest, 3) + "</td></tr>";
+             verdict_badge(e->overall_verdict) + risk_note(*e) + "</td><td>" + cell_number(rms, 3) + "</td><td>" +
+             cell_number(largest, 3) + "</td></tr>";
       }
       h += "</tbody></table></div>";
     }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@ struct IndexEntry {
   bool assessed = false;  // holds an assessment: A, or F's final step
   double rms_mV = 0, max_abs_mV = 0;
   bool has_errors = false;  // rms_mV and max_abs_mV are known
+  std::optional<double> max_false_accept_risk;  // the largest among the passes of every assessment step
 };
 
 // A file the index could not list, and why.

@@ -70,9 +70,35 @@ struct FiguresUsed {
   }
 };
 
+// A budget's components in the point's error unit (mV or mA).
+std::vector<RecordBudgetComponent> budget_of(const UncertaintyBudget& budget) {
+  std::vector<RecordBudgetComponent> components;
+  for (const BudgetComponent& c : budget.components) {
+    RecordBudgetComponent out;
+    out.name = c.name;
+    out.source = record_text(c.source);
+    out.type = c.type == EvaluationType::a ? "A" : "B";
+    const bool rectangular = c.distribution == Distribution::rectangular;
+    out.distribution = rectangular ? "rectangular" : "normal";
+    if (rectangular) {
+      out.half_width = decimals_rounded(c.half_width * 1000.0, 6);
+    } else {
+      out.standard_deviation = decimals_rounded(c.standard_deviation * 1000.0, 6);
+    }
+    out.standard_uncertainty = decimals_rounded(c.standard_uncertainty * 1000.0, 6);
+    components.push_back(std::move(out));
+  }
+  return components;
+}
+
+// A probability to 0.01 %, as the risk is stated.
+std::optional<double> risk_of(std::optional<double> risk) {
+  return risk ? std::optional<double>(decimals_rounded(*risk, 4)) : std::nullopt;
+}
+
 RecordStep assessment_step(const StepResult& step, bool run_completed, const SupplyToleranceChoice& supply,
-                           const ReferenceAccuracyChoice& reference, FiguresUsed& used) {
-  const StepFigures figures = assessment_figures(step, run_completed, supply, reference);
+                           const ReferenceAccuracyChoice& reference, DecisionRuleKind rule, FiguresUsed& used) {
+  const StepFigures figures = assessment_figures(step, run_completed, supply, reference, rule);
   RecordStep out;
   int index = 0;
   for (const PointFigures& p : figures.points) {
@@ -80,7 +106,9 @@ RecordStep assessment_step(const StepResult& step, bool run_completed, const Sup
     AssessedPoint point;
     point.index = index++;
     point.set = p.set;
+    // The mean of several readings, without the binary noise of the division.
     point.reading = p.reading;
+    if (p.budget.readings > 1 && p.reading) point.reading = decimals_rounded(*p.reading, 9);
     point.error_mV = to_microunit(finite(p.error_mV));
     point.tolerance_mV = to_microunit(p.tolerance_mV);
     point.uncertainty_mV = two_digits(p.uncertainty_mV);
@@ -91,10 +119,30 @@ RecordStep assessment_step(const StepResult& step, bool run_completed, const Sup
     point.verdict = p.verdict;
     point.uncertainty_range = p.uncertainty_range;
     point.uncertainty_assumed = p.uncertainty_assumed;
+    point.uncertainty_budget = budget_of(p.budget);
+    point.coverage_factor = p.budget.coverage_factor;
+    point.coverage_probability = p.budget.coverage_probability;
+    point.combined_standard_uncertainty = decimals_rounded(p.combined_uncertainty_mV, 6);
+    point.readings = std::max(p.budget.readings, 1);
+    point.repeatability_evaluated = p.budget.repeatability_evaluated;
+    point.false_accept_risk = risk_of(p.false_accept_risk);
+    point.false_reject_risk = risk_of(p.false_reject_risk);
     if (p.readback_figures) {
       const FigureJudgement& r = *p.readback_figures;
-      point.readback = AssessedReadback{p.readback, to_microunit(finite(r.error_mV)), to_microunit(r.tolerance_mV),
-                                        to_microunit(r.acceptance_limit_mV), r.verdict};
+      AssessedReadback rb;
+      rb.value = p.readback;
+      rb.error_mV = to_microunit(finite(r.error_mV));
+      rb.tolerance_mV = to_microunit(r.tolerance_mV);
+      rb.acceptance_limit_mV = to_microunit(r.acceptance_limit_mV);
+      rb.verdict = r.verdict;
+      point.readback = std::move(rb);
+      point.readback->uncertainty_mV = two_digits(r.uncertainty_mV);
+      point.readback->uncertainty_budget = budget_of(r.budget);
+      point.readback->coverage_factor = r.budget.coverage_factor;
+      point.readback->coverage_probability = r.budget.coverage_probability;
+      point.readback->combined_standard_uncertainty = decimals_rounded(r.combined_uncertainty_mV, 6);
+      point.readback->false_accept_risk = risk_of(r.false_accept_risk);
+      point.readback->false_reject_risk = risk_of(r.false_reject_risk);
     }
     out.points.push_back(point);
   }
@@ -106,6 +154,7 @@ RecordStep assessment_step(const StepResult& step, bool run_completed, const Sup
     }
     readback.counts = figures.readback->counts;
     readback.verdict = figures.readback->verdict;
+    readback.max_false_accept_risk = risk_of(figures.readback->max_false_accept_risk);
     out.summary.readback = readback;
   }
   if (figures.errors.count() > 0) {
@@ -115,6 +164,7 @@ RecordStep assessment_step(const StepResult& step, bool run_completed, const Sup
   }
   out.summary.counts = figures.counts;
   out.summary.verdict = figures.verdict;
+  out.summary.max_false_accept_risk = risk_of(figures.max_false_accept_risk);
   return out;
 }
 
@@ -183,7 +233,7 @@ Record build_record(const RunResult& run, const RecordContext& context) {
   for (std::size_t i = 0; i < run.steps.size(); i++) {
     const StepResult& step = run.steps[i];
     RecordStep recorded = step.kind == StepKind::assessment
-                              ? assessment_step(step, run.completed, supply, reference, used)
+                              ? assessment_step(step, run.completed, supply, reference, context.decision_rule, used)
                               : calibration_step(step);
     if (step.kind == StepKind::assessment) last_assessment = recorded.summary.verdict;
     recorded.number = step.number > 0 ? step.number : static_cast<int>(i) + 1;
@@ -231,7 +281,11 @@ Record build_record(const RunResult& run, const RecordContext& context) {
   record.reference_calibration = context.reference_calibration;
   if (record.reference_calibration) record.reference_calibration->serial.clear();
   record.reference_overdue = context.reference_calibration && context.reference_overdue;
-  record.decision_rule = decision_rule_text();
+  const DecisionRule& rule = decision_rule(context.decision_rule);
+  record.format_version = RECORD_FORMAT_VERSION;
+  record.decision_rule = rule.text;
+  record.decision_rule_name = rule.name;
+  record.decision_rule_reference = rule.reference;
   record.tolerance = RecordTolerance{
       supply.row.model, supply.assumed,
       supply.assumed ? std::string("assumed for an unknown model: ") + supply.row.source

@@ -33,6 +33,7 @@ struct RecordContext {
   // The reference DMM's own calibration from the lab file's register; none when it is not there.
   std::optional<ReferenceEntry> reference_calibration;
   bool reference_overdue = false;  // its due date had passed on the day of the run
+  DecisionRuleKind decision_rule = DecisionRuleKind::guard_band;  // the rule the verdicts follow
 };
 
 // An instrument as the record names it: its identification and where it was reached.
@@ -72,6 +73,17 @@ struct RecordAccuracy {
   std::vector<RecordRange> ranges;
 };
 
+// A component of a point's uncertainty budget, in the point's error unit (mV, or mA for current).
+struct RecordBudgetComponent {
+  std::string name;
+  std::string source;
+  std::string type;          // "A" or "B"
+  std::string distribution;  // "rectangular" or "normal"
+  std::optional<double> half_width;          // rectangular
+  std::optional<double> standard_deviation;  // normal
+  double standard_uncertainty = 0.0;
+};
+
 // The supply's readback at a point, judged against the DMM's reading, in mV (mA on a current step).
 struct AssessedReadback {
   std::optional<double> value;  // the supply's readback, V or A; none: it gave no usable answer
@@ -79,6 +91,15 @@ struct AssessedReadback {
   double tolerance_mV = 0.0;       // taken at the DMM's reading
   double acceptance_limit_mV = 0.0;
   Verdict verdict = Verdict::no_reading;
+  // Format 2 on: the readback's own U (its budget holds the supply's readback resolution), and the risk
+  // that its verdict is wrong. A format 1 record judged the readback with the programming figure's U.
+  std::optional<double> uncertainty_mV;
+  std::vector<RecordBudgetComponent> uncertainty_budget;
+  double coverage_factor = 0.0;
+  double coverage_probability = 0.0;
+  double combined_standard_uncertainty = 0.0;
+  std::optional<double> false_accept_risk;
+  std::optional<double> false_reject_risk;
 };
 
 // A point of an assessment with its figures (see calibration/step_figures.h), in mV where named so (mA
@@ -96,6 +117,16 @@ struct AssessedPoint {
   Verdict verdict = Verdict::no_reading;
   double uncertainty_range = 0.0;
   bool uncertainty_assumed = false;
+  // Format 2 on: what U is made of (format 1 records have no budget and their U is the reference
+  // DMM's accuracy limit), and the risk that the verdict is wrong.
+  std::vector<RecordBudgetComponent> uncertainty_budget;
+  double coverage_factor = 0.0;
+  double coverage_probability = 0.0;
+  double combined_standard_uncertainty = 0.0;
+  int readings = 1;
+  bool repeatability_evaluated = false;
+  std::optional<double> false_accept_risk;
+  std::optional<double> false_reject_risk;
   std::optional<AssessedReadback> readback;  // none when the step did not ask the readback
 };
 
@@ -105,6 +136,7 @@ struct ReadbackSummary {
   std::optional<double> max_abs_error_mV;
   std::array<int, 4> counts{};  // by verdict: PASS, FAIL, INDETERMINATE, NO READING
   Verdict verdict = Verdict::incomplete;
+  std::optional<double> max_false_accept_risk;  // format 2 on: the largest among the readback's passes
 };
 
 struct StepSummary {
@@ -114,6 +146,7 @@ struct StepSummary {
   std::optional<double> max_abs_error_mV;
   std::array<int, 4> counts{};  // by verdict: PASS, FAIL, INDETERMINATE, NO READING
   Verdict verdict = Verdict::incomplete;
+  std::optional<double> max_false_accept_risk;  // format 2 on: the largest among the passes
   std::optional<ReadbackSummary> readback;  // when the step asked the readback
 };
 
@@ -146,6 +179,7 @@ struct RecordStep {
 };
 
 struct Record {
+  int format_version = 0;  // as read; build_record gives the version it writes
   std::string record_id;
   std::string program_name;
   std::string program_version;
@@ -157,7 +191,9 @@ struct Record {
   std::optional<std::string> incomplete_reason;  // none when completed
   RecordInstrument supply;
   RecordInstrument reference;
-  std::string decision_rule;
+  std::string decision_rule;            // the rule in words
+  std::string decision_rule_name;       // format 2 on: "guard-band" or "simple"
+  std::string decision_rule_reference;  // format 2 on: the document the rule follows
   RecordTolerance tolerance;
   RecordAccuracy reference_accuracy;
   std::vector<RecordStep> steps;

@@ -45,7 +45,27 @@ Json counts_json(const std::array<int, 4>& counts) {
   return json;
 }
 
-Json step_json(const RecordStep& step) {
+// Format 2's members of a judged figure: its uncertainty budget, U's coverage and the risk of a wrong
+// verdict, each key led by prefix ("" for the programming figure, "readback_" for the readback).
+template <typename Judged>
+void add_budget_json(Json& json, const Judged& p, Quantity quantity, const std::string& prefix) {
+  Json budget = Json::array();
+  for (const RecordBudgetComponent& c : p.uncertainty_budget) {
+    Json component{{"name", c.name}, {"source", c.source}, {"type", c.type}, {"distribution", c.distribution}};
+    if (c.half_width) component[milli_key("half_width", quantity)] = *c.half_width;
+    if (c.standard_deviation) component[milli_key("standard_deviation", quantity)] = *c.standard_deviation;
+    component[milli_key("standard_uncertainty", quantity)] = c.standard_uncertainty;
+    budget.push_back(std::move(component));
+  }
+  json[prefix + "uncertainty_budget"] = std::move(budget);
+  json[prefix + "coverage_factor"] = p.coverage_factor;
+  json[prefix + "coverage_probability"] = p.coverage_probability;
+  json[prefix + milli_key("combined_standard_uncertainty", quantity)] = p.combined_standard_uncertainty;
+  json[prefix + "false_accept_risk"] = optional_json(p.false_accept_risk);
+  json[prefix + "false_reject_risk"] = optional_json(p.false_reject_risk);
+}
+
+Json step_json(const RecordStep& step, bool budgets) {
   Json json{{"step", step.number},
             {"kind", step.kind == StepKind::assessment ? "assessment" : "calibration"},
             {"title", step.title},
@@ -55,7 +75,7 @@ Json step_json(const RecordStep& step) {
   if (step.kind == StepKind::assessment) {
     const Quantity q = step.quantity;
     Json points = Json::array();
-    std::transform(step.points.begin(), step.points.end(), std::back_inserter(points), [q](const AssessedPoint& p) {
+    std::transform(step.points.begin(), step.points.end(), std::back_inserter(points), [&](const AssessedPoint& p) {
       Json point{{"index", p.index},
                  {"set", p.set},
                  {"reading", optional_json(p.reading)},
@@ -68,12 +88,21 @@ Json step_json(const RecordStep& step) {
                  {"verdict", verdict_text(p.verdict)},
                  {"uncertainty_range", p.uncertainty_range},
                  {"uncertainty_assumed", p.uncertainty_assumed}};
+      if (budgets) {
+        add_budget_json(point, p, q, "");
+        point["readings"] = p.readings;
+        point["repeatability_evaluated"] = p.repeatability_evaluated;
+      }
       if (p.readback) {
         point["readback"] = optional_json(p.readback->value);
         point[milli_key("readback_error", q)] = optional_json(p.readback->error_mV);
         point[milli_key("readback_tolerance", q)] = p.readback->tolerance_mV;
         point[milli_key("readback_acceptance_limit", q)] = p.readback->acceptance_limit_mV;
         point["readback_verdict"] = verdict_text(p.readback->verdict);
+        if (budgets) {
+          point[milli_key("readback_uncertainty", q)] = optional_json(p.readback->uncertainty_mV);
+          add_budget_json(point, *p.readback, q, "readback_");
+        }
       }
       return point;
     });
@@ -84,11 +113,13 @@ Json step_json(const RecordStep& step) {
                            {milli_key("max_abs_error", q), optional_json(s.max_abs_error_mV)},
                            {"counts", counts_json(s.counts)},
                            {"verdict", verdict_text(s.verdict)}};
+    if (budgets) json["summary"]["max_false_accept_risk"] = optional_json(s.max_false_accept_risk);
     if (s.readback) {
       json["summary"]["readback"] = Json{{milli_key("rms_error", q), optional_json(s.readback->rms_error_mV)},
                                          {milli_key("max_abs_error", q), optional_json(s.readback->max_abs_error_mV)},
                                          {"counts", counts_json(s.readback->counts)},
                                          {"verdict", verdict_text(s.readback->verdict)}};
+      if (budgets) json["summary"]["readback"]["max_false_accept_risk"] = optional_json(s.readback->max_false_accept_risk);
     }
     return json;
   }
@@ -121,7 +152,10 @@ Json record_to_json(const Record& r) {
                 {"source", range.source}};
   });
   Json steps = Json::array();
-  std::transform(r.steps.begin(), r.steps.end(), std::back_inserter(steps), step_json);
+  // A record read from format 1 is written as it was, without what format 2 added.
+  const int version = r.format_version == 1 ? 1 : RECORD_FORMAT_VERSION;
+  std::transform(r.steps.begin(), r.steps.end(), std::back_inserter(steps),
+                 [&](const RecordStep& step) { return step_json(step, version >= 2); });
   Json corrections = nullptr;
   if (r.corrections) {
     corrections = Json::array();
@@ -132,7 +166,7 @@ Json record_to_json(const Record& r) {
   }
   Json json;
   json["format"] = RECORD_FORMAT;
-  json["format_version"] = RECORD_FORMAT_VERSION;
+  json["format_version"] = version;
   json["record_id"] = r.record_id;
   json["program"] = Json{{"name", r.program_name}, {"version", r.program_version}};
   json["started"] = r.started;
@@ -145,6 +179,10 @@ Json record_to_json(const Record& r) {
   json["supply"] = instrument_json(r.supply);
   json["reference"] = instrument_json(r.reference);
   json["decision_rule"] = r.decision_rule;
+  if (version >= 2) {
+    json["decision_rule_name"] = r.decision_rule_name;
+    json["decision_rule_reference"] = r.decision_rule_reference;
+  }
   json["tolerance"] = Json{{"model", r.tolerance.model},
                            {"assumed", r.tolerance.assumed},
                            {"source", r.tolerance.source},
@@ -163,6 +201,9 @@ Json record_to_json(const Record& r) {
   json["corrections"] = std::move(corrections);
   json["overall_verdict"] = r.overall_verdict ? Json(verdict_text(*r.overall_verdict)) : Json(nullptr);
   json["supply_errors"] = r.supply_errors;
+  // Format 1 had no session details nor the reference's calibration: a record of that format is written
+  // back as it was.
+  if (version < 2) return json;
   const SessionDetails& session = r.session;
   json["session"] = Json{{"operator", session.operator_name},
                          {"operator_role", session.operator_role},
@@ -278,7 +319,35 @@ ToleranceFigure read_figure(Reader& in, const Json& o) {
   return ToleranceFigure{in.number(o, "percent_of_setting"), in.number(o, "offset")};
 }
 
-RecordStep read_step(Reader& in, const Json& s) {
+// Format 2's members of an assessed point.
+template <typename Judged>
+void read_budget(Reader& in, const Json& p, Quantity quantity, const std::string& prefix, Judged& judged) {
+  for (const Json& c : in.list(p, (prefix + "uncertainty_budget").c_str())) {
+    RecordBudgetComponent component;
+    component.name = in.text(c, "name");
+    component.source = in.text(c, "source");
+    component.type = in.text(c, "type");
+    if (component.type != "A" && component.type != "B") in.fail("\"type\" is not A or B");
+    component.distribution = in.text(c, "distribution");
+    if (component.distribution == "rectangular") {
+      component.half_width = in.number(c, milli_key("half_width", quantity).c_str());
+    } else if (component.distribution == "normal") {
+      component.standard_deviation = in.number(c, milli_key("standard_deviation", quantity).c_str());
+    } else {
+      in.fail("\"distribution\" is not rectangular or normal");
+    }
+    component.standard_uncertainty = in.number(c, milli_key("standard_uncertainty", quantity).c_str());
+    judged.uncertainty_budget.push_back(std::move(component));
+  }
+  judged.coverage_factor = in.number(p, (prefix + "coverage_factor").c_str());
+  judged.coverage_probability = in.number(p, (prefix + "coverage_probability").c_str());
+  judged.combined_standard_uncertainty =
+      in.number(p, (prefix + milli_key("combined_standard_uncertainty", quantity)).c_str());
+  judged.false_accept_risk = in.optional_number(p, (prefix + "false_accept_risk").c_str());
+  judged.false_reject_risk = in.optional_number(p, (prefix + "false_reject_risk").c_str());
+}
+
+RecordStep read_step(Reader& in, const Json& s, int version) {
   RecordStep step;
   step.number = in.whole(s, "step");
   const std::string kind = in.text(s, "kind");
@@ -308,13 +377,24 @@ RecordStep read_step(Reader& in, const Json& s) {
       point.verdict = in.verdict(p, "verdict");
       point.uncertainty_range = in.number(p, "uncertainty_range");
       point.uncertainty_assumed = in.flag(p, "uncertainty_assumed");
+      if (version >= 2) {
+        read_budget(in, p, q, "", point);
+        point.readings = in.whole(p, "readings");
+        point.repeatability_evaluated = in.flag(p, "repeatability_evaluated");
+      }
       // A step that asked the readback has it at every point.
       if (readback) {
-        point.readback = AssessedReadback{in.optional_number(p, "readback"),
-                                          in.optional_number(p, milli_key("readback_error", q).c_str()),
-                                          in.number(p, milli_key("readback_tolerance", q).c_str()),
-                                          in.number(p, milli_key("readback_acceptance_limit", q).c_str()),
-                                          in.verdict(p, "readback_verdict")};
+        AssessedReadback rb;
+        rb.value = in.optional_number(p, "readback");
+        rb.error_mV = in.optional_number(p, milli_key("readback_error", q).c_str());
+        rb.tolerance_mV = in.number(p, milli_key("readback_tolerance", q).c_str());
+        rb.acceptance_limit_mV = in.number(p, milli_key("readback_acceptance_limit", q).c_str());
+        rb.verdict = in.verdict(p, "readback_verdict");
+        point.readback = std::move(rb);
+        if (version >= 2) {
+          point.readback->uncertainty_mV = in.number(p, milli_key("readback_uncertainty", q).c_str());
+          read_budget(in, p, q, "readback_", *point.readback);
+        }
       }
       step.points.push_back(point);
     }
@@ -325,6 +405,7 @@ RecordStep read_step(Reader& in, const Json& s) {
     for (std::size_t i = 0; i < step.summary.counts.size(); i++)
       step.summary.counts[i] = in.whole(counts, kVerdictKeys[i]);
     step.summary.verdict = in.verdict(summary, "verdict");
+    if (version >= 2) step.summary.max_false_accept_risk = in.optional_number(summary, "max_false_accept_risk");
     if (readback) {
       const Json& part = in.object(summary, "readback");
       ReadbackSummary r;
@@ -333,6 +414,7 @@ RecordStep read_step(Reader& in, const Json& s) {
       const Json& readback_counts = in.object(part, "counts");
       for (std::size_t i = 0; i < r.counts.size(); i++) r.counts[i] = in.whole(readback_counts, kVerdictKeys[i]);
       r.verdict = in.verdict(part, "verdict");
+      if (version >= 2) r.max_false_accept_risk = in.optional_number(part, "max_false_accept_risk");
       step.summary.readback = r;
     }
     return step;
@@ -363,6 +445,7 @@ std::optional<Procedure> procedure_of(const std::string& key) {
 Result<Record> read_members(const Json& j) {
   Reader in;
   Record r;
+  r.format_version = in.whole(j, "format_version");
   r.record_id = in.text(j, "record_id");
   const Json& program = in.object(j, "program");
   r.program_name = in.text(program, "name");
@@ -380,6 +463,10 @@ Result<Record> read_members(const Json& j) {
   r.supply = read_instrument(in, in.object(j, "supply"));
   r.reference = read_instrument(in, in.object(j, "reference"));
   r.decision_rule = in.text(j, "decision_rule");
+  if (r.format_version >= 2) {
+    r.decision_rule_name = in.text(j, "decision_rule_name");
+    r.decision_rule_reference = in.text(j, "decision_rule_reference");
+  }
   const Json& tolerance = in.object(j, "tolerance");
   r.tolerance = RecordTolerance{in.text(tolerance, "model"), in.flag(tolerance, "assumed"),
                                 in.text(tolerance, "source"), read_figure(in, in.object(tolerance, "voltage")),
@@ -404,7 +491,7 @@ Result<Record> read_members(const Json& j) {
     row.source = in.text(range, "source");
     r.reference_accuracy.ranges.push_back(std::move(row));
   }
-  for (const Json& step : in.list(j, "steps")) r.steps.push_back(read_step(in, step));
+  for (const Json& step : in.list(j, "steps")) r.steps.push_back(read_step(in, step, r.format_version));
   const Json* corrections = in.member(j, "corrections", &Json::is_array, "a list", true);
   if (corrections != nullptr) {
     r.corrections.emplace();

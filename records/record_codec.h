@@ -9,8 +9,9 @@
 #include "records/record.h"
 
 inline constexpr const char* RECORD_FORMAT = "trimora-calibration-record";
-// The newest format version this program writes and reads.
-inline constexpr int RECORD_FORMAT_VERSION = 1;
+// The newest format version this program writes and reads; it reads every one before it (format 1
+// has no uncertainty budgets: its U is the reference DMM's accuracy limit).
+inline constexpr int RECORD_FORMAT_VERSION = 2;
 
 // The largest file taken for a record: a record of F, the largest, is about 55 KB.
 inline constexpr std::size_t RECORD_MAX_BYTES = std::size_t{4} * 1024 * 1024;

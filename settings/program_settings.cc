@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 
 #include "console/stamps.h"
 #include "platform/files.h"
@@ -107,6 +108,45 @@ void ProgramSettings::take_dmm_timeout(Console& console) {
   dmm_timeout_ms = timeout;
 }
 
+// The decision rule and the readings per point, read from the file when it gives them. A setting the
+// file gives joins the table, so that every save keeps it (with the value in use); one it does not give
+// stays out of the file.
+void ProgramSettings::take_procedure_settings(Console& console) {
+  decision_rule = DECISION_RULE_GUARD_BAND;
+  readings_per_point = 1;
+  SettingsTable given;
+  given.add_setting(TEXT, "Decision_Rule");
+  given.add_setting(INTEGER, "Readings_Per_Point");
+  const std::int32_t absent = std::numeric_limits<std::int32_t>::min();
+  given.set_value("Readings_Per_Point", &absent);
+  given.load_file(path.c_str());
+
+  char rule[136] = "";
+  given.get_value("Decision_Rule", rule, sizeof rule);
+  if (rule[0] != '\0') {
+    if (std::strcmp(rule, DECISION_RULE_GUARD_BAND) == 0 || std::strcmp(rule, DECISION_RULE_SIMPLE) == 0) {
+      decision_rule = rule;
+    } else {
+      console.print_untrusted("WARNING: Decision_Rule %s is not known (guard-band or simple); using %s.\n",
+                              std::string(rule).substr(0, 40), DECISION_RULE_GUARD_BAND);
+    }
+    if (table_.find_setting("Decision_Rule") == 0) table_.add_setting(TEXT, "Decision_Rule");
+    table_.set_value("Decision_Rule", decision_rule.c_str());
+  }
+  std::int32_t readings = absent;
+  given.get_value("Readings_Per_Point", &readings, sizeof readings);
+  if (readings != absent) {
+    if (readings >= 1 && readings <= READINGS_PER_POINT_MAX) {
+      readings_per_point = readings;
+    } else {
+      console.print("WARNING: Readings_Per_Point %d is not 1 to %d; using 1.\n", static_cast<int>(readings),
+                    READINGS_PER_POINT_MAX);
+    }
+    if (table_.find_setting("Readings_Per_Point") == 0) table_.add_setting(INTEGER, "Readings_Per_Point");
+    set_integer(table_, "Readings_Per_Point", readings_per_point);
+  }
+}
+
 int ProgramSettings::load(Console& console) {
   load_problem_.clear();
   std::string reason;
@@ -134,6 +174,7 @@ int ProgramSettings::load(Console& console) {
   get_integer(table_, "DMM_Port", dmm.port);
   take_dmm_method(console);
   take_dmm_timeout(console);
+  if (readable > 0) take_procedure_settings(console);
   // A file read without an address for each instrument is handled as one that cannot be read.
   if (readable > 0 && (dmm.host.empty() || psu.host.empty())) {
     std::string missing = dmm.host.empty() ? "DMM_IP" : "";

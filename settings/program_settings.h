@@ -20,6 +20,11 @@ constexpr const char* DMM_METHOD_RAW = "TCP.RAW";
 constexpr int DMM_TIMEOUT_DEFAULT_MS = 3000;
 constexpr int DMM_TIMEOUT_MIN_MS = 500;
 constexpr int DMM_TIMEOUT_MAX_MS = 60000;
+// The decision rule as the settings file names it (Decision_Rule): guard-band (the default) or simple.
+constexpr const char* DECISION_RULE_GUARD_BAND = "guard-band";
+constexpr const char* DECISION_RULE_SIMPLE = "simple";
+// The DMM readings taken at each point of an assessment (Readings_Per_Point): 1 (the default) to 10.
+constexpr int READINGS_PER_POINT_MAX = 10;
 
 // Hosts hold at most this many characters (a longer one in the file is cut).
 constexpr int HOST_MAX_LENGTH = 63;
@@ -46,6 +51,11 @@ class ProgramSettings {
   InstrumentAddress psu;    // psu_host, psu_port
   std::string dmm_connect_method = DMM_METHOD_TELNET;
   int dmm_timeout_ms = DMM_TIMEOUT_DEFAULT_MS;
+  // How the points are judged and how often the DMM reads each one. Both are written to the file only
+  // when the operator has put them there; a value the program does not know is refused on the console
+  // at start, and the default used.
+  std::string decision_rule = DECISION_RULE_GUARD_BAND;
+  int readings_per_point = 1;
 
   // Reads the settings file over the built-in defaults (load_program_settings); a connection method
   // that names no framing, or a DMM_Timeout_ms outside its range, is refused on the console, and the
@@ -80,6 +90,7 @@ class ProgramSettings {
  private:
   void take_dmm_method(Console& console);
   void take_dmm_timeout(Console& console);
+  void take_procedure_settings(Console& console);
 
   SettingsTable table_;
   std::string load_problem_;

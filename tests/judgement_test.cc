@@ -11,6 +11,7 @@
 #include "calibration/decision_rule.h"
 #include "calibration/step_figures.h"
 #include "calibration/tolerances.h"
+#include "calibration/uncertainty_budget.h"
 #include "link/identity.h"
 
 namespace {
@@ -167,3 +168,48 @@ TEST(ReferenceUncertainty, FiguresAndRange) {
 }
 
 }  // namespace
+
+// Worked by hand (GUM: a/√3 for a bound a, (r/2)/√3 for a resolution r, s/√n for n readings):
+// 5 V on the 34401A's 10 V range: a = 0.0035 % · 5 V + 0.0005 % · 10 V = 225 µV; r = 10 µV; the DP832
+// sets in 1 mV steps. u_c = √(225²/3 + 5²/3 + 500²/3) µV = 316.57 µV, 2·u_c = 633.1 µV, U = 0.64 mV.
+// With five readings 5 V ± (0, 0.1, 0.2 mV): s = 158.11 µV, s/√5 = 70.71 µV, u_c = 324.37 µV, U = 0.65 mV.
+// 0.5 A read back on the 1 A range: a = 0.10 % · 0.5 A + 0.01 % · 1 A = 0.6 mA; r = 1 µA; readback in
+// 1 mA steps: u_c = √(0.6²/3 + 0.0005²/3 + 0.5²/3) mA = 0.45093 mA, 2·u_c = 0.90185 mA, U = 0.91 mA.
+TEST(UncertaintyBudget, ExpandedFromTheComponents) {
+  const std::vector<double> one = {5.0};
+  const std::vector<double> five = {5.0001, 4.9999, 5.0, 5.0002, 4.9998};
+  const std::vector<double> current = {0.5};
+  const struct {
+    Quantity quantity;
+    FigureKind figure;
+    const std::vector<double>& readings;
+    std::vector<double> standard_uncertainties;  // in the order of the budget
+    double combined;
+    double expanded;
+  } cases[] = {
+      {Quantity::voltage, FigureKind::programming, one, {129.904e-6, 2.8868e-6, 288.675e-6}, 316.570e-6, 0.64e-3},
+      {Quantity::voltage, FigureKind::programming, five, {129.904e-6, 2.8868e-6, 288.675e-6, 70.711e-6},
+       324.371e-6, 0.65e-3},
+      {Quantity::current, FigureKind::readback, current, {346.410e-6, 0.28868e-6, 288.675e-6}, 450.925e-6, 0.91e-3},
+  };
+  const auto choice_dp832 = supply_tolerance_for("DP832");
+  const auto choice_34401a = reference_accuracy_for("34401A");
+  for (const auto& c : cases) {
+    const UncertaintyBudget b =
+        uncertainty_budget(choice_34401a, choice_dp832, c.quantity, c.figure, c.readings, c.readings[0]);
+    ASSERT_EQ(b.components.size(), c.standard_uncertainties.size());
+    double squares = 0.0;
+    for (std::size_t i = 0; i < b.components.size(); i++) {
+      EXPECT_NEAR(b.components[i].standard_uncertainty, c.standard_uncertainties[i], 1e-9) << i;
+      squares += b.components[i].standard_uncertainty * b.components[i].standard_uncertainty;
+    }
+    EXPECT_NEAR(b.combined, std::sqrt(squares), 1e-12);
+    EXPECT_NEAR(b.combined, c.combined, 1e-9);
+    EXPECT_DOUBLE_EQ(b.coverage_factor, 2.0);
+    EXPECT_DOUBLE_EQ(b.expanded, c.expanded);
+    EXPECT_EQ(b.repeatability_evaluated, c.readings.size() > 1);
+  }
+  // Rounded up, never down, and a value already on two digits stays.
+  const double rounded[][2] = {{0.6331, 0.64}, {0.64, 0.64}, {0.00064, 0.00064}, {12.01, 13}, {99.1, 100}};
+  for (const auto& r : rounded) EXPECT_DOUBLE_EQ(round_up_two_digits(r[0]), r[1]) << r[0];
+}

@@ -100,6 +100,43 @@ TEST_F(ProgramSettingsTest, KnownDmmMethodKeptUnknownRefused) {
   }
 }
 
+// The decision rule and readings per point: read when the file gives them and kept by a save, refused
+// with one line and replaced by the default when unknown, never written into a file without them.
+TEST_F(ProgramSettingsTest, DecisionRuleAndReadingsPerPointReadOrRefused) {
+  const struct {
+    const char* lines;
+    const char* rule;
+    int readings;
+    const char* warning;
+    const char* saved;
+  } cases[] = {
+      {"", "guard-band", 1, "", ""},
+      {"Decision_Rule    simple\nReadings_Per_Point    5\n", "simple", 5, "",
+       "Decision_Rule    simple\nReadings_Per_Point    5\n"},
+      {"Decision_Rule    guard-band\nReadings_Per_Point    10\n", "guard-band", 10, "",
+       "Decision_Rule    guard-band\nReadings_Per_Point    10\n"},
+      {"Decision_Rule    Simple\n", "guard-band", 1,
+       "WARNING: Decision_Rule Simple is not known (guard-band or simple); using guard-band.\n",
+       "Decision_Rule    guard-band\n"},
+      {"Readings_Per_Point    11\n", "guard-band", 1, "WARNING: Readings_Per_Point 11 is not 1 to 10; using 1.\n",
+       "Readings_Per_Point    1\n"},
+      {"Readings_Per_Point    0\n", "guard-band", 1, "WARNING: Readings_Per_Point 0 is not 1 to 10; using 1.\n",
+       "Readings_Per_Point    1\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.lines);
+    restart();
+    write_file(SETTINGS_FILE_NAME, std::string("DMM_IP    127.0.0.1\nDP832_IP    127.0.0.1\n") + c.lines);
+    console.text.clear();
+    load();
+    EXPECT_EQ(settings->decision_rule, c.rule);
+    EXPECT_EQ(settings->readings_per_point, c.readings);
+    EXPECT_EQ(console.text, c.warning);
+    ASSERT_EQ(save(), 1);
+    EXPECT_EQ(saved_now(), saved_settings("127.0.0.1", 5024, "127.0.0.1", 5555) + c.saved);
+  }
+}
+
 TEST_F(ProgramSettingsTest, HostsCutToSixtyThreeAndPortsAsRead) {
   const std::string exact(63, 'p');
   write_file(SETTINGS_FILE_NAME, "DMM_IP " + std::string(100, 'd') + "\nDP832_IP " + exact +

@@ -54,7 +54,7 @@ RunResult stopped_assessment() {
   run.channel = 3;
   StepResult& step = begin_step(run, StepKind::assessment, "Assessment");
   add_assessed_point(step, 0.0, 0.0003);   // |e| 0.3 mV: PASS
-  add_assessed_point(step, 0.25, 0.2701);  // 20.1 mV against T 20.125, U 0.059: INDETERMINATE
+  add_assessed_point(step, 0.25, 0.2701);  // 20.1 mV against T 20.125, U 0.59: INDETERMINATE
   add_assessed_point(step, 0.5, 0.53);     // 30 mV: FAIL
   add_assessed_point(step, 0.75, std::nullopt);
   mark_incomplete(run, "DMM reading failed at point 3");
@@ -132,6 +132,64 @@ TEST(RecordBuild, FullCalibrationStepsCorrectionsAndOverall) {
   EXPECT_FALSE(record.incomplete_reason);
 }
 
+// The chosen rule decides the point between T - U and T, and the record says which rule it was. By
+// hand at 0.2701 V (1 V range, the 10 V row): a = 0.0035 % · 0.2701 V + 0.0005 % · 10 V = 59.45 µV,
+// r = 1 µV, supply 1 mV: u_c = √(34.3255² + 0.2887² + 288.6751²) µV = 290.709 µV, U = 0.59 mV. Under
+// simple, 20.1 mV passes against T = 20.125 mV with P(|true error| > T) = 46.57 %.
+TEST(RecordBuild, DecisionRuleChosenWithBudgetAndRisk) {
+  const struct {
+    DecisionRuleKind rule;
+    const char* name;
+    const char* reference_part;
+    std::vector<Verdict> verdicts;
+    std::optional<double> second_accept_risk;
+    std::optional<double> largest_accept_risk;
+  } cases[] = {
+      {DecisionRuleKind::guard_band, "guard-band", "4.2.2",
+       {Verdict::pass, Verdict::indeterminate, Verdict::fail, Verdict::no_reading}, std::nullopt, 0.0},
+      {DecisionRuleKind::simple, "simple", "4.2.1", {Verdict::pass, Verdict::pass, Verdict::fail, Verdict::no_reading},
+       0.4657, 0.4657},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordContext context = bench_context();
+    context.decision_rule = c.rule;
+    const Record written = build_record(stopped_assessment(), context);
+    const Result<Record> read = parse_record(record_json_text(written));
+    ASSERT_TRUE(read.ok()) << read.reason();
+    const Record& record = *read;
+    EXPECT_EQ(record.format_version, 2);
+    EXPECT_EQ(record.decision_rule_name, c.name);
+    EXPECT_NE(record.decision_rule_reference.find(c.reference_part), std::string::npos);
+    const RecordStep& step = record.steps.at(0);
+    for (std::size_t i = 0; i < c.verdicts.size(); i++) EXPECT_EQ(step.points[i].verdict, c.verdicts[i]) << i;
+    const AssessedPoint& edge = step.points[1];
+    ASSERT_EQ(edge.uncertainty_budget.size(), 3U);
+    const double expected_u[] = {0.0343255, 0.0002887, 0.2886751};
+    double squares = 0.0;
+    for (std::size_t i = 0; i < 3; i++) {
+      EXPECT_NEAR(edge.uncertainty_budget[i].standard_uncertainty, expected_u[i], 1e-6) << i;
+      squares += edge.uncertainty_budget[i].standard_uncertainty * edge.uncertainty_budget[i].standard_uncertainty;
+    }
+    EXPECT_NEAR(edge.combined_standard_uncertainty, std::sqrt(squares), 1e-6);
+    EXPECT_NEAR(edge.combined_standard_uncertainty, 0.290709, 1e-6);
+    EXPECT_EQ(edge.coverage_factor, 2.0);
+    EXPECT_EQ(edge.uncertainty_mV, 0.59);
+    EXPECT_FALSE(edge.repeatability_evaluated);
+    EXPECT_EQ(edge.false_accept_risk, c.second_accept_risk);
+    EXPECT_EQ(step.points[0].false_accept_risk, 0.0);
+    EXPECT_EQ(step.points[2].false_reject_risk, 0.0);  // 30 mV is 34 u_c beyond T
+    EXPECT_EQ(step.summary.max_false_accept_risk, c.largest_accept_risk);
+    // A pass above 2 % is named in words on the index and flagged in the page's table.
+    const bool risky = c.rule == DecisionRuleKind::simple;
+    EXPECT_EQ(render_history_index({index_entry(record, "a.json")}, {}).find("above 2 %") != std::string::npos, risky);
+    EXPECT_EQ(render_record_page(record).find("<span class=\"flag\">false accept 46.57 %") != std::string::npos, risky);
+    EXPECT_EQ(render_certificate({record}, {"a.json"}).find("1 pass carries a risk of a false accept above 2 %") !=
+                  std::string::npos,
+              risky);
+  }
+}
+
 TEST(RecordCsv, RecordColumnsUnitsDigitsAndReason) {
   RunResult run = stopped_assessment();
   run.steps[0].title = "Say \"hi\", then";
@@ -147,9 +205,10 @@ TEST(RecordCsv, RecordColumnsUnitsDigitsAndReason) {
                       "readback_tolerance_mV,readback_tolerance_mA,readback_acceptance_limit_mV,"
                       "readback_acceptance_limit_mA,readback_verdict\r\n", 0), 0u);
   const std::string head = record.record_id + ",DP8/C 1,3,assessment,2026-12-08T19:57:44+01:00,MY1,FAIL,1,assessment,";
-  for (const char* row : {"0,0.0,,0.0003,,0.3,20.0,0.05,19.95,399.9,false,10.0,false,PASS,,,,",
-                          "3,0.75,,,,,20.375,0.076,20.299,267.2,false,10.0,false,NO READING,,,,",
-                          "4,6.0,,6.077,,77.0,23.0,0.26,22.737,87.6,false,10.0,false,FAIL,,,,"})
+  // U = 2 u_c rounded up: 0.5802, 0.5840 and 0.6522 mV (see the decision-rule test for the budget).
+  for (const char* row : {"0,0.0,,0.0003,,0.3,20.0,0.59,19.41,33.9,false,10.0,false,PASS,,,,",
+                          "3,0.75,,,,,20.375,0.59,19.785,34.5,false,10.0,false,NO READING,,,,",
+                          "4,6.0,,6.077,,77.0,23.0,0.66,22.34,34.8,false,10.0,false,FAIL,,,,"})
     EXPECT_NE(csv.find("\r\n" + head + "\"Say \"\"hi\"\", then\",," + row + "DMM reading failed at point 3,,,,,,,,,,,,,\r\n"),
               std::string::npos) << row << "\n" << csv;
   EXPECT_NE(csv.find(",5,0.4,,0.41749,,17.49,"), std::string::npos) << csv;
@@ -165,10 +224,11 @@ TEST(RecordCsv, RecordColumnsUnitsDigitsAndReason) {
             std::string::npos) << current;
   EXPECT_NE(current.find(",I-meter,0,,0.0,,0.0002,,,,,,,,,,,,false," + std::string(13, ',') + "\r\n"),
             std::string::npos) << current;
-  // A current assessment's figures in mA, and its readback, in the columns after the reason.
+  // A current assessment's figures in mA, and its readback, in the columns after the reason; both U from
+  // the budget (0.401 mA accuracy and 0.5 mA setting or readback resolution, rectangular: U = 0.75 mA).
   const std::string amps = record_csv(build_record(current_assessment(), bench_context()));
-  EXPECT_NE(amps.find(",0,,0.3,,0.3011,,,,,26.4,false,1.0,false,PASS,,,,,1.1,10.6,0.4,10.199,,0.2996,,-1.5,,5.452,,"
-                      "5.051,PASS\r\n"),
+  EXPECT_NE(amps.find(",0,,0.3,,0.3011,,,,,14.1,false,1.0,false,PASS,,,,,1.1,10.6,0.75,9.85,,0.2996,,-1.5,,5.452,,"
+                      "4.702,PASS\r\n"),
             std::string::npos) << amps;
 }
 
@@ -218,7 +278,9 @@ bool members_fit(const Json& value, const Json& node, const Json& schema) {
 std::vector<Record> every_kind_of_record() {
   RecordContext unknown = bench_context("ACME,PS-1,S1,1");
   unknown.reference.identity.model = "DMM-X";  // assumed figures for both instruments
-  return {sample_record("A", 3, "2026-12-08T19:57:44+00:00", 24), sample_record("V", 3, "2026-12-08T19:59:10+00:00", 1),
+  Record format_1 = sample_record("A", 2, "2026-12-08T19:50:00+00:00", 3);
+  format_1.format_version = 1;  // written as the program wrote it before budgets
+  return {format_1, sample_record("A", 3, "2026-12-08T19:57:44+00:00", 24), sample_record("V", 3, "2026-12-08T19:59:10+00:00", 1),
           sample_record("C", 2, "2026-12-08T20:00:00+00:00", 1), sample_record("F", 1, "2026-12-08T20:03:30+00:00", 8),
           build_record(stopped_assessment(), unknown), build_record(current_assessment(), bench_context())};
 }
@@ -240,7 +302,7 @@ TEST_F(RecordFolder, SchemaValidatorTakesRecordsAndRefusesUnknownMembers) {
   const int status =
       std::system(("sh " + kSource + "/scripts/validate_records.sh --self-test " + folder() + " >" + out + " 2>&1").c_str());
   if (WIFEXITED(status) && WEXITSTATUS(status) == 77) GTEST_SKIP() << read_file(out);
-  EXPECT_NE(read_file(out).find("6 passed, 0 failed"), std::string::npos) << read_file(out);
+  EXPECT_NE(read_file(out).find("7 passed, 0 failed"), std::string::npos) << read_file(out);
 }
 
 TEST_F(RecordFolder, RoundTripAndNeverOverwrite) {
@@ -311,7 +373,7 @@ INSTANTIATE_TEST_SUITE_P(
         DamagedCase{"Empty", [](std::string) { return std::string(); }, "cut short"},
         DamagedCase{"OtherFormat", [](std::string t) { return replaced(t, "trimora-calibration-record", "x"); },
                     "not a calibration record"},
-        DamagedCase{"NewerVersion", [](std::string t) { return replaced(t, "version\": 1", "version\": 2"); }, "newer"},
+        DamagedCase{"NewerVersion", [](std::string t) { return replaced(t, "version\": 2", "version\": 3"); }, "newer"},
         DamagedCase{"StepsNotAList", [](std::string t) { return replaced(t, "\"steps\": [", "\"steps\": 0, \"a\":["); },
                     "\"steps\""},
         DamagedCase{"NotAnObject", [](std::string) { return std::string("[1, 2]"); }, "JSON object"},
@@ -533,16 +595,30 @@ TEST_F(RecordFolder, IndexListsGoodRecordsAndSkipsDamagedAndNewerOnes) {
   write_file(dir / "20261208T195744_S1_A_CH3.json", json("A", "2026-12-08T19:57:44+00:00", 1));
   write_file(dir / "20250101T100000_S1_A_CH3.json", json("A", "2025-01-01T10:00:00+00:00", 9));
   write_file(dir / "20261208T200000_S1_V_CH3.json", json("V", "2026-12-08T20:00:00+00:00", 1));
+  Record format_1 = sample_record("A", 3, "2024-06-01T10:00:00+00:00", 2);
+  format_1.format_version = 1;
+  write_file(dir / "20240601T100000_S1_A_CH3.json", record_json_text(format_1));
   const std::string other = json("A", "2026-12-08T19:00:00+00:00", 1);
-  write_file(dir / "newer.json", replaced(other, "version\": 1", "version\": 2"));
+  write_file(dir / "newer.json", replaced(other, "version\": 2", "version\": 3"));
   write_file(dir / "damaged.json", other.substr(0, 300));
   write_file(dir / "foreign.json", replaced(other, "trimora-calibration-record", "something else"));
 
   const auto result = write_history_index(dir);
   ASSERT_TRUE(result.ok()) << result.reason();
   const std::string page = read_file(*result);
-  EXPECT_NE(page.find("data-rows=\"3\""), std::string::npos);  // one group of three records
-  EXPECT_NE(page.find("<p>3 records, 1 supply, newest first.</p>"), std::string::npos);
+  EXPECT_NE(page.find("data-rows=\"4\""), std::string::npos);  // one group of four records
+  EXPECT_NE(page.find("<p>4 records, 1 supply, newest first.</p>"), std::string::npos);
+  // Both formats read and shown: format 1's U as what it was, format 2's with its budgets.
+  const Result<Record> old_one = read_record((dir / "20240601T100000_S1_A_CH3.json").string());
+  const Result<Record> new_one = read_record((dir / "20261208T195744_S1_A_CH3.json").string());
+  ASSERT_TRUE(old_one.ok() && new_one.ok());
+  const std::string old_page = render_record_page(*old_one), new_page = render_record_page(*new_one);
+  EXPECT_NE(old_page.find("reference accuracy limit (format 1)"), std::string::npos);
+  EXPECT_EQ(old_page.find("<details"), std::string::npos);
+  EXPECT_EQ(new_page.find("(format 1)"), std::string::npos);
+  EXPECT_EQ(count(new_page, "<details class=\"budget\">"), 2u);  // the programming's and the readback's
+  EXPECT_NE(new_page.find("Uncertainty budget of each point: the readback"), std::string::npos);
+  EXPECT_NE(new_page.find("ILAC-G8:09/2019 section 4.2.2"), std::string::npos);
   const auto single = index_entry(sample_record("A", 3, "2026-12-08T19:57:44+00:00", 1), "a.json");
   const std::string one = render_history_index({single}, {});
   EXPECT_NE(one.find("<p>1 record, 1 supply, newest first.</p>"), std::string::npos);
@@ -551,7 +627,7 @@ TEST_F(RecordFolder, IndexListsGoodRecordsAndSkipsDamagedAndNewerOnes) {
              old = page.find("20250101T100000_S1_A_CH3.html");
   EXPECT_TRUE(v < a && a < old) << "newest first";
   EXPECT_NE(page.find("damaged.json: not a readable record"), std::string::npos);
-  EXPECT_NE(page.find("newer.json: record format version 2 is newer"), std::string::npos);
+  EXPECT_NE(page.find("newer.json: record format version 3 is newer"), std::string::npos);
   EXPECT_NE(page.find("foreign.json: not a calibration record"), std::string::npos);
   EXPECT_EQ(count(page, "class=\"trend\""), 1u);
 }

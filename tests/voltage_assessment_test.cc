@@ -14,8 +14,10 @@
 #include "calibration/factory_calibration.h"
 #include "calibration/point_tables.h"
 #include "calibration/run_recording.h"
+#include "calibration/step_figures.h"
 #include "calibration/voltage_assessment.h"
 #include "records/record.h"
+#include "records/record_codec.h"
 #include "tests/calibration_checks.h"
 #include "tests/program_fixture.h"
 
@@ -136,6 +138,40 @@ TEST_F(VoltageAssessmentTest, FiguresOfCompleteSweeps) {
   EXPECT_FALSE(bench->in_calibration());
 }
 
+// Five readings a point: five READ? each, the supply's traffic and the console as with one reading of
+// their mean, and the readings kept for the point's repeatability (deviations 0, ±0.1, ±0.2 mV:
+// s = 158.11 µV, s/√5 = 70.71 µV).
+TEST_F(VoltageAssessmentTest, FiveReadingsPerPointTakeTheirMean) {
+  connect_both();
+  instruments->readings_per_point = 5;
+  std::vector<double> script;
+  for (double point : ch3_points())
+    for (double deviation : {0.0011, 0.0009, 0.001, 0.0012, 0.0008}) script.push_back(six_decimals(point + deviation));
+  RunRecorder recorder(Procedure::assessment, CH3);
+  ObserverPair both(shown, recorder);
+  bench->clear_received();
+  out.clear();
+  script.insert(script.begin(), 5.0);
+  bench->script_readings(script);
+  ASSERT_TRUE(assess_voltage_accuracy(*instruments, CH3, both).completed);
+  EXPECT_EQ(reads(), 1 + 22 * 5);
+  ExpectedSweep expected(CH3.name(), ch3_points(), offset_readings(ch3_points(), 0.001));
+  expected.complete(CH3.name(), 22);
+  EXPECT_EQ(psu_lines(), expected.commands);
+  EXPECT_EQ(without_readback_figures(out), expected.console);
+
+  const PointResult& point = recorder.run().steps.at(0).phases.at(0).points.at(4);
+  EXPECT_EQ(point.readings.size(), 5U);
+  EXPECT_NEAR(*point.reading, 1.001, 1e-9);
+  const UncertaintyBudget budget = judge_figure(FigureKind::programming, Quantity::voltage, point,
+                                                supply_tolerance_for("DP832"), reference_accuracy_for("34401A"))
+                                       .budget;
+  ASSERT_EQ(budget.components.size(), 4U);
+  EXPECT_EQ(budget.components[3].type, EvaluationType::a);
+  EXPECT_NEAR(budget.components[3].standard_deviation, 158.114e-6, 1e-9);
+  EXPECT_NEAR(budget.components[3].standard_uncertainty, 70.711e-6, 1e-9);
+}
+
 TEST_F(VoltageAssessmentTest, AnErrorOfOneVoltPassesAndMoreAborts) {
   connect_both();
 
@@ -253,11 +289,24 @@ TEST(VoltageAssessmentOnFakes, ReadbackOffBy15mV) {
     ASSERT_TRUE(p.readback) << p.set;
     EXPECT_NEAR(p.readback->error_mV.value_or(0), 15.0, 1e-6) << p.set;
     EXPECT_EQ(p.readback->verdict, Verdict::fail) << p.set;
+    // The readback's own budget: the supply's readback resolution where the programming has its setting's.
+    ASSERT_EQ(p.readback->uncertainty_budget.size(), 3U) << p.set;
+    EXPECT_EQ(p.readback->uncertainty_budget[2].name, "supply readback resolution");
+    EXPECT_EQ(p.uncertainty_budget[2].name, "supply setting resolution");
+    EXPECT_TRUE(p.false_accept_risk && p.readback->false_reject_risk && !p.readback->false_accept_risk) << p.set;
   }
   EXPECT_EQ(step.summary.verdict, Verdict::pass);
   ASSERT_TRUE(step.summary.readback);
   EXPECT_EQ(step.summary.readback->counts[1], 22);
   EXPECT_EQ(step.summary.readback->verdict, Verdict::fail);
+  EXPECT_TRUE(step.summary.max_false_accept_risk && !step.summary.readback->max_false_accept_risk);
+  // Written and read back, the readback's budget and risks stay.
+  const Result<Record> again = parse_record(record_json_text(record));
+  ASSERT_TRUE(again.ok()) << again.reason();
+  const AssessedReadback& first = *again->steps[0].points[0].readback;
+  EXPECT_EQ(first.uncertainty_budget.size(), 3U);
+  EXPECT_EQ(first.false_reject_risk, step.points[0].readback->false_reject_risk);
+  EXPECT_EQ(first.uncertainty_mV, step.points[0].readback->uncertainty_mV);
 }
 
 // A sweep of CH1 whose errors go to the factory calibration that follows: it reports each V-DAC reading
