@@ -23,15 +23,21 @@ struct FigureHistory {
   std::string as_left;
 };
 
-// The channel's history over the assessment steps that measured the figure, chosen as for the channel.
-FigureHistory figure_history(const std::vector<Record>& records, int channel, FigureId figure) {
+// The records with only the assessment steps that measured the quantity (and, for a readback figure,
+// asked the readback); calibration steps stay, as they end what was measured before them.
+std::vector<Record> records_measuring(const std::vector<Record>& records, Quantity quantity, bool readback) {
   std::vector<Record> kept = records;
   for (Record& r : kept) {
     std::erase_if(r.steps, [&](const RecordStep& s) {
-      return s.kind == StepKind::assessment &&
-             (s.quantity != figure.quantity || (figure.kind == FigureKind::readback && !s.summary.readback));
+      return s.kind == StepKind::assessment && (s.quantity != quantity || (readback && !s.summary.readback));
     });
   }
+  return kept;
+}
+
+// The channel's history over the assessment steps that measured the figure, chosen as for the channel.
+FigureHistory figure_history(const std::vector<Record>& records, int channel, FigureId figure) {
+  const std::vector<Record> kept = records_measuring(records, figure.quantity, figure.kind == FigureKind::readback);
   const auto verdict = [&](const std::optional<StepRef>& ref) {
     if (!ref) return std::string();
     const StepSummary& s = kept[ref->record].steps[ref->step].summary;
@@ -66,6 +72,23 @@ std::string figure_table(const std::vector<Record>& records, int channel) {
     s += "<tr><td class=\"v\">" + html_escape(name) + "</td>" + cell(found.as_found) + cell(found.as_left) + "</tr>";
   }
   return s + "</tbody></table>";
+}
+
+// The channel's verdict as left over every figure measured after its last adjustment: FAIL when any
+// fails, else the first of INDETERMINATE, NO READING and INCOMPLETE that any figure has, else PASS; empty
+// when no figure was measured as left.
+std::string channel_verdict_as_left(const std::vector<Record>& records, int channel) {
+  std::vector<std::string> verdicts;
+  for (const FigureId& figure : SUPPLY_FIGURES) {
+    const std::string left = figure_history(records, channel, figure).as_left;
+    if (!left.empty()) verdicts.push_back(left);
+  }
+  if (verdicts.empty()) return "";
+  for (const char* worst : {"FAIL", "INDETERMINATE", "NO READING", "INCOMPLETE"})
+    if (std::find(verdicts.begin(), verdicts.end(), worst) != verdicts.end()) return worst;
+  for (const std::string& v : verdicts)
+    if (v != "PASS") return v;
+  return "PASS";
 }
 
 }  // namespace
@@ -126,15 +149,6 @@ std::string render_certificate(const std::vector<Record>& records, const std::ve
     const std::string page = i < files.size() ? page_file_name(files[i]) : std::string();
     return "<a href=\"" + html_escape(page) + "\">" + html_escape(records[i].record_id) + "</a>";
   };
-  auto step_of = [&](const StepRef& ref) -> const RecordStep& { return records[ref.record].steps[ref.step]; };
-  auto step_line = [&](const char* label, const std::optional<StepRef>& ref) {
-    std::string s = std::string("<tr><th>") + label + "</th><td>";
-    if (!ref) return s + "<span class=\"flag\">not measured</span></td></tr>";
-    const RecordStep& step = step_of(*ref);
-    return s + verdict_badge(verdict_of(step)) + " " + html_escape(step.title) + ", " +
-           html_escape(records[ref->record].started) + " (" + link(ref->record) + ")</td></tr>";
-  };
-
   std::string h = page_head("Trimora certificate " + (issue.number.empty() ? serial : issue.number));
   h += certificate_print_style(issue.number);
   h += certificate_front(records, issue);
@@ -143,11 +157,12 @@ std::string render_certificate(const std::vector<Record>& records, const std::ve
 
   for (const auto& ch : select_channel_history(records)) {
     h += "<section class=\"channel\"><h2>CH" + std::to_string(ch.channel) + "</h2>";
-    const std::string left = ch.as_left ? verdict_of(step_of(*ch.as_left)) : "";
-    h += "<p class=\"conformity " + verdict_class(ch.as_left ? left : "NO READING") + "\">" +
-         html_escape(conformity_statement(left, ch.as_left.has_value())) + "</p>";
-    h += "<table class=\"facts\">" + step_line("As found", ch.as_found);
-    h += "<tr><th>Adjustments</th><td>";
+    // The statement covers every figure measured as left, so a current assessment after a voltage one
+    // does not stand in for the voltage figures, nor a passing programming figure for a failing readback.
+    const std::string left = channel_verdict_as_left(records, ch.channel);
+    h += "<p class=\"conformity " + verdict_class(left.empty() ? "NO READING" : left) + "\">" +
+         html_escape(conformity_statement(left, !left.empty())) + "</p>";
+    h += "<table class=\"facts\"><tr><th>Adjustments</th><td>";
     if (ch.adjustments.empty()) h += "none";
     for (std::size_t i : ch.adjustments) {
       const Record& r = records[i];
@@ -157,28 +172,46 @@ std::string render_certificate(const std::vector<Record>& records, const std::ve
                               html_escape(r.incomplete_reason.value_or(std::string()))) +
            " (" + link(i) + ")</div>";
     }
-    h += "</td></tr>" + step_line("As left", ch.as_left) + "</table>";
+    h += "</td></tr></table>";
     h += figure_table(records, ch.channel);
-    std::vector<PlotSeries> series;
-    if (ch.as_found) series.push_back(assessment_series(step_of(*ch.as_found), "As found"));
-    if (ch.as_left && !(ch.as_found && *ch.as_found == *ch.as_left))
-      series.push_back(assessment_series(step_of(*ch.as_left), "As left"));
-    if (!series.empty())
-      h += "<figure>" + svg_error_plot(series, "V", "CH" + std::to_string(ch.channel) + " as found and as left") +
-           "</figure>";
-    std::vector<PlotSeries> readback;
-    if (ch.as_found && step_of(*ch.as_found).summary.readback)
-      readback.push_back(readback_series(step_of(*ch.as_found), "As found"));
-    if (ch.as_left && !(ch.as_found && *ch.as_found == *ch.as_left) && step_of(*ch.as_left).summary.readback)
-      readback.push_back(readback_series(step_of(*ch.as_left), "As left"));
-    if (!readback.empty())
-      h += "<figure>" +
-           figure_plot(readback, step_of(ch.as_left ? *ch.as_left : *ch.as_found).quantity, FigureKind::readback,
-                       "CH" + std::to_string(ch.channel) + " readback as found and as left") +
-           "</figure>";
-    if (ch.as_left) {
-      const RecordStep& step = step_of(*ch.as_left);
-      h += "<h3>As left, point by point</h3>" + assessment_summary(step) + assessment_table(step);
+    // Each quantity measured on the channel: its assessments as found and as left, their plots and the
+    // as-left points.
+    for (const Quantity quantity : {Quantity::voltage, Quantity::current}) {
+      const std::vector<Record> kept = records_measuring(records, quantity, false);
+      std::optional<ChannelHistory> found;
+      for (const ChannelHistory& q : select_channel_history(kept))
+        if (q.channel == ch.channel && (q.as_found || q.as_left)) found = q;
+      if (!found) continue;
+      auto step_in = [&](const StepRef& ref) -> const RecordStep& { return kept[ref.record].steps[ref.step]; };
+      auto step_line = [&](const char* label, const std::optional<StepRef>& ref) {
+        std::string s = std::string("<tr><th>") + label + "</th><td>";
+        if (!ref) return s + "<span class=\"flag\">not measured</span></td></tr>";
+        const RecordStep& step = step_in(*ref);
+        return s + verdict_badge(verdict_of(step)) + " " + html_escape(step.title) + ", " +
+               html_escape(records[ref->record].started) + " (" + link(ref->record) + ")</td></tr>";
+      };
+      const std::string name = quantity == Quantity::voltage ? "Voltage" : "Current";
+      const std::string where = "CH" + std::to_string(ch.channel) + " " + quantity_name(quantity);
+      h += "<h3>" + name + "</h3><table class=\"facts\">" + step_line("As found", found->as_found) +
+           step_line("As left", found->as_left) + "</table>";
+      std::vector<PlotSeries> series, readback;
+      const auto add = [&](const StepRef& ref, const char* label) {
+        series.push_back(assessment_series(step_in(ref), label));
+        if (step_in(ref).summary.readback) readback.push_back(readback_series(step_in(ref), label));
+      };
+      if (found->as_found) add(*found->as_found, "As found");
+      if (found->as_left && !(found->as_found && *found->as_found == *found->as_left)) add(*found->as_left, "As left");
+      if (!series.empty())
+        h += "<figure>" + figure_plot(series, quantity, FigureKind::programming, where + " as found and as left") +
+             "</figure>";
+      if (!readback.empty())
+        h += "<figure>" +
+             figure_plot(readback, quantity, FigureKind::readback, where + " readback as found and as left") +
+             "</figure>";
+      if (found->as_left) {
+        const RecordStep& step = step_in(*found->as_left);
+        h += "<h3>" + name + " as left, point by point</h3>" + assessment_summary(step) + assessment_table(step);
+      }
     }
     h += "</section>";
   }

@@ -526,6 +526,26 @@ TEST(RecordPage, CurrentFiguresAndALowTurInWords) {
   EXPECT_EQ(count(certificate, "not measured"), 0u);
 }
 
+// The channel's statement of conformity covers every figure measured as left: a current assessment run
+// after a passing voltage one, or a failing readback, makes it "does not conform".
+TEST(Certificate, ConformityCoversEveryFigureAsLeft) {
+  RunResult run = current_assessment();
+  run.procedure = Procedure::current_assessment;
+  run.channel = 3;
+  Record voltage = sample_record("A", 3, "2026-12-08T19:57:44+00:00", 1.0);
+  const std::string passing = render_certificate({voltage}, {"a.json"});
+  EXPECT_NE(passing.find("Conforms:"), std::string::npos);
+  add_assessed_point(run.steps[0], 3.0, 3.001, 3.2);  // programming within T, readback far outside
+  Record current = build_record(run, bench_context());
+  current.channel = 3;
+  current.supply = voltage.supply;
+  const std::string c = render_certificate({voltage, current}, {"a.json", "i.json"});
+  EXPECT_NE(c.find("Does not conform"), std::string::npos);
+  EXPECT_EQ(c.find("Conforms:"), std::string::npos);
+  EXPECT_NE(c.find("<h3>Voltage</h3>"), std::string::npos);
+  EXPECT_NE(c.find("<h3>Current</h3>"), std::string::npos);
+}
+
 TEST(RecordPage, IncompleteRunShowsWhyAndItsMissingReadings) {
   auto r = sample_record("A", 3, "2026-12-08T20:01:02+00:00", 1);
   r.completed = false;
