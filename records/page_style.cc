@@ -41,6 +41,9 @@ tr.fail td{background:#fbe3d6}tr.indeterminate td{background:#fdf0d5}tr.no-readi
  figure,svg,tr,table.facts,.verdict-big,.conformity,.summary{break-inside:avoid;page-break-inside:avoid}
  h1,h2,h3{break-after:avoid;page-break-after:avoid}
  thead{display:table-header-group}
+ table.points{font-size:7.5pt}
+ table.points th{white-space:normal}
+ table.points td,table.points th{padding:.1rem .2rem}
  a{color:#111;text-decoration:none}
  tr.fail td,tr.indeterminate td,tr.no-reading td{-webkit-print-color-adjust:exact;print-color-adjust:exact}
 }
