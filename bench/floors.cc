@@ -218,6 +218,6 @@ Floors compute_floors(int reading_wait_ms, int answer_window_ms) {
     assessment(r, CH12_GROUP, true);
     assessment(r, CH12_GROUP, false);
   });
-  f.current_assess_ch1_ms = command_floor(w, [](Replay& r) { current_assessment(r, CH12_GROUP); });
+  f.current_assess_ch1_ms = command_floor(w, a, [](Replay& r) { current_assessment(r, CH12_GROUP); });
   return f;
 }

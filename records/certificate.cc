@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <exception>
+#include <functional>
 #include <map>
 
 #include "platform/files.h"
@@ -15,6 +16,37 @@
 
 namespace {
 
+// The history over the assessment steps that `measures` counts; calibration steps count always, as they
+// end whatever was measured before them.
+std::vector<ChannelHistory> channel_history(const std::vector<Record>& records,
+                                            const std::function<bool(const RecordStep&)>& measures) {
+  std::map<int, ChannelHistory> channels;
+  std::map<int, bool> adjusted;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const Record& r = records[i];
+    auto& ch = channels[r.channel];
+    ch.channel = r.channel;
+    // V, C and F adjust the supply; the assessments (A and I) only measure it.
+    if (r.procedure != Procedure::assessment && r.procedure != Procedure::current_assessment) {
+      ch.adjustments.push_back(i);
+      adjusted[ch.channel] = true;
+      ch.as_left.reset();  // whatever was measured before no longer describes the supply
+    }
+    for (std::size_t s = 0; s < r.steps.size(); ++s) {
+      if (r.steps[s].kind == StepKind::calibration) {
+        ch.as_left.reset();
+      } else if (measures(r.steps[s])) {
+        const StepRef ref{i, s};
+        if (!adjusted[ch.channel] && !ch.as_found) ch.as_found = ref;
+        ch.as_left = ref;
+      }
+    }
+  }
+  std::vector<ChannelHistory> out;
+  for (auto& [n, ch] : channels) out.push_back(ch);
+  return out;
+}
+
 std::string verdict_of(const RecordStep& step) { return verdict_text(step.summary.verdict); }
 
 // One figure of a channel as found and as left: its verdicts, empty where it was not measured.
@@ -23,28 +55,18 @@ struct FigureHistory {
   std::string as_left;
 };
 
-// The records with only the assessment steps that measured the quantity (and, for a readback figure,
-// asked the readback); calibration steps stay, as they end what was measured before them.
-std::vector<Record> records_measuring(const std::vector<Record>& records, Quantity quantity, bool readback) {
-  std::vector<Record> kept = records;
-  for (Record& r : kept) {
-    std::erase_if(r.steps, [&](const RecordStep& s) {
-      return s.kind == StepKind::assessment && (s.quantity != quantity || (readback && !s.summary.readback));
-    });
-  }
-  return kept;
-}
-
 // The channel's history over the assessment steps that measured the figure, chosen as for the channel.
 FigureHistory figure_history(const std::vector<Record>& records, int channel, FigureId figure) {
-  const std::vector<Record> kept = records_measuring(records, figure.quantity, figure.kind == FigureKind::readback);
+  const auto measures = [&](const RecordStep& s) {
+    return s.quantity == figure.quantity && (figure.kind == FigureKind::programming || s.summary.readback);
+  };
   const auto verdict = [&](const std::optional<StepRef>& ref) {
     if (!ref) return std::string();
-    const StepSummary& s = kept[ref->record].steps[ref->step].summary;
+    const StepSummary& s = records[ref->record].steps[ref->step].summary;
     return std::string(verdict_text(figure.kind == FigureKind::readback ? s.readback->verdict : s.verdict));
   };
   FigureHistory out;
-  for (const ChannelHistory& ch : select_channel_history(kept)) {
+  for (const ChannelHistory& ch : channel_history(records, measures)) {
     if (ch.channel != channel) continue;
     out.as_found = verdict(ch.as_found);
     out.as_left = verdict(ch.as_left);
@@ -93,32 +115,13 @@ std::string channel_verdict_as_left(const std::vector<Record>& records, int chan
 
 }  // namespace
 
+
 std::vector<ChannelHistory> select_channel_history(const std::vector<Record>& records) {
-  std::map<int, ChannelHistory> channels;
-  std::map<int, bool> adjusted;
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    const Record& r = records[i];
-    auto& ch = channels[r.channel];
-    ch.channel = r.channel;
-    // V, C and F adjust the supply; the assessments (A and I) only measure it.
-    if (r.procedure != Procedure::assessment && r.procedure != Procedure::current_assessment) {
-      ch.adjustments.push_back(i);
-      adjusted[ch.channel] = true;
-      ch.as_left.reset();  // whatever was measured before no longer describes the supply
-    }
-    for (std::size_t s = 0; s < r.steps.size(); ++s) {
-      if (r.steps[s].kind == StepKind::calibration) {
-        ch.as_left.reset();
-      } else {
-        const StepRef ref{i, s};
-        if (!adjusted[ch.channel] && !ch.as_found) ch.as_found = ref;
-        ch.as_left = ref;
-      }
-    }
-  }
-  std::vector<ChannelHistory> out;
-  for (auto& [n, ch] : channels) out.push_back(ch);
-  return out;
+  return channel_history(records, [](const RecordStep&) { return true; });
+}
+
+std::vector<ChannelHistory> select_channel_history(const std::vector<Record>& records, Quantity quantity) {
+  return channel_history(records, [quantity](const RecordStep& s) { return s.quantity == quantity; });
 }
 
 std::string conformity_statement(const std::string& verdict, bool measured) {
@@ -177,12 +180,11 @@ std::string render_certificate(const std::vector<Record>& records, const std::ve
     // Each quantity measured on the channel: its assessments as found and as left, their plots and the
     // as-left points.
     for (const Quantity quantity : {Quantity::voltage, Quantity::current}) {
-      const std::vector<Record> kept = records_measuring(records, quantity, false);
       std::optional<ChannelHistory> found;
-      for (const ChannelHistory& q : select_channel_history(kept))
+      for (const ChannelHistory& q : select_channel_history(records, quantity))
         if (q.channel == ch.channel && (q.as_found || q.as_left)) found = q;
       if (!found) continue;
-      auto step_in = [&](const StepRef& ref) -> const RecordStep& { return kept[ref.record].steps[ref.step]; };
+      auto step_in = [&](const StepRef& ref) -> const RecordStep& { return records[ref.record].steps[ref.step]; };
       auto step_line = [&](const char* label, const std::optional<StepRef>& ref) {
         std::string s = std::string("<tr><th>") + label + "</th><td>";
         if (!ref) return s + "<span class=\"flag\">not measured</span></td></tr>";

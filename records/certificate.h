@@ -29,6 +29,9 @@ struct ChannelHistory {
 // V, C or F record is an adjustment, and so is each calibration step inside F. Without any adjustment, as
 // found is the first assessment and as left the last. Channels in ascending order.
 std::vector<ChannelHistory> select_channel_history(const std::vector<Record>& records);
+// The same over the assessments of one quantity only: a current assessment is neither the as found nor
+// the as left of the voltage figures. The step references index the records given.
+std::vector<ChannelHistory> select_channel_history(const std::vector<Record>& records, Quantity quantity);
 
 // The statement of conformity of a channel from its as-left verdict, in words.
 std::string conformity_statement(const std::string& as_left_verdict, bool measured);

@@ -278,10 +278,16 @@ std::string render_dcc(const std::vector<Record>& records, const CertificateIssu
 
   bool any = false;
   for (const ChannelHistory& ch : select_channel_history(records)) {
+    // As found and as left of each quantity on its own: a current assessment is not the voltage's as left.
     std::string results;
-    if (ch.as_found) results += step_results(records[ch.as_found->record].steps[ch.as_found->step], "As found");
-    if (ch.as_left && !(ch.as_found && *ch.as_found == *ch.as_left))
-      results += step_results(records[ch.as_left->record].steps[ch.as_left->step], "As left");
+    for (const Quantity quantity : {Quantity::voltage, Quantity::current}) {
+      for (const ChannelHistory& q : select_channel_history(records, quantity)) {
+        if (q.channel != ch.channel) continue;
+        if (q.as_found) results += step_results(records[q.as_found->record].steps[q.as_found->step], "As found");
+        if (q.as_left && !(q.as_found && *q.as_found == *q.as_left))
+          results += step_results(records[q.as_left->record].steps[q.as_left->step], "As left");
+      }
+    }
     if (results.empty()) continue;
     any = true;
     x += element("measurementResult", text_element("name", "CH" + std::to_string(ch.channel)) +

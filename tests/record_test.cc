@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "records/certificate.h"
+#include "records/dcc.h"
 #include "records/history_index.h"
 #include "records/html_escape.h"
 #include "records/record_codec.h"
@@ -544,6 +545,10 @@ TEST(Certificate, ConformityCoversEveryFigureAsLeft) {
   EXPECT_EQ(c.find("Conforms:"), std::string::npos);
   EXPECT_NE(c.find("<h3>Voltage</h3>"), std::string::npos);
   EXPECT_NE(c.find("<h3>Current</h3>"), std::string::npos);
+  // The DCC keeps each quantity's own as found: the current assessment is not the voltage's as left.
+  const std::string dcc = render_dcc({voltage, current}, CertificateIssue{"X-2026-0001", "2026-12-08", sample_lab()});
+  EXPECT_NE(dcc.find("As found, current output"), std::string::npos);
+  EXPECT_EQ(dcc.find("As left, current output"), std::string::npos);
 }
 
 TEST(RecordPage, IncompleteRunShowsWhyAndItsMissingReadings) {
