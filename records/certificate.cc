@@ -108,8 +108,6 @@ std::string channel_verdict_as_left(const std::vector<Record>& records, int chan
   if (verdicts.empty()) return "";
   for (const char* worst : {"FAIL", "INDETERMINATE", "NO READING", "INCOMPLETE"})
     if (std::find(verdicts.begin(), verdicts.end(), worst) != verdicts.end()) return worst;
-  for (const std::string& v : verdicts)
-    if (v != "PASS") return v;
   return "PASS";
 }
 
@@ -180,10 +178,11 @@ std::string render_certificate(const std::vector<Record>& records, const std::ve
     // Each quantity measured on the channel: its assessments as found and as left, their plots and the
     // as-left points.
     for (const Quantity quantity : {Quantity::voltage, Quantity::current}) {
-      std::optional<ChannelHistory> found;
-      for (const ChannelHistory& q : select_channel_history(records, quantity))
-        if (q.channel == ch.channel && (q.as_found || q.as_left)) found = q;
-      if (!found) continue;
+      const std::vector<ChannelHistory> histories = select_channel_history(records, quantity);
+      const auto found = std::find_if(histories.begin(), histories.end(), [&](const ChannelHistory& q) {
+        return q.channel == ch.channel && (q.as_found || q.as_left);
+      });
+      if (found == histories.end()) continue;
       auto step_in = [&](const StepRef& ref) -> const RecordStep& { return records[ref.record].steps[ref.step]; };
       auto step_line = [&](const char* label, const std::optional<StepRef>& ref) {
         std::string s = std::string("<tr><th>") + label + "</th><td>";
