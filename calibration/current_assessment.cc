@@ -10,6 +10,7 @@
 
 #include "calibration/channel_groups.h"
 #include "calibration/output_guard.h"
+#include "calibration/point_reading.h"
 #include "calibration/path_checks.h"
 #include "calibration/step_figures.h"
 #include "calibration/supply_errors.h"
@@ -98,7 +99,9 @@ bool assess_current_accuracy(Bench& bench, Channel channel, ProcedureObserver& o
     on_confirmed = true;
     bench.env.sleep_ms(settle_ms);
 
-    const Result<double> reading = bench.dmm.read();
+    // One reading, or the mean of readings_per_point readings, as the voltage assessment takes them.
+    const PointReading taken = read_point(bench);
+    const Result<double>& reading = taken.value;
     if (stop_requested()) {
       stop_sweep(set_point);
       return false;
@@ -113,7 +116,7 @@ bool assess_current_accuracy(Bench& bench, Channel channel, ProcedureObserver& o
     }
     // The supply's own ammeter at the same moment, with no wait of its own.
     const double readback = supply_readback(bench.psu, channel, Quantity::current);
-    const PointResult point{set_point, *reading, std::nullopt, false, readback};
+    const PointResult point{set_point, *reading, std::nullopt, false, readback, taken.readings};
     measured.phases.back().points.push_back(point);
     observer.current_sweep_point(set_point, *reading - set_point, readback - *reading);
     observer.point_taken(point);

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
-#include <numeric>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +12,7 @@
 #include "calibration/channel_groups.h"
 #include "calibration/output_guard.h"
 #include "calibration/path_checks.h"
+#include "calibration/point_reading.h"
 #include "calibration/step_figures.h"
 #include "calibration/supply_errors.h"
 #include "calibration/supply_readback.h"
@@ -100,16 +100,9 @@ SweepResult assess_voltage_accuracy(Bench& bench, Channel channel, ProcedureObse
     bench.env.sleep_ms(ASSESS_SETTLE_MS);
 
     // One reading, or the mean of readings_per_point readings taken one after the other.
-    Result<double> reading = bench.dmm.read();
-    std::vector<double> readings;
-    while (reading && static_cast<int>(readings.size()) + 1 < bench.readings_per_point && !stop_requested()) {
-      readings.push_back(*reading);
-      reading = bench.dmm.read();
-    }
-    if (reading && !readings.empty()) {
-      readings.push_back(*reading);
-      reading = std::accumulate(readings.begin(), readings.end(), 0.0) / static_cast<double>(readings.size());
-    }
+    PointReading taken = read_point(bench);
+    const Result<double>& reading = taken.value;
+    const std::vector<double>& readings = taken.readings;
     if (stop_requested()) {
       stop_sweep(set_point);
       return result;

@@ -2,6 +2,7 @@
 // path check, a stop during the sweep, and its records from the menu and from `trimora run`.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,17 @@ TEST_F(CurrentAssessmentTest, SweepsInConstantCurrentAndEndsWithTheOutputOff) {
   RecordContext context;
   context.supply.identity.model = "DP832";
   expect_both_verdicts(build_record(recorder.run(), context), 3);
+}
+
+// Readings_Per_Point holds for the current assessment as for the voltage one: three READ? a point, the
+// three kept for the point's repeatability.
+TEST_F(CurrentAssessmentTest, ReadingsPerPointTakeTheirMean) {
+  connect_both();
+  instruments->readings_per_point = 3;
+  ASSERT_TRUE(assess_current_accuracy(*instruments, CH3, recorder)) << out;
+  const auto lines = dmm_lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "READ?"), 1 + 11 * 3);
+  for (const PointResult& p : recorder.run().steps.at(0).phases.at(0).points) EXPECT_EQ(p.readings.size(), 3U);
 }
 
 TEST_F(CurrentAssessmentTest, DmmThatSeesNoCurrentStopsAtThePathCheck) {
