@@ -87,40 +87,35 @@ void ProgramSettings::take_dmm_method(Console& console) {
   dmm_connect_method = method;
 }
 
-// The DMM's reading window, from the file alone: it joins the table (and so is written back) only
-// where the file gives it, so that a file without the line is saved as it was. A value outside the
-// accepted range is refused with a warning, and the default is used (and written back on the next save).
-void ProgramSettings::take_dmm_timeout(Console& console) {
+// The settings a file may leave out: the DMM's reading window, the decision rule and the readings per
+// point. Each is read from the file alone and joins the table (and so is written back, with the value in
+// use) only where the file gives it, so that a file without the line is saved as it was. A value the
+// program does not take is refused with a one-line warning, and the default used.
+void ProgramSettings::take_optional_settings(Console& console) {
   dmm_timeout_ms = DMM_TIMEOUT_DEFAULT_MS;
-  SettingsTable given;
-  given.add_setting(INTEGER, "DMM_Timeout_ms");
-  set_integer(given, "DMM_Timeout_ms", DMM_TIMEOUT_DEFAULT_MS);
-  if (given.load_file(path.c_str()) == 0) return;
-  int timeout = DMM_TIMEOUT_DEFAULT_MS;
-  get_integer(given, "DMM_Timeout_ms", timeout);
-  if (timeout < DMM_TIMEOUT_MIN_MS || timeout > DMM_TIMEOUT_MAX_MS) {
-    console.print("WARNING: DMM_Timeout_ms %d is out of range (%d to %d); using %d.\n", timeout, DMM_TIMEOUT_MIN_MS,
-                  DMM_TIMEOUT_MAX_MS, DMM_TIMEOUT_DEFAULT_MS);
-    timeout = DMM_TIMEOUT_DEFAULT_MS;
-  }
-  if (table_.find_setting("DMM_Timeout_ms") == 0) table_.add_setting(INTEGER, "DMM_Timeout_ms");
-  set_integer(table_, "DMM_Timeout_ms", timeout);
-  dmm_timeout_ms = timeout;
-}
-
-// The decision rule and the readings per point, read from the file when it gives them. A setting the
-// file gives joins the table, so that every save keeps it (with the value in use); one it does not give
-// stays out of the file.
-void ProgramSettings::take_procedure_settings(Console& console) {
   decision_rule = DECISION_RULE_GUARD_BAND;
   readings_per_point = 1;
   SettingsTable given;
+  const std::int32_t absent = std::numeric_limits<std::int32_t>::min();
+  given.add_setting(INTEGER, "DMM_Timeout_ms");
+  given.set_value("DMM_Timeout_ms", &absent);
   given.add_setting(TEXT, "Decision_Rule");
   given.add_setting(INTEGER, "Readings_Per_Point");
-  const std::int32_t absent = std::numeric_limits<std::int32_t>::min();
   given.set_value("Readings_Per_Point", &absent);
   given.load_file(path.c_str());
 
+  std::int32_t timeout = absent;
+  given.get_value("DMM_Timeout_ms", &timeout, sizeof timeout);
+  if (timeout != absent) {
+    if (timeout >= DMM_TIMEOUT_MIN_MS && timeout <= DMM_TIMEOUT_MAX_MS) {
+      dmm_timeout_ms = timeout;
+    } else {
+      console.print("WARNING: DMM_Timeout_ms %d is out of range (%d to %d); using %d.\n", static_cast<int>(timeout),
+                    DMM_TIMEOUT_MIN_MS, DMM_TIMEOUT_MAX_MS, DMM_TIMEOUT_DEFAULT_MS);
+    }
+    if (table_.find_setting("DMM_Timeout_ms") == 0) table_.add_setting(INTEGER, "DMM_Timeout_ms");
+    set_integer(table_, "DMM_Timeout_ms", dmm_timeout_ms);
+  }
   char rule[136] = "";
   given.get_value("Decision_Rule", rule, sizeof rule);
   if (rule[0] != '\0') {
@@ -173,8 +168,7 @@ int ProgramSettings::load(Console& console) {
   dmm.host = get_host(table_, "DMM_IP");
   get_integer(table_, "DMM_Port", dmm.port);
   take_dmm_method(console);
-  take_dmm_timeout(console);
-  if (readable > 0) take_procedure_settings(console);
+  take_optional_settings(console);
   // A file read without an address for each instrument is handled as one that cannot be read.
   if (readable > 0 && (dmm.host.empty() || psu.host.empty())) {
     std::string missing = dmm.host.empty() ? "DMM_IP" : "";

@@ -89,8 +89,7 @@ class ProgramSettings {
 
  private:
   void take_dmm_method(Console& console);
-  void take_dmm_timeout(Console& console);
-  void take_procedure_settings(Console& console);
+  void take_optional_settings(Console& console);
 
   SettingsTable table_;
   std::string load_problem_;
