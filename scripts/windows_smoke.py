@@ -347,7 +347,7 @@ def interactive_run(loader, exe, folder, env, dmm_port, psu_port, timings):
                            "assessment point %d" % (k + 1))
             program.expect(r" *-?\d+\.\d{3} mV\n", KEY_TIMEOUT_S, "assessment point %d error" % (k + 1),
                            literal=False)
-        program.expect(r"CH3 output OFF\.\.\.\n SS Error: +\d+\.\d{5} mV\^2\nRMS Error: +\d+\.\d{5} mV\n\n",
+        program.expect(r"CH3 output OFF\.\.\.\n SS Error: +\d+\.\d{5} mV\^2\nRMS Error: +\d+\.\d{5} mV\nReadback: [A-Z ]+, largest error +\d+\.\d{5} mV\n\n",
                        KEY_TIMEOUT_S, "assessment summary", literal=False)
         menu_after(program, "after the assessment", dmm_port, psu_port)
         timings.append(("voltage assessment of CH3", time.monotonic() - started))
