@@ -99,5 +99,3 @@ const char* verdict_text(Verdict verdict) {
   }
   return "INCOMPLETE";
 }
-
-const char* decision_rule_text() { return RULES[0].text; }

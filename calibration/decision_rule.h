@@ -46,6 +46,3 @@ bool tur_flagged(double tur);
 Verdict overall_verdict(const std::vector<Verdict>& points, bool completed);
 
 const char* verdict_text(Verdict verdict);  // "PASS", "FAIL", "INDETERMINATE", "NO READING", "INCOMPLETE"
-
-// The guard-band rule in words.
-const char* decision_rule_text();
